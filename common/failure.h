@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QString>
+
+#include <exception>
+#include <string>
+
+namespace common {
+
+// The one error type of the suite's operations that can fail at run time (a fetch, a file
+// write, a picture load). Its text is short and meant for the user; the handler that started
+// the operation catches it and shows the text through the dialogs seam.
+class Failure : public std::exception {
+public:
+    explicit Failure(QString text) : text_(std::move(text)), utf8_(text_.toStdString()) {}
+
+    const QString& text() const noexcept { return text_; }
+    const char* what() const noexcept override { return utf8_.c_str(); }
+
+private:
+    QString text_;
+    std::string utf8_;
+};
+
+} // namespace common

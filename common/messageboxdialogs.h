@@ -1,0 +1,19 @@
+#pragma once
+
+#include "dialogs.h"
+
+namespace common {
+
+// The production dialogs: QMessageBox with one OK button, titled with the program's name.
+class MessageBoxDialogs : public Dialogs {
+public:
+    explicit MessageBoxDialogs(QString title) : title_(std::move(title)) {}
+
+    void message(const QString& text) override;
+    [[noreturn]] void endProgram(int exitCode) override;
+
+private:
+    QString title_;
+};
+
+} // namespace common

@@ -1,0 +1,91 @@
+#include "numtext.h"
+
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+#include <string>
+
+namespace common {
+
+namespace {
+
+constexpr int significantDigits = 15;
+constexpr int plainExponentMin = -20; // smallest decimal exponent written without "E"
+constexpr int plainExponentMax = 14;  // largest decimal exponent written without "E"
+
+// Splits |magnitude| (finite, > 0) into its significant digits, rounded to 15 and without
+// trailing zeros, and the decimal exponent of the first digit: 48.5 -> {"485", 1}.
+void decompose(double magnitude, std::string& digits, int& exponent)
+{
+    std::array<char, 64> buf{};
+    // Scientific form with 14 digits after the point gives exactly 15 significant digits,
+    // locale-independent: "4.85000000000000e+01".
+    const auto res = std::to_chars(buf.data(), buf.data() + buf.size(), magnitude,
+                                   std::chars_format::scientific, significantDigits - 1);
+    const std::string text(buf.data(), res.ptr);
+    const auto ePos = text.find('e');
+    exponent = std::atoi(text.c_str() + ePos + 1);
+    digits.clear();
+    for (std::size_t i = 0; i < ePos; ++i) {
+        if (text[i] != '.') {
+            digits.push_back(text[i]);
+        }
+    }
+    while (digits.size() > 1 && digits.back() == '0') {
+        digits.pop_back();
+    }
+}
+
+std::string plainForm(const std::string& digits, int exponent)
+{
+    const int count = static_cast<int>(digits.size());
+    if (exponent < 0) {
+        // No "0" before the point: 0.05 -> ".05".
+        return "." + std::string(static_cast<std::size_t>(-exponent - 1), '0') + digits;
+    }
+    if (exponent + 1 >= count) {
+        return digits + std::string(static_cast<std::size_t>(exponent + 1 - count), '0');
+    }
+    return digits.substr(0, static_cast<std::size_t>(exponent + 1)) + "." +
+           digits.substr(static_cast<std::size_t>(exponent + 1));
+}
+
+std::string exponentForm(const std::string& digits, int exponent)
+{
+    std::string text = digits.substr(0, 1);
+    if (digits.size() > 1) {
+        text += "." + digits.substr(1);
+    }
+    const int magnitude = std::abs(exponent);
+    text += exponent < 0 ? "E-" : "E+";
+    if (magnitude < 10) {
+        text += '0';
+    }
+    return text + std::to_string(magnitude);
+}
+
+} // namespace
+
+QString numtext(double value)
+{
+    if (std::isnan(value)) {
+        return QStringLiteral(" NaN");
+    }
+    const QString sign = value < 0 ? QStringLiteral("-") : QStringLiteral(" ");
+    if (std::isinf(value)) {
+        return sign + QStringLiteral("Inf");
+    }
+    const double magnitude = std::fabs(value);
+    if (magnitude == 0.0) {
+        return QStringLiteral(" 0");
+    }
+    std::string digits;
+    int exponent = 0;
+    decompose(magnitude, digits, exponent);
+    const bool plain = exponent >= plainExponentMin && exponent <= plainExponentMax;
+    const std::string body = plain ? plainForm(digits, exponent) : exponentForm(digits, exponent);
+    return sign + QString::fromLatin1(body.data(), static_cast<qsizetype>(body.size()));
+}
+
+} // namespace common

@@ -1,0 +1,102 @@
+#include "fetch.h"
+
+#include "failure.h"
+
+#include <QEventLoop>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QSaveFile>
+#include <QUrl>
+
+#include <memory>
+
+namespace pelagrin {
+
+namespace {
+
+struct DeleteLater {
+    void operator()(QObject* object) const { object->deleteLater(); }
+};
+
+QString describeFailure(const QNetworkReply& reply, const QUrl& url)
+{
+    const QString service = url.authority();
+    const QVariant status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (status.isValid()) {
+        const int code = status.toInt();
+        if (code < 200 || code > 299) {
+            const QString reason =
+                reply.attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString();
+            return QStringLiteral("The map service at %1 answered with an error (HTTP %2 %3).")
+                .arg(service)
+                .arg(code)
+                .arg(reason)
+                .replace(QStringLiteral(" )"), QStringLiteral(")"));
+        }
+    }
+    switch (reply.error()) {
+    case QNetworkReply::ConnectionRefusedError:
+        return QStringLiteral("The map service at %1 refused the connection. Is it running?")
+            .arg(service);
+    case QNetworkReply::HostNotFoundError:
+        return QStringLiteral("The map service host %1 was not found.").arg(url.host());
+    case QNetworkReply::TimeoutError:
+    case QNetworkReply::OperationCanceledError:
+        return QStringLiteral("The map service at %1 did not answer in time.").arg(service);
+    case QNetworkReply::RemoteHostClosedError:
+        return QStringLiteral("The map service at %1 closed the connection before the image "
+                              "was complete.")
+            .arg(service);
+    default:
+        return QStringLiteral("The map image could not be fetched from %1: %2")
+            .arg(service, reply.errorString());
+    }
+}
+
+} // namespace
+
+Fetcher::Fetcher(int transferTimeoutMs) : transferTimeoutMs_(transferTimeoutMs) {}
+
+QByteArray Fetcher::fetch(const QString& urladdy)
+{
+    // Blanks and other characters a URL cannot carry are percent-encoded on the wire.
+    const QUrl url(urladdy, QUrl::TolerantMode);
+    if (!url.isValid() || (url.scheme() != u"http" && url.scheme() != u"https")) {
+        throw common::Failure(QStringLiteral("The map address \"%1\" is not valid.").arg(urladdy));
+    }
+    QNetworkRequest request(url);
+    request.setTransferTimeout(transferTimeoutMs_);
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                         QNetworkRequest::NoLessSafeRedirectPolicy);
+
+    const std::unique_ptr<QNetworkReply, DeleteLater> reply(manager_.get(request));
+    if (!reply->isFinished()) {
+        QEventLoop loop;
+        QObject::connect(reply.get(), &QNetworkReply::finished, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+
+    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    const bool statusOk = status.isValid() && status.toInt() >= 200 && status.toInt() <= 299;
+    if (reply->error() != QNetworkReply::NoError || !statusOk) {
+        throw common::Failure(describeFailure(*reply, url));
+    }
+    return reply->readAll();
+}
+
+void Fetcher::download(const QString& urladdy, const QString& wheretobmp, QByteArray& imagebytes)
+{
+    imagebytes = fetch(urladdy);
+    writeFileAtomically(wheretobmp, imagebytes);
+}
+
+void writeFileAtomically(const QString& path, const QByteArray& bytes)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+        throw common::Failure(
+            QStringLiteral("The file %1 could not be written: %2").arg(path, file.errorString()));
+    }
+}
+
+} // namespace pelagrin

@@ -1,0 +1,22 @@
+#pragma once
+
+#include "settings.h"
+
+#include <QString>
+
+namespace pelagrin {
+
+// Request sizes: mode 1 asks for a 1999 x 1999 pixel image, mode 2 for 320 x 320.
+constexpr int modeLarge = 1;
+constexpr int modePreview = 2;
+
+// Corrects the map code by longitude: map type 1 becomes the American map strictly between
+// -150 and -30, and the American map becomes map type 1 again east of -30.
+void correctMapcode(MapSettings& settings);
+
+// The request URL for the current settings on the map service at |host| ("host:port").
+// Corrects the map code first (the correction stays in |settings|); any mode other than 1
+// or 2 gives an empty string. Numbers go in as numtext writes them, leading blanks included.
+QString generateurl(MapSettings& settings, int mode, const QString& host);
+
+} // namespace pelagrin

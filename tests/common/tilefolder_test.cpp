@@ -1,0 +1,66 @@
+#include "tilefolder.h"
+
+#include "tempworkdir.h"
+
+#include <QDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using testsupport::TempWorkDir;
+
+struct FolderCase {
+    const char* name;
+    QStringList folders;
+    QStringList files;
+    const char* expected; // nullptr: none found
+};
+
+class TileFolderTable : public ::testing::TestWithParam<FolderCase> {};
+
+TEST_P(TileFolderTable, FindsTheFolderIgnoringCase)
+{
+    TempWorkDir work;
+    for (const QString& folder : GetParam().folders) {
+        ASSERT_TRUE(QDir().mkdir(folder));
+    }
+    for (const QString& file : GetParam().files) {
+        TempWorkDir::write(file, "x");
+    }
+    const auto found = common::findTileFolder();
+    if (GetParam().expected == nullptr) {
+        EXPECT_FALSE(found.has_value());
+        EXPECT_EQ(common::tileFolderPath(), QStringLiteral("mymaps"));
+    } else {
+        ASSERT_TRUE(found.has_value());
+        EXPECT_EQ(*found, QString::fromLatin1(GetParam().expected));
+        EXPECT_EQ(common::tileFolderPath(), *found);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Entries, TileFolderTable,
+    ::testing::Values(FolderCase{"None", {}, {"mymapsx"}, nullptr},
+                      FolderCase{"Lower", {"mymaps"}, {}, "mymaps"},
+                      FolderCase{"Created", {"MyMaps"}, {}, "MyMaps"},
+                      FolderCase{"Shouting", {"MYMAPS"}, {}, "MYMAPS"},
+                      FolderCase{"PlainFile", {}, {"MyMaps"}, "MyMaps"},
+                      FolderCase{"FolderBeatsFile", {"MYMAPS"}, {"mymaps"}, "MYMAPS"},
+                      FolderCase{"LowerBeatsOthers", {"MYMAPS", "MyMaps", "mymaps"}, {}, "mymaps"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(TileFolder, CreatedAsMyMapsOnlyWhenNoEntryExists)
+{
+    TempWorkDir work;
+    EXPECT_TRUE(common::ensureTileFolder());
+    EXPECT_TRUE(QDir(QStringLiteral("MyMaps")).exists());
+    EXPECT_FALSE(common::ensureTileFolder());
+
+    TempWorkDir other;
+    TempWorkDir::write(QStringLiteral("mymaps"), "a plain file counts as existing");
+    EXPECT_FALSE(common::ensureTileFolder());
+    EXPECT_FALSE(QDir(QStringLiteral("MyMaps")).exists());
+}
+
+} // namespace

@@ -1,0 +1,118 @@
+#include "fakemapservice.h"
+
+#include "gifmaker.h"
+
+#include <QPointer>
+#include <QTcpSocket>
+#include <QTimer>
+#include <QUrl>
+
+#include <stdexcept>
+
+namespace testsupport {
+
+FakeReply FakeReply::gif(int width, int height)
+{
+    return bytes(makeGif(width, height));
+}
+
+FakeMapService::FakeMapService(FakeReply defaultReply) : default_(std::move(defaultReply))
+{
+    if (!server_.listen(QHostAddress::LocalHost, 0)) {
+        throw std::runtime_error("fake map service cannot listen");
+    }
+    connect(&server_, &QTcpServer::newConnection, this, &FakeMapService::accept);
+}
+
+FakeMapService::~FakeMapService()
+{
+    // Sockets are children of the server, which outlives the members their handlers use.
+    for (QTcpSocket* socket : server_.findChildren<QTcpSocket*>()) {
+        socket->disconnect(this);
+        delete socket;
+    }
+    server_.close();
+}
+
+QString FakeMapService::address() const
+{
+    return QStringLiteral("127.0.0.1:%1").arg(server_.serverPort());
+}
+
+QStringList FakeMapService::decodedQueries() const
+{
+    QStringList out;
+    for (const QString& line : requests_) {
+        const QString target = line.section(u' ', 1, 1);
+        out.append(QUrl::fromPercentEncoding(target.section(u'?', 1).toLatin1()));
+    }
+    return out;
+}
+
+void FakeMapService::accept()
+{
+    while (QTcpSocket* socket = server_.nextPendingConnection()) {
+        ++connections_;
+        connect(socket, &QTcpSocket::readyRead, this, [this, socket] { readFrom(socket); });
+        connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
+            pending_.remove(socket);
+            socket->deleteLater();
+        });
+    }
+}
+
+void FakeMapService::readFrom(QTcpSocket* socket)
+{
+    QByteArray& buffer = pending_[socket];
+    buffer += socket->readAll();
+    for (qsizetype end = buffer.indexOf("\r\n\r\n"); end >= 0; end = buffer.indexOf("\r\n\r\n")) {
+        const QByteArray head = buffer.left(end);
+        buffer.remove(0, end + 4);
+        requests_.append(QString::fromLatin1(head.left(head.indexOf("\r\n"))));
+        FakeReply reply = default_;
+        if (!queue_.empty()) {
+            reply = std::move(queue_.front());
+            queue_.pop_front();
+        }
+        answer(socket, reply);
+    }
+}
+
+void FakeMapService::answer(QTcpSocket* socket, const FakeReply& reply)
+{
+    if (reply.kind == FakeReply::Kind::Never) {
+        return;
+    }
+    const QByteArray head = "HTTP/1.1 " + QByteArray::number(reply.status) +
+                            (reply.status / 100 == 2 ? " OK" : " Error") +
+                            "\r\nContent-Type: image/gif\r\nContent-Length: " +
+                            QByteArray::number(reply.body.size()) +
+                            "\r\nConnection: keep-alive\r\n\r\n";
+    const QByteArray half = reply.body.left(reply.body.size() / 2);
+    switch (reply.kind) {
+    case FakeReply::Kind::Body:
+        socket->write(head + reply.body);
+        break;
+    case FakeReply::Kind::CutShort:
+        socket->write(head + half);
+        socket->flush();
+        socket->disconnectFromHost();
+        break;
+    case FakeReply::Kind::Slow: {
+        socket->write(head + half);
+        socket->flush();
+        QPointer<QTcpSocket> guarded(socket);
+        const QByteArray rest = reply.body.mid(half.size());
+        QTimer::singleShot(reply.delayMs, this, [guarded, rest] {
+            if (guarded) {
+                guarded->write(rest);
+            }
+        });
+        break;
+    }
+    case FakeReply::Kind::Never:
+        break;
+    }
+}
+
+} // namespace testsupport

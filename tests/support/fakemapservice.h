@@ -1,0 +1,74 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QStringList>
+#include <QTcpServer>
+
+#include <deque>
+
+class QTcpSocket;
+
+namespace testsupport {
+
+// How the fake service answers one request.
+struct FakeReply {
+    enum class Kind {
+        Body,     // status and body, then the connection stays open for the next request
+        CutShort, // announces the whole body, sends half of it and closes the connection
+        Slow,     // sends half of the body, the rest after delayMs
+        Never,    // reads the request and never answers
+    };
+    Kind kind = Kind::Body;
+    int status = 200;
+    QByteArray body;
+    int delayMs = 0;
+
+    static FakeReply gif(int width, int height);
+    static FakeReply bytes(QByteArray body) { return {Kind::Body, 200, std::move(body), 0}; }
+    static FakeReply error(int status) { return {Kind::Body, status, "<html>error</html>", 0}; }
+    static FakeReply cutShort(QByteArray body) { return {Kind::CutShort, 200, std::move(body), 0}; }
+    static FakeReply slow(QByteArray body, int delayMs)
+    {
+        return {Kind::Slow, 200, std::move(body), delayMs};
+    }
+    static FakeReply never() { return {Kind::Never, 200, {}, 0}; }
+};
+
+// An HTTP map service for tests on 127.0.0.1, port chosen by the system. It runs on the test's
+// own thread: the fetch's local event loop serves it. Requests are answered with the queued
+// replies in order, then with the default reply.
+class FakeMapService : public QObject {
+    Q_OBJECT
+public:
+    explicit FakeMapService(FakeReply defaultReply = FakeReply::gif(320, 320));
+    ~FakeMapService() override;
+
+    // "127.0.0.1:<port>", the form the downloader takes as its service address.
+    QString address() const;
+
+    void enqueue(FakeReply reply) { queue_.push_back(std::move(reply)); }
+    void setDefault(FakeReply reply) { default_ = std::move(reply); }
+
+    // Request lines as received, e.g. "GET /pub/agent.dll?qscr=... HTTP/1.1".
+    const QStringList& requests() const { return requests_; }
+    // The query of each request, percent-decoded.
+    QStringList decodedQueries() const;
+    int connectionCount() const { return connections_; }
+
+private:
+    void accept();
+    void readFrom(QTcpSocket* socket);
+    void answer(QTcpSocket* socket, const FakeReply& reply);
+
+    QTcpServer server_;
+    FakeReply default_;
+    std::deque<FakeReply> queue_;
+    QStringList requests_;
+    QHash<QTcpSocket*, QByteArray> pending_;
+    int connections_ = 0;
+};
+
+} // namespace testsupport

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QString>
+#include <QTemporaryDir>
+
+#include <stdexcept>
+
+namespace testsupport {
+
+// A fresh temporary directory made the working directory for the lifetime of the object.
+class TempWorkDir {
+public:
+    TempWorkDir() : previous_(QDir::currentPath())
+    {
+        if (!dir_.isValid() || !QDir::setCurrent(dir_.path())) {
+            throw std::runtime_error("cannot enter a temporary working directory");
+        }
+    }
+    ~TempWorkDir() { QDir::setCurrent(previous_); }
+    TempWorkDir(const TempWorkDir&) = delete;
+    TempWorkDir& operator=(const TempWorkDir&) = delete;
+
+    QString path() const { return dir_.path(); }
+
+    // Writes |bytes| to |relativePath| (its folder must exist).
+    static void write(const QString& relativePath, const QByteArray& bytes)
+    {
+        QFile file(relativePath);
+        if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size()) {
+            throw std::runtime_error("cannot write test file");
+        }
+    }
+
+    static QByteArray read(const QString& relativePath)
+    {
+        QFile file(relativePath);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
+private:
+    QString previous_;
+    QTemporaryDir dir_;
+};
+
+} // namespace testsupport
