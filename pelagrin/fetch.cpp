@@ -76,10 +76,19 @@ QByteArray Fetcher::fetch(const QString& urladdy)
         loop.exec();
     }
 
+    if (!reply->isFinished()) {
+        // The wait was ended from outside (the program is closing).
+        reply->abort();
+        throw common::Failure(QStringLiteral("The fetch was interrupted."));
+    }
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    const bool statusOk = status.isValid() && status.toInt() >= 200 && status.toInt() <= 299;
+    const int code = status.toInt();
+    const bool statusOk = status.isValid() && code >= 200 && code <= 299;
     if (reply->error() != QNetworkReply::NoError || !statusOk) {
-        throw common::Failure(describeFailure(*reply, url));
+        const bool clientError = status.isValid() && code >= 400 && code <= 499;
+        throw common::Failure(describeFailure(*reply, url),
+                              clientError ? common::Failure::Kind::Permanent
+                                          : common::Failure::Kind::Transient);
     }
     return reply->readAll();
 }

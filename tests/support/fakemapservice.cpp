@@ -69,6 +69,9 @@ void FakeMapService::readFrom(QTcpSocket* socket)
         const QByteArray head = buffer.left(end);
         buffer.remove(0, end + 4);
         requests_.append(QString::fromLatin1(head.left(head.indexOf("\r\n"))));
+        if (onRequest) {
+            onRequest(static_cast<int>(requests_.size()));
+        }
         FakeReply reply = default_;
         if (!queue_.empty()) {
             reply = std::move(queue_.front());

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "qtprint.h"
+
 #include <QByteArray>
 #include <QHash>
 #include <QList>
@@ -8,6 +10,7 @@
 #include <QTcpServer>
 
 #include <deque>
+#include <functional>
 
 class QTcpSocket;
 
@@ -57,6 +60,9 @@ public:
     // The query of each request, percent-decoded.
     QStringList decodedQueries() const;
     int connectionCount() const { return connections_; }
+
+    // Runs when a request has arrived, before it is answered, with its number from 1.
+    std::function<void(int)> onRequest;
 
 private:
     void accept();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "qtprint.h"
+
 #include <QByteArray>
 #include <QDir>
 #include <QFile>

@@ -1,0 +1,21 @@
+#include "picture.h"
+
+#include "failure.h"
+
+#include <QImageReader>
+
+namespace common {
+
+QImage loadPicture(const QString& path)
+{
+    QImageReader reader(path);
+    reader.setDecideFormatFromContent(true);
+    QImage image = reader.read();
+    if (image.isNull()) {
+        throw Failure(QStringLiteral("The file %1 cannot be shown as a picture (%2).")
+                          .arg(path, reader.errorString()));
+    }
+    return image;
+}
+
+} // namespace common

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QLabel>
+#include <QPixmap>
+
+namespace common {
+
+// A picture area with two display modes. Natural size (stretch off): the picture is shown at
+// its own size and the area takes that size. Fitted (stretch on): the picture is scaled to the
+// area's current size, which stays as it is.
+class PictureView : public QLabel {
+    Q_OBJECT
+public:
+    explicit PictureView(QWidget* parent = nullptr);
+
+    bool stretch() const { return hasScaledContents(); }
+    void setStretch(bool on);
+
+    void setPicture(const QPixmap& picture);
+    bool hasPicture() const { return !pixmap().isNull(); }
+};
+
+} // namespace common

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QString>
+
+namespace pelagrin {
+
+// The begin corner is refused above this zoom; the end corner is taken at any zoom.
+constexpr double maxBeginZoom = 3000;
+// From this zoom on, corners are rounded down to whole degrees.
+constexpr double wholeDegreeZoom = 20;
+
+// A corner coordinate from the current centre coordinate |value|: unchanged below zoom 20,
+// otherwise the greatest whole number not greater than it (47.65 -> 47, -33.2 -> -34).
+double cornerValue(double value, double zoom);
+
+// Confirmations of a stored corner; the numbers keep numtext's leading blank, so a
+// non-negative one follows two blanks.
+QString beginCornerMessage(double beginlat, double beginlong);
+QString endCornerMessage(double endlat, double endlong);
+
+} // namespace pelagrin

@@ -1,0 +1,348 @@
+#include "form1.h"
+
+#include "corners.h"
+#include "failure.h"
+#include "numtext.h"
+#include "picture.h"
+#include "pictureview.h"
+#include "requesturl.h"
+#include "startup.h"
+#include "tilefolder.h"
+#include "tilename.h"
+#include "twips.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QFile>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+
+#include <initializer_list>
+#include <utility>
+#include <vector>
+
+namespace pelagrin {
+
+namespace {
+
+template <typename Control>
+Control* make(QWidget* parent, const char* name, const QString& text = {})
+{
+    auto* control = new Control(parent);
+    control->setObjectName(QString::fromLatin1(name));
+    if (!text.isEmpty()) {
+        control->setText(text);
+    }
+    return control;
+}
+
+void place(QWidget* control, int left, int top, int width, int height)
+{
+    control->setGeometry(common::twipsRect(left, top, width, height));
+}
+
+// Disables the given controls for its lifetime and then gives each back the state it had.
+class ControlLock {
+public:
+    explicit ControlLock(std::initializer_list<QWidget*> controls)
+    {
+        for (QWidget* control : controls) {
+            saved_.emplace_back(control, control->isEnabled());
+            control->setEnabled(false);
+        }
+    }
+    ~ControlLock()
+    {
+        for (auto& [control, enabled] : saved_) {
+            control->setEnabled(enabled);
+        }
+    }
+    ControlLock(const ControlLock&) = delete;
+    ControlLock& operator=(const ControlLock&) = delete;
+
+private:
+    std::vector<std::pair<QWidget*, bool>> saved_;
+};
+
+} // namespace
+
+Form1::Form1(QString serviceAddress, common::Dialogs& dialogs, int transferTimeoutMs,
+             QWidget* parent)
+    : QWidget(parent), serviceAddress_(std::move(serviceAddress)), dialogs_(dialogs),
+      fetcher_(transferTimeoutMs)
+{
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QStringLiteral("Pelagrin by Ambrel"));
+    createControls();
+    placeControls();
+    setTabOrder();
+    connectHandlers();
+}
+
+Form1::~Form1() = default;
+
+void Form1::createControls()
+{
+    Label1 = make<QLabel>(this, "Label1", QStringLiteral("Breitengrad"));
+    Text1 = make<QLineEdit>(this, "Text1");
+    Label2 = make<QLabel>(this, "Label2", QStringLiteral("Längengrad"));
+    Text2 = make<QLineEdit>(this, "Text2");
+    Label5 = make<QLabel>(this, "Label5", QStringLiteral("Zoom"));
+    Text5 = make<QLineEdit>(this, "Text5");
+    Command1 = make<QPushButton>(this, "Command1", QStringLiteral("Refresh"));
+    Command1->setToolTip(QStringLiteral("See how detailed your map will be"));
+    Command2 = make<QPushButton>(this, "Command2", QStringLiteral("Set to Begin Region"));
+    Command3 = make<QPushButton>(this, "Command3", QStringLiteral("Set to End Region"));
+    Command4 = make<QPushButton>(this, "Command4", QStringLiteral("Start download"));
+    Command4->setEnabled(false);
+    Option1 = make<QRadioButton>(this, "Option1", QStringLiteral("Maptype 1"));
+    Option2 = make<QRadioButton>(this, "Option2", QStringLiteral("Maptype 2"));
+    Command5 = make<QPushButton>(this, "Command5", QStringLiteral("Save single HiRes BMP"));
+    Command5->setToolTip(QStringLiteral("Save a high res 1999x1999 bitmap to your maps folder as "
+                                        "it will be shown under Preview"));
+    Label6 = make<QLabel>(this, "Label6");
+    Command6 = make<QPushButton>(this, "Command6", QStringLiteral("Abort Download"));
+    Command6->hide();
+    Label3 = make<QLabel>(this, "Label3", QStringLiteral("B-Grad offset"));
+    Label4 = make<QLabel>(this, "Label4", QStringLiteral("L-Grad offset"));
+    Text3 = make<QLineEdit>(this, "Text3", QStringLiteral("45"));
+    Text4 = make<QLineEdit>(this, "Text4", QStringLiteral("45"));
+    Command7 = make<QPushButton>(this, "Command7", QStringLiteral("Preview"));
+    Command7->setToolTip(
+        QStringLiteral("See the region that one map covers with this zoom factor"));
+    Check1 = make<QCheckBox>(this, "Check1", QStringLiteral("Show me what i download"));
+    Check1->hide();
+    Image1 = make<common::PictureView>(this, "Image1");
+    Image1->setStretch(false);
+    for (QPushButton* button : {Command1, Command2, Command3, Command4, Command5, Command6,
+                                Command7}) {
+        button->setAutoDefault(false);
+    }
+}
+
+// Positions in twips: the picture area at the left, inputs and buttons to its right, the
+// check box and the progress line below the picture.
+void Form1::placeControls()
+{
+    constexpr int left = 5040;
+    constexpr int width = 2535;
+    constexpr int half = 1200;
+    Image1->setGeometry(common::twipsRect(120, 120, 4755, 4755));
+    place(Label1, left, 120, width, 255);
+    place(Text1, left, 375, width, 330);
+    place(Label2, left, 780, width, 255);
+    place(Text2, left, 1035, width, 330);
+    place(Label5, left, 1440, width, 255);
+    place(Text5, left, 1695, width, 330);
+    place(Command1, left, 2130, width, 375);
+    place(Command2, left, 2580, width, 375);
+    place(Command3, left, 3030, width, 375);
+    place(Command4, left, 3480, width, 375);
+    place(Option1, left, 3930, width, 300);
+    place(Option2, left, 4245, width, 300);
+    place(Command5, left, 4650, width, 375);
+    place(Label3, left, 5130, half, 255);
+    place(Label4, left + width - half, 5130, half, 255);
+    place(Text3, left, 5385, half, 330);
+    place(Text4, left + width - half, 5385, half, 330);
+    place(Command7, left, 5820, width, 375);
+    place(Command6, left, 5820, width, 375);
+    place(Check1, 120, 5010, 4755, 300);
+    place(Label6, 120, 5400, 4755, 300);
+    resize(common::twipsToPixels(7755), common::twipsToPixels(6420));
+}
+
+void Form1::setTabOrder()
+{
+    const QWidget* order[] = {Text1, Text2, Text5, Command1, Command2, Command3, Command4,
+                              Option1, Option2, Command5, Command6, Text3, Text4, Command7,
+                              Check1};
+    for (std::size_t i = 1; i < std::size(order); ++i) {
+        QWidget::setTabOrder(const_cast<QWidget*>(order[i - 1]), const_cast<QWidget*>(order[i]));
+    }
+}
+
+void Form1::connectHandlers()
+{
+    connect(Text3, &QLineEdit::textChanged, this, &Form1::Text3_Change);
+    connect(Text4, &QLineEdit::textChanged, this, &Form1::Text4_Change);
+    connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
+    connect(Command2, &QPushButton::clicked, this, &Form1::Command2_Click);
+    connect(Command3, &QPushButton::clicked, this, &Form1::Command3_Click);
+    connect(Command4, &QPushButton::clicked, this, &Form1::Command4_Click);
+    connect(Command5, &QPushButton::clicked, this, &Form1::Command5_Click);
+    connect(Command6, &QPushButton::clicked, this, &Form1::Command6_Click);
+    connect(Command7, &QPushButton::clicked, this, &Form1::Command7_Click);
+}
+
+bool Form1::Form_Load()
+{
+    settings_ = MapSettings{};
+    Text1->setText(localeNumberText(settings_.latitude));
+    Text2->setText(localeNumberText(settings_.longitude));
+    Text5->setText(localeNumberText(settings_.zoom));
+    Option1->setChecked(true);
+
+    const bool firstStart = !common::findTileFolder().has_value();
+    if (firstStart && Text1->text().contains(u',')) {
+        dialogs_.message(decimalCommaMessage);
+    }
+    common::ensureTileFolder();
+    Text1->setText(Text1->text().replace(u',', u'.'));
+    Text2->setText(Text2->text().replace(u',', u'.'));
+
+    if (!connectionTest()) {
+        dialogs_.message(noConnectionMessage);
+        QFile::remove(previewFile);
+        dialogs_.endProgram(1);
+        return false;
+    }
+    try {
+        RefreshMe();
+    } catch (const common::Failure& failure) {
+        report(failure.text());
+    }
+    return true;
+}
+
+// The start-up preview, made from the start-up settings. Any failure to fetch counts as no
+// connection, like a preview too short to be a map.
+bool Form1::connectionTest()
+{
+    try {
+        fetcher_.download(generateurl(modePreview), previewFile, settings_.imagebytes);
+    } catch (const common::Failure&) {
+        return false;
+    }
+    return QFileInfo(previewFile).size() >= minimumPreviewBytes;
+}
+
+void Form1::Form_Unload()
+{
+    QFile::remove(previewFile);
+}
+
+void Form1::closeEvent(QCloseEvent* event)
+{
+    closing_ = true;
+    settings_.abortflag = 1;
+    Form_Unload();
+    event->accept();
+}
+
+void Form1::Text3_Change()
+{
+    const QString text = offsetRule(Text3->text());
+    if (text != Text3->text()) {
+        Text3->setText(text);
+    }
+}
+
+void Form1::Text4_Change()
+{
+    const QString text = offsetRule(Text4->text());
+    if (text != Text4->text()) {
+        Text4->setText(text);
+    }
+}
+
+void Form1::RefreshMe()
+{
+    Image1->setPicture(QPixmap::fromImage(common::loadPicture(previewFile)));
+}
+
+void Form1::readsettings()
+{
+    pelagrin::readsettings(settings_,
+                           {Option1->isChecked(), Text1->text(), Text2->text(), Text5->text()});
+}
+
+QString Form1::generateurl(int mode)
+{
+    return pelagrin::generateurl(settings_, mode, serviceAddress_);
+}
+
+void Form1::report(const QString& text)
+{
+    if (!closing_) {
+        dialogs_.message(text);
+    }
+}
+
+bool Form1::runFetch(const std::function<void()>& work, const QString& context)
+{
+    bool done = false;
+    {
+        const ControlLock lock{Command1, Command4, Command5, Command7};
+        try {
+            work();
+            done = true;
+        } catch (const common::Failure& failure) {
+            report(context.isEmpty() ? failure.text() : context + u' ' + failure.text());
+        }
+    }
+    if (closing_) {
+        // The window was closed while the fetch ran: leave no preview file behind.
+        Form_Unload();
+        return false;
+    }
+    return done;
+}
+
+void Form1::Command1_Click()
+{
+    readsettings();
+    const QString url = generateurl(modePreview);
+    runFetch([&] {
+        fetcher_.download(url, previewFile, settings_.imagebytes);
+        Image1->setStretch(false);
+        RefreshMe();
+    });
+}
+
+void Form1::Command7_Click()
+{
+    readsettings();
+    Image1->setStretch(true);
+    const QString url = generateurl(modeLarge);
+    runFetch([&] {
+        fetcher_.download(url, previewFile, settings_.imagebytes);
+        RefreshMe();
+    });
+}
+
+void Form1::Command5_Click()
+{
+    readsettings();
+    const QString url = generateurl(modeLarge);
+    const QString path = tilePath(singleImageName(settings_));
+    runFetch([&] { fetcher_.download(url, path, settings_.imagebytes); },
+             QStringLiteral("The image %1 could not be saved.").arg(path));
+}
+
+void Form1::Command2_Click()
+{
+    readsettings();
+    if (settings_.zoom > maxBeginZoom) {
+        dialogs_.message(zoomLimitMessage);
+        return;
+    }
+    settings_.beginlong = cornerValue(settings_.longitude, settings_.zoom);
+    settings_.beginlat = cornerValue(settings_.latitude, settings_.zoom);
+    dialogs_.message(beginCornerMessage(settings_.beginlat, settings_.beginlong));
+    Text5->setEnabled(false);
+}
+
+void Form1::Command3_Click()
+{
+    readsettings();
+    settings_.endlong = cornerValue(settings_.longitude, settings_.zoom);
+    settings_.endlat = cornerValue(settings_.latitude, settings_.zoom);
+    dialogs_.message(endCornerMessage(settings_.endlat, settings_.endlong));
+    Command4->setEnabled(true);
+}
+
+} // namespace pelagrin

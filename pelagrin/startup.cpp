@@ -1,0 +1,22 @@
+#include "startup.h"
+
+#include "numvalue.h"
+
+namespace pelagrin {
+
+QString localeNumberText(double value, const QLocale& locale)
+{
+    QLocale plain = locale;
+    plain.setNumberOptions(QLocale::OmitGroupSeparator);
+    return plain.toString(value, 'f', QLocale::FloatingPointShortest);
+}
+
+QString offsetRule(const QString& text)
+{
+    if (!text.isEmpty() && common::numvalue(text) == 0.0) {
+        return QStringLiteral("45");
+    }
+    return text;
+}
+
+} // namespace pelagrin

@@ -1,0 +1,210 @@
+#include "formfixture.h"
+
+#include "failure.h"
+#include "numvalue.h"
+#include "startup.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QLabel>
+
+namespace {
+
+using testsupport::FakeReply;
+using testsupport::TempWorkDir;
+
+class RegionDownload : public PelagrinWindow {
+protected:
+    // Sets both corners through the window; the messages of the two buttons are dropped.
+    void setRegion(const char* zoom, const char* beginLat, const char* beginLon,
+                   const char* endLat, const char* endLon)
+    {
+        ASSERT_TRUE(load());
+        type("Text5", QString::fromLatin1(zoom));
+        if (beginLat != nullptr) {
+            type("Text1", QString::fromLatin1(beginLat));
+            type("Text2", QString::fromLatin1(beginLon));
+            click("Command2");
+        }
+        type("Text1", QString::fromLatin1(endLat));
+        type("Text2", QString::fromLatin1(endLon));
+        click("Command3");
+        dialogs.messages.clear();
+        requestsBefore = static_cast<int>(service.requests().size());
+    }
+
+    // Centres of the tiles requested by the run, as "lat/lon" before the shift.
+    QStringList tileCentres() const
+    {
+        QStringList out;
+        const QStringList queries = service.decodedQueries();
+        for (int i = requestsBefore; i < queries.size(); ++i) {
+            const QString cenp = queries[i].section(QStringLiteral("CenP="), 1).section(u'&', 0, 0);
+            const double lat = common::numvalue(cenp.section(u',', 0, 0)) - 0.000001;
+            const double lon = common::numvalue(cenp.section(u',', 1, 1)) - 0.000001;
+            out.append(QStringLiteral("%1/%2").arg(qRound(lat)).arg(qRound(lon)));
+        }
+        return out;
+    }
+
+    QStringList tiles() const
+    {
+        return QDir(QStringLiteral("MyMaps")).entryList(QDir::Files, QDir::Name);
+    }
+
+    int requestsBefore = 0;
+};
+
+TEST_F(RegionDownload, SixTilesInRowsFromSouthWithMessagesToTheCharacter)
+{
+    setRegion("45", "48", "9", "47", "11");
+    QString progressAfterThird;
+    service.onRequest = [&](int n) {
+        if (n == requestsBefore + 4) {
+            progressAfterThird = control<QLabel>("Label6")->text();
+        }
+    };
+    click("Command4");
+    EXPECT_EQ(dialogs.messages,
+              (QStringList{QStringLiteral("Starting download from  48, 9 to  47, 11. This will "
+                                          "make  6 images in this zoom mode!"),
+                           QStringLiteral("Ready.  6 images have been downloaded for you")}));
+    EXPECT_EQ(tileCentres(), (QStringList{"47/9", "47/10", "47/11", "48/9", "48/10", "48/11"}));
+    EXPECT_TRUE(service.decodedQueries()[requestsBefore].contains(
+        u"CenP= 47.000001, 9.000001&Lang=EUR0407&Alti= 45&Size=1999,1999"));
+    EXPECT_TRUE(tiles().contains(u"IDA_E_B47!00L9!00Z45.gif"));
+    EXPECT_EQ(tiles().size(), 6);
+    EXPECT_EQ(progressAfterThird, QStringLiteral(" 3  50% of  6 images total"));
+}
+
+TEST_F(RegionDownload, WindowIsRestoredAndStartStaysDisabled)
+{
+    setRegion("45", "48", "9", "47", "10");
+    bool preparedDuringRun = false;
+    service.onRequest = [&](int) {
+        preparedDuringRun = control("Command6")->isVisible() && !control("Command7")->isVisible() &&
+                            control("Check1")->isVisible() && !control("Text1")->isEnabled() &&
+                            !control("Command4")->isEnabled() && !control("Text5")->isEnabled();
+    };
+    click("Command4");
+    EXPECT_TRUE(preparedDuringRun);
+    for (const char* name : {"Command1", "Command2", "Command3", "Command5", "Text1", "Text2",
+                             "Text5"}) {
+        EXPECT_TRUE(control(name)->isEnabled()) << name;
+    }
+    EXPECT_FALSE(control("Command4")->isEnabled());
+    EXPECT_FALSE(control("Command6")->isVisible());
+    EXPECT_FALSE(control("Check1")->isVisible());
+    EXPECT_TRUE(control("Command7")->isVisible());
+    EXPECT_TRUE(control<QLabel>("Label6")->text().isEmpty());
+    EXPECT_DOUBLE_EQ(form->settings().latitude, 47) << "the boxes are read back";
+}
+
+TEST_F(RegionDownload, ReversedCornersMakeNoImages)
+{
+    setRegion("45", "47", "11", "48", "9");
+    click("Command4");
+    EXPECT_EQ(dialogs.messages,
+              (QStringList{QStringLiteral("Starting download from  47, 11 to  48, 9. This will "
+                                          "make  0 images in this zoom mode!"),
+                           QStringLiteral("Ready.  0 images have been downloaded for you")}));
+    EXPECT_TRUE(tileCentres().isEmpty());
+}
+
+TEST_F(RegionDownload, UnsetBeginCornerCountsAsZero)
+{
+    setRegion("45", nullptr, nullptr, "-1", "1");
+    click("Command4");
+    EXPECT_EQ(dialogs.messages.front(),
+              QStringLiteral("Starting download from  0, 0 to -1, 1. This will make  4 images in "
+                             "this zoom mode!"));
+    EXPECT_EQ(tileCentres(), (QStringList{"-1/0", "-1/1", "0/0", "0/1"}));
+    EXPECT_TRUE(tiles().contains(u"IDA_E_B!00L!00Z45.gif"));
+    EXPECT_TRUE(tiles().contains(u"IDA_E_B-!99L1!00Z45.gif"));
+}
+
+TEST_F(RegionDownload, AbortDuringTheThirdTileCompletesIt)
+{
+    setRegion("45", "48", "9", "47", "11");
+    service.onRequest = [&](int n) {
+        if (n == requestsBefore + 3) {
+            click("Command6");
+        }
+    };
+    click("Command4");
+    EXPECT_EQ(dialogs.messages.last(),
+              QStringLiteral("Ready.  3 images have been downloaded for you"));
+    EXPECT_EQ(tiles().size(), 3);
+}
+
+TEST_F(RegionDownload, CrossingMinus30ChangesTheMapLetter)
+{
+    setRegion("45", "50", "-32", "50", "-29");
+    click("Command4");
+    // -30 shifted by the centre shift lies east of -30 already.
+    EXPECT_EQ(tiles(), (QStringList{"IDA_E_B50!00L-28!99Z45.gif", "IDA_E_B50!00L-29!99Z45.gif",
+                                    "IDA_U_B50!00L-30!99Z45.gif", "IDA_U_B50!00L-31!99Z45.gif"}));
+}
+
+TEST_F(RegionDownload, ShowsEachTileWhenAsked)
+{
+    setRegion("45", "48", "9", "48", "9");
+    service.onRequest = [&](int) { control<QCheckBox>("Check1")->setChecked(true); };
+    service.setDefault(FakeReply::gif(64, 48));
+    click("Command4");
+    EXPECT_EQ(control<QLabel>("Image1")->pixmap().size(), QSize(64, 48));
+}
+
+TEST_F(RegionDownload, AFailingTileIsTriedThreeTimesThenTheRunStops)
+{
+    setRegion("45", "48", "9", "47", "11");
+    service.enqueue(FakeReply::gif(32, 32));
+    for (int i = 0; i < 3; ++i) {
+        service.enqueue(FakeReply::error(503));
+    }
+    click("Command4");
+    ASSERT_EQ(dialogs.messages.size(), 3);
+    EXPECT_TRUE(dialogs.messages[1].contains(u"MyMaps/IDA_E_B47!00L10!00Z45.gif"));
+    EXPECT_TRUE(dialogs.messages[1].contains(u"HTTP 503"));
+    EXPECT_EQ(dialogs.messages[2], QStringLiteral("Ready.  2 images have been downloaded for you"));
+    EXPECT_EQ(service.requests().size(), requestsBefore + 4);
+    EXPECT_EQ(tiles(), QStringList{"IDA_E_B47!00L9!00Z45.gif"});
+    EXPECT_TRUE(control("Command1")->isEnabled());
+}
+
+TEST_F(RegionDownload, ZeroZoomIsRefused)
+{
+    setRegion("0", "48", "9", "47", "11");
+    click("Command4");
+    ASSERT_EQ(dialogs.messages.size(), 1);
+    EXPECT_TRUE(dialogs.messages.front().contains(u"0 degrees apart"));
+    EXPECT_EQ(service.requests().size(), requestsBefore);
+    EXPECT_TRUE(control("Command4")->isEnabled());
+}
+
+TEST_F(RegionDownload, DivisorThatIsNoNumberIsRefusedNamingTheBox)
+{
+    setRegion("45", "48", "9", "47", "11");
+    type("Text4", QStringLiteral("4x"));
+    click("Command4");
+    ASSERT_EQ(dialogs.messages.size(), 1);
+    EXPECT_TRUE(dialogs.messages.front().contains(u"\"L-Grad offset\""));
+    EXPECT_EQ(service.requests().size(), requestsBefore);
+}
+
+TEST_F(RegionDownload, ClosingTheWindowStopsAfterTheTileInFlight)
+{
+    setRegion("45", "48", "9", "47", "11");
+    service.onRequest = [&](int n) {
+        if (n == requestsBefore + 2) {
+            form->close();
+        }
+    };
+    click("Command4");
+    EXPECT_EQ(dialogs.messages.size(), 1) << "only the start message";
+    EXPECT_EQ(tiles().size(), 2);
+    EXPECT_FALSE(QFileInfo::exists(pelagrin::previewFile));
+}
+
+} // namespace

@@ -1,0 +1,177 @@
+#include "formfixture.h"
+
+#include "gifmaker.h"
+#include "pictureview.h"
+#include "startup.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QLocale>
+#include <QRadioButton>
+
+namespace {
+
+using testsupport::FakeReply;
+using testsupport::TempWorkDir;
+
+class LocaleScope {
+public:
+    explicit LocaleScope(const QLocale& locale) { QLocale::setDefault(locale); }
+    ~LocaleScope() { QLocale::setDefault(previous_); }
+
+private:
+    QLocale previous_;
+};
+
+using PelagrinStartup = PelagrinWindow;
+
+TEST_F(PelagrinStartup, ConnectionTestRequestToTheByte)
+{
+    ASSERT_TRUE(load());
+    ASSERT_EQ(service.requests().size(), 1);
+    EXPECT_EQ(service.requests().front(),
+              QStringLiteral("GET /pub/agent.dll?qscr=mrdt&ID=7QbRk.&CenP=%2047.651931,%209.476379"
+                             "&Lang=EURO809&Alti=%2050000&Size=320,320&Offs=%200,%200&MapS=0&Pins="
+                             "%7C2ccf%7C HTTP/1.1"));
+}
+
+struct StartCase {
+    const char* name;
+    QLocale::Language language;
+    const char* existing;  // entry present before the start, or ""
+    bool existingIsFolder;
+    bool expectMessage;
+    bool expectCreated;    // "MyMaps" made by the start
+};
+
+class FirstStart : public PelagrinWindow, public ::testing::WithParamInterface<StartCase> {};
+
+TEST_P(FirstStart, MessageFolderAndBoxes)
+{
+    const StartCase c = GetParam();
+    const LocaleScope locale{QLocale(c.language)};
+    const QString existing = QString::fromLatin1(c.existing);
+    if (!existing.isEmpty() && c.existingIsFolder) {
+        ASSERT_TRUE(QDir().mkdir(existing));
+    } else if (!existing.isEmpty()) {
+        TempWorkDir::write(existing, "plain file");
+    }
+    ASSERT_TRUE(load());
+    EXPECT_EQ(dialogs.messages.contains(pelagrin::decimalCommaMessage), c.expectMessage);
+    EXPECT_EQ(dialogs.messages.size(), c.expectMessage ? 1 : 0);
+    EXPECT_EQ(QFileInfo(QStringLiteral("MyMaps")).isDir(), c.expectCreated || existing == "MyMaps");
+    EXPECT_EQ(QDir().entryList(QDir::AllEntries | QDir::NoDotAndDotDot).size(), 2)
+        << "one tile folder and the preview file";
+    EXPECT_EQ(control<QLineEdit>("Text1")->text(), QStringLiteral("47.651931"));
+    EXPECT_EQ(control<QLineEdit>("Text2")->text(), QStringLiteral("9.476379"));
+    EXPECT_EQ(control<QLineEdit>("Text5")->text(), QStringLiteral("50000"));
+    EXPECT_TRUE(control<QRadioButton>("Option1")->isChecked());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Locales, FirstStart,
+    ::testing::Values(StartCase{"PointLocale", QLocale::English, "", false, false, true},
+                      StartCase{"CommaLocale", QLocale::German, "", false, true, true},
+                      StartCase{"SecondStart", QLocale::German, "mymaps", true, false, false},
+                      StartCase{"OtherCase", QLocale::German, "MYMAPS", true, false, false},
+                      StartCase{"PlainFile", QLocale::German, "mymaps", false, false, false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct ConnectionCase {
+    const char* name;
+    FakeReply reply;
+    bool usable;
+};
+
+class ConnectionTest : public PelagrinWindow,
+                       public ::testing::WithParamInterface<ConnectionCase> {};
+
+TEST_P(ConnectionTest, ShortOrFailedPreviewEndsBeforeTheWindowShows)
+{
+    service.setDefault(GetParam().reply);
+    const bool shown = load();
+    EXPECT_EQ(shown, GetParam().usable);
+    EXPECT_EQ(dialogs.ended, !GetParam().usable);
+    EXPECT_EQ(QFileInfo::exists(pelagrin::previewFile), GetParam().usable);
+    if (GetParam().usable) {
+        EXPECT_TRUE(dialogs.messages.isEmpty());
+    } else {
+        EXPECT_EQ(dialogs.messages, QStringList{pelagrin::noConnectionMessage});
+        EXPECT_NE(dialogs.exitCode, 0);
+        EXPECT_FALSE(form->isVisible());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Previews, ConnectionTest,
+    ::testing::Values(
+        ConnectionCase{"Exactly3000", FakeReply::bytes(testsupport::padGif(
+                                          testsupport::makeGif(30, 30), 3000)), true},
+        ConnectionCase{"Only2999", FakeReply::bytes(testsupport::padGif(
+                                       testsupport::makeGif(30, 30), 2999)), false},
+        ConnectionCase{"Empty", FakeReply::bytes({}), false},
+        ConnectionCase{"ErrorStatus", FakeReply::error(503), false},
+        ConnectionCase{"NoAnswer", FakeReply::never(), false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(PelagrinStartup, PreviewShownAtNaturalSize)
+{
+    ASSERT_TRUE(load());
+    const auto* image = control<common::PictureView>("Image1");
+    EXPECT_FALSE(image->stretch());
+    EXPECT_EQ(image->size(), QSize(320, 320));
+}
+
+TEST_F(PelagrinStartup, AStartingPreviewThatIsNoPictureIsReportedAndTheWindowShows)
+{
+    service.setDefault(FakeReply::bytes(QByteArray(4000, 'x')));
+    EXPECT_TRUE(load());
+    ASSERT_EQ(dialogs.messages.size(), 1);
+    EXPECT_TRUE(dialogs.messages.front().contains(u"temp.gif"));
+}
+
+TEST_F(PelagrinStartup, ClosingDeletesThePreviewButKeepsTheTiles)
+{
+    ASSERT_TRUE(load());
+    TempWorkDir::write(QStringLiteral("MyMaps/IDA_E_B48!50L11!25Z150.gif"), "tile");
+    form->close();
+    EXPECT_FALSE(QFileInfo::exists(pelagrin::previewFile));
+    EXPECT_TRUE(QFileInfo::exists(QStringLiteral("MyMaps/IDA_E_B48!50L11!25Z150.gif")));
+    form->Form_Unload(); // a preview file already gone is no error
+}
+
+struct OffsetCase {
+    const char* typed;
+    const char* shown;
+};
+
+class OffsetRule : public PelagrinWindow, public ::testing::WithParamInterface<OffsetCase> {};
+
+TEST_P(OffsetRule, ZeroBecomes45InBothBoxes)
+{
+    ASSERT_TRUE(load());
+    for (const char* box : {"Text3", "Text4"}) {
+        type(box, QString::fromUtf8(GetParam().typed));
+        EXPECT_EQ(control<QLineEdit>(box)->text(), QString::fromUtf8(GetParam().shown)) << box;
+    }
+    EXPECT_TRUE(dialogs.messages.isEmpty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Texts, OffsetRule,
+                         ::testing::Values(OffsetCase{"0", "45"}, OffsetCase{"0.0", "45"},
+                                           OffsetCase{"abc", "45"}, OffsetCase{"-", "45"},
+                                           OffsetCase{"0,", "45"}, OffsetCase{"", ""},
+                                           OffsetCase{"0.5", "0.5"}, OffsetCase{"-2", "-2"},
+                                           OffsetCase{"90", "90"}));
+
+TEST_F(PelagrinStartup, TypingAZeroIntoAnOffsetBoxGives45)
+{
+    ASSERT_TRUE(load());
+    auto* box = control<QLineEdit>("Text3");
+    box->clear();
+    EXPECT_EQ(box->text(), QString());
+    QTest::keyClicks(box, QStringLiteral("0"));
+    EXPECT_EQ(box->text(), QStringLiteral("45"));
+}
+
+} // namespace

@@ -1,0 +1,96 @@
+#include "region.h"
+
+#include <QLocale>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace pelagrin;
+
+struct LoopCase {
+    double start;
+    double bound;
+    double step;
+    std::size_t count;
+};
+
+class CountingLoop : public ::testing::TestWithParam<LoopCase> {};
+
+TEST_P(CountingLoop, VisitsWhatRepeatedAdditionReaches)
+{
+    const auto values = loopValues(GetParam().start, GetParam().bound, GetParam().step);
+    ASSERT_TRUE(values.has_value());
+    EXPECT_EQ(values->size(), GetParam().count);
+    if (!values->empty()) {
+        EXPECT_EQ(values->front(), GetParam().start);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Loops, CountingLoop,
+    ::testing::Values(LoopCase{47, 48, 1, 2}, LoopCase{9, 11, 1, 3},
+                      // 0.1 + 0.1 + 0.1 is just above 0.3, so the bound is missed ...
+                      LoopCase{0, 0.3, 0.1, 3},
+                      // ... while ten additions of 0.1 stay just below 1 and reach it.
+                      LoopCase{0, 1, 0.1, 11},
+                      // Reversed corners with a positive step run zero times.
+                      LoopCase{48, 47, 1, 0}, LoopCase{11, 9, 1, 0},
+                      // A negative step runs while the counter is at least the bound.
+                      LoopCase{48, 47, -1, 2}, LoopCase{47, 48, -1, 0},
+                      LoopCase{5, 5, 1, 1}));
+
+TEST(CountingLoop, EndlessOrHugeLoopsAreRefused)
+{
+    EXPECT_FALSE(loopValues(0, 1, 0).has_value());
+    EXPECT_FALSE(loopValues(0, 10, 1e-6).has_value());
+    EXPECT_TRUE(loopValues(0, 1, 0, 5) == std::nullopt);
+}
+
+TEST(RegionPlan, RowsFromTheEndLatitudeAndColumnsFromTheBeginLongitude)
+{
+    MapSettings s;
+    s.beginlat = 48;
+    s.beginlong = 9;
+    s.endlat = 47;
+    s.endlong = 11;
+    const auto plan = planRegion(s, 1, 1);
+    ASSERT_TRUE(plan.has_value());
+    EXPECT_EQ(plan->tilecount(), 6);
+    EXPECT_EQ(plan->latitudes, (std::vector<double>{47, 48}));
+    EXPECT_EQ(plan->longitudes, (std::vector<double>{9, 10, 11}));
+}
+
+TEST(RegionTexts, ToTheCharacter)
+{
+    MapSettings s;
+    s.beginlat = 48;
+    s.beginlong = 9;
+    s.endlat = 47;
+    s.endlong = 11;
+    EXPECT_EQ(regionStartMessage(s, 6),
+              QStringLiteral("Starting download from  48, 9 to  47, 11. This will make  6 images "
+                             "in this zoom mode!"));
+    EXPECT_EQ(regionProgressText(3, 6), QStringLiteral(" 3  50% of  6 images total"));
+    EXPECT_EQ(regionProgressText(1, 3), QStringLiteral(" 1  33.3% of  3 images total"));
+    EXPECT_EQ(regionProgressText(6, 6), QStringLiteral(" 6  100% of  6 images total"));
+    EXPECT_EQ(regionProgressText(5000000000LL, 6000000000LL),
+              QStringLiteral(" 5000000000  83.3% of  6000000000 images total"));
+    EXPECT_EQ(regionReadyMessage(0), QStringLiteral("Ready.  0 images have been downloaded for you"));
+}
+
+TEST(RegionSteps, DivisorsFollowTheLocaleAndStepsMustBeUsable)
+{
+    EXPECT_EQ(localeDivisor(QStringLiteral("45"), QLocale::c()), 45.0);
+    EXPECT_EQ(localeDivisor(QStringLiteral(" 22.5 "), QLocale::c()), 22.5);
+    EXPECT_EQ(localeDivisor(QStringLiteral("0,5"), QLocale(QLocale::German)), 0.5);
+    EXPECT_FALSE(localeDivisor(QStringLiteral("4x"), QLocale::c()).has_value());
+    EXPECT_FALSE(localeDivisor(QString(), QLocale::c()).has_value());
+    EXPECT_TRUE(usableStep(1));
+    EXPECT_TRUE(usableStep(-0.5));
+    EXPECT_FALSE(usableStep(0));
+    EXPECT_FALSE(usableStep(45.0 / 0.0));
+    EXPECT_FALSE(usableStep(std::numeric_limits<double>::quiet_NaN()));
+}
+
+} // namespace
