@@ -80,6 +80,10 @@ QString numtext(double value)
     if (magnitude == 0.0) {
         return QStringLiteral(" 0");
     }
+    if (magnitude < 1e15 && magnitude == std::floor(magnitude)) {
+        // Whole numbers (counts, pixels, whole degrees) need no rounding.
+        return sign + QString::number(static_cast<qint64>(magnitude));
+    }
     std::string digits;
     int exponent = 0;
     decompose(magnitude, digits, exponent);

@@ -1,11 +1,11 @@
 #include "fetch.h"
 
+#include "atomicfile.h"
 #include "failure.h"
 
 #include <QEventLoop>
 #include <QNetworkReply>
 #include <QNetworkRequest>
-#include <QSaveFile>
 #include <QUrl>
 
 #include <memory>
@@ -96,16 +96,7 @@ QByteArray Fetcher::fetch(const QString& urladdy)
 void Fetcher::download(const QString& urladdy, const QString& wheretobmp, QByteArray& imagebytes)
 {
     imagebytes = fetch(urladdy);
-    writeFileAtomically(wheretobmp, imagebytes);
-}
-
-void writeFileAtomically(const QString& path, const QByteArray& bytes)
-{
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
-        throw common::Failure(
-            QStringLiteral("The file %1 could not be written: %2").arg(path, file.errorString()));
-    }
+    common::writeFileAtomically(wheretobmp, imagebytes);
 }
 
 } // namespace pelagrin

@@ -36,7 +36,4 @@ private:
     int transferTimeoutMs_;
 };
 
-// Writes |bytes| to |path| atomically; throws common::Failure naming the file.
-void writeFileAtomically(const QString& path, const QByteArray& bytes);
-
 } // namespace pelagrin

@@ -1,0 +1,84 @@
+// The calibration batch over 10,000 tiles, against writing the same files' bytes with plain
+// C++ streams. Both write new files into fresh folders of the same file system; three rounds
+// alternate between them and the medians are compared, since file creation times vary a lot
+// from one moment to the next.
+#include "benchutil.h"
+#include "form1.h"
+#include "mapfile.h"
+#include "tilenamereader.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <fstream>
+#include <utility>
+#include <vector>
+
+namespace {
+
+constexpr int tiles = 10'000;
+constexpr int rounds = 3;
+
+QString tileName(int i)
+{
+    return QStringLiteral("IDA_E_B%1!00L%2!00Z45.gif").arg(i / 100).arg(i % 100);
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QTemporaryDir work;
+    QDir::setCurrent(work.path());
+
+    std::vector<std::pair<std::string, QByteArray>> expected;
+    for (int i = 0; i < tiles; ++i) {
+        const auto centre = common::readTileName(tileName(i));
+        expected.emplace_back(pinmark::mapFileName(tileName(i)).toStdString(),
+                              pinmark::mapFileText(tileName(i), centre->latitude,
+                                                   centre->longitude, centre->zoom));
+    }
+    for (int round = 0; round < rounds; ++round) {
+        const QString folder = QStringLiteral("round%1/MyMaps").arg(round);
+        QDir().mkpath(folder);
+        QDir().mkpath(QStringLiteral("baseline%1").arg(round));
+        for (int i = 0; i < tiles; ++i) {
+            QFile(folder + u'/' + tileName(i)).open(QIODevice::WriteOnly);
+        }
+    }
+
+    std::vector<double> baselines;
+    std::vector<double> batches;
+    for (int round = 0; round < rounds; ++round) {
+        const std::string folder = "baseline" + std::to_string(round) + "/";
+        baselines.push_back(bench::secondsOf([&] {
+            for (const auto& [name, bytes] : expected) {
+                std::ofstream out(folder + name, std::ios::binary | std::ios::trunc);
+                out.write(bytes.constData(), bytes.size());
+            }
+        }));
+        QDir::setCurrent(work.path() + QStringLiteral("/round%1").arg(round));
+        bench::SilentDialogs dialogs;
+        pinmark::Form1 window(dialogs);
+        batches.push_back(bench::secondsOf([&] { window.Form_Load(); }));
+        QDir::setCurrent(work.path());
+        const QDir written(QStringLiteral("round%1/MyMaps").arg(round));
+        if (written.entryList({QStringLiteral("*.map")}).size() != tiles) {
+            std::fprintf(stderr, "the batch did not write every calibration file\n");
+            return 1;
+        }
+    }
+    bench::report("pinmark_batch_10000", median(batches), median(baselines), "1.5");
+    return 0;
+}

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+namespace pinmark {
+
+// The GIF images of |folder|: ordinary files matching "*.gif" in any letter case, hidden files
+// left out, sorted by name ignoring case.
+QStringList listTileImages(const QString& folder);
+
+struct BatchResult {
+    int written = 0;
+    QStringList skipped; // names that are no tile names
+    QStringList failed;  // "name: reason" of calibration files that could not be written
+};
+
+// Writes the calibration file of every image in |names| (listed from |folder|), in order.
+// After each file written, |progress| gets the number written so far. A name that is no tile
+// name is skipped and a file that cannot be written is noted; the batch goes on either way.
+BatchResult runBatch(const QString& folder, const QStringList& names,
+                     const std::function<void(int)>& progress);
+
+QString progressText(int written);
+QString skippedMessage(const QStringList& skipped);
+QString failedMessage(const QStringList& failed);
+
+inline const QString noImagesMessage = QStringLiteral(
+    "There are no downloaded images: the folder mymaps does not exist in this directory.");
+
+inline const QString closingMessage = QStringLiteral(
+    "Ready! Creating automatic map files. Note this is the first release of the map file "
+    "generator. you have to set the calibration point 1 and point 2 manually in each map file. "
+    "it could be possible that the coordinates are already ok and you only have to move the "
+    "points to the right position of the grid. next release will do this automatic and will "
+    "create full automatic calibrated map files. Note: Be sure to have in your OziExplorer "
+    "configuration->Maps->Lat/Long Display selected 'Degrees' (the first) otherwise it could be "
+    "possible the map file won't works");
+
+} // namespace pinmark

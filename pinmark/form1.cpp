@@ -1,0 +1,69 @@
+#include "form1.h"
+
+#include "batch.h"
+#include "tilefolder.h"
+#include "twips.h"
+
+#include <QFileInfo>
+#include <QLabel>
+
+namespace pinmark {
+
+namespace {
+
+// The label is redrawn at most this often while the batch runs; the final count always shows.
+constexpr qint64 redrawIntervalMs = 16;
+
+} // namespace
+
+Form1::Form1(common::Dialogs& dialogs, QWidget* parent) : QWidget(parent), dialogs_(dialogs)
+{
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(
+        QStringLiteral("Calibration generator for Pelagrin for use in OziExplorer coded by Ambrel"));
+    Label1 = new QLabel(this);
+    Label1->setObjectName(QStringLiteral("Label1"));
+    Label1->setGeometry(common::twipsRect(240, 240, 5400, 375));
+    resize(common::twipsToPixels(5880), common::twipsToPixels(1200));
+}
+
+bool Form1::Form_Load()
+{
+    const auto folder = common::findTileFolder();
+    if (!folder || !QFileInfo(*folder).isDir()) {
+        dialogs_.message(noImagesMessage);
+        dialogs_.endProgram(0);
+        return false;
+    }
+    const QStringList names = listTileImages(*folder);
+    const BatchResult result =
+        runBatch(*folder, names, [this](int written) { showProgress(written, false); });
+    if (result.written > 0) {
+        showProgress(result.written, true);
+    }
+    if (!result.skipped.isEmpty()) {
+        dialogs_.message(skippedMessage(result.skipped));
+    }
+    if (!result.failed.isEmpty()) {
+        dialogs_.message(failedMessage(result.failed));
+    }
+    dialogs_.message(closingMessage);
+    return true;
+}
+
+void Form1::showProgress(int written, bool force)
+{
+    if (!isVisible()) {
+        show();
+        force = true;
+    }
+    if (!force && sinceRedraw_.isValid() && sinceRedraw_.elapsed() < redrawIntervalMs) {
+        return;
+    }
+    Label1->setText(progressText(written));
+    Label1->repaint();
+    repaint();
+    sinceRedraw_.restart();
+}
+
+} // namespace pinmark

@@ -1,0 +1,38 @@
+#include "formatting.h"
+
+#include "numtext.h"
+
+namespace pinmark {
+
+namespace {
+
+constexpr qsizetype fractionDigits = 9;
+
+QString bareNumber(double value)
+{
+    return common::numtext(value).remove(u' ');
+}
+
+} // namespace
+
+QString formit(double zahl, int lent)
+{
+    return bareNumber(zahl).rightJustified(lent, u' ');
+}
+
+QString formkomma(double zahl)
+{
+    QString text = bareNumber(zahl);
+    if (!text.contains(u'.')) {
+        text += QStringLiteral(".00");
+    }
+    const qsizetype point = text.indexOf(u'.');
+    const QString whole = text.left(point);
+    QString fraction = text.mid(point + 1);
+    if (fraction.size() < fractionDigits) {
+        fraction = fraction.leftJustified(fractionDigits, u'0');
+    }
+    return whole + u'.' + fraction;
+}
+
+} // namespace pinmark

@@ -1,0 +1,128 @@
+#include "mapfile.h"
+
+#include "atomicfile.h"
+#include "formatting.h"
+
+#include <cmath>
+
+namespace pinmark {
+
+namespace {
+
+char latitudeLetter(double value)
+{
+    return value < 0 ? 'S' : 'N';
+}
+
+char longitudeLetter(double value)
+{
+    return value < 0 ? 'W' : 'E';
+}
+
+// Whole degrees of a corner, rounded toward minus infinity, without sign: the letter tells it.
+QByteArray degrees(double value)
+{
+    return formit(std::floor(value), 4).toLatin1().replace('-', ' ');
+}
+
+QByteArray pointLine(const char* point, int x, int y, double lat, double lon)
+{
+    static const QByteArray minutes = formit(0, 8).toLatin1();
+    QByteArray line;
+    line.reserve(112);
+    line += point;
+    line += ",xy,";
+    line += formit(x, 5).toLatin1();
+    line += ',';
+    line += formit(y, 5).toLatin1();
+    line += ",in, deg,";
+    line += degrees(lat);
+    line += ',';
+    line += minutes;
+    line += ',';
+    line += latitudeLetter(lat);
+    line += ',';
+    line += degrees(lon);
+    line += ',';
+    line += minutes;
+    line += ',';
+    line += longitudeLetter(lon);
+    line += ", grid,   ,           ,           ,";
+    line += latitudeLetter(lat);
+    line += "\r\n";
+    return line;
+}
+
+QString emptyPointLine(int number)
+{
+    return QStringLiteral("Point%1,xy,     ,     ,in, deg,    ,        ,N,    ,        ,W, grid,"
+                          "   ,           ,           ,N")
+        .arg(number, 2, 10, QLatin1Char('0'));
+}
+
+} // namespace
+
+QString mapFileName(const QString& imageName)
+{
+    return QString(imageName).remove(QStringLiteral(".gif")) + QStringLiteral(".map");
+}
+
+QByteArray mapFileText(const QString& imageName, double lat, double lon, double zoom)
+{
+    // Lines 4 to 9, 12 to 39 and 41 to 51 never change.
+    static const QByteArray head = QByteArrayLiteral(
+        "1 ,Map Code,\r\n"
+        "WGS 84,WGS 84,   0.0000,   0.0000,WGS 84\r\n"
+        "Reserved 1\r\n"
+        "Reserved 2\r\n"
+        "Magnetic Variation,,,E\r\n"
+        "Map Projection,(A)Lambert Azimuthual Equal Area,PolyCal,No,AutoCalOnly,No,BSBUseWPX,No"
+        "\r\n");
+    static const QByteArray emptyPoints = [] {
+        QByteArray lines;
+        for (int point = 3; point <= 30; ++point) {
+            lines += emptyPointLine(point).toLatin1() + "\r\n";
+        }
+        return lines;
+    }();
+    static const QByteArray tail = QByteArrayLiteral(
+        "Map Feature = MF ; Map Comment = MC     These follow if they exist\r\n"
+        "Track File = TF      These follow if they exist\r\n"
+        "Moving Map Parameters = MM?    These follow if they exist\r\n"
+        "MM0,Yes\r\n"
+        "MMPNUM,4\r\n"
+        "MMPXY,1,0,0\r\n"
+        "MMPXY,2,1999,0\r\n"
+        "MMPXY,3,1999,1999\r\n"
+        "MMPXY,4,0,1999\r\n"
+        "MOP,Map Open Position,0,0\r\n"
+        "IWH,Map Image Width/Height,1999,1999\r\n");
+
+    const double d = zoom / 100;
+    const QByteArray title =
+        QString(imageName).replace(QStringLiteral(".gif"), QStringLiteral(".ozf2")).toUtf8();
+    QByteArray text;
+    text.reserve(head.size() + emptyPoints.size() + tail.size() + 2 * title.size() + 400);
+    text += "OziExplorer Map Data File Version 2.2\r\n";
+    text += title + "\r\n" + title + "\r\n";
+    text += head;
+    text += pointLine("Point01", 290, 459, lat + d, lon - d);
+    text += pointLine("Point02", 1737, 1519, lat - d, lon + d);
+    text += emptyPoints;
+    text += "Projection Setup,    ";
+    text += formkomma(lat).toLatin1();
+    text += ",     ";
+    text += formkomma(lon).toLatin1();
+    text += ",,,,,,,,\r\n";
+    text += tail;
+    return text;
+}
+
+void writemapfile(const QString& folder, const QString& imageName, double lat, double lon,
+                  double zoom)
+{
+    common::writeFileAtomically(folder + u'/' + mapFileName(imageName),
+                                mapFileText(imageName, lat, lon, zoom));
+}
+
+} // namespace pinmark

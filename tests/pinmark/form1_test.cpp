@@ -1,0 +1,100 @@
+#include "batch.h"
+#include "form1.h"
+#include "recordingdialogs.h"
+#include "tempworkdir.h"
+
+#include <QDir>
+#include <QLabel>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using testsupport::TempWorkDir;
+
+class PinmarkWindow : public ::testing::Test {
+protected:
+    void images(const QStringList& names)
+    {
+        QDir().mkdir(QStringLiteral("MyMaps"));
+        for (const QString& name : names) {
+            TempWorkDir::write(QStringLiteral("MyMaps/") + name, {});
+        }
+    }
+    bool load()
+    {
+        dialogs.onMessage = [this](const QString&) {
+            visibleAtMessage.append(form.isVisible());
+            labelAtMessage.append(label()->text());
+        };
+        return form.Form_Load();
+    }
+    QLabel* label() { return form.findChild<QLabel*>(QStringLiteral("Label1")); }
+    QStringList maps() { return QDir(QStringLiteral("MyMaps")).entryList({"*.map"}, QDir::Files); }
+
+    TempWorkDir work;
+    testsupport::RecordingDialogs dialogs;
+    pinmark::Form1 form{dialogs};
+    QList<bool> visibleAtMessage;
+    QStringList labelAtMessage;
+};
+
+TEST_F(PinmarkWindow, ClosingMessageIsExact)
+{
+    EXPECT_EQ(pinmark::closingMessage.size(), 558);
+}
+
+TEST_F(PinmarkWindow, EmptyFolderShowsTheClosingMessageAtOnce)
+{
+    images({QStringLiteral("IDA_E_B48!50L11!25Z150.map")});
+    ASSERT_TRUE(load());
+    EXPECT_EQ(dialogs.messages, QStringList{pinmark::closingMessage});
+    EXPECT_EQ(visibleAtMessage, QList<bool>{false});
+    EXPECT_TRUE(label()->text().isEmpty());
+}
+
+TEST_F(PinmarkWindow, CountsTheFilesWrittenAndShowsTheWindowWhileWorking)
+{
+    images({"IDA_E_B48!50L11!25Z150.gif", "IDA_E_B48!50L12!75Z150.GIF",
+            "IDA_U_B40!70L-73!99Z150.gif", ".IDA_E_B1L1Z1.gif", "IDA_E_B1L1Z1.png"});
+    ASSERT_TRUE(load());
+    EXPECT_EQ(dialogs.messages, QStringList{pinmark::closingMessage});
+    EXPECT_EQ(visibleAtMessage, QList<bool>{true});
+    EXPECT_EQ(labelAtMessage.front(), QStringLiteral(" 3 map files have been created"));
+    EXPECT_EQ(maps(), (QStringList{"IDA_E_B48!50L11!25Z150.map", "IDA_E_B48!50L12!75Z150.GIF.map",
+                                   "IDA_U_B40!70L-73!99Z150.map"}));
+}
+
+TEST_F(PinmarkWindow, ForeignNamesAreSkippedAndListed)
+{
+    images({"holiday.gif", "IDA_E_B48!50L11!25Z150.gif", "IDA_E_B48!50Z150L11.gif"});
+    ASSERT_TRUE(load());
+    ASSERT_EQ(dialogs.messages.size(), 2);
+    EXPECT_TRUE(dialogs.messages[0].contains(u"holiday.gif"));
+    EXPECT_TRUE(dialogs.messages[0].contains(u"IDA_E_B48!50Z150L11.gif"));
+    EXPECT_EQ(dialogs.messages[1], pinmark::closingMessage);
+    EXPECT_EQ(labelAtMessage.front(), QStringLiteral(" 1 map files have been created"));
+    EXPECT_EQ(maps().size(), 1);
+}
+
+TEST_F(PinmarkWindow, AFileThatCannotBeWrittenIsNamedAndTheBatchGoesOn)
+{
+    images({"IDA_E_B10L10Z10.gif", "IDA_E_B20L20Z20.gif"});
+    // A folder in the calibration file's place cannot be replaced by a file.
+    ASSERT_TRUE(QDir().mkdir(QStringLiteral("MyMaps/IDA_E_B10L10Z10.map")));
+    ASSERT_TRUE(load());
+    ASSERT_EQ(dialogs.messages.size(), 2);
+    EXPECT_TRUE(dialogs.messages[0].contains(u"IDA_E_B10L10Z10.gif"));
+    EXPECT_TRUE(QFileInfo(QStringLiteral("MyMaps/IDA_E_B10L10Z10.map")).isDir());
+    EXPECT_TRUE(QFileInfo(QStringLiteral("MyMaps/IDA_E_B20L20Z20.map")).isFile());
+}
+
+TEST_F(PinmarkWindow, MissingFolderEndsInOrderAndCreatesNothing)
+{
+    EXPECT_FALSE(load());
+    EXPECT_EQ(dialogs.messages, QStringList{pinmark::noImagesMessage});
+    EXPECT_TRUE(dialogs.ended);
+    EXPECT_TRUE(QDir().entryList(QDir::AllEntries | QDir::NoDotAndDotDot).isEmpty());
+}
+
+} // namespace
