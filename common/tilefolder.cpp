@@ -56,3 +56,9 @@ bool ensureTileFolder(const QDir& dir)
 }
 
 } // namespace common
+
+QStringList common::listTileImages(const QString& folder)
+{
+    return QDir(folder).entryList({QStringLiteral("*.gif")}, QDir::Files,
+                                  QDir::Name | QDir::IgnoreCase);
+}

@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 
@@ -24,5 +25,9 @@ QString tileFolderPath(const QDir& dir = QDir::current());
 // Creates "MyMaps" in |dir| unless an entry named "mymaps" (any case) exists. Returns true
 // when it created the folder.
 bool ensureTileFolder(const QDir& dir = QDir::current());
+
+// The tile images of |folder|: ordinary files matching "*.gif" in any letter case, hidden files
+// left out, sorted by name ignoring case. Empty when |folder| is no folder.
+QStringList listTileImages(const QString& folder);
 
 } // namespace common

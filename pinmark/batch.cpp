@@ -5,15 +5,8 @@
 #include "numtext.h"
 #include "tilenamereader.h"
 
-#include <QDir>
 
 namespace pinmark {
-
-QStringList listTileImages(const QString& folder)
-{
-    return QDir(folder).entryList({QStringLiteral("*.gif")}, QDir::Files,
-                                  QDir::Name | QDir::IgnoreCase);
-}
 
 BatchResult runBatch(const QString& folder, const QStringList& names,
                      const std::function<void(int)>& progress)

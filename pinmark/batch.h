@@ -7,10 +7,6 @@
 
 namespace pinmark {
 
-// The GIF images of |folder|: ordinary files matching "*.gif" in any letter case, hidden files
-// left out, sorted by name ignoring case.
-QStringList listTileImages(const QString& folder);
-
 struct BatchResult {
     int written = 0;
     QStringList skipped; // names that are no tile names

@@ -35,7 +35,7 @@ bool Form1::Form_Load()
         dialogs_.endProgram(0);
         return false;
     }
-    const QStringList names = listTileImages(*folder);
+    const QStringList names = common::listTileImages(*folder);
     const BatchResult result =
         runBatch(*folder, names, [this](int written) { showProgress(written, false); });
     if (result.written > 0) {

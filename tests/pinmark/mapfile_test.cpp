@@ -2,6 +2,7 @@
 #include "formatting.h"
 #include "mapfile.h"
 #include "tempworkdir.h"
+#include "tilefolder.h"
 
 #include <QDir>
 #include <QFile>
@@ -66,7 +67,7 @@ TEST(CalibrationFiles, MatchTheGoldenFilesByteForByte)
     for (const QString& name : names) {
         TempWorkDir::write(QStringLiteral("mymaps/") + name, {});
     }
-    const BatchResult result = runBatch(QStringLiteral("mymaps"), listTileImages("mymaps"),
+    const BatchResult result = runBatch(QStringLiteral("mymaps"), common::listTileImages("mymaps"),
                                         [](int) {});
     EXPECT_EQ(result.written, names.size());
     EXPECT_TRUE(result.skipped.isEmpty()) << result.skipped.join(u' ').toStdString();

@@ -1,0 +1,97 @@
+#include "arrangebars.h"
+#include "tilelist.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using tramsel::TileList;
+
+const TileList tiles(QStringList{
+    "IDA_E_B48!00L9!00Z45.gif",    // 0: 48 / 9
+    "IDA_E_B48!00L10!00Z45.gif",   // 1: 48 / 10
+    "IDA_E_B49!00L9!00Z45.gif",    // 2: 49 / 9
+    "IDA_E_B50!0L9!00Z45.gif",     // 3: 50 / 9, written another way
+    "IDA_W_B48!00L11!00Z20.gif",   // 4: 48 / 11, another zoom and map
+    "IDA_E_B48!00L11!00Z45.gif",   // 5: 48 / 11, the twin of 4
+    "IDA_E_B47!00L9!01Z45.gif",    // 6: 47 / 9.01, never south of 48 / 9
+    "IDA_E_B-12!50L-70!00Z45.gif", // 7: -12.5 / -70
+    "IDA_E_B-13!00L-70!00Z45.gif", // 8: -13 / -70
+    "IDA_E_B!00L179!50Z45.gif",    // 9: 0 / 179.5
+    "IDA_E_B!00L-179!50Z45.gif",   // 10: 0 / -179.5
+    "ID_E_B46!5L9Z150.gif",        // 11: the single image, read at its true latitude 46.5
+    "holiday.gif",                 // 12: no tile name
+});
+
+struct MoveCase {
+    int from;
+    const char* direction;
+    int to; // -1: none
+};
+
+class NeighbourChoice : public ::testing::TestWithParam<MoveCase> {};
+
+TEST_P(NeighbourChoice, NearestOnTheSameLineFirstInListOnATie)
+{
+    const auto found = tiles.neighbour(GetParam().from, QString::fromLatin1(GetParam().direction));
+    EXPECT_EQ(found.value_or(-1), GetParam().to)
+        << GetParam().from << " " << GetParam().direction;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Moves, NeighbourChoice,
+    ::testing::Values(MoveCase{0, "N", 2}, MoveCase{2, "N", 3}, MoveCase{3, "N", -1},
+                      MoveCase{3, "S", 2}, MoveCase{0, "S", 11}, MoveCase{11, "N", 0},
+                      MoveCase{0, "E", 1}, MoveCase{1, "E", 4}, MoveCase{4, "E", -1},
+                      MoveCase{4, "W", 1}, MoveCase{5, "W", 1}, MoveCase{1, "W", 0},
+                      MoveCase{8, "N", 7}, MoveCase{7, "S", 8}, MoveCase{9, "E", -1},
+                      MoveCase{10, "W", -1}, MoveCase{9, "W", 10}, MoveCase{0, "n", -1},
+                      MoveCase{0, "X", -1}, MoveCase{0, "", -1}, MoveCase{12, "N", -1},
+                      MoveCase{6, "N", -1}));
+
+TEST(NeighbourChoice, ASingleTileHasNoNeighbour)
+{
+    const TileList one(QStringList{"IDA_E_B48!50L11!25Z150.gif"});
+    for (const char* direction : {"N", "S", "E", "W"}) {
+        EXPECT_FALSE(one.neighbour(0, QString::fromLatin1(direction)).has_value()) << direction;
+    }
+}
+
+struct BarsCase {
+    const char* name;
+    tramsel::BarsInput in;
+    bool hscroll;
+    bool vscroll;
+    bool corner;
+};
+
+class ArrangeBars : public ::testing::TestWithParam<BarsCase> {};
+
+TEST_P(ArrangeBars, ShowAndPlaceFromTheOuterSize)
+{
+    const BarsCase c = GetParam();
+    const tramsel::BarsLayout out = tramsel::arrangebars(c.in);
+    EXPECT_EQ(out.hscrollVisible, c.hscroll);
+    EXPECT_EQ(out.vscrollVisible, c.vscroll);
+    EXPECT_EQ(out.cornerVisible, c.corner);
+    const int w = c.in.formWidth;
+    const int h = c.in.formHeight;
+    EXPECT_EQ(out.hscroll, QRect(0, h - 650, std::max(0, w - 100), 255));
+    EXPECT_EQ(out.vscroll, QRect(w - 350, 0, 255, std::max(0, h - 650)));
+    EXPECT_EQ(out.corner.topLeft(), QPoint(2235 - 255, 1635 - 255));
+    EXPECT_EQ(out.vscrollMaximum, 19350);
+    EXPECT_EQ(out.hscrollMaximum, 14800);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Views, ArrangeBars,
+    ::testing::Values(BarsCase{"FullSize320", {8415, 6960, 4800, 4800, true}, true, true, true},
+                      BarsCase{"FullSize1999", {9000, 7500, 29985, 29985, true}, true, true, true},
+                      BarsCase{"FitView", {8415, 6960, 29985, 29985, false}, false, false, true},
+                      BarsCase{"WideOnly", {8415, 6960, 3000, 1000, true}, true, false, true},
+                      BarsCase{"SmallPicture", {8415, 6960, 1500, 1500, true}, false, false,
+                               false},
+                      BarsCase{"Minimised", {90, 300, 4800, 4800, true}, true, true, true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+} // namespace

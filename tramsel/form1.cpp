@@ -1,0 +1,213 @@
+#include "form1.h"
+
+#include "arrangebars.h"
+#include "failure.h"
+#include "picture.h"
+#include "pictureview.h"
+#include "tilefolder.h"
+#include "twips.h"
+
+#include <QFileInfo>
+#include <QFrame>
+#include <QKeyEvent>
+#include <QScrollBar>
+
+namespace tramsel {
+
+namespace {
+
+template <typename Control, typename... Args>
+Control* make(QWidget* parent, const char* name, Args... args)
+{
+    auto* control = new Control(args..., parent);
+    control->setObjectName(QString::fromLatin1(name));
+    control->setFocusPolicy(Qt::NoFocus); // every key goes to the window
+    return control;
+}
+
+int twipsOf(int pixels)
+{
+    return common::pixelsToTwips(pixels);
+}
+
+void place(QWidget* control, const QRect& twips)
+{
+    control->setGeometry(common::twipsRect(twips.x(), twips.y(), twips.width(), twips.height()));
+}
+
+} // namespace
+
+Form1::Form1(common::Dialogs& dialogs, QWidget* parent) : QWidget(parent), dialogs_(dialogs)
+{
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(designCaption);
+    setFocusPolicy(Qt::StrongFocus);
+
+    Image1 = make<common::PictureView>(this, "Image1");
+    Image1->setStretch(true);
+    Image2 = make<common::PictureView>(this, "Image2");
+    Image2->setStretch(false);
+    Image2->hide();
+    HScroll1 = make<QScrollBar>(this, "HScroll1", Qt::Horizontal);
+    VScroll1 = make<QScrollBar>(this, "VScroll1", Qt::Vertical);
+    for (QScrollBar* bar : {HScroll1, VScroll1}) {
+        bar->setMinimum(0);
+        bar->setSingleStep(1);
+        bar->setPageStep(1);
+        bar->hide();
+    }
+    PicDummy1 = make<QFrame>(this, "PicDummy1");
+    PicDummy1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    PicDummy1->setGeometry(common::twipsRect(0, 0, 2295, 1695));
+    PicDummy1->hide();
+    PicDummy2 = make<QFrame>(this, "PicDummy2");
+    PicDummy2->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    PicDummy2->setGeometry(common::twipsRect(0, 0, 15, 15));
+    PicDummy2->hide();
+
+    connect(HScroll1, &QScrollBar::valueChanged, this, &Form1::HScroll1_Change);
+    connect(HScroll1, &QScrollBar::sliderMoved, this, &Form1::HScroll1_Scroll);
+    connect(VScroll1, &QScrollBar::valueChanged, this, &Form1::VScroll1_Change);
+    connect(VScroll1, &QScrollBar::sliderMoved, this, &Form1::VScroll1_Scroll);
+    resize(common::twipsToPixels(8415), common::twipsToPixels(6960));
+}
+
+bool Form1::Form_Load()
+{
+    common::ensureTileFolder();
+    folder_ = common::tileFolderPath();
+    tiles_ = TileList::fromFolder(folder_);
+    if (tiles_.count() == 0) {
+        dialogs_.message(noImagesMessage);
+        dialogs_.endProgram(0);
+        return false;
+    }
+    try {
+        ll(tilePath(0));
+    } catch (const common::Failure& failure) {
+        dialogs_.message(failure.text());
+    }
+    return true;
+}
+
+QString Form1::tilePath(int position) const
+{
+    return folder_ + u'/' + tiles_.name(position);
+}
+
+void Form1::ll(const QString& x)
+{
+    // Decoded once; both views share the picture.
+    const QPixmap picture = QPixmap::fromImage(common::loadPicture(x));
+    Image1->setPicture(picture);
+    Image2->setPicture(picture);
+}
+
+void Form1::FindNextMap(const QString& directio)
+{
+    const auto position = tiles_.neighbour(mapindex_, directio);
+    if (!position) {
+        dialogs_.message(noNeighbourMessage);
+        return;
+    }
+    try {
+        ll(tilePath(*position));
+    } catch (const common::Failure& failure) {
+        dialogs_.message(failure.text());
+        return;
+    }
+    mapindex_ = *position;
+    setWindowTitle(tiles_.name(mapindex_) + u' ' + designCaption);
+}
+
+void Form1::Form_KeyPress(int keyAscii)
+{
+    switch (keyAscii) {
+    case 32:
+        Image1->setVisible(!Image1->isVisible());
+        Image2->setVisible(!Image2->isVisible());
+        Form_Resize();
+        break;
+    case 105:
+        FindNextMap(QStringLiteral("N"));
+        break;
+    case 109:
+        FindNextMap(QStringLiteral("S"));
+        break;
+    case 107:
+        FindNextMap(QStringLiteral("E"));
+        break;
+    case 106:
+        FindNextMap(QStringLiteral("W"));
+        break;
+    default:
+        break;
+    }
+}
+
+void Form1::keyPressEvent(QKeyEvent* event)
+{
+    const QString text = event->text();
+    if (text.size() == 1) {
+        Form_KeyPress(text.front().unicode());
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void Form1::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    Form_Resize();
+}
+
+void Form1::Form_Resize()
+{
+    // The fit view covers the window's outer size, frame included.
+    const QSize outer = frameGeometry().size();
+    Image1->setGeometry(0, 0, outer.width(), outer.height());
+    arrangebars();
+}
+
+void Form1::arrangebars()
+{
+    const QSize outer = frameGeometry().size();
+    const BarsLayout layout = tramsel::arrangebars(
+        {twipsOf(outer.width()), twipsOf(outer.height()), twipsOf(Image2->width()),
+         twipsOf(Image2->height()), Image2->isVisible()});
+    VScroll1->setVisible(layout.vscrollVisible);
+    HScroll1->setVisible(layout.hscrollVisible);
+    PicDummy2->setFrameStyle(QFrame::NoFrame);
+    PicDummy2->setVisible(layout.cornerVisible);
+    place(HScroll1, layout.hscroll);
+    place(VScroll1, layout.vscroll);
+    place(PicDummy2, layout.corner);
+    VScroll1->setMaximum(layout.vscrollMaximum);
+    HScroll1->setMaximum(layout.hscrollMaximum);
+    PicDummy1->hide();
+    HScroll1->raise();
+    VScroll1->raise();
+    PicDummy2->raise();
+}
+
+// The scroll values are twips: the picture moves by exactly the value.
+void Form1::HScroll1_Change()
+{
+    Image2->move(-common::twipsToPixels(HScroll1->value()), Image2->y());
+}
+
+void Form1::HScroll1_Scroll()
+{
+    HScroll1_Change();
+}
+
+void Form1::VScroll1_Change()
+{
+    Image2->move(Image2->x(), -common::twipsToPixels(VScroll1->value()));
+}
+
+void Form1::VScroll1_Scroll()
+{
+    VScroll1_Change();
+}
+
+} // namespace tramsel

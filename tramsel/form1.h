@@ -1,0 +1,65 @@
+#pragma once
+
+#include "dialogs.h"
+#include "tilelist.h"
+
+#include <QWidget>
+
+class QFrame;
+class QScrollBar;
+
+namespace common {
+class PictureView;
+}
+
+namespace tramsel {
+
+inline const QString designCaption = QStringLiteral("Tramsel by Ambrel for Pelagrin");
+inline const QString noImagesMessage = QStringLiteral("You must first download images!");
+inline const QString noNeighbourMessage =
+    QStringLiteral("Es existiert keine Weitere Karte für diese Richtung");
+
+// The offline viewer: one tile at a time, fitted to the window or at full size with scroll
+// bars; the keys i, m, j and k step to the neighbouring tile, the space bar switches views.
+class Form1 : public QWidget {
+    Q_OBJECT
+public:
+    explicit Form1(common::Dialogs& dialogs, QWidget* parent = nullptr);
+
+    // Start-up. Returns false when the program has been ended (no tiles).
+    bool Form_Load();
+    void Form_Resize();
+    void Form_KeyPress(int keyAscii);
+    void arrangebars();
+    void FindNextMap(const QString& directio);
+    // Shows the picture file |x| in both views; throws common::Failure when it cannot be read.
+    void ll(const QString& x);
+
+    void HScroll1_Change();
+    void HScroll1_Scroll();
+    void VScroll1_Change();
+    void VScroll1_Scroll();
+
+    int mapindex() const { return mapindex_; }
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    QString tilePath(int position) const;
+
+    common::Dialogs& dialogs_;
+    QString folder_;
+    TileList tiles_;
+    int mapindex_ = 0;
+
+    common::PictureView* Image1;
+    common::PictureView* Image2;
+    QScrollBar* HScroll1;
+    QScrollBar* VScroll1;
+    QFrame* PicDummy1;
+    QFrame* PicDummy2;
+};
+
+} // namespace tramsel

@@ -1,0 +1,105 @@
+#include "tilelist.h"
+
+#include "tilefolder.h"
+#include "tilenamereader.h"
+
+namespace tramsel {
+
+namespace {
+
+enum class Direction { North, South, East, West, None };
+
+Direction direction(const QString& directio)
+{
+    if (directio == u"N") {
+        return Direction::North;
+    }
+    if (directio == u"S") {
+        return Direction::South;
+    }
+    if (directio == u"E") {
+        return Direction::East;
+    }
+    if (directio == u"W") {
+        return Direction::West;
+    }
+    return Direction::None;
+}
+
+// How far |entry| lies from |current| in |way|, or nothing when it does not qualify.
+std::optional<double> distance(Direction way, const Coordinates& current, const Coordinates& entry)
+{
+    switch (way) {
+    case Direction::North:
+        if (entry.latitude > current.latitude && entry.longitude == current.longitude) {
+            return entry.latitude - current.latitude;
+        }
+        break;
+    case Direction::South:
+        if (entry.latitude < current.latitude && entry.longitude == current.longitude) {
+            return current.latitude - entry.latitude;
+        }
+        break;
+    case Direction::East:
+        if (entry.longitude > current.longitude && entry.latitude == current.latitude) {
+            return entry.longitude - current.longitude;
+        }
+        break;
+    case Direction::West:
+        if (entry.longitude < current.longitude && entry.latitude == current.latitude) {
+            return current.longitude - entry.longitude;
+        }
+        break;
+    case Direction::None:
+        break;
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+std::optional<Coordinates> calcjad(const QString& name)
+{
+    const auto centre = common::readTileName(name);
+    if (!centre) {
+        return std::nullopt;
+    }
+    return Coordinates{centre->latitude, centre->longitude};
+}
+
+TileList::TileList(QStringList names) : names_(std::move(names))
+{
+    coordinates_.reserve(static_cast<std::size_t>(names_.size()));
+    for (const QString& name : names_) {
+        coordinates_.push_back(calcjad(name));
+    }
+}
+
+TileList TileList::fromFolder(const QString& folder)
+{
+    return TileList(common::listTileImages(folder));
+}
+
+std::optional<int> TileList::neighbour(int current, const QString& directio) const
+{
+    const Direction way = direction(directio);
+    if (way == Direction::None || current < 0 || current >= count() || !coordinates(current)) {
+        return std::nullopt;
+    }
+    const Coordinates here = *coordinates(current);
+    std::optional<int> best;
+    double bestDistance = 0;
+    for (int i = 0; i < count(); ++i) {
+        if (!coordinates(i)) {
+            continue;
+        }
+        const auto d = distance(way, here, *coordinates(i));
+        if (d && (!best || *d < bestDistance)) {
+            best = i;
+            bestDistance = *d;
+        }
+    }
+    return best;
+}
+
+} // namespace tramsel
