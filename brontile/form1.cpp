@@ -1,0 +1,92 @@
+#include "form1.h"
+
+#include "celldecoder.h"
+#include "pictureview.h"
+#include "tilefolder.h"
+#include "tilelist.h"
+#include "twips.h"
+
+#include <QFileInfo>
+
+namespace brontile {
+
+namespace {
+
+// Elements are 1455 x 1335 twips; cells lie 1400 x 1330 twips apart, so neighbours overlap.
+constexpr int elementWidth = 1455;
+constexpr int elementHeight = 1335;
+constexpr int columnSpacing = 1400;
+constexpr int rowSpacing = 1330;
+
+} // namespace
+
+Form1::Form1(common::Dialogs& dialogs, QWidget* parent) : QWidget(parent), dialogs_(dialogs)
+{
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QStringLiteral("Brontile"));
+    resize(common::twipsToPixels(10980), common::twipsToPixels(7695));
+    Image1.push_back(newElement());
+    Image1.front()->show();
+}
+
+common::PictureView* Form1::newElement()
+{
+    auto* element = new common::PictureView(this);
+    element->setObjectName(QStringLiteral("Image1_%1").arg(Image1.size()));
+    element->setStretch(true);
+    element->setGeometry(common::twipsRect(0, 0, elementWidth, elementHeight));
+    element->hide();
+    return element;
+}
+
+bool Form1::Form_Load()
+{
+    const auto folder = common::findTileFolder();
+    const tramsel::TileList tiles = folder && QFileInfo(*folder).isDir()
+                                        ? tramsel::TileList::fromFolder(*folder)
+                                        : tramsel::TileList();
+    if (tiles.count() == 0) {
+        dialogs_.message(noImagesMessage);
+        dialogs_.endProgram(0);
+        return false;
+    }
+
+    const std::vector<Placement> placements = planGrid(tiles);
+    QStringList paths;
+    for (const Placement& placement : placements) {
+        paths.append(*folder + u'/' + tiles.name(placement.position));
+    }
+    CellDecoder decoder(paths, Image1.front()->size());
+    QStringList unreadable;
+    for (std::size_t i = 0; i < placements.size(); ++i) {
+        const Placement& placement = placements[i];
+        common::PictureView* element = i == 0 ? Image1.front() : newElement();
+        if (i > 0) {
+            Image1.push_back(element);
+        }
+        if (const auto picture = decoder.take(static_cast<int>(i))) {
+            element->setPicture(QPixmap::fromImage(*picture));
+        } else if (!unreadable.contains(paths[static_cast<qsizetype>(i)])) {
+            unreadable.append(paths[static_cast<qsizetype>(i)]);
+        }
+        if (i == 0) {
+            continue; // element 0 stays at its place
+        }
+        element->move(common::twipsToPixels(columnSpacing * placement.column),
+                      common::twipsToPixels(rowSpacing * placement.row));
+        element->show();
+        // The last element of a full walk ends start-up before the grid is shown.
+        if (placement.element != tiles.count() - 1) {
+            show();
+            repaint();
+        }
+    }
+    if (!unreadable.isEmpty()) {
+        dialogs_.message(QStringLiteral("These tiles could not be shown as pictures:\n") +
+                         unreadable.join(u'\n'));
+    }
+    dialogs_.message(readyMessage);
+    return true;
+}
+
+} // namespace brontile

@@ -1,0 +1,38 @@
+#pragma once
+
+#include "tilelist.h"
+
+#include <functional>
+#include <optional>
+#include <vector>
+
+namespace brontile {
+
+// One picture of the grid: element |element| shows the tile at |position| of the tile list in
+// cell |column|, |row| (cells 1400 x 1330 twips apart).
+struct Placement {
+    int element = 0;
+    int position = 0;
+    int column = 0;
+    int row = 0;
+
+    bool operator==(const Placement&) const = default;
+};
+
+// The walk that lays the tiles out, row by row from the northernmost tile. It starts at the
+// tile of greatest latitude (the first in list order among equals), steps east until there is
+// no further tile, then begins each new row from the start tile with as many steps south as
+// the row number (a step that finds nothing stays where it is), one step east and one step
+// west, and ends when a row cannot begin or when the element count reaches the number of tiles
+// minus 1. Tiles the walk never reaches are not placed; a row it reaches twice is placed twice.
+std::vector<Placement> planGrid(const tramsel::TileList& tiles);
+
+// The same walk over |count| tiles from |start|, with |neighbour| answering every step.
+using NeighbourChoice = std::function<std::optional<int>(int current, const QString& directio)>;
+std::vector<Placement> walkGrid(int count, int start, const NeighbourChoice& neighbour);
+
+// The start of the walk: the position of greatest latitude, first among equals; 0 when no
+// name can be read.
+int startPosition(const tramsel::TileList& tiles);
+
+} // namespace brontile

@@ -1,0 +1,99 @@
+#include "form1.h"
+#include "gifmaker.h"
+#include "pictureview.h"
+#include "recordingdialogs.h"
+#include "tempworkdir.h"
+
+#include <QDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using testsupport::TempWorkDir;
+
+class BrontileWindow : public ::testing::Test {
+protected:
+    void tiles(const QStringList& names)
+    {
+        QDir().mkdir(QStringLiteral("mymaps"));
+        for (const QString& name : names) {
+            TempWorkDir::write(QStringLiteral("mymaps/") + name, testsupport::makeGif(200, 200));
+        }
+    }
+    bool load()
+    {
+        dialogs.onMessage = [this](const QString&) { visibleAtMessage.append(form.isVisible()); };
+        return form.Form_Load();
+    }
+
+    TempWorkDir work;
+    testsupport::RecordingDialogs dialogs;
+    brontile::Form1 form{dialogs};
+    QList<bool> visibleAtMessage;
+};
+
+TEST_F(BrontileWindow, PlacesElementsInTwipsAndEndsWithReady)
+{
+    tiles({"IDA_E_B48L10Z45.gif", "IDA_E_B48L11Z45.gif", "IDA_E_B49L10Z45.gif",
+           "IDA_E_B49L11Z45.gif"});
+    ASSERT_TRUE(load());
+    EXPECT_EQ(dialogs.messages, QStringList{brontile::readyMessage});
+    EXPECT_EQ(visibleAtMessage, QList<bool>{true});
+    const auto& images = form.images();
+    ASSERT_EQ(images.size(), 4u);
+    const QPoint expected[] = {{0, 0}, {93, 0}, {0, 89}, {93, 89}}; // 1400 and 1330 twips
+    for (std::size_t i = 0; i < images.size(); ++i) {
+        EXPECT_EQ(images[i]->geometry(), QRect(expected[i], QSize(97, 89))) << i;
+        EXPECT_TRUE(images[i]->isVisible());
+        EXPECT_TRUE(images[i]->stretch());
+        EXPECT_EQ(images[i]->pixmap().size(), QSize(97, 89)) << "kept at cell size";
+    }
+}
+
+TEST_F(BrontileWindow, TwoTilesShowTheWindowOnlyAfterReady)
+{
+    tiles({"IDA_E_B48L10Z45.gif", "IDA_E_B48L11Z45.gif"});
+    ASSERT_TRUE(load());
+    EXPECT_EQ(visibleAtMessage, QList<bool>{false});
+    EXPECT_EQ(form.images().size(), 2u);
+}
+
+TEST_F(BrontileWindow, ADamagedPictureLeavesItsCellEmptyAndIsListed)
+{
+    tiles({"IDA_E_B48L10Z45.gif", "IDA_E_B48L12Z45.gif"});
+    TempWorkDir::write(QStringLiteral("mymaps/IDA_E_B48L11Z45.gif"), "damaged");
+    ASSERT_TRUE(load());
+    ASSERT_EQ(dialogs.messages.size(), 2);
+    EXPECT_TRUE(dialogs.messages[0].contains(u"IDA_E_B48L11Z45.gif"));
+    EXPECT_EQ(dialogs.messages[1], brontile::readyMessage);
+    ASSERT_EQ(form.images().size(), 3u);
+    EXPECT_FALSE(form.images()[1]->hasPicture());
+    EXPECT_TRUE(form.images()[2]->hasPicture());
+}
+
+struct EmptyCase {
+    const char* name;
+    bool folder;
+};
+
+class NothingToShow : public BrontileWindow, public ::testing::WithParamInterface<EmptyCase> {};
+
+TEST_P(NothingToShow, EndsInOrderWithoutCreatingTheFolder)
+{
+    if (GetParam().folder) {
+        tiles({});
+        TempWorkDir::write(QStringLiteral("mymaps/IDA_E_B48L10Z45.map"), "x");
+    }
+    EXPECT_FALSE(load());
+    EXPECT_EQ(dialogs.messages, QStringList{brontile::noImagesMessage});
+    EXPECT_TRUE(dialogs.ended);
+    EXPECT_EQ(QDir().entryList(QDir::AllEntries | QDir::NoDotAndDotDot).size(),
+              GetParam().folder ? 1 : 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Folders, NothingToShow,
+                         ::testing::Values(EmptyCase{"Missing", false}, EmptyCase{"Empty", true}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+} // namespace
