@@ -1,0 +1,69 @@
+#pragma once
+
+#include <algorithm>
+#include <cmath>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace mapservice {
+
+// A point of a shoreline in decimal degrees; longitude 0..360 east.
+struct GeoPoint {
+    float lon;
+    float lat;
+};
+
+// Shorelines and lake shores of one resolution of the binned GSHHG data set: the world cut
+// into square bins, each holding the pieces of shoreline that lie in it.
+class Coastlines {
+public:
+    // Reads a binned GSHHG netCDF file (binned_GSHHS_<c|l|i>.nc); nothing when it cannot.
+    static std::optional<Coastlines> load(const std::string& path, std::string& error);
+
+    double binSize() const { return binSize_; } // degrees
+    std::size_t segmentCount() const { return segmentStart_.size(); }
+
+    // Calls |draw| for every shoreline piece in the bins that overlap latitudes |south| to
+    // |north| and longitudes |west| to |east| (any range; the world repeats every 360
+    // degrees). Each piece comes with the offset in degrees to add to its longitudes and its
+    // level: 1 sea shore, 2 lake shore, 3 island in a lake, 4 pond, 5 and 6 Antarctic shores.
+    template <typename Draw>
+    void forEachSegment(double south, double north, double west, double east, Draw&& draw) const;
+
+private:
+    double binSize_ = 10;
+    int binsAcross_ = 36;
+    int binsDown_ = 18;
+    std::vector<int> firstSegment_;  // per bin
+    std::vector<int> segmentsInBin_; // per bin
+    std::vector<int> segmentStart_;  // per segment, index into points_
+    std::vector<int> segmentLength_; // per segment, number of points
+    std::vector<int> segmentLevel_;  // per segment
+    std::vector<GeoPoint> points_;
+};
+
+template <typename Draw>
+void Coastlines::forEachSegment(double south, double north, double west, double east,
+                                Draw&& draw) const
+{
+    const int rowFirst = std::max(0, static_cast<int>((90 - north) / binSize_));
+    const int rowLast = std::min(binsDown_ - 1, static_cast<int>((90 - south) / binSize_));
+    const long columnFirst = static_cast<long>(std::floor(west / binSize_));
+    const long columnLast = static_cast<long>(std::floor(east / binSize_));
+    for (int row = rowFirst; row <= rowLast; ++row) {
+        for (long column = columnFirst; column <= columnLast; ++column) {
+            const long wrapped = ((column % binsAcross_) + binsAcross_) % binsAcross_;
+            const double offset = static_cast<double>(column - wrapped) * binSize_;
+            const std::size_t bin = static_cast<std::size_t>(row * binsAcross_ + wrapped);
+            for (int s = 0; s < segmentsInBin_[bin]; ++s) {
+                const auto segment = static_cast<std::size_t>(firstSegment_[bin] + s);
+                const auto begin = static_cast<std::size_t>(segmentStart_[segment]);
+                draw(&points_[begin], static_cast<std::size_t>(segmentLength_[segment]), offset,
+                     segmentLevel_[segment]);
+            }
+        }
+    }
+}
+
+} // namespace mapservice

@@ -1,0 +1,160 @@
+// The local map service: answers the map requests of the downloader with GIF pictures drawn
+// from the shoreline data on this machine.
+#include "server.h"
+
+#include <httplib.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <optional>
+#include <pthread.h>
+#include <string>
+#include <sys/socket.h>
+#include <thread>
+
+namespace {
+
+struct Options {
+    std::string bind = "127.0.0.1";
+    int port = 8047;
+    std::string data = MAPSERVICE_DATA_DIR;
+};
+
+void usage(FILE* out)
+{
+    std::fprintf(out,
+                 "usage: mapservice [--bind ADDRESS] [--port PORT] [--data FOLDER]\n"
+                 "Serves map pictures at http://ADDRESS:PORT/pub/agent.dll\n"
+                 "  --bind ADDRESS  address to listen on (default 127.0.0.1)\n"
+                 "  --port PORT     port to listen on (default 8047; 0 picks a free one)\n"
+                 "  --data FOLDER   binned shoreline files (default %s)\n"
+                 "  --help          this text\n",
+                 MAPSERVICE_DATA_DIR);
+}
+
+std::optional<Options> parseOptions(int argc, char** argv)
+{
+    Options options;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const bool hasValue = i + 1 < argc;
+        if (arg == "--help" || arg == "-h") {
+            usage(stdout);
+            std::exit(0);
+        } else if (arg == "--bind" && hasValue) {
+            options.bind = argv[++i];
+        } else if (arg == "--port" && hasValue) {
+            char* end = nullptr;
+            const long port = std::strtol(argv[++i], &end, 10);
+            if (*end != '\0' || port < 0 || port > 65535) {
+                std::fprintf(stderr, "mapservice: bad port %s\n", argv[i]);
+                return std::nullopt;
+            }
+            options.port = static_cast<int>(port);
+        } else if (arg == "--data" && hasValue) {
+            options.data = argv[++i];
+        } else {
+            std::fprintf(stderr, "mapservice: unknown or incomplete option %s\n", arg.c_str());
+            usage(stderr);
+            return std::nullopt;
+        }
+    }
+    return options;
+}
+
+std::optional<mapservice::Coastlines> loadShores(const std::string& folder, char resolution)
+{
+    std::string error;
+    auto shores = mapservice::Coastlines::load(
+        folder + "/binned_GSHHS_" + std::string(1, resolution) + ".nc", error);
+    if (!shores) {
+        std::fprintf(stderr, "mapservice: no shorelines: %s\n", error.c_str());
+    }
+    return shores;
+}
+
+void reply(httplib::Response& res, const mapservice::Answer& answer)
+{
+    res.status = answer.status;
+    res.set_content(answer.body, answer.contentType.c_str());
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const auto options = parseOptions(argc, argv);
+    if (!options) {
+        return 2;
+    }
+    const auto crude = loadShores(options->data, 'c');
+    const auto low = loadShores(options->data, 'l');
+    const auto intermediate = loadShores(options->data, 'i');
+    const mapservice::ShoreData shores{crude ? &*crude : nullptr, low ? &*low : nullptr,
+                                       intermediate ? &*intermediate : nullptr};
+
+    // SIGINT and SIGTERM are taken by a thread of their own, which stops the server.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+    httplib::Server server;
+    server.set_keep_alive_max_count(100000);
+    server.set_payload_max_length(64 * 1024);
+    server.set_socket_options([](socket_t sock) {
+        int yes = 1;
+        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
+    server.Get("/pub/agent.dll", [&shores](const httplib::Request& req, httplib::Response& res) {
+        const auto question = req.target.find('?');
+        const std::string query =
+            question == std::string::npos ? std::string() : req.target.substr(question + 1);
+        try {
+            reply(res, mapservice::answerMapRequest(query, shores));
+        } catch (const std::exception& e) {
+            reply(res, {500, "text/plain", std::string("cannot draw the map: ") + e.what() + "\n"});
+        }
+    });
+    const auto notAllowed = [](const httplib::Request&, httplib::Response& res) {
+        res.set_header("Allow", "GET, HEAD");
+        reply(res, {405, "text/plain", "only GET and HEAD are served\n"});
+    };
+    server.Post(".*", notAllowed);
+    server.Put(".*", notAllowed);
+    server.Patch(".*", notAllowed);
+    server.Delete(".*", notAllowed);
+    server.Options(".*", notAllowed);
+    server.set_error_handler([](const httplib::Request&, httplib::Response& res) {
+        if (res.status == 404) {
+            res.set_content("not found: maps are served at /pub/agent.dll\n", "text/plain");
+        }
+    });
+
+    int port = options->port;
+    if (port == 0) {
+        port = server.bind_to_any_port(options->bind);
+    } else if (!server.bind_to_port(options->bind, port)) {
+        port = -1;
+    }
+    if (port < 0) {
+        std::fprintf(stderr, "mapservice: cannot listen on %s:%d (is another service using it?)\n",
+                     options->bind.c_str(), options->port);
+        return 1;
+    }
+    std::thread stopper([&server, stopSignals] {
+        int signal = 0;
+        sigwait(&stopSignals, &signal);
+        server.stop();
+    });
+    std::printf("mapservice: serving http://%s:%d/pub/agent.dll\n", options->bind.c_str(), port);
+    std::fflush(stdout);
+    server.listen_after_bind();
+    // The server has stopped: wake the signal thread if the stop came from elsewhere.
+    pthread_kill(stopper.native_handle(), SIGTERM);
+    stopper.join();
+    std::printf("mapservice: stopped\n");
+    return 0;
+}

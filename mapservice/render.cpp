@@ -1,0 +1,249 @@
+#include "render.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+namespace mapservice {
+
+namespace {
+
+constexpr double tilePixels = 1999;
+constexpr double tilesPerZoom = 45;
+
+Palette basePalette()
+{
+    Palette p{};
+    p.fill({0, 0, 0});
+    return p;
+}
+
+// Lines thicker on large pictures, so that they stay visible when shrunk.
+int lineWidth(const Geometry& g)
+{
+    return std::max(g.width, g.height) >= 1000 ? 2 : 1;
+}
+
+int textScale(const Geometry& g)
+{
+    return std::max(g.width, g.height) >= 1000 ? 3 : 1;
+}
+
+void plot(IndexedImage& image, int x, int y, int thickness, std::uint8_t index)
+{
+    image.fill(x - thickness / 2, y - thickness / 2, thickness, thickness, index);
+}
+
+// A straight line between two pixel positions, clipped to the picture.
+void drawLine(IndexedImage& image, double x0, double y0, double x1, double y1, int thickness,
+              std::uint8_t index)
+{
+    const double limit = 1e6; // far outside any picture: not drawn
+    if (std::fabs(x0) > limit || std::fabs(x1) > limit || std::fabs(y0) > limit ||
+        std::fabs(y1) > limit) {
+        return;
+    }
+    if ((x0 < 0 && x1 < 0) || (y0 < 0 && y1 < 0) || (x0 >= image.width && x1 >= image.width) ||
+        (y0 >= image.height && y1 >= image.height)) {
+        return;
+    }
+    const int steps = static_cast<int>(std::max(std::fabs(x1 - x0), std::fabs(y1 - y0))) + 1;
+    for (int i = 0; i <= steps; ++i) {
+        const double t = static_cast<double>(i) / steps;
+        plot(image, static_cast<int>(std::floor(x0 + (x1 - x0) * t)),
+             static_cast<int>(std::floor(y0 + (y1 - y0) * t)), thickness, index);
+    }
+}
+
+std::string degreeText(double value, double step, char positive, char negative)
+{
+    int decimals = 0;
+    while (decimals < 3 && std::fabs(step * std::pow(10, decimals) -
+                                     std::round(step * std::pow(10, decimals))) > 1e-9) {
+        ++decimals;
+    }
+    char text[48];
+    std::snprintf(text, sizeof text, "%.*f%c", decimals, std::fabs(value),
+                  value < 0 ? negative : positive);
+    return text;
+}
+
+void drawGraticuleLines(IndexedImage& image, const Geometry& g, double step, std::uint8_t colour,
+                        bool labelled)
+{
+    const int scale = textScale(g);
+    const double west = g.lonAt(0);
+    const double east = g.lonAt(g.width);
+    const double north = std::min(90.0, g.latAt(0));
+    const double south = std::max(-90.0, g.latAt(g.height));
+    for (double k = std::ceil(west / step); k * step <= east; ++k) {
+        const double lon = k * step;
+        const int x = static_cast<int>(std::floor(g.x(lon)));
+        const int top = std::max(0, static_cast<int>(std::floor(g.y(north))));
+        const int bottom = std::min(g.height, static_cast<int>(std::ceil(g.y(south))));
+        image.fill(x, top, 1, bottom - top, colour);
+        if (labelled) {
+            // Longitudes repeat every 360 degrees; label them in -180..180.
+            const double shown = std::remainder(lon, 360.0);
+            drawText(image, x + 2 * scale, top + 2 * scale, degreeText(shown, step, 'E', 'W'),
+                     scale, label);
+        }
+    }
+    for (double k = std::ceil(south / step); k * step <= north; ++k) {
+        const double lat = k * step;
+        const int y = static_cast<int>(std::floor(g.y(lat)));
+        image.fill(0, y, g.width, 1, colour);
+        if (labelled) {
+            drawText(image, 2 * scale, y - (glyphHeight + 2) * scale,
+                     degreeText(lat, step, 'N', 'S'), scale, label);
+        }
+    }
+}
+
+void drawShores(IndexedImage& image, const Geometry& g, const Coastlines& shores)
+{
+    const int thickness = lineWidth(g);
+    shores.forEachSegment(
+        g.latAt(g.height), g.latAt(0), g.lonAt(0), g.lonAt(g.width),
+        [&](const GeoPoint* points, std::size_t count, double offset, int level) {
+            const std::uint8_t colour = (level >= 2 && level <= 4) ? lakeShore : shore;
+            for (std::size_t i = 1; i < count; ++i) {
+                drawLine(image, g.x(points[i - 1].lon + offset), g.y(points[i - 1].lat),
+                         g.x(points[i].lon + offset), g.y(points[i].lat), thickness, colour);
+            }
+        });
+}
+
+void drawLegend(IndexedImage& image, const Geometry& g, const MapRequest& request)
+{
+    char text[96];
+    std::snprintf(text, sizeof text, "%s %.4f %s %.4f Z %.6g", request.latitude < 0 ? "S" : "N",
+                  std::fabs(request.latitude), request.longitude < 0 ? "W" : "E",
+                  std::fabs(request.longitude), request.zoom);
+    const int scale = textScale(g);
+    const int w = textWidth(text, scale) + 6 * scale;
+    const int h = (glyphHeight + 6) * scale;
+    const int x = 4 * scale;
+    const int y = g.height - h - 4 * scale;
+    image.fill(x, y, w, h, legendBack);
+    drawText(image, x + 3 * scale, y + 3 * scale, text, scale, legendText);
+}
+
+} // namespace
+
+Palette paletteFor(const std::string& mapcode)
+{
+    Palette p = basePalette();
+    if (mapcode == "WLD0407") {
+        // A night chart: dark sea, bright shores.
+        p[outsideWorld] = {20, 20, 20};
+        p[sea] = {16, 38, 74};
+        p[shore] = {250, 214, 92};
+        p[lakeShore] = {120, 220, 250};
+        p[graticule] = {96, 128, 170};
+        p[fineGraticule] = {50, 80, 120};
+        p[label] = {230, 230, 230};
+        p[legendBack] = {0, 0, 0};
+        p[legendText] = {250, 214, 92};
+    } else {
+        // A day chart for the European and American maps and any other code.
+        p[outsideWorld] = {200, 200, 200};
+        p[sea] = {170, 211, 240};
+        p[shore] = {60, 60, 60};
+        p[lakeShore] = {30, 90, 190};
+        p[graticule] = {190, 60, 60};
+        p[fineGraticule] = {225, 150, 150};
+        p[label] = {120, 20, 20};
+        p[legendBack] = {255, 255, 255};
+        p[legendText] = {0, 0, 0};
+        if (mapcode == "USA407") {
+            p[shore] = {20, 90, 30};
+        }
+    }
+    return p;
+}
+
+Geometry::Geometry(const MapRequest& request)
+    : centreLat(request.latitude), centreLon(request.longitude),
+      degreesPerPixel(request.zoom / tilesPerZoom / tilePixels), width(request.width),
+      height(request.height)
+{
+}
+
+Graticule graticuleFor(const Geometry& g)
+{
+    static constexpr double coarse[] = {1, 2, 5, 10, 15, 30, 45, 90};
+    static constexpr double fine[] = {0.5,  0.25,  0.2,   0.1,   0.05,  0.02,
+                                      0.01, 0.005, 0.002, 0.001, 0.0005};
+    Graticule result{90, 0};
+    for (const double step : coarse) {
+        if (step / g.degreesPerPixel >= minimumSpacing) {
+            result.major = step;
+            break;
+        }
+    }
+    // Whole degrees crossing the picture, in the direction with fewer of them.
+    const auto wholeDegrees = [](double from, double to) {
+        return std::floor(to) - std::ceil(from) + 1;
+    };
+    const double lines = std::min(wholeDegrees(g.lonAt(0), g.lonAt(g.width)),
+                                  wholeDegrees(g.latAt(g.height), g.latAt(0)));
+    const double span = std::min(g.width, g.height) * g.degreesPerPixel;
+    if (result.major == 1 && lines < 3) {
+        for (const double step : fine) {
+            result.fine = step;
+            if (span / step >= 3) {
+                break;
+            }
+        }
+    }
+    return result;
+}
+
+Resolution resolutionFor(double degrees)
+{
+    if (degrees > 40) {
+        return Resolution::Crude;
+    }
+    return degrees > 6 ? Resolution::Low : Resolution::Intermediate;
+}
+
+IndexedImage render(const MapRequest& request, const ShoreData& shores)
+{
+    const Geometry g(request);
+    IndexedImage image(g.width, g.height, sea);
+    // Rows beyond the poles.
+    const int northEdge = static_cast<int>(std::floor(g.y(90)));
+    const int southEdge = static_cast<int>(std::ceil(g.y(-90)));
+    image.fill(0, 0, g.width, std::clamp(northEdge, 0, g.height), outsideWorld);
+    image.fill(0, std::max(0, southEdge), g.width, g.height - std::max(0, southEdge), outsideWorld);
+
+    const double span = std::max(g.width, g.height) * g.degreesPerPixel;
+    const Coastlines* data = nullptr;
+    switch (resolutionFor(span)) {
+    case Resolution::Crude:
+        data = shores.crude;
+        break;
+    case Resolution::Low:
+        data = shores.low;
+        break;
+    case Resolution::Intermediate:
+        data = shores.intermediate;
+        break;
+    }
+    if (data == nullptr) {
+        data = shores.low != nullptr ? shores.low : shores.crude;
+    }
+    const Graticule grid = graticuleFor(g);
+    if (grid.fine > 0) {
+        drawGraticuleLines(image, g, grid.fine, fineGraticule, true);
+    }
+    drawGraticuleLines(image, g, grid.major, graticule, true);
+    if (data != nullptr) {
+        drawShores(image, g, *data);
+    }
+    drawLegend(image, g, request);
+    return image;
+}
+
+} // namespace mapservice

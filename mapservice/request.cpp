@@ -1,0 +1,146 @@
+#include "request.h"
+
+#include <charconv>
+#include <cmath>
+
+namespace mapservice {
+
+namespace {
+
+int hexValue(char c)
+{
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    return -1;
+}
+
+std::string percentDecoded(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0 &&
+            hexValue(text[i + 2]) >= 0) {
+            out.push_back(static_cast<char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2])));
+            i += 2;
+        } else {
+            out.push_back(text[i]);
+        }
+    }
+    return out;
+}
+
+std::string_view trimmed(std::string_view text)
+{
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
+        text.remove_prefix(1);
+    }
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) {
+        text.remove_suffix(1);
+    }
+    return text;
+}
+
+// "a,b" as two numbers.
+bool parsePair(const std::string& text, double& first, double& second)
+{
+    const auto comma = text.find(',');
+    if (comma == std::string::npos) {
+        return false;
+    }
+    const std::string_view view(text);
+    return parseNumber(view.substr(0, comma), first) &&
+           parseNumber(view.substr(comma + 1), second);
+}
+
+} // namespace
+
+std::map<std::string, std::string> parseQuery(std::string_view query)
+{
+    std::map<std::string, std::string> keys;
+    while (!query.empty()) {
+        const auto amp = query.find('&');
+        const std::string_view part = query.substr(0, amp);
+        query = amp == std::string_view::npos ? std::string_view() : query.substr(amp + 1);
+        if (part.empty()) {
+            continue;
+        }
+        const auto eq = part.find('=');
+        const std::string key = percentDecoded(part.substr(0, eq));
+        const std::string value =
+            eq == std::string_view::npos ? std::string() : percentDecoded(part.substr(eq + 1));
+        keys.emplace(key, value);
+    }
+    return keys;
+}
+
+bool parseNumber(std::string_view text, double& value)
+{
+    text = trimmed(text);
+    if (!text.empty() && text.front() == '+') {
+        text.remove_prefix(1);
+    }
+    if (text.empty()) {
+        return false;
+    }
+    // Pelagrin writes magnitudes below 1 without a leading zero (" .5", "-.25").
+    const bool negative = text.front() == '-';
+    const std::string_view magnitude = negative ? text.substr(1) : text;
+    std::string copy = negative ? "-" : "";
+    if (!magnitude.empty() && magnitude.front() == '.') {
+        copy += '0';
+    }
+    copy += magnitude;
+    const auto result = std::from_chars(copy.data(), copy.data() + copy.size(), value);
+    return result.ec == std::errc() && result.ptr == copy.data() + copy.size() &&
+           std::isfinite(value);
+}
+
+std::variant<MapRequest, std::string> parseMapRequest(
+    const std::map<std::string, std::string>& keys)
+{
+    const auto find = [&keys](const char* key) -> const std::string* {
+        const auto it = keys.find(key);
+        return it == keys.end() ? nullptr : &it->second;
+    };
+    MapRequest request;
+    const std::string* cenp = find("CenP");
+    if (cenp == nullptr || !parsePair(*cenp, request.latitude, request.longitude)) {
+        return std::string("CenP must be latitude,longitude");
+    }
+    if (request.latitude < -90 || request.latitude > 90) {
+        return std::string("the latitude of CenP must lie between -90 and 90");
+    }
+    const std::string* alti = find("Alti");
+    if (alti == nullptr || !parseNumber(*alti, request.zoom)) {
+        return std::string("Alti must be a number");
+    }
+    if (!(request.zoom > 0)) {
+        return std::string("Alti must be greater than 0");
+    }
+    double width = 0;
+    double height = 0;
+    const std::string* size = find("Size");
+    if (size == nullptr || !parsePair(*size, width, height)) {
+        return std::string("Size must be width,height in pixels");
+    }
+    if (width != std::floor(width) || height != std::floor(height) || width < 1 || height < 1 ||
+        width > maxSide || height > maxSide) {
+        return std::string("Size must be two whole numbers from 1 to 4000");
+    }
+    request.width = static_cast<int>(width);
+    request.height = static_cast<int>(height);
+    if (const std::string* lang = find("Lang")) {
+        request.mapcode = *lang;
+    }
+    return request;
+}
+
+} // namespace mapservice

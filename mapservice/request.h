@@ -1,0 +1,32 @@
+#pragma once
+
+#include <map>
+#include <string>
+#include <string_view>
+#include <variant>
+
+namespace mapservice {
+
+// One map picture as the service is asked for it. Angles in decimal degrees.
+struct MapRequest {
+    double latitude = 0;  // centre, -90..90
+    double longitude = 0; // centre, any value; the world repeats every 360 degrees
+    double zoom = 0;      // "Alti": an image 1999 pixels wide spans zoom / 45 degrees
+    int width = 0;        // pixels, 1..4000
+    int height = 0;
+    std::string mapcode;  // "Lang"; chooses the palette
+};
+
+constexpr int maxSide = 4000;
+
+// The keys of a query string ("a=1&b=2"), percent-decoded; the first value of a key wins.
+std::map<std::string, std::string> parseQuery(std::string_view query);
+
+// A plain decimal number, blanks around it allowed; nothing else ("1e3" is fine, "12abc" not).
+bool parseNumber(std::string_view text, double& value);
+
+// The request the query keys ask for, or a one-line reason why it cannot be served.
+std::variant<MapRequest, std::string> parseMapRequest(
+    const std::map<std::string, std::string>& keys);
+
+} // namespace mapservice

@@ -1,0 +1,109 @@
+#include "gifencode.h"
+#include "render.h"
+#include "server.h"
+
+#include <QImage>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace mapservice;
+
+const ShoreData& shores()
+{
+    static const auto load = [](char resolution) {
+        std::string error;
+        return Coastlines::load(MAPSERVICE_DATA_DIR "/binned_GSHHS_" + std::string(1, resolution) +
+                                    ".nc",
+                                error);
+    };
+    static const auto crude = load('c');
+    static const auto low = load('l');
+    static const auto intermediate = load('i');
+    static const ShoreData data{crude ? &*crude : nullptr, low ? &*low : nullptr,
+                                intermediate ? &*intermediate : nullptr};
+    return data;
+}
+
+MapRequest request(double lat, double lon, double zoom, int size, const char* code = "EUR0407")
+{
+    return {lat, lon, zoom, size, size, code};
+}
+
+TEST(MapPicture, ShorelineDataIsThere)
+{
+    ASSERT_NE(shores().crude, nullptr);
+    ASSERT_NE(shores().low, nullptr);
+    ASSERT_NE(shores().intermediate, nullptr);
+    EXPECT_GT(shores().intermediate->segmentCount(), shores().crude->segmentCount());
+}
+
+TEST(MapPicture, AGifOfTheRequestedSizeThatQtDecodes)
+{
+    for (const auto& [w, h] : {std::pair{320, 320}, std::pair{1999, 1999}, std::pair{7, 1}}) {
+        const auto answer = answerMapRequest("CenP=48.5,11.25&Alti=150&Lang=EUR0407&Size=" +
+                                                 std::to_string(w) + "," + std::to_string(h),
+                                             shores());
+        ASSERT_EQ(answer.status, 200);
+        EXPECT_EQ(answer.contentType, "image/gif");
+        const QImage image = QImage::fromData(
+            reinterpret_cast<const uchar*>(answer.body.data()), static_cast<int>(answer.body.size()),
+            "GIF");
+        EXPECT_EQ(image.size(), QSize(w, h));
+    }
+}
+
+TEST(MapPicture, StartupPreviewIsComfortablyAbove3000Bytes)
+{
+    const auto answer = answerMapRequest(
+        "CenP=%2047.651931,%209.476379&Lang=EURO809&Alti=%2050000&Size=320,320", shores());
+    ASSERT_EQ(answer.status, 200);
+    EXPECT_GT(answer.body.size(), 4500u);
+}
+
+TEST(MapPicture, WholeDegreeLineWhereTheGeometryPutsIt)
+{
+    // A region tile of the downloader: centre 47.000001 / 9.000001, zoom 45, one degree wide.
+    const MapRequest r = request(47.000001, 9.000001, 45, 1999);
+    const IndexedImage image = render(r, {});
+    const Geometry g(r);
+    const int x = static_cast<int>(std::floor(g.x(9)));
+    const int y = static_cast<int>(std::floor(g.y(47)));
+    EXPECT_EQ(x, 999);
+    EXPECT_EQ(image.at(x, 1500), graticule);
+    EXPECT_EQ(image.at(1500, y), graticule);
+    EXPECT_NE(image.at(x + 3, 1500), graticule);
+    // One degree shows too few whole-degree lines, so finer ones are drawn: a quarter degree.
+    EXPECT_EQ(graticuleFor(g).fine, 0.25);
+    EXPECT_EQ(image.at(static_cast<int>(std::floor(g.x(9.25))), 1500), fineGraticule);
+}
+
+TEST(MapPicture, ShorelinesAreDrawnWhereTheCoastIs)
+{
+    // Lake Constance lies around 47.65 / 9.4: its shore must appear on a small map there.
+    const IndexedImage image = render(request(47.6, 9.4, 20, 320), shores());
+    const auto lakePixels = std::count(image.pixels.begin(), image.pixels.end(), lakeShore);
+    EXPECT_GT(lakePixels, 50);
+    // The open Atlantic has none.
+    const IndexedImage ocean = render(request(40, -40, 20, 320), shores());
+    EXPECT_EQ(std::count(ocean.pixels.begin(), ocean.pixels.end(), shore), 0);
+}
+
+TEST(MapPicture, EachMapTypeHasItsOwnPalette)
+{
+    EXPECT_NE(paletteFor("EUR0407"), paletteFor("WLD0407"));
+    EXPECT_NE(paletteFor("WLD0407")[sea], paletteFor("EUR0407")[sea]);
+    EXPECT_EQ(resolutionFor(1111), Resolution::Crude);
+    EXPECT_EQ(resolutionFor(10), Resolution::Low);
+    EXPECT_EQ(resolutionFor(3.3), Resolution::Intermediate);
+}
+
+TEST(MapPicture, BeyondThePolesIsMarked)
+{
+    const IndexedImage image = render(request(89, 0, 2000, 320), {});
+    EXPECT_EQ(image.at(160, 0), outsideWorld);
+    EXPECT_NE(image.at(160, 319), outsideWorld);
+}
+
+} // namespace

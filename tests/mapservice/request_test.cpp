@@ -1,0 +1,77 @@
+#include "request.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace mapservice;
+
+struct QueryCase {
+    const char* query;
+    const char* error; // nullptr: served
+    double lat;
+    double lon;
+    double zoom;
+    int width;
+    int height;
+};
+
+class MapQuery : public ::testing::TestWithParam<QueryCase> {};
+
+TEST_P(MapQuery, ServedOrRefusedWithAReason)
+{
+    const QueryCase c = GetParam();
+    const auto parsed = parseMapRequest(parseQuery(c.query));
+    if (c.error != nullptr) {
+        ASSERT_TRUE(std::holds_alternative<std::string>(parsed)) << c.query;
+        EXPECT_NE(std::get<std::string>(parsed).find(c.error), std::string::npos)
+            << std::get<std::string>(parsed);
+        return;
+    }
+    ASSERT_TRUE(std::holds_alternative<MapRequest>(parsed)) << std::get<std::string>(parsed);
+    const auto& r = std::get<MapRequest>(parsed);
+    EXPECT_DOUBLE_EQ(r.latitude, c.lat);
+    EXPECT_DOUBLE_EQ(r.longitude, c.lon);
+    EXPECT_DOUBLE_EQ(r.zoom, c.zoom);
+    EXPECT_EQ(r.width, c.width);
+    EXPECT_EQ(r.height, c.height);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Queries, MapQuery,
+    ::testing::Values(
+        // As the downloader sends it, blanks percent-encoded.
+        QueryCase{"qscr=mrdt&ID=7QbRk.&CenP=%2047.651931,%209.476379&Lang=EURO809&Alti=%2050000"
+                  "&Size=320,320&Offs=%200,%200&MapS=0&Pins=%7C2ccf%7C",
+                  nullptr, 47.651931, 9.476379, 50000, 320, 320},
+        QueryCase{"CenP= .5,-.25&Alti= 150&Size=1999,1999", nullptr, 0.5, -0.25, 150, 1999, 1999},
+        QueryCase{"CenP=-90,180&Alti=0.001&Size=1,4000", nullptr, -90, 180, 0.001, 1, 4000},
+        QueryCase{"Size=1,1&Alti=1&CenP=1,2&CenP=3,4", nullptr, 1, 2, 1, 1, 1},
+        // Missing or malformed keys.
+        QueryCase{"Alti=150&Size=320,320", "CenP", 0, 0, 0, 0, 0},
+        QueryCase{"CenP=48.5&Alti=150&Size=320,320", "CenP", 0, 0, 0, 0, 0},
+        QueryCase{"CenP=48.5,11x&Alti=150&Size=320,320", "CenP", 0, 0, 0, 0, 0},
+        QueryCase{"CenP=48,11&Size=320,320", "Alti", 0, 0, 0, 0, 0},
+        QueryCase{"CenP=48,11&Alti=abc&Size=320,320", "Alti", 0, 0, 0, 0, 0},
+        QueryCase{"CenP=48,11&Alti=150", "Size", 0, 0, 0, 0, 0},
+        QueryCase{"CenP=48,11&Alti=150&Size=320", "Size", 0, 0, 0, 0, 0},
+        // Limits.
+        QueryCase{"CenP=90.5,11&Alti=150&Size=320,320", "latitude", 0, 0, 0, 0, 0},
+        QueryCase{"CenP=48,11&Alti=0&Size=320,320", "greater than 0", 0, 0, 0, 0, 0},
+        QueryCase{"CenP=48,11&Alti=-5&Size=320,320", "greater than 0", 0, 0, 0, 0, 0},
+        QueryCase{"CenP=48,11&Alti=inf&Size=320,320", "Alti", 0, 0, 0, 0, 0},
+        QueryCase{"CenP=48,11&Alti=150&Size=0,320", "1 to 4000", 0, 0, 0, 0, 0},
+        QueryCase{"CenP=48,11&Alti=150&Size=4001,1", "1 to 4000", 0, 0, 0, 0, 0},
+        QueryCase{"CenP=48,11&Alti=150&Size=320.5,320", "1 to 4000", 0, 0, 0, 0, 0},
+        QueryCase{"CenP=48,11&Alti=150&Size=99999999999999999999,1", "1 to 4000", 0, 0, 0, 0,
+                  0}));
+
+TEST(MapQuery, PercentDecodingLeavesBrokenEscapesAlone)
+{
+    const auto keys = parseQuery("a=%41%2&b=%zz&=x&c");
+    EXPECT_EQ(keys.at("a"), "A%2");
+    EXPECT_EQ(keys.at("b"), "%zz");
+    EXPECT_EQ(keys.at("c"), "");
+}
+
+} // namespace
