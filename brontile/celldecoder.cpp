@@ -13,7 +13,13 @@ std::optional<QImage> decodeCell(const QString& path, QSize cellSize)
     if (full.isNull()) {
         return std::nullopt;
     }
-    return full.scaled(cellSize, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    // A fast reduction to four times the cell first, then a smooth one: nearly the look of a
+    // smooth reduction from full size at a fraction of its cost.
+    const QSize between = cellSize * 4;
+    const QImage reduced = full.width() > between.width() && full.height() > between.height()
+                               ? full.scaled(between, Qt::IgnoreAspectRatio, Qt::FastTransformation)
+                               : full;
+    return reduced.scaled(cellSize, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
 }
 
 CellDecoder::CellDecoder(QStringList paths, QSize cellSize)

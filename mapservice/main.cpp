@@ -10,6 +10,8 @@
 #include <optional>
 #include <pthread.h>
 #include <string>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <thread>
 
@@ -104,9 +106,13 @@ int main(int argc, char** argv)
     httplib::Server server;
     server.set_keep_alive_max_count(100000);
     server.set_payload_max_length(64 * 1024);
+    // SO_REUSEADDR lets a restart bind while old connections linger; no SO_REUSEPORT, so a
+    // second service on the same port fails instead of sharing it. TCP_NODELAY, inherited by
+    // accepted connections, keeps small header writes from waiting for the peer's ACK.
     server.set_socket_options([](socket_t sock) {
         int yes = 1;
         setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+        setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
     });
     server.Get("/pub/agent.dll", [&shores](const httplib::Request& req, httplib::Response& res) {
         const auto question = req.target.find('?');

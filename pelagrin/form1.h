@@ -71,7 +71,7 @@ private:
     bool regionStepsUsable(double& stepb, double& stepl);
     void prepareForRegion();
     void restoreAfterRegion();
-    bool downloadRegionTile(qint64 donecount, qint64 tilecount);
+    bool downloadRegionTile(const QString& folder, qint64 donecount, qint64 tilecount);
 
     QString serviceAddress_;
     common::Dialogs& dialogs_;

@@ -6,6 +6,7 @@
 #include "pictureview.h"
 #include "region.h"
 #include "requesturl.h"
+#include "tilefolder.h"
 #include "tilename.h"
 
 #include <QCheckBox>
@@ -103,6 +104,8 @@ void Form1::Command4_Click()
     qint64 donecount = 0;
     report(regionStartMessage(settings_, tilecount));
 
+    // The tile folder is looked up once for the run.
+    const QString folder = common::tileFolderPath();
     bool stopped = false;
     for (const double latitude : plan->latitudes) {
         for (const double longitude : plan->longitudes) {
@@ -113,7 +116,7 @@ void Form1::Command4_Click()
                 break;
             }
             ++donecount;
-            if (!downloadRegionTile(donecount, tilecount)) {
+            if (!downloadRegionTile(folder, donecount, tilecount)) {
                 stopped = true;
                 break;
             }
@@ -131,12 +134,12 @@ void Form1::Command4_Click()
 
 // Fetches the tile at the current centre, trying a transient failure again twice. Returns
 // false when the run has to stop (the tile failed, or the window is closing).
-bool Form1::downloadRegionTile(qint64 donecount, qint64 tilecount)
+bool Form1::downloadRegionTile(const QString& folder, qint64 donecount, qint64 tilecount)
 {
     settings_.latitude += centreShift;
     settings_.longitude += centreShift;
     const QString url = generateurl(modeLarge);
-    const QString path = tilePath(regionTileName(settings_));
+    const QString path = tilePath(regionTileName(settings_), folder);
     for (int attempt = 0;; ++attempt) {
         try {
             fetcher_.download(url, path, settings_.imagebytes);

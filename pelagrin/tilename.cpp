@@ -1,7 +1,6 @@
 #include "tilename.h"
 
 #include "numtext.h"
-#include "tilefolder.h"
 
 namespace pelagrin {
 
@@ -49,9 +48,9 @@ QString singleImageName(const MapSettings& s)
                 fileNameText(common::numtext(s.longitude)));
 }
 
-QString tilePath(const QString& fileName)
+QString tilePath(const QString& fileName, const QString& folder)
 {
-    return common::tileFolderPath() + u'/' + fileName;
+    return folder + u'/' + fileName;
 }
 
 } // namespace pelagrin

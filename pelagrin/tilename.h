@@ -1,6 +1,7 @@
 #pragma once
 
 #include "settings.h"
+#include "tilefolder.h"
 
 #include <QString>
 
@@ -19,7 +20,7 @@ QString singleImageName(const MapSettings& settings);
 // Coordinate part of a region tile name: numtext cut after the second decimal, not rounded.
 QString regionCoordinate(double value);
 
-// |fileName| inside the tile folder of the working directory.
-QString tilePath(const QString& fileName);
+// |fileName| inside |folder|, by default the tile folder of the working directory as it is now.
+QString tilePath(const QString& fileName, const QString& folder = common::tileFolderPath());
 
 } // namespace pelagrin
