@@ -68,9 +68,14 @@ std::string degreeText(double value, double step, char positive, char negative)
     return text;
 }
 
+// Lines every |step| degrees; those that fall on a multiple of |coarser| (0: none) are left to
+// the coarser lines, so that labels never overlap.
 void drawGraticuleLines(IndexedImage& image, const Geometry& g, double step, std::uint8_t colour,
-                        bool labelled)
+                        double coarser)
 {
+    const auto onCoarser = [coarser](double value) {
+        return coarser > 0 && std::fabs(value / coarser - std::round(value / coarser)) < 1e-9;
+    };
     const int scale = textScale(g);
     const double west = g.lonAt(0);
     const double east = g.lonAt(g.width);
@@ -78,25 +83,26 @@ void drawGraticuleLines(IndexedImage& image, const Geometry& g, double step, std
     const double south = std::max(-90.0, g.latAt(g.height));
     for (double k = std::ceil(west / step); k * step <= east; ++k) {
         const double lon = k * step;
+        if (onCoarser(lon)) {
+            continue;
+        }
         const int x = static_cast<int>(std::floor(g.x(lon)));
         const int top = std::max(0, static_cast<int>(std::floor(g.y(north))));
         const int bottom = std::min(g.height, static_cast<int>(std::ceil(g.y(south))));
         image.fill(x, top, 1, bottom - top, colour);
-        if (labelled) {
-            // Longitudes repeat every 360 degrees; label them in -180..180.
-            const double shown = std::remainder(lon, 360.0);
-            drawText(image, x + 2 * scale, top + 2 * scale, degreeText(shown, step, 'E', 'W'),
-                     scale, label);
-        }
+        // Longitudes repeat every 360 degrees; they are labelled in -180..180.
+        drawText(image, x + 2 * scale, top + 2 * scale,
+                 degreeText(std::remainder(lon, 360.0), step, 'E', 'W'), scale, label);
     }
     for (double k = std::ceil(south / step); k * step <= north; ++k) {
         const double lat = k * step;
+        if (onCoarser(lat)) {
+            continue;
+        }
         const int y = static_cast<int>(std::floor(g.y(lat)));
         image.fill(0, y, g.width, 1, colour);
-        if (labelled) {
-            drawText(image, 2 * scale, y - (glyphHeight + 2) * scale,
-                     degreeText(lat, step, 'N', 'S'), scale, label);
-        }
+        drawText(image, 2 * scale, y - (glyphHeight + 2) * scale, degreeText(lat, step, 'N', 'S'),
+                 scale, label);
     }
 }
 
@@ -236,9 +242,9 @@ IndexedImage render(const MapRequest& request, const ShoreData& shores)
     }
     const Graticule grid = graticuleFor(g);
     if (grid.fine > 0) {
-        drawGraticuleLines(image, g, grid.fine, fineGraticule, true);
+        drawGraticuleLines(image, g, grid.fine, fineGraticule, grid.major);
     }
-    drawGraticuleLines(image, g, grid.major, graticule, true);
+    drawGraticuleLines(image, g, grid.major, graticule, 0);
     if (data != nullptr) {
         drawShores(image, g, *data);
     }
