@@ -22,7 +22,7 @@ std::optional<QImage> decodeCell(const QString& path, QSize cellSize)
     return reduced.scaled(cellSize, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
 }
 
-CellDecoder::CellDecoder(QStringList paths, QSize cellSize)
+CellDecoder::CellDecoder(const QStringList& paths, QSize cellSize)
 {
     pool_.setMaxThreadCount(std::max(1, QThread::idealThreadCount()));
     results_.reserve(static_cast<std::size_t>(paths.size()));

@@ -16,7 +16,7 @@ namespace brontile {
 // taken in the order they were given.
 class CellDecoder {
 public:
-    CellDecoder(QStringList paths, QSize cellSize);
+    CellDecoder(const QStringList& paths, QSize cellSize);
     ~CellDecoder();
     CellDecoder(const CellDecoder&) = delete;
     CellDecoder& operator=(const CellDecoder&) = delete;

@@ -8,7 +8,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
+#include <system_error>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -21,7 +21,8 @@ namespace {
 [[noreturn]] void fail(const QString& path, int error)
 {
     throw Failure(QStringLiteral("The file %1 could not be written: %2")
-                      .arg(path, QString::fromLocal8Bit(std::strerror(error))));
+                      .arg(path, QString::fromStdString(
+                                     std::error_code(error, std::generic_category()).message())));
 }
 
 // A name beside |path| that no other writer of this process or another one uses.

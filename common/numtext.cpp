@@ -47,8 +47,8 @@ std::string plainForm(const std::string& digits, int exponent)
     if (exponent + 1 >= count) {
         return digits + std::string(static_cast<std::size_t>(exponent + 1 - count), '0');
     }
-    return digits.substr(0, static_cast<std::size_t>(exponent + 1)) + "." +
-           digits.substr(static_cast<std::size_t>(exponent + 1));
+    const auto wholeDigits = static_cast<std::size_t>(exponent) + 1;
+    return digits.substr(0, wholeDigits) + "." + digits.substr(wholeDigits);
 }
 
 std::string exponentForm(const std::string& digits, int exponent)

@@ -106,13 +106,13 @@ std::optional<Coastlines> Coastlines::load(const std::string& path, std::string&
     c.segmentLength_.assign(nSegments, 0);
     c.segmentLevel_.assign(nSegments, 1);
     for (std::size_t bin = 0; bin < nBins; ++bin) {
-        const double west = static_cast<double>(bin % static_cast<std::size_t>(c.binsAcross_)) *
-                            c.binSize_;
-        const double south =
-            90 - static_cast<double>(bin / static_cast<std::size_t>(c.binsAcross_) + 1) *
-                     c.binSize_;
+        const std::size_t column = bin % static_cast<std::size_t>(c.binsAcross_);
+        const std::size_t row = bin / static_cast<std::size_t>(c.binsAcross_);
+        const double west = static_cast<double>(column) * c.binSize_;
+        const double south = 90 - static_cast<double>(row + 1) * c.binSize_;
         for (int s = 0; s < c.segmentsInBin_[bin]; ++s) {
-            const auto segment = static_cast<std::size_t>(c.firstSegment_[bin] + s);
+            const auto segment = static_cast<std::size_t>(c.firstSegment_[bin]) +
+                                 static_cast<std::size_t>(s);
             if (segment >= nSegments) {
                 error = path + ": segment index out of range";
                 return std::nullopt;

@@ -55,9 +55,12 @@ void Coastlines::forEachSegment(double south, double north, double west, double 
         for (long column = columnFirst; column <= columnLast; ++column) {
             const long wrapped = ((column % binsAcross_) + binsAcross_) % binsAcross_;
             const double offset = static_cast<double>(column - wrapped) * binSize_;
-            const std::size_t bin = static_cast<std::size_t>(row * binsAcross_ + wrapped);
+            const std::size_t bin = static_cast<std::size_t>(row) *
+                                        static_cast<std::size_t>(binsAcross_) +
+                                    static_cast<std::size_t>(wrapped);
             for (int s = 0; s < segmentsInBin_[bin]; ++s) {
-                const auto segment = static_cast<std::size_t>(firstSegment_[bin] + s);
+                const auto segment = static_cast<std::size_t>(firstSegment_[bin]) +
+                                     static_cast<std::size_t>(s);
                 const auto begin = static_cast<std::size_t>(segmentStart_[segment]);
                 draw(&points_[begin], static_cast<std::size_t>(segmentLength_[segment]), offset,
                      segmentLevel_[segment]);

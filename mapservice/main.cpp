@@ -14,10 +14,12 @@
 #include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
 struct Options {
+    bool help = false;
     std::string bind = "127.0.0.1";
     int port = 8047;
     std::string data = MAPSERVICE_DATA_DIR;
@@ -42,8 +44,7 @@ std::optional<Options> parseOptions(int argc, char** argv)
         const std::string arg = argv[i];
         const bool hasValue = i + 1 < argc;
         if (arg == "--help" || arg == "-h") {
-            usage(stdout);
-            std::exit(0);
+            options.help = true;
         } else if (arg == "--bind" && hasValue) {
             options.bind = argv[++i];
         } else if (arg == "--port" && hasValue) {
@@ -90,6 +91,10 @@ int main(int argc, char** argv)
     if (!options) {
         return 2;
     }
+    if (options->help) {
+        usage(stdout);
+        return 0;
+    }
     const auto crude = loadShores(options->data, 'c');
     const auto low = loadShores(options->data, 'l');
     const auto intermediate = loadShores(options->data, 'i');
@@ -105,7 +110,7 @@ int main(int argc, char** argv)
 
     httplib::Server server;
     server.set_keep_alive_max_count(100000);
-    server.set_payload_max_length(64 * 1024);
+    server.set_payload_max_length(std::size_t{64} * 1024);
     // SO_REUSEADDR lets a restart bind while old connections linger; no SO_REUSEPORT, so a
     // second service on the same port fails instead of sharing it. TCP_NODELAY, inherited by
     // accepted connections, keeps small header writes from waiting for the peer's ACK.
@@ -158,8 +163,9 @@ int main(int argc, char** argv)
     std::printf("mapservice: serving http://%s:%d/pub/agent.dll\n", options->bind.c_str(), port);
     std::fflush(stdout);
     server.listen_after_bind();
-    // The server has stopped: wake the signal thread if the stop came from elsewhere.
-    pthread_kill(stopper.native_handle(), SIGTERM);
+    // The server has stopped: wake the signal thread if the stop came from elsewhere. The
+    // signal is blocked in every other thread, so the waiting thread takes it.
+    kill(getpid(), SIGTERM);
     stopper.join();
     std::printf("mapservice: stopped\n");
     return 0;
