@@ -13,6 +13,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
+#include <semaphore>
 #include <thread>
 #include <unistd.h>
 
@@ -109,6 +110,8 @@ int main(int argc, char** argv)
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
     httplib::Server server;
+    // Each kept-alive connection holds a thread while it waits for its next request.
+    server.new_task_queue = [] { return new httplib::ThreadPool(32); };
     server.set_keep_alive_max_count(100000);
     server.set_payload_max_length(std::size_t{64} * 1024);
     // SO_REUSEADDR lets a restart bind while old connections linger; no SO_REUSEPORT, so a
@@ -119,10 +122,19 @@ int main(int argc, char** argv)
         setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
         setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
     });
-    server.Get("/pub/agent.dll", [&shores](const httplib::Request& req, httplib::Response& res) {
+    // At most this many pictures are drawn at once, whatever the number of connections, so
+    // memory stays bounded (a picture of 4000 x 4000 takes 16 MB while it is drawn).
+    std::counting_semaphore<> drawing(std::max(2u, std::thread::hardware_concurrency()));
+    server.Get("/pub/agent.dll", [&shores, &drawing](const httplib::Request& req,
+                                                     httplib::Response& res) {
         const auto question = req.target.find('?');
         const std::string query =
             question == std::string::npos ? std::string() : req.target.substr(question + 1);
+        drawing.acquire();
+        struct Release {
+            std::counting_semaphore<>& s;
+            ~Release() { s.release(); }
+        } release{drawing};
         try {
             reply(res, mapservice::answerMapRequest(query, shores));
         } catch (const std::exception& e) {

@@ -2,6 +2,8 @@
 
 #include "numtext.h"
 
+#include <cmath>
+
 namespace pinmark {
 
 namespace {
@@ -23,6 +25,9 @@ QString formit(double zahl, int lent)
 QString formkomma(double zahl)
 {
     QString text = bareNumber(zahl);
+    if (text.contains(u'E') || !std::isfinite(zahl)) {
+        return text; // an exponent form has no fraction to pad (never a tile's coordinate)
+    }
     if (!text.contains(u'.')) {
         text += QStringLiteral(".00");
     }

@@ -1,0 +1,203 @@
+// The map service process under a bounded storm of random and malformed requests from several
+// loopback clients: every complete request gets a 4xx or a GIF, memory stays bounded, and a
+// normal tile is still served afterwards.
+#include <QProcess>
+#include <QRegularExpression>
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <atomic>
+#include <chrono>
+#include <fstream>
+#include <optional>
+#include <netinet/in.h>
+#include <random>
+#include <string>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+constexpr auto stormDuration = std::chrono::seconds(4);
+constexpr int clients = 4;
+
+int connectTo(int port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    timeval timeout{20, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// Length of the answer's body, from its Content-Length, once its head is complete.
+std::optional<std::size_t> bodyLength(const std::string& answer)
+{
+    const auto head = answer.find("\r\n\r\n");
+    if (head == std::string::npos) {
+        return std::nullopt;
+    }
+    const auto field = answer.find("Content-Length: ");
+    if (field == std::string::npos || field > head) {
+        return 0;
+    }
+    return std::stoul(answer.substr(field + 16));
+}
+
+// Sends |request| whole and returns the whole answer: its head and as much body as it
+// announces, or what came before the service closed the connection.
+std::string ask(int port, const std::string& request)
+{
+    const int fd = connectTo(port);
+    if (fd < 0) {
+        return {};
+    }
+    ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+    std::string answer;
+    char buffer[65536];
+    for (ssize_t n; (n = ::recv(fd, buffer, sizeof buffer, 0)) > 0;) {
+        answer.append(buffer, static_cast<std::size_t>(n));
+        const auto length = bodyLength(answer);
+        if (length && answer.size() >= answer.find("\r\n\r\n") + 4 + *length) {
+            break;
+        }
+    }
+    ::close(fd);
+    return answer;
+}
+
+std::string randomQuery(std::mt19937& random)
+{
+    static const std::vector<std::string> numbers = {
+        "48.5", "%2048.5", "-0", "1e308", "-1e308", "1e-320", "nan", "NaN", "inf", "-inf",
+        "99999999999999999999999", "0x10", "%", "%zz", "%4", "", " ", "1,2", "4000", "4001",
+        "-1", "0", "90.0000001", "1.5.5", "%00", "\xff\xfe"};
+    const auto pick = [&](const std::vector<std::string>& from) {
+        return from[random() % from.size()];
+    };
+    switch (random() % 6) {
+    case 0: // plausible keys, implausible values
+        return "CenP=" + pick(numbers) + "," + pick(numbers) + "&Alti=" + pick(numbers) +
+               "&Size=" + pick(numbers) + "," + pick(numbers) + "&Lang=" + pick(numbers);
+    case 1: { // many keys
+        std::string query;
+        for (int i = 0; i < 400; ++i) {
+            query += "k" + std::to_string(i) + "=" + pick(numbers) + "&";
+        }
+        return query + "CenP=1,1&Alti=1&Size=8,8";
+    }
+    case 2: // a very long query
+        return "CenP=" + std::string(20000 + random() % 20000, '9') + ",1&Alti=1&Size=1,1";
+    case 3: { // random bytes
+        std::string query(random() % 300, '\0');
+        for (char& c : query) {
+            c = static_cast<char>(33 + random() % 94);
+        }
+        return query;
+    }
+    case 4: // a real, sometimes large, picture
+        return "CenP=" + std::to_string(int(random() % 180) - 90) + "," +
+               std::to_string(int(random() % 720) - 360) + "&Alti=" +
+               std::to_string(1 + random() % 60000) + "&Size=" + std::to_string(1 + random() % 4000) +
+               "," + std::to_string(1 + random() % 1200) + "&Lang=WLD0407";
+    default: // broken escapes
+        return "CenP=%2%20" + pick(numbers) + "%,%" + pick(numbers) + "&Alti=%%%&Size=%31,%3";
+    }
+}
+
+int statusOf(const std::string& answer)
+{
+    if (answer.rfind("HTTP/1.1 ", 0) != 0 || answer.size() < 12) {
+        return 0;
+    }
+    return std::stoi(answer.substr(9, 3));
+}
+
+long peakKb(qint64 pid)
+{
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmHWM:", 0) == 0) {
+            return std::stol(line.substr(6));
+        }
+    }
+    return -1;
+}
+
+TEST(MapServiceAbuse, AnswersEveryRequestAndStillServes)
+{
+    QProcess service;
+    service.start(QStringLiteral(MAPSERVICE_BIN), {QStringLiteral("--port"), QStringLiteral("0")});
+    ASSERT_TRUE(service.waitForStarted(5000));
+    QByteArray out;
+    const QRegularExpression serving(QStringLiteral("127\\.0\\.0\\.1:(\\d+)/"));
+    for (int i = 0; i < 50 && !serving.match(QString::fromLatin1(out)).hasMatch(); ++i) {
+        service.waitForReadyRead(100);
+        out += service.readAllStandardOutput();
+    }
+    const int port = serving.match(QString::fromLatin1(out)).captured(1).toInt();
+    ASSERT_GT(port, 0);
+
+    std::atomic<int> requests{0};
+    std::atomic<int> pictures{0};
+    std::atomic<int> wrong{0};
+    const auto deadline = std::chrono::steady_clock::now() + stormDuration;
+    std::vector<std::thread> threads;
+    for (int c = 0; c < clients; ++c) {
+        threads.emplace_back([&, c] {
+            std::mt19937 random(static_cast<unsigned>(c) * 7919u + 1);
+            while (std::chrono::steady_clock::now() < deadline) {
+                if (random() % 8 == 0) { // a slow client that stops in the middle of its request
+                    const int fd = connectTo(port);
+                    const std::string part = "GET /pub/agent.dll?CenP=1,";
+                    ::send(fd, part.data(), part.size(), MSG_NOSIGNAL);
+                    ::close(fd);
+                    continue;
+                }
+                const std::string answer = ask(
+                    port, "GET /pub/agent.dll?" + randomQuery(random) +
+                              " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
+                ++requests;
+                const int status = statusOf(answer);
+                const auto body = answer.find("\r\n\r\n");
+                if (status == 200 && body != std::string::npos &&
+                    answer.compare(body + 4, 4, "GIF8") == 0) {
+                    ++pictures;
+                } else if (status < 400 || status > 499) {
+                    ++wrong;
+                }
+            }
+        });
+    }
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    const long peak = peakKb(service.processId());
+    const std::string normal = ask(
+        port, "GET /pub/agent.dll?CenP=%2048.500001,%2011.250001&Lang=EUR0407&Alti=%20150"
+              "&Size=1999,1999 HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
+    service.terminate();
+    EXPECT_TRUE(service.waitForFinished(5000));
+
+    std::printf("abuse: %d requests, %d pictures, peak memory %ld kB\n", requests.load(),
+                pictures.load(), peak);
+    EXPECT_GT(requests, 50);
+    EXPECT_GT(pictures, 0);
+    EXPECT_EQ(wrong, 0);
+    EXPECT_LT(peak, 600 * 1024);
+    EXPECT_EQ(statusOf(normal), 200);
+}
+
+} // namespace
