@@ -1,6 +1,7 @@
 // Brontile's whole start-up over 400 map tiles of 1999 x 1999 pixels (a 20 x 20 region drawn
 // by the project's own map renderer), offscreen, against decoding the same 400 files with the
 // same number of threads and nothing else. Also prints the peak resident memory of the start-up.
+#include "benchapp.h"
 #include "benchutil.h"
 #include "celldecoder.h"
 #include "form1.h"
@@ -41,10 +42,7 @@ long peakResidentKb()
 
 int main(int argc, char** argv)
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    QTemporaryDir work;
-    QDir::setCurrent(work.path());
+    const bench::OffscreenRun run(argc, argv);
     QDir().mkdir(QStringLiteral("MyMaps"));
 
     // The tiles of a region downloaded with zoom 45 over the Alps and the Adriatic, drawn in

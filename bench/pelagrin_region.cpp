@@ -1,6 +1,7 @@
 // A region of 200 tiles of about 300 KB each through the real "Start download" path, offscreen,
 // against curl fetching the same 200 URLs into files over one connection in one process. Both
 // ask the same loopback HTTP/1.1 server with keep-alive.
+#include "benchapp.h"
 #include "benchutil.h"
 #include "form1.h"
 #include "region.h"
@@ -32,10 +33,7 @@ constexpr int tileBytes = 300 * 1024;
 
 int main(int argc, char** argv)
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    QTemporaryDir work;
-    QDir::setCurrent(work.path());
+    const bench::OffscreenRun run(argc, argv);
 
     std::string body(tileBytes, '\0');
     for (std::size_t i = 0; i < body.size(); ++i) {

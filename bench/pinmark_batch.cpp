@@ -2,6 +2,7 @@
 // C++ streams. Both write new files into fresh folders of the same file system; three rounds
 // alternate between them and the medians are compared, since file creation times vary a lot
 // from one moment to the next.
+#include "benchapp.h"
 #include "benchutil.h"
 #include "form1.h"
 #include "mapfile.h"
@@ -37,10 +38,7 @@ double median(std::vector<double> values)
 
 int main(int argc, char** argv)
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    QTemporaryDir work;
-    QDir::setCurrent(work.path());
+    const bench::OffscreenRun run(argc, argv);
 
     std::vector<std::pair<std::string, QByteArray>> expected;
     for (int i = 0; i < tiles; ++i) {
@@ -68,11 +66,11 @@ int main(int argc, char** argv)
                 out.write(bytes.constData(), bytes.size());
             }
         }));
-        QDir::setCurrent(work.path() + QStringLiteral("/round%1").arg(round));
+        QDir::setCurrent(run.path() + QStringLiteral("/round%1").arg(round));
         bench::SilentDialogs dialogs;
         pinmark::Form1 window(dialogs);
         batches.push_back(bench::secondsOf([&] { window.Form_Load(); }));
-        QDir::setCurrent(work.path());
+        QDir::setCurrent(run.path());
         const QDir written(QStringLiteral("round%1/MyMaps").arg(round));
         if (written.entryList({QStringLiteral("*.map")}).size() != tiles) {
             std::fprintf(stderr, "the batch did not write every calibration file\n");
