@@ -18,13 +18,6 @@ namespace common {
 
 namespace {
 
-[[noreturn]] void fail(const QString& path, int error)
-{
-    throw Failure(QStringLiteral("The file %1 could not be written: %2")
-                      .arg(path, QString::fromStdString(
-                                     std::error_code(error, std::generic_category()).message())));
-}
-
 // A name beside |path| that no other writer of this process or another one uses.
 QByteArray temporaryName(const QString& path)
 {
@@ -34,16 +27,59 @@ QByteArray temporaryName(const QString& path)
                              QStringLiteral(".%1.%2.tmp").arg(::getpid()).arg(counter++));
 }
 
-bool writeAll(int fd, const QByteArray& bytes)
+int openNew(const QByteArray& name)
 {
+    return ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+}
+
+} // namespace
+
+AtomicFile::AtomicFile(QString path) : path_(std::move(path)), target_(QFile::encodeName(path_)) {}
+
+AtomicFile::~AtomicFile()
+{
+    discard();
+}
+
+bool AtomicFile::open()
+{
+    fd_ = openNew(target_);
+    if (fd_ >= 0) {
+        createdInPlace_ = true;
+        return true;
+    }
+    if (errno != EEXIST) {
+        error_ = errno;
+        return false;
+    }
+    temporary_ = temporaryName(path_);
+    fd_ = openNew(temporary_);
+    if (fd_ < 0) {
+        error_ = errno;
+        temporary_.clear();
+        return false;
+    }
+    struct stat existing {};
+    if (::stat(target_.constData(), &existing) == 0) {
+        ::fchmod(fd_, existing.st_mode & 07777); // keep the permissions the file had
+    }
+    return true;
+}
+
+bool AtomicFile::write(const QByteArray& bytes)
+{
+    if (fd_ < 0 || error_ != 0) {
+        return false;
+    }
     const char* data = bytes.constData();
     qsizetype left = bytes.size();
     while (left > 0) {
-        const ssize_t n = ::write(fd, data, static_cast<size_t>(left));
+        const ssize_t n = ::write(fd_, data, static_cast<size_t>(left));
         if (n < 0 && errno == EINTR) {
             continue;
         }
         if (n <= 0) {
+            error_ = n < 0 ? errno : EIO;
             return false;
         }
         data += n;
@@ -52,50 +88,55 @@ bool writeAll(int fd, const QByteArray& bytes)
     return true;
 }
 
-} // namespace
+void AtomicFile::commit()
+{
+    if (fd_ < 0 && error_ == 0) {
+        error_ = EBADF; // never opened
+    }
+    if (fd_ >= 0 && error_ == 0 && ::close(fd_) != 0) {
+        error_ = errno;
+    }
+    fd_ = -1;
+    if (error_ == 0 && !temporary_.isEmpty() &&
+        std::rename(temporary_.constData(), target_.constData()) != 0) {
+        error_ = errno;
+    }
+    if (error_ != 0) {
+        const QString reason = errorString();
+        discard();
+        throw Failure(QStringLiteral("The file %1 could not be written: %2").arg(path_, reason));
+    }
+    temporary_.clear();
+    createdInPlace_ = false; // in place now: nothing to discard
+}
 
-// A new file is written in place and removed again if writing fails. An existing file is
-// replaced through a temporary file in its folder, so the rename that replaces it is atomic.
-// There is no flush to disk before the rename: the files are cheap to make again, and a flush
-// per file would cost more than writing it.
+QString AtomicFile::errorString() const
+{
+    return QString::fromStdString(std::error_code(error_, std::generic_category()).message());
+}
+
+void AtomicFile::discard()
+{
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+    if (!temporary_.isEmpty()) {
+        ::unlink(temporary_.constData());
+    } else if (createdInPlace_) {
+        ::unlink(target_.constData()); // the file this object made, never finished
+    }
+    temporary_.clear();
+    createdInPlace_ = false;
+}
+
 void writeFileAtomically(const QString& path, const QByteArray& bytes)
 {
-    const QByteArray target = QFile::encodeName(path);
-    const int direct = ::open(target.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (direct >= 0) {
-        const bool written = writeAll(direct, bytes);
-        const int writeError = errno;
-        if (::close(direct) != 0 || !written) {
-            const int error = written ? errno : writeError;
-            ::unlink(target.constData());
-            fail(path, error);
-        }
-        return;
+    AtomicFile file(path);
+    if (file.open()) {
+        file.write(bytes);
     }
-    if (errno != EEXIST) {
-        fail(path, errno);
-    }
-
-    const QByteArray temporary = temporaryName(path);
-    const int fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        fail(path, errno);
-    }
-    struct stat existing {};
-    if (::stat(target.constData(), &existing) == 0) {
-        ::fchmod(fd, existing.st_mode & 07777); // keep the permissions the file had
-    }
-    const bool written = writeAll(fd, bytes);
-    const int writeError = errno;
-    if (::close(fd) != 0 || !written) {
-        ::unlink(temporary.constData());
-        fail(path, written ? errno : writeError);
-    }
-    if (std::rename(temporary.constData(), target.constData()) != 0) {
-        const int renameError = errno;
-        ::unlink(temporary.constData());
-        fail(path, renameError);
-    }
+    file.commit();
 }
 
 } // namespace common

@@ -59,6 +59,21 @@ Fetcher::Fetcher(int transferTimeoutMs) : transferTimeoutMs_(transferTimeoutMs) 
 
 QByteArray Fetcher::fetch(const QString& urladdy)
 {
+    return receive(urladdy, nullptr);
+}
+
+void Fetcher::download(const QString& urladdy, const QString& wheretobmp, QByteArray& imagebytes)
+{
+    // The body goes to the file while it arrives; the file takes its place only when the
+    // whole body has come, and stays as it was after any failure.
+    common::AtomicFile file(wheretobmp);
+    const bool opened = file.open();
+    imagebytes = receive(urladdy, opened ? &file : nullptr);
+    file.commit(); // also reports a file that could not be opened
+}
+
+QByteArray Fetcher::receive(const QString& urladdy, common::AtomicFile* file)
+{
     // Blanks and other characters a URL cannot carry are percent-encoded on the wire.
     const QUrl url(urladdy, QUrl::TolerantMode);
     if (!url.isValid() || (url.scheme() != u"http" && url.scheme() != u"https")) {
@@ -70,12 +85,20 @@ QByteArray Fetcher::fetch(const QString& urladdy)
                          QNetworkRequest::NoLessSafeRedirectPolicy);
 
     const std::unique_ptr<QNetworkReply, DeleteLater> reply(manager_.get(request));
+    QByteArray body;
+    const auto take = [&] {
+        const QByteArray chunk = reply->readAll();
+        body += chunk;
+        if (file != nullptr) {
+            file->write(chunk);
+        }
+    };
     if (!reply->isFinished()) {
         QEventLoop loop;
+        QObject::connect(reply.get(), &QNetworkReply::readyRead, &loop, take);
         QObject::connect(reply.get(), &QNetworkReply::finished, &loop, &QEventLoop::quit);
         loop.exec();
     }
-
     if (!reply->isFinished()) {
         // The wait was ended from outside (the program is closing).
         reply->abort();
@@ -90,13 +113,8 @@ QByteArray Fetcher::fetch(const QString& urladdy)
                               clientError ? common::Failure::Kind::Permanent
                                           : common::Failure::Kind::Transient);
     }
-    return reply->readAll();
-}
-
-void Fetcher::download(const QString& urladdy, const QString& wheretobmp, QByteArray& imagebytes)
-{
-    imagebytes = fetch(urladdy);
-    common::writeFileAtomically(wheretobmp, imagebytes);
+    take();
+    return body;
 }
 
 } // namespace pelagrin

@@ -4,6 +4,10 @@
 #include <QNetworkAccessManager>
 #include <QString>
 
+namespace common {
+class AtomicFile;
+}
+
 namespace pelagrin {
 
 // The downloader's only contact with the network. One Fetcher per window, so connections to
@@ -32,6 +36,9 @@ public:
     QByteArray fetch(const QString& urladdy);
 
 private:
+    // The body of |urladdy|, also written to |file| as it arrives when there is one.
+    QByteArray receive(const QString& urladdy, common::AtomicFile* file);
+
     QNetworkAccessManager manager_;
     int transferTimeoutMs_;
 };
