@@ -47,10 +47,17 @@ template <typename Draw>
 void Coastlines::forEachSegment(double south, double north, double west, double east,
                                 Draw&& draw) const
 {
-    const int rowFirst = std::max(0, static_cast<int>((90 - north) / binSize_));
-    const int rowLast = std::min(binsDown_ - 1, static_cast<int>((90 - south) / binSize_));
-    const long columnFirst = static_cast<long>(std::floor(west / binSize_));
-    const long columnLast = static_cast<long>(std::floor(east / binSize_));
+    // Bounds are clamped before they become integers: at extreme zooms they lie far outside.
+    const auto clampedRow = [this](double latitude) {
+        return static_cast<int>(std::clamp((90 - latitude) / binSize_, 0.0, binsDown_ - 1.0));
+    };
+    const int rowFirst = clampedRow(north);
+    const int rowLast = clampedRow(south);
+    const double columnLimit = 1e6 * binsAcross_;
+    const long columnFirst =
+        static_cast<long>(std::clamp(std::floor(west / binSize_), -columnLimit, columnLimit));
+    const long columnLast =
+        static_cast<long>(std::clamp(std::floor(east / binSize_), -columnLimit, columnLimit));
     for (int row = rowFirst; row <= rowLast; ++row) {
         for (long column = columnFirst; column <= columnLast; ++column) {
             const long wrapped = ((column % binsAcross_) + binsAcross_) % binsAcross_;

@@ -24,6 +24,20 @@ int lineWidth(const Geometry& g)
     return std::max(g.width, g.height) >= 1000 ? 2 : 1;
 }
 
+// A pixel position as an int, clamped just beyond 0..|limit| so that far-away coordinates of
+// extreme zooms neither overflow nor draw.
+int toPixel(double value, int limit)
+{
+    if (std::isnan(value)) {
+        return -1;
+    }
+    return static_cast<int>(std::clamp(std::floor(value), -1.0, static_cast<double>(limit) + 1));
+}
+
+// A picture spanning more worlds than this shows no shorelines: each world would be a few
+// pixels wide, and drawing them all would take without end.
+constexpr double maxWorldsAcross = 64;
+
 int textScale(const Geometry& g)
 {
     return std::max(g.width, g.height) >= 1000 ? 3 : 1;
@@ -76,30 +90,36 @@ void drawGraticuleLines(IndexedImage& image, const Geometry& g, double step, std
     const auto onCoarser = [coarser](double value) {
         return coarser > 0 && std::fabs(value / coarser - std::round(value / coarser)) < 1e-9;
     };
+    // More lines than pixels would only fill the picture (and, at extreme zooms, never end).
+    const double maxLines = g.width + g.height;
     const int scale = textScale(g);
     const double west = g.lonAt(0);
     const double east = g.lonAt(g.width);
     const double north = std::min(90.0, g.latAt(0));
     const double south = std::max(-90.0, g.latAt(g.height));
-    for (double k = std::ceil(west / step); k * step <= east; ++k) {
-        const double lon = k * step;
+    const double firstLon = std::ceil(west / step);
+    const double lonLines = std::floor(east / step) - firstLon + 1;
+    for (long i = 0; lonLines <= maxLines && i < static_cast<long>(lonLines); ++i) {
+        const double lon = (firstLon + static_cast<double>(i)) * step;
         if (onCoarser(lon)) {
             continue;
         }
-        const int x = static_cast<int>(std::floor(g.x(lon)));
-        const int top = std::max(0, static_cast<int>(std::floor(g.y(north))));
-        const int bottom = std::min(g.height, static_cast<int>(std::ceil(g.y(south))));
+        const int x = toPixel(g.x(lon), g.width);
+        const int top = std::max(0, toPixel(g.y(north), g.height));
+        const int bottom = std::min(g.height, toPixel(std::ceil(g.y(south)), g.height));
         image.fill(x, top, 1, bottom - top, colour);
         // Longitudes repeat every 360 degrees; they are labelled in -180..180.
         drawText(image, x + 2 * scale, top + 2 * scale,
                  degreeText(std::remainder(lon, 360.0), step, 'E', 'W'), scale, label);
     }
-    for (double k = std::ceil(south / step); k * step <= north; ++k) {
-        const double lat = k * step;
+    const double firstLat = std::ceil(south / step);
+    const double latLines = std::floor(north / step) - firstLat + 1;
+    for (long i = 0; latLines <= maxLines && i < static_cast<long>(latLines); ++i) {
+        const double lat = (firstLat + static_cast<double>(i)) * step;
         if (onCoarser(lat)) {
             continue;
         }
-        const int y = static_cast<int>(std::floor(g.y(lat)));
+        const int y = toPixel(g.y(lat), g.height);
         image.fill(0, y, g.width, 1, colour);
         drawText(image, 2 * scale, y - (glyphHeight + 2) * scale, degreeText(lat, step, 'N', 'S'),
                  scale, label);
@@ -108,6 +128,9 @@ void drawGraticuleLines(IndexedImage& image, const Geometry& g, double step, std
 
 void drawShores(IndexedImage& image, const Geometry& g, const Coastlines& shores)
 {
+    if (g.lonAt(g.width) - g.lonAt(0) > 360 * maxWorldsAcross) {
+        return;
+    }
     const int thickness = lineWidth(g);
     shores.forEachSegment(
         g.latAt(g.height), g.latAt(0), g.lonAt(0), g.lonAt(g.width),
@@ -171,7 +194,10 @@ Palette paletteFor(const std::string& mapcode)
 
 Geometry::Geometry(const MapRequest& request)
     : centreLat(request.latitude), centreLon(request.longitude),
-      degreesPerPixel(request.zoom / tilesPerZoom / tilePixels), width(request.width),
+      // Below a millionth of a millionth of a degree the scale means nothing, and smaller
+      // values would vanish into 0 and divide by it.
+      degreesPerPixel(std::max(request.zoom / tilesPerZoom / tilePixels, 1e-12)),
+      width(request.width),
       height(request.height)
 {
 }
@@ -219,10 +245,10 @@ IndexedImage render(const MapRequest& request, const ShoreData& shores)
     const Geometry g(request);
     IndexedImage image(g.width, g.height, sea);
     // Rows beyond the poles.
-    const int northEdge = static_cast<int>(std::floor(g.y(90)));
-    const int southEdge = static_cast<int>(std::ceil(g.y(-90)));
-    image.fill(0, 0, g.width, std::clamp(northEdge, 0, g.height), outsideWorld);
-    image.fill(0, std::max(0, southEdge), g.width, g.height - std::max(0, southEdge), outsideWorld);
+    const int northEdge = std::clamp(toPixel(g.y(90), g.height), 0, g.height);
+    const int southEdge = std::clamp(toPixel(std::ceil(g.y(-90)), g.height), 0, g.height);
+    image.fill(0, 0, g.width, northEdge, outsideWorld);
+    image.fill(0, southEdge, g.width, g.height - southEdge, outsideWorld);
 
     const double span = std::max(g.width, g.height) * g.degreesPerPixel;
     const Coastlines* data = nullptr;

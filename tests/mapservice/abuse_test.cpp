@@ -86,7 +86,11 @@ std::string randomQuery(std::mt19937& random)
     const auto pick = [&](const std::vector<std::string>& from) {
         return from[random() % from.size()];
     };
-    switch (random() % 6) {
+    switch (random() % 7) {
+    case 6: // extreme but valid zooms and centres
+        return "CenP=" + pick({"0", "90", "-90", "1e-300"}) + "," + pick({"0", "1e300", "-1e300"}) +
+               "&Alti=" + pick({"1e308", "1e12", "1e-300", "1e-320"}) + "&Size=" +
+               pick({"1", "400", "4000"}) + "," + pick({"1", "400"});
     case 0: // plausible keys, implausible values
         return "CenP=" + pick(numbers) + "," + pick(numbers) + "&Alti=" + pick(numbers) +
                "&Size=" + pick(numbers) + "," + pick(numbers) + "&Lang=" + pick(numbers);

@@ -99,6 +99,24 @@ TEST(MapPicture, EachMapTypeHasItsOwnPalette)
     EXPECT_EQ(resolutionFor(3.3), Resolution::Intermediate);
 }
 
+TEST(MapPicture, ExtremeZoomsAndCentresFinish)
+{
+    // Each of these once drew without end or cast huge coordinates to int.
+    const char* queries[] = {
+        "CenP=0,0&Alti=1e308&Size=4000,4000",   "CenP=0,0&Alti=1e12&Size=400,400",
+        "CenP=89,0&Alti=1e-300&Size=400,400",   "CenP=-90,1e300&Alti=1e6&Size=400,400",
+        "CenP=0,0&Alti=1e-320&Size=400,400",    "CenP=90,-1e-300&Alti=5e7&Size=4000,1",
+    };
+    for (const char* query : queries) {
+        const auto answer = answerMapRequest(query, shores());
+        ASSERT_EQ(answer.status, 200) << query;
+        EXPECT_FALSE(QImage::fromData(reinterpret_cast<const uchar*>(answer.body.data()),
+                                      static_cast<int>(answer.body.size()), "GIF")
+                         .isNull())
+            << query;
+    }
+}
+
 TEST(MapPicture, BeyondThePolesIsMarked)
 {
     const IndexedImage image = render(request(89, 0, 2000, 320), {});
