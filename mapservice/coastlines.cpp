@@ -86,11 +86,13 @@ std::optional<Coastlines> Coastlines::load(const std::string& path, std::string&
     std::vector<int> firstPoint;
     std::vector<int> dlon;
     std::vector<int> dlat;
+    std::vector<int> nodeLevels;
     const auto nBins = static_cast<std::size_t>(bins);
     const auto nSegments = static_cast<std::size_t>(segments);
     const auto nPoints = static_cast<std::size_t>(points);
     if (!file.read("Id_of_first_segment_in_a_bin", c.firstSegment_, nBins) ||
         !file.read("N_segments_in_a_bin", c.segmentsInBin_, nBins) ||
+        !file.read("Embedded_node_levels_in_a_bin", nodeLevels, nBins) ||
         !file.read("Embedded_npts_levels_exit_entry_for_a_segment", info, nSegments) ||
         !file.read("Id_of_first_point_in_a_segment", firstPoint, nSegments) ||
         !file.read("Relative_longitude_from_SW_corner_of_bin", dlon, nPoints) ||
@@ -105,6 +107,11 @@ std::optional<Coastlines> Coastlines::load(const std::string& path, std::string&
     c.segmentStart_.assign(nSegments, 0);
     c.segmentLength_.assign(nSegments, 0);
     c.segmentLevel_.assign(nSegments, 1);
+    // The levels of a bin's four corners, three bits each from the south-west one on.
+    c.southWestLevel_.resize(nBins);
+    for (std::size_t bin = 0; bin < nBins; ++bin) {
+        c.southWestLevel_[bin] = (nodeLevels[bin] >> 9) & 7;
+    }
     for (std::size_t bin = 0; bin < nBins; ++bin) {
         const std::size_t column = bin % static_cast<std::size_t>(c.binsAcross_);
         const std::size_t row = bin / static_cast<std::size_t>(c.binsAcross_);

@@ -31,6 +31,26 @@ public:
     template <typename Draw>
     void forEachSegment(double south, double north, double west, double east, Draw&& draw) const;
 
+    // A bin as the fill of land sees it: its corner, size, the level at its south-west
+    // corner (0 sea, 1 land, 2 lake, 3 island in a lake, 4 pond) and its pieces of shoreline.
+    struct Bin {
+        double south;
+        double west; // with the offset of the world copy already added
+        double size;
+        int southWestLevel;
+        const Coastlines* owner;
+        std::size_t index;
+    };
+
+    // Calls |visit| for every bin that overlaps the given range (see forEachSegment).
+    template <typename Visit>
+    void forEachBin(double south, double north, double west, double east, Visit&& visit) const;
+
+    // Calls |draw| for each piece of shoreline of |bin|, with the same arguments as
+    // forEachSegment (the offset moves the points into the bin's world copy).
+    template <typename Draw>
+    void forEachSegmentOf(const Bin& bin, Draw&& draw) const;
+
 private:
     double binSize_ = 10;
     int binsAcross_ = 36;
@@ -40,12 +60,13 @@ private:
     std::vector<int> segmentStart_;  // per segment, index into points_
     std::vector<int> segmentLength_; // per segment, number of points
     std::vector<int> segmentLevel_;  // per segment
+    std::vector<int> southWestLevel_; // per bin
     std::vector<GeoPoint> points_;
 };
 
-template <typename Draw>
-void Coastlines::forEachSegment(double south, double north, double west, double east,
-                                Draw&& draw) const
+template <typename Visit>
+void Coastlines::forEachBin(double south, double north, double west, double east,
+                           Visit&& visit) const
 {
     // Bounds are clamped before they become integers: at extreme zooms they lie far outside.
     const auto clampedRow = [this](double latitude) {
@@ -61,19 +82,33 @@ void Coastlines::forEachSegment(double south, double north, double west, double 
     for (int row = rowFirst; row <= rowLast; ++row) {
         for (long column = columnFirst; column <= columnLast; ++column) {
             const long wrapped = ((column % binsAcross_) + binsAcross_) % binsAcross_;
-            const double offset = static_cast<double>(column - wrapped) * binSize_;
             const std::size_t bin = static_cast<std::size_t>(row) *
                                         static_cast<std::size_t>(binsAcross_) +
                                     static_cast<std::size_t>(wrapped);
-            for (int s = 0; s < segmentsInBin_[bin]; ++s) {
-                const auto segment = static_cast<std::size_t>(firstSegment_[bin]) +
-                                     static_cast<std::size_t>(s);
-                const auto begin = static_cast<std::size_t>(segmentStart_[segment]);
-                draw(&points_[begin], static_cast<std::size_t>(segmentLength_[segment]), offset,
-                     segmentLevel_[segment]);
-            }
+            visit(Bin{90 - (row + 1) * binSize_, static_cast<double>(column) * binSize_, binSize_,
+                      southWestLevel_[bin], this, bin});
         }
     }
+}
+
+template <typename Draw>
+void Coastlines::forEachSegmentOf(const Bin& bin, Draw&& draw) const
+{
+    const double offset = bin.west - std::fmod(std::fmod(bin.west, 360.0) + 360.0, 360.0);
+    for (int s = 0; s < segmentsInBin_[bin.index]; ++s) {
+        const auto segment = static_cast<std::size_t>(firstSegment_[bin.index]) +
+                             static_cast<std::size_t>(s);
+        const auto begin = static_cast<std::size_t>(segmentStart_[segment]);
+        draw(&points_[begin], static_cast<std::size_t>(segmentLength_[segment]), offset,
+             segmentLevel_[segment]);
+    }
+}
+
+template <typename Draw>
+void Coastlines::forEachSegment(double south, double north, double west, double east,
+                                Draw&& draw) const
+{
+    forEachBin(south, north, west, east, [&](const Bin& bin) { forEachSegmentOf(bin, draw); });
 }
 
 } // namespace mapservice

@@ -29,6 +29,8 @@ enum Colour : std::uint8_t {
     label = 6,
     legendBack = 7,
     legendText = 8,
+    land = 9,
+    lake = 10,
 };
 
 Palette paletteFor(const std::string& mapcode);
@@ -70,7 +72,12 @@ struct ShoreData {
     const Coastlines* intermediate = nullptr;
 };
 
-// Draws the map picture of |request|: sea, shorelines, graticule with labels, legend.
+// Fills land and lakes of the bins that |geometry| shows, row by row: each bin row starts
+// from the level at its west edge (the south-west corner's level changed by every shoreline
+// that ends on the west edge below the row) and changes level at every shoreline it crosses.
+void fillLand(IndexedImage& image, const Geometry& geometry, const Coastlines& shores);
+
+// Draws the map picture of |request|: sea, land, shorelines, graticule with labels, legend.
 IndexedImage render(const MapRequest& request, const ShoreData& shores);
 
 } // namespace mapservice

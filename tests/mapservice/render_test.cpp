@@ -90,6 +90,35 @@ TEST(MapPicture, ShorelinesAreDrawnWhereTheCoastIs)
     EXPECT_EQ(std::count(ocean.pixels.begin(), ocean.pixels.end(), shore), 0);
 }
 
+struct FillCase {
+    double lat;
+    double lon;
+    std::uint8_t expected;
+};
+
+TEST(MapPicture, LandAndLakesAreFilled)
+{
+    // A region tile over southern Bavaria, drawn at the intermediate resolution.
+    const MapRequest r = request(48.000001, 12.000001, 150, 1999);
+    const IndexedImage image = render(r, shores());
+    const Geometry g(r);
+    const FillCase cases[] = {
+        {48.45, 11.55, land}, // north of Munich
+        {47.6, 12.1, land},   // the Alps
+        {47.89, 12.45, lake}, // the Chiemsee
+        {47.99, 11.12, lake}, // the Ammersee
+        {47.9, 11.31, lake},  // the Starnberger See
+    };
+    for (const FillCase& c : cases) {
+        const int x = static_cast<int>(std::floor(g.x(c.lon)));
+        const int y = static_cast<int>(std::floor(g.y(c.lat)));
+        EXPECT_EQ(image.at(x, y), c.expected) << c.lat << " " << c.lon;
+    }
+    // The open Atlantic stays sea.
+    const IndexedImage ocean = render(request(40, -40, 150, 400), shores());
+    EXPECT_EQ(std::count(ocean.pixels.begin(), ocean.pixels.end(), land), 0);
+}
+
 TEST(MapPicture, EachMapTypeHasItsOwnPalette)
 {
     EXPECT_NE(paletteFor("EUR0407"), paletteFor("WLD0407"));
