@@ -4,7 +4,9 @@
 
 #include <QString>
 
+#include <algorithm>
 #include <chrono>
+#include <vector>
 #include <cstdio>
 
 namespace bench {
@@ -23,6 +25,23 @@ double secondsOf(F&& work)
     const auto start = std::chrono::steady_clock::now();
     work();
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+inline double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+// The median time in seconds of |repeats| runs of |work|.
+template <typename F>
+double medianSeconds(int repeats, F&& work)
+{
+    std::vector<double> times;
+    for (int i = 0; i < repeats; ++i) {
+        times.push_back(secondsOf(work));
+    }
+    return median(std::move(times));
 }
 
 // Prints the one result line of a benchmark; |value| and |baseline| come from the same run.

@@ -24,13 +24,6 @@ namespace {
 
 constexpr int side = 20;
 
-std::optional<mapservice::Coastlines> load(char resolution)
-{
-    std::string error;
-    return mapservice::Coastlines::load(
-        MAPSERVICE_DATA_DIR "/binned_GSHHS_" + std::string(1, resolution) + ".nc", error);
-}
-
 long peakResidentKb()
 {
     rusage usage{};
@@ -47,10 +40,9 @@ int main(int argc, char** argv)
 
     // The tiles of a region downloaded with zoom 45 over the Alps and the Adriatic, drawn in
     // worker threads so that making them does not raise this process's memory peak.
-    const auto low = load('l');
-    const auto intermediate = load('i');
-    const mapservice::ShoreData shores{nullptr, low ? &*low : nullptr,
-                                       intermediate ? &*intermediate : nullptr};
+    std::string errors;
+    const mapservice::ShoreFiles files = mapservice::loadShoreFiles(MAPSERVICE_DATA_DIR, errors);
+    const mapservice::ShoreData shores = mapservice::shoreData(files);
     QStringList paths;
     std::vector<pelagrin::MapSettings> centres;
     for (int row = 0; row < side; ++row) {

@@ -106,10 +106,8 @@ int main(int argc, char** argv)
                                             QStringLiteral("curl.conf")});
         }));
     }
-    std::sort(values.begin(), values.end());
-    std::sort(baselines.begin(), baselines.end());
-    const double value = values[1];
-    const double baseline = baselines[1];
+    const double value = bench::median(values);
+    const double baseline = bench::median(baselines);
     server.stop();
     serving.join();
     const int curlTiles = static_cast<int>(QDir(QStringLiteral("curl")).entryList(QDir::Files).size());

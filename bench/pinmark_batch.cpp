@@ -28,12 +28,6 @@ QString tileName(int i)
     return QStringLiteral("IDA_E_B%1!00L%2!00Z45.gif").arg(i / 100).arg(i % 100);
 }
 
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -77,6 +71,7 @@ int main(int argc, char** argv)
             return 1;
         }
     }
-    bench::report("pinmark_batch_10000", median(batches), median(baselines), "1.5");
+    bench::report("pinmark_batch_10000", bench::median(batches), bench::median(baselines),
+                  "1.5");
     return 0;
 }

@@ -9,21 +9,6 @@
 #include <algorithm>
 #include <vector>
 
-namespace {
-
-template <typename F>
-double medianSeconds(int repeats, F&& search)
-{
-    std::vector<double> times;
-    for (int r = 0; r < repeats; ++r) {
-        times.push_back(bench::secondsOf(search));
-    }
-    std::sort(times.begin(), times.end());
-    return times[times.size() / 2];
-}
-
-} // namespace
-
 int main()
 {
     const QStringList names = bench::gridNames(100);
@@ -38,12 +23,12 @@ int main()
         }
     }
     int found = 0;
-    const double value = medianSeconds(200, [&] {
+    const double value = bench::medianSeconds(200, [&] {
         for (const QString& way : ways) {
             found += tiles.neighbour(middle, way).has_value();
         }
     }) / 4;
-    const double baseline = medianSeconds(10, [&] {
+    const double baseline = bench::medianSeconds(10, [&] {
         for (const QString& way : ways) {
             found += bench::reparsingNeighbour(names, middle, way).has_value();
         }

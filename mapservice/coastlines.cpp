@@ -144,4 +144,17 @@ std::optional<Coastlines> Coastlines::load(const std::string& path, std::string&
     return c;
 }
 
+ShoreFiles loadShoreFiles(const std::string& folder, std::string& errors)
+{
+    const auto load = [&](char resolution) {
+        std::string error;
+        auto shores = Coastlines::load(folder + "/binned_GSHHS_" + resolution + ".nc", error);
+        if (!shores) {
+            errors += error + "\n";
+        }
+        return shores;
+    };
+    return {load('c'), load('l'), load('i')};
+}
+
 } // namespace mapservice

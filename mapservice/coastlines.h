@@ -64,6 +64,15 @@ private:
     std::vector<GeoPoint> points_;
 };
 
+// The three resolutions of the data set in |folder| (binned_GSHHS_c, _l and _i). One that
+// cannot be read stays empty and is named in |errors|, a line each.
+struct ShoreFiles {
+    std::optional<Coastlines> crude;
+    std::optional<Coastlines> low;
+    std::optional<Coastlines> intermediate;
+};
+ShoreFiles loadShoreFiles(const std::string& folder, std::string& errors);
+
 template <typename Visit>
 void Coastlines::forEachBin(double south, double north, double west, double east,
                            Visit&& visit) const

@@ -67,17 +67,6 @@ std::optional<Options> parseOptions(int argc, char** argv)
     return options;
 }
 
-std::optional<mapservice::Coastlines> loadShores(const std::string& folder, char resolution)
-{
-    std::string error;
-    auto shores = mapservice::Coastlines::load(
-        folder + "/binned_GSHHS_" + std::string(1, resolution) + ".nc", error);
-    if (!shores) {
-        std::fprintf(stderr, "mapservice: no shorelines: %s\n", error.c_str());
-    }
-    return shores;
-}
-
 void reply(httplib::Response& res, const mapservice::Answer& answer)
 {
     res.status = answer.status;
@@ -96,11 +85,12 @@ int main(int argc, char** argv)
         usage(stdout);
         return 0;
     }
-    const auto crude = loadShores(options->data, 'c');
-    const auto low = loadShores(options->data, 'l');
-    const auto intermediate = loadShores(options->data, 'i');
-    const mapservice::ShoreData shores{crude ? &*crude : nullptr, low ? &*low : nullptr,
-                                       intermediate ? &*intermediate : nullptr};
+    std::string errors;
+    const mapservice::ShoreFiles files = mapservice::loadShoreFiles(options->data, errors);
+    if (!errors.empty()) {
+        std::fprintf(stderr, "mapservice: shorelines missing:\n%s", errors.c_str());
+    }
+    const mapservice::ShoreData shores = mapservice::shoreData(files);
 
     // SIGINT and SIGTERM are taken by a thread of their own, which stops the server.
     sigset_t stopSignals;

@@ -271,6 +271,14 @@ void fillLand(IndexedImage& image, const Geometry& g, const Coastlines& shores)
                       [&](const Coastlines::Bin& bin) { fillBin(image, g, shores, bin); });
 }
 
+ShoreData shoreData(const ShoreFiles& files)
+{
+    const auto pointer = [](const std::optional<Coastlines>& shores) {
+        return shores ? &*shores : nullptr;
+    };
+    return {pointer(files.crude), pointer(files.low), pointer(files.intermediate)};
+}
+
 Palette paletteFor(const std::string& mapcode)
 {
     Palette p = basePalette();

@@ -72,6 +72,9 @@ struct ShoreData {
     const Coastlines* intermediate = nullptr;
 };
 
+// The resolutions of |files| that could be read.
+ShoreData shoreData(const ShoreFiles& files);
+
 // Fills land and lakes of the bins that |geometry| shows, row by row: each bin row starts
 // from the level at its west edge (the south-west corner's level changed by every shoreline
 // that ends on the west edge below the row) and changes level at every shoreline it crosses.

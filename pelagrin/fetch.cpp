@@ -57,11 +57,6 @@ QString describeFailure(const QNetworkReply& reply, const QUrl& url)
 
 Fetcher::Fetcher(int transferTimeoutMs) : transferTimeoutMs_(transferTimeoutMs) {}
 
-QByteArray Fetcher::fetch(const QString& urladdy)
-{
-    return receive(urladdy, nullptr);
-}
-
 void Fetcher::download(const QString& urladdy, const QString& wheretobmp, QByteArray& imagebytes)
 {
     // The body goes to the file while it arrives; the file takes its place only when the

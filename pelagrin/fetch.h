@@ -32,9 +32,6 @@ public:
     // be written.
     void download(const QString& urladdy, const QString& wheretobmp, QByteArray& imagebytes);
 
-    // Only the fetch of download(): the body of |urladdy|, or common::Failure.
-    QByteArray fetch(const QString& urladdy);
-
 private:
     // The body of |urladdy|, also written to |file| as it arrives when there is one.
     QByteArray receive(const QString& urladdy, common::AtomicFile* file);

@@ -12,17 +12,9 @@ using namespace mapservice;
 
 const ShoreData& shores()
 {
-    static const auto load = [](char resolution) {
-        std::string error;
-        return Coastlines::load(MAPSERVICE_DATA_DIR "/binned_GSHHS_" + std::string(1, resolution) +
-                                    ".nc",
-                                error);
-    };
-    static const auto crude = load('c');
-    static const auto low = load('l');
-    static const auto intermediate = load('i');
-    static const ShoreData data{crude ? &*crude : nullptr, low ? &*low : nullptr,
-                                intermediate ? &*intermediate : nullptr};
+    static std::string errors;
+    static const ShoreFiles files = loadShoreFiles(MAPSERVICE_DATA_DIR, errors);
+    static const ShoreData data = shoreData(files);
     return data;
 }
 
