@@ -11,8 +11,6 @@ namespace common {
 namespace {
 
 constexpr int significantDigits = 15;
-constexpr int plainExponentMin = -20; // smallest decimal exponent written without "E"
-constexpr int plainExponentMax = 14;  // largest decimal exponent written without "E"
 
 // Splits |magnitude| (finite, > 0) into its significant digits, rounded to 15 and without
 // trailing zeros, and the decimal exponent of the first digit: 48.5 -> {"485", 1}.
@@ -51,20 +49,6 @@ std::string plainForm(const std::string& digits, int exponent)
     return digits.substr(0, wholeDigits) + "." + digits.substr(wholeDigits);
 }
 
-std::string exponentForm(const std::string& digits, int exponent)
-{
-    std::string text = digits.substr(0, 1);
-    if (digits.size() > 1) {
-        text += "." + digits.substr(1);
-    }
-    const int magnitude = std::abs(exponent);
-    text += exponent < 0 ? "E-" : "E+";
-    if (magnitude < 10) {
-        text += '0';
-    }
-    return text + std::to_string(magnitude);
-}
-
 } // namespace
 
 QString numtext(double value)
@@ -87,8 +71,9 @@ QString numtext(double value)
     std::string digits;
     int exponent = 0;
     decompose(magnitude, digits, exponent);
-    const bool plain = exponent >= plainExponentMin && exponent <= plainExponentMax;
-    const std::string body = plain ? plainForm(digits, exponent) : exponentForm(digits, exponent);
+    // Positional whatever the magnitude: a name or a field with an exponent would not read
+    // back as the number anywhere else in the suite.
+    const std::string body = plainForm(digits, exponent);
     return sign + QString::fromLatin1(body.data(), static_cast<qsizetype>(body.size()));
 }
 

@@ -12,9 +12,9 @@ namespace common {
 // trailing fraction zeros dropped, no point for an integral value and no "0" before the point
 // of a magnitude below 1:  48.5 -> " 48.5",  -0.25 -> "-.25",  0 -> " 0".
 //
-// Magnitudes from 1e-20 up to below 1e15 are always written in plain positional form (so a
-// coordinate of 0.000001 is " .000001"); beyond that range the text uses an exponent
-// (" 1E+15", " 1E-21"). Infinities and NaN give " Inf", "-Inf" and " NaN".
+// Every finite value is written in positional form, never with an exponent, however large or
+// small: 0.000001 is " .000001" and 1e15 is " 1000000000000000" (digits beyond the 15th are
+// zeros). Infinities and NaN give " Inf", "-Inf" and " NaN".
 QString numtext(double value);
 
 } // namespace common

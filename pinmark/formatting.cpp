@@ -25,8 +25,8 @@ QString formit(double zahl, int lent)
 QString formkomma(double zahl)
 {
     QString text = bareNumber(zahl);
-    if (text.contains(u'E') || !std::isfinite(zahl)) {
-        return text; // an exponent form has no fraction to pad (never a tile's coordinate)
+    if (!std::isfinite(zahl)) {
+        return text; // " Inf" and " NaN" have no fraction to pad
     }
     if (!text.contains(u'.')) {
         text += QStringLiteral(".00");

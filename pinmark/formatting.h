@@ -12,8 +12,7 @@ namespace pinmark {
 QString formit(double zahl, int lent);
 
 // The number with at least nine fraction digits: a shorter fraction is padded with zeros
-// (48.55 -> "48.550000000", 0.5 -> ".500000000"), a longer one is kept as it is. A number
-// so large or small that numtext writes it with an exponent is returned as numtext writes it.
+// (48.55 -> "48.550000000", 0.5 -> ".500000000"), a longer one is kept as it is.
 QString formkomma(double zahl);
 
 } // namespace pinmark

@@ -2,10 +2,8 @@
 #include "numvalue.h"
 
 #include <QLocale>
-
-#include <gtest/gtest.h>
-
 #include <clocale>
+#include <gtest/gtest.h>
 #include <limits>
 
 namespace {
@@ -42,18 +40,32 @@ INSTANTIATE_TEST_SUITE_P(
         NumtextCase{47.999999 + 0.000001, " 48"}, NumtextCase{0.99999999999999994, " 1"},
         NumtextCase{99999999999999.9, " 99999999999999.9"},
         NumtextCase{100000000000000.0, " 100000000000000"},
-        // Beyond what coordinates, zooms and counts produce, an exponent appears.
-        NumtextCase{1e15, " 1E+15"}, NumtextCase{-2.5e20, "-2.5E+20"},
-        NumtextCase{1e-21, " 1E-21"},
+        // Beyond what coordinates and counts produce, still no exponent: a name or a field
+        // with one would not read back. Digits past the 15th are zeros.
+        NumtextCase{1e15, " 1000000000000000"}, NumtextCase{-2.5e20, "-250000000000000000000"},
+        NumtextCase{123456789012345678.0, " 123456789012346000"},
+        NumtextCase{1e-21, " .000000000000000000001"}, NumtextCase{-1.5e-7, "-.00000015"},
         NumtextCase{std::numeric_limits<double>::infinity(), " Inf"},
         NumtextCase{std::numeric_limits<double>::quiet_NaN(), " NaN"}));
 
 TEST(Numtext, ReadsBackThroughNumvalueWithinFifteenDigits)
 {
-    const double values[] = {48.500001, -73.999999, 1.0 / 3.0, 0.000001, 123456.789012345,
-                             -0.249999, 1e-20, 4.2e14, 31.4159e200};
+    const double values[] = {48.500001, -73.999999, 1.0 / 3.0, 0.000001,   123456.789012345,
+                             -0.249999, 1e-20,      4.2e14,    31.4159e200};
     for (const double v : values) {
         EXPECT_NEAR(numvalue(numtext(v)), v, std::abs(v) * 1e-14) << numtext(v).toStdString();
+    }
+}
+
+TEST(Numtext, NoExponentForAnyFiniteValue)
+{
+    // (The largest double itself rounds, at 15 digits, beyond what a double holds.)
+    const double values[] = {1.5e308, std::numeric_limits<double>::min(),
+                             std::numeric_limits<double>::denorm_min(), -1e300, 3e-300};
+    for (const double v : values) {
+        const QString text = numtext(v);
+        EXPECT_FALSE(text.contains(u'E') || text.contains(u'e')) << text.toStdString();
+        EXPECT_NEAR(numvalue(text), v, std::abs(v) * 1e-14) << text.toStdString();
     }
 }
 

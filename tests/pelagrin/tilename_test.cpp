@@ -1,5 +1,6 @@
 #include "settings.h"
 #include "tilename.h"
+#include "tilenamereader.h"
 
 #include <gtest/gtest.h>
 
@@ -39,21 +40,20 @@ TEST_P(RegionTileNames, CutAfterTheSecondDecimal)
 
 INSTANTIATE_TEST_SUITE_P(
     Centres, RegionTileNames,
-    ::testing::Values(
-        NameCase{"EUR0407", 48.5, 11.25, 150, "IDA_E_B48!50L11!25Z150.gif"},
-        NameCase{"USA407", 40.7, -74, 150, "IDA_U_B40!70L-73!99Z150.gif"},
-        NameCase{"WLD0407", 0.5, 9.25, 20, "IDA_W_B!50L9!25Z20.gif"},
-        NameCase{"EUR0407", 48, 9, 2000, "IDA_E_B48!00L9!00Z2000.gif"},
-        NameCase{"EUR0407", 47, 9, 45, "IDA_E_B47!00L9!00Z45.gif"},
-        // A negative centre on the two-decimal grid comes out 0.01 nearer to zero.
-        NameCase{"EUR0407", 51, -3.7, 45, "IDA_E_B51!00L-3!69Z45.gif"},
-        NameCase{"EUR0407", -0.25, 0.5, 45, "IDA_E_B-!24L!50Z45.gif"},
-        // The equator and Greenwich keep a readable coordinate, not an exponent.
-        NameCase{"EUR0407", 0, 0, 45, "IDA_E_B!00L!00Z45.gif"},
-        // A fractional zoom keeps its point; a negative zoom loses its sign.
-        NameCase{"EUR0407", 48, 9, 12.5, "IDA_E_B48!00L9!00Z12.5.gif"},
-        NameCase{"EUR0407", 48, 9, -5, "IDA_E_B48!00L9!00Z5.gif"},
-        NameCase{"EURO809", -33.85, -70.65, 25, "IDA_E_B-33!84L-70!64Z25.gif"}));
+    ::testing::Values(NameCase{"EUR0407", 48.5, 11.25, 150, "IDA_E_B48!50L11!25Z150.gif"},
+                      NameCase{"USA407", 40.7, -74, 150, "IDA_U_B40!70L-73!99Z150.gif"},
+                      NameCase{"WLD0407", 0.5, 9.25, 20, "IDA_W_B!50L9!25Z20.gif"},
+                      NameCase{"EUR0407", 48, 9, 2000, "IDA_E_B48!00L9!00Z2000.gif"},
+                      NameCase{"EUR0407", 47, 9, 45, "IDA_E_B47!00L9!00Z45.gif"},
+                      // A negative centre on the two-decimal grid comes out 0.01 nearer to zero.
+                      NameCase{"EUR0407", 51, -3.7, 45, "IDA_E_B51!00L-3!69Z45.gif"},
+                      NameCase{"EUR0407", -0.25, 0.5, 45, "IDA_E_B-!24L!50Z45.gif"},
+                      // The equator and Greenwich keep a readable coordinate, not an exponent.
+                      NameCase{"EUR0407", 0, 0, 45, "IDA_E_B!00L!00Z45.gif"},
+                      // A fractional zoom keeps its point; a negative zoom loses its sign.
+                      NameCase{"EUR0407", 48, 9, 12.5, "IDA_E_B48!00L9!00Z12.5.gif"},
+                      NameCase{"EUR0407", 48, 9, -5, "IDA_E_B48!00L9!00Z5.gif"},
+                      NameCase{"EURO809", -33.85, -70.65, 25, "IDA_E_B-33!84L-70!64Z25.gif"}));
 
 TEST(RegionTileName, IntegralCentreIsKeptWhole)
 {
@@ -79,6 +79,22 @@ INSTANTIATE_TEST_SUITE_P(
         NameCase{"WLD0407", -0.5, -70.123, 50000, "ID_W_B-!5L-70!123Z50000.gif"},
         NameCase{"USA407", 40.7, -74, 20, "ID_U_B40!7L-74Z20.gif"}));
 
+TEST(TileNames, AZoomTypedHugeOrTinyStillGivesANameTheReadersTake)
+{
+    for (const double zoom : {1e15, 2.5e20, 1e-7}) {
+        MapSettings s;
+        s.mapcode = mapcodeType1;
+        s.latitude = 48.5 + shift;
+        s.longitude = 11.25 + shift;
+        s.zoom = zoom;
+        for (const QString& name : {regionTileName(s), singleImageName(s)}) {
+            const auto read = common::readTileName(name);
+            ASSERT_TRUE(read) << name.toStdString();
+            EXPECT_DOUBLE_EQ(read->zoom, zoom) << name.toStdString();
+        }
+    }
+}
+
 TEST(ReadSettings, ReadsBoxesWithTheSuitesNumberReading)
 {
     MapSettings s;
@@ -88,8 +104,7 @@ TEST(ReadSettings, ReadsBoxesWithTheSuitesNumberReading)
     EXPECT_DOUBLE_EQ(s.longitude, 0);
     EXPECT_DOUBLE_EQ(s.zoom, 0);
 
-    readsettings(s, {true, QStringLiteral("-33.85"), QStringLiteral("4 8"),
-                     QStringLiteral("150")});
+    readsettings(s, {true, QStringLiteral("-33.85"), QStringLiteral("4 8"), QStringLiteral("150")});
     EXPECT_EQ(s.mapcode, mapcodeType1);
     EXPECT_DOUBLE_EQ(s.latitude, -33.85);
     EXPECT_DOUBLE_EQ(s.longitude, 48);
