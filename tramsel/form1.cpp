@@ -77,13 +77,16 @@ bool Form1::Form_Load()
     common::ensureTileFolder();
     folder_ = common::tileFolderPath();
     tiles_ = TileList::fromFolder(folder_);
-    if (tiles_.count() == 0) {
+    // A stray picture whose name is no tile name has no neighbours: start on a tile.
+    const auto first = tiles_.firstTile();
+    if (!first) {
         dialogs_.message(noImagesMessage);
         dialogs_.endProgram(0);
         return false;
     }
+    mapindex_ = *first;
     try {
-        ll(tilePath(0));
+        ll(tilePath(mapindex_));
     } catch (const common::Failure& failure) {
         dialogs_.message(failure.text());
     }

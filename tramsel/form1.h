@@ -41,6 +41,8 @@ public:
     void VScroll1_Scroll();
 
     int mapindex() const { return mapindex_; }
+    // The name of the tile at list position |position|.
+    QString tileName(int position) const { return tiles_.name(position); }
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;

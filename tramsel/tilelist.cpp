@@ -80,6 +80,16 @@ TileList TileList::fromFolder(const QString& folder)
     return TileList(common::listTileImages(folder));
 }
 
+std::optional<int> TileList::firstTile() const
+{
+    for (int i = 0; i < count(); ++i) {
+        if (coordinates(i)) {
+            return i;
+        }
+    }
+    return std::nullopt;
+}
+
 std::optional<int> TileList::neighbour(int current, const QString& directio) const
 {
     const Direction way = direction(directio);

@@ -2,7 +2,6 @@
 
 #include <QString>
 #include <QStringList>
-
 #include <optional>
 #include <vector>
 
@@ -33,6 +32,9 @@ public:
     {
         return coordinates_[static_cast<std::size_t>(position)];
     }
+
+    // Position of the first name in list order that is a tile name, or nothing.
+    std::optional<int> firstTile() const;
 
     // The neighbour of the tile at |current| in direction |directio| ("N": greater latitude,
     // "S", "E": greater longitude, "W"; exact upper case, anything else finds nothing): of the

@@ -1,12 +1,13 @@
+#include "arrangebars.h"
 #include "form1.h"
 #include "gifmaker.h"
 #include "recordingdialogs.h"
 #include "tempworkdir.h"
+#include "twips.h"
 
 #include <QDir>
 #include <QScrollBar>
 #include <QTest>
-
 #include <gtest/gtest.h>
 
 namespace {
@@ -119,16 +120,64 @@ TEST_F(TramselWindow, SpaceSwitchesViewsAndScrollOffsetsSurviveAMove)
     EXPECT_FALSE(control("HScroll1")->isVisible());
 }
 
-TEST_F(TramselWindow, ResizingStretchesTheFitViewAndATinyWindowIsNoError)
+TEST_F(TramselWindow, ResizingPlacesTheBarsFromTheOuterSizeDownToATinyWindow)
 {
     tiles({"IDA_E_B48!00L9!00Z45.gif"});
     ASSERT_TRUE(load());
     form.resize(700, 500);
     EXPECT_EQ(control("Image1")->size(), form.frameGeometry().size());
     key(' ');
-    form.resize(3, 3);
-    EXPECT_GE(control("HScroll1")->width(), 0);
-    EXPECT_GE(control("VScroll1")->height(), 0);
+    for (const QSize size : {QSize(700, 500), QSize(3, 3)}) {
+        form.resize(size);
+        const QSize outer = form.frameGeometry().size();
+        const tramsel::BarsLayout expected = tramsel::arrangebars(
+            {common::pixelsToTwips(outer.width()), common::pixelsToTwips(outer.height()),
+             common::pixelsToTwips(320), common::pixelsToTwips(320), true});
+        const auto pixels = [](const QRect& r) {
+            return common::twipsRect(r.x(), r.y(), r.width(), r.height());
+        };
+        EXPECT_EQ(control("HScroll1")->geometry(), pixels(expected.hscroll)) << size.width();
+        EXPECT_EQ(control("VScroll1")->geometry(), pixels(expected.vscroll)) << size.width();
+    }
+    EXPECT_EQ(control("HScroll1")->width(), 0) << "a bar too long for the window has length 0";
 }
+
+struct StartCase {
+    const char* name;
+    QStringList names;
+    const char* shown; // the tile shown first, or nullptr when the program ends
+};
+
+class TramselStart : public TramselWindow, public ::testing::WithParamInterface<StartCase> {};
+
+TEST_P(TramselStart, BeginsOnTheFirstTileNameInTheList)
+{
+    tiles(GetParam().names);
+    const bool shown = load();
+    EXPECT_EQ(shown, GetParam().shown != nullptr);
+    if (!shown) {
+        EXPECT_EQ(dialogs.messages, QStringList{tramsel::noImagesMessage});
+        EXPECT_TRUE(dialogs.ended);
+        return;
+    }
+    EXPECT_EQ(form.windowTitle(), tramsel::designCaption);
+    EXPECT_EQ(form.tileName(form.mapindex()), QString::fromLatin1(GetParam().shown));
+    key('j'); // the first tile of every list here has a western neighbour
+    EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join(u' ').toStdString();
+    EXPECT_TRUE(form.windowTitle().startsWith(u"IDA_E_B48!00L9!00Z45.gif"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Folders, TramselStart,
+    ::testing::Values(StartCase{"TileFirst",
+                                {"IDA_E_B48!00L9!00Z45.gif", "IDA_E_B48!00L10!00Z45.gif"},
+                                "IDA_E_B48!00L10!00Z45.gif"},
+                      // "Alpen.gif" sorts before the tiles.
+                      StartCase{
+                          "StrayPictureFirst",
+                          {"Alpen.gif", "IDA_E_B48!00L9!00Z45.gif", "IDA_E_B48!00L10!00Z45.gif"},
+                          "IDA_E_B48!00L10!00Z45.gif"},
+                      StartCase{"OnlyStrayPictures", {"Alpen.gif", "notes.gif"}, nullptr}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
