@@ -2,34 +2,50 @@
 
 #include "failure.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
-
+#include <QRegularExpression>
 #include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
-#include <system_error>
-
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <system_error>
 #include <unistd.h>
 
 namespace common {
 
 namespace {
 
-// A name beside |path| that no other writer of this process or another one uses.
-QByteArray temporaryName(const QString& path)
+// Tries this many serials before giving up on finding a free temporary name.
+constexpr int nameAttempts = 64;
+
+QString temporaryName(qint64 pid, unsigned serial)
 {
-    static std::atomic<unsigned> counter{0};
-    const QFileInfo target(path);
-    return QFile::encodeName(target.path() + QStringLiteral("/.") + target.fileName() +
-                             QStringLiteral(".%1.%2.tmp").arg(::getpid()).arg(counter++));
+    return QStringLiteral(".~%1-%2.tmp")
+        .arg(static_cast<qulonglong>(pid), 8, 16, QLatin1Char('0'))
+        .arg(serial, 8, 16, QLatin1Char('0'));
 }
 
-int openNew(const QByteArray& name)
+const QRegularExpression& temporaryPattern()
 {
-    return ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    static const QRegularExpression pattern(
+        QStringLiteral("^\\.~([0-9a-f]{8})-[0-9a-f]{8}\\.tmp$"));
+    return pattern;
+}
+
+// Whether the process |pid| exists; one that exists but belongs to someone else counts.
+bool processRuns(pid_t pid)
+{
+    return pid == ::getpid() || ::kill(pid, 0) == 0 || errno == EPERM;
+}
+
+QString errnoText(int error)
+{
+    return QString::fromStdString(std::error_code(error, std::generic_category()).message());
 }
 
 } // namespace
@@ -43,27 +59,30 @@ AtomicFile::~AtomicFile()
 
 bool AtomicFile::open()
 {
-    fd_ = openNew(target_);
-    if (fd_ >= 0) {
-        createdInPlace_ = true;
+    static std::atomic<unsigned> serial{0};
+    const QString folder = QFileInfo(path_).path();
+    for (int attempt = 0; attempt < nameAttempts; ++attempt) {
+        const QByteArray name =
+            QFile::encodeName(folder + u'/' + temporaryName(::getpid(), serial++));
+        fd_ = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd_ < 0 && errno == EEXIST) {
+            continue; // a leftover of an earlier process that had our id
+        }
+        if (fd_ < 0) {
+            error_ = errno;
+            return false;
+        }
+        temporary_ = name;
+        // Taken at once: a cleaner that finds the file unlocked may remove it.
+        ::flock(fd_, LOCK_EX | LOCK_NB);
+        struct stat existing {};
+        if (::stat(target_.constData(), &existing) == 0 && S_ISREG(existing.st_mode)) {
+            ::fchmod(fd_, existing.st_mode & 07777); // keep the permissions the file had
+        }
         return true;
     }
-    if (errno != EEXIST) {
-        error_ = errno;
-        return false;
-    }
-    temporary_ = temporaryName(path_);
-    fd_ = openNew(temporary_);
-    if (fd_ < 0) {
-        error_ = errno;
-        temporary_.clear();
-        return false;
-    }
-    struct stat existing {};
-    if (::stat(target_.constData(), &existing) == 0) {
-        ::fchmod(fd_, existing.st_mode & 07777); // keep the permissions the file had
-    }
-    return true;
+    error_ = EEXIST;
+    return false;
 }
 
 bool AtomicFile::write(const QByteArray& bytes)
@@ -93,12 +112,13 @@ void AtomicFile::commit()
     if (fd_ < 0 && error_ == 0) {
         error_ = EBADF; // never opened
     }
-    if (fd_ >= 0 && error_ == 0 && ::close(fd_) != 0) {
+    // The data reach the disk before the name does, so a power cut cannot leave an empty or
+    // partial file under the target's name.
+    if (error_ == 0 && ::fdatasync(fd_) != 0 && errno != EINVAL) {
         error_ = errno;
     }
-    fd_ = -1;
-    if (error_ == 0 && !temporary_.isEmpty() &&
-        std::rename(temporary_.constData(), target_.constData()) != 0) {
+    // Renamed while still open and locked, so no cleaner ever sees it unlocked.
+    if (error_ == 0 && std::rename(temporary_.constData(), target_.constData()) != 0) {
         error_ = errno;
     }
     if (error_ != 0) {
@@ -107,27 +127,27 @@ void AtomicFile::commit()
         throw Failure(QStringLiteral("The file %1 could not be written: %2").arg(path_, reason));
     }
     temporary_.clear();
-    createdInPlace_ = false; // in place now: nothing to discard
+    if (::close(fd_) != 0 && errno != EINTR) {
+        error_ = errno; // the data are in place and flushed: nothing is lost any more
+    }
+    fd_ = -1;
 }
 
 QString AtomicFile::errorString() const
 {
-    return QString::fromStdString(std::error_code(error_, std::generic_category()).message());
+    return errnoText(error_);
 }
 
 void AtomicFile::discard()
 {
+    if (!temporary_.isEmpty()) {
+        ::unlink(temporary_.constData());
+        temporary_.clear();
+    }
     if (fd_ >= 0) {
         ::close(fd_);
         fd_ = -1;
     }
-    if (!temporary_.isEmpty()) {
-        ::unlink(temporary_.constData());
-    } else if (createdInPlace_) {
-        ::unlink(target_.constData()); // the file this object made, never finished
-    }
-    temporary_.clear();
-    createdInPlace_ = false;
 }
 
 void writeFileAtomically(const QString& path, const QByteArray& bytes)
@@ -137,6 +157,50 @@ void writeFileAtomically(const QString& path, const QByteArray& bytes)
         file.write(bytes);
     }
     file.commit();
+}
+
+bool isTemporaryName(const QString& fileName)
+{
+    return temporaryPattern().match(fileName).hasMatch();
+}
+
+int removeStaleTemporaries(const QString& folder)
+{
+    const QDir dir(folder);
+    const QStringList names =
+        dir.entryList({QStringLiteral(".~*.tmp")}, QDir::Files | QDir::Hidden | QDir::System);
+    int removed = 0;
+    for (const QString& name : names) {
+        const QRegularExpressionMatch match = temporaryPattern().match(name);
+        if (!match.hasMatch()) {
+            continue;
+        }
+        const auto pid = static_cast<pid_t>(match.captured(1).toLongLong(nullptr, 16));
+        if (processRuns(pid)) {
+            continue;
+        }
+        // A writer in another process namespace may share the folder: its lock still shows.
+        const QByteArray path = QFile::encodeName(dir.filePath(name));
+        const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+        if (fd < 0) {
+            continue;
+        }
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::unlink(path.constData()) == 0) {
+            ++removed;
+        }
+        ::close(fd);
+    }
+    return removed;
+}
+
+std::optional<QString> folderWriteError(const QString& folder)
+{
+    AtomicFile probe(folder + QStringLiteral("/probe"));
+    if (!probe.open()) {
+        return probe.errorString();
+    }
+    probe.discard();
+    return std::nullopt;
 }
 
 } // namespace common

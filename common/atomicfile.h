@@ -2,16 +2,20 @@
 
 #include <QByteArray>
 #include <QString>
+#include <optional>
 
 namespace common {
 
-// A file written as a whole or not at all. A new file is written in place and removed again
-// if writing fails; an existing file is replaced through a temporary file in its folder, so
-// the rename that replaces it is atomic and a failure leaves it exactly as it was. Until
-// commit() succeeds nothing of the new content remains when the object goes away.
+// A file that appears under its name only when it is whole. The content goes to a temporary
+// file in the target's folder, is flushed to disk and then renamed over the target, so at any
+// moment (a failure, a kill, a power cut) the target is either its old self or, for a new
+// file, absent. Until commit() succeeds nothing of the new content remains when the object
+// goes away.
 //
-// There is no flush to disk before the rename: the files are cheap to make again, and a flush
-// per file would cost more than writing it.
+// Temporary names are ".~<pid>-<serial>.tmp" with the writing process's id and a serial, both
+// as 8 hex digits: hidden, 23 characters whatever the target's name (so a target name that
+// fits the file system fits as a temporary too), and never a "*.gif" or "*.map" that a reader
+// would pick up. The writer holds an exclusive lock on its temporary file until the rename.
 class AtomicFile {
 public:
     explicit AtomicFile(QString path);
@@ -19,28 +23,39 @@ public:
     AtomicFile(const AtomicFile&) = delete;
     AtomicFile& operator=(const AtomicFile&) = delete;
 
-    // Opens for writing; false (with errorString()) when that is impossible.
+    // Creates the temporary file; false (with errorString()) when that is impossible.
     bool open();
     // Appends |bytes|; false once any write has failed.
     bool write(const QByteArray& bytes);
-    // Puts the content in place. Throws common::Failure naming the file when opening, a write
-    // or the replacement failed.
+    // Puts the content in place. Throws common::Failure naming the file when opening, a write,
+    // the flush or the replacement failed.
     void commit();
+    // Drops what was written; the target stays as it was.
+    void discard();
 
     QString errorString() const;
 
 private:
-    void discard();
-
     QString path_;
     QByteArray target_;
-    QByteArray temporary_; // empty when writing the target in place
-    bool createdInPlace_ = false;
+    QByteArray temporary_; // empty when nothing is open
     int fd_ = -1;
     int error_ = 0;
 };
 
 // Writes |bytes| to |path| through an AtomicFile; throws common::Failure naming the file.
 void writeFileAtomically(const QString& path, const QByteArray& bytes);
+
+// Whether |fileName| (without folder) has the form of an AtomicFile's temporary name.
+bool isTemporaryName(const QString& fileName);
+
+// Removes from |folder| the temporary files of writers that no longer run: those whose process
+// is gone and whose lock nobody holds. The temporary files of this process and of any writer
+// still running stay. Returns how many were removed.
+int removeStaleTemporaries(const QString& folder);
+
+// Nothing when a file can be created in |folder|, else the reason it cannot (tried by creating
+// and removing a temporary file).
+std::optional<QString> folderWriteError(const QString& folder);
 
 } // namespace common

@@ -1,5 +1,6 @@
 #include "form1.h"
 
+#include "atomicfile.h"
 #include "corners.h"
 #include "failure.h"
 #include "numtext.h"
@@ -13,16 +14,14 @@
 
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
-
-#include <initializer_list>
 #include <utility>
-#include <vector>
 
 namespace pelagrin {
 
@@ -44,29 +43,6 @@ void place(QWidget* control, int left, int top, int width, int height)
     control->setGeometry(common::twipsRect(left, top, width, height));
 }
 
-// Disables the given controls for its lifetime and then gives each back the state it had.
-class ControlLock {
-public:
-    explicit ControlLock(std::initializer_list<QWidget*> controls)
-    {
-        for (QWidget* control : controls) {
-            saved_.emplace_back(control, control->isEnabled());
-            control->setEnabled(false);
-        }
-    }
-    ~ControlLock()
-    {
-        for (auto& [control, enabled] : saved_) {
-            control->setEnabled(enabled);
-        }
-    }
-    ControlLock(const ControlLock&) = delete;
-    ControlLock& operator=(const ControlLock&) = delete;
-
-private:
-    std::vector<std::pair<QWidget*, bool>> saved_;
-};
-
 } // namespace
 
 Form1::Form1(QString serviceAddress, common::Dialogs& dialogs, int transferTimeoutMs,
@@ -80,6 +56,7 @@ Form1::Form1(QString serviceAddress, common::Dialogs& dialogs, int transferTimeo
     placeControls();
     setTabOrder();
     connectHandlers();
+    applyState();
 }
 
 Form1::~Form1() = default;
@@ -97,7 +74,6 @@ void Form1::createControls()
     Command2 = make<QPushButton>(this, "Command2", QStringLiteral("Set to Begin Region"));
     Command3 = make<QPushButton>(this, "Command3", QStringLiteral("Set to End Region"));
     Command4 = make<QPushButton>(this, "Command4", QStringLiteral("Start download"));
-    Command4->setEnabled(false);
     Option1 = make<QRadioButton>(this, "Option1", QStringLiteral("Maptype 1"));
     Option2 = make<QRadioButton>(this, "Option2", QStringLiteral("Maptype 2"));
     Command5 = make<QPushButton>(this, "Command5", QStringLiteral("Save single HiRes BMP"));
@@ -105,7 +81,6 @@ void Form1::createControls()
                                         "it will be shown under Preview"));
     Label6 = make<QLabel>(this, "Label6");
     Command6 = make<QPushButton>(this, "Command6", QStringLiteral("Abort Download"));
-    Command6->hide();
     Label3 = make<QLabel>(this, "Label3", QStringLiteral("B-Grad offset"));
     Label4 = make<QLabel>(this, "Label4", QStringLiteral("L-Grad offset"));
     Text3 = make<QLineEdit>(this, "Text3", QStringLiteral("45"));
@@ -114,11 +89,10 @@ void Form1::createControls()
     Command7->setToolTip(
         QStringLiteral("See the region that one map covers with this zoom factor"));
     Check1 = make<QCheckBox>(this, "Check1", QStringLiteral("Show me what i download"));
-    Check1->hide();
     Image1 = make<common::PictureView>(this, "Image1");
     Image1->setStretch(false);
-    for (QPushButton* button : {Command1, Command2, Command3, Command4, Command5, Command6,
-                                Command7}) {
+    for (QPushButton* button :
+         {Command1, Command2, Command3, Command4, Command5, Command6, Command7}) {
         button->setAutoDefault(false);
     }
 }
@@ -157,9 +131,9 @@ void Form1::placeControls()
 
 void Form1::setTabOrder()
 {
-    const QWidget* order[] = {Text1, Text2, Text5, Command1, Command2, Command3, Command4,
-                              Option1, Option2, Command5, Command6, Text3, Text4, Command7,
-                              Check1};
+    const QWidget* order[] = {Text1,    Text2,    Text5,   Command1, Command2,
+                              Command3, Command4, Option1, Option2,  Command5,
+                              Command6, Text3,    Text4,   Command7, Check1};
     for (std::size_t i = 1; i < std::size(order); ++i) {
         QWidget::setTabOrder(const_cast<QWidget*>(order[i - 1]), const_cast<QWidget*>(order[i]));
     }
@@ -181,6 +155,8 @@ void Form1::connectHandlers()
 bool Form1::Form_Load()
 {
     settings_ = MapSettings{};
+    state_ = WindowState{};
+    applyState();
     Text1->setText(localeNumberText(settings_.latitude));
     Text2->setText(localeNumberText(settings_.longitude));
     Text5->setText(localeNumberText(settings_.zoom));
@@ -191,8 +167,19 @@ bool Form1::Form_Load()
         dialogs_.message(decimalCommaMessage);
     }
     common::ensureTileFolder();
-    Text1->setText(Text1->text().replace(u',', u'.'));
-    Text2->setText(Text2->text().replace(u',', u'.'));
+    Text1->setText(withDecimalPoint(Text1->text()));
+    Text2->setText(withDecimalPoint(Text2->text()));
+
+    if (const auto error = common::folderWriteError(QStringLiteral("."))) {
+        const QString here = QDir::currentPath(); // empty when the folder has gone
+        dialogs_.message(
+            unwritableFolderMessage(here.isEmpty() ? QStringLiteral(".") : here, *error));
+        dialogs_.endProgram(1);
+        return false;
+    }
+    // What an earlier run that was killed while writing left behind.
+    common::removeStaleTemporaries(QStringLiteral("."));
+    common::removeStaleTemporaries(common::tileFolderPath());
 
     if (!connectionTest()) {
         dialogs_.message(noConnectionMessage);
@@ -272,18 +259,36 @@ void Form1::report(const QString& text)
     }
 }
 
+void Form1::applyState()
+{
+    const ControlStates c = controlStates(state_);
+    const std::pair<QWidget*, ControlState> controls[] = {
+        {Text1, c.Text1},       {Text2, c.Text2},       {Text5, c.Text5},
+        {Command1, c.Command1}, {Command2, c.Command2}, {Command3, c.Command3},
+        {Command4, c.Command4}, {Command5, c.Command5}, {Command6, c.Command6},
+        {Command7, c.Command7}, {Check1, c.Check1},
+    };
+    for (const auto& [control, wanted] : controls) {
+        control->setEnabled(wanted.enabled);
+        control->setVisible(wanted.visible);
+    }
+}
+
 bool Form1::runFetch(const std::function<void()>& work, const QString& context)
 {
+    const Activity before = state_.activity;
+    state_.activity = Activity::Fetching;
+    applyState();
     bool done = false;
-    {
-        const ControlLock lock{Command1, Command4, Command5, Command7};
-        try {
-            work();
-            done = true;
-        } catch (const common::Failure& failure) {
-            report(context.isEmpty() ? failure.text() : context + u' ' + failure.text());
-        }
+    try {
+        work();
+        done = true;
+    } catch (const common::Failure& failure) {
+        report(context.isEmpty() ? failure.text() : context + u' ' + failure.text());
     }
+    // Whatever handlers ran during the wait changed state_ itself, so it holds.
+    state_.activity = before;
+    applyState();
     if (closing_) {
         // The window was closed while the fetch ran: leave no preview file behind.
         Form_Unload();
@@ -333,7 +338,8 @@ void Form1::Command2_Click()
     settings_.beginlong = cornerValue(settings_.longitude, settings_.zoom);
     settings_.beginlat = cornerValue(settings_.latitude, settings_.zoom);
     dialogs_.message(beginCornerMessage(settings_.beginlat, settings_.beginlong));
-    Text5->setEnabled(false);
+    state_.zoomLocked = true;
+    applyState();
 }
 
 void Form1::Command3_Click()
@@ -342,7 +348,8 @@ void Form1::Command3_Click()
     settings_.endlong = cornerValue(settings_.longitude, settings_.zoom);
     settings_.endlat = cornerValue(settings_.latitude, settings_.zoom);
     dialogs_.message(endCornerMessage(settings_.endlat, settings_.endlong));
-    Command4->setEnabled(true);
+    state_.startArmed = true;
+    applyState();
 }
 
 } // namespace pelagrin

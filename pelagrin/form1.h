@@ -3,9 +3,9 @@
 #include "dialogs.h"
 #include "fetch.h"
 #include "settings.h"
+#include "windowstate.h"
 
 #include <QWidget>
-
 #include <functional>
 
 class QCheckBox;
@@ -58,27 +58,27 @@ private:
     void placeControls();
     void setTabOrder();
     void connectHandlers();
+    // Sets every control's enabled and visible state from state_.
+    void applyState();
 
     void readsettings();
     QString generateurl(int mode);
-    // Runs |work| (which fetches) with the fetching buttons locked; a failure is reported with
-    // |context| before its text. Returns whether |work| completed.
+    // Runs |work| (which fetches) in the Fetching state; a failure is reported with |context|
+    // before its text. Returns whether |work| completed.
     bool runFetch(const std::function<void()>& work, const QString& context = {});
     void report(const QString& text);
     bool connectionTest();
 
     // Region download (form1_region.cpp).
     bool regionStepsUsable(double& stepb, double& stepl);
-    void prepareForRegion();
-    void restoreAfterRegion();
-    bool downloadRegionTile(const QString& folder, qint64 donecount, qint64 tilecount);
+    void showStoredTile(const QString& path, qint64 stored, qint64 tilecount);
 
     QString serviceAddress_;
     common::Dialogs& dialogs_;
     Fetcher fetcher_;
     MapSettings settings_;
+    WindowState state_;
     bool closing_ = false;
-    bool regionRunning_ = false;
 
     QLabel* Label1;
     QLineEdit* Text1;

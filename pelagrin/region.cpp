@@ -12,8 +12,7 @@ std::optional<std::vector<double>> loopValues(double start, double bound, double
                                               std::size_t limit)
 {
     std::vector<double> values;
-    for (double counter = start; step >= 0 ? counter <= bound : counter >= bound;
-         counter += step) {
+    for (double counter = start; step >= 0 ? counter <= bound : counter >= bound; counter += step) {
         if (values.size() == limit) {
             return std::nullopt;
         }
@@ -47,19 +46,24 @@ bool usableStep(double step)
     return std::isfinite(step) && step != 0.0;
 }
 
+QString divisorNotANumberMessage(const QString& heading)
+{
+    return QStringLiteral("The value of \"%1\" is not a number. Please enter the number of tiles "
+                          "per zoom unit, for example 45.")
+        .arg(heading);
+}
+
 QString regionStartMessage(const MapSettings& s, qint64 tilecount)
 {
     return QStringLiteral("Starting download from ") + numtext(s.beginlat) + u',' +
            numtext(s.beginlong) + QStringLiteral(" to ") + numtext(s.endlat) + u',' +
            numtext(s.endlong) + QStringLiteral(". This will make ") +
-           numtext(static_cast<double>(tilecount)) +
-           QStringLiteral(" images in this zoom mode!");
+           numtext(static_cast<double>(tilecount)) + QStringLiteral(" images in this zoom mode!");
 }
 
 QString regionProgressText(qint64 donecount, qint64 tilecount)
 {
-    const double percent =
-        static_cast<double>(donecount) / static_cast<double>(tilecount) * 100;
+    const double percent = static_cast<double>(donecount) / static_cast<double>(tilecount) * 100;
     return numtext(static_cast<double>(donecount)) + u' ' + numtext(percent).left(5) +
            QStringLiteral("% of ") + numtext(static_cast<double>(tilecount)) +
            QStringLiteral(" images total");

@@ -26,9 +26,17 @@ inline const QString noConnectionMessage = QStringLiteral(
 
 inline const QString zoomLimitMessage = QStringLiteral("You must set to zoom 3000 or below");
 
-// |value| as |locale| writes numbers for display: its own decimal separator, all significant
-// digits, no group separators (47.651931 or 47,651931; 50000).
+// |value| with the decimal sign of |locale|, all significant digits, no group separators and
+// always ASCII digits, so that the box reads back as the number whatever the locale writes
+// digits with (47.651931 or 47,651931; 50000).
 QString localeNumberText(double value, const QLocale& locale = QLocale());
+
+// The start-up fill of a coordinate box turned into the text readsettings reads: the comma and
+// the locale's own decimal sign become ".".
+QString withDecimalPoint(QString text, const QLocale& locale = QLocale());
+
+// The working folder holds the preview file and the tile folder; without it nothing works.
+QString unwritableFolderMessage(const QString& folder, const QString& reason);
 
 // The offset rule of the two divisor boxes: a non-empty text whose leading number is 0
 // (0, 0.0, abc, "-", "0,") becomes "45"; any other text stays.

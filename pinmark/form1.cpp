@@ -1,5 +1,6 @@
 #include "form1.h"
 
+#include "atomicfile.h"
 #include "batch.h"
 #include "tilefolder.h"
 #include "twips.h"
@@ -19,8 +20,8 @@ constexpr qint64 redrawIntervalMs = 16;
 Form1::Form1(common::Dialogs& dialogs, QWidget* parent) : QWidget(parent), dialogs_(dialogs)
 {
     setObjectName(QStringLiteral("Form1"));
-    setWindowTitle(
-        QStringLiteral("Calibration generator for Pelagrin for use in OziExplorer coded by Ambrel"));
+    setWindowTitle(QStringLiteral(
+        "Calibration generator for Pelagrin for use in OziExplorer coded by Ambrel"));
     Label1 = new QLabel(this);
     Label1->setObjectName(QStringLiteral("Label1"));
     Label1->setGeometry(common::twipsRect(240, 240, 5400, 375));
@@ -35,6 +36,8 @@ bool Form1::Form_Load()
         dialogs_.endProgram(0);
         return false;
     }
+    // What an earlier run that was killed while writing left behind.
+    common::removeStaleTemporaries(*folder);
     const QStringList names = common::listTileImages(*folder);
     const BatchResult result =
         runBatch(*folder, names, [this](int written) { showProgress(written, false); });

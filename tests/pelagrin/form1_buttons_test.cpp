@@ -1,5 +1,4 @@
 #include "formfixture.h"
-
 #include "gifmaker.h"
 #include "pictureview.h"
 #include "startup.h"
@@ -46,23 +45,23 @@ TEST_P(RegionCorners, StoreRoundedCornersAndConfirmThem)
 
 INSTANTIATE_TEST_SUITE_P(
     Corners, RegionCorners,
-    ::testing::Values(
-        CornerCase{"BeginAt3000", "Command2", "3000", "47.651931", "9.476379",
-                   "OK. Start is Breitengrad  47 and Längengrad  9", 47, 9},
-        CornerCase{"BeginAbove3000", "Command2", "3000.5", "47.651931", "9.476379",
-                   "You must set to zoom 3000 or below", 0, 0},
-        CornerCase{"BeginAt50000", "Command2", "50000", "47.651931", "9.476379",
-                   "You must set to zoom 3000 or below", 0, 0},
-        CornerCase{"EndAt50000", "Command3", "50000", "47.651931", "9.476379",
-                   "OK. End is Breitengrad  47 and Längengrad  9", 47, 9},
-        CornerCase{"Zoom20Rounds", "Command2", "20", "-33.2", "0.5",
-                   "OK. Start is Breitengrad -34 and Längengrad  0", -34, 0},
-        CornerCase{"Zoom19.9Keeps", "Command2", "19.9", "47.651931", "-0.5",
-                   "OK. Start is Breitengrad  47.651931 and Längengrad -.5", 47.651931, -0.5},
-        CornerCase{"NegativeHalf", "Command3", "100", "-0.5", "0.5",
-                   "OK. End is Breitengrad -1 and Längengrad  0", -1, 0},
-        CornerCase{"UnreadableBoxes", "Command3", "45", "abc", "48,5",
-                   "OK. End is Breitengrad  0 and Längengrad  48", 0, 48}),
+    ::testing::Values(CornerCase{"BeginAt3000", "Command2", "3000", "47.651931", "9.476379",
+                                 "OK. Start is Breitengrad  47 and Längengrad  9", 47, 9},
+                      CornerCase{"BeginAbove3000", "Command2", "3000.5", "47.651931", "9.476379",
+                                 "You must set to zoom 3000 or below", 0, 0},
+                      CornerCase{"BeginAt50000", "Command2", "50000", "47.651931", "9.476379",
+                                 "You must set to zoom 3000 or below", 0, 0},
+                      CornerCase{"EndAt50000", "Command3", "50000", "47.651931", "9.476379",
+                                 "OK. End is Breitengrad  47 and Längengrad  9", 47, 9},
+                      CornerCase{"Zoom20Rounds", "Command2", "20", "-33.2", "0.5",
+                                 "OK. Start is Breitengrad -34 and Längengrad  0", -34, 0},
+                      CornerCase{"Zoom19.9Keeps", "Command2", "19.9", "47.651931", "-0.5",
+                                 "OK. Start is Breitengrad  47.651931 and Längengrad -.5",
+                                 47.651931, -0.5},
+                      CornerCase{"NegativeHalf", "Command3", "100", "-0.5", "0.5",
+                                 "OK. End is Breitengrad -1 and Längengrad  0", -1, 0},
+                      CornerCase{"UnreadableBoxes", "Command3", "45", "abc", "48,5",
+                                 "OK. End is Breitengrad  0 and Längengrad  48", 0, 48}),
     [](const auto& info) {
         std::string name = info.param.name;
         std::replace(name.begin(), name.end(), '.', '_');
@@ -120,21 +119,21 @@ TEST_P(SaveSingle, NamesTheFileByTheRequestedMapCode)
     click("Command5");
     click("Command5");
     EXPECT_TRUE(dialogs.messages.isEmpty());
-    EXPECT_TRUE(service.decodedQueries().last().contains(
-        QStringLiteral("&Lang=%1&").arg(GetParam().lang)));
+    EXPECT_TRUE(
+        service.decodedQueries().last().contains(QStringLiteral("&Lang=%1&").arg(GetParam().lang)));
     EXPECT_EQ(QDir(QStringLiteral("MyMaps")).entryList(QDir::Files),
               QStringList{QString::fromLatin1(GetParam().file)});
     EXPECT_EQ(control<common::PictureView>("Image1")->pixmap().cacheKey(), pictureBefore);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    MapTypes, SaveSingle,
-    ::testing::Values(SaveCase{"Maptype1", false, "9.476379", "EUR0407",
-                               "ID_E_B47!651931L9!476379Z50000.gif"},
-                      SaveCase{"Maptype2", true, "9.476379", "WLD0407",
-                               "ID_W_B47!651931L9!476379Z50000.gif"},
-                      SaveCase{"America", false, "-74", "USA407", "ID_U_B47!651931L-74Z50000.gif"}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(MapTypes, SaveSingle,
+                         ::testing::Values(SaveCase{"Maptype1", false, "9.476379", "EUR0407",
+                                                    "ID_E_B47!651931L9!476379Z50000.gif"},
+                                           SaveCase{"Maptype2", true, "9.476379", "WLD0407",
+                                                    "ID_W_B47!651931L9!476379Z50000.gif"},
+                                           SaveCase{"America", false, "-74", "USA407",
+                                                    "ID_U_B47!651931L-74Z50000.gif"}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 struct FailedButtonCase {
     const char* name;
@@ -164,12 +163,12 @@ TEST_P(FailedButtonFetch, ReportsAndKeepsTheWindowUsable)
 
 INSTANTIATE_TEST_SUITE_P(
     Buttons, FailedButtonFetch,
-    ::testing::Values(
-        FailedButtonCase{"RefreshError", "Command1", FakeReply::error(500), "HTTP 500"},
-        FailedButtonCase{"PreviewNoPicture", "Command7", FakeReply::bytes("<html>"),
-                         "cannot be shown as a picture"},
-        FailedButtonCase{"SaveError", "Command5", FakeReply::error(404),
-                         "MyMaps/ID_E_B47!651931L9!476379Z50000.gif"}),
+    ::testing::Values(FailedButtonCase{"RefreshError", "Command1", FakeReply::error(500),
+                                       "HTTP 500"},
+                      FailedButtonCase{"PreviewNoPicture", "Command7", FakeReply::bytes("<html>"),
+                                       "cannot be shown as a picture"},
+                      FailedButtonCase{"SaveError", "Command5", FakeReply::error(404),
+                                       "MyMaps/ID_E_B47!651931L9!476379Z50000.gif"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(PelagrinButtons, SaveIntoAVanishedFolderNamesTheFile)
@@ -201,6 +200,36 @@ TEST_F(PelagrinButtons, FetchingButtonsAreLockedWhileTheirFetchRuns)
         EXPECT_TRUE(control(button)->isEnabled()) << button;
     }
 }
+
+struct DuringFetchCase {
+    const char* name;
+    const char* fetchButton;
+    const char* cornerButton;
+    const char* control; // the control the corner button changes
+    bool enabled;        // its state after the fetch
+};
+
+class CornerDuringFetch : public PelagrinWindow,
+                          public ::testing::WithParamInterface<DuringFetchCase> {};
+
+TEST_P(CornerDuringFetch, KeepsItsEffectAfterTheFetch)
+{
+    ASSERT_TRUE(load());
+    type("Text5", QStringLiteral("45"));
+    service.onRequest = [&](int) { click(GetParam().cornerButton); };
+    click(GetParam().fetchButton);
+    EXPECT_EQ(dialogs.messages.size(), 1) << "the corner's confirmation";
+    EXPECT_EQ(control(GetParam().control)->isEnabled(), GetParam().enabled);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Buttons, CornerDuringFetch,
+    ::testing::Values(DuringFetchCase{"EndDuringRefresh", "Command1", "Command3", "Command4", true},
+                      DuringFetchCase{"EndDuringPreview", "Command7", "Command3", "Command4", true},
+                      DuringFetchCase{"EndDuringSave", "Command5", "Command3", "Command4", true},
+                      DuringFetchCase{"BeginDuringRefresh", "Command1", "Command2", "Text5",
+                                      false}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(PelagrinButtons, ClosingDuringARefreshLeavesNoPreviewAndNoMessage)
 {

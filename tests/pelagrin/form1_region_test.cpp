@@ -1,6 +1,5 @@
-#include "formfixture.h"
-
 #include "failure.h"
+#include "formfixture.h"
 #include "numvalue.h"
 #include "startup.h"
 
@@ -17,8 +16,8 @@ using testsupport::TempWorkDir;
 class RegionDownload : public PelagrinWindow {
 protected:
     // Sets both corners through the window; the messages of the two buttons are dropped.
-    void setRegion(const char* zoom, const char* beginLat, const char* beginLon,
-                   const char* endLat, const char* endLon)
+    void setRegion(const char* zoom, const char* beginLat, const char* beginLon, const char* endLat,
+                   const char* endLon)
     {
         ASSERT_TRUE(load());
         type("Text5", QString::fromLatin1(zoom));
@@ -89,8 +88,8 @@ TEST_F(RegionDownload, WindowIsRestoredAndStartStaysDisabled)
     };
     click("Command4");
     EXPECT_TRUE(preparedDuringRun);
-    for (const char* name : {"Command1", "Command2", "Command3", "Command5", "Text1", "Text2",
-                             "Text5"}) {
+    for (const char* name :
+         {"Command1", "Command2", "Command3", "Command5", "Text1", "Text2", "Text5"}) {
         EXPECT_TRUE(control(name)->isEnabled()) << name;
     }
     EXPECT_FALSE(control("Command4")->isEnabled());
@@ -167,10 +166,29 @@ TEST_F(RegionDownload, AFailingTileIsTriedThreeTimesThenTheRunStops)
     ASSERT_EQ(dialogs.messages.size(), 3);
     EXPECT_TRUE(dialogs.messages[1].contains(u"MyMaps/IDA_E_B47!00L10!00Z45.gif"));
     EXPECT_TRUE(dialogs.messages[1].contains(u"HTTP 503"));
-    EXPECT_EQ(dialogs.messages[2], QStringLiteral("Ready.  2 images have been downloaded for you"));
+    EXPECT_EQ(dialogs.messages[2], QStringLiteral("Ready.  1 images have been downloaded for you"))
+        << "only the tile stored counts";
     EXPECT_EQ(service.requests().size(), requestsBefore + 4);
     EXPECT_EQ(tiles(), QStringList{"IDA_E_B47!00L9!00Z45.gif"});
     EXPECT_TRUE(control("Command1")->isEnabled());
+}
+
+TEST_F(RegionDownload, AbortWhileATileFailsStopsWithoutItsRetries)
+{
+    setRegion("45", "48", "9", "47", "11");
+    service.enqueue(FakeReply::gif(32, 32));
+    service.setDefault(FakeReply::error(503));
+    service.onRequest = [&](int n) {
+        if (n == requestsBefore + 2) {
+            click("Command6");
+        }
+    };
+    click("Command4");
+    EXPECT_EQ(service.requests().size(), requestsBefore + 2) << "no retry after the abort";
+    ASSERT_EQ(dialogs.messages.size(), 3);
+    EXPECT_TRUE(dialogs.messages[1].contains(u"IDA_E_B47!00L10!00Z45.gif"));
+    EXPECT_EQ(dialogs.messages[2], QStringLiteral("Ready.  1 images have been downloaded for you"));
+    EXPECT_FALSE(control("Command6")->isVisible());
 }
 
 TEST_F(RegionDownload, ZeroZoomIsRefused)

@@ -1,6 +1,6 @@
 #include "formfixture.h"
-
 #include "gifmaker.h"
+#include "leftovers.h"
 #include "pictureview.h"
 #include "startup.h"
 
@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QLocale>
 #include <QRadioButton>
+#include <unistd.h>
 
 namespace {
 
@@ -38,10 +39,10 @@ TEST_F(PelagrinStartup, ConnectionTestRequestToTheByte)
 struct StartCase {
     const char* name;
     QLocale::Language language;
-    const char* existing;  // entry present before the start, or ""
+    const char* existing; // entry present before the start, or ""
     bool existingIsFolder;
     bool expectMessage;
-    bool expectCreated;    // "MyMaps" made by the start
+    bool expectCreated; // "MyMaps" made by the start
 };
 
 class FirstStart : public PelagrinWindow, public ::testing::WithParamInterface<StartCase> {};
@@ -66,6 +67,11 @@ TEST_P(FirstStart, MessageFolderAndBoxes)
     EXPECT_EQ(control<QLineEdit>("Text2")->text(), QStringLiteral("9.476379"));
     EXPECT_EQ(control<QLineEdit>("Text5")->text(), QStringLiteral("50000"));
     EXPECT_TRUE(control<QRadioButton>("Option1")->isChecked());
+    // The boxes read back as the start-up values whatever digits the locale writes.
+    click("Command1");
+    EXPECT_TRUE(service.decodedQueries().last().contains(
+        u"CenP= 47.651931, 9.476379&Lang=EUR0407&Alti= 50000&"))
+        << service.decodedQueries().last().toStdString();
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -74,7 +80,12 @@ INSTANTIATE_TEST_SUITE_P(
                       StartCase{"CommaLocale", QLocale::German, "", false, true, true},
                       StartCase{"SecondStart", QLocale::German, "mymaps", true, false, false},
                       StartCase{"OtherCase", QLocale::German, "MYMAPS", true, false, false},
-                      StartCase{"PlainFile", QLocale::German, "mymaps", false, false, false}),
+                      StartCase{"PlainFile", QLocale::German, "mymaps", false, false, false},
+                      // Locales with their own digits or decimal sign.
+                      StartCase{"Arabic", QLocale::Arabic, "", false, false, true},
+                      StartCase{"Persian", QLocale::Persian, "", false, false, true},
+                      StartCase{"Bengali", QLocale::Bengali, "", false, false, true},
+                      StartCase{"Marathi", QLocale::Marathi, "", false, false, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct ConnectionCase {
@@ -105,14 +116,69 @@ TEST_P(ConnectionTest, ShortOrFailedPreviewEndsBeforeTheWindowShows)
 INSTANTIATE_TEST_SUITE_P(
     Previews, ConnectionTest,
     ::testing::Values(
-        ConnectionCase{"Exactly3000", FakeReply::bytes(testsupport::padGif(
-                                          testsupport::makeGif(30, 30), 3000)), true},
-        ConnectionCase{"Only2999", FakeReply::bytes(testsupport::padGif(
-                                       testsupport::makeGif(30, 30), 2999)), false},
+        ConnectionCase{"Exactly3000",
+                       FakeReply::bytes(testsupport::padGif(testsupport::makeGif(30, 30), 3000)),
+                       true},
+        ConnectionCase{"Only2999",
+                       FakeReply::bytes(testsupport::padGif(testsupport::makeGif(30, 30), 2999)),
+                       false},
         ConnectionCase{"Empty", FakeReply::bytes({}), false},
         ConnectionCase{"ErrorStatus", FakeReply::error(503), false},
         ConnectionCase{"NoAnswer", FakeReply::never(), false}),
     [](const auto& info) { return std::string(info.param.name); });
+
+class UnwritableFolder : public PelagrinWindow, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(UnwritableFolder, IsNamedNotTakenForNoConnection)
+{
+    const bool vanished = GetParam();
+    const QString folder = work.path();
+    if (vanished) {
+        ASSERT_TRUE(QDir().rmdir(folder)); // the working folder is removed under the program
+    } else {
+        if (::geteuid() == 0) {
+            GTEST_SKIP() << "permissions do not bite for root";
+        }
+        ASSERT_TRUE(QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+    }
+    EXPECT_FALSE(load());
+    ASSERT_EQ(dialogs.messages.size(), 1);
+    const QString shown = vanished ? QStringLiteral(".") : folder;
+    EXPECT_TRUE(dialogs.messages.front().startsWith(
+        QStringLiteral("Pelagrin cannot write into its working folder %1 (").arg(shown)))
+        << dialogs.messages.front().toStdString();
+    EXPECT_TRUE(dialogs.ended);
+    EXPECT_NE(dialogs.exitCode, 0);
+    EXPECT_TRUE(service.requests().isEmpty());
+    if (vanished) {
+        ASSERT_TRUE(QDir().mkdir(folder)); // for the fixture's clean-up
+    } else {
+        QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                          QFileDevice::ExeOwner);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Folders, UnwritableFolder, ::testing::Values(true, false),
+                         [](const auto& info) {
+                             return std::string(info.param ? "Vanished" : "ReadOnly");
+                         });
+
+TEST_F(PelagrinStartup, LeftoversOfAKilledRunGoAtTheNextStart)
+{
+    ASSERT_TRUE(QDir().mkdir(QStringLiteral("MyMaps")));
+    const pid_t ended = testsupport::endedProcessId();
+    const auto temporary = [](pid_t pid) { return testsupport::temporaryNameOf(pid); };
+    const QStringList stale = {temporary(ended), QStringLiteral("MyMaps/") + temporary(ended)};
+    const QString running = QStringLiteral("MyMaps/") + temporary(1);
+    for (const QString& path : stale + QStringList{running}) {
+        TempWorkDir::write(path, "half a tile");
+    }
+    ASSERT_TRUE(load());
+    for (const QString& path : stale) {
+        EXPECT_FALSE(QFileInfo::exists(path)) << path.toStdString();
+    }
+    EXPECT_TRUE(QFileInfo::exists(running)) << "a writer that runs keeps its file";
+}
 
 TEST_F(PelagrinStartup, PreviewShownAtNaturalSize)
 {

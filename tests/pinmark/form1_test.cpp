@@ -1,11 +1,11 @@
 #include "batch.h"
 #include "form1.h"
+#include "leftovers.h"
 #include "recordingdialogs.h"
 #include "tempworkdir.h"
 
 #include <QDir>
 #include <QLabel>
-
 #include <gtest/gtest.h>
 
 namespace {
@@ -87,6 +87,19 @@ TEST_F(PinmarkWindow, AFileThatCannotBeWrittenIsNamedAndTheBatchGoesOn)
     EXPECT_TRUE(dialogs.messages[0].contains(u"IDA_E_B10L10Z10.gif"));
     EXPECT_TRUE(QFileInfo(QStringLiteral("MyMaps/IDA_E_B10L10Z10.map")).isDir());
     EXPECT_TRUE(QFileInfo(QStringLiteral("MyMaps/IDA_E_B20L20Z20.map")).isFile());
+}
+
+TEST_F(PinmarkWindow, LeftoversOfAKilledRunGoAndNoneAreAdded)
+{
+    images({"IDA_E_B48!50L11!25Z150.gif"});
+    const QString stale = testsupport::temporaryNameOf(testsupport::endedProcessId());
+    const QString running = testsupport::temporaryNameOf(1); // a writer that still runs
+    for (const QString& name : {stale, running}) {
+        TempWorkDir::write(QStringLiteral("MyMaps/") + name, "half a calibration");
+    }
+    ASSERT_TRUE(load());
+    EXPECT_EQ(QDir(QStringLiteral("MyMaps")).entryList(QDir::Files | QDir::Hidden, QDir::Name),
+              (QStringList{running, "IDA_E_B48!50L11!25Z150.gif", "IDA_E_B48!50L11!25Z150.map"}));
 }
 
 TEST_F(PinmarkWindow, MissingFolderEndsInOrderAndCreatesNothing)

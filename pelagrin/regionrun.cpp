@@ -1,0 +1,138 @@
+#include "regionrun.h"
+
+#include "requesturl.h"
+#include "tilename.h"
+
+#include <QEventLoop>
+#include <QTimer>
+
+namespace pelagrin {
+
+struct RegionRun::Tile {
+    QString url;
+    QString path;
+    int attempt = 0;
+    QString lastFailure; // why the latest attempt failed
+    std::unique_ptr<Transfer> transfer;
+};
+
+RegionRun::RegionRun(MapSettings& settings, Fetcher& fetcher, RegionPlan plan, QString folder,
+                     QString serviceAddress, Callbacks callbacks, RetryPolicy retry,
+                     int connections)
+    : settings_(settings), fetcher_(fetcher), plan_(std::move(plan)), folder_(std::move(folder)),
+      serviceAddress_(std::move(serviceAddress)), callbacks_(std::move(callbacks)), retry_(retry),
+      connections_(std::max(1, connections))
+{}
+
+RegionRun::~RegionRun() = default;
+
+RegionRun::Result RegionRun::run()
+{
+    startTiles();
+    if (!inFlight_.empty()) {
+        QEventLoop loop;
+        loop_ = &loop;
+        loop.exec();
+        loop_ = nullptr;
+    }
+    // A wait ended from outside (the program is closing) cancels what is still in flight.
+    inFlight_.clear();
+    return result_;
+}
+
+bool RegionRun::stopping()
+{
+    if (!stopped_ && callbacks_.stopRequested && callbacks_.stopRequested()) {
+        stopped_ = true;
+    }
+    return stopped_;
+}
+
+void RegionRun::startTiles()
+{
+    const qint64 count = plan_.tilecount();
+    const auto columns = static_cast<qint64>(plan_.longitudes.size());
+    while (static_cast<int>(inFlight_.size()) < connections_ && next_ < count && !stopping()) {
+        const qint64 position = next_++;
+        settings_.latitude = plan_.latitudes[static_cast<std::size_t>(position / columns)];
+        settings_.longitude = plan_.longitudes[static_cast<std::size_t>(position % columns)];
+        settings_.latitude += centreShift;
+        settings_.longitude += centreShift;
+        Tile& tile = inFlight_.emplace_back();
+        tile.url = generateurl(settings_, modeLarge, serviceAddress_);
+        tile.path = tilePath(regionTileName(settings_), folder_);
+        startTransfer(tile);
+    }
+    if (inFlight_.empty() && loop_ != nullptr) {
+        loop_->quit();
+    }
+}
+
+void RegionRun::startTransfer(Tile& tile)
+{
+    try {
+        tile.transfer = fetcher_.start(tile.url, tile.path, [this, &tile](FetchResult r) {
+            transferEnded(tile, std::move(r));
+        });
+    } catch (const common::Failure& failure) {
+        // The request could not even be made: no retry helps.
+        transferEnded(tile, FetchResult{failure, false, {}});
+    }
+}
+
+void RegionRun::transferEnded(Tile& tile, FetchResult result)
+{
+    if (!result.failure) {
+        const QString path = tile.path;
+        remove(tile);
+        ++result_.stored;
+        if (callbacks_.tileStored) {
+            callbacks_.tileStored(path, result_.stored);
+        }
+        startTiles();
+        return;
+    }
+    tile.lastFailure = result.failure->text();
+    if (result.failure->transient() && tile.attempt < retry_.retries && !stopping()) {
+        tile.transfer.reset();
+        retryLater(tile);
+        return;
+    }
+    giveUp(tile);
+}
+
+void RegionRun::giveUp(Tile& tile)
+{
+    if (!result_.failure) {
+        result_.failure = tileFailedMessage(tile.path, tile.lastFailure);
+    }
+    stopped_ = true;
+    remove(tile);
+    startTiles();
+}
+
+void RegionRun::retryLater(Tile& tile)
+{
+    QTimer::singleShot(retry_.pauseMs, &timers_, [this, &tile] {
+        if (stopping()) {
+            giveUp(tile);
+            return;
+        }
+        ++tile.attempt;
+        startTransfer(tile);
+    });
+}
+
+void RegionRun::remove(Tile& tile)
+{
+    // A transfer may be destroyed from its own callback: it touches nothing after calling it.
+    inFlight_.remove_if([&tile](const Tile& t) { return &t == &tile; });
+}
+
+QString tileFailedMessage(const QString& path, const QString& reason)
+{
+    return QStringLiteral("The tile %1 could not be downloaded. %2 The download stops here.")
+        .arg(path, reason);
+}
+
+} // namespace pelagrin

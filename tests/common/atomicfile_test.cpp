@@ -1,0 +1,152 @@
+#include "atomicfile.h"
+#include "failure.h"
+#include "leftovers.h"
+#include "tempworkdir.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+namespace {
+
+using common::AtomicFile;
+using testsupport::endedProcessId;
+using testsupport::temporaryNameOf;
+using testsupport::TempWorkDir;
+
+QStringList hiddenFiles(const QString& folder = QStringLiteral("."))
+{
+    return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
+}
+
+TEST(AtomicFile, ANewFileHasNoNameUntilItIsWhole)
+{
+    TempWorkDir work;
+    {
+        AtomicFile file(QStringLiteral("tile.gif"));
+        ASSERT_TRUE(file.open());
+        ASSERT_TRUE(file.write("first half "));
+        EXPECT_FALSE(QFileInfo::exists(QStringLiteral("tile.gif")));
+        const QStringList during = hiddenFiles();
+        ASSERT_EQ(during.size(), 1);
+        EXPECT_TRUE(common::isTemporaryName(during.front())) << during.front().toStdString();
+        ASSERT_TRUE(file.write("second half"));
+        file.commit();
+    }
+    EXPECT_EQ(TempWorkDir::read(QStringLiteral("tile.gif")), QByteArray("first half second half"));
+    EXPECT_EQ(hiddenFiles(), QStringList{QStringLiteral("tile.gif")});
+}
+
+TEST(AtomicFile, AnUnfinishedWriteLeavesTheOldFileOrNothing)
+{
+    TempWorkDir work;
+    TempWorkDir::write(QStringLiteral("old.gif"), "old content");
+    for (const QString& name : {QStringLiteral("old.gif"), QStringLiteral("new.gif")}) {
+        AtomicFile file(name);
+        ASSERT_TRUE(file.open());
+        file.write("partial");
+    } // destroyed without commit
+    EXPECT_EQ(hiddenFiles(), QStringList{QStringLiteral("old.gif")});
+    EXPECT_EQ(TempWorkDir::read(QStringLiteral("old.gif")), QByteArray("old content"));
+}
+
+TEST(AtomicFile, TemporaryNamesHaveOneLengthWhateverTheTarget)
+{
+    TempWorkDir work;
+    // 255 characters: the longest name the file system takes.
+    const QString longest = QString(251, u'x') + QStringLiteral(".gif");
+    for (const QString& name : {QStringLiteral("a.gif"), longest}) {
+        AtomicFile file(name);
+        ASSERT_TRUE(file.open()) << file.errorString().toStdString();
+        const QStringList during = hiddenFiles();
+        ASSERT_EQ(during.size(), 1 + (name == longest ? 1 : 0));
+        for (const QString& entry : during) {
+            if (entry.startsWith(u'.')) {
+                EXPECT_EQ(entry.size(), 23);
+            }
+        }
+        file.write("x");
+        file.commit();
+    }
+    EXPECT_TRUE(QFileInfo::exists(longest));
+}
+
+TEST(AtomicFile, ReplacingKeepsThePermissions)
+{
+    TempWorkDir work;
+    TempWorkDir::write(QStringLiteral("a.map"), "old");
+    const auto mode = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup;
+    ASSERT_TRUE(QFile::setPermissions(QStringLiteral("a.map"), mode));
+    common::writeFileAtomically(QStringLiteral("a.map"), "new");
+    constexpr int ownerGroupOther = 0x7077;
+    EXPECT_EQ(QFile::permissions(QStringLiteral("a.map")) & ownerGroupOther,
+              mode & ownerGroupOther);
+    EXPECT_EQ(TempWorkDir::read(QStringLiteral("a.map")), QByteArray("new"));
+}
+
+TEST(AtomicFile, FailureNamesTheFileAndLeavesNothing)
+{
+    TempWorkDir work;
+    ASSERT_TRUE(QDir().mkdir(QStringLiteral("taken.gif"))); // a folder where the file should go
+    try {
+        common::writeFileAtomically(QStringLiteral("taken.gif"), "bytes");
+        FAIL() << "replacing a folder must fail";
+    } catch (const common::Failure& failure) {
+        EXPECT_TRUE(failure.text().contains(u"taken.gif")) << failure.what();
+    }
+    EXPECT_THROW(common::writeFileAtomically(QStringLiteral("missing/a.gif"), "x"),
+                 common::Failure);
+    EXPECT_EQ(hiddenFiles(), QStringList());
+}
+
+TEST(StaleTemporaries, OnlyThoseOfWritersThatNoLongerRunAreRemoved)
+{
+    TempWorkDir work;
+    const pid_t ended = endedProcessId();
+    const QString stale = temporaryNameOf(ended);
+    const QString lockedStale = temporaryNameOf(ended, 8); // held by a writer we cannot see
+    const QString ours = temporaryNameOf(::getpid());
+    const QString running = temporaryNameOf(1); // init runs as long as the machine does
+    const QStringList others = {QStringLiteral(".~0000zzzz-00000001.tmp"),
+                                QStringLiteral(".~1-2.tmp"), QStringLiteral("x.tmp"),
+                                QStringLiteral("IDA_E_B48L9Z45.gif")};
+    for (const QString& name : QStringList{stale, lockedStale, ours, running} + others) {
+        TempWorkDir::write(name, "leftover");
+    }
+    const int lock = ::open(QFile::encodeName(lockedStale).constData(), O_RDONLY);
+    ASSERT_GE(lock, 0);
+    ASSERT_EQ(::flock(lock, LOCK_EX), 0);
+
+    EXPECT_EQ(common::removeStaleTemporaries(QStringLiteral(".")), 1);
+    EXPECT_FALSE(QFileInfo::exists(stale));
+    for (const QString& kept : QStringList{lockedStale, ours, running} + others) {
+        EXPECT_TRUE(QFileInfo::exists(kept)) << kept.toStdString();
+    }
+    ::close(lock);
+    EXPECT_EQ(common::removeStaleTemporaries(QStringLiteral(".")), 1) << "the lock is gone";
+}
+
+TEST(StaleTemporaries, AnOpenWriterOfThisProcessIsNeverDisturbed)
+{
+    TempWorkDir work;
+    AtomicFile file(QStringLiteral("tile.gif"));
+    ASSERT_TRUE(file.open());
+    file.write("arriving");
+    EXPECT_EQ(common::removeStaleTemporaries(QStringLiteral(".")), 0);
+    file.commit();
+    EXPECT_EQ(TempWorkDir::read(QStringLiteral("tile.gif")), QByteArray("arriving"));
+}
+
+TEST(FolderWriteError, TellsWhyAFolderCannotTakeFiles)
+{
+    TempWorkDir work;
+    EXPECT_FALSE(common::folderWriteError(QStringLiteral(".")).has_value());
+    EXPECT_TRUE(common::folderWriteError(QStringLiteral("missing")).has_value());
+    EXPECT_EQ(hiddenFiles(), QStringList());
+}
+
+} // namespace

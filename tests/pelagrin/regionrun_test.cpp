@@ -1,0 +1,171 @@
+#include "fakemapservice.h"
+#include "numvalue.h"
+#include "regionrun.h"
+#include "tempworkdir.h"
+
+#include <QDir>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace pelagrin;
+using testsupport::FakeMapService;
+using testsupport::FakeReply;
+using testsupport::TempWorkDir;
+
+// A region of zoom 45 (one degree between tiles) with map type 1, run into "mymaps".
+class RegionRunTest : public ::testing::Test {
+protected:
+    RegionRunTest()
+    {
+        QDir().mkdir(QStringLiteral("mymaps"));
+        settings.zoom = 45;
+        settings.mapcode = mapcodeType1;
+    }
+
+    RegionRun::Result run(RegionPlan plan, RetryPolicy retry = {2, 10})
+    {
+        RegionRun::Callbacks callbacks;
+        callbacks.stopRequested = [this] { return stop; };
+        callbacks.tileStored = [this](const QString& path, qint64 count) {
+            stored.append(path);
+            counts.append(count);
+        };
+        RegionRun regionRun(settings, fetcher, std::move(plan), QStringLiteral("mymaps"),
+                            service.address(), std::move(callbacks), retry);
+        return regionRun.run();
+    }
+
+    // The centres requested, as "lat/lon" before the shift.
+    QStringList centres() const
+    {
+        QStringList out;
+        for (const QString& query : service.decodedQueries()) {
+            const QString cenp = query.section(QStringLiteral("CenP="), 1).section(u'&', 0, 0);
+            out.append(QStringLiteral("%1/%2")
+                           .arg(qRound(common::numvalue(cenp.section(u',', 0, 0))))
+                           .arg(qRound(common::numvalue(cenp.section(u',', 1, 1)))));
+        }
+        return out;
+    }
+
+    static QStringList files()
+    {
+        return QDir(QStringLiteral("mymaps"))
+            .entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
+    }
+
+    TempWorkDir work;
+    FakeMapService service;
+    Fetcher fetcher{2000};
+    MapSettings settings;
+    bool stop = false;
+    QStringList stored;
+    QList<qint64> counts;
+};
+
+TEST_F(RegionRunTest, FetchesRowsFromTheFirstLatitudeWestToEast)
+{
+    const auto result = run({{47, 48}, {-31, -30, -29}});
+    EXPECT_EQ(result.stored, 6);
+    EXPECT_FALSE(result.failure);
+    EXPECT_EQ(centres(), (QStringList{"47/-31", "47/-30", "47/-29", "48/-31", "48/-30", "48/-29"}));
+    // The map code follows each tile's longitude; -30 shifted lies east of -30.
+    EXPECT_EQ(stored.front(), QStringLiteral("mymaps/IDA_U_B47!00L-30!99Z45.gif"));
+    EXPECT_EQ(stored[1], QStringLiteral("mymaps/IDA_E_B47!00L-29!99Z45.gif"));
+    EXPECT_EQ(counts, (QList<qint64>{1, 2, 3, 4, 5, 6}));
+    EXPECT_EQ(files().size(), 6);
+    EXPECT_DOUBLE_EQ(settings.latitude, 48.000001) << "the settings hold the last tile's centre";
+}
+
+struct FailureCase {
+    const char* name;
+    std::vector<FakeReply> replies; // answers to the first requests, then whole tiles
+    qint64 stored;
+    int requests;
+    const char* failurePart; // nullptr: no failure
+};
+
+class RegionRunFailures : public RegionRunTest,
+                          public ::testing::WithParamInterface<FailureCase> {};
+
+TEST_P(RegionRunFailures, CountOnlyStoredTilesAndRetryOnlyPassingFailures)
+{
+    for (const FakeReply& reply : GetParam().replies) {
+        service.enqueue(reply);
+    }
+    const auto result = run({{47}, {9, 10, 11}});
+    EXPECT_EQ(result.stored, GetParam().stored);
+    EXPECT_EQ(service.requests().size(), GetParam().requests);
+    EXPECT_EQ(files().size(), GetParam().stored) << "no part and no temporary stays";
+    if (GetParam().failurePart == nullptr) {
+        EXPECT_FALSE(result.failure);
+    } else {
+        ASSERT_TRUE(result.failure);
+        EXPECT_TRUE(result.failure->contains(QString::fromLatin1(GetParam().failurePart)))
+            << result.failure->toStdString();
+        EXPECT_TRUE(result.failure->contains(u"mymaps/IDA_E_B47!00L10!00Z45.gif"));
+    }
+}
+
+const QByteArray tile = QByteArray(5000, 't');
+
+INSTANTIATE_TEST_SUITE_P(
+    Replies, RegionRunFailures,
+    ::testing::Values(FailureCase{"TwoPassingFailuresAreRetried",
+                                  {FakeReply::bytes(tile), FakeReply::error(503),
+                                   FakeReply::cutShort(tile)},
+                                  3,
+                                  5,
+                                  nullptr},
+                      FailureCase{"AThirdFailureStopsTheRun",
+                                  {FakeReply::bytes(tile), FakeReply::error(503),
+                                   FakeReply::error(500), FakeReply::error(502)},
+                                  1,
+                                  4,
+                                  "HTTP 502"},
+                      FailureCase{"AClientErrorIsNotRetried",
+                                  {FakeReply::bytes(tile), FakeReply::error(404)},
+                                  1,
+                                  2,
+                                  "HTTP 404"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(RegionRunTest, StopIsReadBeforeEachTile)
+{
+    service.onRequest = [this](int n) { stop = n == 2; };
+    const auto result = run({{47, 48}, {9, 10, 11}});
+    EXPECT_EQ(result.stored, 2) << "the tile in flight is completed";
+    EXPECT_EQ(service.requests().size(), 2);
+    EXPECT_FALSE(result.failure);
+}
+
+TEST_F(RegionRunTest, StopDuringAFailingTileEndsWithoutItsRetries)
+{
+    service.enqueue(FakeReply::error(503));
+    service.onRequest = [this](int) { stop = true; };
+    // Pauses longer than the test may run: a retry would be waited for.
+    const auto result = run({{47}, {9, 10}}, {2, 600'000});
+    EXPECT_EQ(service.requests().size(), 1);
+    EXPECT_EQ(result.stored, 0);
+    ASSERT_TRUE(result.failure) << "the user learns that the tile in flight is missing";
+}
+
+TEST_F(RegionRunTest, StopDuringARetryPauseEndsBeforeTheRetry)
+{
+    service.enqueue(FakeReply::error(503));
+    service.onRequest = [this](int) { QTimer::singleShot(20, [this] { stop = true; }); };
+    const auto result = run({{47}, {9, 10}}, {2, 200});
+    EXPECT_EQ(service.requests().size(), 1);
+    EXPECT_EQ(result.stored, 0);
+}
+
+TEST_F(RegionRunTest, AnEmptyPlanFetchesNothing)
+{
+    const auto result = run({{}, {9, 10}});
+    EXPECT_EQ(result.stored, 0);
+    EXPECT_TRUE(service.requests().isEmpty());
+}
+
+} // namespace
