@@ -16,12 +16,10 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
-
+#include <algorithm>
 #include <httplib.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-
-#include <algorithm>
 #include <thread>
 #include <vector>
 
@@ -90,7 +88,7 @@ int main(int argc, char** argv)
     std::vector<double> baselines;
     int tiles = 0;
     int curlStatus = -1;
-    for (int round = 0; round < 3; ++round) {
+    for (int round = 0; round < 7; ++round) {
         for (const QString& folder : {QStringLiteral("MyMaps"), QStringLiteral("curl")}) {
             QDir dir(folder);
             for (const QString& file : dir.entryList(QDir::Files)) {
@@ -101,16 +99,17 @@ int main(int argc, char** argv)
         values.push_back(bench::secondsOf([&] { window.Command4_Click(); }));
         tiles = static_cast<int>(QDir(QStringLiteral("MyMaps")).entryList(QDir::Files).size());
         baselines.push_back(bench::secondsOf([&] {
-            curlStatus = QProcess::execute(QStringLiteral("curl"),
-                                           {QStringLiteral("-s"), QStringLiteral("-K"),
-                                            QStringLiteral("curl.conf")});
+            curlStatus = QProcess::execute(
+                QStringLiteral("curl"),
+                {QStringLiteral("-s"), QStringLiteral("-K"), QStringLiteral("curl.conf")});
         }));
     }
     const double value = bench::median(values);
     const double baseline = bench::median(baselines);
     server.stop();
     serving.join();
-    const int curlTiles = static_cast<int>(QDir(QStringLiteral("curl")).entryList(QDir::Files).size());
+    const int curlTiles =
+        static_cast<int>(QDir(QStringLiteral("curl")).entryList(QDir::Files).size());
     if (tiles != 200 || curlTiles != 200 || curlStatus != 0) {
         std::fprintf(stderr, "incomplete: %d tiles by the window, %d by curl (status %d)\n", tiles,
                      curlTiles, curlStatus);

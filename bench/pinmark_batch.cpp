@@ -1,7 +1,8 @@
-// The calibration batch over 10,000 tiles, against writing the same files' bytes with plain
-// C++ streams. Both write new files into fresh folders of the same file system; three rounds
-// alternate between them and the medians are compared, since file creation times vary a lot
-// from one moment to the next.
+// The calibration batch over 10,000 tiles, against writing the same files' bytes the plainest
+// way that still never shows a partial file: C++ streams into a temporary name beside each
+// file, flushed to disk, then renamed. Both write new files into fresh folders of the same
+// file system; three rounds alternate between them and the medians are compared, since file
+// creation times vary a lot from one moment to the next.
 #include "benchapp.h"
 #include "benchutil.h"
 #include "form1.h"
@@ -12,9 +13,11 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
-
 #include <algorithm>
+#include <cstdio>
+#include <fcntl.h>
 #include <fstream>
+#include <unistd.h>
 #include <utility>
 #include <vector>
 
@@ -37,9 +40,9 @@ int main(int argc, char** argv)
     std::vector<std::pair<std::string, QByteArray>> expected;
     for (int i = 0; i < tiles; ++i) {
         const auto centre = common::readTileName(tileName(i));
-        expected.emplace_back(pinmark::mapFileName(tileName(i)).toStdString(),
-                              pinmark::mapFileText(tileName(i), centre->latitude,
-                                                   centre->longitude, centre->zoom));
+        expected.emplace_back(
+            pinmark::mapFileName(tileName(i)).toStdString(),
+            pinmark::mapFileText(tileName(i), centre->latitude, centre->longitude, centre->zoom));
     }
     for (int round = 0; round < rounds; ++round) {
         const QString folder = QStringLiteral("round%1/MyMaps").arg(round);
@@ -55,9 +58,16 @@ int main(int argc, char** argv)
     for (int round = 0; round < rounds; ++round) {
         const std::string folder = "baseline" + std::to_string(round) + "/";
         baselines.push_back(bench::secondsOf([&] {
+            const std::string temporary = folder + ".partial";
             for (const auto& [name, bytes] : expected) {
-                std::ofstream out(folder + name, std::ios::binary | std::ios::trunc);
-                out.write(bytes.constData(), bytes.size());
+                {
+                    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+                    out.write(bytes.constData(), bytes.size());
+                }
+                const int fd = ::open(temporary.c_str(), O_WRONLY | O_CLOEXEC);
+                ::fdatasync(fd);
+                ::close(fd);
+                std::rename(temporary.c_str(), (folder + name).c_str());
             }
         }));
         QDir::setCurrent(run.path() + QStringLiteral("/round%1").arg(round));
@@ -71,7 +81,6 @@ int main(int argc, char** argv)
             return 1;
         }
     }
-    bench::report("pinmark_batch_10000", bench::median(batches), bench::median(baselines),
-                  "1.5");
+    bench::report("pinmark_batch_10000", bench::median(batches), bench::median(baselines), "1.5");
     return 0;
 }

@@ -3,6 +3,7 @@
 #include "failure.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -166,12 +167,12 @@ bool isTemporaryName(const QString& fileName)
 
 int removeStaleTemporaries(const QString& folder)
 {
-    const QDir dir(folder);
-    const QStringList names =
-        dir.entryList({QStringLiteral(".~*.tmp")}, QDir::Files | QDir::Hidden | QDir::System);
     int removed = 0;
-    for (const QString& name : names) {
-        const QRegularExpressionMatch match = temporaryPattern().match(name);
+    // Unsorted and filtered while reading: the folder may hold many thousand tiles.
+    QDirIterator it(folder, {QStringLiteral(".~*.tmp")}, QDir::Files | QDir::Hidden | QDir::System);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        const QRegularExpressionMatch match = temporaryPattern().match(it.fileName());
         if (!match.hasMatch()) {
             continue;
         }
@@ -180,12 +181,12 @@ int removeStaleTemporaries(const QString& folder)
             continue;
         }
         // A writer in another process namespace may share the folder: its lock still shows.
-        const QByteArray path = QFile::encodeName(dir.filePath(name));
-        const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+        const QByteArray name = QFile::encodeName(path);
+        const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
         if (fd < 0) {
             continue;
         }
-        if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::unlink(path.constData()) == 0) {
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::unlink(name.constData()) == 0) {
             ++removed;
         }
         ::close(fd);

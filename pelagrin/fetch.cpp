@@ -1,7 +1,5 @@
 #include "fetch.h"
 
-#include "atomicfile.h"
-
 #include <QEventLoop>
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -56,17 +54,20 @@ QString describeFailure(const QNetworkReply& reply, const QUrl& url)
 
 } // namespace
 
-Transfer::Transfer(QNetworkReply* reply, QUrl url, const QString& path,
-                   std::function<void(FetchResult)> done)
-    : reply_(reply), url_(std::move(url)), file_(path), done_(std::move(done))
+Transfer::Transfer(Fetcher& fetcher, QNetworkReply* reply, QUrl url, const QString& path,
+                   std::function<void(FetchResult)> done, std::function<void()> arrived)
+    : fetcher_(fetcher), file_(fetcher.writer_.open(path)), reply_(reply), url_(std::move(url)),
+      done_(std::move(done)), arrived_(std::move(arrived))
 {
-    fileOpen_ = file_.open();
+    fetcher_.live_[file_] = this;
     QObject::connect(reply, &QNetworkReply::readyRead, [this] { take(); });
     QObject::connect(reply, &QNetworkReply::finished, [this] { finish(); });
 }
 
 Transfer::~Transfer()
 {
+    fetcher_.live_.erase(file_);
+    fetcher_.writer_.discard(file_); // nothing when the file is already in place
     reply_->disconnect();
     reply_->abort(); // nothing when it has finished
     reply_.release()->deleteLater();
@@ -77,35 +78,40 @@ void Transfer::take()
     if (!reply_->isOpen()) {
         return; // aborted: nothing to read
     }
-    if (body_.isEmpty()) {
-        // One allocation for the whole body when its length is announced.
-        const qint64 length = reply_->header(QNetworkRequest::ContentLengthHeader).toLongLong();
-        if (length > 0 && length < (qint64{1} << 31)) {
-            body_.reserve(length);
-        }
-    }
     const QByteArray chunk = reply_->readAll();
-    body_ += chunk;
-    if (fileOpen_) {
-        file_.write(chunk);
-    }
+    body_ += chunk; // shares rather than copies when the body comes in one piece
+    fetcher_.writer_.write(file_, chunk);
 }
 
 void Transfer::finish()
 {
     take();
-    FetchResult result;
-    result.failure = check();
-    if (!result.failure) {
-        result.arrived = true;
-        result.body = std::move(body_);
-        try {
-            file_.commit(); // also reports a file that could not be opened
-        } catch (const Failure& failure) {
-            result.failure = failure;
+    const auto settle = [fetcher = &fetcher_, id = file_](std::optional<Failure> failure) {
+        if (const auto it = fetcher->live_.find(id); it != fetcher->live_.end()) {
+            it->second->settled(std::move(failure));
         }
-    } else {
-        file_.discard();
+    };
+    if (auto failure = check()) {
+        // |done| runs once the temporary file is gone.
+        fetcher_.writer_.discard(file_, [settle, failure] { settle(failure); });
+        return;
+    }
+    whole_ = true;
+    if (arrived_) {
+        arrived_();
+    }
+    fetcher_.writer_.commit(file_, [settle](const QString& error) {
+        // A file that cannot be written stays so: trying the fetch again will not help.
+        settle(error.isEmpty() ? std::nullopt : std::optional<Failure>(Failure(error)));
+    });
+}
+
+void Transfer::settled(std::optional<Failure> failure)
+{
+    fetcher_.live_.erase(file_);
+    FetchResult result{std::move(failure), whole_, {}};
+    if (whole_) {
+        result.body = std::move(body_);
     }
     // The owner may destroy this object from |done|: nothing of it is touched afterwards.
     auto done = std::move(done_);
@@ -134,7 +140,8 @@ Fetcher::Fetcher(int transferTimeoutMs) : transferTimeoutMs_(transferTimeoutMs) 
 Fetcher::~Fetcher() = default;
 
 std::unique_ptr<Transfer> Fetcher::start(const QString& urladdy, const QString& wheretobmp,
-                                         std::function<void(FetchResult)> done)
+                                         std::function<void(FetchResult)> done,
+                                         std::function<void()> arrived)
 {
     // Blanks and other characters a URL cannot carry are percent-encoded on the wire.
     const QUrl url(urladdy, QUrl::TolerantMode);
@@ -145,7 +152,8 @@ std::unique_ptr<Transfer> Fetcher::start(const QString& urladdy, const QString& 
     request.setTransferTimeout(transferTimeoutMs_);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
                          QNetworkRequest::NoLessSafeRedirectPolicy);
-    return std::make_unique<Transfer>(manager_.get(request), url, wheretobmp, std::move(done));
+    return std::make_unique<Transfer>(*this, manager_.get(request), url, wheretobmp,
+                                      std::move(done), std::move(arrived));
 }
 
 void Fetcher::download(const QString& urladdy, const QString& wheretobmp, QByteArray& imagebytes)

@@ -1,13 +1,14 @@
 #pragma once
 
-#include "atomicfile.h"
 #include "failure.h"
+#include "filewriter.h"
 
 #include <QByteArray>
 #include <QNetworkAccessManager>
 #include <QString>
 #include <QUrl>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 
@@ -23,27 +24,36 @@ struct FetchResult {
     QByteArray body;
 };
 
-// One request in flight: the reply, the temporary file its body goes to, and whom to tell
-// when it ends. Destroying it cancels the request and drops what has arrived.
+class Fetcher;
+
+// One request in flight: the reply, the file its body goes to, and whom to tell when it ends.
+// Destroying it cancels the request and drops what has arrived, unless the body was whole and
+// already on its way into the file.
 class Transfer {
 public:
-    Transfer(QNetworkReply* reply, QUrl url, const QString& path,
-             std::function<void(FetchResult)> done);
+    Transfer(Fetcher& fetcher, QNetworkReply* reply, QUrl url, const QString& path,
+             std::function<void(FetchResult)> done, std::function<void()> arrived);
     ~Transfer();
     Transfer(const Transfer&) = delete;
     Transfer& operator=(const Transfer&) = delete;
 
 private:
+    friend class Fetcher;
+
     void take();
     void finish();
+    // The file is in place, or gone after |failure|: tells the owner.
+    void settled(std::optional<common::Failure> failure);
     std::optional<common::Failure> check() const;
 
+    Fetcher& fetcher_;
+    FileWriter::Id file_;
     std::unique_ptr<QNetworkReply> reply_; // deleted later: it may be emitting
     QUrl url_;
-    common::AtomicFile file_;
-    bool fileOpen_ = false;
     QByteArray body_;
+    bool whole_ = false; // the whole body came with a 2xx status
     std::function<void(FetchResult)> done_;
+    std::function<void()> arrived_;
 };
 
 // The downloader's only contact with the network. One Fetcher per window, so connections to
@@ -60,14 +70,19 @@ public:
 
     // Starts fetching |urladdy| into the file |wheretobmp| (relative to the working directory;
     // its folder must exist) and returns at once. |done| runs once, from the event loop, when
-    // the transfer has ended, unless the returned Transfer is destroyed first, which cancels
-    // it. The body goes to a temporary file while it arrives and takes the file's name only
-    // when it is whole and the answer was a 2xx status: after any failure the file is exactly
-    // as it was. Failures: the service cannot be reached, does not answer in time, answers
-    // with a status other than 2xx (4xx is permanent, the others transient) or cuts the body
-    // short, or the file cannot be written (permanent).
+    // the transfer has ended and the file is written, unless the returned Transfer is destroyed
+    // first, which cancels it. The body goes to a temporary file while it arrives (on a thread
+    // of its own) and takes the file's name only when it is whole and the answer was a 2xx
+    // status: after any failure the file is exactly as it was. Failures: the service cannot be
+    // reached, does not answer in time, answers with a status other than 2xx (4xx is permanent, the
+    // others transient) or cuts the body short, or the file cannot be written (permanent).
+    //
+    // |arrived|, when given, runs as soon as the whole body has arrived with a 2xx status,
+    // before it is in the file: the connection is free for the next request then. It must not
+    // destroy the Transfer.
     std::unique_ptr<Transfer> start(const QString& urladdy, const QString& wheretobmp,
-                                    std::function<void(FetchResult)> done);
+                                    std::function<void(FetchResult)> done,
+                                    std::function<void()> arrived = {});
 
     // The same, waiting for the end: puts the body into |imagebytes| as soon as it has arrived
     // (it is left alone when the fetch fails) and writes it to |wheretobmp|. While it waits it runs
@@ -76,8 +91,12 @@ public:
     void download(const QString& urladdy, const QString& wheretobmp, QByteArray& imagebytes);
 
 private:
+    friend class Transfer;
+
     QNetworkAccessManager manager_;
     int transferTimeoutMs_;
+    FileWriter writer_;
+    std::map<FileWriter::Id, Transfer*> live_; // transfers that still want to hear of their file
 };
 
 } // namespace pelagrin

@@ -5,6 +5,7 @@
 
 #include <QEventLoop>
 #include <QTimer>
+#include <algorithm>
 
 namespace pelagrin {
 
@@ -12,7 +13,8 @@ struct RegionRun::Tile {
     QString url;
     QString path;
     int attempt = 0;
-    QString lastFailure; // why the latest attempt failed
+    QString lastFailure;   // why the latest attempt failed
+    bool onNetwork = true; // false once the body has arrived and goes into its file
     std::unique_ptr<Transfer> transfer;
 };
 
@@ -52,7 +54,13 @@ void RegionRun::startTiles()
 {
     const qint64 count = plan_.tilecount();
     const auto columns = static_cast<qint64>(plan_.longitudes.size());
-    while (static_cast<int>(inFlight_.size()) < connections_ && next_ < count && !stopping()) {
+    // A tile whose body has arrived no longer holds a connection: the next request overlaps
+    // with writing it.
+    const auto onNetwork = [this] {
+        return std::count_if(inFlight_.begin(), inFlight_.end(),
+                             [](const Tile& t) { return t.onNetwork; });
+    };
+    while (onNetwork() < connections_ && next_ < count && !stopping()) {
         const qint64 position = next_++;
         settings_.latitude = plan_.latitudes[static_cast<std::size_t>(position / columns)];
         settings_.longitude = plan_.longitudes[static_cast<std::size_t>(position % columns)];
@@ -70,10 +78,15 @@ void RegionRun::startTiles()
 
 void RegionRun::startTransfer(Tile& tile)
 {
+    tile.onNetwork = true;
     try {
-        tile.transfer = fetcher_.start(tile.url, tile.path, [this, &tile](FetchResult r) {
-            transferEnded(tile, std::move(r));
-        });
+        tile.transfer = fetcher_.start(
+            tile.url, tile.path,
+            [this, &tile](FetchResult r) { transferEnded(tile, std::move(r)); },
+            [this, &tile] {
+                tile.onNetwork = false;
+                startTiles();
+            });
     } catch (const common::Failure& failure) {
         // The request could not even be made: no retry helps.
         transferEnded(tile, FetchResult{failure, false, {}});

@@ -59,8 +59,12 @@ TEST_F(RegionDownload, SixTilesInRowsFromSouthWithMessagesToTheCharacter)
 {
     setRegion("45", "48", "9", "47", "11");
     QString progressAfterThird;
+    const QString expected = QStringLiteral(" 3  50% of  6 images total");
     service.onRequest = [&](int n) {
         if (n == requestsBefore + 4) {
+            // The 4th request may go out while the 3rd tile is still being written.
+            EXPECT_TRUE(QTest::qWaitFor(
+                [&] { return control<QLabel>("Label6")->text() == expected; }, 5000));
             progressAfterThird = control<QLabel>("Label6")->text();
         }
     };
@@ -74,7 +78,7 @@ TEST_F(RegionDownload, SixTilesInRowsFromSouthWithMessagesToTheCharacter)
         u"CenP= 47.000001, 9.000001&Lang=EUR0407&Alti= 45&Size=1999,1999"));
     EXPECT_TRUE(tiles().contains(u"IDA_E_B47!00L9!00Z45.gif"));
     EXPECT_EQ(tiles().size(), 6);
-    EXPECT_EQ(progressAfterThird, QStringLiteral(" 3  50% of  6 images total"));
+    EXPECT_EQ(progressAfterThird, expected);
 }
 
 TEST_F(RegionDownload, WindowIsRestoredAndStartStaysDisabled)
