@@ -3,14 +3,14 @@
 #include "failure.h"
 
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
-#include <QFileInfo>
 #include <QRegularExpression>
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -24,11 +24,13 @@ namespace {
 // Tries this many serials before giving up on finding a free temporary name.
 constexpr int nameAttempts = 64;
 
-QString temporaryName(qint64 pid, unsigned serial)
+// The temporary file |serial| of this process beside |target| (an encoded path).
+QByteArray temporaryPath(const QByteArray& target, unsigned serial)
 {
-    return QStringLiteral(".~%1-%2.tmp")
-        .arg(static_cast<qulonglong>(pid), 8, 16, QLatin1Char('0'))
-        .arg(serial, 8, 16, QLatin1Char('0'));
+    std::array<char, 32> name{};
+    std::snprintf(name.data(), name.size(), ".~%08lx-%08x.tmp",
+                  static_cast<unsigned long>(::getpid()), serial);
+    return target.left(target.lastIndexOf('/') + 1) + name.data();
 }
 
 const QRegularExpression& temporaryPattern()
@@ -61,10 +63,8 @@ AtomicFile::~AtomicFile()
 bool AtomicFile::open()
 {
     static std::atomic<unsigned> serial{0};
-    const QString folder = QFileInfo(path_).path();
     for (int attempt = 0; attempt < nameAttempts; ++attempt) {
-        const QByteArray name =
-            QFile::encodeName(folder + u'/' + temporaryName(::getpid(), serial++));
+        const QByteArray name = temporaryPath(target_, serial++);
         fd_ = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd_ < 0 && errno == EEXIST) {
             continue; // a leftover of an earlier process that had our id
@@ -167,12 +167,19 @@ bool isTemporaryName(const QString& fileName)
 
 int removeStaleTemporaries(const QString& folder)
 {
+    // Read straight from the directory: the folder may hold many thousand tiles.
+    DIR* dir = ::opendir(QFile::encodeName(folder).constData());
+    if (dir == nullptr) {
+        return 0;
+    }
+    const int dirFd = ::dirfd(dir);
     int removed = 0;
-    // Unsorted and filtered while reading: the folder may hold many thousand tiles.
-    QDirIterator it(folder, {QStringLiteral(".~*.tmp")}, QDir::Files | QDir::Hidden | QDir::System);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        const QRegularExpressionMatch match = temporaryPattern().match(it.fileName());
+    while (const dirent* entry = ::readdir(dir)) {
+        if (entry->d_name[0] != '.' || entry->d_name[1] != '~') {
+            continue;
+        }
+        const QRegularExpressionMatch match =
+            temporaryPattern().match(QString::fromLatin1(entry->d_name));
         if (!match.hasMatch()) {
             continue;
         }
@@ -181,16 +188,17 @@ int removeStaleTemporaries(const QString& folder)
             continue;
         }
         // A writer in another process namespace may share the folder: its lock still shows.
-        const QByteArray name = QFile::encodeName(path);
-        const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+        const int fd =
+            ::openat(dirFd, entry->d_name, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
         if (fd < 0) {
             continue;
         }
-        if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::unlink(name.constData()) == 0) {
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::unlinkat(dirFd, entry->d_name, 0) == 0) {
             ++removed;
         }
         ::close(fd);
     }
+    ::closedir(dir);
     return removed;
 }
 

@@ -2,7 +2,6 @@
 
 #include "numvalue.h"
 
-
 namespace common {
 
 namespace {

@@ -5,7 +5,6 @@
 #include "numtext.h"
 #include "tilenamereader.h"
 
-
 namespace pinmark {
 
 BatchResult runBatch(const QString& folder, const QStringList& names,

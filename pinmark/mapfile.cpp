@@ -25,16 +25,15 @@ QByteArray degrees(double value)
     return formit(std::floor(value), 4).toLatin1().replace('-', ' ');
 }
 
-QByteArray pointLine(const char* point, int x, int y, double lat, double lon)
+// A calibration point line; |pixels| is the point's "x,y" part, the same in every file.
+QByteArray pointLine(const char* point, const QByteArray& pixels, double lat, double lon)
 {
     static const QByteArray minutes = formit(0, 8).toLatin1();
     QByteArray line;
     line.reserve(112);
     line += point;
     line += ",xy,";
-    line += formit(x, 5).toLatin1();
-    line += ',';
-    line += formit(y, 5).toLatin1();
+    line += pixels;
     line += ",in, deg,";
     line += degrees(lat);
     line += ',';
@@ -53,6 +52,11 @@ QByteArray pointLine(const char* point, int x, int y, double lat, double lon)
     return line;
 }
 
+QByteArray pixelPair(int x, int y)
+{
+    return (formit(x, 5) + u',' + formit(y, 5)).toLatin1();
+}
+
 QString emptyPointLine(int number)
 {
     return QStringLiteral("Point%1,xy,     ,     ,in, deg,    ,        ,N,    ,        ,W, grid,"
@@ -65,6 +69,11 @@ QString emptyPointLine(int number)
 QString mapFileName(const QString& imageName)
 {
     return QString(imageName).remove(QStringLiteral(".gif")) + QStringLiteral(".map");
+}
+
+QString mapFilePath(const QString& folder, const QString& imageName)
+{
+    return folder + u'/' + mapFileName(imageName);
 }
 
 QByteArray mapFileText(const QString& imageName, double lat, double lon, double zoom)
@@ -85,18 +94,18 @@ QByteArray mapFileText(const QString& imageName, double lat, double lon, double 
         }
         return lines;
     }();
-    static const QByteArray tail = QByteArrayLiteral(
-        "Map Feature = MF ; Map Comment = MC     These follow if they exist\r\n"
-        "Track File = TF      These follow if they exist\r\n"
-        "Moving Map Parameters = MM?    These follow if they exist\r\n"
-        "MM0,Yes\r\n"
-        "MMPNUM,4\r\n"
-        "MMPXY,1,0,0\r\n"
-        "MMPXY,2,1999,0\r\n"
-        "MMPXY,3,1999,1999\r\n"
-        "MMPXY,4,0,1999\r\n"
-        "MOP,Map Open Position,0,0\r\n"
-        "IWH,Map Image Width/Height,1999,1999\r\n");
+    static const QByteArray tail =
+        QByteArrayLiteral("Map Feature = MF ; Map Comment = MC     These follow if they exist\r\n"
+                          "Track File = TF      These follow if they exist\r\n"
+                          "Moving Map Parameters = MM?    These follow if they exist\r\n"
+                          "MM0,Yes\r\n"
+                          "MMPNUM,4\r\n"
+                          "MMPXY,1,0,0\r\n"
+                          "MMPXY,2,1999,0\r\n"
+                          "MMPXY,3,1999,1999\r\n"
+                          "MMPXY,4,0,1999\r\n"
+                          "MOP,Map Open Position,0,0\r\n"
+                          "IWH,Map Image Width/Height,1999,1999\r\n");
 
     const double d = zoom / 100;
     const QByteArray title =
@@ -106,8 +115,10 @@ QByteArray mapFileText(const QString& imageName, double lat, double lon, double 
     text += "OziExplorer Map Data File Version 2.2\r\n";
     text += title + "\r\n" + title + "\r\n";
     text += head;
-    text += pointLine("Point01", 290, 459, lat + d, lon - d);
-    text += pointLine("Point02", 1737, 1519, lat - d, lon + d);
+    static const QByteArray pixels1 = pixelPair(290, 459);
+    static const QByteArray pixels2 = pixelPair(1737, 1519);
+    text += pointLine("Point01", pixels1, lat + d, lon - d);
+    text += pointLine("Point02", pixels2, lat - d, lon + d);
     text += emptyPoints;
     text += "Projection Setup,    ";
     text += formkomma(lat).toLatin1();
@@ -121,7 +132,7 @@ QByteArray mapFileText(const QString& imageName, double lat, double lon, double 
 void writemapfile(const QString& folder, const QString& imageName, double lat, double lon,
                   double zoom)
 {
-    common::writeFileAtomically(folder + u'/' + mapFileName(imageName),
+    common::writeFileAtomically(mapFilePath(folder, imageName),
                                 mapFileText(imageName, lat, lon, zoom));
 }
 

@@ -13,6 +13,9 @@ namespace pinmark {
 // The file's name: the image name with every ".gif" (exact case) removed, then ".map".
 QString mapFileName(const QString& imageName);
 
+// Where the calibration file of |imageName| in |folder| goes.
+QString mapFilePath(const QString& folder, const QString& imageName);
+
 // The file's bytes for an image of centre |lat|, |lon| (degrees) and |zoom|: CR LF after every
 // line, the last one included; no byte order mark.
 QByteArray mapFileText(const QString& imageName, double lat, double lon, double zoom);

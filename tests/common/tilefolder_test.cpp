@@ -1,10 +1,9 @@
+#include "tempworkdir.h"
 #include "tilefolder.h"
 
-#include "tempworkdir.h"
-
 #include <QDir>
-
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 namespace {
 
@@ -61,6 +60,27 @@ TEST(TileFolder, CreatedAsMyMapsOnlyWhenNoEntryExists)
     TempWorkDir::write(QStringLiteral("mymaps"), "a plain file counts as existing");
     EXPECT_FALSE(common::ensureTileFolder());
     EXPECT_FALSE(QDir(QStringLiteral("MyMaps")).exists());
+}
+
+} // namespace
+
+namespace {
+
+TEST(TileImages, GifFilesOnlyInNameOrderIgnoringCase)
+{
+    TempWorkDir work;
+    ASSERT_TRUE(QDir().mkpath(QStringLiteral("maps/folder.gif")));
+    for (const char* name : {"b.gif", "A.GIF", "a.gif", "c.Gif", ".hidden.gif", "notes.txt", "gif",
+                             ".gif", "x.gif.map", "Ä.gif"}) {
+        TempWorkDir::write(QStringLiteral("maps/") + QString::fromUtf8(name), "x");
+    }
+    ASSERT_EQ(::symlink("b.gif", "maps/link.gif"), 0);         // to a file: listed
+    ASSERT_EQ(::symlink("nowhere.gif", "maps/broken.gif"), 0); // to nothing: left out
+    ASSERT_EQ(::symlink("folder.gif", "maps/dir.gif"), 0);     // to a folder: left out
+    EXPECT_EQ(common::listTileImages(QStringLiteral("maps")),
+              (QStringList{"A.GIF", "a.gif", "b.gif", "c.Gif", "link.gif", "Ä.gif"}));
+    EXPECT_TRUE(common::listTileImages(QStringLiteral("missing")).isEmpty());
+    EXPECT_TRUE(common::listTileImages(QStringLiteral("maps/b.gif")).isEmpty());
 }
 
 } // namespace
