@@ -1,16 +1,13 @@
 // Four clients asking the map service process for 50 tiles of 1999 x 1999 pixels each at the
 // same time, against one client asking for the same 200 tiles one after the other.
 #include "benchutil.h"
-
-#include <httplib.h>
+#include "serviceprocess.h"
 
 #include <atomic>
-#include <csignal>
 #include <cstdio>
+#include <httplib.h>
 #include <string>
-#include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -47,33 +44,16 @@ int fetch(int port, int first, int count, std::atomic<long>& bytes)
 
 int main(int, char** argv)
 {
-    const std::string binary = std::string(argv[0]).substr(0, std::string(argv[0]).rfind('/')) +
-                               "/mapservice";
-    int pipeFds[2];
-    if (pipe(pipeFds) != 0) {
-        return 1;
-    }
-    const pid_t child = fork();
-    if (child == 0) {
-        dup2(pipeFds[1], STDOUT_FILENO);
-        execl(binary.c_str(), binary.c_str(), "--port", "0", static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    close(pipeFds[1]);
-    char line[256] = {};
-    FILE* out = fdopen(pipeFds[0], "r");
-    int port = 0;
-    if (out == nullptr || std::fgets(line, sizeof line, out) == nullptr ||
-        std::sscanf(line, "mapservice: serving http://127.0.0.1:%d", &port) != 1) {
-        std::fprintf(stderr, "the map service did not start: %s\n", line);
-        kill(child, SIGTERM);
+    const bench::ServiceProcess service(argv[0]);
+    const int port = service.port();
+    if (port == 0) {
         return 1;
     }
 
     std::atomic<long> bytes{0};
     int errors = 0;
-    const double serial = bench::secondsOf(
-        [&] { errors += fetch(port, 0, clients * requestsPerClient, bytes); });
+    const double serial =
+        bench::secondsOf([&] { errors += fetch(port, 0, clients * requestsPerClient, bytes); });
     std::atomic<int> concurrentErrors{0};
     const double concurrent = bench::secondsOf([&] {
         std::vector<std::thread> threads;
@@ -86,9 +66,6 @@ int main(int, char** argv)
             thread.join();
         }
     });
-    kill(child, SIGTERM);
-    int status = 0;
-    waitpid(child, &status, 0);
     errors += concurrentErrors;
     std::printf("mapservice load: %d clients x %d tiles, %.1f tiles/s concurrently, %.1f tiles/s "
                 "one by one, %d errors\n",

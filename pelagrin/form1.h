@@ -2,6 +2,7 @@
 
 #include "dialogs.h"
 #include "fetch.h"
+#include "options.h"
 #include "settings.h"
 #include "windowstate.h"
 
@@ -49,6 +50,8 @@ public:
     void Command7_Click(); // Preview
 
     const MapSettings& settings() const { return settings_; }
+    // How many tiles a region download requests at once (1 to 6).
+    void setConnections(int connections) { connections_ = connections; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -78,6 +81,7 @@ private:
     Fetcher fetcher_;
     MapSettings settings_;
     WindowState state_;
+    int connections_ = defaultConnections;
     bool closing_ = false;
 
     QLabel* Label1;

@@ -61,7 +61,7 @@ void Form1::Command4_Click()
     };
     // The tile folder is looked up once for the run.
     RegionRun run(settings_, fetcher_, std::move(*plan), common::tileFolderPath(), serviceAddress_,
-                  std::move(callbacks));
+                  std::move(callbacks), RetryPolicy{}, connections_);
     const RegionRun::Result result = run.run();
 
     settings_.abortflag = 0;

@@ -1,13 +1,44 @@
 #include "form1.h"
 #include "messageboxdialogs.h"
+#include "options.h"
 
 #include <QApplication>
+#include <cstdio>
+
+namespace {
+
+int refuse(const pelagrin::Refusal& refusal)
+{
+    std::fprintf(stderr, "%s\n", qPrintable(refusal.text));
+    return 2;
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
+    // Read before Qt starts, so that "--help" and a bad value need no display. An unknown
+    // argument with a single dash may be one of Qt's (-platform, -style ...): the command line
+    // is judged again once Qt has taken its own out.
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i) {
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    }
+    auto parsed = pelagrin::parseArguments(arguments);
+    if (const auto* refusal = std::get_if<pelagrin::Refusal>(&parsed);
+        refusal != nullptr && !refusal->maybeQts) {
+        return refuse(*refusal);
+    }
     QApplication app(argc, argv);
+    if (std::holds_alternative<pelagrin::Refusal>(parsed)) {
+        parsed = pelagrin::parseArguments(QApplication::arguments().mid(1));
+        if (const auto* refusal = std::get_if<pelagrin::Refusal>(&parsed)) {
+            return refuse(*refusal);
+        }
+    }
     common::MessageBoxDialogs dialogs(QStringLiteral("Pelagrin"));
     pelagrin::Form1 window(QStringLiteral(PELAGRIN_MAP_SERVICE), dialogs);
+    window.setConnections(std::get<pelagrin::Options>(parsed).connections);
     if (!window.Form_Load()) {
         return 1;
     }

@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLabel>
+#include <algorithm>
 
 namespace {
 
@@ -20,6 +21,7 @@ protected:
                    const char* endLon)
     {
         ASSERT_TRUE(load());
+        form->setConnections(connections);
         type("Text5", QString::fromLatin1(zoom));
         if (beginLat != nullptr) {
             type("Text1", QString::fromLatin1(beginLat));
@@ -53,6 +55,7 @@ protected:
     }
 
     int requestsBefore = 0;
+    int connections = 1; // one tile after the other, so that requests arrive in plan order
 };
 
 TEST_F(RegionDownload, SixTilesInRowsFromSouthWithMessagesToTheCharacter)
@@ -193,6 +196,30 @@ TEST_F(RegionDownload, AbortWhileATileFailsStopsWithoutItsRetries)
     EXPECT_TRUE(dialogs.messages[1].contains(u"IDA_E_B47!00L10!00Z45.gif"));
     EXPECT_EQ(dialogs.messages[2], QStringLiteral("Ready.  1 images have been downloaded for you"));
     EXPECT_FALSE(control("Command6")->isVisible());
+}
+
+TEST_F(RegionDownload, TheDefaultTwoConnectionsStoreTheSameTilesWithTheSameMessages)
+{
+    connections = pelagrin::defaultConnections;
+    setRegion("45", "48", "9", "47", "11");
+    QStringList progress;
+    service.onRequest = [&](int) { progress.append(control<QLabel>("Label6")->text()); };
+    click("Command4");
+    EXPECT_EQ(dialogs.messages,
+              (QStringList{QStringLiteral("Starting download from  48, 9 to  47, 11. This will "
+                                          "make  6 images in this zoom mode!"),
+                           QStringLiteral("Ready.  6 images have been downloaded for you")}));
+    QStringList centres = tileCentres();
+    centres.sort();
+    EXPECT_EQ(centres, (QStringList{"47/10", "47/11", "47/9", "48/10", "48/11", "48/9"}));
+    EXPECT_EQ(tiles().size(), 6);
+    EXPECT_GE(service.connectionCount(), 2);
+    // The progress line counts the tiles finished, so it never goes back.
+    QStringList sorted = progress;
+    std::sort(sorted.begin(), sorted.end(), [](const QString& a, const QString& b) {
+        return common::numvalue(a) < common::numvalue(b);
+    });
+    EXPECT_EQ(progress, sorted);
 }
 
 TEST_F(RegionDownload, ZeroZoomIsRefused)

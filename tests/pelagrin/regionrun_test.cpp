@@ -4,6 +4,7 @@
 #include "tempworkdir.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -24,7 +25,7 @@ protected:
         settings.mapcode = mapcodeType1;
     }
 
-    RegionRun::Result run(RegionPlan plan, RetryPolicy retry = {2, 10})
+    RegionRun::Result run(RegionPlan plan, RetryPolicy retry = {2, 10}, int connections = 1)
     {
         RegionRun::Callbacks callbacks;
         callbacks.stopRequested = [this] { return stop; };
@@ -33,7 +34,7 @@ protected:
             counts.append(count);
         };
         RegionRun regionRun(settings, fetcher, std::move(plan), QStringLiteral("mymaps"),
-                            service.address(), std::move(callbacks), retry);
+                            service.address(), std::move(callbacks), retry, connections);
         return regionRun.run();
     }
 
@@ -159,6 +160,78 @@ TEST_F(RegionRunTest, StopDuringARetryPauseEndsBeforeTheRetry)
     const auto result = run({{47}, {9, 10}}, {2, 200});
     EXPECT_EQ(service.requests().size(), 1);
     EXPECT_EQ(result.stored, 0);
+}
+
+// Plan positions of the requests as they arrived: row by row from 47, columns from 9.
+QList<int> arrivalPositions(const QStringList& centres)
+{
+    QList<int> out;
+    for (const QString& centre : centres) {
+        out.append((centre.section(u'/', 0, 0).toInt() - 47) * 4 +
+                   centre.section(u'/', 1, 1).toInt() - 9);
+    }
+    return out;
+}
+
+class ParallelRun : public RegionRunTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(ParallelRun, StartsInPlanOrderWithAtMostNInFlight)
+{
+    const int n = GetParam();
+    // Half a body at once and the rest later, so that transfers overlap.
+    service.setDefault(FakeReply::slow(QByteArray(20000, 't'), 5));
+    const auto result = run({{47, 48, 49}, {9, 10, 11, 12}}, {2, 10}, n);
+    EXPECT_EQ(result.stored, 12);
+    EXPECT_FALSE(result.failure);
+    EXPECT_EQ(files().size(), 12);
+    const QList<int> positions = arrivalPositions(centres());
+    ASSERT_EQ(positions.size(), 12);
+    for (int k = 0; k < positions.size(); ++k) {
+        // The k-th request to arrive was started no later than n - 1 places after its turn.
+        EXPECT_LE(positions[k], k + n - 1) << "arrival " << k;
+    }
+    EXPECT_EQ(counts, (QList<qint64>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}));
+    if (n > 1) {
+        EXPECT_GE(service.connectionCount(), 2);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Connections, ParallelRun, ::testing::Values(1, 2, 4, 6));
+
+TEST_F(RegionRunTest, StopWithTilesInFlightCompletesThemAndStartsNoMore)
+{
+    service.setDefault(FakeReply::slow(QByteArray(20000, 't'), 20));
+    service.onRequest = [this](int n) { stop = stop || n == 3; };
+    const auto result = run({{47, 48}, {9, 10, 11, 12}}, {2, 10}, 3);
+    EXPECT_EQ(service.requests().size(), 3);
+    EXPECT_EQ(result.stored, 3) << "the three in flight are completed";
+    EXPECT_FALSE(result.failure);
+    EXPECT_EQ(files().size(), 3);
+}
+
+TEST_F(RegionRunTest, AFailingTileAmongParallelOnesStopsTheRunAfterTheOthers)
+{
+    service.setDefault(FakeReply::slow(QByteArray(20000, 't'), 20));
+    service.enqueue(FakeReply::slow(QByteArray(20000, 't'), 20));
+    service.enqueue(FakeReply::error(404)); // the second tile: 47/10
+    const auto result = run({{47, 48}, {9, 10, 11, 12}}, {2, 10}, 2);
+    ASSERT_TRUE(result.failure);
+    EXPECT_TRUE(result.failure->contains(u"mymaps/IDA_E_B47!00L10!00Z45.gif"));
+    EXPECT_TRUE(result.failure->contains(u"HTTP 404"));
+    EXPECT_LE(service.requests().size(), 3) << "nothing starts after the failure";
+    EXPECT_EQ(result.stored, service.requests().size() - 1);
+    EXPECT_EQ(files().size(), result.stored) << "no part of the failed tile remains";
+    EXPECT_FALSE(QFileInfo::exists(QStringLiteral("mymaps/IDA_E_B47!00L10!00Z45.gif")));
+}
+
+TEST_F(RegionRunTest, APausedRetryDoesNotHoldUpTheOtherConnection)
+{
+    service.enqueue(FakeReply::error(503)); // the first tile fails once
+    const auto result = run({{47}, {9, 10, 11, 12}}, {2, 300}, 2);
+    EXPECT_EQ(result.stored, 4);
+    EXPECT_EQ(service.requests().size(), 5);
+    // During the first tile's pause the other connection fetched the three others.
+    EXPECT_EQ(arrivalPositions(centres()).last(), 0) << "the retry came last";
 }
 
 TEST_F(RegionRunTest, AnEmptyPlanFetchesNothing)

@@ -1,0 +1,32 @@
+// A region of 200 tiles drawn by the real local map service, through "Start download" with the
+// default 2 connections, against curl fetching the same URLs one after the other over one
+// connection. On two cores the service draws two tiles at once.
+#include "benchapp.h"
+#include "options.h"
+#include "regionbench.h"
+#include "serviceprocess.h"
+
+#include <vector>
+
+int main(int argc, char** argv)
+{
+    const bench::ServiceProcess service(argv[0]);
+    if (service.port() == 0) {
+        return 1;
+    }
+    const bench::OffscreenRun run(argc, argv);
+    bench::RegionBench region(QStringLiteral("127.0.0.1:%1").arg(service.port()));
+
+    std::vector<double> values;
+    std::vector<double> baselines;
+    for (int round = 0; round < 3; ++round) {
+        values.push_back(region.windowRound(pelagrin::defaultConnections));
+        baselines.push_back(region.curlRound());
+    }
+    if (!region.complete()) {
+        return 1;
+    }
+    bench::report("pelagrin_region_service_200", bench::median(values), bench::median(baselines),
+                  "0.7");
+    return 0;
+}

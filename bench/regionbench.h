@@ -1,0 +1,117 @@
+#pragma once
+
+#include "benchutil.h"
+#include "form1.h"
+#include "region.h"
+#include "requesturl.h"
+#include "tilename.h"
+
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QProcess>
+#include <QUrl>
+
+namespace bench {
+
+// A region of 10 rows (50 to 59 north) of 20 tiles (0 to 19 east), one degree apart, fetched
+// through the real "Start download" of a downloader window in the working directory, and the
+// same 200 URLs fetched by curl one after the other over one connection.
+class RegionBench {
+public:
+    static constexpr int tiles = 200;
+
+    explicit RegionBench(const QString& address) : window_(address, dialogs_)
+    {
+        window_.Form_Load();
+        window_.show();
+        type("Text5", "45");
+        type("Text1", "59");
+        type("Text2", "0");
+        window_.Command2_Click();
+        type("Text1", "50");
+        type("Text2", "19");
+        window_.Command3_Click();
+        writeCurlConfig(address);
+    }
+
+    // One run of the window with |connections| tiles at once into an emptied folder; seconds.
+    double windowRound(int connections)
+    {
+        empty(QStringLiteral("MyMaps"));
+        window_.setConnections(connections);
+        window_.Command3_Click(); // "Start download" is enabled again by the end corner
+        const double seconds = secondsOf([&] { window_.Command4_Click(); });
+        windowTiles_ = count(QStringLiteral("MyMaps"));
+        return seconds;
+    }
+
+    // One run of curl into an emptied folder; seconds.
+    double curlRound()
+    {
+        empty(QStringLiteral("curl"));
+        const double seconds = secondsOf([&] {
+            curlStatus_ = QProcess::execute(
+                QStringLiteral("curl"),
+                {QStringLiteral("-s"), QStringLiteral("-K"), QStringLiteral("curl.conf")});
+        });
+        curlTiles_ = count(QStringLiteral("curl"));
+        return seconds;
+    }
+
+    // Whether the last rounds of both made every tile; says what is missing when not.
+    bool complete() const
+    {
+        if (windowTiles_ == tiles && curlTiles_ == tiles && curlStatus_ == 0) {
+            return true;
+        }
+        std::fprintf(stderr, "incomplete: %d tiles by the window, %d by curl (status %d)\n",
+                     windowTiles_, curlTiles_, curlStatus_);
+        return false;
+    }
+
+private:
+    void type(const char* box, const char* text)
+    {
+        window_.findChild<QLineEdit*>(QString::fromLatin1(box))->setText(QString::fromLatin1(text));
+    }
+
+    void writeCurlConfig(const QString& address)
+    {
+        QFile config(QStringLiteral("curl.conf"));
+        config.open(QIODevice::WriteOnly);
+        QDir().mkdir(QStringLiteral("curl"));
+        pelagrin::MapSettings s = window_.settings();
+        for (int lat = 50; lat <= 59; ++lat) {
+            for (int lon = 0; lon <= 19; ++lon) {
+                s.latitude = lat + pelagrin::centreShift;
+                s.longitude = lon + pelagrin::centreShift;
+                s.mapcode = pelagrin::mapcodeType1;
+                const QString url = pelagrin::generateurl(s, pelagrin::modeLarge, address);
+                config.write("url = \"" + QUrl(url).toEncoded() + "\"\noutput = \"curl/" +
+                             pelagrin::regionTileName(s).toUtf8() + "\"\n");
+            }
+        }
+    }
+
+    static void empty(const QString& folder)
+    {
+        QDir dir(folder);
+        for (const QString& file : dir.entryList(QDir::Files)) {
+            dir.remove(file);
+        }
+    }
+
+    static int count(const QString& folder)
+    {
+        return static_cast<int>(QDir(folder).entryList(QDir::Files).size());
+    }
+
+    SilentDialogs dialogs_;
+    pelagrin::Form1 window_;
+    int windowTiles_ = 0;
+    int curlTiles_ = 0;
+    int curlStatus_ = -1;
+};
+
+} // namespace bench

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QString>
+#include <chrono>
+#include <httplib.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <string>
+#include <thread>
+
+namespace bench {
+
+// A map service for benchmarks on 127.0.0.1: every request gets the same body of |bytes|
+// bytes after |delayMs| milliseconds, with up to |threads| requests served at once.
+class TileServer {
+public:
+    TileServer(std::size_t bytes, int delayMs, std::size_t threads = 8) : body_(bytes, '\0')
+    {
+        for (std::size_t i = 0; i < body_.size(); ++i) {
+            body_[i] = static_cast<char>((i * 2654435761u) >> 13);
+        }
+        server_.new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
+        server_.set_keep_alive_max_count(100000);
+        server_.set_socket_options([](socket_t sock) {
+            int yes = 1;
+            setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+            setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
+        });
+        server_.Get("/pub/agent.dll",
+                    [this, delayMs](const httplib::Request&, httplib::Response& res) {
+                        if (delayMs > 0) {
+                            std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+                        }
+                        res.set_content(body_, "image/gif");
+                    });
+        port_ = server_.bind_to_any_port("127.0.0.1");
+        serving_ = std::thread([this] { server_.listen_after_bind(); });
+    }
+    ~TileServer()
+    {
+        server_.stop();
+        serving_.join();
+    }
+    TileServer(const TileServer&) = delete;
+    TileServer& operator=(const TileServer&) = delete;
+
+    QString address() const { return QStringLiteral("127.0.0.1:%1").arg(port_); }
+
+private:
+    std::string body_;
+    httplib::Server server_;
+    int port_ = 0;
+    std::thread serving_;
+};
+
+} // namespace bench

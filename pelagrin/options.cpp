@@ -1,0 +1,46 @@
+#include "options.h"
+
+namespace pelagrin {
+
+namespace {
+
+Refusal refused(const QString& reason, bool maybeQts = false)
+{
+    return {QStringLiteral("pelagrin: ") + reason + u'\n' + usageText, maybeQts};
+}
+
+} // namespace
+
+std::variant<Options, Refusal> parseArguments(const QStringList& arguments)
+{
+    Options options;
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const QString& argument = arguments[i];
+        if (argument == u"--help") {
+            return Refusal{usageText};
+        }
+        QString value;
+        if (argument == u"--connections") {
+            if (i + 1 == arguments.size()) {
+                return refused(QStringLiteral("--connections needs a number"));
+            }
+            value = arguments[++i];
+        } else if (argument.startsWith(u"--connections=")) {
+            value = argument.mid(argument.indexOf(u'=') + 1);
+        } else {
+            const bool singleDash = argument.startsWith(u'-') && !argument.startsWith(u"--");
+            return refused(QStringLiteral("unknown argument \"%1\"").arg(argument), singleDash);
+        }
+        bool ok = false;
+        const int n = value.toInt(&ok);
+        if (!ok || n < 1 || n > maxConnections) {
+            return refused(QStringLiteral("--connections takes a number from 1 to %1, not \"%2\"")
+                               .arg(maxConnections)
+                               .arg(value));
+        }
+        options.connections = n;
+    }
+    return options;
+}
+
+} // namespace pelagrin

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <variant>
+
+namespace pelagrin {
+
+// How many tiles of a region are requested at once: one Qt network manager keeps at most six
+// connections to one host.
+constexpr int defaultConnections = 2;
+constexpr int maxConnections = 6;
+
+struct Options {
+    int connections = defaultConnections;
+};
+
+inline const QString usageText =
+    QStringLiteral("usage: pelagrin [--connections N]  (N tiles at once, 1 to 6, default 2)");
+
+// Why the command line was refused: |text| goes to standard error and the program ends with
+// status 2. |maybeQts| tells that the refused argument has the single dash of Qt's own options
+// (-platform, -style ...), which Qt takes out of the command line when it starts.
+struct Refusal {
+    QString text;
+    bool maybeQts = false;
+};
+
+// The command line's options (|arguments| without the program's name), or why it was refused:
+// the usage line, after the reason when something was not understood. "--help" also gives
+// the usage line.
+std::variant<Options, Refusal> parseArguments(const QStringList& arguments);
+
+} // namespace pelagrin
