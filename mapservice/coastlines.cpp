@@ -8,7 +8,10 @@ namespace {
 
 class NetcdfFile {
 public:
-    explicit NetcdfFile(const std::string& path) { status_ = nc_open(path.c_str(), NC_NOWRITE, &id_); }
+    explicit NetcdfFile(const std::string& path)
+    {
+        status_ = nc_open(path.c_str(), NC_NOWRITE, &id_);
+    }
     ~NetcdfFile()
     {
         if (status_ == NC_NOERR) {
@@ -118,8 +121,8 @@ std::optional<Coastlines> Coastlines::load(const std::string& path, std::string&
         const double west = static_cast<double>(column) * c.binSize_;
         const double south = 90 - static_cast<double>(row + 1) * c.binSize_;
         for (int s = 0; s < c.segmentsInBin_[bin]; ++s) {
-            const auto segment = static_cast<std::size_t>(c.firstSegment_[bin]) +
-                                 static_cast<std::size_t>(s);
+            const auto segment =
+                static_cast<std::size_t>(c.firstSegment_[bin]) + static_cast<std::size_t>(s);
             if (segment >= nSegments) {
                 error = path + ": segment index out of range";
                 return std::nullopt;
@@ -154,7 +157,7 @@ ShoreFiles loadShoreFiles(const std::string& folder, std::string& errors)
         }
         return shores;
     };
-    return {load('c'), load('l'), load('i')};
+    return {load('c'), load('l'), load('i'), load('h')};
 }
 
 } // namespace mapservice

@@ -48,34 +48,34 @@ public:
 
     // Calls |draw| for each piece of shoreline of |bin|, with the same arguments as
     // forEachSegment (the offset moves the points into the bin's world copy).
-    template <typename Draw>
-    void forEachSegmentOf(const Bin& bin, Draw&& draw) const;
+    template <typename Draw> void forEachSegmentOf(const Bin& bin, Draw&& draw) const;
 
 private:
     double binSize_ = 10;
     int binsAcross_ = 36;
     int binsDown_ = 18;
-    std::vector<int> firstSegment_;  // per bin
-    std::vector<int> segmentsInBin_; // per bin
-    std::vector<int> segmentStart_;  // per segment, index into points_
-    std::vector<int> segmentLength_; // per segment, number of points
-    std::vector<int> segmentLevel_;  // per segment
+    std::vector<int> firstSegment_;   // per bin
+    std::vector<int> segmentsInBin_;  // per bin
+    std::vector<int> segmentStart_;   // per segment, index into points_
+    std::vector<int> segmentLength_;  // per segment, number of points
+    std::vector<int> segmentLevel_;   // per segment
     std::vector<int> southWestLevel_; // per bin
     std::vector<GeoPoint> points_;
 };
 
-// The three resolutions of the data set in |folder| (binned_GSHHS_c, _l and _i). One that
+// The four resolutions of the data set in |folder| (binned_GSHHS_c, _l, _i and _h). One that
 // cannot be read stays empty and is named in |errors|, a line each.
 struct ShoreFiles {
     std::optional<Coastlines> crude;
     std::optional<Coastlines> low;
     std::optional<Coastlines> intermediate;
+    std::optional<Coastlines> high;
 };
 ShoreFiles loadShoreFiles(const std::string& folder, std::string& errors);
 
 template <typename Visit>
 void Coastlines::forEachBin(double south, double north, double west, double east,
-                           Visit&& visit) const
+                            Visit&& visit) const
 {
     // Bounds are clamped before they become integers: at extreme zooms they lie far outside.
     const auto clampedRow = [this](double latitude) {
@@ -91,22 +91,21 @@ void Coastlines::forEachBin(double south, double north, double west, double east
     for (int row = rowFirst; row <= rowLast; ++row) {
         for (long column = columnFirst; column <= columnLast; ++column) {
             const long wrapped = ((column % binsAcross_) + binsAcross_) % binsAcross_;
-            const std::size_t bin = static_cast<std::size_t>(row) *
-                                        static_cast<std::size_t>(binsAcross_) +
-                                    static_cast<std::size_t>(wrapped);
+            const std::size_t bin =
+                static_cast<std::size_t>(row) * static_cast<std::size_t>(binsAcross_) +
+                static_cast<std::size_t>(wrapped);
             visit(Bin{90 - (row + 1) * binSize_, static_cast<double>(column) * binSize_, binSize_,
                       southWestLevel_[bin], this, bin});
         }
     }
 }
 
-template <typename Draw>
-void Coastlines::forEachSegmentOf(const Bin& bin, Draw&& draw) const
+template <typename Draw> void Coastlines::forEachSegmentOf(const Bin& bin, Draw&& draw) const
 {
     const double offset = bin.west - std::fmod(std::fmod(bin.west, 360.0) + 360.0, 360.0);
     for (int s = 0; s < segmentsInBin_[bin.index]; ++s) {
-        const auto segment = static_cast<std::size_t>(firstSegment_[bin.index]) +
-                             static_cast<std::size_t>(s);
+        const auto segment =
+            static_cast<std::size_t>(firstSegment_[bin.index]) + static_cast<std::size_t>(s);
         const auto begin = static_cast<std::size_t>(segmentStart_[segment]);
         draw(&points_[begin], static_cast<std::size_t>(segmentLength_[segment]), offset,
              segmentLevel_[segment]);

@@ -13,9 +13,9 @@ struct IndexedImage {
     std::vector<std::uint8_t> pixels;
 
     IndexedImage(int w, int h, std::uint8_t fill)
-        : width(w), height(h), pixels(static_cast<std::size_t>(w) * static_cast<std::size_t>(h), fill)
-    {
-    }
+        : width(w), height(h),
+          pixels(static_cast<std::size_t>(w) * static_cast<std::size_t>(h), fill)
+    {}
     void set(int x, int y, std::uint8_t index)
     {
         if (x >= 0 && y >= 0 && x < width && y < height) {

@@ -1,7 +1,6 @@
 #include "gifencode.h"
 
 #include <gif_lib.h>
-
 #include <stdexcept>
 
 namespace mapservice {
@@ -10,8 +9,8 @@ namespace {
 
 int append(GifFileType* gif, const GifByteType* data, int length)
 {
-    static_cast<std::string*>(gif->UserData)->append(reinterpret_cast<const char*>(data),
-                                                     static_cast<std::size_t>(length));
+    static_cast<std::string*>(gif->UserData)
+        ->append(reinterpret_cast<const char*>(data), static_cast<std::size_t>(length));
     return length;
 }
 
@@ -31,7 +30,8 @@ std::string encodeGif(const IndexedImage& image, const Palette& palette)
         colours[i] = {palette[i].r, palette[i].g, palette[i].b};
     }
     ColorMapObject* map = GifMakeMapObject(16, colours);
-    bool ok = map != nullptr && EGifPutScreenDesc(gif, image.width, image.height, 4, 0, map) == GIF_OK &&
+    bool ok = map != nullptr &&
+              EGifPutScreenDesc(gif, image.width, image.height, 4, 0, map) == GIF_OK &&
               EGifPutImageDesc(gif, 0, 0, image.width, image.height, false, nullptr) == GIF_OK;
     for (int y = 0; ok && y < image.height; ++y) {
         auto* row = const_cast<GifPixelType*>(image.pixels.data() +

@@ -2,18 +2,17 @@
 // from the shoreline data on this machine.
 #include "server.h"
 
-#include <httplib.h>
-
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <optional>
-#include <pthread.h>
-#include <string>
+#include <httplib.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <sys/socket.h>
+#include <optional>
+#include <pthread.h>
 #include <semaphore>
+#include <string>
+#include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
 

@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
-#include <vector>
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
 
 namespace mapservice {
 
@@ -191,8 +191,8 @@ void fillBin(IndexedImage& image, const Geometry& g, const Coastlines& shores,
         }
         const int boundary = fillBoundary(level);
         for (std::size_t i = 1; i < n; ++i) {
-            edges.push_back({p[i - 1].lon + offset, p[i - 1].lat, p[i].lon + offset, p[i].lat,
-                             boundary});
+            edges.push_back(
+                {p[i - 1].lon + offset, p[i - 1].lat, p[i].lon + offset, p[i].lat, boundary});
         }
         for (const GeoPoint* end : {&p[0], &p[n - 1]}) {
             if (end->lon + offset <= bin.west + 1e-9 && end->lat > bin.south + 1e-9) {
@@ -266,8 +266,8 @@ void fillLand(IndexedImage& image, const Geometry& g, const Coastlines& shores)
     if (g.lonAt(g.width) - g.lonAt(0) > 360 * maxWorldsAcross) {
         return;
     }
-    shores.forEachBin(std::max(-90.0, g.latAt(g.height)), std::min(90.0, g.latAt(0)),
-                      g.lonAt(0), g.lonAt(g.width),
+    shores.forEachBin(std::max(-90.0, g.latAt(g.height)), std::min(90.0, g.latAt(0)), g.lonAt(0),
+                      g.lonAt(g.width),
                       [&](const Coastlines::Bin& bin) { fillBin(image, g, shores, bin); });
 }
 
@@ -276,7 +276,25 @@ ShoreData shoreData(const ShoreFiles& files)
     const auto pointer = [](const std::optional<Coastlines>& shores) {
         return shores ? &*shores : nullptr;
     };
-    return {pointer(files.crude), pointer(files.low), pointer(files.intermediate)};
+    return {pointer(files.crude), pointer(files.low), pointer(files.intermediate),
+            pointer(files.high)};
+}
+
+const Coastlines* ShoreData::atMost(Resolution resolution) const
+{
+    const Coastlines* const finestFirst[] = {high, intermediate, low, crude};
+    const auto wanted = static_cast<std::ptrdiff_t>(3 - static_cast<int>(resolution));
+    for (std::ptrdiff_t i = wanted; i < 4; ++i) {
+        if (finestFirst[i] != nullptr) {
+            return finestFirst[i];
+        }
+    }
+    for (std::ptrdiff_t i = wanted - 1; i >= 0; --i) { // only finer ones are there
+        if (finestFirst[i] != nullptr) {
+            return finestFirst[i];
+        }
+    }
+    return nullptr;
 }
 
 Palette paletteFor(const std::string& mapcode)
@@ -320,10 +338,8 @@ Geometry::Geometry(const MapRequest& request)
       // Below a millionth of a millionth of a degree the scale means nothing, and smaller
       // values would vanish into 0 and divide by it.
       degreesPerPixel(std::max(request.zoom / tilesPerZoom / tilePixels, 1e-12)),
-      width(request.width),
-      height(request.height)
-{
-}
+      width(request.width), height(request.height)
+{}
 
 Graticule graticuleFor(const Geometry& g)
 {
@@ -360,7 +376,10 @@ Resolution resolutionFor(double degrees)
     if (degrees > 40) {
         return Resolution::Crude;
     }
-    return degrees > 6 ? Resolution::Low : Resolution::Intermediate;
+    if (degrees > 6) {
+        return Resolution::Low;
+    }
+    return degrees > 3 ? Resolution::Intermediate : Resolution::High;
 }
 
 IndexedImage render(const MapRequest& request, const ShoreData& shores)
@@ -374,21 +393,7 @@ IndexedImage render(const MapRequest& request, const ShoreData& shores)
     image.fill(0, southEdge, g.width, g.height - southEdge, outsideWorld);
 
     const double span = std::max(g.width, g.height) * g.degreesPerPixel;
-    const Coastlines* data = nullptr;
-    switch (resolutionFor(span)) {
-    case Resolution::Crude:
-        data = shores.crude;
-        break;
-    case Resolution::Low:
-        data = shores.low;
-        break;
-    case Resolution::Intermediate:
-        data = shores.intermediate;
-        break;
-    }
-    if (data == nullptr) {
-        data = shores.low != nullptr ? shores.low : shores.crude;
-    }
+    const Coastlines* data = shores.atMost(resolutionFor(span));
     if (data != nullptr) {
         fillLand(image, g, *data);
     }

@@ -24,8 +24,8 @@ enum Colour : std::uint8_t {
     sea = 1,
     shore = 2,
     lakeShore = 3,
-    graticule = 4,      // whole-degree lines (or coarser ones on a map of a large area)
-    fineGraticule = 5,  // finer lines where whole degrees would be too few
+    graticule = 4,     // whole-degree lines (or coarser ones on a map of a large area)
+    fineGraticule = 5, // finer lines where whole degrees would be too few
     label = 6,
     legendBack = 7,
     legendText = 8,
@@ -62,14 +62,20 @@ struct Graticule {
 constexpr double minimumSpacing = 24;
 Graticule graticuleFor(const Geometry& geometry);
 
-// Which shoreline resolution suits a picture spanning |degrees| at most.
-enum class Resolution { Crude, Low, Intermediate };
+// Which shoreline resolution suits a picture spanning |degrees| at most: the high one for a
+// few degrees or less, where the intermediate one shows small lakes as triangles.
+enum class Resolution { Crude, Low, Intermediate, High };
 Resolution resolutionFor(double degrees);
 
 struct ShoreData {
     const Coastlines* crude = nullptr;
     const Coastlines* low = nullptr;
     const Coastlines* intermediate = nullptr;
+    const Coastlines* high = nullptr;
+
+    // The data of |resolution|, else of the nearest coarser one there is, else of the nearest
+    // finer one; null when none could be read.
+    const Coastlines* atMost(Resolution resolution) const;
 };
 
 // The resolutions of |files| that could be read.

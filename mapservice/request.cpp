@@ -56,8 +56,7 @@ bool parsePair(const std::string& text, double& first, double& second)
         return false;
     }
     const std::string_view view(text);
-    return parseNumber(view.substr(0, comma), first) &&
-           parseNumber(view.substr(comma + 1), second);
+    return parseNumber(view.substr(0, comma), first) && parseNumber(view.substr(comma + 1), second);
 }
 
 } // namespace
@@ -103,8 +102,8 @@ bool parseNumber(std::string_view text, double& value)
            std::isfinite(value);
 }
 
-std::variant<MapRequest, std::string> parseMapRequest(
-    const std::map<std::string, std::string>& keys)
+std::variant<MapRequest, std::string>
+parseMapRequest(const std::map<std::string, std::string>& keys)
 {
     const auto find = [&keys](const char* key) -> const std::string* {
         const auto it = keys.find(key);

@@ -14,7 +14,7 @@ struct MapRequest {
     double zoom = 0;      // "Alti": an image 1999 pixels wide spans zoom / 45 degrees
     int width = 0;        // pixels, 1..4000
     int height = 0;
-    std::string mapcode;  // "Lang"; chooses the palette
+    std::string mapcode; // "Lang"; chooses the palette
 };
 
 constexpr int maxSide = 4000;
@@ -26,7 +26,7 @@ std::map<std::string, std::string> parseQuery(std::string_view query);
 bool parseNumber(std::string_view text, double& value);
 
 // The request the query keys ask for, or a one-line reason why it cannot be served.
-std::variant<MapRequest, std::string> parseMapRequest(
-    const std::map<std::string, std::string>& keys);
+std::variant<MapRequest, std::string>
+parseMapRequest(const std::map<std::string, std::string>& keys);
 
 } // namespace mapservice

@@ -3,15 +3,13 @@
 // normal tile is still served afterwards.
 #include <QProcess>
 #include <QRegularExpression>
-
-#include <gtest/gtest.h>
-
 #include <arpa/inet.h>
 #include <atomic>
 #include <chrono>
 #include <fstream>
-#include <optional>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <optional>
 #include <random>
 #include <string>
 #include <sys/socket.h>
@@ -79,18 +77,40 @@ std::string ask(int port, const std::string& request)
 
 std::string randomQuery(std::mt19937& random)
 {
-    static const std::vector<std::string> numbers = {
-        "48.5", "%2048.5", "-0", "1e308", "-1e308", "1e-320", "nan", "NaN", "inf", "-inf",
-        "99999999999999999999999", "0x10", "%", "%zz", "%4", "", " ", "1,2", "4000", "4001",
-        "-1", "0", "90.0000001", "1.5.5", "%00", "\xff\xfe"};
+    static const std::vector<std::string> numbers = {"48.5",
+                                                     "%2048.5",
+                                                     "-0",
+                                                     "1e308",
+                                                     "-1e308",
+                                                     "1e-320",
+                                                     "nan",
+                                                     "NaN",
+                                                     "inf",
+                                                     "-inf",
+                                                     "99999999999999999999999",
+                                                     "0x10",
+                                                     "%",
+                                                     "%zz",
+                                                     "%4",
+                                                     "",
+                                                     " ",
+                                                     "1,2",
+                                                     "4000",
+                                                     "4001",
+                                                     "-1",
+                                                     "0",
+                                                     "90.0000001",
+                                                     "1.5.5",
+                                                     "%00",
+                                                     "\xff\xfe"};
     const auto pick = [&](const std::vector<std::string>& from) {
         return from[random() % from.size()];
     };
     switch (random() % 7) {
     case 6: // extreme but valid zooms and centres
         return "CenP=" + pick({"0", "90", "-90", "1e-300"}) + "," + pick({"0", "1e300", "-1e300"}) +
-               "&Alti=" + pick({"1e308", "1e12", "1e-300", "1e-320"}) + "&Size=" +
-               pick({"1", "400", "4000"}) + "," + pick({"1", "400"});
+               "&Alti=" + pick({"1e308", "1e12", "1e-300", "1e-320"}) +
+               "&Size=" + pick({"1", "400", "4000"}) + "," + pick({"1", "400"});
     case 0: // plausible keys, implausible values
         return "CenP=" + pick(numbers) + "," + pick(numbers) + "&Alti=" + pick(numbers) +
                "&Size=" + pick(numbers) + "," + pick(numbers) + "&Lang=" + pick(numbers);
@@ -112,9 +132,10 @@ std::string randomQuery(std::mt19937& random)
     }
     case 4: // a real, sometimes large, picture
         return "CenP=" + std::to_string(int(random() % 180) - 90) + "," +
-               std::to_string(int(random() % 720) - 360) + "&Alti=" +
-               std::to_string(1 + random() % 60000) + "&Size=" + std::to_string(1 + random() % 4000) +
-               "," + std::to_string(1 + random() % 1200) + "&Lang=WLD0407";
+               std::to_string(int(random() % 720) - 360) +
+               "&Alti=" + std::to_string(1 + random() % 60000) +
+               "&Size=" + std::to_string(1 + random() % 4000) + "," +
+               std::to_string(1 + random() % 1200) + "&Lang=WLD0407";
     default: // broken escapes
         return "CenP=%2%20" + pick(numbers) + "%,%" + pick(numbers) + "&Alti=%%%&Size=%31,%3";
     }
@@ -170,9 +191,9 @@ TEST(MapServiceAbuse, AnswersEveryRequestAndStillServes)
                     ::close(fd);
                     continue;
                 }
-                const std::string answer = ask(
-                    port, "GET /pub/agent.dll?" + randomQuery(random) +
-                              " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
+                const std::string answer =
+                    ask(port, "GET /pub/agent.dll?" + randomQuery(random) +
+                                  " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
                 ++requests;
                 const int status = statusOf(answer);
                 const auto body = answer.find("\r\n\r\n");
@@ -189,9 +210,9 @@ TEST(MapServiceAbuse, AnswersEveryRequestAndStillServes)
         thread.join();
     }
     const long peak = peakKb(service.processId());
-    const std::string normal = ask(
-        port, "GET /pub/agent.dll?CenP=%2048.500001,%2011.250001&Lang=EUR0407&Alti=%20150"
-              "&Size=1999,1999 HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
+    const std::string normal =
+        ask(port, "GET /pub/agent.dll?CenP=%2048.500001,%2011.250001&Lang=EUR0407&Alti=%20150"
+                  "&Size=1999,1999 HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
     service.terminate();
     EXPECT_TRUE(service.waitForFinished(5000));
 

@@ -13,7 +13,6 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTest>
-
 #include <gtest/gtest.h>
 
 namespace {

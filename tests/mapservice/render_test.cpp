@@ -3,7 +3,6 @@
 #include "server.h"
 
 #include <QImage>
-
 #include <gtest/gtest.h>
 
 namespace {
@@ -28,20 +27,40 @@ TEST(MapPicture, ShorelineDataIsThere)
     ASSERT_NE(shores().crude, nullptr);
     ASSERT_NE(shores().low, nullptr);
     ASSERT_NE(shores().intermediate, nullptr);
+    ASSERT_NE(shores().high, nullptr);
     EXPECT_GT(shores().intermediate->segmentCount(), shores().crude->segmentCount());
+    EXPECT_GT(shores().high->segmentCount(), shores().intermediate->segmentCount());
+}
+
+TEST(MapPicture, LakesOfARegionTileComeFromTheHighResolution)
+{
+    // A one-degree region tile south of Munich. The intermediate shorelines cut the northern
+    // tip of the Starnberger See off; the high ones have it.
+    const MapRequest r = request(47.500001, 11.500001, 45, 1999);
+    ShoreData withoutHigh = shores();
+    withoutHigh.high = nullptr;
+    const IndexedImage high = render(r, shores());
+    const IndexedImage intermediate = render(r, withoutHigh);
+    const Geometry g(r);
+    const int x = static_cast<int>(g.x(11.35));
+    const int y = static_cast<int>(g.y(47.98));
+    EXPECT_EQ(high.at(x, y), lake);
+    EXPECT_EQ(intermediate.at(x, y), land);
+    EXPECT_EQ(high.at(static_cast<int>(g.x(11.755)), static_cast<int>(g.y(47.71))), lake)
+        << "the Tegernsee";
 }
 
 TEST(MapPicture, AGifOfTheRequestedSizeThatQtDecodes)
 {
     for (const auto& [w, h] : {std::pair{320, 320}, std::pair{1999, 1999}, std::pair{7, 1}}) {
-        const auto answer = answerMapRequest("CenP=48.5,11.25&Alti=150&Lang=EUR0407&Size=" +
-                                                 std::to_string(w) + "," + std::to_string(h),
-                                             shores());
+        const auto answer =
+            answerMapRequest("CenP=48.5,11.25&Alti=150&Lang=EUR0407&Size=" + std::to_string(w) +
+                                 "," + std::to_string(h),
+                             shores());
         ASSERT_EQ(answer.status, 200);
         EXPECT_EQ(answer.contentType, "image/gif");
-        const QImage image = QImage::fromData(
-            reinterpret_cast<const uchar*>(answer.body.data()), static_cast<int>(answer.body.size()),
-            "GIF");
+        const QImage image = QImage::fromData(reinterpret_cast<const uchar*>(answer.body.data()),
+                                              static_cast<int>(answer.body.size()), "GIF");
         EXPECT_EQ(image.size(), QSize(w, h));
     }
 }
@@ -118,15 +137,16 @@ TEST(MapPicture, EachMapTypeHasItsOwnPalette)
     EXPECT_EQ(resolutionFor(1111), Resolution::Crude);
     EXPECT_EQ(resolutionFor(10), Resolution::Low);
     EXPECT_EQ(resolutionFor(3.3), Resolution::Intermediate);
+    EXPECT_EQ(resolutionFor(1), Resolution::High);
 }
 
 TEST(MapPicture, ExtremeZoomsAndCentresFinish)
 {
     // Each of these once drew without end or cast huge coordinates to int.
     const char* queries[] = {
-        "CenP=0,0&Alti=1e308&Size=4000,4000",   "CenP=0,0&Alti=1e12&Size=400,400",
-        "CenP=89,0&Alti=1e-300&Size=400,400",   "CenP=-90,1e300&Alti=1e6&Size=400,400",
-        "CenP=0,0&Alti=1e-320&Size=400,400",    "CenP=90,-1e-300&Alti=5e7&Size=4000,1",
+        "CenP=0,0&Alti=1e308&Size=4000,4000", "CenP=0,0&Alti=1e12&Size=400,400",
+        "CenP=89,0&Alti=1e-300&Size=400,400", "CenP=-90,1e300&Alti=1e6&Size=400,400",
+        "CenP=0,0&Alti=1e-320&Size=400,400",  "CenP=90,-1e-300&Alti=5e7&Size=4000,1",
     };
     for (const char* query : queries) {
         const auto answer = answerMapRequest(query, shores());

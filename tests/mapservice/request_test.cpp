@@ -63,8 +63,7 @@ INSTANTIATE_TEST_SUITE_P(
         QueryCase{"CenP=48,11&Alti=150&Size=0,320", "1 to 4000", 0, 0, 0, 0, 0},
         QueryCase{"CenP=48,11&Alti=150&Size=4001,1", "1 to 4000", 0, 0, 0, 0, 0},
         QueryCase{"CenP=48,11&Alti=150&Size=320.5,320", "1 to 4000", 0, 0, 0, 0, 0},
-        QueryCase{"CenP=48,11&Alti=150&Size=99999999999999999999,1", "1 to 4000", 0, 0, 0, 0,
-                  0}));
+        QueryCase{"CenP=48,11&Alti=150&Size=99999999999999999999,1", "1 to 4000", 0, 0, 0, 0, 0}));
 
 TEST(MapQuery, PercentDecodingLeavesBrokenEscapesAlone)
 {
