@@ -10,7 +10,8 @@ namespace bench {
 // its own (under $TMPDIR), removed at the end.
 class OffscreenRun {
 public:
-    OffscreenRun(int& argc, char** argv) : app_((qputenv("QT_QPA_PLATFORM", "offscreen"), argc), argv)
+    OffscreenRun(int& argc, char** argv)
+        : app_((qputenv("QT_QPA_PLATFORM", "offscreen"), argc), argv)
     {
         QDir::setCurrent(work_.path());
     }

@@ -3,11 +3,10 @@
 #include "dialogs.h"
 
 #include <QString>
-
 #include <algorithm>
 #include <chrono>
-#include <vector>
 #include <cstdio>
+#include <vector>
 
 namespace bench {
 
@@ -19,8 +18,7 @@ public:
     int messages = 0;
 };
 
-template <typename F>
-double secondsOf(F&& work)
+template <typename F> double secondsOf(F&& work)
 {
     const auto start = std::chrono::steady_clock::now();
     work();
@@ -34,8 +32,7 @@ inline double median(std::vector<double> values)
 }
 
 // The median time in seconds of |repeats| runs of |work|.
-template <typename F>
-double medianSeconds(int repeats, F&& work)
+template <typename F> double medianSeconds(int repeats, F&& work)
 {
     std::vector<double> times;
     for (int i = 0; i < repeats; ++i) {

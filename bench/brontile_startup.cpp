@@ -6,6 +6,7 @@
 #include "celldecoder.h"
 #include "form1.h"
 #include "gifencode.h"
+#include "palette.h"
 #include "region.h"
 #include "render.h"
 #include "requesturl.h"
@@ -17,7 +18,6 @@
 #include <QTemporaryDir>
 #include <QThreadPool>
 #include <QtConcurrent>
-
 #include <sys/resource.h>
 
 namespace {
@@ -57,10 +57,10 @@ int main(int argc, char** argv)
         }
     }
     QtConcurrent::blockingMap(centres, [&](const pelagrin::MapSettings& s) {
-        const mapservice::MapRequest request{s.latitude, s.longitude, s.zoom, 1999, 1999,
-                                             s.mapcode.toStdString()};
-        const std::string gif =
-            mapservice::encodeGif(mapservice::render(request, shores), mapservice::paletteFor(request.mapcode));
+        const mapservice::MapRequest request{s.latitude, s.longitude, s.zoom,
+                                             1999,       1999,        s.mapcode.toStdString()};
+        const std::string gif = mapservice::encodeGif(mapservice::render(request, shores),
+                                                      mapservice::paletteFor(request.mapcode));
         QFile file(pelagrin::tilePath(pelagrin::regionTileName(s), QStringLiteral("MyMaps")));
         file.open(QIODevice::WriteOnly);
         file.write(gif.data(), static_cast<qint64>(gif.size()));
@@ -75,9 +75,7 @@ int main(int argc, char** argv)
     const double baseline = bench::secondsOf([&] {
         QThreadPool pool;
         pool.setMaxThreadCount(std::max(1, QThread::idealThreadCount()));
-        QtConcurrent::blockingMap(&pool, paths, [](const QString& path) {
-            QImage(path).isNull();
-        });
+        QtConcurrent::blockingMap(&pool, paths, [](const QString& path) { QImage(path).isNull(); });
     });
     if (window.images().size() != static_cast<std::size_t>(side * side)) {
         std::fprintf(stderr, "the grid has %zu elements\n", window.images().size());

@@ -12,11 +12,11 @@ int main()
     const double value = bench::secondsOf([&] { planned = brontile::planGrid(tiles); });
     std::vector<brontile::Placement> reparsed;
     const double baseline = bench::secondsOf([&] {
-        reparsed = brontile::walkGrid(
-            static_cast<int>(names.size()), brontile::startPosition(tiles),
-            [&names](int current, const QString& way) {
-                return bench::reparsingNeighbour(names, current, way);
-            });
+        reparsed =
+            brontile::walkGrid(static_cast<int>(names.size()), brontile::startPosition(tiles),
+                               [&names](int current, const QString& way) {
+                                   return bench::reparsingNeighbour(names, current, way);
+                               });
     });
     if (planned != reparsed || planned.size() != 10'000) {
         std::fprintf(stderr, "the walks differ or miss tiles (%zu placements)\n", planned.size());

@@ -2,12 +2,10 @@
 // picture alone.
 #include "benchutil.h"
 #include "gifencode.h"
+#include "palette.h"
 #include "render.h"
 
-
-namespace {
-
-} // namespace
+namespace {} // namespace
 
 int main()
 {

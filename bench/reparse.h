@@ -3,7 +3,6 @@
 #include "tilelist.h"
 
 #include <QStringList>
-
 #include <optional>
 
 namespace bench {
@@ -25,7 +24,8 @@ inline std::optional<int> reparsingNeighbour(const QStringList& names, int curre
             continue;
         }
         double d = -1;
-        if (way == u"N" && entry->latitude > here->latitude && entry->longitude == here->longitude) {
+        if (way == u"N" && entry->latitude > here->latitude &&
+            entry->longitude == here->longitude) {
             d = entry->latitude - here->latitude;
         } else if (way == u"S" && entry->latitude < here->latitude &&
                    entry->longitude == here->longitude) {

@@ -5,7 +5,6 @@
 #include "tilelist.h"
 
 #include <QStringList>
-
 #include <algorithm>
 #include <vector>
 
@@ -23,16 +22,23 @@ int main()
         }
     }
     int found = 0;
-    const double value = bench::medianSeconds(200, [&] {
-        for (const QString& way : ways) {
-            found += tiles.neighbour(middle, way).has_value();
-        }
-    }) / 4;
-    const double baseline = bench::medianSeconds(10, [&] {
-        for (const QString& way : ways) {
-            found += bench::reparsingNeighbour(names, middle, way).has_value();
-        }
-    }) / 4;
+    const double value = bench::medianSeconds(200,
+                                              [&] {
+                                                  for (const QString& way : ways) {
+                                                      found +=
+                                                          tiles.neighbour(middle, way).has_value();
+                                                  }
+                                              }) /
+                         4;
+    const double baseline =
+        bench::medianSeconds(10,
+                             [&] {
+                                 for (const QString& way : ways) {
+                                     found +=
+                                         bench::reparsingNeighbour(names, middle, way).has_value();
+                                 }
+                             }) /
+        4;
     bench::report("tramsel_neighbour_10000", value, baseline, "value<0.001s");
     return found > 0 ? 0 : 1;
 }

@@ -45,18 +45,6 @@ const Glyph* find(char c)
 
 } // namespace
 
-void IndexedImage::fill(int x, int y, int w, int h, std::uint8_t index)
-{
-    const int x0 = std::max(0, x);
-    const int y0 = std::max(0, y);
-    const int x1 = std::min(width, x + w);
-    const int y1 = std::min(height, y + h);
-    for (int row = y0; row < y1; ++row) {
-        std::fill_n(pixels.begin() + static_cast<std::ptrdiff_t>(row) * width + x0,
-                    std::max(0, x1 - x0), index);
-    }
-}
-
 int textWidth(std::string_view text, int scale)
 {
     return text.empty() ? 0 : static_cast<int>(text.size()) * (glyphWidth + 1) * scale - scale;

@@ -2,6 +2,7 @@
 
 #include <gif_lib.h>
 #include <stdexcept>
+#include <vector>
 
 namespace mapservice {
 
@@ -16,8 +17,16 @@ int append(GifFileType* gif, const GifByteType* data, int length)
 
 } // namespace
 
-std::string encodeGif(const IndexedImage& image, const Palette& palette)
+std::string encodeGif(const IndexedImage& image, std::span<const Rgb> palette)
 {
+    if (palette.empty() || palette.size() > 256) {
+        throw std::runtime_error("a GIF palette holds 1 to 256 colours");
+    }
+    // A GIF colour table has a power of two entries; the rest stay black.
+    int bits = 1;
+    while ((std::size_t{1} << bits) < palette.size()) {
+        ++bits;
+    }
     std::string out;
     out.reserve(static_cast<std::size_t>(image.width) * static_cast<std::size_t>(image.height) / 8);
     int error = 0;
@@ -25,13 +34,13 @@ std::string encodeGif(const IndexedImage& image, const Palette& palette)
     if (gif == nullptr) {
         throw std::runtime_error(GifErrorString(error));
     }
-    GifColorType colours[16];
+    std::vector<GifColorType> colours(std::size_t{1} << bits, GifColorType{0, 0, 0});
     for (std::size_t i = 0; i < palette.size(); ++i) {
         colours[i] = {palette[i].r, palette[i].g, palette[i].b};
     }
-    ColorMapObject* map = GifMakeMapObject(16, colours);
+    ColorMapObject* map = GifMakeMapObject(1 << bits, colours.data());
     bool ok = map != nullptr &&
-              EGifPutScreenDesc(gif, image.width, image.height, 4, 0, map) == GIF_OK &&
+              EGifPutScreenDesc(gif, image.width, image.height, bits, 0, map) == GIF_OK &&
               EGifPutImageDesc(gif, 0, 0, image.width, image.height, false, nullptr) == GIF_OK;
     for (int y = 0; ok && y < image.height; ++y) {
         auto* row = const_cast<GifPixelType*>(image.pixels.data() +

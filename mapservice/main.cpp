@@ -66,12 +66,6 @@ std::optional<Options> parseOptions(int argc, char** argv)
     return options;
 }
 
-void reply(httplib::Response& res, const mapservice::Answer& answer)
-{
-    res.status = answer.status;
-    res.set_content(answer.body, answer.contentType.c_str());
-}
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -98,59 +92,9 @@ int main(int argc, char** argv)
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
-    httplib::Server server;
-    // Each kept-alive connection holds a thread while it waits for its next request.
-    server.new_task_queue = [] { return new httplib::ThreadPool(32); };
-    server.set_keep_alive_max_count(100000);
-    server.set_payload_max_length(std::size_t{64} * 1024);
-    // SO_REUSEADDR lets a restart bind while old connections linger; no SO_REUSEPORT, so a
-    // second service on the same port fails instead of sharing it. TCP_NODELAY, inherited by
-    // accepted connections, keeps small header writes from waiting for the peer's ACK.
-    server.set_socket_options([](socket_t sock) {
-        int yes = 1;
-        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-        setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
-    });
-    // At most this many pictures are drawn at once, whatever the number of connections, so
-    // memory stays bounded (a picture of 4000 x 4000 takes 16 MB while it is drawn).
-    std::counting_semaphore<> drawing(std::max(2u, std::thread::hardware_concurrency()));
-    server.Get("/pub/agent.dll", [&shores, &drawing](const httplib::Request& req,
-                                                     httplib::Response& res) {
-        const auto question = req.target.find('?');
-        const std::string query =
-            question == std::string::npos ? std::string() : req.target.substr(question + 1);
-        drawing.acquire();
-        struct Release {
-            std::counting_semaphore<>& s;
-            ~Release() { s.release(); }
-        } release{drawing};
-        try {
-            reply(res, mapservice::answerMapRequest(query, shores));
-        } catch (const std::exception& e) {
-            reply(res, {500, "text/plain", std::string("cannot draw the map: ") + e.what() + "\n"});
-        }
-    });
-    const auto notAllowed = [](const httplib::Request&, httplib::Response& res) {
-        res.set_header("Allow", "GET, HEAD");
-        reply(res, {405, "text/plain", "only GET and HEAD are served\n"});
-    };
-    server.Post(".*", notAllowed);
-    server.Put(".*", notAllowed);
-    server.Patch(".*", notAllowed);
-    server.Delete(".*", notAllowed);
-    server.Options(".*", notAllowed);
-    server.set_error_handler([](const httplib::Request&, httplib::Response& res) {
-        if (res.status == 404) {
-            res.set_content("not found: maps are served at /pub/agent.dll\n", "text/plain");
-        }
-    });
-
-    int port = options->port;
-    if (port == 0) {
-        port = server.bind_to_any_port(options->bind);
-    } else if (!server.bind_to_port(options->bind, port)) {
-        port = -1;
-    }
+    const mapservice::DrawnSource drawn(shores);
+    mapservice::MapServer server(drawn);
+    const int port = server.bind(options->bind, options->port);
     if (port < 0) {
         std::fprintf(stderr, "mapservice: cannot listen on %s:%d (is another service using it?)\n",
                      options->bind.c_str(), options->port);
@@ -163,7 +107,7 @@ int main(int argc, char** argv)
     });
     std::printf("mapservice: serving http://%s:%d/pub/agent.dll\n", options->bind.c_str(), port);
     std::fflush(stdout);
-    server.listen_after_bind();
+    server.run();
     // The server has stopped: wake the signal thread if the stop came from elsewhere. The
     // signal is blocked in every other thread, so the waiting thread takes it.
     kill(getpid(), SIGTERM);

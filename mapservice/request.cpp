@@ -102,9 +102,9 @@ bool parseNumber(std::string_view text, double& value)
            std::isfinite(value);
 }
 
-std::variant<MapRequest, std::string>
-parseMapRequest(const std::map<std::string, std::string>& keys)
+Result<MapRequest> parseMapRequest(const std::map<std::string, std::string>& keys)
 {
+    const auto badRequest = [](const char* reason) { return Refusal{400, reason}; };
     const auto find = [&keys](const char* key) -> const std::string* {
         const auto it = keys.find(key);
         return it == keys.end() ? nullptr : &it->second;
@@ -112,27 +112,27 @@ parseMapRequest(const std::map<std::string, std::string>& keys)
     MapRequest request;
     const std::string* cenp = find("CenP");
     if (cenp == nullptr || !parsePair(*cenp, request.latitude, request.longitude)) {
-        return std::string("CenP must be latitude,longitude");
+        return badRequest("CenP must be latitude,longitude");
     }
     if (request.latitude < -90 || request.latitude > 90) {
-        return std::string("the latitude of CenP must lie between -90 and 90");
+        return badRequest("the latitude of CenP must lie between -90 and 90");
     }
     const std::string* alti = find("Alti");
     if (alti == nullptr || !parseNumber(*alti, request.zoom)) {
-        return std::string("Alti must be a number");
+        return badRequest("Alti must be a number");
     }
     if (!(request.zoom > 0)) {
-        return std::string("Alti must be greater than 0");
+        return badRequest("Alti must be greater than 0");
     }
     double width = 0;
     double height = 0;
     const std::string* size = find("Size");
     if (size == nullptr || !parsePair(*size, width, height)) {
-        return std::string("Size must be width,height in pixels");
+        return badRequest("Size must be width,height in pixels");
     }
     if (width != std::floor(width) || height != std::floor(height) || width < 1 || height < 1 ||
         width > maxSide || height > maxSide) {
-        return std::string("Size must be two whole numbers from 1 to 4000");
+        return badRequest("Size must be two whole numbers from 1 to 4000");
     }
     request.width = static_cast<int>(width);
     request.height = static_cast<int>(height);

@@ -1,9 +1,10 @@
 #pragma once
 
+#include "result.h"
+
 #include <map>
 #include <string>
 #include <string_view>
-#include <variant>
 
 namespace mapservice {
 
@@ -25,8 +26,7 @@ std::map<std::string, std::string> parseQuery(std::string_view query);
 // A plain decimal number, blanks around it allowed; nothing else ("1e3" is fine, "12abc" not).
 bool parseNumber(std::string_view text, double& value);
 
-// The request the query keys ask for, or a one-line reason why it cannot be served.
-std::variant<MapRequest, std::string>
-parseMapRequest(const std::map<std::string, std::string>& keys);
+// The request the query keys ask for, or why it cannot be served (status 400).
+Result<MapRequest> parseMapRequest(const std::map<std::string, std::string>& keys);
 
 } // namespace mapservice

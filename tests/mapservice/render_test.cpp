@@ -1,9 +1,11 @@
 #include "gifencode.h"
+#include "palette.h"
 #include "render.h"
 #include "server.h"
 
 #include <QImage>
 #include <gtest/gtest.h>
+#include <stdexcept>
 
 namespace {
 
@@ -15,6 +17,12 @@ const ShoreData& shores()
     static const ShoreFiles files = loadShoreFiles(MAPSERVICE_DATA_DIR, errors);
     static const ShoreData data = shoreData(files);
     return data;
+}
+
+const Source& drawn()
+{
+    static const DrawnSource source(shores());
+    return source;
 }
 
 MapRequest request(double lat, double lon, double zoom, int size, const char* code = "EUR0407")
@@ -56,7 +64,7 @@ TEST(MapPicture, AGifOfTheRequestedSizeThatQtDecodes)
         const auto answer =
             answerMapRequest("CenP=48.5,11.25&Alti=150&Lang=EUR0407&Size=" + std::to_string(w) +
                                  "," + std::to_string(h),
-                             shores());
+                             drawn());
         ASSERT_EQ(answer.status, 200);
         EXPECT_EQ(answer.contentType, "image/gif");
         const QImage image = QImage::fromData(reinterpret_cast<const uchar*>(answer.body.data()),
@@ -65,10 +73,61 @@ TEST(MapPicture, AGifOfTheRequestedSizeThatQtDecodes)
     }
 }
 
+// A source that refuses, or fails the way a library does.
+class FailingSource : public Source {
+public:
+    explicit FailingSource(bool throws) : throws_(throws) {}
+    Result<Picture> draw(const MapRequest&) const override
+    {
+        if (throws_) {
+            throw std::runtime_error("the library failed");
+        }
+        return Refusal{502, "the upstream map server answered 500"};
+    }
+
+private:
+    bool throws_;
+};
+
+TEST(MapAnswer, EveryFailureBecomesAnAnswerWithAReason)
+{
+    const std::string query = "CenP=48.5,11.25&Alti=150&Lang=EUR0407&Size=320,320";
+    const Answer refused = answerMapRequest(query, FailingSource(false));
+    EXPECT_EQ(refused.status, 502);
+    EXPECT_EQ(refused.contentType, "text/plain");
+    EXPECT_EQ(refused.body, "the upstream map server answered 500\n");
+    const Answer thrown = answerMapRequest(query, FailingSource(true));
+    EXPECT_EQ(thrown.status, 500);
+    EXPECT_EQ(thrown.body, "cannot draw the map: the library failed\n");
+    const Answer bad = answerMapRequest("CenP=95,0&Alti=150&Size=320,320", FailingSource(true));
+    EXPECT_EQ(bad.status, 400) << "the request is judged before any source is asked";
+}
+
+TEST(MapAnswer, AGifKeepsAPaletteOfUpTo256Colours)
+{
+    for (const int colours : {2, 16, 200, 256}) {
+        IndexedImage image(colours, 3, 0);
+        std::vector<Rgb> palette;
+        for (int i = 0; i < colours; ++i) {
+            image.set(i, 1, static_cast<std::uint8_t>(i));
+            palette.push_back({static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(255 - i),
+                               static_cast<std::uint8_t>(i / 2)});
+        }
+        const std::string gif = encodeGif(image, palette);
+        const QImage decoded = QImage::fromData(reinterpret_cast<const uchar*>(gif.data()),
+                                                static_cast<int>(gif.size()), "GIF");
+        ASSERT_EQ(decoded.size(), QSize(colours, 3));
+        for (int i = 0; i < colours; ++i) {
+            EXPECT_EQ(decoded.pixel(i, 1), qRgb(i, 255 - i, i / 2)) << colours << " " << i;
+        }
+    }
+    EXPECT_THROW(encodeGif(IndexedImage(1, 1, 0), std::vector<Rgb>(257)), std::runtime_error);
+}
+
 TEST(MapPicture, StartupPreviewIsComfortablyAbove3000Bytes)
 {
     const auto answer = answerMapRequest(
-        "CenP=%2047.651931,%209.476379&Lang=EURO809&Alti=%2050000&Size=320,320", shores());
+        "CenP=%2047.651931,%209.476379&Lang=EURO809&Alti=%2050000&Size=320,320", drawn());
     ASSERT_EQ(answer.status, 200);
     EXPECT_GT(answer.body.size(), 4500u);
 }
@@ -149,7 +208,7 @@ TEST(MapPicture, ExtremeZoomsAndCentresFinish)
         "CenP=0,0&Alti=1e-320&Size=400,400",  "CenP=90,-1e-300&Alti=5e7&Size=4000,1",
     };
     for (const char* query : queries) {
-        const auto answer = answerMapRequest(query, shores());
+        const auto answer = answerMapRequest(query, drawn());
         ASSERT_EQ(answer.status, 200) << query;
         EXPECT_FALSE(QImage::fromData(reinterpret_cast<const uchar*>(answer.body.data()),
                                       static_cast<int>(answer.body.size()), "GIF")

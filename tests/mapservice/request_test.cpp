@@ -23,12 +23,13 @@ TEST_P(MapQuery, ServedOrRefusedWithAReason)
     const QueryCase c = GetParam();
     const auto parsed = parseMapRequest(parseQuery(c.query));
     if (c.error != nullptr) {
-        ASSERT_TRUE(std::holds_alternative<std::string>(parsed)) << c.query;
-        EXPECT_NE(std::get<std::string>(parsed).find(c.error), std::string::npos)
-            << std::get<std::string>(parsed);
+        ASSERT_TRUE(std::holds_alternative<Refusal>(parsed)) << c.query;
+        EXPECT_EQ(std::get<Refusal>(parsed).status, 400);
+        EXPECT_NE(std::get<Refusal>(parsed).reason.find(c.error), std::string::npos)
+            << std::get<Refusal>(parsed).reason;
         return;
     }
-    ASSERT_TRUE(std::holds_alternative<MapRequest>(parsed)) << std::get<std::string>(parsed);
+    ASSERT_TRUE(std::holds_alternative<MapRequest>(parsed)) << std::get<Refusal>(parsed).reason;
     const auto& r = std::get<MapRequest>(parsed);
     EXPECT_DOUBLE_EQ(r.latitude, c.lat);
     EXPECT_DOUBLE_EQ(r.longitude, c.lon);

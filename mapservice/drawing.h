@@ -1,0 +1,26 @@
+#pragma once
+
+#include "geometry.h"
+#include "image.h"
+
+#include <cstdint>
+
+namespace mapservice {
+
+// A picture spanning more worlds than this shows no shorelines: each world would be a few
+// pixels wide, and drawing them all would take without end.
+constexpr double maxWorldsAcross = 64;
+
+// Lines and text larger on large pictures, so that they stay visible when shrunk.
+int lineWidth(const Geometry& g);
+int textScale(const Geometry& g);
+
+// A pixel position as an int, clamped just beyond 0..|limit| so that far-away coordinates of
+// extreme zooms neither overflow nor draw.
+int toPixel(double value, int limit);
+
+// A straight line between two pixel positions, clipped to the picture.
+void drawLine(IndexedImage& image, double x0, double y0, double x1, double y1, int thickness,
+              std::uint8_t index);
+
+} // namespace mapservice

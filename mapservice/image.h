@@ -1,0 +1,45 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace mapservice {
+
+struct Rgb {
+    std::uint8_t r, g, b;
+    bool operator==(const Rgb&) const = default;
+};
+
+// A picture of palette indices, row by row from the top.
+struct IndexedImage {
+    int width = 0;
+    int height = 0;
+    std::vector<std::uint8_t> pixels;
+
+    IndexedImage(int w, int h, std::uint8_t fill)
+        : width(w), height(h),
+          pixels(static_cast<std::size_t>(w) * static_cast<std::size_t>(h), fill)
+    {}
+    void set(int x, int y, std::uint8_t index)
+    {
+        if (x >= 0 && y >= 0 && x < width && y < height) {
+            pixels[static_cast<std::size_t>(y) * static_cast<std::size_t>(width) +
+                   static_cast<std::size_t>(x)] = index;
+        }
+    }
+    std::uint8_t at(int x, int y) const
+    {
+        return pixels[static_cast<std::size_t>(y) * static_cast<std::size_t>(width) +
+                      static_cast<std::size_t>(x)];
+    }
+    // Sets the rectangle, clipped to the picture.
+    void fill(int x, int y, int w, int h, std::uint8_t index);
+};
+
+// A picture as it is encoded: palette indices and the colours they stand for (at most 256).
+struct Picture {
+    IndexedImage image;
+    std::vector<Rgb> palette;
+};
+
+} // namespace mapservice

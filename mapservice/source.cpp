@@ -1,0 +1,13 @@
+#include "source.h"
+
+#include "palette.h"
+
+namespace mapservice {
+
+Result<Picture> DrawnSource::draw(const MapRequest& request) const
+{
+    const Palette palette = paletteFor(request.mapcode);
+    return Picture{render(request, shores_), {palette.begin(), palette.end()}};
+}
+
+} // namespace mapservice

@@ -1,0 +1,28 @@
+#pragma once
+
+#include "image.h"
+#include "render.h"
+#include "request.h"
+#include "result.h"
+
+namespace mapservice {
+
+// Where map pictures come from. A source draws the picture of a request in the request's own
+// geometry (see geometry.h); it may be asked from several threads at once.
+class Source {
+public:
+    virtual ~Source() = default;
+    virtual Result<Picture> draw(const MapRequest& request) const = 0;
+};
+
+// The map drawn from the shoreline data: land, lakes, graticule and legend.
+class DrawnSource : public Source {
+public:
+    explicit DrawnSource(const ShoreData& shores) : shores_(shores) {}
+    Result<Picture> draw(const MapRequest& request) const override;
+
+private:
+    ShoreData shores_;
+};
+
+} // namespace mapservice
