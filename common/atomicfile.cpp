@@ -174,7 +174,8 @@ int removeStaleTemporaries(const QString& folder)
     }
     const int dirFd = ::dirfd(dir);
     int removed = 0;
-    while (const dirent* entry = ::readdir(dir)) {
+    // readdir is safe here: the directory stream belongs to this call alone.
+    while (const dirent* entry = ::readdir(dir)) { // NOLINT(concurrency-mt-unsafe)
         if (entry->d_name[0] != '.' || entry->d_name[1] != '~') {
             continue;
         }

@@ -73,7 +73,8 @@ QStringList common::listTileImages(const QString& folder)
     }
     QStringList names;
     const int fd = ::dirfd(dir);
-    while (const dirent* entry = ::readdir(dir)) {
+    // readdir is safe here: the directory stream belongs to this call alone.
+    while (const dirent* entry = ::readdir(dir)) { // NOLINT(concurrency-mt-unsafe)
         const char* name = entry->d_name;
         const std::size_t length = std::strlen(name);
         if (name[0] == '.' || length < 4 || ::strcasecmp(name + length - 4, ".gif") != 0) {

@@ -36,6 +36,23 @@ struct IndexedImage {
     void fill(int x, int y, int w, int h, std::uint8_t index);
 };
 
+// A picture of colours, row by row from the top.
+struct RgbImage {
+    int width = 0;
+    int height = 0;
+    std::vector<Rgb> pixels;
+
+    RgbImage(int w, int h, Rgb fill)
+        : width(w), height(h),
+          pixels(static_cast<std::size_t>(w) * static_cast<std::size_t>(h), fill)
+    {}
+    Rgb& at(int x, int y)
+    {
+        return pixels[static_cast<std::size_t>(y) * static_cast<std::size_t>(width) +
+                      static_cast<std::size_t>(x)];
+    }
+};
+
 // A picture as it is encoded: palette indices and the colours they stand for (at most 256).
 struct Picture {
     IndexedImage image;

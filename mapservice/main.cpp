@@ -1,20 +1,17 @@
-// The local map service: answers the map requests of the downloader with GIF pictures drawn
-// from the shoreline data on this machine.
+// The local map service: answers the map requests of the downloader with GIF pictures, drawn
+// from the shoreline data on this machine or cut from the map sources it is given.
 #include "server.h"
+#include "sources.h"
 
 #include <csignal>
 #include <cstdio>
-#include <cstring>
-#include <httplib.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
+#include <cstdlib>
 #include <optional>
 #include <pthread.h>
-#include <semaphore>
 #include <string>
-#include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -23,23 +20,62 @@ struct Options {
     std::string bind = "127.0.0.1";
     int port = 8047;
     std::string data = MAPSERVICE_DATA_DIR;
+    std::vector<std::string> sources;
+    std::string cache;
+    int maxZoom = 19;
+    std::string contact;
 };
 
 void usage(FILE* out)
 {
-    std::fprintf(out,
-                 "usage: mapservice [--bind ADDRESS] [--port PORT] [--data FOLDER]\n"
-                 "Serves map pictures at http://ADDRESS:PORT/pub/agent.dll\n"
-                 "  --bind ADDRESS  address to listen on (default 127.0.0.1)\n"
-                 "  --port PORT     port to listen on (default 8047; 0 picks a free one)\n"
-                 "  --data FOLDER   binned shoreline files (default %s)\n"
-                 "  --help          this text\n",
-                 MAPSERVICE_DATA_DIR);
+    std::fprintf(
+        out,
+        "usage: mapservice [--bind ADDRESS] [--port PORT] [--data FOLDER] [--source "
+        "[CODE=]SPEC]...\n"
+        "                  [--cache FOLDER] [--max-zoom Z] [--contact TEXT]\n"
+        "Serves map pictures at http://ADDRESS:PORT/pub/agent.dll\n"
+        "  --bind ADDRESS      address to listen on (default 127.0.0.1)\n"
+        "  --port PORT         port to listen on (default 8047; 0 picks a free one)\n"
+        "  --data FOLDER       binned shoreline files (default %s)\n"
+        "  --source SPEC       where the pictures come from, for every map code:\n"
+        "                        drawn        the map drawn from the shorelines (default)\n"
+        "                        xyz:URL      a slippy-map tile server, URL with {z} {x} {y}\n"
+        "                        wms:URL      a WMS GetMap endpoint, URL with LAYERS=...\n"
+        "                        FILE         anything GDAL opens as a raster (GeoTIFF, MBTiles,\n"
+        "                                     VRT, a GDAL WMS/TMS description)\n"
+        "  --source CODE=SPEC  the same for one map code (EUR0407, USA407, EURO809, WLD0407), or\n"
+        "                      type1 (the first three) or type2 (WLD0407); wins over SPEC alone\n"
+        "  --cache FOLDER      upstream tiles (default $XDG_CACHE_HOME/mapservice or\n"
+        "                      ~/.cache/mapservice)\n"
+        "  --max-zoom Z        the finest tile zoom asked of a tile server (default 19)\n"
+        "  --contact TEXT      added to the User-Agent, as tile servers ask\n"
+        "  --help              this text\n",
+        MAPSERVICE_DATA_DIR);
+}
+
+std::string defaultCache()
+{
+    if (const char* xdg = std::getenv("XDG_CACHE_HOME"); xdg != nullptr && *xdg != '\0') {
+        return std::string(xdg) + "/mapservice";
+    }
+    const char* home = std::getenv("HOME");
+    return std::string(home != nullptr ? home : ".") + "/.cache/mapservice";
+}
+
+std::optional<long> number(const char* text, long low, long high)
+{
+    char* end = nullptr;
+    const long value = std::strtol(text, &end, 10);
+    if (*text == '\0' || *end != '\0' || value < low || value > high) {
+        return std::nullopt;
+    }
+    return value;
 }
 
 std::optional<Options> parseOptions(int argc, char** argv)
 {
     Options options;
+    options.cache = defaultCache();
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const bool hasValue = i + 1 < argc;
@@ -47,16 +83,22 @@ std::optional<Options> parseOptions(int argc, char** argv)
             options.help = true;
         } else if (arg == "--bind" && hasValue) {
             options.bind = argv[++i];
-        } else if (arg == "--port" && hasValue) {
-            char* end = nullptr;
-            const long port = std::strtol(argv[++i], &end, 10);
-            if (*end != '\0' || port < 0 || port > 65535) {
-                std::fprintf(stderr, "mapservice: bad port %s\n", argv[i]);
+        } else if ((arg == "--port" || arg == "--max-zoom") && hasValue) {
+            const auto value =
+                arg == "--port" ? number(argv[++i], 0, 65535) : number(argv[++i], 0, 24);
+            if (!value) {
+                std::fprintf(stderr, "mapservice: bad value for %s: %s\n", arg.c_str(), argv[i]);
                 return std::nullopt;
             }
-            options.port = static_cast<int>(port);
+            (arg == "--port" ? options.port : options.maxZoom) = static_cast<int>(*value);
         } else if (arg == "--data" && hasValue) {
             options.data = argv[++i];
+        } else if (arg == "--source" && hasValue) {
+            options.sources.emplace_back(argv[++i]);
+        } else if (arg == "--cache" && hasValue) {
+            options.cache = argv[++i];
+        } else if (arg == "--contact" && hasValue) {
+            options.contact = argv[++i];
         } else {
             std::fprintf(stderr, "mapservice: unknown or incomplete option %s\n", arg.c_str());
             usage(stderr);
@@ -85,15 +127,30 @@ int main(int argc, char** argv)
     }
     const mapservice::ShoreData shores = mapservice::shoreData(files);
 
-    // SIGINT and SIGTERM are taken by a thread of their own, which stops the server.
+    mapservice::RemoteOptions remote;
+    remote.cacheFolder = options->cache;
+    remote.maxZoom = options->maxZoom;
+    remote.userAgent = std::string("mapservice/") + MAPSUITE_VERSION;
+    if (!options->contact.empty()) {
+        remote.userAgent += " (" + options->contact + ")";
+    }
+    mapservice::SourceTable sources(shores, remote);
+    for (const std::string& source : options->sources) {
+        if (const auto refused = sources.add(source)) {
+            std::fprintf(stderr, "mapservice: %s\n", refused->reason.c_str());
+            return 2;
+        }
+    }
+
+    // SIGINT and SIGTERM are taken by a thread of their own, which stops the server. Threads
+    // made from here on inherit the blocked signals.
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGINT);
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
-    const mapservice::DrawnSource drawn(shores);
-    mapservice::MapServer server(drawn);
+    mapservice::MapServer server(sources);
     const int port = server.bind(options->bind, options->port);
     if (port < 0) {
         std::fprintf(stderr, "mapservice: cannot listen on %s:%d (is another service using it?)\n",

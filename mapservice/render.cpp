@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <string>
 
 namespace mapservice {
 
@@ -31,22 +32,32 @@ void drawShores(IndexedImage& image, const Geometry& g, const Coastlines& shores
         });
 }
 
-void drawLegend(IndexedImage& image, const Geometry& g, const MapRequest& request)
+std::string legendLine(const MapRequest& request)
 {
     char text[96];
     std::snprintf(text, sizeof text, "%s %.4f %s %.4f Z %.6g", request.latitude < 0 ? "S" : "N",
                   std::fabs(request.latitude), request.longitude < 0 ? "W" : "E",
                   std::fabs(request.longitude), request.zoom);
+    return text;
+}
+
+void drawLegend(IndexedImage& image, const Geometry& g, const MapRequest& request)
+{
+    const Legend box = legendBox(g, request);
     const int scale = textScale(g);
-    const int w = textWidth(text, scale) + 6 * scale;
-    const int h = (glyphHeight + 6) * scale;
-    const int x = 4 * scale;
-    const int y = g.height - h - 4 * scale;
-    image.fill(x, y, w, h, legendBack);
-    drawText(image, x + 3 * scale, y + 3 * scale, text, scale, legendText);
+    image.fill(box.x, box.y, box.width, box.height, legendBack);
+    drawText(image, box.x + 3 * scale, box.y + 3 * scale, legendLine(request), scale, legendText);
 }
 
 } // namespace
+
+Legend legendBox(const Geometry& g, const MapRequest& request)
+{
+    const int scale = textScale(g);
+    const int w = textWidth(legendLine(request), scale) + 6 * scale;
+    const int h = (glyphHeight + 6) * scale;
+    return {4 * scale, g.height - h - 4 * scale, w, h};
+}
 
 ShoreData shoreData(const ShoreFiles& files)
 {

@@ -26,6 +26,12 @@ struct ShoreData {
 // The resolutions of |files| that could be read.
 ShoreData shoreData(const ShoreFiles& files);
 
+// Where the legend of a picture stands, in pixels: at the bottom left.
+struct Legend {
+    int x, y, width, height;
+};
+Legend legendBox(const Geometry& g, const MapRequest& request);
+
 // Draws the map picture of |request| in the colours of palette.h: sea, land, shorelines,
 // graticule with labels, legend.
 IndexedImage render(const MapRequest& request, const ShoreData& shores);

@@ -1,0 +1,42 @@
+#pragma once
+
+#include "source.h"
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace mapservice {
+
+// A map from anything GDAL opens as a raster: a GeoTIFF, MBTiles or VRT file, a GDAL WMS/TMS
+// service description. Each picture is the drawn map with the raster warped over it into the
+// picture's own plate carree grid; where the raster has no data (outside its area, beyond
+// the latitudes Web Mercator reaches) the drawn map shows through, and the legend stays on top.
+// A picture across +-180 degrees is warped once per world it shows.
+class RasterSource : public Source {
+public:
+    // Opens |connection| (a file name or GDAL connection string) to check it; a refusal names
+    // it and says why it cannot be used. |shores| draws what lies under the raster.
+    static Result<std::unique_ptr<RasterSource>> open(const std::string& connection,
+                                                      const ShoreData& shores);
+    ~RasterSource() override;
+
+    Result<Picture> draw(const MapRequest& request) const override;
+
+private:
+    RasterSource(std::string connection, const ShoreData& shores, void* first);
+
+    // A dataset handle of this source that no other thread uses meanwhile; back to the pool
+    // with release().
+    Result<void*> acquire() const;
+    void release(void* dataset) const;
+
+    std::string connection_;
+    DrawnSource drawn_;
+    mutable std::mutex mutex_;
+    mutable std::vector<void*> idle_; // GDAL dataset handles, one per thread that drew at once
+    mutable std::vector<void*> all_;
+};
+
+} // namespace mapservice

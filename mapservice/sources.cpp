@@ -1,0 +1,198 @@
+#include "sources.h"
+
+#include "rastersource.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cpl_string.h>
+
+namespace mapservice {
+
+namespace {
+
+// Half the Web Mercator world's width in metres.
+constexpr double mercatorHalf = 20037508.342789244;
+
+std::string xml(const std::string& text)
+{
+    char* escaped = CPLEscapeString(text.c_str(), static_cast<int>(text.size()), CPLES_XML);
+    std::string out(escaped);
+    CPLFree(escaped);
+    return out;
+}
+
+std::string common(const RemoteOptions& options)
+{
+    std::string out = "<MaxConnections>2</MaxConnections><Timeout>30</Timeout>";
+    if (!options.userAgent.empty()) {
+        out += "<UserAgent>" + xml(options.userAgent) + "</UserAgent>";
+    }
+    if (!options.cacheFolder.empty()) {
+        out += "<Cache><Path>" + xml(options.cacheFolder) + "</Path></Cache>";
+    }
+    return out;
+}
+
+std::string replaceAll(std::string text, const std::string& from, const std::string& to)
+{
+    for (std::size_t at = text.find(from); at != std::string::npos;
+         at = text.find(from, at + to.size())) {
+        text.replace(at, from.size(), to);
+    }
+    return text;
+}
+
+std::string upper(std::string text)
+{
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    return text;
+}
+
+// The codes a "CODE=" prefix stands for, or nothing when the prefix is no code.
+std::vector<std::string> codesOf(const std::string& prefix)
+{
+    if (prefix == "type1") {
+        return {"EUR0407", "USA407", "EURO809"};
+    }
+    if (prefix == "type2") {
+        return {"WLD0407"};
+    }
+    if (prefix == "EUR0407" || prefix == "USA407" || prefix == "EURO809" || prefix == "WLD0407") {
+        return {prefix};
+    }
+    return {};
+}
+
+} // namespace
+
+std::string xyzDescription(const std::string& url, const RemoteOptions& options)
+{
+    std::string server =
+        replaceAll(replaceAll(replaceAll(url, "{z}", "${z}"), "{x}", "${x}"), "{y}", "${y}");
+    char bounds[256];
+    std::snprintf(bounds, sizeof bounds,
+                  "<UpperLeftX>%.9f</UpperLeftX><UpperLeftY>%.9f</UpperLeftY>"
+                  "<LowerRightX>%.9f</LowerRightX><LowerRightY>%.9f</LowerRightY>",
+                  -mercatorHalf, mercatorHalf, mercatorHalf, -mercatorHalf);
+    return "<GDAL_WMS><Service name=\"TMS\"><ServerUrl>" + xml(server) +
+           "</ServerUrl></Service><DataWindow>" + bounds + "<TileLevel>" +
+           std::to_string(options.maxZoom) +
+           "</TileLevel><TileCountX>1</TileCountX><TileCountY>1</TileCountY>"
+           "<YOrigin>top</YOrigin></DataWindow><Projection>EPSG:3857</Projection>"
+           "<BlockSizeX>256</BlockSizeX><BlockSizeY>256</BlockSizeY><BandsCount>3</BandsCount>" +
+           common(options) + "</GDAL_WMS>";
+}
+
+std::string wmsDescription(const std::string& url, const RemoteOptions& options)
+{
+    // LAYERS, STYLES and FORMAT of the URL become the description's own fields; GDAL adds
+    // them to every request.
+    std::string layers;
+    std::string styles;
+    std::string format = "image/png";
+    std::string server;
+    const std::size_t question = url.find('?');
+    server = url.substr(0, question == std::string::npos ? url.size() : question + 1);
+    if (question != std::string::npos) {
+        std::string rest = url.substr(question + 1);
+        std::size_t start = 0;
+        while (start <= rest.size()) {
+            const std::size_t end = std::min(rest.find('&', start), rest.size());
+            const std::string part = rest.substr(start, end - start);
+            const std::size_t eq = part.find('=');
+            const std::string key = upper(part.substr(0, eq));
+            const std::string value = eq == std::string::npos ? "" : part.substr(eq + 1);
+            if (key == "LAYERS") {
+                layers = value;
+            } else if (key == "STYLES") {
+                styles = value;
+            } else if (key == "FORMAT") {
+                format = value;
+            } else if (!part.empty() && key != "SERVICE" && key != "REQUEST") {
+                server += part + "&";
+            }
+            start = end + 1;
+        }
+    }
+    return "<GDAL_WMS><Service name=\"WMS\"><Version>1.1.1</Version><ServerUrl>" + xml(server) +
+           "</ServerUrl><SRS>EPSG:4326</SRS><ImageFormat>" + xml(format) +
+           "</ImageFormat><Layers>" + xml(layers) + "</Layers><Styles>" + xml(styles) +
+           "</Styles></Service><DataWindow><UpperLeftX>-180</UpperLeftX>"
+           "<UpperLeftY>90</UpperLeftY><LowerRightX>180</LowerRightX><LowerRightY>-90"
+           "</LowerRightY><SizeX>268435456</SizeX><SizeY>134217728</SizeY></DataWindow>"
+           "<Projection>EPSG:4326</Projection><BlockSizeX>1024</BlockSizeX>"
+           "<BlockSizeY>1024</BlockSizeY><BandsCount>3</BandsCount>" +
+           common(options) + "</GDAL_WMS>";
+}
+
+SourceTable::SourceTable(const ShoreData& shores, RemoteOptions options)
+    : shores_(shores), options_(std::move(options)), drawn_(shores_)
+{}
+
+SourceTable::~SourceTable() = default;
+
+Result<const Source*> SourceTable::make(const std::string& spec)
+{
+    if (spec == "drawn") {
+        return static_cast<const Source*>(&drawn_);
+    }
+    std::string connection = spec;
+    if (spec.rfind("xyz:", 0) == 0) {
+        const std::string url = spec.substr(4);
+        if (url.find("{z}") == std::string::npos || url.find("{x}") == std::string::npos ||
+            url.find("{y}") == std::string::npos) {
+            return Refusal{2, "an xyz: source needs {z}, {x} and {y} in its URL"};
+        }
+        connection = xyzDescription(url, options_);
+    } else if (spec.rfind("wms:", 0) == 0) {
+        const std::string url = spec.substr(4);
+        if (upper(url).find("LAYERS=") == std::string::npos) {
+            return Refusal{2, "a wms: source needs LAYERS=... in its URL"};
+        }
+        connection = wmsDescription(url, options_);
+    }
+    auto opened = RasterSource::open(connection, shores_);
+    if (auto* refused = std::get_if<Refusal>(&opened)) {
+        return Refusal{2, refused->reason};
+    }
+    owned_.push_back(std::move(std::get<std::unique_ptr<RasterSource>>(opened)));
+    return static_cast<const Source*>(owned_.back().get());
+}
+
+std::optional<Refusal> SourceTable::add(const std::string& argument)
+{
+    const std::size_t eq = argument.find('=');
+    std::vector<std::string> codes;
+    std::string spec = argument;
+    if (eq != std::string::npos) {
+        codes = codesOf(argument.substr(0, eq));
+        if (!codes.empty()) {
+            spec = argument.substr(eq + 1);
+        }
+    }
+    if (spec.empty()) {
+        return Refusal{2, "--source " + argument + ": no source given"};
+    }
+    auto made = make(spec);
+    if (const auto* refused = std::get_if<Refusal>(&made)) {
+        return Refusal{2, "--source " + argument + ": " + refused->reason};
+    }
+    const Source* source = std::get<const Source*>(made);
+    if (codes.empty()) {
+        general_ = source;
+    }
+    for (const std::string& code : codes) {
+        byCode_[code] = source;
+    }
+    return std::nullopt;
+}
+
+Result<Picture> SourceTable::draw(const MapRequest& request) const
+{
+    const auto it = byCode_.find(request.mapcode);
+    const Source* source = it != byCode_.end() ? it->second : general_;
+    return (source != nullptr ? source : &drawn_)->draw(request);
+}
+
+} // namespace mapservice

@@ -1,0 +1,56 @@
+#pragma once
+
+#include "render.h"
+#include "source.h"
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace mapservice {
+
+// What the remote sources share: where upstream tiles are cached, the finest tile zoom asked
+// for and how the service introduces itself.
+struct RemoteOptions {
+    std::string cacheFolder;
+    int maxZoom = 19;
+    std::string userAgent;
+};
+
+// A GDAL WMS service description for a slippy-map tile server in Web Mercator with 256-pixel
+// tiles; |url| holds {z}, {x} and {y}.
+std::string xyzDescription(const std::string& url, const RemoteOptions& options);
+
+// A GDAL WMS service description for the WMS GetMap endpoint |url|, which names at least the
+// layer (LAYERS=...); pictures are asked for in geographic coordinates.
+std::string wmsDescription(const std::string& url, const RemoteOptions& options);
+
+// The sources of the map codes, as the command line sets them ("--source SPEC" for every code,
+// "--source CODE=SPEC" for one, overriding): a request is drawn by its code's source, else by
+// the general one, else by the drawn map.
+class SourceTable : public Source {
+public:
+    SourceTable(const ShoreData& shores, RemoteOptions options);
+    ~SourceTable() override;
+
+    // Takes one "--source" argument: SPEC or CODE=SPEC, CODE one of EUR0407, USA407, EURO809,
+    // WLD0407, type1 (the first three) and type2 (WLD0407). SPEC is "drawn", "xyz:URL",
+    // "wms:URL" or anything GDAL opens as a raster; local files are opened now, remote sources
+    // are not contacted. A refusal names the argument and says what is wrong.
+    std::optional<Refusal> add(const std::string& argument);
+
+    Result<Picture> draw(const MapRequest& request) const override;
+
+private:
+    Result<const Source*> make(const std::string& spec);
+
+    const ShoreData shores_;
+    RemoteOptions options_;
+    DrawnSource drawn_;
+    std::vector<std::unique_ptr<Source>> owned_;
+    const Source* general_ = nullptr;
+    std::map<std::string, const Source*> byCode_;
+};
+
+} // namespace mapservice

@@ -1,0 +1,285 @@
+// Pictures cut from rasters that GDAL reads: where things land, across +-180 degrees, where the
+// raster has no data, and sources that cannot be used.
+#include "geometry.h"
+#include "render.h"
+#include "sources.h"
+#include "tempworkdir.h"
+
+#include <QString>
+#include <array>
+#include <cmath>
+#include <functional>
+#include <gdal.h>
+#include <gtest/gtest.h>
+#include <ogr_srs_api.h>
+#include <string>
+
+namespace {
+
+using namespace mapservice;
+
+const ShoreData& shores()
+{
+    static std::string errors;
+    static const ShoreFiles files = loadShoreFiles(MAPSERVICE_DATA_DIR, errors);
+    static const ShoreData data = shoreData(files);
+    return data;
+}
+
+using Paint = std::function<Rgb(double x, double y)>; // in the raster's coordinates
+
+// Writes an RGB GeoTIFF of |width| x |height| pixels in EPSG:|epsg| with its top-left corner
+// at |west|, |north| and square pixels of |size|; each pixel gets |paint| of its centre.
+std::string geotiff(const std::string& name, int epsg, double west, double north, double size,
+                    int width, int height, const Paint& paint)
+{
+    GDALAllRegister();
+    GDALDatasetH ds =
+        GDALCreate(GDALGetDriverByName("GTiff"), name.c_str(), width, height, 3, GDT_Byte, nullptr);
+    std::array<double, 6> transform{west, size, 0, north, 0, -size};
+    GDALSetGeoTransform(ds, transform.data());
+    OGRSpatialReferenceH srs = OSRNewSpatialReference(nullptr);
+    OSRImportFromEPSG(srs, epsg);
+    GDALSetSpatialRef(ds, srs);
+    OSRDestroySpatialReference(srs);
+    std::vector<std::uint8_t> band(static_cast<std::size_t>(width));
+    for (int b = 0; b < 3; ++b) {
+        for (int row = 0; row < height; ++row) {
+            for (int col = 0; col < width; ++col) {
+                const Rgb c = paint(west + (col + 0.5) * size, north - (row + 0.5) * size);
+                band[static_cast<std::size_t>(col)] = b == 0 ? c.r : b == 1 ? c.g : c.b;
+            }
+            EXPECT_EQ(GDALRasterIO(GDALGetRasterBand(ds, b + 1), GF_Write, 0, row, width, 1,
+                                   band.data(), width, 1, GDT_Byte, 0, 0),
+                      CE_None);
+        }
+    }
+    GDALClose(ds);
+    return name;
+}
+
+Picture draw(const Source& source, const MapRequest& request)
+{
+    auto result = source.draw(request);
+    if (const auto* refused = std::get_if<Refusal>(&result)) {
+        ADD_FAILURE() << refused->reason;
+        return {IndexedImage(1, 1, 0), {{0, 0, 0}}};
+    }
+    return std::get<Picture>(std::move(result));
+}
+
+Rgb at(const Picture& p, int x, int y)
+{
+    return p.palette[p.image.at(x, y)];
+}
+
+constexpr Rgb black{0, 0, 0};
+constexpr Rgb green{0, 255, 0}; // a colour the drawn map has not
+constexpr Rgb red{220, 30, 30};
+constexpr Rgb blue{30, 30, 220};
+
+// Mercator metres of a longitude and latitude.
+double mercatorX(double lon)
+{
+    return lon * 20037508.342789244 / 180;
+}
+double mercatorY(double lat)
+{
+    return std::log(std::tan(M_PI / 4 + lat * M_PI / 360)) * 6378137.0;
+}
+
+struct MarkCase {
+    const char* name;
+    int epsg;
+    double lat;
+    double lon;
+};
+
+class MarkLandsWhereTheGeometrySays : public ::testing::TestWithParam<MarkCase> {};
+
+TEST_P(MarkLandsWhereTheGeometrySays, WithinAPixel)
+{
+    const MarkCase c = GetParam();
+    testsupport::TempWorkDir work;
+    // A black raster with a green mark of 0.02 degrees around (lat, lon).
+    const bool mercator = c.epsg == 3857;
+    const double size = mercator ? 200 : 0.002;
+    const double west = mercator ? mercatorX(c.lon - 2) : c.lon - 2;
+    const double north = mercator ? mercatorY(c.lat + 2) : c.lat + 2;
+    const int pixels =
+        mercator ? static_cast<int>((mercatorY(c.lat + 2) - mercatorY(c.lat - 2)) / size) : 2000;
+    const std::string file = geotiff(
+        "mark.tif", c.epsg, west, north, size, mercator ? 2226 : 2000, pixels,
+        [&](double x, double y) {
+            const double lon = mercator ? x * 180 / 20037508.342789244 : x;
+            const double lat =
+                mercator ? (2 * std::atan(std::exp(y / 6378137.0)) - M_PI / 2) * 180 / M_PI : y;
+            return std::fabs(lon - c.lon) < 0.01 && std::fabs(lat - c.lat) < 0.01 ? green : black;
+        });
+    SourceTable table(shores(), {});
+    ASSERT_FALSE(table.add(file));
+    // A picture of 3 degrees, 0.0015 degrees a pixel, its centre off the mark.
+    const MapRequest request{c.lat + 0.3, c.lon - 0.4, 135, 1999, 1999, "EUR0407"};
+    const Picture picture = draw(table, request);
+    const Geometry g(request);
+    double sumX = 0;
+    double sumY = 0;
+    int count = 0;
+    for (int y = 0; y < g.height; ++y) {
+        for (int x = 0; x < g.width; ++x) {
+            const Rgb p = at(picture, x, y);
+            if (p.g > 128 && p.r < 64 && p.b < 64) {
+                sumX += x + 0.5;
+                sumY += y + 0.5;
+                ++count;
+            }
+        }
+    }
+    ASSERT_GT(count, 50) << "the mark is missing";
+    EXPECT_NEAR(sumX / count, g.x(c.lon), 1.0);
+    EXPECT_NEAR(sumY / count, g.y(c.lat), 1.0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Places, MarkLandsWhereTheGeometrySays,
+                         ::testing::Values(MarkCase{"EquatorGeographic", 4326, 0.5, 10.25},
+                                           MarkCase{"SixtyNorthGeographic", 4326, 60.25, 10.25},
+                                           MarkCase{"EquatorMercator", 3857, 0.5, 10.25},
+                                           MarkCase{"SixtyNorthMercator", 3857, 60.25, 10.25}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(RasterSource, APictureAcross180IsWholeOnBothSides)
+{
+    testsupport::TempWorkDir work;
+    // The whole world: the western hemisphere red, the eastern one blue.
+    const std::string file = geotiff("world.tif", 4326, -180, 90, 0.5, 720, 360,
+                                     [](double lon, double) { return lon < 0 ? red : blue; });
+    SourceTable table(shores(), {});
+    ASSERT_FALSE(table.add(file));
+    for (const double centre : {180.0, -180.0, 540.0}) {
+        const MapRequest request{10, centre, 450, 400, 200, "EUR0407"}; // 10 degrees wide
+        const Picture picture = draw(table, request);
+        EXPECT_EQ(at(picture, 10, 100), blue) << centre << ": west of the date line";
+        EXPECT_EQ(at(picture, 390, 100), red) << centre << ": east of the date line";
+        EXPECT_EQ(at(picture, 202, 100), red) << centre;
+        EXPECT_EQ(at(picture, 197, 100), blue) << centre;
+    }
+}
+
+TEST(RasterSource, WhereTheRasterHasNoDataTheDrawnMapShows)
+{
+    testsupport::TempWorkDir work;
+    const std::string file =
+        geotiff("small.tif", 4326, 10, 50, 0.01, 100, 100, [](double, double) { return red; });
+    SourceTable table(shores(), {});
+    ASSERT_FALSE(table.add(file));
+    const DrawnSource drawn(shores());
+    // Beside the raster: exactly the drawn picture.
+    const MapRequest away{40, -30, 150, 320, 320, "EUR0407"};
+    const Picture fromTable = draw(table, away);
+    const Picture fromDrawn = draw(drawn, away);
+    for (int y = 0; y < 320; y += 7) {
+        for (int x = 0; x < 320; x += 7) {
+            ASSERT_EQ(at(fromTable, x, y), at(fromDrawn, x, y)) << x << "," << y;
+        }
+    }
+    // Over it: the raster inside, the drawn map around, the legend on top.
+    const MapRequest over{49.5, 10.5, 45 * 4, 1999, 1999, "EUR0407"}; // 4 degrees
+    const Picture mixed = draw(table, over);
+    const Geometry g(over);
+    EXPECT_EQ(at(mixed, static_cast<int>(g.x(10.5)), static_cast<int>(g.y(49.5))), red);
+    EXPECT_NE(at(mixed, static_cast<int>(g.x(9.5)), static_cast<int>(g.y(49.5))), red);
+    const Legend legend = legendBox(g, over);
+    EXPECT_EQ(at(mixed, legend.x + 1, legend.y + 1),
+              at(draw(drawn, over), legend.x + 1, legend.y + 1));
+}
+
+struct TableCase {
+    const char* name;
+    std::vector<std::string> arguments;
+    const char* code;
+    bool fromRaster; // the picture comes from the raster, not the drawn map
+};
+
+class SourcesByMapCode : public ::testing::TestWithParam<TableCase> {};
+
+TEST_P(SourcesByMapCode, CodeBeforeGeneralBeforeDrawn)
+{
+    testsupport::TempWorkDir work;
+    geotiff("red.tif", 4326, -180, 90, 1, 360, 180, [](double, double) { return red; });
+    SourceTable table(shores(), {});
+    for (const std::string& argument : GetParam().arguments) {
+        ASSERT_FALSE(table.add(argument)) << argument;
+    }
+    const Picture picture = draw(table, {20, 20, 450, 100, 100, GetParam().code});
+    EXPECT_EQ(at(picture, 50, 50) == red, GetParam().fromRaster);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Arguments, SourcesByMapCode,
+    ::testing::Values(TableCase{"NoneIsDrawn", {}, "EUR0407", false},
+                      TableCase{"General", {"red.tif"}, "WLD0407", true},
+                      TableCase{"Type1", {"type1=red.tif"}, "EURO809", true},
+                      TableCase{"Type1NotType2", {"type1=red.tif"}, "WLD0407", false},
+                      TableCase{"CodeWins", {"red.tif", "USA407=drawn"}, "USA407", false},
+                      TableCase{"OrderDoesNotMatter", {"USA407=drawn", "red.tif"}, "USA407", false},
+                      TableCase{"Type2", {"type2=red.tif"}, "WLD0407", true},
+                      TableCase{"UnknownCodeTakesTheGeneral", {"red.tif"}, "XYZ", true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct RefusedCase {
+    const char* argument;
+    const char* reasonPart;
+};
+
+class RefusedSource : public ::testing::TestWithParam<RefusedCase> {};
+
+TEST_P(RefusedSource, NamesTheArgumentAndSaysWhy)
+{
+    testsupport::TempWorkDir work;
+    testsupport::TempWorkDir::write(QStringLiteral("notes.txt"), "not a raster");
+    SourceTable table(shores(), {});
+    const auto refused = table.add(GetParam().argument);
+    ASSERT_TRUE(refused);
+    EXPECT_NE(refused->reason.find(std::string("--source ") + GetParam().argument),
+              std::string::npos)
+        << refused->reason;
+    EXPECT_NE(refused->reason.find(GetParam().reasonPart), std::string::npos) << refused->reason;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Arguments, RefusedSource,
+    ::testing::Values(RefusedCase{"missing.tif", "cannot be opened"},
+                      RefusedCase{"notes.txt", "cannot be opened"},
+                      RefusedCase{"type1=missing.tif", "cannot be opened"},
+                      RefusedCase{"EUR0407=", "no source"},
+                      RefusedCase{"xyz:https://tiles.example.org/tile.png", "{z}, {x} and {y}"},
+                      RefusedCase{"wms:https://maps.example.org/wms?FORMAT=image/png", "LAYERS"}));
+
+TEST(RemoteSources, AreDescribedWithoutBeingContacted)
+{
+    RemoteOptions options{"/tmp/cache", 17, "mapservice/0.1 (me@example.org)"};
+    const std::string xyz =
+        xyzDescription("https://t.example.org/{z}/{x}/{y}.png?a=1&b=2", options);
+    EXPECT_NE(
+        xyz.find("<ServerUrl>https://t.example.org/${z}/${x}/${y}.png?a=1&amp;b=2</ServerUrl>"),
+        std::string::npos)
+        << xyz;
+    EXPECT_NE(xyz.find("<TileLevel>17</TileLevel>"), std::string::npos);
+    EXPECT_NE(xyz.find("<MaxConnections>2</MaxConnections>"), std::string::npos);
+    EXPECT_NE(xyz.find("<UserAgent>mapservice/0.1 (me@example.org)</UserAgent>"),
+              std::string::npos);
+    EXPECT_NE(xyz.find("<Path>/tmp/cache</Path>"), std::string::npos);
+    const std::string wms = wmsDescription(
+        "https://m.example.org/wms?map=x&LAYERS=topo&STYLES=&format=image/jpeg", options);
+    EXPECT_NE(wms.find("<ServerUrl>https://m.example.org/wms?map=x&amp;</ServerUrl>"),
+              std::string::npos)
+        << wms;
+    EXPECT_NE(wms.find("<Layers>topo</Layers>"), std::string::npos);
+    EXPECT_NE(wms.find("<ImageFormat>image/jpeg</ImageFormat>"), std::string::npos);
+    // Neither opens a connection: both are accepted offline.
+    SourceTable table(shores(), options);
+    EXPECT_FALSE(table.add("xyz:http://127.0.0.1:9/{z}/{x}/{y}.png"));
+    EXPECT_FALSE(table.add("type2=wms:http://127.0.0.1:9/wms?LAYERS=topo"));
+}
+
+} // namespace

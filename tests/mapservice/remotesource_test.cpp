@@ -1,0 +1,150 @@
+// Pictures from a slippy-map tile server, played here by a server on 127.0.0.1 whose tiles
+// are flat colours: what arrives, what the cache saves, and what a failing upstream gives.
+#include "server.h"
+#include "sources.h"
+#include "tempworkdir.h"
+
+#include <QBuffer>
+#include <QImage>
+#include <atomic>
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace {
+
+using namespace mapservice;
+
+const ShoreData& shores()
+{
+    static std::string errors;
+    static const ShoreFiles files = loadShoreFiles(MAPSERVICE_DATA_DIR, errors);
+    static const ShoreData data = shoreData(files);
+    return data;
+}
+
+std::string png(QColor colour)
+{
+    QImage image(256, 256, QImage::Format_RGB32);
+    image.fill(colour);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return bytes.toStdString();
+}
+
+// Tiles of even x are orange, of odd x teal; |status| and |body| replace them when set.
+class TileServer {
+public:
+    TileServer()
+    {
+        server_.Get(R"(/(\d+)/(\d+)/(\d+)\.png)",
+                    [this](const httplib::Request& req, httplib::Response& res) {
+                        ++requests;
+                        {
+                            const std::lock_guard lock(mutex_); // two connections at once
+                            userAgent_ = req.get_header_value("User-Agent");
+                        }
+                        if (status != 200) {
+                            res.status = status;
+                            res.set_content("<html>busy</html>", "text/html");
+                            return;
+                        }
+                        if (!body.empty()) {
+                            res.set_content(body, "text/html");
+                            return;
+                        }
+                        const int x = std::stoi(req.matches[2]);
+                        res.set_content(x % 2 == 0 ? orange : teal, "image/png");
+                    });
+        port_ = server_.bind_to_any_port("127.0.0.1");
+        thread_ = std::thread([this] { server_.listen_after_bind(); });
+    }
+    ~TileServer()
+    {
+        server_.stop();
+        thread_.join();
+    }
+    std::string spec() const
+    {
+        return "xyz:http://127.0.0.1:" + std::to_string(port_) + "/{z}/{x}/{y}.png";
+    }
+
+    std::string userAgent()
+    {
+        const std::lock_guard lock(mutex_);
+        return userAgent_;
+    }
+
+    std::atomic<int> requests{0};
+    std::atomic<int> status{200};
+    std::string body; // set only while no request is served
+
+private:
+    std::mutex mutex_;
+    std::string userAgent_;
+    const std::string orange = png(QColor(250, 150, 20));
+    const std::string teal = png(QColor(20, 150, 150));
+    httplib::Server server_;
+    int port_ = 0;
+    std::thread thread_;
+};
+
+class XyzSource : public ::testing::Test {
+protected:
+    RemoteOptions options()
+    {
+        return {(work.path() + QStringLiteral("/cache")).toStdString(), 19,
+                "mapservice/test (tests@example.org)"};
+    }
+    Answer ask(const std::string& query)
+    {
+        SourceTable table(shores(), options());
+        EXPECT_FALSE(table.add(tiles.spec()));
+        return answerMapRequest(query, table);
+    }
+
+    testsupport::TempWorkDir work;
+    TileServer tiles;
+    // 2 degrees around 48 N 10 E: tiles of zoom 8 or 9.
+    const std::string query = "CenP=48,10&Alti=90&Size=400,400&Lang=EUR0407";
+};
+
+TEST_F(XyzSource, DrawsTheTilesAndAsksNothingTheSecondTime)
+{
+    const Answer first = ask(query);
+    ASSERT_EQ(first.status, 200) << first.body;
+    const QImage image = QImage::fromData(reinterpret_cast<const uchar*>(first.body.data()),
+                                          static_cast<int>(first.body.size()), "GIF");
+    ASSERT_EQ(image.size(), QSize(400, 400));
+    const QColor centre = image.pixelColor(200, 200);
+    EXPECT_TRUE(centre == QColor(250, 150, 20) || centre == QColor(20, 150, 150))
+        << centre.name().toStdString();
+    const int asked = tiles.requests;
+    EXPECT_GT(asked, 0);
+    EXPECT_EQ(tiles.userAgent().rfind("mapservice/test (tests@example.org)", 0), 0u)
+        << tiles.userAgent();
+
+    // A new source, as after a restart: only the cache on disk can answer.
+    const Answer second = ask(query);
+    ASSERT_EQ(second.status, 200);
+    EXPECT_EQ(second.body, first.body);
+    EXPECT_EQ(tiles.requests, asked) << "the upstream is asked nothing again";
+}
+
+TEST_F(XyzSource, AFailingUpstreamIsNeverDrawnIntoAPicture)
+{
+    tiles.status = 500;
+    const Answer failed = ask(query);
+    EXPECT_EQ(failed.status, 502) << failed.body;
+    EXPECT_EQ(failed.contentType, "text/plain");
+    tiles.status = 200;
+    tiles.body = "<html>not a picture</html>";
+    const Answer html = ask("CenP=-20,100&Alti=90&Size=400,400&Lang=EUR0407");
+    EXPECT_EQ(html.status, 502) << html.body;
+}
+
+} // namespace
