@@ -22,6 +22,7 @@ struct Options {
     std::string data = MAPSERVICE_DATA_DIR;
     std::vector<std::string> sources;
     std::string cache;
+    int cacheMaxMegabytes = 2048;
     int maxZoom = 19;
     std::string contact;
 };
@@ -32,7 +33,7 @@ void usage(FILE* out)
         out,
         "usage: mapservice [--bind ADDRESS] [--port PORT] [--data FOLDER] [--source "
         "[CODE=]SPEC]...\n"
-        "                  [--cache FOLDER] [--max-zoom Z] [--contact TEXT]\n"
+        "                  [--cache FOLDER] [--cache-max-mb MB] [--max-zoom Z] [--contact TEXT]\n"
         "Serves map pictures at http://ADDRESS:PORT/pub/agent.dll\n"
         "  --bind ADDRESS      address to listen on (default 127.0.0.1)\n"
         "  --port PORT         port to listen on (default 8047; 0 picks a free one)\n"
@@ -47,6 +48,7 @@ void usage(FILE* out)
         "                      type1 (the first three) or type2 (WLD0407); wins over SPEC alone\n"
         "  --cache FOLDER      upstream tiles (default $XDG_CACHE_HOME/mapservice or\n"
         "                      ~/.cache/mapservice)\n"
+        "  --cache-max-mb MB   the most the cache may hold (default 2048)\n"
         "  --max-zoom Z        the finest tile zoom asked of a tile server (default 19)\n"
         "  --contact TEXT      added to the User-Agent, as tile servers ask\n"
         "  --help              this text\n",
@@ -83,14 +85,22 @@ std::optional<Options> parseOptions(int argc, char** argv)
             options.help = true;
         } else if (arg == "--bind" && hasValue) {
             options.bind = argv[++i];
-        } else if ((arg == "--port" || arg == "--max-zoom") && hasValue) {
-            const auto value =
-                arg == "--port" ? number(argv[++i], 0, 65535) : number(argv[++i], 0, 24);
+        } else if ((arg == "--port" || arg == "--max-zoom" || arg == "--cache-max-mb") &&
+                   hasValue) {
+            // The allowed range and where the value goes, by option.
+            const bool port = arg == "--port";
+            const bool zoom = arg == "--max-zoom";
+            const auto value = number(argv[++i], port || zoom ? 0 : 1,
+                                      port   ? 65535
+                                      : zoom ? 24
+                                             : 1'000'000);
             if (!value) {
                 std::fprintf(stderr, "mapservice: bad value for %s: %s\n", arg.c_str(), argv[i]);
                 return std::nullopt;
             }
-            (arg == "--port" ? options.port : options.maxZoom) = static_cast<int>(*value);
+            (port   ? options.port
+             : zoom ? options.maxZoom
+                    : options.cacheMaxMegabytes) = static_cast<int>(*value);
         } else if (arg == "--data" && hasValue) {
             options.data = argv[++i];
         } else if (arg == "--source" && hasValue) {
@@ -130,6 +140,7 @@ int main(int argc, char** argv)
     mapservice::RemoteOptions remote;
     remote.cacheFolder = options->cache;
     remote.maxZoom = options->maxZoom;
+    remote.cacheMaxMegabytes = options->cacheMaxMegabytes;
     remote.userAgent = std::string("mapservice/") + MAPSUITE_VERSION;
     if (!options->contact.empty()) {
         remote.userAgent += " (" + options->contact + ")";

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cmath>
 #include <cpl_error.h>
 #include <gdal.h>
@@ -88,11 +89,24 @@ GDALDatasetH expanded(GDALDatasetH ds)
     return vrt;
 }
 
-// Warps |source| into |target|; false with GDAL's reason when that fails.
-bool warp(GDALDatasetH source, GDALDatasetH target, std::string& error)
+// Warps |source| into |target|, from overview |overview| ("AUTO", "NONE" or a number) of the
+// source; false with GDAL's reason when that fails.
+bool warp(GDALDatasetH source, GDALDatasetH target, const std::string& overview, std::string& error)
 {
-    const char* args[] = {"-r",          "bilinear", "-dstalpha", "-wo",
-                          "INIT_DEST=0", "-et",      "0.125",     nullptr};
+    // The warp runs on every core; the source is read on this thread, so that GDAL's reason for
+    // a failure stays visible here.
+    const char* args[] = {"-r",
+                          "bilinear",
+                          "-dstalpha",
+                          "-wo",
+                          "INIT_DEST=0",
+                          "-wo",
+                          "NUM_THREADS=ALL_CPUS",
+                          "-et",
+                          "0.125",
+                          "-ovr",
+                          overview.c_str(),
+                          nullptr};
     GDALWarpAppOptions* options = GDALWarpAppOptionsNew(const_cast<char**>(args), nullptr);
     int usageError = 0;
     GDALDatasetH sources[] = {source};
@@ -127,10 +141,31 @@ Window worldWindow(const Geometry& g, long world)
     return {column(-180 + shift), column(180 + shift), row(90), row(-90)};
 }
 
+// An upstream that did not answer in time is told apart: the client may try again later.
+Refusal upstreamFailure(const std::string& connection, const std::string& error)
+{
+    std::string lower = error;
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    const bool timeout =
+        lower.find("timed out") != std::string::npos || lower.find("timeout") != std::string::npos;
+    // A service description is long and says little to a reader; the reason is enough.
+    const std::string name = connection.rfind("<GDAL_WMS>", 0) == 0 ? "upstream" : connection;
+    return {timeout ? 504 : 502, "the map source " + name + " failed: " + error};
+}
+
 } // namespace
 
-RasterSource::RasterSource(std::string connection, const ShoreData& shores, void* first)
-    : connection_(std::move(connection)), drawn_(shores), idle_{first}, all_{first}
+int tileZoomFor(double degreesPerPixel, int finestZoom)
+{
+    const double zoom = std::ceil(std::log2(360.0 / (256.0 * degreesPerPixel)) - 1e-9);
+    return static_cast<int>(std::clamp(zoom, 0.0, static_cast<double>(finestZoom)));
+}
+
+RasterSource::RasterSource(std::string connection, const ShoreData& shores,
+                           std::optional<int> finestZoom, void* first)
+    : connection_(std::move(connection)), drawn_(shores),
+      finestZoom_(finestZoom), idle_{first}, all_{first}
 {}
 
 RasterSource::~RasterSource()
@@ -141,7 +176,8 @@ RasterSource::~RasterSource()
 }
 
 Result<std::unique_ptr<RasterSource>> RasterSource::open(const std::string& connection,
-                                                         const ShoreData& shores)
+                                                         const ShoreData& shores,
+                                                         std::optional<int> finestZoom)
 {
     registerDrivers();
     const QuietErrors quiet;
@@ -156,7 +192,8 @@ Result<std::unique_ptr<RasterSource>> RasterSource::open(const std::string& conn
         return Refusal{500, "the map source " + connection +
                                 " is no georeferenced raster (no bands or no coordinate system)"};
     }
-    return std::unique_ptr<RasterSource>(new RasterSource(connection, shores, expanded(ds)));
+    return std::unique_ptr<RasterSource>(
+        new RasterSource(connection, shores, finestZoom, expanded(ds)));
 }
 
 Result<void*> RasterSource::acquire() const
@@ -214,6 +251,12 @@ Result<Picture> RasterSource::draw(const MapRequest& request) const
             ~Release() { self.release(ds); }
         } release{*this, source};
         const int bands = colourBands(source);
+        // Overview i of a tile server's dataset holds zoom finest - 1 - i.
+        std::string overview = "AUTO";
+        if (finestZoom_) {
+            const int zoom = tileZoomFor(g.degreesPerPixel, *finestZoom_);
+            overview = zoom == *finestZoom_ ? "NONE" : std::to_string(*finestZoom_ - 1 - zoom);
+        }
         const Legend legend = legendBox(g, request);
         const QuietErrors quiet;
         const long firstWorld = static_cast<long>(std::floor((west + 180) / 360));
@@ -232,9 +275,9 @@ Result<Picture> RasterSource::draw(const MapRequest& request) const
                 return Refusal{500, "cannot make room for the picture"};
             }
             std::string error;
-            if (!warp(source, target, error)) {
+            if (!warp(source, target, overview, error)) {
                 GDALClose(target);
-                return Refusal{502, "the map source " + connection_ + " failed: " + error};
+                return upstreamFailure(connection_, error);
             }
             std::vector<std::uint8_t> band(static_cast<std::size_t>(width) * height);
             std::array<std::vector<std::uint8_t>, 4> values;

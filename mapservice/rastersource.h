@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,18 +15,26 @@ namespace mapservice {
 // picture's own plate carree grid; where the raster has no data (outside its area, beyond
 // the latitudes Web Mercator reaches) the drawn map shows through, and the legend stays on top.
 // A picture across +-180 degrees is warped once per world it shows.
+// The tile zoom whose pixels, on the equator as everywhere in longitude, are no larger than
+// |degreesPerPixel|, capped by |finestZoom|: no blurry upscaling, no needless finer tiles.
+int tileZoomFor(double degreesPerPixel, int finestZoom);
+
 class RasterSource : public Source {
 public:
     // Opens |connection| (a file name or GDAL connection string) to check it; a refusal names
-    // it and says why it cannot be used. |shores| draws what lies under the raster.
+    // it and says why it cannot be used. |shores| draws what lies under the raster. For a
+    // slippy-map tile server, |finestZoom| is the zoom of its full resolution: each picture then
+    // takes the tiles of the coarsest zoom whose pixels are no larger than the picture's.
     static Result<std::unique_ptr<RasterSource>> open(const std::string& connection,
-                                                      const ShoreData& shores);
+                                                      const ShoreData& shores,
+                                                      std::optional<int> finestZoom = {});
     ~RasterSource() override;
 
     Result<Picture> draw(const MapRequest& request) const override;
 
 private:
-    RasterSource(std::string connection, const ShoreData& shores, void* first);
+    RasterSource(std::string connection, const ShoreData& shores, std::optional<int> finestZoom,
+                 void* first);
 
     // A dataset handle of this source that no other thread uses meanwhile; back to the pool
     // with release().
@@ -34,6 +43,7 @@ private:
 
     std::string connection_;
     DrawnSource drawn_;
+    std::optional<int> finestZoom_;
     mutable std::mutex mutex_;
     mutable std::vector<void*> idle_; // GDAL dataset handles, one per thread that drew at once
     mutable std::vector<void*> all_;

@@ -23,12 +23,15 @@ std::string xml(const std::string& text)
 
 std::string common(const RemoteOptions& options)
 {
-    std::string out = "<MaxConnections>2</MaxConnections><Timeout>30</Timeout>";
+    std::string out = "<MaxConnections>2</MaxConnections><Timeout>" +
+                      std::to_string(options.timeoutSeconds) + "</Timeout>";
     if (!options.userAgent.empty()) {
         out += "<UserAgent>" + xml(options.userAgent) + "</UserAgent>";
     }
     if (!options.cacheFolder.empty()) {
-        out += "<Cache><Path>" + xml(options.cacheFolder) + "</Path></Cache>";
+        out += "<Cache><Path>" + xml(options.cacheFolder) + "</Path><MaxSize>" +
+               std::to_string(static_cast<long long>(options.cacheMaxMegabytes) * 1024 * 1024) +
+               "</MaxSize></Cache>";
     }
     return out;
 }
@@ -138,6 +141,7 @@ Result<const Source*> SourceTable::make(const std::string& spec)
         return static_cast<const Source*>(&drawn_);
     }
     std::string connection = spec;
+    std::optional<int> tileLevels; // for a tile server: the finest zoom
     if (spec.rfind("xyz:", 0) == 0) {
         const std::string url = spec.substr(4);
         if (url.find("{z}") == std::string::npos || url.find("{x}") == std::string::npos ||
@@ -145,6 +149,7 @@ Result<const Source*> SourceTable::make(const std::string& spec)
             return Refusal{2, "an xyz: source needs {z}, {x} and {y} in its URL"};
         }
         connection = xyzDescription(url, options_);
+        tileLevels = options_.maxZoom;
     } else if (spec.rfind("wms:", 0) == 0) {
         const std::string url = spec.substr(4);
         if (upper(url).find("LAYERS=") == std::string::npos) {
@@ -152,7 +157,7 @@ Result<const Source*> SourceTable::make(const std::string& spec)
         }
         connection = wmsDescription(url, options_);
     }
-    auto opened = RasterSource::open(connection, shores_);
+    auto opened = RasterSource::open(connection, shores_, tileLevels);
     if (auto* refused = std::get_if<Refusal>(&opened)) {
         return Refusal{2, refused->reason};
     }

@@ -16,6 +16,8 @@ struct RemoteOptions {
     std::string cacheFolder;
     int maxZoom = 19;
     std::string userAgent;
+    int cacheMaxMegabytes = 2048; // GDAL's cache cleaner keeps the folder below this
+    int timeoutSeconds = 30;      // for one upstream request
 };
 
 // A GDAL WMS service description for a slippy-map tile server in Web Mercator with 256-pixel

@@ -100,3 +100,22 @@ TEST_F(MapServiceProcess, PelagrinStartsAndDownloadsARegion)
 }
 
 } // namespace
+
+namespace {
+
+TEST(MapServiceStart, ASourceThatCannotBeOpenedStopsItNamingTheSource)
+{
+    testsupport::TempWorkDir work;
+    QProcess service;
+    service.start(QStringLiteral(MAPSERVICE_BIN),
+                  {QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--source"),
+                   QStringLiteral("type2=missing.tif")});
+    ASSERT_TRUE(service.waitForFinished(10000));
+    EXPECT_EQ(service.exitCode(), 2);
+    const QString errors = QString::fromLocal8Bit(service.readAllStandardError());
+    EXPECT_TRUE(errors.contains(u"--source type2=missing.tif")) << errors.toStdString();
+    EXPECT_TRUE(errors.contains(u"cannot be opened")) << errors.toStdString();
+    EXPECT_TRUE(service.readAllStandardOutput().isEmpty()) << "it never served";
+}
+
+} // namespace

@@ -1,5 +1,6 @@
 // Pictures from a slippy-map tile server, played here by a server on 127.0.0.1 whose tiles
 // are flat colours: what arrives, what the cache saves, and what a failing upstream gives.
+#include "rastersource.h"
 #include "server.h"
 #include "sources.h"
 #include "tempworkdir.h"
@@ -7,6 +8,7 @@
 #include <QBuffer>
 #include <QImage>
 #include <atomic>
+#include <chrono>
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <mutex>
@@ -44,6 +46,10 @@ public:
         server_.Get(R"(/(\d+)/(\d+)/(\d+)\.png)",
                     [this](const httplib::Request& req, httplib::Response& res) {
                         ++requests;
+                        zooms |= 1 << std::stoi(req.matches[1]);
+                        if (delayMs > 0) {
+                            std::this_thread::sleep_for(std::chrono::milliseconds(delayMs.load()));
+                        }
                         {
                             const std::lock_guard lock(mutex_); // two connections at once
                             userAgent_ = req.get_header_value("User-Agent");
@@ -80,6 +86,8 @@ public:
     }
 
     std::atomic<int> requests{0};
+    std::atomic<int> zooms{0}; // bit z set when a tile of zoom z was asked for
+    std::atomic<int> delayMs{0};
     std::atomic<int> status{200};
     std::string body; // set only while no request is served
 
@@ -98,7 +106,7 @@ protected:
     RemoteOptions options()
     {
         return {(work.path() + QStringLiteral("/cache")).toStdString(), 19,
-                "mapservice/test (tests@example.org)"};
+                "mapservice/test (tests@example.org)", 2048, timeoutSeconds};
     }
     Answer ask(const std::string& query)
     {
@@ -109,7 +117,9 @@ protected:
 
     testsupport::TempWorkDir work;
     TileServer tiles;
-    // 2 degrees around 48 N 10 E: tiles of zoom 8 or 9.
+    int timeoutSeconds = 30;
+    // 0.4 degrees around 48 N 10 E, 0.001 degrees a pixel: tiles of zoom 11 (0.0014 degrees
+    // a pixel would be coarser than the picture, zoom 12 needlessly fine).
     const std::string query = "CenP=48,10&Alti=90&Size=400,400&Lang=EUR0407";
 };
 
@@ -125,6 +135,7 @@ TEST_F(XyzSource, DrawsTheTilesAndAsksNothingTheSecondTime)
         << centre.name().toStdString();
     const int asked = tiles.requests;
     EXPECT_GT(asked, 0);
+    EXPECT_EQ(tiles.zooms, 1 << 11) << "only tiles of zoom 11";
     EXPECT_EQ(tiles.userAgent().rfind("mapservice/test (tests@example.org)", 0), 0u)
         << tiles.userAgent();
 
@@ -145,6 +156,33 @@ TEST_F(XyzSource, AFailingUpstreamIsNeverDrawnIntoAPicture)
     tiles.body = "<html>not a picture</html>";
     const Answer html = ask("CenP=-20,100&Alti=90&Size=400,400&Lang=EUR0407");
     EXPECT_EQ(html.status, 502) << html.body;
+}
+
+TEST_F(XyzSource, AnUpstreamTooSlowIsAnsweredAsATimeOut)
+{
+    timeoutSeconds = 1;
+    tiles.delayMs = 2500;
+    const Answer slow = ask("CenP=48.01,10.01&Alti=90&Size=20,20&Lang=EUR0407"); // one tile
+    EXPECT_EQ(slow.status, 504) << slow.body;
+}
+
+struct ZoomCase {
+    double degreesPerPixel;
+    int finest;
+    int zoom;
+};
+
+TEST(TileZoom, CoarsestWhosePixelsAreNoLargerThanThePicturesCappedByTheFinest)
+{
+    const double zoom8 = 360.0 / 256 / 256; // a pixel of zoom 8, in degrees of longitude
+    const ZoomCase cases[] = {
+        {zoom8, 19, 8}, {zoom8 * 1.01, 19, 8}, {zoom8 * 0.99, 19, 9}, {0.001, 19, 11},
+        {1e-9, 19, 19}, {1e-9, 15, 15},        {400, 19, 0}, // a picture of the whole world in a
+                                                             // few pixels
+    };
+    for (const ZoomCase& c : cases) {
+        EXPECT_EQ(tileZoomFor(c.degreesPerPixel, c.finest), c.zoom) << c.degreesPerPixel;
+    }
 }
 
 } // namespace
