@@ -57,8 +57,8 @@ int main(int argc, char** argv)
         }
     }
     QtConcurrent::blockingMap(centres, [&](const pelagrin::MapSettings& s) {
-        const mapservice::MapRequest request{s.latitude, s.longitude, s.zoom,
-                                             1999,       1999,        s.mapcode.toStdString()};
+        const mapservice::MapRequest request{
+            s.latitude, s.longitude, s.zoom, 1999, 1999, s.mapcode.toStdString(), {}};
         const std::string gif = mapservice::encodeGif(mapservice::render(request, shores),
                                                       mapservice::paletteFor(request.mapcode));
         QFile file(pelagrin::tilePath(pelagrin::regionTileName(s), QStringLiteral("MyMaps")));

@@ -74,7 +74,7 @@ int main()
         return 1;
     }
     // 2 degrees around 47 N 10 E.
-    const mapservice::MapRequest request{47, 10, 90, 1999, 1999, "EUR0407"};
+    const mapservice::MapRequest request{47, 10, 90, 1999, 1999, "EUR0407", {}};
     const mapservice::Geometry g(request);
     std::size_t bytes = 0;
     const double value = bench::medianSeconds(5, [&] {

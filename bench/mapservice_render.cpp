@@ -16,7 +16,7 @@ int main()
         return 1;
     }
     const mapservice::ShoreData shores = mapservice::shoreData(files);
-    const mapservice::MapRequest request{48.500001, 11.250001, 150, 1999, 1999, "EUR0407"};
+    const mapservice::MapRequest request{48.500001, 11.250001, 150, 1999, 1999, "EUR0407", {}};
     const mapservice::Palette palette = mapservice::paletteFor(request.mapcode);
     const mapservice::IndexedImage picture = mapservice::render(request, shores);
     std::size_t bytes = 0;

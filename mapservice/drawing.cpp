@@ -27,6 +27,11 @@ int toPixel(double value, int limit)
     return static_cast<int>(std::clamp(std::floor(value), -1.0, static_cast<double>(limit) + 1));
 }
 
+int textSize(const Geometry& g)
+{
+    return std::max(g.width, g.height) >= 1000 ? 26 : 11;
+}
+
 int textScale(const Geometry& g)
 {
     return std::max(g.width, g.height) >= 1000 ? 3 : 1;

@@ -11,8 +11,10 @@ namespace mapservice {
 // pixels wide, and drawing them all would take without end.
 constexpr double maxWorldsAcross = 64;
 
-// Lines and text larger on large pictures, so that they stay visible when shrunk.
+// Lines, text and margins larger on large pictures, so that they stay visible when shrunk:
+// the line width, the text size in pixels to the em, and a unit of margin.
 int lineWidth(const Geometry& g);
+int textSize(const Geometry& g);
 int textScale(const Geometry& g);
 
 // A pixel position as an int, clamped just beyond 0..|limit| so that far-away coordinates of

@@ -3,19 +3,27 @@
 #include "image.h"
 
 #include <cstdint>
+#include <optional>
+#include <string>
 #include <string_view>
 
 namespace mapservice {
 
-// Glyphs of a small 5 x 7 pixel font: digits, ".", "-", blank and the letters N S E W Z.
-constexpr int glyphWidth = 5;
-constexpr int glyphHeight = 7;
+// Text in DejaVu Sans through FreeType, |size| pixels to the em, from UTF-8 ("©" included).
+// Glyphs are drawn without smoothing (a pixel is set where the glyph covers at least half of
+// it), so a picture keeps its flat colours. Each thread keeps its own FreeType face.
 
-// Width in pixels of |text| at |scale|, one pixel column between glyphs.
-int textWidth(std::string_view text, int scale);
+// Width in pixels of |text|.
+int textWidth(std::string_view text, int size);
 
-// Draws |text| with its top-left corner at |x|, |y|; unknown characters are left blank.
-void drawText(IndexedImage& image, int x, int y, std::string_view text, int scale,
+// Height in pixels of a line of text, from its top to the lowest descender.
+int lineHeight(int size);
+
+// Draws |text| with the top of its line at |x|, |top|; clipped to the picture.
+void drawText(IndexedImage& image, int x, int top, std::string_view text, int size,
               std::uint8_t index);
+
+// Nothing when the font can be read, else why not; without it pictures have no text.
+std::optional<std::string> fontError();
 
 } // namespace mapservice

@@ -52,6 +52,7 @@ void drawLines(IndexedImage& image, const Geometry& g, double step, std::uint8_t
 {
     const double maxLines = g.width + g.height;
     const int scale = textScale(g);
+    const int size = textSize(g);
     const double north = std::min(90.0, g.latAt(0));
     const double south = std::max(-90.0, g.latAt(g.height));
     const int top = std::max(0, toPixel(g.y(north), g.height));
@@ -61,13 +62,13 @@ void drawLines(IndexedImage& image, const Geometry& g, double step, std::uint8_t
         image.fill(x, top, 1, bottom - top, colour);
         // Longitudes repeat every 360 degrees; they are labelled in -180..180.
         drawText(image, x + 2 * scale, top + 2 * scale,
-                 degreeText(std::remainder(lon, 360.0), step, 'E', 'W'), scale, label);
+                 degreeText(std::remainder(lon, 360.0), step, 'E', 'W'), size, label);
     });
     forEachLine(south, north, step, coarser, maxLines, [&](double lat) {
         const int y = toPixel(g.y(lat), g.height);
         image.fill(0, y, g.width, 1, colour);
-        drawText(image, 2 * scale, y - (glyphHeight + 2) * scale, degreeText(lat, step, 'N', 'S'),
-                 scale, label);
+        drawText(image, 2 * scale, y - lineHeight(size) - scale, degreeText(lat, step, 'N', 'S'),
+                 size, label);
     });
 }
 

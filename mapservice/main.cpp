@@ -1,5 +1,6 @@
 // The local map service: answers the map requests of the downloader with GIF pictures, drawn
 // from the shoreline data on this machine or cut from the map sources it is given.
+#include "font.h"
 #include "server.h"
 #include "sources.h"
 
@@ -21,6 +22,7 @@ struct Options {
     int port = 8047;
     std::string data = MAPSERVICE_DATA_DIR;
     std::vector<std::string> sources;
+    std::vector<std::string> attributions;
     std::string cache;
     int cacheMaxMegabytes = 2048;
     int maxZoom = 19;
@@ -31,8 +33,8 @@ void usage(FILE* out)
 {
     std::fprintf(
         out,
-        "usage: mapservice [--bind ADDRESS] [--port PORT] [--data FOLDER] [--source "
-        "[CODE=]SPEC]...\n"
+        "usage: mapservice [--bind ADDRESS] [--port PORT] [--data FOLDER]\n"
+        "                  [--source [CODE=]SPEC]... [--attribution [CODE=]TEXT]...\n"
         "                  [--cache FOLDER] [--cache-max-mb MB] [--max-zoom Z] [--contact TEXT]\n"
         "Serves map pictures at http://ADDRESS:PORT/pub/agent.dll\n"
         "  --bind ADDRESS      address to listen on (default 127.0.0.1)\n"
@@ -46,6 +48,8 @@ void usage(FILE* out)
         "                                     VRT, a GDAL WMS/TMS description)\n"
         "  --source CODE=SPEC  the same for one map code (EUR0407, USA407, EURO809, WLD0407), or\n"
         "                      type1 (the first three) or type2 (WLD0407); wins over SPEC alone\n"
+        "  --attribution [CODE=]TEXT  the credit the legend names for the source of every map\n"
+        "                      code or of one (default: the source's own, where it has one)\n"
         "  --cache FOLDER      upstream tiles (default $XDG_CACHE_HOME/mapservice or\n"
         "                      ~/.cache/mapservice)\n"
         "  --cache-max-mb MB   the most the cache may hold (default 2048)\n"
@@ -105,6 +109,8 @@ std::optional<Options> parseOptions(int argc, char** argv)
             options.data = argv[++i];
         } else if (arg == "--source" && hasValue) {
             options.sources.emplace_back(argv[++i]);
+        } else if (arg == "--attribution" && hasValue) {
+            options.attributions.emplace_back(argv[++i]);
         } else if (arg == "--cache" && hasValue) {
             options.cache = argv[++i];
         } else if (arg == "--contact" && hasValue) {
@@ -130,6 +136,9 @@ int main(int argc, char** argv)
         usage(stdout);
         return 0;
     }
+    if (const auto error = mapservice::fontError()) {
+        std::fprintf(stderr, "mapservice: %s; the pictures have no text\n", error->c_str());
+    }
     std::string errors;
     const mapservice::ShoreFiles files = mapservice::loadShoreFiles(options->data, errors);
     if (!errors.empty()) {
@@ -146,6 +155,9 @@ int main(int argc, char** argv)
         remote.userAgent += " (" + options->contact + ")";
     }
     mapservice::SourceTable sources(shores, remote);
+    for (const std::string& attribution : options->attributions) {
+        sources.addAttribution(attribution);
+    }
     for (const std::string& source : options->sources) {
         if (const auto refused = sources.add(source)) {
             std::fprintf(stderr, "mapservice: %s\n", refused->reason.c_str());

@@ -141,6 +141,18 @@ Window worldWindow(const Geometry& g, long world)
     return {column(-180 + shift), column(180 + shift), row(90), row(-90)};
 }
 
+// The credit a dataset names in its metadata, or nothing.
+std::string metadataAttribution(GDALDatasetH ds)
+{
+    for (const char* key : {"attribution", "ATTRIBUTION", "TIFFTAG_COPYRIGHT", "COPYRIGHT"}) {
+        if (const char* value = GDALGetMetadataItem(ds, key, nullptr);
+            value != nullptr && *value != '\0') {
+            return value;
+        }
+    }
+    return {};
+}
+
 // An upstream that did not answer in time is told apart: the client may try again later.
 Refusal upstreamFailure(const std::string& connection, const std::string& error)
 {
@@ -192,8 +204,11 @@ Result<std::unique_ptr<RasterSource>> RasterSource::open(const std::string& conn
         return Refusal{500, "the map source " + connection +
                                 " is no georeferenced raster (no bands or no coordinate system)"};
     }
-    return std::unique_ptr<RasterSource>(
+    const std::string attribution = metadataAttribution(ds);
+    auto source = std::unique_ptr<RasterSource>(
         new RasterSource(connection, shores, finestZoom, expanded(ds)));
+    source->attribution_ = attribution;
+    return source;
 }
 
 Result<void*> RasterSource::acquire() const
@@ -225,8 +240,12 @@ void RasterSource::release(void* dataset) const
     idle_.push_back(dataset);
 }
 
-Result<Picture> RasterSource::draw(const MapRequest& request) const
+Result<Picture> RasterSource::draw(const MapRequest& asked) const
 {
+    MapRequest request = asked;
+    if (request.attribution.empty()) {
+        request.attribution = attribution_;
+    }
     const Geometry g(request);
     auto base = drawn_.draw(request);
     if (std::holds_alternative<Refusal>(base)) {

@@ -11,11 +11,12 @@
 namespace mapservice {
 
 // A map from anything GDAL opens as a raster: a GeoTIFF, MBTiles or VRT file, a GDAL WMS/TMS
-// service description. Each picture is the drawn map with the raster warped over it into the
-// picture's own plate carree grid; where the raster has no data (outside its area, beyond
-// the latitudes Web Mercator reaches) the drawn map shows through, and the legend stays on top.
-// A picture across +-180 degrees is warped once per world it shows.
-// The tile zoom whose pixels, on the equator as everywhere in longitude, are no larger than
+// service description. Its legend names the request's attribution, else the one the source's
+// metadata gives ("attribution", or a TIFF's copyright). Each picture is the drawn map with the
+// raster warped over it into the picture's own plate carree grid; where the raster has no data
+// (outside its area, beyond the latitudes Web Mercator reaches) the drawn map shows through, and
+// the legend stays on top. A picture across +-180 degrees is warped once per world it shows. The
+// tile zoom whose pixels, on the equator as everywhere in longitude, are no larger than
 // |degreesPerPixel|, capped by |finestZoom|: no blurry upscaling, no needless finer tiles.
 int tileZoomFor(double degreesPerPixel, int finestZoom);
 
@@ -44,6 +45,7 @@ private:
     std::string connection_;
     DrawnSource drawn_;
     std::optional<int> finestZoom_;
+    std::string attribution_; // from the source's metadata
     mutable std::mutex mutex_;
     mutable std::vector<void*> idle_; // GDAL dataset handles, one per thread that drew at once
     mutable std::vector<void*> all_;

@@ -32,13 +32,15 @@ void drawShores(IndexedImage& image, const Geometry& g, const Coastlines& shores
         });
 }
 
+// Centre and zoom, then the source's credit when it has one.
 std::string legendLine(const MapRequest& request)
 {
     char text[96];
     std::snprintf(text, sizeof text, "%s %.4f %s %.4f Z %.6g", request.latitude < 0 ? "S" : "N",
                   std::fabs(request.latitude), request.longitude < 0 ? "W" : "E",
                   std::fabs(request.longitude), request.zoom);
-    return text;
+    return request.attribution.empty() ? std::string(text)
+                                       : std::string(text) + "   " + request.attribution;
 }
 
 void drawLegend(IndexedImage& image, const Geometry& g, const MapRequest& request)
@@ -46,7 +48,8 @@ void drawLegend(IndexedImage& image, const Geometry& g, const MapRequest& reques
     const Legend box = legendBox(g, request);
     const int scale = textScale(g);
     image.fill(box.x, box.y, box.width, box.height, legendBack);
-    drawText(image, box.x + 3 * scale, box.y + 3 * scale, legendLine(request), scale, legendText);
+    drawText(image, box.x + 3 * scale, box.y + 2 * scale, legendLine(request), textSize(g),
+             legendText);
 }
 
 } // namespace
@@ -54,8 +57,8 @@ void drawLegend(IndexedImage& image, const Geometry& g, const MapRequest& reques
 Legend legendBox(const Geometry& g, const MapRequest& request)
 {
     const int scale = textScale(g);
-    const int w = textWidth(legendLine(request), scale) + 6 * scale;
-    const int h = (glyphHeight + 6) * scale;
+    const int w = textWidth(legendLine(request), textSize(g)) + 6 * scale;
+    const int h = lineHeight(textSize(g)) + 4 * scale;
     return {4 * scale, g.height - h - 4 * scale, w, h};
 }
 

@@ -16,6 +16,8 @@ struct MapRequest {
     int width = 0;        // pixels, 1..4000
     int height = 0;
     std::string mapcode; // "Lang"; chooses the palette
+    // The legend's credit line for the source (set by the service, never by the client).
+    std::string attribution;
 };
 
 constexpr int maxSide = 4000;

@@ -193,11 +193,30 @@ std::optional<Refusal> SourceTable::add(const std::string& argument)
     return std::nullopt;
 }
 
+void SourceTable::addAttribution(const std::string& argument)
+{
+    const std::size_t eq = argument.find('=');
+    const std::vector<std::string> codes =
+        eq == std::string::npos ? std::vector<std::string>{} : codesOf(argument.substr(0, eq));
+    if (codes.empty()) {
+        generalAttribution_ = argument;
+    }
+    for (const std::string& code : codes) {
+        attributionByCode_[code] = argument.substr(eq + 1);
+    }
+}
+
 Result<Picture> SourceTable::draw(const MapRequest& request) const
 {
     const auto it = byCode_.find(request.mapcode);
     const Source* source = it != byCode_.end() ? it->second : general_;
-    return (source != nullptr ? source : &drawn_)->draw(request);
+    MapRequest credited = request;
+    if (const auto a = attributionByCode_.find(request.mapcode); a != attributionByCode_.end()) {
+        credited.attribution = a->second;
+    } else if (source != nullptr && source == general_) {
+        credited.attribution = generalAttribution_;
+    }
+    return (source != nullptr ? source : &drawn_)->draw(credited);
 }
 
 } // namespace mapservice

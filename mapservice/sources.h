@@ -42,6 +42,11 @@ public:
     // are not contacted. A refusal names the argument and says what is wrong.
     std::optional<Refusal> add(const std::string& argument);
 
+    // Takes one "--attribution" argument: TEXT or CODE=TEXT, the credit that the legend of the
+    // general source's pictures, or of one code's, names. Without it a source's own metadata
+    // names its credit, where it has one.
+    void addAttribution(const std::string& argument);
+
     Result<Picture> draw(const MapRequest& request) const override;
 
 private:
@@ -53,6 +58,8 @@ private:
     std::vector<std::unique_ptr<Source>> owned_;
     const Source* general_ = nullptr;
     std::map<std::string, const Source*> byCode_;
+    std::string generalAttribution_;
+    std::map<std::string, std::string> attributionByCode_;
 };
 
 } // namespace mapservice

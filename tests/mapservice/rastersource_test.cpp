@@ -119,7 +119,7 @@ TEST_P(MarkLandsWhereTheGeometrySays, WithinAPixel)
     SourceTable table(shores(), {});
     ASSERT_FALSE(table.add(file));
     // A picture of 3 degrees, 0.0015 degrees a pixel, its centre off the mark.
-    const MapRequest request{c.lat + 0.3, c.lon - 0.4, 135, 1999, 1999, "EUR0407"};
+    const MapRequest request{c.lat + 0.3, c.lon - 0.4, 135, 1999, 1999, "EUR0407", {}};
     const Picture picture = draw(table, request);
     const Geometry g(request);
     double sumX = 0;
@@ -156,7 +156,7 @@ TEST(RasterSource, APictureAcross180IsWholeOnBothSides)
     SourceTable table(shores(), {});
     ASSERT_FALSE(table.add(file));
     for (const double centre : {180.0, -180.0, 540.0}) {
-        const MapRequest request{10, centre, 450, 400, 200, "EUR0407"}; // 10 degrees wide
+        const MapRequest request{10, centre, 450, 400, 200, "EUR0407", {}}; // 10 degrees wide
         const Picture picture = draw(table, request);
         EXPECT_EQ(at(picture, 10, 100), blue) << centre << ": west of the date line";
         EXPECT_EQ(at(picture, 390, 100), red) << centre << ": east of the date line";
@@ -174,7 +174,7 @@ TEST(RasterSource, WhereTheRasterHasNoDataTheDrawnMapShows)
     ASSERT_FALSE(table.add(file));
     const DrawnSource drawn(shores());
     // Beside the raster: exactly the drawn picture.
-    const MapRequest away{40, -30, 150, 320, 320, "EUR0407"};
+    const MapRequest away{40, -30, 150, 320, 320, "EUR0407", {}};
     const Picture fromTable = draw(table, away);
     const Picture fromDrawn = draw(drawn, away);
     for (int y = 0; y < 320; y += 7) {
@@ -183,7 +183,7 @@ TEST(RasterSource, WhereTheRasterHasNoDataTheDrawnMapShows)
         }
     }
     // Over it: the raster inside, the drawn map around, the legend on top.
-    const MapRequest over{49.5, 10.5, 45 * 4, 1999, 1999, "EUR0407"}; // 4 degrees
+    const MapRequest over{49.5, 10.5, 45 * 4, 1999, 1999, "EUR0407", {}}; // 4 degrees
     const Picture mixed = draw(table, over);
     const Geometry g(over);
     EXPECT_EQ(at(mixed, static_cast<int>(g.x(10.5)), static_cast<int>(g.y(49.5))), red);
@@ -210,7 +210,7 @@ TEST_P(SourcesByMapCode, CodeBeforeGeneralBeforeDrawn)
     for (const std::string& argument : GetParam().arguments) {
         ASSERT_FALSE(table.add(argument)) << argument;
     }
-    const Picture picture = draw(table, {20, 20, 450, 100, 100, GetParam().code});
+    const Picture picture = draw(table, {20, 20, 450, 100, 100, GetParam().code, {}});
     EXPECT_EQ(at(picture, 50, 50) == red, GetParam().fromRaster);
 }
 
@@ -225,6 +225,50 @@ INSTANTIATE_TEST_SUITE_P(
                       TableCase{"Type2", {"type2=red.tif"}, "WLD0407", true},
                       TableCase{"UnknownCodeTakesTheGeneral", {"red.tif"}, "XYZ", true}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// The width of the legend's box in a picture, read off its top row.
+int legendWidth(const Picture& picture, const MapRequest& request)
+{
+    const Legend box = legendBox(Geometry(request), request);
+    const Rgb back = at(picture, box.x + 1, box.y + 1);
+    int x = box.x;
+    while (x < picture.image.width && at(picture, x, box.y + 1) == back) {
+        ++x;
+    }
+    return x - box.x;
+}
+
+TEST(Attribution, TheLegendNamesTheSourcesCredit)
+{
+    testsupport::TempWorkDir work;
+    geotiff("credited.tif", 4326, -180, 90, 1, 360, 180, [](double, double) { return red; });
+    GDALDatasetH ds = GDALOpen("credited.tif", GA_Update);
+    GDALSetMetadataItem(ds, "TIFFTAG_COPYRIGHT", "© Test Maps", nullptr);
+    GDALClose(ds);
+    geotiff("plain.tif", 4326, -180, 90, 1, 360, 180, [](double, double) { return red; });
+    const MapRequest request{20, 20, 450, 400, 300, "EUR0407", {}};
+    const auto widthFrom = [&](const std::vector<std::string>& sources,
+                               const std::vector<std::string>& credits) {
+        SourceTable table(shores(), {});
+        for (const std::string& s : sources) {
+            EXPECT_FALSE(table.add(s)) << s;
+        }
+        for (const std::string& c : credits) {
+            table.addAttribution(c);
+        }
+        return legendWidth(draw(table, request), request);
+    };
+    const int plain = widthFrom({"plain.tif"}, {});
+    const int fromMetadata = widthFrom({"credited.tif"}, {});
+    const int given = widthFrom({"credited.tif"}, {"© OpenStreetMap contributors"});
+    const int otherCode = widthFrom({"plain.tif"}, {"type2=© OpenStreetMap contributors"});
+    EXPECT_GT(fromMetadata, plain);
+    EXPECT_GT(given, fromMetadata) << "a given credit wins over the metadata's";
+    EXPECT_EQ(otherCode, plain) << "a credit of another map code is not shown";
+    MapRequest credited = request;
+    credited.attribution = "© OpenStreetMap contributors";
+    EXPECT_EQ(given, legendBox(Geometry(credited), credited).width);
+}
 
 struct RefusedCase {
     const char* argument;
