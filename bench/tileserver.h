@@ -35,6 +35,10 @@ public:
                     });
         port_ = server_.bind_to_any_port("127.0.0.1");
         serving_ = std::thread([this] { server_.listen_after_bind(); });
+        // Stopping a server that has not started listening yet would hang its thread.
+        for (int i = 0; i < 5000 && !server_.is_running(); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
     }
     ~TileServer()
     {

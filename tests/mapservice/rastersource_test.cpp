@@ -2,6 +2,7 @@
 // raster has no data, and sources that cannot be used.
 #include "geometry.h"
 #include "render.h"
+#include "server.h"
 #include "sources.h"
 #include "tempworkdir.h"
 
@@ -165,6 +166,24 @@ TEST(RasterSource, APictureAcross180IsWholeOnBothSides)
     }
 }
 
+TEST(RasterSource, APictureWiderThanTheWorldRepeatsIt)
+{
+    testsupport::TempWorkDir work;
+    const std::string file = geotiff("world.tif", 4326, -180, 90, 0.5, 720, 360,
+                                     [](double lon, double) { return lon < 0 ? red : blue; });
+    SourceTable table(shores(), {});
+    ASSERT_FALSE(table.add(file));
+    // One degree a pixel, 720 pixels across, centred on 0: two worlds side by side.
+    const MapRequest wide{0, 0, 45.0 * 1999, 720, 100, "EUR0407", {}};
+    const Picture picture = draw(table, wide);
+    const Geometry g(wide);
+    ASSERT_NEAR(g.lonAt(720) - g.lonAt(0), 720, 1e-6);
+    for (const double lon : {-270.0, -90.0, 90.0, 270.0}) {
+        const Rgb expected = std::remainder(lon, 360.0) < 0 ? red : blue;
+        EXPECT_EQ(at(picture, static_cast<int>(g.x(lon)), 50), expected) << lon;
+    }
+}
+
 TEST(RasterSource, WhereTheRasterHasNoDataTheDrawnMapShows)
 {
     testsupport::TempWorkDir work;
@@ -191,6 +210,22 @@ TEST(RasterSource, WhereTheRasterHasNoDataTheDrawnMapShows)
     const Legend legend = legendBox(g, over);
     EXPECT_EQ(at(mixed, legend.x + 1, legend.y + 1),
               at(draw(drawn, over), legend.x + 1, legend.y + 1));
+}
+
+TEST(RasterSource, TheStartupPreviewOfARegionalSourceStaysAMap)
+{
+    // The downloader's start-up picture spans about 178 degrees and must be 3000 bytes or more
+    // to count as a connection: a source covering only the Alps, in one flat colour, leaves the
+    // rest to the drawn map.
+    testsupport::TempWorkDir work;
+    const std::string file =
+        geotiff("alps.tif", 4326, 5, 48, 0.01, 1000, 300, [](double, double) { return red; });
+    SourceTable table(shores(), {});
+    ASSERT_FALSE(table.add(file));
+    const Answer preview = answerMapRequest(
+        "CenP=%2047.651931,%209.476379&Lang=EURO809&Alti=%2050000&Size=320,320", table);
+    ASSERT_EQ(preview.status, 200) << preview.body;
+    EXPECT_GT(preview.body.size(), 3000u);
 }
 
 struct TableCase {

@@ -8,12 +8,15 @@
 #include <QBuffer>
 #include <QImage>
 #include <atomic>
+#include <cctype>
 #include <chrono>
+#include <cstdio>
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -68,6 +71,10 @@ public:
                     });
         port_ = server_.bind_to_any_port("127.0.0.1");
         thread_ = std::thread([this] { server_.listen_after_bind(); });
+        // Stopping a server that has not started listening yet would hang its thread.
+        for (int i = 0; i < 5000 && !server_.is_running(); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
     }
     ~TileServer()
     {
@@ -158,12 +165,117 @@ TEST_F(XyzSource, AFailingUpstreamIsNeverDrawnIntoAPicture)
     EXPECT_EQ(html.status, 502) << html.body;
 }
 
+TEST_F(XyzSource, ARefusedConnectionIsAnswered502)
+{
+    SourceTable table(shores(), options());
+    ASSERT_FALSE(table.add("xyz:http://127.0.0.1:9/{z}/{x}/{y}.png")); // nobody listens
+    const Answer refused = answerMapRequest(query, table);
+    EXPECT_EQ(refused.status, 502) << refused.body;
+}
+
 TEST_F(XyzSource, AnUpstreamTooSlowIsAnsweredAsATimeOut)
 {
     timeoutSeconds = 1;
     tiles.delayMs = 2500;
     const Answer slow = ask("CenP=48.01,10.01&Alti=90&Size=20,20&Lang=EUR0407"); // one tile
     EXPECT_EQ(slow.status, 504) << slow.body;
+}
+
+std::string upper(std::string text)
+{
+    for (char& c : text) {
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    return text;
+}
+
+// A WMS on 127.0.0.1 answering GetMap with a picture of the asked size: west of 0 degrees
+// red, east of it blue, computed from the asked bounding box.
+class WmsServer {
+public:
+    WmsServer()
+    {
+        server_.Get("/wms", [this](const httplib::Request& req, httplib::Response& res) {
+            {
+                const std::lock_guard lock(mutex_);
+                queries_.push_back(req.target);
+            }
+            // Parameter names of a WMS request are not case-sensitive.
+            const auto param = [&req](const std::string& name) {
+                for (const auto& [key, value] : req.params) {
+                    if (upper(key) == name) {
+                        return value;
+                    }
+                }
+                return std::string();
+            };
+            const int width = std::stoi(param("WIDTH"));
+            const int height = std::stoi(param("HEIGHT"));
+            double west = 0;
+            double south = 0;
+            double east = 0;
+            double north = 0;
+            std::sscanf(param("BBOX").c_str(), "%lf,%lf,%lf,%lf", &west, &south, &east, &north);
+            QImage image(width, height, QImage::Format_RGB32);
+            for (int x = 0; x < width; ++x) {
+                const double lon = west + (x + 0.5) * (east - west) / width;
+                for (int y = 0; y < height; ++y) {
+                    image.setPixel(x, y, lon < 0 ? qRgb(200, 20, 20) : qRgb(20, 20, 200));
+                }
+            }
+            QByteArray bytes;
+            QBuffer buffer(&bytes);
+            buffer.open(QIODevice::WriteOnly);
+            image.save(&buffer, "PNG");
+            res.set_content(bytes.toStdString(), "image/png");
+        });
+        port_ = server_.bind_to_any_port("127.0.0.1");
+        thread_ = std::thread([this] { server_.listen_after_bind(); });
+        // Stopping a server that has not started listening yet would hang its thread.
+        for (int i = 0; i < 5000 && !server_.is_running(); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+    ~WmsServer()
+    {
+        server_.stop();
+        thread_.join();
+    }
+    std::string url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/wms?"; }
+    std::vector<std::string> queries()
+    {
+        const std::lock_guard lock(mutex_);
+        return queries_;
+    }
+
+private:
+    httplib::Server server_;
+    int port_ = 0;
+    std::thread thread_;
+    std::mutex mutex_;
+    std::vector<std::string> queries_;
+};
+
+TEST(WmsSource, AsksForTheLayerInGeographicCoordinatesAndPlacesTheAnswer)
+{
+    testsupport::TempWorkDir work;
+    WmsServer wms;
+    SourceTable table(shores(), {(work.path() + QStringLiteral("/cache")).toStdString(), 19,
+                                 "mapservice/test", 2048, 30});
+    ASSERT_FALSE(table.add("wms:" + wms.url() + "LAYERS=topo&STYLES="));
+    // 4 degrees across the prime meridian.
+    const Answer answer = answerMapRequest("CenP=10,0&Alti=180&Size=400,400&Lang=EUR0407", table);
+    ASSERT_EQ(answer.status, 200) << answer.body;
+    const QImage image = QImage::fromData(reinterpret_cast<const uchar*>(answer.body.data()),
+                                          static_cast<int>(answer.body.size()), "GIF");
+    EXPECT_EQ(image.pixelColor(150, 150), QColor(200, 20, 20)) << "west of 0";
+    EXPECT_EQ(image.pixelColor(250, 150), QColor(20, 20, 200)) << "east of 0";
+    const auto queries = wms.queries();
+    ASSERT_FALSE(queries.empty());
+    const std::string query = upper(queries.front());
+    EXPECT_NE(query.find("LAYERS=TOPO"), std::string::npos) << query;
+    EXPECT_NE(query.find("SRS=EPSG:4326"), std::string::npos) << query;
+    EXPECT_NE(query.find("REQUEST=GETMAP"), std::string::npos) << query;
 }
 
 struct ZoomCase {
