@@ -5,6 +5,7 @@
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 namespace bench {
 
@@ -12,7 +13,8 @@ namespace bench {
 // the system chooses; stopped with SIGTERM when the object goes.
 class ServiceProcess {
 public:
-    explicit ServiceProcess(const char* argv0)
+    // |arguments| go to the service after "--port 0".
+    explicit ServiceProcess(const char* argv0, std::vector<std::string> arguments = {})
     {
         const std::string self(argv0);
         const std::string binary = self.substr(0, self.rfind('/')) + "/mapservice";
@@ -23,7 +25,13 @@ public:
         child_ = fork();
         if (child_ == 0) {
             dup2(pipeFds[1], STDOUT_FILENO);
-            execl(binary.c_str(), binary.c_str(), "--port", "0", static_cast<char*>(nullptr));
+            std::vector<char*> args{const_cast<char*>(binary.c_str()), const_cast<char*>("--port"),
+                                    const_cast<char*>("0")};
+            for (std::string& argument : arguments) {
+                args.push_back(argument.data());
+            }
+            args.push_back(nullptr);
+            execv(binary.c_str(), args.data());
             _exit(127);
         }
         close(pipeFds[1]);
@@ -48,6 +56,20 @@ public:
 
     // The port it serves on, 0 when it did not start.
     int port() const { return port_; }
+    // The most memory it has held so far, in megabytes (VmHWM).
+    double peakMegabytes() const
+    {
+        FILE* status = std::fopen(("/proc/" + std::to_string(child_) + "/status").c_str(), "r");
+        char line[256];
+        double kilobytes = 0;
+        while (status != nullptr && std::fgets(line, sizeof line, status) != nullptr) {
+            std::sscanf(line, "VmHWM: %lf kB", &kilobytes);
+        }
+        if (status != nullptr) {
+            std::fclose(status);
+        }
+        return kilobytes / 1024;
+    }
 
 private:
     pid_t child_ = -1;

@@ -8,6 +8,7 @@
 #include <array>
 #include <cctype>
 #include <cmath>
+#include <cpl_conv.h>
 #include <cpl_error.h>
 #include <gdal.h>
 #include <gdal_utils.h>
@@ -21,7 +22,12 @@ namespace {
 void registerDrivers()
 {
     static std::once_flag once;
-    std::call_once(once, [] { GDALAllRegister(); });
+    std::call_once(once, [] {
+        // Upstream tiles are cached on disk; in memory GDAL keeps only what a few pictures
+        // need (its default, a twentieth of the machine's memory, would be most of a budget).
+        CPLSetConfigOption("GDAL_CACHEMAX", "64");
+        GDALAllRegister();
+    });
 }
 
 // Collects GDAL's last error message on this thread instead of printing it.
@@ -153,6 +159,59 @@ std::string metadataAttribution(GDALDatasetH ds)
     return {};
 }
 
+// Rows warped at once: a strip of a 4000-pixel-wide picture holds 4 MB.
+constexpr int stripRows = 256;
+
+// Warps |strip| of world copy |world| of the picture from |source| and lays it over |out|,
+// the legend left as it is. Nothing on success, else GDAL's reason.
+std::optional<std::string> warpStrip(GDALDatasetH source, int bands, const std::string& overview,
+                                     const Geometry& g, long world, const Window& strip,
+                                     const Legend& legend, RgbImage& out)
+{
+    const int width = strip.right - strip.left;
+    const int height = strip.bottom - strip.top;
+    GDALDatasetH target = memoryDataset(width, height, bands, g.lonAt(strip.left) - 360.0 * world,
+                                        g.latAt(strip.top), g.degreesPerPixel);
+    if (target == nullptr) {
+        return std::string("cannot make room for the picture");
+    }
+    std::string error;
+    if (!warp(source, target, overview, error)) {
+        GDALClose(target);
+        return error;
+    }
+    // Pixel-interleaved: colour bands, then alpha.
+    std::vector<std::uint8_t> values(static_cast<std::size_t>(width) * height * (bands + 1));
+    const bool readOk = GDALDatasetRasterIO(target, GF_Read, 0, 0, width, height, values.data(),
+                                            width, height, GDT_Byte, bands + 1, nullptr, bands + 1,
+                                            (bands + 1) * width, 1) == CE_None;
+    GDALClose(target);
+    if (!readOk) {
+        return "cannot read the warped picture: " + QuietErrors::last();
+    }
+    const auto mix = [](std::uint8_t over, std::uint8_t under, unsigned a) {
+        return static_cast<std::uint8_t>((over * a + under * (255 - a) + 127) / 255);
+    };
+    for (int y = 0; y < height; ++y) {
+        const int py = strip.top + y;
+        for (int x = 0; x < width; ++x) {
+            const int px = strip.left + x;
+            const std::uint8_t* v =
+                &values[(static_cast<std::size_t>(y) * width + x) * (bands + 1)];
+            const unsigned a = v[bands];
+            if (a == 0 || (px >= legend.x && px < legend.x + legend.width && py >= legend.y &&
+                           py < legend.y + legend.height)) {
+                continue;
+            }
+            const Rgb raster = bands == 3 ? Rgb{v[0], v[1], v[2]} : Rgb{v[0], v[0], v[0]};
+            Rgb& pixel = out.at(px, py);
+            pixel = {mix(raster.r, pixel.r, a), mix(raster.g, pixel.g, a),
+                     mix(raster.b, pixel.b, a)};
+        }
+    }
+    return std::nullopt;
+}
+
 // An upstream that did not answer in time is told apart: the client may try again later.
 Refusal upstreamFailure(const std::string& connection, const std::string& error)
 {
@@ -251,10 +310,12 @@ Result<Picture> RasterSource::draw(const MapRequest& asked) const
     if (std::holds_alternative<Refusal>(base)) {
         return base;
     }
-    const Picture& drawn = std::get<Picture>(base);
     RgbImage out(g.width, g.height, {0, 0, 0});
-    for (std::size_t i = 0; i < out.pixels.size(); ++i) {
-        out.pixels[i] = drawn.palette[drawn.image.pixels[i]];
+    {
+        const Picture drawn = std::get<Picture>(std::move(base)); // gone once it is in colours
+        for (std::size_t i = 0; i < out.pixels.size(); ++i) {
+            out.pixels[i] = drawn.palette[drawn.image.pixels[i]];
+        }
     }
     const double west = g.lonAt(0);
     const double east = g.lonAt(g.width);
@@ -285,53 +346,12 @@ Result<Picture> RasterSource::draw(const MapRequest& asked) const
             if (w.left >= w.right || w.top >= w.bottom) {
                 continue;
             }
-            const int width = w.right - w.left;
-            const int height = w.bottom - w.top;
-            GDALDatasetH target =
-                memoryDataset(width, height, bands, g.lonAt(w.left) - 360.0 * world, g.latAt(w.top),
-                              g.degreesPerPixel);
-            if (target == nullptr) {
-                return Refusal{500, "cannot make room for the picture"};
-            }
-            std::string error;
-            if (!warp(source, target, overview, error)) {
-                GDALClose(target);
-                return upstreamFailure(connection_, error);
-            }
-            std::vector<std::uint8_t> band(static_cast<std::size_t>(width) * height);
-            std::array<std::vector<std::uint8_t>, 4> values;
-            bool readOk = true;
-            for (int b = 0; b <= bands && readOk; ++b) {
-                values[b].resize(band.size());
-                readOk =
-                    GDALRasterIO(GDALGetRasterBand(target, b + 1), GF_Read, 0, 0, width, height,
-                                 values[b].data(), width, height, GDT_Byte, 0, 0) == CE_None;
-            }
-            GDALClose(target);
-            if (!readOk) {
-                return Refusal{500, "cannot read the warped picture: " + QuietErrors::last()};
-            }
-            const std::vector<std::uint8_t>& alpha = values[bands];
-            for (int y = 0; y < height; ++y) {
-                for (int x = 0; x < width; ++x) {
-                    const int px = w.left + x;
-                    const int py = w.top + y;
-                    const bool inLegend = px >= legend.x && px < legend.x + legend.width &&
-                                          py >= legend.y && py < legend.y + legend.height;
-                    const std::size_t i = static_cast<std::size_t>(y) * width + x;
-                    const unsigned a = alpha[i];
-                    if (a == 0 || inLegend) {
-                        continue;
-                    }
-                    const Rgb raster = bands == 3 ? Rgb{values[0][i], values[1][i], values[2][i]}
-                                                  : Rgb{values[0][i], values[0][i], values[0][i]};
-                    Rgb& pixel = out.at(px, py);
-                    const auto mix = [a](std::uint8_t over, std::uint8_t under) {
-                        return static_cast<std::uint8_t>((over * a + under * (255 - a) + 127) /
-                                                         255);
-                    };
-                    pixel = {mix(raster.r, pixel.r), mix(raster.g, pixel.g),
-                             mix(raster.b, pixel.b)};
+            // In strips of rows, so that a large picture never holds its whole raster twice.
+            for (int top = w.top; top < w.bottom; top += stripRows) {
+                const Window strip{w.left, w.right, top, std::min(w.bottom, top + stripRows)};
+                if (const auto error =
+                        warpStrip(source, bands, overview, g, world, strip, legend, out)) {
+                    return upstreamFailure(connection_, *error);
                 }
             }
         }

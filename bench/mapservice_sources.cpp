@@ -1,0 +1,155 @@
+// Pictures from real map sources. mapservice_xyz_cached_1999: a 1999 x 1999 picture from a
+// slippy-map tile server whose tiles are all in the cache on disk (a new source each time, as
+// after a restart, so only the disk cache answers), against the same picture from a local
+// GeoTIFF. The tiles and the GeoTIFF hold the same smooth colours. mapservice_xyz_warm_1999:
+// the same from one source that has drawn the picture before, as in the running service.
+#include "benchapp.h"
+#include "benchutil.h"
+#include "gifencode.h"
+#include "sources.h"
+
+#include <QBuffer>
+#include <QImage>
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <gdal.h>
+#include <httplib.h>
+#include <ogr_srs_api.h>
+#include <string>
+#include <thread>
+
+namespace {
+
+constexpr double half = 20037508.342789244; // half the Web Mercator world, in metres
+
+// The colour of a point given in Web Mercator metres.
+QRgb colourAt(double x, double y)
+{
+    return qRgb(static_cast<int>(std::fmod(std::fabs(x) / 900, 256)),
+                static_cast<int>(std::fmod(std::fabs(y) / 700, 256)),
+                static_cast<int>(std::fmod(std::fabs(x + y) / 1300, 256)));
+}
+
+std::string tilePng(int z, int tx, int ty)
+{
+    QImage image(256, 256, QImage::Format_RGB32);
+    const double size = 2 * half / (1 << z) / 256;
+    for (int y = 0; y < 256; ++y) {
+        for (int x = 0; x < 256; ++x) {
+            image.setPixel(
+                x, y,
+                colourAt(-half + (tx * 256 + x + 0.5) * size, half - (ty * 256 + y + 0.5) * size));
+        }
+    }
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return bytes.toStdString();
+}
+
+// The same colours as a Web Mercator GeoTIFF over 5 to 15 E, 42 to 52 N at zoom 12's pixels.
+void makeGeotiff(const std::string& path)
+{
+    GDALAllRegister();
+    const double pixel = 2 * half / (1 << 12) / 256;
+    const double west = 5 * half / 180;
+    const double east = 15 * half / 180;
+    const double north = std::log(std::tan(M_PI / 4 + 52 * M_PI / 360)) * 6378137.0;
+    const double south = std::log(std::tan(M_PI / 4 + 42 * M_PI / 360)) * 6378137.0;
+    const int width = static_cast<int>((east - west) / pixel);
+    const int height = static_cast<int>((north - south) / pixel);
+    GDALDatasetH ds =
+        GDALCreate(GDALGetDriverByName("GTiff"), path.c_str(), width, height, 3, GDT_Byte, nullptr);
+    std::array<double, 6> transform{west, pixel, 0, north, 0, -pixel};
+    GDALSetGeoTransform(ds, transform.data());
+    OGRSpatialReferenceH srs = OSRNewSpatialReference(nullptr);
+    OSRImportFromEPSG(srs, 3857);
+    GDALSetSpatialRef(ds, srs);
+    OSRDestroySpatialReference(srs);
+    std::vector<std::uint8_t> row(static_cast<std::size_t>(width));
+    for (int b = 0; b < 3; ++b) {
+        for (int y = 0; y < height; ++y) {
+            for (int x = 0; x < width; ++x) {
+                const QRgb c = colourAt(west + (x + 0.5) * pixel, north - (y + 0.5) * pixel);
+                row[static_cast<std::size_t>(x)] = static_cast<std::uint8_t>(b == 0   ? qRed(c)
+                                                                             : b == 1 ? qGreen(c)
+                                                                                      : qBlue(c));
+            }
+            if (GDALRasterIO(GDALGetRasterBand(ds, b + 1), GF_Write, 0, y, width, 1, row.data(),
+                             width, 1, GDT_Byte, 0, 0) != CE_None) {
+                std::fprintf(stderr, "cannot write the GeoTIFF\n");
+                std::exit(1);
+            }
+        }
+    }
+    GDALClose(ds);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const bench::OffscreenRun run(argc, argv);
+    const std::string folder = run.path().toStdString();
+    makeGeotiff(folder + "/source.tif");
+
+    httplib::Server server;
+    std::atomic<int> requests{0};
+    server.Get(R"(/(\d+)/(\d+)/(\d+)\.png)",
+               [&](const httplib::Request& req, httplib::Response& res) {
+                   ++requests;
+                   res.set_content(tilePng(std::stoi(req.matches[1]), std::stoi(req.matches[2]),
+                                           std::stoi(req.matches[3])),
+                                   "image/png");
+               });
+    const int port = server.bind_to_any_port("127.0.0.1");
+    std::thread serving([&] { server.listen_after_bind(); });
+    while (!server.is_running()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    const mapservice::RemoteOptions remote{folder + "/cache", 19, "mapservice/bench", 2048, 30};
+    const std::string xyz = "xyz:http://127.0.0.1:" + std::to_string(port) + "/{z}/{x}/{y}.png";
+
+    // 0.69 degrees around 47 N 10 E: tiles of zoom 12, the GeoTIFF's own resolution.
+    const mapservice::MapRequest request{47, 10, 31, 1999, 1999, "EUR0407", {}};
+    const auto picture = [&](const std::string& spec) {
+        mapservice::SourceTable sources({}, remote);
+        if (const auto refused = sources.add(spec)) {
+            std::fprintf(stderr, "%s\n", refused->reason.c_str());
+            std::exit(1);
+        }
+        const auto drawn = sources.draw(request);
+        if (const auto* refused = std::get_if<mapservice::Refusal>(&drawn)) {
+            std::fprintf(stderr, "%s\n", refused->reason.c_str());
+            std::exit(1);
+        }
+        return mapservice::encodeGif(std::get<mapservice::Picture>(drawn)).size();
+    };
+    picture(xyz); // fills the cache
+    const int fetched = requests;
+    std::size_t bytes = 0;
+    const double cached = bench::medianSeconds(5, [&] { bytes += picture(xyz); });
+    // In the service a source lives as long as the service: its tiles stay decoded in memory.
+    mapservice::SourceTable kept({}, remote);
+    kept.add(xyz);
+    const double warm = bench::medianSeconds(5, [&] {
+        bytes += mapservice::encodeGif(std::get<mapservice::Picture>(kept.draw(request))).size();
+    });
+    const double geotiff =
+        bench::medianSeconds(5, [&] { bytes += picture(folder + "/source.tif"); });
+    server.stop();
+    serving.join();
+    if (requests != fetched || fetched == 0) {
+        std::fprintf(stderr, "the cache did not answer: %d tiles fetched, then %d more\n", fetched,
+                     requests - fetched);
+        return 1;
+    }
+    std::printf("mapservice sources: %d tiles fetched once, %zu bytes of GIF\n", fetched, bytes);
+    bench::report("mapservice_xyz_cached_1999", cached, geotiff, "2");
+    bench::report("mapservice_xyz_warm_1999", warm, geotiff, "2");
+    return 0;
+}
