@@ -68,7 +68,8 @@ public:
         g.rows = static_cast<int>(slot->bitmap.rows);
         g.ink.resize(static_cast<std::size_t>(g.width) * static_cast<std::size_t>(g.rows));
         for (int y = 0; y < g.rows; ++y) {
-            const unsigned char* row = slot->bitmap.buffer + y * slot->bitmap.pitch;
+            const unsigned char* row =
+                slot->bitmap.buffer + static_cast<std::ptrdiff_t>(y) * slot->bitmap.pitch;
             for (int x = 0; x < g.width; ++x) {
                 g.ink[static_cast<std::size_t>(y) * static_cast<std::size_t>(g.width) +
                       static_cast<std::size_t>(x)] = row[x] >= 128;

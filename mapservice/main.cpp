@@ -59,12 +59,14 @@ void usage(FILE* out)
         MAPSERVICE_DATA_DIR);
 }
 
+// Read once at start, before any other thread runs.
 std::string defaultCache()
 {
-    if (const char* xdg = std::getenv("XDG_CACHE_HOME"); xdg != nullptr && *xdg != '\0') {
+    if (const char* xdg = std::getenv("XDG_CACHE_HOME"); // NOLINT(concurrency-mt-unsafe)
+        xdg != nullptr && *xdg != '\0') {
         return std::string(xdg) + "/mapservice";
     }
-    const char* home = std::getenv("HOME");
+    const char* home = std::getenv("HOME"); // NOLINT(concurrency-mt-unsafe)
     return std::string(home != nullptr ? home : ".") + "/.cache/mapservice";
 }
 

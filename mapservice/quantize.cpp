@@ -27,7 +27,7 @@ int cellOf(Rgb c)
 bool exactPalette(const RgbImage& image, Picture& out)
 {
     std::unordered_map<std::uint32_t, std::uint8_t> index;
-    index.reserve(maxColours * 2);
+    index.reserve(std::size_t{maxColours} * 2);
     std::uint32_t last = 0xffffffff;
     std::uint8_t lastIndex = 0;
     for (std::size_t i = 0; i < image.pixels.size(); ++i) {
@@ -122,24 +122,24 @@ void medianCut(const RgbImage& image, Picture& out)
         sums[cell][2] += c.b;
     }
     std::vector<Box> boxes{Box{}};
+    boxes.reserve(maxColours);
     boxes.front().count = image.pixels.size();
     while (boxes.size() < maxColours) {
         // The most populous box that can still be split.
-        std::size_t best = boxes.size();
-        for (std::size_t i = 0; i < boxes.size(); ++i) {
-            const Box& box = boxes[i];
+        Box* best = nullptr;
+        for (Box& box : boxes) {
             const bool splittable = box.low != box.high && box.count > 1;
-            if (splittable && (best == boxes.size() || box.count > boxes[best].count)) {
-                best = i;
+            if (splittable && (best == nullptr || box.count > best->count)) {
+                best = &box;
             }
         }
         Box a;
         Box b;
-        if (best == boxes.size() || !split(boxes[best], counts, a, b)) {
+        if (best == nullptr || !split(*best, counts, a, b)) {
             break;
         }
-        boxes[best] = a;
-        boxes.push_back(b);
+        *best = a;
+        boxes.push_back(b); // may move the boxes: |best| is not used after this
     }
     std::vector<std::uint8_t> lookup(cells, 0);
     for (std::size_t i = 0; i < boxes.size(); ++i) {

@@ -170,7 +170,8 @@ std::optional<std::string> warpStrip(GDALDatasetH source, int bands, const std::
 {
     const int width = strip.right - strip.left;
     const int height = strip.bottom - strip.top;
-    GDALDatasetH target = memoryDataset(width, height, bands, g.lonAt(strip.left) - 360.0 * world,
+    GDALDatasetH target = memoryDataset(width, height, bands,
+                                        g.lonAt(strip.left) - 360.0 * static_cast<double>(world),
                                         g.latAt(strip.top), g.degreesPerPixel);
     if (target == nullptr) {
         return std::string("cannot make room for the picture");
