@@ -249,7 +249,8 @@ RasterSource::~RasterSource()
 
 Result<std::unique_ptr<RasterSource>> RasterSource::open(const std::string& connection,
                                                          const ShoreData& shores,
-                                                         std::optional<int> finestZoom)
+                                                         std::optional<int> finestZoom,
+                                                         bool oneAtATime)
 {
     registerDrivers();
     const QuietErrors quiet;
@@ -268,13 +269,17 @@ Result<std::unique_ptr<RasterSource>> RasterSource::open(const std::string& conn
     auto source = std::unique_ptr<RasterSource>(
         new RasterSource(connection, shores, finestZoom, expanded(ds)));
     source->attribution_ = attribution;
+    source->oneAtATime_ = oneAtATime;
     return source;
 }
 
 Result<void*> RasterSource::acquire() const
 {
     {
-        const std::lock_guard lock(mutex_);
+        std::unique_lock lock(mutex_);
+        if (oneAtATime_) {
+            returned_.wait(lock, [this] { return !idle_.empty(); });
+        }
         if (!idle_.empty()) {
             void* ds = idle_.back();
             idle_.pop_back();
@@ -296,8 +301,11 @@ Result<void*> RasterSource::acquire() const
 
 void RasterSource::release(void* dataset) const
 {
-    const std::lock_guard lock(mutex_);
-    idle_.push_back(dataset);
+    {
+        const std::lock_guard lock(mutex_);
+        idle_.push_back(dataset);
+    }
+    returned_.notify_one();
 }
 
 Result<Picture> RasterSource::draw(const MapRequest& asked) const

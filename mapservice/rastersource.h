@@ -2,6 +2,7 @@
 
 #include "source.h"
 
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -26,9 +27,12 @@ public:
     // it and says why it cannot be used. |shores| draws what lies under the raster. For a
     // slippy-map tile server, |finestZoom| is the zoom of its full resolution: each picture then
     // takes the tiles of the coarsest zoom whose pixels are no larger than the picture's.
+    // |oneAtATime| draws one picture at a time from the source (a remote server then sees no
+    // more connections than one dataset opens); otherwise each drawing thread has its own.
     static Result<std::unique_ptr<RasterSource>> open(const std::string& connection,
                                                       const ShoreData& shores,
-                                                      std::optional<int> finestZoom = {});
+                                                      std::optional<int> finestZoom = {},
+                                                      bool oneAtATime = false);
     ~RasterSource() override;
 
     Result<Picture> draw(const MapRequest& request) const override;
@@ -46,7 +50,9 @@ private:
     DrawnSource drawn_;
     std::optional<int> finestZoom_;
     std::string attribution_; // from the source's metadata
+    bool oneAtATime_ = false;
     mutable std::mutex mutex_;
+    mutable std::condition_variable returned_;
     mutable std::vector<void*> idle_; // GDAL dataset handles, one per thread that drew at once
     mutable std::vector<void*> all_;
 };

@@ -157,7 +157,8 @@ Result<const Source*> SourceTable::make(const std::string& spec)
         }
         connection = wmsDescription(url, options_);
     }
-    auto opened = RasterSource::open(connection, shores_, tileLevels);
+    // A remote server gets its two connections from one dataset at a time.
+    auto opened = RasterSource::open(connection, shores_, tileLevels, connection != spec);
     if (auto* refused = std::get_if<Refusal>(&opened)) {
         return Refusal{2, refused->reason};
     }

@@ -49,6 +49,15 @@ public:
         server_.Get(R"(/(\d+)/(\d+)/(\d+)\.png)",
                     [this](const httplib::Request& req, httplib::Response& res) {
                         ++requests;
+                        // The most requests in flight at once.
+                        const int now = ++inFlight;
+                        int most = mostInFlight;
+                        while (now > most && !mostInFlight.compare_exchange_weak(most, now)) {
+                        }
+                        struct Leave {
+                            std::atomic<int>& n;
+                            ~Leave() { --n; }
+                        } leave{inFlight};
                         zooms |= 1 << std::stoi(req.matches[1]);
                         if (delayMs > 0) {
                             std::this_thread::sleep_for(std::chrono::milliseconds(delayMs.load()));
@@ -94,6 +103,8 @@ public:
 
     std::atomic<int> requests{0};
     std::atomic<int> zooms{0}; // bit z set when a tile of zoom z was asked for
+    std::atomic<int> inFlight{0};
+    std::atomic<int> mostInFlight{0}; // the most requests served at once
     std::atomic<int> delayMs{0};
     std::atomic<int> status{200};
     std::string body; // set only while no request is served
@@ -171,6 +182,29 @@ TEST_F(XyzSource, ARefusedConnectionIsAnswered502)
     ASSERT_FALSE(table.add("xyz:http://127.0.0.1:9/{z}/{x}/{y}.png")); // nobody listens
     const Answer refused = answerMapRequest(query, table);
     EXPECT_EQ(refused.status, 502) << refused.body;
+}
+
+TEST_F(XyzSource, ManyPicturesAtOnceUseTwoConnectionsToTheServer)
+{
+    tiles.delayMs = 20; // so that requests overlap where they can
+    SourceTable table(shores(), options());
+    ASSERT_FALSE(table.add(tiles.spec()));
+    std::vector<std::thread> drawing;
+    std::atomic<int> served{0};
+    for (int i = 0; i < 4; ++i) {
+        drawing.emplace_back([&, i] {
+            const std::string q = "CenP=" + std::to_string(40 + i * 3) +
+                                  ",10&Alti=90&Size=300,300"
+                                  "&Lang=EUR0407";
+            served += answerMapRequest(q, table).status == 200 ? 1 : 0;
+        });
+    }
+    for (auto& t : drawing) {
+        t.join();
+    }
+    EXPECT_EQ(served, 4);
+    EXPECT_GT(tiles.requests, 8);
+    EXPECT_EQ(tiles.mostInFlight, 2) << "two connections, never more";
 }
 
 TEST_F(XyzSource, AnUpstreamTooSlowIsAnsweredAsATimeOut)
