@@ -60,9 +60,7 @@ bool ensureTileFolder(const QDir& dir)
     return dir.mkdir(createdTileFolderName);
 }
 
-} // namespace common
-
-QStringList common::listTileImages(const QString& folder)
+QStringList listTileImages(const QString& folder)
 {
     // Read straight from the directory: a folder may hold tens of thousands of tiles, and
     // QDir's listing costs a few microseconds per entry.
@@ -103,3 +101,5 @@ QStringList common::listTileImages(const QString& folder)
     }
     return names;
 }
+
+} // namespace common

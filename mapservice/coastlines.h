@@ -18,10 +18,9 @@ struct GeoPoint {
 // into square bins, each holding the pieces of shoreline that lie in it.
 class Coastlines {
 public:
-    // Reads a binned GSHHG netCDF file (binned_GSHHS_<c|l|i>.nc); nothing when it cannot.
+    // Reads a binned GSHHG netCDF file (binned_GSHHS_<c|l|i|h>.nc); nothing when it cannot.
     static std::optional<Coastlines> load(const std::string& path, std::string& error);
 
-    double binSize() const { return binSize_; } // degrees
     std::size_t segmentCount() const { return segmentStart_.size(); }
 
     // Calls |draw| for every shoreline piece in the bins that overlap latitudes |south| to
@@ -38,7 +37,6 @@ public:
         double west; // with the offset of the world copy already added
         double size;
         int southWestLevel;
-        const Coastlines* owner;
         std::size_t index;
     };
 
@@ -95,7 +93,7 @@ void Coastlines::forEachBin(double south, double north, double west, double east
                 static_cast<std::size_t>(row) * static_cast<std::size_t>(binsAcross_) +
                 static_cast<std::size_t>(wrapped);
             visit(Bin{90 - (row + 1) * binSize_, static_cast<double>(column) * binSize_, binSize_,
-                      southWestLevel_[bin], this, bin});
+                      southWestLevel_[bin], bin});
         }
     }
 }
