@@ -60,7 +60,7 @@ AtomicFile::~AtomicFile()
     discard();
 }
 
-bool AtomicFile::open()
+void AtomicFile::open()
 {
     static std::atomic<unsigned> serial{0};
     for (int attempt = 0; attempt < nameAttempts; ++attempt) {
@@ -71,7 +71,7 @@ bool AtomicFile::open()
         }
         if (fd_ < 0) {
             error_ = errno;
-            return false;
+            return;
         }
         temporary_ = name;
         // Taken at once: a cleaner that finds the file unlocked may remove it.
@@ -80,16 +80,15 @@ bool AtomicFile::open()
         if (::stat(target_.constData(), &existing) == 0 && S_ISREG(existing.st_mode)) {
             ::fchmod(fd_, existing.st_mode & 07777); // keep the permissions the file had
         }
-        return true;
+        return;
     }
     error_ = EEXIST;
-    return false;
 }
 
-bool AtomicFile::write(const QByteArray& bytes)
+void AtomicFile::write(const QByteArray& bytes)
 {
     if (fd_ < 0 || error_ != 0) {
-        return false;
+        return;
     }
     const char* data = bytes.constData();
     qsizetype left = bytes.size();
@@ -100,12 +99,11 @@ bool AtomicFile::write(const QByteArray& bytes)
         }
         if (n <= 0) {
             error_ = n < 0 ? errno : EIO;
-            return false;
+            return;
         }
         data += n;
         left -= n;
     }
-    return true;
 }
 
 void AtomicFile::commit()
@@ -154,9 +152,8 @@ void AtomicFile::discard()
 void writeFileAtomically(const QString& path, const QByteArray& bytes)
 {
     AtomicFile file(path);
-    if (file.open()) {
-        file.write(bytes);
-    }
+    file.open();
+    file.write(bytes);
     file.commit();
 }
 
@@ -206,7 +203,8 @@ int removeStaleTemporaries(const QString& folder)
 std::optional<QString> folderWriteError(const QString& folder)
 {
     AtomicFile probe(folder + QStringLiteral("/probe"));
-    if (!probe.open()) {
+    probe.open();
+    if (!probe.ok()) {
         return probe.errorString();
     }
     probe.discard();

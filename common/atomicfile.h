@@ -16,6 +16,11 @@ namespace common {
 // as 8 hex digits: hidden, 23 characters whatever the target's name (so a target name that
 // fits the file system fits as a temporary too), and never a "*.gif" or "*.map" that a reader
 // would pick up. The writer holds an exclusive lock on its temporary file until the rename.
+//
+// Errors are sticky: after the first failure open() and write() do nothing, and commit() is
+// the one place that reports it. Not QSaveFile: its temporary names grow with the target's
+// (a 250-character tile name would not fit) and carry no process id and no lock, so a leftover
+// of a killed writer could not be told from the file of one that still runs.
 class AtomicFile {
 public:
     explicit AtomicFile(QString path);
@@ -23,10 +28,12 @@ public:
     AtomicFile(const AtomicFile&) = delete;
     AtomicFile& operator=(const AtomicFile&) = delete;
 
-    // Creates the temporary file; false (with errorString()) when that is impossible.
-    bool open();
-    // Appends |bytes|; false once any write has failed.
-    bool write(const QByteArray& bytes);
+    // Creates the temporary file.
+    void open();
+    // Appends |bytes|.
+    void write(const QByteArray& bytes);
+    // Whether nothing has failed so far (errorString() says what did).
+    bool ok() const { return error_ == 0; }
     // Puts the content in place. Throws common::Failure naming the file when opening, a write,
     // the flush or the replacement failed.
     void commit();

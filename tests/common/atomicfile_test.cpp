@@ -28,13 +28,14 @@ TEST(AtomicFile, ANewFileHasNoNameUntilItIsWhole)
     TempWorkDir work;
     {
         AtomicFile file(QStringLiteral("tile.gif"));
-        ASSERT_TRUE(file.open());
-        ASSERT_TRUE(file.write("first half "));
+        file.open();
+        file.write("first half ");
+        ASSERT_TRUE(file.ok());
         EXPECT_FALSE(QFileInfo::exists(QStringLiteral("tile.gif")));
         const QStringList during = hiddenFiles();
         ASSERT_EQ(during.size(), 1);
         EXPECT_TRUE(common::isTemporaryName(during.front())) << during.front().toStdString();
-        ASSERT_TRUE(file.write("second half"));
+        file.write("second half");
         file.commit();
     }
     EXPECT_EQ(TempWorkDir::read(QStringLiteral("tile.gif")), QByteArray("first half second half"));
@@ -47,8 +48,9 @@ TEST(AtomicFile, AnUnfinishedWriteLeavesTheOldFileOrNothing)
     TempWorkDir::write(QStringLiteral("old.gif"), "old content");
     for (const QString& name : {QStringLiteral("old.gif"), QStringLiteral("new.gif")}) {
         AtomicFile file(name);
-        ASSERT_TRUE(file.open());
+        file.open();
         file.write("partial");
+        ASSERT_TRUE(file.ok());
     } // destroyed without commit
     EXPECT_EQ(hiddenFiles(), QStringList{QStringLiteral("old.gif")});
     EXPECT_EQ(TempWorkDir::read(QStringLiteral("old.gif")), QByteArray("old content"));
@@ -61,7 +63,8 @@ TEST(AtomicFile, TemporaryNamesHaveOneLengthWhateverTheTarget)
     const QString longest = QString(251, u'x') + QStringLiteral(".gif");
     for (const QString& name : {QStringLiteral("a.gif"), longest}) {
         AtomicFile file(name);
-        ASSERT_TRUE(file.open()) << file.errorString().toStdString();
+        file.open();
+        ASSERT_TRUE(file.ok()) << file.errorString().toStdString();
         const QStringList during = hiddenFiles();
         ASSERT_EQ(during.size(), 1 + (name == longest ? 1 : 0));
         for (const QString& entry : during) {
@@ -73,6 +76,18 @@ TEST(AtomicFile, TemporaryNamesHaveOneLengthWhateverTheTarget)
         file.commit();
     }
     EXPECT_TRUE(QFileInfo::exists(longest));
+}
+
+TEST(AtomicFile, AFailureIsStickyAndCommitReportsIt)
+{
+    TempWorkDir work;
+    AtomicFile file(QStringLiteral("missing/tile.gif"));
+    file.open();
+    EXPECT_FALSE(file.ok());
+    file.write("bytes"); // nothing happens after the failure
+    EXPECT_FALSE(file.ok());
+    EXPECT_THROW(file.commit(), common::Failure);
+    EXPECT_EQ(hiddenFiles(), QStringList());
 }
 
 TEST(AtomicFile, ReplacingKeepsThePermissions)
@@ -134,8 +149,9 @@ TEST(StaleTemporaries, AnOpenWriterOfThisProcessIsNeverDisturbed)
 {
     TempWorkDir work;
     AtomicFile file(QStringLiteral("tile.gif"));
-    ASSERT_TRUE(file.open());
+    file.open();
     file.write("arriving");
+    ASSERT_TRUE(file.ok());
     EXPECT_EQ(common::removeStaleTemporaries(QStringLiteral(".")), 0);
     file.commit();
     EXPECT_EQ(TempWorkDir::read(QStringLiteral("tile.gif")), QByteArray("arriving"));
