@@ -5,13 +5,13 @@
 
 namespace brontile {
 
-std::optional<QImage> decodeCell(const QString& path, QSize cellSize)
+Cell decodeCell(const QString& path, QSize cellSize)
 {
     QImageReader reader(path);
     reader.setDecideFormatFromContent(true);
     const QImage full = reader.read();
     if (full.isNull()) {
-        return std::nullopt;
+        return reader.errorString();
     }
     // A fast reduction to four times the cell first, then a smooth one: nearly the look of a
     // smooth reduction from full size at a fraction of its cost.
@@ -39,10 +39,10 @@ CellDecoder::~CellDecoder()
     pool_.waitForDone();
 }
 
-std::optional<QImage> CellDecoder::take(int index)
+Cell CellDecoder::take(int index)
 {
     auto& result = results_[static_cast<std::size_t>(index)];
-    std::optional<QImage> picture = result.result();
+    Cell picture = result.result();
     result = {}; // the window keeps its own copy
     return picture;
 }

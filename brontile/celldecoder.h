@@ -5,11 +5,13 @@
 #include <QSize>
 #include <QStringList>
 #include <QThreadPool>
-
-#include <optional>
+#include <variant>
 #include <vector>
 
 namespace brontile {
+
+// A cell's picture, or the reader's reason why the file is no picture.
+using Cell = std::variant<QImage, QString>;
 
 // Decodes the pictures of the grid ahead of their placement on a small pool of threads (one
 // per core) and keeps each only at the size of its cell, never at full size. Pictures are
@@ -21,16 +23,15 @@ public:
     CellDecoder(const CellDecoder&) = delete;
     CellDecoder& operator=(const CellDecoder&) = delete;
 
-    // The picture of |paths[index]| scaled to the cell, waiting for it if need be; nothing when
-    // the file cannot be read as a picture.
-    std::optional<QImage> take(int index);
+    // The picture of |paths[index]| scaled to the cell, waiting for it if need be.
+    Cell take(int index);
 
 private:
     QThreadPool pool_;
-    std::vector<QFuture<std::optional<QImage>>> results_;
+    std::vector<QFuture<Cell>> results_;
 };
 
-// |path| read and scaled to |cellSize|; nothing when it is no picture.
-std::optional<QImage> decodeCell(const QString& path, QSize cellSize);
+// |path| read and scaled to |cellSize|, or why it cannot be read.
+Cell decodeCell(const QString& path, QSize cellSize);
 
 } // namespace brontile

@@ -64,10 +64,15 @@ bool Form1::Form_Load()
         if (i > 0) {
             Image1.push_back(element);
         }
-        if (const auto picture = decoder.take(static_cast<int>(i))) {
+        const Cell cell = decoder.take(static_cast<int>(i));
+        const QString& path = paths[static_cast<qsizetype>(i)];
+        if (const auto* picture = std::get_if<QImage>(&cell)) {
             element->setPicture(QPixmap::fromImage(*picture));
-        } else if (!unreadable.contains(paths[static_cast<qsizetype>(i)])) {
-            unreadable.append(paths[static_cast<qsizetype>(i)]);
+        } else {
+            const QString line = path + QStringLiteral(" (") + std::get<QString>(cell) + u')';
+            if (!unreadable.contains(line)) {
+                unreadable.append(line);
+            }
         }
         if (i == 0) {
             continue; // element 0 stays at its place

@@ -4,7 +4,6 @@
 #include "gridwalk.h"
 
 #include <QWidget>
-
 #include <vector>
 
 namespace common {

@@ -7,9 +7,7 @@ namespace {
 // The walk's current tile and its moves; a move that finds nothing leaves the tile as it is.
 class Walker {
 public:
-    Walker(const NeighbourChoice& neighbour, int start) : neighbour_(neighbour), mapindex_(start)
-    {
-    }
+    Walker(const NeighbourChoice& neighbour, int start) : neighbour_(neighbour), mapindex_(start) {}
 
     int FindNextMap(const QString& directio)
     {

@@ -5,7 +5,6 @@
 #include "tempworkdir.h"
 
 #include <QDir>
-
 #include <gtest/gtest.h>
 
 namespace {
@@ -65,7 +64,12 @@ TEST_F(BrontileWindow, ADamagedPictureLeavesItsCellEmptyAndIsListed)
     TempWorkDir::write(QStringLiteral("mymaps/IDA_E_B48L11Z45.gif"), "damaged");
     ASSERT_TRUE(load());
     ASSERT_EQ(dialogs.messages.size(), 2);
-    EXPECT_TRUE(dialogs.messages[0].contains(u"IDA_E_B48L11Z45.gif"));
+    // Each unreadable tile with the reader's reason, as Tramsel gives it.
+    const QStringList lines = dialogs.messages[0].split(u'\n');
+    ASSERT_EQ(lines.size(), 2) << dialogs.messages[0].toStdString();
+    EXPECT_TRUE(lines[1].startsWith(u"mymaps/IDA_E_B48L11Z45.gif (")) << lines[1].toStdString();
+    EXPECT_TRUE(lines[1].endsWith(u')'));
+    EXPECT_GT(lines[1].size(), QStringLiteral("mymaps/IDA_E_B48L11Z45.gif ()").size());
     EXPECT_EQ(dialogs.messages[1], brontile::readyMessage);
     ASSERT_EQ(form.images().size(), 3u);
     EXPECT_FALSE(form.images()[1]->hasPicture());
