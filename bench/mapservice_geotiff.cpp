@@ -3,6 +3,7 @@
 // GeoTIFF in geographic coordinates (the GIF step has no one-command peer).
 #include "benchutil.h"
 #include "geometry.h"
+#include "geotiffwriter.h"
 #include "gifencode.h"
 #include "sources.h"
 
@@ -10,8 +11,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <gdal.h>
-#include <ogr_srs_api.h>
 #include <string>
 #include <vector>
 
@@ -27,36 +26,22 @@ double mercatorY(double lat)
 // A 4000 x 4000 RGB GeoTIFF over 5 to 15 E, 42 to 52 N, with smooth colours like a photo.
 void makeGeotiff(const std::string& path)
 {
-    GDALAllRegister();
     constexpr int size = 4000;
-    GDALDatasetH ds =
-        GDALCreate(GDALGetDriverByName("GTiff"), path.c_str(), size, size, 3, GDT_Byte, nullptr);
     const double west = 5 * half / 180;
-    const double east = 15 * half / 180;
     const double north = mercatorY(52);
-    const double south = mercatorY(42);
-    std::array<double, 6> transform{west, (east - west) / size,  0, north,
-                                    0,    (south - north) / size};
-    GDALSetGeoTransform(ds, transform.data());
-    OGRSpatialReferenceH srs = OSRNewSpatialReference(nullptr);
-    OSRImportFromEPSG(srs, 3857);
-    GDALSetSpatialRef(ds, srs);
-    OSRDestroySpatialReference(srs);
-    std::vector<std::uint8_t> row(size);
-    for (int b = 0; b < 3; ++b) {
-        for (int y = 0; y < size; ++y) {
-            for (int x = 0; x < size; ++x) {
-                row[static_cast<std::size_t>(x)] =
-                    static_cast<std::uint8_t>((x * (b + 1) + y * (3 - b) + (x * y) % 7) / 16);
-            }
-            if (GDALRasterIO(GDALGetRasterBand(ds, b + 1), GF_Write, 0, y, size, 1, row.data(),
-                             size, 1, GDT_Byte, 0, 0) != CE_None) {
-                std::fprintf(stderr, "cannot write the GeoTIFF\n");
-                std::exit(1);
-            }
-        }
+    if (!testsupport::writeGeotiff(path, 3857, west, north, (15 * half / 180 - west) / size,
+                                   (north - mercatorY(42)) / size, size, size, [](int x, int y) {
+                                       std::array<std::uint8_t, 3> c{};
+                                       for (int b = 0; b < 3; ++b) {
+                                           c[static_cast<std::size_t>(b)] =
+                                               static_cast<std::uint8_t>(
+                                                   (x * (b + 1) + y * (3 - b) + (x * y) % 7) / 16);
+                                       }
+                                       return c;
+                                   })) {
+        std::fprintf(stderr, "cannot write the GeoTIFF\n");
+        std::exit(1);
     }
-    GDALClose(ds);
 }
 
 } // namespace

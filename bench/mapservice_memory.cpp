@@ -2,47 +2,30 @@
 // drawn maps and pictures from a GeoTIFF, 320 to 4000 pixels a side. The baseline is its peak
 // just after start, with the shorelines loaded.
 #include "benchutil.h"
+#include "geotiffwriter.h"
 #include "serviceprocess.h"
 
 #include <array>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
-#include <gdal.h>
 #include <httplib.h>
-#include <ogr_srs_api.h>
 #include <string>
 #include <thread>
 #include <vector>
 
 namespace {
 
-void makeGeotiff(const std::string& path)
+// 0 to 30 E, 30 to 60 N in 3000 x 3000 pixels.
+bool makeGeotiff(const std::string& path)
 {
-    GDALAllRegister();
-    constexpr int size = 3000;
-    GDALDatasetH ds =
-        GDALCreate(GDALGetDriverByName("GTiff"), path.c_str(), size, size, 3, GDT_Byte, nullptr);
-    std::array<double, 6> transform{0, 0.01, 0, 60, 0, -0.01}; // 0 to 30 E, 30 to 60 N
-    GDALSetGeoTransform(ds, transform.data());
-    OGRSpatialReferenceH srs = OSRNewSpatialReference(nullptr);
-    OSRImportFromEPSG(srs, 4326);
-    GDALSetSpatialRef(ds, srs);
-    OSRDestroySpatialReference(srs);
-    std::vector<std::uint8_t> row(size);
-    for (int b = 0; b < 3; ++b) {
-        for (int y = 0; y < size; ++y) {
-            for (int x = 0; x < size; ++x) {
-                row[static_cast<std::size_t>(x)] =
-                    static_cast<std::uint8_t>((x * (b + 1) + y) / 12);
-            }
-            if (GDALRasterIO(GDALGetRasterBand(ds, b + 1), GF_Write, 0, y, size, 1, row.data(),
-                             size, 1, GDT_Byte, 0, 0) != CE_None) {
-                std::exit(1);
-            }
+    return testsupport::writeGeotiff(path, 4326, 0, 60, 0.01, 0.01, 3000, 3000, [](int x, int y) {
+        std::array<std::uint8_t, 3> c{};
+        for (int b = 0; b < 3; ++b) {
+            c[static_cast<std::size_t>(b)] = static_cast<std::uint8_t>((x * (b + 1) + y) / 12);
         }
-    }
-    GDALClose(ds);
+        return c;
+    });
 }
 
 std::string query(int i)
@@ -61,7 +44,9 @@ int main(int, char** argv)
 {
     const char* tmp = std::getenv("TMPDIR");
     const std::string geotiff = std::string(tmp != nullptr ? tmp : "/tmp") + "/bench_memory.tif";
-    makeGeotiff(geotiff);
+    if (!makeGeotiff(geotiff)) {
+        return 1;
+    }
     const bench::ServiceProcess service(argv[0], {"--source", "type2=" + geotiff});
     if (service.port() == 0) {
         return 1;

@@ -5,21 +5,19 @@
 // the same from one source that has drawn the picture before, as in the running service.
 #include "benchapp.h"
 #include "benchutil.h"
+#include "geotiffwriter.h"
 #include "gifencode.h"
+#include "loopbackserver.h"
 #include "sources.h"
 
 #include <QBuffer>
 #include <QImage>
 #include <array>
 #include <atomic>
-#include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <gdal.h>
 #include <httplib.h>
-#include <ogr_srs_api.h>
 #include <string>
-#include <thread>
 
 namespace {
 
@@ -54,39 +52,22 @@ std::string tilePng(int z, int tx, int ty)
 // The same colours as a Web Mercator GeoTIFF over 5 to 15 E, 42 to 52 N at zoom 12's pixels.
 void makeGeotiff(const std::string& path)
 {
-    GDALAllRegister();
     const double pixel = 2 * half / (1 << 12) / 256;
     const double west = 5 * half / 180;
-    const double east = 15 * half / 180;
     const double north = std::log(std::tan(M_PI / 4 + 52 * M_PI / 360)) * 6378137.0;
     const double south = std::log(std::tan(M_PI / 4 + 42 * M_PI / 360)) * 6378137.0;
-    const int width = static_cast<int>((east - west) / pixel);
+    const int width = static_cast<int>((15 * half / 180 - west) / pixel);
     const int height = static_cast<int>((north - south) / pixel);
-    GDALDatasetH ds =
-        GDALCreate(GDALGetDriverByName("GTiff"), path.c_str(), width, height, 3, GDT_Byte, nullptr);
-    std::array<double, 6> transform{west, pixel, 0, north, 0, -pixel};
-    GDALSetGeoTransform(ds, transform.data());
-    OGRSpatialReferenceH srs = OSRNewSpatialReference(nullptr);
-    OSRImportFromEPSG(srs, 3857);
-    GDALSetSpatialRef(ds, srs);
-    OSRDestroySpatialReference(srs);
-    std::vector<std::uint8_t> row(static_cast<std::size_t>(width));
-    for (int b = 0; b < 3; ++b) {
-        for (int y = 0; y < height; ++y) {
-            for (int x = 0; x < width; ++x) {
+    if (!testsupport::writeGeotiff(
+            path, 3857, west, north, pixel, pixel, width, height, [&](int x, int y) {
                 const QRgb c = colourAt(west + (x + 0.5) * pixel, north - (y + 0.5) * pixel);
-                row[static_cast<std::size_t>(x)] = static_cast<std::uint8_t>(b == 0   ? qRed(c)
-                                                                             : b == 1 ? qGreen(c)
-                                                                                      : qBlue(c));
-            }
-            if (GDALRasterIO(GDALGetRasterBand(ds, b + 1), GF_Write, 0, y, width, 1, row.data(),
-                             width, 1, GDT_Byte, 0, 0) != CE_None) {
-                std::fprintf(stderr, "cannot write the GeoTIFF\n");
-                std::exit(1);
-            }
-        }
+                return std::array<std::uint8_t, 3>{static_cast<std::uint8_t>(qRed(c)),
+                                                   static_cast<std::uint8_t>(qGreen(c)),
+                                                   static_cast<std::uint8_t>(qBlue(c))};
+            })) {
+        std::fprintf(stderr, "cannot write the GeoTIFF\n");
+        std::exit(1);
     }
-    GDALClose(ds);
 }
 
 } // namespace
@@ -97,22 +78,18 @@ int main(int argc, char** argv)
     const std::string folder = run.path().toStdString();
     makeGeotiff(folder + "/source.tif");
 
-    httplib::Server server;
     std::atomic<int> requests{0};
-    server.Get(R"(/(\d+)/(\d+)/(\d+)\.png)",
-               [&](const httplib::Request& req, httplib::Response& res) {
-                   ++requests;
-                   res.set_content(tilePng(std::stoi(req.matches[1]), std::stoi(req.matches[2]),
-                                           std::stoi(req.matches[3])),
-                                   "image/png");
-               });
-    const int port = server.bind_to_any_port("127.0.0.1");
-    std::thread serving([&] { server.listen_after_bind(); });
-    while (!server.is_running()) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    testsupport::LoopbackServer tiles;
+    tiles.server().Get(
+        R"(/(\d+)/(\d+)/(\d+)\.png)", [&](const httplib::Request& req, httplib::Response& res) {
+            ++requests;
+            res.set_content(tilePng(std::stoi(req.matches[1]), std::stoi(req.matches[2]),
+                                    std::stoi(req.matches[3])),
+                            "image/png");
+        });
+    tiles.start();
     const mapservice::RemoteOptions remote{folder + "/cache", 19, "mapservice/bench", 2048, 30};
-    const std::string xyz = "xyz:http://127.0.0.1:" + std::to_string(port) + "/{z}/{x}/{y}.png";
+    const std::string xyz = "xyz:" + tiles.url() + "/{z}/{x}/{y}.png";
 
     // 0.69 degrees around 47 N 10 E: tiles of zoom 12, the GeoTIFF's own resolution.
     const mapservice::MapRequest request{47, 10, 31, 1999, 1999, "EUR0407", {}};
@@ -141,8 +118,6 @@ int main(int argc, char** argv)
     });
     const double geotiff =
         bench::medianSeconds(5, [&] { bytes += picture(folder + "/source.tif"); });
-    server.stop();
-    serving.join();
     if (requests != fetched || fetched == 0) {
         std::fprintf(stderr, "the cache did not answer: %d tiles fetched, then %d more\n", fetched,
                      requests - fetched);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "loopbackserver.h"
+
 #include <QString>
 #include <chrono>
 #include <httplib.h>
@@ -19,6 +21,7 @@ public:
         for (std::size_t i = 0; i < body_.size(); ++i) {
             body_[i] = static_cast<char>((i * 2654435761u) >> 13);
         }
+        httplib::Server& server_ = http_.server();
         server_.new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
         server_.set_keep_alive_max_count(100000);
         server_.set_socket_options([](socket_t sock) {
@@ -33,28 +36,16 @@ public:
                         }
                         res.set_content(body_, "image/gif");
                     });
-        port_ = server_.bind_to_any_port("127.0.0.1");
-        serving_ = std::thread([this] { server_.listen_after_bind(); });
-        // Stopping a server that has not started listening yet would hang its thread.
-        for (int i = 0; i < 5000 && !server_.is_running(); ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-    }
-    ~TileServer()
-    {
-        server_.stop();
-        serving_.join();
+        http_.start();
     }
     TileServer(const TileServer&) = delete;
     TileServer& operator=(const TileServer&) = delete;
 
-    QString address() const { return QStringLiteral("127.0.0.1:%1").arg(port_); }
+    QString address() const { return QStringLiteral("127.0.0.1:%1").arg(http_.port()); }
 
 private:
     std::string body_;
-    httplib::Server server_;
-    int port_ = 0;
-    std::thread serving_;
+    testsupport::LoopbackServer http_; // last: stopped before the body goes
 };
 
 } // namespace bench

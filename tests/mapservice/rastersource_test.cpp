@@ -1,10 +1,12 @@
 // Pictures cut from rasters that GDAL reads: where things land, across +-180 degrees, where the
 // raster has no data, and sources that cannot be used.
 #include "geometry.h"
+#include "geotiffwriter.h"
 #include "render.h"
 #include "server.h"
 #include "sources.h"
 #include "tempworkdir.h"
+#include "testshores.h"
 
 #include <QString>
 #include <array>
@@ -12,20 +14,11 @@
 #include <functional>
 #include <gdal.h>
 #include <gtest/gtest.h>
-#include <ogr_srs_api.h>
 #include <string>
 
 namespace {
 
 using namespace mapservice;
-
-const ShoreData& shores()
-{
-    static std::string errors;
-    static const ShoreFiles files = loadShoreFiles(MAPSERVICE_DATA_DIR, errors);
-    static const ShoreData data = shoreData(files);
-    return data;
-}
 
 using Paint = std::function<Rgb(double x, double y)>; // in the raster's coordinates
 
@@ -34,28 +27,11 @@ using Paint = std::function<Rgb(double x, double y)>; // in the raster's coordin
 std::string geotiff(const std::string& name, int epsg, double west, double north, double size,
                     int width, int height, const Paint& paint)
 {
-    GDALAllRegister();
-    GDALDatasetH ds =
-        GDALCreate(GDALGetDriverByName("GTiff"), name.c_str(), width, height, 3, GDT_Byte, nullptr);
-    std::array<double, 6> transform{west, size, 0, north, 0, -size};
-    GDALSetGeoTransform(ds, transform.data());
-    OGRSpatialReferenceH srs = OSRNewSpatialReference(nullptr);
-    OSRImportFromEPSG(srs, epsg);
-    GDALSetSpatialRef(ds, srs);
-    OSRDestroySpatialReference(srs);
-    std::vector<std::uint8_t> band(static_cast<std::size_t>(width));
-    for (int b = 0; b < 3; ++b) {
-        for (int row = 0; row < height; ++row) {
-            for (int col = 0; col < width; ++col) {
-                const Rgb c = paint(west + (col + 0.5) * size, north - (row + 0.5) * size);
-                band[static_cast<std::size_t>(col)] = b == 0 ? c.r : b == 1 ? c.g : c.b;
-            }
-            EXPECT_EQ(GDALRasterIO(GDALGetRasterBand(ds, b + 1), GF_Write, 0, row, width, 1,
-                                   band.data(), width, 1, GDT_Byte, 0, 0),
-                      CE_None);
-        }
-    }
-    GDALClose(ds);
+    EXPECT_TRUE(testsupport::writeGeotiff(
+        name, epsg, west, north, size, size, width, height, [&](int column, int row) {
+            const Rgb c = paint(west + (column + 0.5) * size, north - (row + 0.5) * size);
+            return std::array<std::uint8_t, 3>{c.r, c.g, c.b};
+        }));
     return name;
 }
 
@@ -117,7 +93,7 @@ TEST_P(MarkLandsWhereTheGeometrySays, WithinAPixel)
                 mercator ? (2 * std::atan(std::exp(y / 6378137.0)) - M_PI / 2) * 180 / M_PI : y;
             return std::fabs(lon - c.lon) < 0.01 && std::fabs(lat - c.lat) < 0.01 ? green : black;
         });
-    SourceTable table(shores(), {});
+    SourceTable table(testShores(), {});
     ASSERT_FALSE(table.add(file));
     // A picture of 3 degrees, 0.0015 degrees a pixel, its centre off the mark.
     const MapRequest request{c.lat + 0.3, c.lon - 0.4, 135, 1999, 1999, "EUR0407", {}};
@@ -154,7 +130,7 @@ TEST(RasterSource, APictureAcross180IsWholeOnBothSides)
     // The whole world: the western hemisphere red, the eastern one blue.
     const std::string file = geotiff("world.tif", 4326, -180, 90, 0.5, 720, 360,
                                      [](double lon, double) { return lon < 0 ? red : blue; });
-    SourceTable table(shores(), {});
+    SourceTable table(testShores(), {});
     ASSERT_FALSE(table.add(file));
     for (const double centre : {180.0, -180.0, 540.0}) {
         const MapRequest request{10, centre, 450, 400, 200, "EUR0407", {}}; // 10 degrees wide
@@ -171,7 +147,7 @@ TEST(RasterSource, APictureWiderThanTheWorldRepeatsIt)
     testsupport::TempWorkDir work;
     const std::string file = geotiff("world.tif", 4326, -180, 90, 0.5, 720, 360,
                                      [](double lon, double) { return lon < 0 ? red : blue; });
-    SourceTable table(shores(), {});
+    SourceTable table(testShores(), {});
     ASSERT_FALSE(table.add(file));
     // One degree a pixel, 720 pixels across, centred on 0: two worlds side by side.
     const MapRequest wide{0, 0, 45.0 * 1999, 720, 100, "EUR0407", {}};
@@ -189,9 +165,9 @@ TEST(RasterSource, WhereTheRasterHasNoDataTheDrawnMapShows)
     testsupport::TempWorkDir work;
     const std::string file =
         geotiff("small.tif", 4326, 10, 50, 0.01, 100, 100, [](double, double) { return red; });
-    SourceTable table(shores(), {});
+    SourceTable table(testShores(), {});
     ASSERT_FALSE(table.add(file));
-    const DrawnSource drawn(shores());
+    const DrawnSource drawn(testShores());
     // Beside the raster: exactly the drawn picture.
     const MapRequest away{40, -30, 150, 320, 320, "EUR0407", {}};
     const Picture fromTable = draw(table, away);
@@ -220,7 +196,7 @@ TEST(RasterSource, TheStartupPreviewOfARegionalSourceStaysAMap)
     testsupport::TempWorkDir work;
     const std::string file =
         geotiff("alps.tif", 4326, 5, 48, 0.01, 1000, 300, [](double, double) { return red; });
-    SourceTable table(shores(), {});
+    SourceTable table(testShores(), {});
     ASSERT_FALSE(table.add(file));
     const Answer preview = answerMapRequest(
         "CenP=%2047.651931,%209.476379&Lang=EURO809&Alti=%2050000&Size=320,320", table);
@@ -241,7 +217,7 @@ TEST_P(SourcesByMapCode, CodeBeforeGeneralBeforeDrawn)
 {
     testsupport::TempWorkDir work;
     geotiff("red.tif", 4326, -180, 90, 1, 360, 180, [](double, double) { return red; });
-    SourceTable table(shores(), {});
+    SourceTable table(testShores(), {});
     for (const std::string& argument : GetParam().arguments) {
         ASSERT_FALSE(table.add(argument)) << argument;
     }
@@ -284,7 +260,7 @@ TEST(Attribution, TheLegendNamesTheSourcesCredit)
     const MapRequest request{20, 20, 450, 400, 300, "EUR0407", {}};
     const auto widthFrom = [&](const std::vector<std::string>& sources,
                                const std::vector<std::string>& credits) {
-        SourceTable table(shores(), {});
+        SourceTable table(testShores(), {});
         for (const std::string& s : sources) {
             EXPECT_FALSE(table.add(s)) << s;
         }
@@ -316,7 +292,7 @@ TEST_P(RefusedSource, NamesTheArgumentAndSaysWhy)
 {
     testsupport::TempWorkDir work;
     testsupport::TempWorkDir::write(QStringLiteral("notes.txt"), "not a raster");
-    SourceTable table(shores(), {});
+    SourceTable table(testShores(), {});
     const auto refused = table.add(GetParam().argument);
     ASSERT_TRUE(refused);
     EXPECT_NE(refused->reason.find(std::string("--source ") + GetParam().argument),
@@ -356,7 +332,7 @@ TEST(RemoteSources, AreDescribedWithoutBeingContacted)
     EXPECT_NE(wms.find("<Layers>topo</Layers>"), std::string::npos);
     EXPECT_NE(wms.find("<ImageFormat>image/jpeg</ImageFormat>"), std::string::npos);
     // Neither opens a connection: both are accepted offline.
-    SourceTable table(shores(), options);
+    SourceTable table(testShores(), options);
     EXPECT_FALSE(table.add("xyz:http://127.0.0.1:9/{z}/{x}/{y}.png"));
     EXPECT_FALSE(table.add("type2=wms:http://127.0.0.1:9/wms?LAYERS=topo"));
 }

@@ -1,9 +1,11 @@
 // Pictures from a slippy-map tile server, played here by a server on 127.0.0.1 whose tiles
 // are flat colours: what arrives, what the cache saves, and what a failing upstream gives.
+#include "loopbackserver.h"
 #include "rastersource.h"
 #include "server.h"
 #include "sources.h"
 #include "tempworkdir.h"
+#include "testshores.h"
 
 #include <QBuffer>
 #include <QImage>
@@ -22,14 +24,6 @@ namespace {
 
 using namespace mapservice;
 
-const ShoreData& shores()
-{
-    static std::string errors;
-    static const ShoreFiles files = loadShoreFiles(MAPSERVICE_DATA_DIR, errors);
-    static const ShoreData data = shoreData(files);
-    return data;
-}
-
 std::string png(QColor colour)
 {
     QImage image(256, 256, QImage::Format_RGB32);
@@ -46,54 +40,41 @@ class TileServer {
 public:
     TileServer()
     {
-        server_.Get(R"(/(\d+)/(\d+)/(\d+)\.png)",
-                    [this](const httplib::Request& req, httplib::Response& res) {
-                        ++requests;
-                        // The most requests in flight at once.
-                        const int now = ++inFlight;
-                        int most = mostInFlight;
-                        while (now > most && !mostInFlight.compare_exchange_weak(most, now)) {
-                        }
-                        struct Leave {
-                            std::atomic<int>& n;
-                            ~Leave() { --n; }
-                        } leave{inFlight};
-                        zooms |= 1 << std::stoi(req.matches[1]);
-                        if (delayMs > 0) {
-                            std::this_thread::sleep_for(std::chrono::milliseconds(delayMs.load()));
-                        }
-                        {
-                            const std::lock_guard lock(mutex_); // two connections at once
-                            userAgent_ = req.get_header_value("User-Agent");
-                        }
-                        if (status != 200) {
-                            res.status = status;
-                            res.set_content("<html>busy</html>", "text/html");
-                            return;
-                        }
-                        if (!body.empty()) {
-                            res.set_content(body, "text/html");
-                            return;
-                        }
-                        const int x = std::stoi(req.matches[2]);
-                        res.set_content(x % 2 == 0 ? orange : teal, "image/png");
-                    });
-        port_ = server_.bind_to_any_port("127.0.0.1");
-        thread_ = std::thread([this] { server_.listen_after_bind(); });
-        // Stopping a server that has not started listening yet would hang its thread.
-        for (int i = 0; i < 5000 && !server_.is_running(); ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
+        http_.server().Get(R"(/(\d+)/(\d+)/(\d+)\.png)", [this](const httplib::Request& req,
+                                                                httplib::Response& res) {
+            ++requests;
+            // The most requests in flight at once.
+            const int now = ++inFlight;
+            int most = mostInFlight;
+            while (now > most && !mostInFlight.compare_exchange_weak(most, now)) {
+            }
+            struct Leave {
+                std::atomic<int>& n;
+                ~Leave() { --n; }
+            } leave{inFlight};
+            zooms |= 1 << std::stoi(req.matches[1]);
+            if (delayMs > 0) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(delayMs.load()));
+            }
+            {
+                const std::lock_guard lock(mutex_); // two connections at once
+                userAgent_ = req.get_header_value("User-Agent");
+            }
+            if (status != 200) {
+                res.status = status;
+                res.set_content("<html>busy</html>", "text/html");
+                return;
+            }
+            if (!body.empty()) {
+                res.set_content(body, "text/html");
+                return;
+            }
+            const int x = std::stoi(req.matches[2]);
+            res.set_content(x % 2 == 0 ? orange : teal, "image/png");
+        });
+        http_.start();
     }
-    ~TileServer()
-    {
-        server_.stop();
-        thread_.join();
-    }
-    std::string spec() const
-    {
-        return "xyz:http://127.0.0.1:" + std::to_string(port_) + "/{z}/{x}/{y}.png";
-    }
+    std::string spec() const { return "xyz:" + http_.url() + "/{z}/{x}/{y}.png"; }
 
     std::string userAgent()
     {
@@ -114,9 +95,7 @@ private:
     std::string userAgent_;
     const std::string orange = png(QColor(250, 150, 20));
     const std::string teal = png(QColor(20, 150, 150));
-    httplib::Server server_;
-    int port_ = 0;
-    std::thread thread_;
+    testsupport::LoopbackServer http_; // last: stopped before the rest goes
 };
 
 class XyzSource : public ::testing::Test {
@@ -128,7 +107,7 @@ protected:
     }
     Answer ask(const std::string& query)
     {
-        SourceTable table(shores(), options());
+        SourceTable table(testShores(), options());
         EXPECT_FALSE(table.add(tiles.spec()));
         return answerMapRequest(query, table);
     }
@@ -178,7 +157,7 @@ TEST_F(XyzSource, AFailingUpstreamIsNeverDrawnIntoAPicture)
 
 TEST_F(XyzSource, ARefusedConnectionIsAnswered502)
 {
-    SourceTable table(shores(), options());
+    SourceTable table(testShores(), options());
     ASSERT_FALSE(table.add("xyz:http://127.0.0.1:9/{z}/{x}/{y}.png")); // nobody listens
     const Answer refused = answerMapRequest(query, table);
     EXPECT_EQ(refused.status, 502) << refused.body;
@@ -187,7 +166,7 @@ TEST_F(XyzSource, ARefusedConnectionIsAnswered502)
 TEST_F(XyzSource, ManyPicturesAtOnceUseTwoConnectionsToTheServer)
 {
     tiles.delayMs = 20; // so that requests overlap where they can
-    SourceTable table(shores(), options());
+    SourceTable table(testShores(), options());
     ASSERT_FALSE(table.add(tiles.spec()));
     std::vector<std::thread> drawing;
     std::atomic<int> served{0};
@@ -229,7 +208,7 @@ class WmsServer {
 public:
     WmsServer()
     {
-        server_.Get("/wms", [this](const httplib::Request& req, httplib::Response& res) {
+        http_.server().Get("/wms", [this](const httplib::Request& req, httplib::Response& res) {
             {
                 const std::lock_guard lock(mutex_);
                 queries_.push_back(req.target);
@@ -263,19 +242,9 @@ public:
             image.save(&buffer, "PNG");
             res.set_content(bytes.toStdString(), "image/png");
         });
-        port_ = server_.bind_to_any_port("127.0.0.1");
-        thread_ = std::thread([this] { server_.listen_after_bind(); });
-        // Stopping a server that has not started listening yet would hang its thread.
-        for (int i = 0; i < 5000 && !server_.is_running(); ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
+        http_.start();
     }
-    ~WmsServer()
-    {
-        server_.stop();
-        thread_.join();
-    }
-    std::string url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/wms?"; }
+    std::string url() const { return http_.url() + "/wms?"; }
     std::vector<std::string> queries()
     {
         const std::lock_guard lock(mutex_);
@@ -283,19 +252,17 @@ public:
     }
 
 private:
-    httplib::Server server_;
-    int port_ = 0;
-    std::thread thread_;
     std::mutex mutex_;
     std::vector<std::string> queries_;
+    testsupport::LoopbackServer http_; // last: stopped before the rest goes
 };
 
 TEST(WmsSource, AsksForTheLayerInGeographicCoordinatesAndPlacesTheAnswer)
 {
     testsupport::TempWorkDir work;
     WmsServer wms;
-    SourceTable table(shores(), {(work.path() + QStringLiteral("/cache")).toStdString(), 19,
-                                 "mapservice/test", 2048, 30});
+    SourceTable table(testShores(), {(work.path() + QStringLiteral("/cache")).toStdString(), 19,
+                                     "mapservice/test", 2048, 30});
     ASSERT_FALSE(table.add("wms:" + wms.url() + "LAYERS=topo&STYLES="));
     // 4 degrees across the prime meridian.
     const Answer answer = answerMapRequest("CenP=10,0&Alti=180&Size=400,400&Lang=EUR0407", table);

@@ -2,6 +2,7 @@
 #include "palette.h"
 #include "render.h"
 #include "server.h"
+#include "testshores.h"
 
 #include <QImage>
 #include <gtest/gtest.h>
@@ -11,17 +12,9 @@ namespace {
 
 using namespace mapservice;
 
-const ShoreData& shores()
-{
-    static std::string errors;
-    static const ShoreFiles files = loadShoreFiles(MAPSERVICE_DATA_DIR, errors);
-    static const ShoreData data = shoreData(files);
-    return data;
-}
-
 const Source& drawn()
 {
-    static const DrawnSource source(shores());
+    static const DrawnSource source(testShores());
     return source;
 }
 
@@ -32,12 +25,12 @@ MapRequest request(double lat, double lon, double zoom, int size, const char* co
 
 TEST(MapPicture, ShorelineDataIsThere)
 {
-    ASSERT_NE(shores().crude, nullptr);
-    ASSERT_NE(shores().low, nullptr);
-    ASSERT_NE(shores().intermediate, nullptr);
-    ASSERT_NE(shores().high, nullptr);
-    EXPECT_GT(shores().intermediate->segmentCount(), shores().crude->segmentCount());
-    EXPECT_GT(shores().high->segmentCount(), shores().intermediate->segmentCount());
+    ASSERT_NE(testShores().crude, nullptr);
+    ASSERT_NE(testShores().low, nullptr);
+    ASSERT_NE(testShores().intermediate, nullptr);
+    ASSERT_NE(testShores().high, nullptr);
+    EXPECT_GT(testShores().intermediate->segmentCount(), testShores().crude->segmentCount());
+    EXPECT_GT(testShores().high->segmentCount(), testShores().intermediate->segmentCount());
 }
 
 TEST(MapPicture, LakesOfARegionTileComeFromTheHighResolution)
@@ -45,9 +38,9 @@ TEST(MapPicture, LakesOfARegionTileComeFromTheHighResolution)
     // A one-degree region tile south of Munich. The intermediate shorelines cut the northern
     // tip of the Starnberger See off; the high ones have it.
     const MapRequest r = request(47.500001, 11.500001, 45, 1999);
-    ShoreData withoutHigh = shores();
+    ShoreData withoutHigh = testShores();
     withoutHigh.high = nullptr;
-    const IndexedImage high = render(r, shores());
+    const IndexedImage high = render(r, testShores());
     const IndexedImage intermediate = render(r, withoutHigh);
     const Geometry g(r);
     const int x = static_cast<int>(g.x(11.35));
@@ -152,11 +145,11 @@ TEST(MapPicture, WholeDegreeLineWhereTheGeometryPutsIt)
 TEST(MapPicture, ShorelinesAreDrawnWhereTheCoastIs)
 {
     // Lake Constance lies around 47.65 / 9.4: its shore must appear on a small map there.
-    const IndexedImage image = render(request(47.6, 9.4, 20, 320), shores());
+    const IndexedImage image = render(request(47.6, 9.4, 20, 320), testShores());
     const auto lakePixels = std::count(image.pixels.begin(), image.pixels.end(), lakeShore);
     EXPECT_GT(lakePixels, 50);
     // The open Atlantic has none.
-    const IndexedImage ocean = render(request(40, -40, 20, 320), shores());
+    const IndexedImage ocean = render(request(40, -40, 20, 320), testShores());
     EXPECT_EQ(std::count(ocean.pixels.begin(), ocean.pixels.end(), shore), 0);
 }
 
@@ -170,7 +163,7 @@ TEST(MapPicture, LandAndLakesAreFilled)
 {
     // A region tile over southern Bavaria, drawn at the intermediate resolution.
     const MapRequest r = request(48.000001, 12.000001, 150, 1999);
-    const IndexedImage image = render(r, shores());
+    const IndexedImage image = render(r, testShores());
     const Geometry g(r);
     const FillCase cases[] = {
         {48.45, 11.55, land}, // north of Munich
@@ -185,7 +178,7 @@ TEST(MapPicture, LandAndLakesAreFilled)
         EXPECT_EQ(image.at(x, y), c.expected) << c.lat << " " << c.lon;
     }
     // The open Atlantic stays sea.
-    const IndexedImage ocean = render(request(40, -40, 150, 400), shores());
+    const IndexedImage ocean = render(request(40, -40, 150, 400), testShores());
     EXPECT_EQ(std::count(ocean.pixels.begin(), ocean.pixels.end(), land), 0);
 }
 

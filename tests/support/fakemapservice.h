@@ -8,7 +8,6 @@
 #include <QObject>
 #include <QStringList>
 #include <QTcpServer>
-
 #include <deque>
 #include <functional>
 

@@ -2,7 +2,6 @@
 
 #include <QByteArray>
 #include <QString>
-
 #include <ostream>
 
 // Readable QString and QByteArray values in GoogleTest's failure messages.

@@ -3,7 +3,6 @@
 #include "dialogs.h"
 
 #include <QStringList>
-
 #include <functional>
 
 namespace testsupport {

@@ -7,7 +7,6 @@
 #include <QFile>
 #include <QString>
 #include <QTemporaryDir>
-
 #include <stdexcept>
 
 namespace testsupport {

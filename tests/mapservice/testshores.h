@@ -1,0 +1,18 @@
+#pragma once
+
+#include "render.h"
+
+#include <string>
+
+namespace mapservice {
+
+// The shoreline data of this machine, read once for all tests.
+inline const ShoreData& testShores()
+{
+    static std::string errors;
+    static const ShoreFiles files = loadShoreFiles(MAPSERVICE_DATA_DIR, errors);
+    static const ShoreData data = shoreData(files);
+    return data;
+}
+
+} // namespace mapservice
