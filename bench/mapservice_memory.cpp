@@ -47,7 +47,9 @@ int main(int, char** argv)
     if (!makeGeotiff(geotiff)) {
         return 1;
     }
-    const bench::ServiceProcess service(argv[0], {"--source", "type2=" + geotiff});
+    const testsupport::ServiceProcess service(
+        testsupport::ServiceProcess::beside(argv[0], "mapservice"),
+        {"--source", "type2=" + geotiff});
     if (service.port() == 0) {
         return 1;
     }

@@ -10,7 +10,8 @@
 
 int main(int argc, char** argv)
 {
-    const bench::ServiceProcess service(argv[0]);
+    const testsupport::ServiceProcess service(
+        testsupport::ServiceProcess::beside(argv[0], "mapservice"));
     if (service.port() == 0) {
         return 1;
     }

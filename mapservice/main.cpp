@@ -1,63 +1,24 @@
 // The local map service: answers the map requests of the downloader with GIF pictures, drawn
 // from the shoreline data on this machine or cut from the map sources it is given.
 #include "font.h"
+#include "options.h"
 #include "server.h"
 #include "sources.h"
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <optional>
+#include <exception>
 #include <pthread.h>
 #include <string>
+#include <sys/resource.h>
 #include <thread>
 #include <unistd.h>
+#include <variant>
 #include <vector>
 
 namespace {
-
-struct Options {
-    bool help = false;
-    std::string bind = "127.0.0.1";
-    int port = 8047;
-    std::string data = MAPSERVICE_DATA_DIR;
-    std::vector<std::string> sources;
-    std::vector<std::string> attributions;
-    std::string cache;
-    int cacheMaxMegabytes = 2048;
-    int maxZoom = 19;
-    std::string contact;
-};
-
-void usage(FILE* out)
-{
-    std::fprintf(
-        out,
-        "usage: mapservice [--bind ADDRESS] [--port PORT] [--data FOLDER]\n"
-        "                  [--source [CODE=]SPEC]... [--attribution [CODE=]TEXT]...\n"
-        "                  [--cache FOLDER] [--cache-max-mb MB] [--max-zoom Z] [--contact TEXT]\n"
-        "Serves map pictures at http://ADDRESS:PORT/pub/agent.dll\n"
-        "  --bind ADDRESS      address to listen on (default 127.0.0.1)\n"
-        "  --port PORT         port to listen on (default 8047; 0 picks a free one)\n"
-        "  --data FOLDER       binned shoreline files (default %s)\n"
-        "  --source SPEC       where the pictures come from, for every map code:\n"
-        "                        drawn        the map drawn from the shorelines (default)\n"
-        "                        xyz:URL      a slippy-map tile server, URL with {z} {x} {y}\n"
-        "                        wms:URL      a WMS GetMap endpoint, URL with LAYERS=...\n"
-        "                        FILE         anything GDAL opens as a raster (GeoTIFF, MBTiles,\n"
-        "                                     VRT, a GDAL WMS/TMS description)\n"
-        "  --source CODE=SPEC  the same for one map code (EUR0407, USA407, EURO809, WLD0407), or\n"
-        "                      type1 (the first three) or type2 (WLD0407); wins over SPEC alone\n"
-        "  --attribution [CODE=]TEXT  the credit the legend names for the source of every map\n"
-        "                      code or of one (default: the source's own, where it has one)\n"
-        "  --cache FOLDER      upstream tiles (default $XDG_CACHE_HOME/mapservice or\n"
-        "                      ~/.cache/mapservice)\n"
-        "  --cache-max-mb MB   the most the cache may hold (default 2048)\n"
-        "  --max-zoom Z        the finest tile zoom asked of a tile server (default 19)\n"
-        "  --contact TEXT      added to the User-Agent, as tile servers ask\n"
-        "  --help              this text\n",
-        MAPSERVICE_DATA_DIR);
-}
 
 // Read once at start, before any other thread runs.
 std::string defaultCache()
@@ -70,72 +31,40 @@ std::string defaultCache()
     return std::string(home != nullptr ? home : ".") + "/.cache/mapservice";
 }
 
-std::optional<long> number(const char* text, long low, long high)
+// Raises the open-file limit as far as the system lets a user, and keeps the service's
+// connections within it, with room for the files a drawing opens.
+void fitConnectionsToFileLimit(mapservice::ServerLimits& limits)
 {
-    char* end = nullptr;
-    const long value = std::strtol(text, &end, 10);
-    if (*text == '\0' || *end != '\0' || value < low || value > high) {
-        return std::nullopt;
+    rlimit files{};
+    if (getrlimit(RLIMIT_NOFILE, &files) != 0) {
+        return;
     }
-    return value;
+    if (files.rlim_cur < files.rlim_max) {
+        files.rlim_cur = std::min<rlim_t>(files.rlim_max, 65536);
+        setrlimit(RLIMIT_NOFILE, &files);
+        getrlimit(RLIMIT_NOFILE, &files);
+    }
+    constexpr rlim_t reserve = 128;
+    const rlim_t room = files.rlim_cur > 2 * reserve ? files.rlim_cur - reserve : reserve;
+    limits.maxConnections =
+        static_cast<int>(std::min<rlim_t>(room, static_cast<rlim_t>(limits.maxConnections)));
 }
 
-std::optional<Options> parseOptions(int argc, char** argv)
+int serve(int argc, char** argv)
 {
-    Options options;
-    options.cache = defaultCache();
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        const bool hasValue = i + 1 < argc;
-        if (arg == "--help" || arg == "-h") {
-            options.help = true;
-        } else if (arg == "--bind" && hasValue) {
-            options.bind = argv[++i];
-        } else if ((arg == "--port" || arg == "--max-zoom" || arg == "--cache-max-mb") &&
-                   hasValue) {
-            // The allowed range and where the value goes, by option.
-            const bool port = arg == "--port";
-            const bool zoom = arg == "--max-zoom";
-            const auto value = number(argv[++i], port || zoom ? 0 : 1,
-                                      port   ? 65535
-                                      : zoom ? 24
-                                             : 1'000'000);
-            if (!value) {
-                std::fprintf(stderr, "mapservice: bad value for %s: %s\n", arg.c_str(), argv[i]);
-                return std::nullopt;
-            }
-            (port   ? options.port
-             : zoom ? options.maxZoom
-                    : options.cacheMaxMegabytes) = static_cast<int>(*value);
-        } else if (arg == "--data" && hasValue) {
-            options.data = argv[++i];
-        } else if (arg == "--source" && hasValue) {
-            options.sources.emplace_back(argv[++i]);
-        } else if (arg == "--attribution" && hasValue) {
-            options.attributions.emplace_back(argv[++i]);
-        } else if (arg == "--cache" && hasValue) {
-            options.cache = argv[++i];
-        } else if (arg == "--contact" && hasValue) {
-            options.contact = argv[++i];
-        } else {
-            std::fprintf(stderr, "mapservice: unknown or incomplete option %s\n", arg.c_str());
-            usage(stderr);
-            return std::nullopt;
-        }
-    }
-    return options;
-}
-
-} // namespace
-
-int main(int argc, char** argv)
-{
-    const auto options = parseOptions(argc, argv);
-    if (!options) {
+    mapservice::Options defaults;
+    defaults.data = MAPSERVICE_DATA_DIR;
+    defaults.cache = defaultCache();
+    const auto parsed =
+        mapservice::parseOptions(std::vector<std::string>(argv + 1, argv + argc), defaults);
+    if (const auto* error = std::get_if<mapservice::OptionsError>(&parsed)) {
+        std::fprintf(stderr, "mapservice: %s\n%s", error->message.c_str(),
+                     mapservice::usageText(MAPSERVICE_DATA_DIR).c_str());
         return 2;
     }
+    const auto options = &std::get<mapservice::Options>(parsed);
     if (options->help) {
-        usage(stdout);
+        std::fputs(mapservice::usageText(MAPSERVICE_DATA_DIR).c_str(), stdout);
         return 0;
     }
     if (const auto error = mapservice::fontError()) {
@@ -175,7 +104,16 @@ int main(int argc, char** argv)
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
-    mapservice::MapServer server(sources);
+    mapservice::ServerLimits limits = options->limits;
+    fitConnectionsToFileLimit(limits);
+    mapservice::MapServer::Log log;
+    if (options->log) {
+        log = [](const mapservice::AccessRecord& record) {
+            const std::string line = mapservice::accessLogLine(record) + "\n";
+            std::fwrite(line.data(), 1, line.size(), stderr);
+        };
+    }
+    mapservice::MapServer server(sources, limits, log);
     const int port = server.bind(options->bind, options->port);
     if (port < 0) {
         std::fprintf(stderr, "mapservice: cannot listen on %s:%d (is another service using it?)\n",
@@ -189,11 +127,30 @@ int main(int argc, char** argv)
     });
     std::printf("mapservice: serving http://%s:%d/pub/agent.dll\n", options->bind.c_str(), port);
     std::fflush(stdout);
-    server.run();
+    const bool drawingsEnded = server.run();
     // The server has stopped: wake the signal thread if the stop came from elsewhere. The
     // signal is blocked in every other thread, so the waiting thread takes it.
     kill(getpid(), SIGTERM);
     stopper.join();
     std::printf("mapservice: stopped\n");
+    if (!drawingsEnded) {
+        // A picture is still being drawn; nothing of it is kept, so the process ends now
+        // rather than when it is done.
+        std::fflush(stdout);
+        std::fflush(stderr);
+        _exit(0);
+    }
     return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    try {
+        return serve(argc, argv);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "mapservice: %s\n", e.what());
+        return 1;
+    }
 }

@@ -13,7 +13,7 @@ struct Refusal {
 };
 
 // What every step of answering a request gives: its value, or why there is none. Exceptions
-// from libraries are turned into a Refusal where the answer is made (server.cpp), nowhere else.
+// from libraries are turned into a Refusal where the answer is made (answer.cpp), nowhere else.
 template <typename T> using Result = std::variant<T, Refusal>;
 
 } // namespace mapservice

@@ -1,120 +1,396 @@
 #include "server.h"
 
-#include "gifencode.h"
+#include "answer.h"
 
 #include <algorithm>
-#include <exception>
-#include <httplib.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <semaphore>
-#include <sys/socket.h>
+#include <atomic>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/post.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <boost/asio/thread_pool.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/http.hpp>
+#include <mutex>
+#include <optional>
 #include <thread>
+#include <unordered_map>
 
 namespace mapservice {
 
 namespace {
 
-Answer refusal(const Refusal& r)
+namespace asio = boost::asio;
+namespace beast = boost::beast;
+namespace http = beast::http;
+using tcp = asio::ip::tcp;
+using SteadyClock = std::chrono::steady_clock;
+
+// The most a request's header, and apart from it its body, may hold.
+constexpr std::size_t requestLimit = std::size_t{64} * 1024;
+// How long a connection closed by the service may still deliver what the client sent, so that
+// closing it does not reset the answer written just before.
+constexpr std::chrono::seconds lingerTime{2};
+// How long a stop waits for the pictures being drawn.
+constexpr std::chrono::milliseconds stopWait{500};
+
+int slotsFor(const ServerLimits& limits)
 {
-    return {r.status, "text/plain", r.reason + "\n"};
+    return limits.drawingSlots > 0
+               ? limits.drawingSlots
+               : static_cast<int>(std::max(2u, std::thread::hardware_concurrency()));
 }
 
-void reply(httplib::Response& res, const Answer& answer)
-{
-    res.status = answer.status;
-    res.set_content(answer.body, answer.contentType.c_str());
-}
+// What the connections and the drawing threads share.
+struct ServerState {
+    ServerState(const Source& s, ServerLimits l, MapServer::Log g)
+        : source(s), limits(l), log(std::move(g)), slots(slotsFor(l)),
+          pool(static_cast<std::size_t>(slots))
+    {}
+
+    // A picture of |request|, or 503 once the service is stopping. On a drawing thread.
+    Answer draw(const MapRequest& request)
+    {
+        ++drawingNow;
+        Answer answer = stopping ? Answer{503, "text/plain", "the service is stopping\n"}
+                                 : drawAnswer(request, source);
+        --drawingNow;
+        return answer;
+    }
+
+    const Source& source;
+    const ServerLimits limits;
+    const MapServer::Log log;
+    const int slots;
+
+    std::mutex countsMutex; // connections end on any thread when the service stops
+    std::unordered_map<std::string, int> perClient;
+    int connections = 0;
+
+    int admitted = 0; // map requests being drawn or waiting; on the connections' thread only
+    std::atomic<bool> stopping{false};
+    std::atomic<int> drawingNow{0};
+
+    // The pool goes first, with the connections its queued work holds, then the context their
+    // sockets belong to.
+    asio::io_context io{1};
+    asio::thread_pool pool;
+};
+
+// One client connection: waits for a request, reads it within the header deadline, answers it,
+// and waits for the next while the client keeps it alive.
+class Session : public std::enable_shared_from_this<Session> {
+public:
+    Session(ServerState& state, tcp::socket socket, std::string client)
+        : state_(state), stream_(std::move(socket)), client_(std::move(client))
+    {}
+    ~Session()
+    {
+        const std::lock_guard lock(state_.countsMutex);
+        if (--state_.perClient[client_] == 0) {
+            state_.perClient.erase(client_);
+        }
+        --state_.connections;
+    }
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    void start() { waitForRequest(); }
+
+private:
+    // Waits up to the idle time for the first byte of the next request.
+    void waitForRequest()
+    {
+        if (buffer_.size() > 0) { // the client sent it with the previous one
+            readRequest();
+            return;
+        }
+        stream_.expires_after(state_.limits.idleTimeout);
+        stream_.async_read_some(buffer_.prepare(4096),
+                                [self = shared_from_this()](beast::error_code ec, std::size_t n) {
+                                    if (ec) {
+                                        self->close();
+                                        return;
+                                    }
+                                    self->buffer_.commit(n);
+                                    self->readRequest();
+                                });
+    }
+
+    void readRequest()
+    {
+        firstByte_ = SteadyClock::now();
+        firstByteTime_ = std::chrono::system_clock::now();
+        method_ = "-";
+        target_ = "-";
+        head_ = false;
+        keepAlive_ = false;
+        version_ = 11;
+        parser_.emplace();
+        parser_->header_limit(requestLimit);
+        parser_->body_limit(requestLimit);
+        stream_.expires_after(state_.limits.headerTimeout);
+        http::async_read(stream_, buffer_, *parser_,
+                         [self = shared_from_this()](beast::error_code ec, std::size_t) {
+                             self->onRequest(ec);
+                         });
+    }
+
+    void onRequest(beast::error_code ec)
+    {
+        if (ec) {
+            const bool malformed =
+                ec.category() == http::make_error_code(http::error{}).category() &&
+                ec != http::error::end_of_stream && ec != http::error::partial_message;
+            if (!malformed) { // gone, or too slow: nothing to answer
+                close();
+                return;
+            }
+            const int status = ec == http::error::header_limit ? 431
+                               : ec == http::error::body_limit ? 413
+                                                               : 400;
+            respond({status, "text/plain", "bad request: " + ec.message() + "\n"}, true);
+            return;
+        }
+        const auto& request = parser_->get();
+        method_ = std::string(request.method_string());
+        target_ = std::string(request.target());
+        version_ = request.version();
+        keepAlive_ = request.keep_alive();
+        head_ = request.method() == http::verb::head;
+        const auto question = target_.find('?');
+        if (request.method() != http::verb::get && !head_) {
+            respond({405, "text/plain", "only GET and HEAD are served\n"});
+        } else if (target_.compare(0, question, "/pub/agent.dll") != 0) {
+            respond({404, "text/plain", "not found: maps are served at /pub/agent.dll\n"});
+        } else {
+            answerMap(question == std::string::npos ? std::string() : target_.substr(question + 1));
+        }
+    }
+
+    void answerMap(const std::string& query)
+    {
+        auto read = readMapRequest(query);
+        if (auto* refused = std::get_if<Answer>(&read)) {
+            respond(std::move(*refused));
+            return;
+        }
+        if (state_.admitted >= state_.slots + state_.limits.queue) {
+            respond({503, "text/plain", "busy: too many pictures asked for at once\n"});
+            return;
+        }
+        ++state_.admitted;
+        stream_.expires_never();
+        asio::post(state_.pool, [self = shared_from_this(),
+                                 request = std::get<MapRequest>(std::move(read))]() mutable {
+            Answer answer = self->state_.draw(request);
+            auto executor = self->stream_.get_executor();
+            // The connection goes back to its own thread; only there it is touched.
+            asio::post(executor, [self = std::move(self), answer = std::move(answer)]() mutable {
+                --self->state_.admitted;
+                self->respond(std::move(answer));
+            });
+        });
+    }
+
+    void respond(Answer answer, bool thenClose = false)
+    {
+        auto response = std::make_shared<http::response<http::string_body>>();
+        response->version(version_);
+        response->result(static_cast<unsigned>(answer.status));
+        response->set(http::field::server, "mapservice");
+        response->set(http::field::content_type, answer.contentType);
+        if (answer.status == 503) {
+            response->set(http::field::retry_after, "1");
+        } else if (answer.status == 405) {
+            response->set(http::field::allow, "GET, HEAD");
+        }
+        response->keep_alive(keepAlive_ && !thenClose);
+        response->body() = std::move(answer.body);
+        response->prepare_payload();
+        if (head_) { // the length of the body a GET would have had, and no body
+            response->body().clear();
+        }
+        stream_.expires_after(state_.limits.writeTimeout);
+        http::async_write(stream_, *response,
+                          [self = shared_from_this(), response](beast::error_code ec, std::size_t) {
+                              self->logAnswer(static_cast<int>(response->result_int()),
+                                              response->body().size());
+                              if (ec) {
+                                  self->close();
+                              } else if (!response->keep_alive()) {
+                                  self->finish();
+                              } else {
+                                  self->waitForRequest();
+                              }
+                          });
+    }
+
+    void logAnswer(int status, std::size_t bodyBytes)
+    {
+        if (!state_.log) {
+            return;
+        }
+        const std::chrono::duration<double, std::milli> took = SteadyClock::now() - firstByte_;
+        state_.log({firstByteTime_, client_, method_, target_, status, bodyBytes, took.count()});
+    }
+
+    // Ends the connection after an answer: the client may still be sending, and closing with
+    // its bytes unread would reset the connection and could lose the answer.
+    void finish()
+    {
+        beast::error_code ignored;
+        stream_.socket().shutdown(tcp::socket::shutdown_send, ignored);
+        stream_.expires_after(lingerTime);
+        drain();
+    }
+
+    void drain()
+    {
+        buffer_.clear();
+        stream_.async_read_some(buffer_.prepare(4096),
+                                [self = shared_from_this()](beast::error_code ec, std::size_t) {
+                                    if (ec) {
+                                        self->close();
+                                    } else {
+                                        self->drain();
+                                    }
+                                });
+    }
+
+    void close()
+    {
+        beast::error_code ignored;
+        stream_.socket().shutdown(tcp::socket::shutdown_both, ignored);
+        stream_.close();
+    }
+
+    ServerState& state_;
+    beast::tcp_stream stream_;
+    beast::flat_buffer buffer_;
+    std::optional<http::request_parser<http::string_body>> parser_;
+    const std::string client_;
+
+    // Of the request being answered.
+    SteadyClock::time_point firstByte_;
+    std::chrono::system_clock::time_point firstByteTime_;
+    std::string method_;
+    std::string target_;
+    unsigned version_ = 11;
+    bool keepAlive_ = false;
+    bool head_ = false;
+};
 
 } // namespace
 
-Answer answerMapRequest(const std::string& query, const Source& source)
-{
-    try {
-        const auto request = parseMapRequest(parseQuery(query));
-        if (const auto* refused = std::get_if<Refusal>(&request)) {
-            return refusal(*refused);
-        }
-        const auto picture = source.draw(std::get<MapRequest>(request));
-        if (const auto* refused = std::get_if<Refusal>(&picture)) {
-            return refusal(*refused);
-        }
-        return {200, "image/gif", encodeGif(std::get<Picture>(picture))};
-    } catch (const std::exception& e) {
-        return refusal({500, std::string("cannot draw the map: ") + e.what()});
-    }
-}
-
 struct MapServer::Private {
-    explicit Private(const Source& s)
-        : source(s), drawing(std::max(2u, std::thread::hardware_concurrency()))
+    Private(const Source& source, ServerLimits limits, Log log)
+        : state(source, limits, std::move(log))
     {}
-    const Source& source;
-    httplib::Server server;
-    std::counting_semaphore<> drawing; // a picture of 4000 x 4000 takes 16 MB while drawn
+
+    void accept()
+    {
+        acceptor.async_accept(state.io, [this](beast::error_code ec, tcp::socket socket) {
+            if (ec == asio::error::operation_aborted) {
+                return;
+            }
+            if (ec) { // out of file descriptors, say: let open connections end for a moment
+                acceptPause.expires_after(std::chrono::milliseconds(100));
+                acceptPause.async_wait([this](beast::error_code e) {
+                    if (!e) {
+                        accept();
+                    }
+                });
+                return;
+            }
+            admit(std::move(socket));
+            accept();
+        });
+    }
+
+    // Starts a connection, or closes it at once when its client, or the service, holds as
+    // many as it may.
+    void admit(tcp::socket socket)
+    {
+        beast::error_code ec;
+        const auto endpoint = socket.remote_endpoint(ec);
+        if (ec) {
+            return;
+        }
+        std::string client = endpoint.address().to_string();
+        {
+            const std::lock_guard lock(state.countsMutex);
+            int& count = state.perClient[client];
+            if (count >= state.limits.maxPerClient ||
+                state.connections >= state.limits.maxConnections) {
+                if (count == 0) {
+                    state.perClient.erase(client);
+                }
+                return;
+            }
+            ++count;
+            ++state.connections;
+        }
+        socket.set_option(tcp::no_delay(true), ec); // small answers go out without waiting
+        std::make_shared<Session>(state, std::move(socket), std::move(client))->start();
+    }
+
+    ServerState state;
+    tcp::acceptor acceptor{state.io};
+    asio::steady_timer acceptPause{state.io};
 };
 
-MapServer::MapServer(const Source& source) : d_(std::make_unique<Private>(source))
-{
-    httplib::Server& server = d_->server;
-    // Each kept-alive connection holds a thread while it waits for its next request.
-    server.new_task_queue = [] { return new httplib::ThreadPool(32); };
-    server.set_keep_alive_max_count(100000);
-    server.set_payload_max_length(std::size_t{64} * 1024);
-    // SO_REUSEADDR lets a restart bind while old connections linger; no SO_REUSEPORT, so a
-    // second service on the same port fails instead of sharing it. TCP_NODELAY, inherited by
-    // accepted connections, keeps small header writes from waiting for the peer's ACK.
-    server.set_socket_options([](socket_t sock) {
-        int yes = 1;
-        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-        setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
-    });
-    server.Get(
-        "/pub/agent.dll", [d = d_.get()](const httplib::Request& req, httplib::Response& res) {
-            const auto question = req.target.find('?');
-            const std::string query =
-                question == std::string::npos ? std::string() : req.target.substr(question + 1);
-            d->drawing.acquire();
-            struct Release {
-                std::counting_semaphore<>& s;
-                ~Release() { s.release(); }
-            } release{d->drawing};
-            reply(res, answerMapRequest(query, d->source));
-        });
-    const auto notAllowed = [](const httplib::Request&, httplib::Response& res) {
-        res.set_header("Allow", "GET, HEAD");
-        reply(res, {405, "text/plain", "only GET and HEAD are served\n"});
-    };
-    server.Post(".*", notAllowed);
-    server.Put(".*", notAllowed);
-    server.Patch(".*", notAllowed);
-    server.Delete(".*", notAllowed);
-    server.Options(".*", notAllowed);
-    server.set_error_handler([](const httplib::Request&, httplib::Response& res) {
-        if (res.status == 404) {
-            res.set_content("not found: maps are served at /pub/agent.dll\n", "text/plain");
-        }
-    });
-}
+MapServer::MapServer(const Source& source, ServerLimits limits, Log log)
+    : d_(std::make_unique<Private>(source, limits, std::move(log)))
+{}
 
 MapServer::~MapServer() = default;
 
 int MapServer::bind(const std::string& address, int port)
 {
-    if (port == 0) {
-        return d_->server.bind_to_any_port(address);
+    beast::error_code ec;
+    tcp::resolver resolver(d_->state.io);
+    const auto found = resolver.resolve(
+        address, std::to_string(port), tcp::resolver::passive | tcp::resolver::numeric_service, ec);
+    if (ec || found.empty()) {
+        return -1;
     }
-    return d_->server.bind_to_port(address, port) ? port : -1;
+    const tcp::endpoint endpoint = found.begin()->endpoint();
+    tcp::acceptor& acceptor = d_->acceptor;
+    acceptor.open(endpoint.protocol(), ec);
+    // A restart may bind while old connections linger; without SO_REUSEPORT a second service on
+    // the same port fails instead of sharing it.
+    acceptor.set_option(asio::socket_base::reuse_address(true), ec);
+    if (!ec) {
+        acceptor.bind(endpoint, ec);
+    }
+    if (!ec) {
+        acceptor.listen(asio::socket_base::max_listen_connections, ec);
+    }
+    if (ec) {
+        acceptor.close(ec);
+        return -1;
+    }
+    return acceptor.local_endpoint().port();
 }
 
-void MapServer::run()
+bool MapServer::run()
 {
-    d_->server.listen_after_bind();
+    ServerState& state = d_->state;
+    d_->accept();
+    state.io.run();
+    state.pool.stop();
+    const auto deadline = SteadyClock::now() + stopWait;
+    while (state.drawingNow > 0 && SteadyClock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return state.drawingNow == 0;
 }
 
 void MapServer::stop()
 {
-    d_->server.stop();
+    d_->state.stopping = true;
+    d_->state.io.stop();
 }
 
 } // namespace mapservice

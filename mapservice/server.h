@@ -1,33 +1,46 @@
 #pragma once
 
+#include "accesslog.h"
 #include "source.h"
 
+#include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 
-namespace httplib {
-class Server;
-}
-
 namespace mapservice {
 
-// The answer to one request: HTTP status, content type and body.
-struct Answer {
-    int status = 200;
-    std::string contentType = "image/gif";
-    std::string body;
+// What one client may take of the service, so that slow, many or hostile clients cannot starve
+// the others. A client over a limit has its connection closed, or is answered 503 with
+// Retry-After; never 4xx, which a downloader takes as final.
+struct ServerLimits {
+    // From a request's first byte to the end of its header and body. Not renewed by each byte
+    // that arrives, and not counted over a kept-alive connection's earlier requests.
+    std::chrono::milliseconds headerTimeout{10'000};
+    // How long an open connection may wait for its next request.
+    std::chrono::milliseconds idleTimeout{5'000};
+    // How long a client may take to take in its answer.
+    std::chrono::milliseconds writeTimeout{30'000};
+    // Open connections from one client address; more are closed as they come.
+    int maxPerClient = 16;
+    // Open connections in all; more are closed as they come.
+    int maxConnections = 4000;
+    // Pictures drawn at once; 0 is one per core, at least two. A picture of 4000 x 4000 holds
+    // 16 MB while it is drawn, so this bounds the memory.
+    int drawingSlots = 0;
+    // Map requests that may wait for a drawing slot; past them the answer is 503 at once.
+    int queue = 32;
 };
 
-// Answers "GET /pub/agent.dll?<query>": a GIF picture from |source|, or the status and one-line
-// reason of a refusal. Every failure of the steps, thrown or returned, ends here as an answer.
-Answer answerMapRequest(const std::string& query, const Source& source);
-
 // The HTTP side of the service: map pictures at /pub/agent.dll, 404 elsewhere, 405 for methods
-// other than GET and HEAD. At most one picture per core is drawn at once, whatever the number
-// of connections, so memory stays bounded.
+// other than GET and HEAD. One thread reads and writes every connection without blocking;
+// pictures are drawn by a pool of drawingSlots threads.
 class MapServer {
 public:
-    explicit MapServer(const Source& source);
+    using Log = std::function<void(const AccessRecord&)>;
+
+    // |log|, when set, is called once per answered request, on the connections' thread.
+    explicit MapServer(const Source& source, ServerLimits limits = {}, Log log = {});
     ~MapServer();
     MapServer(const MapServer&) = delete;
     MapServer& operator=(const MapServer&) = delete;
@@ -35,8 +48,10 @@ public:
     // Binds to |address| and |port| (0: one the system chooses); the port, or -1 when it
     // cannot be had.
     int bind(const std::string& address, int port);
-    // Serves until stop() is called, from any thread.
-    void run();
+    // Serves until stop() is called, from any thread. Then waits at most half a second for the
+    // pictures being drawn; false when some are still being drawn, in which case the caller
+    // should end the process without destroying the server, which would wait for them.
+    bool run();
     void stop();
 
 private:

@@ -1,79 +1,27 @@
 // The map service process under a bounded storm of random and malformed requests from several
 // loopback clients: every complete request gets a 4xx or a GIF, memory stays bounded, and a
 // normal tile is still served afterwards.
-#include <QProcess>
-#include <QRegularExpression>
-#include <arpa/inet.h>
+#include "loopbackclient.h"
+#include "serviceprocess.h"
+
 #include <atomic>
 #include <chrono>
-#include <fstream>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <optional>
 #include <random>
 #include <string>
 #include <sys/socket.h>
-#include <sys/time.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
 
 namespace {
 
+using testsupport::ask;
+using testsupport::connectTo;
+using testsupport::statusOf;
+
 constexpr auto stormDuration = std::chrono::seconds(4);
 constexpr int clients = 4;
-
-int connectTo(int port)
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    timeval timeout{20, 0};
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-// Length of the answer's body, from its Content-Length, once its head is complete.
-std::optional<std::size_t> bodyLength(const std::string& answer)
-{
-    const auto head = answer.find("\r\n\r\n");
-    if (head == std::string::npos) {
-        return std::nullopt;
-    }
-    const auto field = answer.find("Content-Length: ");
-    if (field == std::string::npos || field > head) {
-        return 0;
-    }
-    return std::stoul(answer.substr(field + 16));
-}
-
-// Sends |request| whole and returns the whole answer: its head and as much body as it
-// announces, or what came before the service closed the connection.
-std::string ask(int port, const std::string& request)
-{
-    const int fd = connectTo(port);
-    if (fd < 0) {
-        return {};
-    }
-    ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
-    std::string answer;
-    char buffer[65536];
-    for (ssize_t n; (n = ::recv(fd, buffer, sizeof buffer, 0)) > 0;) {
-        answer.append(buffer, static_cast<std::size_t>(n));
-        const auto length = bodyLength(answer);
-        if (length && answer.size() >= answer.find("\r\n\r\n") + 4 + *length) {
-            break;
-        }
-    }
-    ::close(fd);
-    return answer;
-}
 
 std::string randomQuery(std::mt19937& random)
 {
@@ -141,38 +89,10 @@ std::string randomQuery(std::mt19937& random)
     }
 }
 
-int statusOf(const std::string& answer)
-{
-    if (answer.rfind("HTTP/1.1 ", 0) != 0 || answer.size() < 12) {
-        return 0;
-    }
-    return std::stoi(answer.substr(9, 3));
-}
-
-long peakKb(qint64 pid)
-{
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("VmHWM:", 0) == 0) {
-            return std::stol(line.substr(6));
-        }
-    }
-    return -1;
-}
-
 TEST(MapServiceAbuse, AnswersEveryRequestAndStillServes)
 {
-    QProcess service;
-    service.start(QStringLiteral(MAPSERVICE_BIN), {QStringLiteral("--port"), QStringLiteral("0")});
-    ASSERT_TRUE(service.waitForStarted(5000));
-    QByteArray out;
-    const QRegularExpression serving(QStringLiteral("127\\.0\\.0\\.1:(\\d+)/"));
-    for (int i = 0; i < 50 && !serving.match(QString::fromLatin1(out)).hasMatch(); ++i) {
-        service.waitForReadyRead(100);
-        out += service.readAllStandardOutput();
-    }
-    const int port = serving.match(QString::fromLatin1(out)).captured(1).toInt();
+    testsupport::ServiceProcess service(MAPSERVICE_BIN);
+    const int port = service.port();
     ASSERT_GT(port, 0);
 
     std::atomic<int> requests{0};
@@ -209,19 +129,19 @@ TEST(MapServiceAbuse, AnswersEveryRequestAndStillServes)
     for (auto& thread : threads) {
         thread.join();
     }
-    const long peak = peakKb(service.processId());
+    const double peak = service.peakMegabytes();
     const std::string normal =
         ask(port, "GET /pub/agent.dll?CenP=%2048.500001,%2011.250001&Lang=EUR0407&Alti=%20150"
                   "&Size=1999,1999 HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
-    service.terminate();
-    EXPECT_TRUE(service.waitForFinished(5000));
+    service.stop();
+    EXPECT_TRUE(service.endedWell());
 
-    std::printf("abuse: %d requests, %d pictures, peak memory %ld kB\n", requests.load(),
+    std::printf("abuse: %d requests, %d pictures, peak memory %.0f MB\n", requests.load(),
                 pictures.load(), peak);
     EXPECT_GT(requests, 50);
     EXPECT_GT(pictures, 0);
     EXPECT_EQ(wrong, 0);
-    EXPECT_LT(peak, 600 * 1024);
+    EXPECT_LT(peak, 600);
     EXPECT_EQ(statusOf(normal), 200);
 }
 

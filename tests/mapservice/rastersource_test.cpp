@@ -3,7 +3,7 @@
 #include "geometry.h"
 #include "geotiffwriter.h"
 #include "render.h"
-#include "server.h"
+#include "answer.h"
 #include "sources.h"
 #include "tempworkdir.h"
 #include "testshores.h"

@@ -2,7 +2,7 @@
 // are flat colours: what arrives, what the cache saves, and what a failing upstream gives.
 #include "loopbackserver.h"
 #include "rastersource.h"
-#include "server.h"
+#include "answer.h"
 #include "sources.h"
 #include "tempworkdir.h"
 #include "testshores.h"

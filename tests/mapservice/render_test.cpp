@@ -1,7 +1,7 @@
 #include "gifencode.h"
 #include "palette.h"
 #include "render.h"
-#include "server.h"
+#include "answer.h"
 #include "testshores.h"
 
 #include <QImage>

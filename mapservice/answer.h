@@ -1,0 +1,29 @@
+#pragma once
+
+#include "request.h"
+#include "source.h"
+
+#include <string>
+#include <variant>
+
+namespace mapservice {
+
+// The answer to one request: HTTP status, content type and body.
+struct Answer {
+    int status = 200;
+    std::string contentType = "image/gif";
+    std::string body;
+};
+
+// The map request in the query of "GET /pub/agent.dll?<query>", or the answer that refuses it.
+// Cheap: it only reads the text.
+std::variant<MapRequest, Answer> readMapRequest(const std::string& query);
+
+// A GIF picture of |request| from |source|, or the status and one-line reason of a refusal.
+// Every failure, thrown or returned, ends here as an answer.
+Answer drawAnswer(const MapRequest& request, const Source& source);
+
+// Both of the above in turn.
+Answer answerMapRequest(const std::string& query, const Source& source);
+
+} // namespace mapservice

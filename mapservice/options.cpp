@@ -1,0 +1,125 @@
+#include "options.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <optional>
+
+namespace mapservice {
+
+namespace {
+
+std::optional<long> number(const std::string& text, long low, long high)
+{
+    char* end = nullptr;
+    errno = 0;
+    const long value = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || errno != 0 || value < low || value > high) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+// Where each numeric option's value goes, and the values it may take.
+struct NumberOption {
+    const char* name;
+    long low;
+    long high;
+    void (*store)(Options&, long);
+};
+
+const NumberOption numberOptions[] = {
+    {"--port", 0, 65535, [](Options& o, long v) { o.port = static_cast<int>(v); }},
+    {"--max-zoom", 0, 24, [](Options& o, long v) { o.maxZoom = static_cast<int>(v); }},
+    {"--cache-max-mb", 1, 1'000'000,
+     [](Options& o, long v) { o.cacheMaxMegabytes = static_cast<int>(v); }},
+    {"--header-timeout", 1, 3600,
+     [](Options& o, long v) { o.limits.headerTimeout = std::chrono::seconds(v); }},
+    {"--max-per-client", 1, 10'000,
+     [](Options& o, long v) { o.limits.maxPerClient = static_cast<int>(v); }},
+    {"--queue", 0, 10'000, [](Options& o, long v) { o.limits.queue = static_cast<int>(v); }},
+};
+
+} // namespace
+
+std::variant<Options, OptionsError> parseOptions(const std::vector<std::string>& arguments,
+                                                 Options options)
+{
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        const std::string& arg = arguments[i];
+        const bool hasValue = i + 1 < arguments.size();
+        const NumberOption* numeric = nullptr;
+        for (const NumberOption& candidate : numberOptions) {
+            if (arg == candidate.name) {
+                numeric = &candidate;
+            }
+        }
+        if (arg == "--help" || arg == "-h") {
+            options.help = true;
+        } else if (arg == "--log") {
+            options.log = true;
+        } else if (numeric != nullptr && hasValue) {
+            const auto value = number(arguments[++i], numeric->low, numeric->high);
+            if (!value) {
+                return OptionsError{"bad value for " + arg + ": " + arguments[i] + " (" +
+                                    std::to_string(numeric->low) + " to " +
+                                    std::to_string(numeric->high) + ")"};
+            }
+            numeric->store(options, *value);
+        } else if (arg == "--bind" && hasValue) {
+            options.bind = arguments[++i];
+        } else if (arg == "--data" && hasValue) {
+            options.data = arguments[++i];
+        } else if (arg == "--source" && hasValue) {
+            options.sources.push_back(arguments[++i]);
+        } else if (arg == "--attribution" && hasValue) {
+            options.attributions.push_back(arguments[++i]);
+        } else if (arg == "--cache" && hasValue) {
+            options.cache = arguments[++i];
+        } else if (arg == "--contact" && hasValue) {
+            options.contact = arguments[++i];
+        } else {
+            return OptionsError{"unknown or incomplete option " + arg};
+        }
+    }
+    return options;
+}
+
+std::string usageText(const std::string& dataFolder)
+{
+    std::string text = R"(usage: mapservice [--bind ADDRESS] [--port PORT] [--data FOLDER]
+                  [--source [CODE=]SPEC]... [--attribution [CODE=]TEXT]...
+                  [--cache FOLDER] [--cache-max-mb MB] [--max-zoom Z] [--contact TEXT]
+                  [--header-timeout SECONDS] [--max-per-client N] [--queue N] [--log]
+Serves map pictures at http://ADDRESS:PORT/pub/agent.dll
+  --bind ADDRESS      address to listen on (default 127.0.0.1)
+  --port PORT         port to listen on (default 8047; 0 picks a free one)
+  --data FOLDER       binned shoreline files (default @DATA@)
+  --source SPEC       where the pictures come from, for every map code:
+                        drawn        the map drawn from the shorelines (default)
+                        xyz:URL      a slippy-map tile server, URL with {z} {x} {y}
+                        wms:URL      a WMS GetMap endpoint, URL with LAYERS=...
+                        FILE         anything GDAL opens as a raster (GeoTIFF, MBTiles,
+                                     VRT, a GDAL WMS/TMS description)
+  --source CODE=SPEC  the same for one map code (EUR0407, USA407, EURO809, WLD0407), or
+                      type1 (the first three) or type2 (WLD0407); wins over SPEC alone
+  --attribution [CODE=]TEXT  the credit the legend names for the source of every map
+                      code or of one (default: the source's own, where it has one)
+  --cache FOLDER      upstream tiles (default $XDG_CACHE_HOME/mapservice or
+                      ~/.cache/mapservice)
+  --cache-max-mb MB   the most the cache may hold (default 2048)
+  --max-zoom Z        the finest tile zoom asked of a tile server (default 19)
+  --contact TEXT      added to the User-Agent, as tile servers ask
+  --header-timeout SECONDS  the most a client may take to send a request, counted
+                      from its first byte (default 10)
+  --max-per-client N  open connections one client address may hold (default 16)
+  --queue N           map requests that may wait for a drawing slot; more are
+                      answered 503 at once (default 32)
+  --log               one line per request on standard error: time, client, method,
+                      path, status, body bytes, milliseconds, separated by tabs
+  --help              this text
+)";
+    text.replace(text.find("@DATA@"), 6, dataFolder);
+    return text;
+}
+
+} // namespace mapservice

@@ -1,0 +1,71 @@
+#include "options.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using mapservice::Options;
+using mapservice::OptionsError;
+using mapservice::parseOptions;
+using Arguments = std::vector<std::string>;
+
+TEST(ServiceOptions, LimitsAreReadAndCheckedForRange)
+{
+    const struct {
+        Arguments arguments;
+        int headerSeconds;
+        int perClient;
+        int queue;
+        bool log;
+    } accepted[] = {
+        {{}, 10, 16, 32, false},
+        {{"--header-timeout", "1", "--max-per-client", "2", "--queue", "0"}, 1, 2, 0, false},
+        {{"--log", "--queue", "500", "--header-timeout", "3600"}, 3600, 16, 500, true},
+    };
+    for (const auto& c : accepted) {
+        const auto parsed = parseOptions(c.arguments, Options{});
+        ASSERT_TRUE(std::holds_alternative<Options>(parsed));
+        const Options& o = std::get<Options>(parsed);
+        EXPECT_EQ(o.limits.headerTimeout, std::chrono::seconds(c.headerSeconds));
+        EXPECT_EQ(o.limits.maxPerClient, c.perClient);
+        EXPECT_EQ(o.limits.queue, c.queue);
+        EXPECT_EQ(o.log, c.log);
+    }
+
+    const struct {
+        Arguments arguments;
+        const char* message;
+    } refused[] = {
+        {{"--header-timeout", "0"}, "bad value for --header-timeout: 0 (1 to 3600)"},
+        {{"--max-per-client", "-3"}, "bad value for --max-per-client: -3 (1 to 10000)"},
+        {{"--queue", "12x"}, "bad value for --queue: 12x (0 to 10000)"},
+        {{"--port", "99999999999999999999"},
+         "bad value for --port: 99999999999999999999 (0 to 65535)"},
+        {{"--queue"}, "unknown or incomplete option --queue"},
+        {{"--log", "now"}, "unknown or incomplete option now"},
+    };
+    for (const auto& c : refused) {
+        const auto parsed = parseOptions(c.arguments, Options{});
+        ASSERT_TRUE(std::holds_alternative<OptionsError>(parsed)) << c.message;
+        EXPECT_EQ(std::get<OptionsError>(parsed).message, c.message);
+    }
+}
+
+TEST(ServiceOptions, RepeatedSourcesKeepTheirOrderAndDefaultsStand)
+{
+    Options defaults;
+    defaults.data = "/shores";
+    defaults.cache = "/cache";
+    const auto parsed = parseOptions(
+        {"--source", "a.tif", "--source", "type2=b.tif", "--bind", "0.0.0.0", "--port", "0"},
+        defaults);
+    ASSERT_TRUE(std::holds_alternative<Options>(parsed));
+    const Options& o = std::get<Options>(parsed);
+    EXPECT_EQ(o.sources, (Arguments{"a.tif", "type2=b.tif"}));
+    EXPECT_EQ(o.bind, "0.0.0.0");
+    EXPECT_EQ(o.port, 0);
+    EXPECT_EQ(o.data, "/shores");
+    EXPECT_EQ(o.cache, "/cache");
+}
+
+} // namespace
