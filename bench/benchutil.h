@@ -3,6 +3,7 @@
 #include "dialogs.h"
 
 #include <QString>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>

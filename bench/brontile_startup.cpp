@@ -18,6 +18,7 @@
 #include <QTemporaryDir>
 #include <QThreadPool>
 #include <QtConcurrent>
+
 #include <sys/resource.h>
 
 namespace {

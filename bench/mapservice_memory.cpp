@@ -5,11 +5,12 @@
 #include "geotiffwriter.h"
 #include "serviceprocess.h"
 
+#include <httplib.h>
+
 #include <array>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
-#include <httplib.h>
 #include <string>
 #include <thread>
 #include <vector>

@@ -12,11 +12,13 @@
 
 #include <QBuffer>
 #include <QImage>
+
+#include <httplib.h>
+
 #include <array>
 #include <atomic>
 #include <cmath>
 #include <cstdio>
-#include <httplib.h>
 #include <string>
 
 namespace {

@@ -13,6 +13,7 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+
 #include <algorithm>
 #include <cstdio>
 #include <fcntl.h>

@@ -3,6 +3,7 @@
 #include "tilelist.h"
 
 #include <QStringList>
+
 #include <optional>
 
 namespace bench {

@@ -3,8 +3,10 @@
 #include "loopbackserver.h"
 
 #include <QString>
-#include <chrono>
+
 #include <httplib.h>
+
+#include <chrono>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <string>

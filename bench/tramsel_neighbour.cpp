@@ -5,6 +5,7 @@
 #include "tilelist.h"
 
 #include <QStringList>
+
 #include <algorithm>
 #include <vector>
 

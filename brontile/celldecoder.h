@@ -5,6 +5,7 @@
 #include <QSize>
 #include <QStringList>
 #include <QThreadPool>
+
 #include <variant>
 #include <vector>
 

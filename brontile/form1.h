@@ -4,6 +4,7 @@
 #include "gridwalk.h"
 
 #include <QWidget>
+
 #include <vector>
 
 namespace common {

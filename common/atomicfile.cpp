@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
+
 #include <array>
 #include <atomic>
 #include <cerrno>

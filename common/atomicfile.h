@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+
 #include <optional>
 
 namespace common {

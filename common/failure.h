@@ -18,8 +18,7 @@ public:
 
     explicit Failure(QString text, Kind kind = Kind::Permanent)
         : text_(std::move(text)), utf8_(text_.toStdString()), kind_(kind)
-    {
-    }
+    {}
 
     const QString& text() const noexcept { return text_; }
     bool transient() const noexcept { return kind_ == Kind::Transient; }

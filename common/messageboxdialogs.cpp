@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QMessageBox>
+
 #include <cstdio>
 #include <cstdlib>
 

@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+
 #include <algorithm>
 #include <cstring>
 #include <dirent.h>

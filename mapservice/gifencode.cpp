@@ -1,6 +1,7 @@
 #include "gifencode.h"
 
 #include <gif_lib.h>
+
 #include <stdexcept>
 #include <vector>
 

@@ -4,16 +4,17 @@
 #include "geometry.h"
 #include "quantize.h"
 
-#include <algorithm>
-#include <array>
-#include <cctype>
-#include <cmath>
 #include <cpl_conv.h>
 #include <cpl_error.h>
 #include <gdal.h>
 #include <gdal_utils.h>
-#include <mutex>
 #include <ogr_srs_api.h>
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <cmath>
+#include <mutex>
 
 namespace mapservice {
 

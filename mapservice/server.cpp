@@ -2,8 +2,6 @@
 
 #include "answer.h"
 
-#include <algorithm>
-#include <atomic>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/post.hpp>
@@ -11,6 +9,9 @@
 #include <boost/asio/thread_pool.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
+
+#include <algorithm>
+#include <atomic>
 #include <mutex>
 #include <optional>
 #include <thread>

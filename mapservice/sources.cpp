@@ -2,9 +2,10 @@
 
 #include "rastersource.h"
 
+#include <cpl_string.h>
+
 #include <algorithm>
 #include <cctype>
-#include <cpl_string.h>
 
 namespace mapservice {
 

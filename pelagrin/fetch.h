@@ -7,6 +7,7 @@
 #include <QNetworkAccessManager>
 #include <QString>
 #include <QUrl>
+
 #include <functional>
 #include <map>
 #include <memory>

@@ -7,6 +7,7 @@
 #include "windowstate.h"
 
 #include <QWidget>
+
 #include <functional>
 
 class QCheckBox;

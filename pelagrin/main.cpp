@@ -3,6 +3,7 @@
 #include "options.h"
 
 #include <QApplication>
+
 #include <cstdio>
 
 namespace {

@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QStringList>
+
 #include <variant>
 
 namespace pelagrin {

@@ -4,6 +4,7 @@
 
 #include <QLocale>
 #include <QString>
+
 #include <optional>
 #include <vector>
 

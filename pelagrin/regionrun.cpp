@@ -5,6 +5,7 @@
 
 #include <QEventLoop>
 #include <QTimer>
+
 #include <algorithm>
 
 namespace pelagrin {

@@ -12,8 +12,8 @@ BarsLayout arrangebars(const BarsInput& in)
     out.cornerVisible = out.hscrollVisible || out.vscrollVisible;
     out.hscroll = QRect(0, in.formHeight - 650, std::max(0, in.formWidth - 100), barThickness);
     out.vscroll = QRect(in.formWidth - 350, 0, barThickness, std::max(0, in.formHeight - 650));
-    out.corner = QRect(referenceInnerWidth - barThickness, referenceInnerHeight - barThickness, 15,
-                       15);
+    out.corner =
+        QRect(referenceInnerWidth - barThickness, referenceInnerHeight - barThickness, 15, 15);
     out.vscrollMaximum = 19350;
     out.hscrollMaximum = 14800;
     if (!in.image2Visible) {

@@ -6,7 +6,7 @@ namespace tramsel {
 
 // What the layout of the scroll bars starts from; all sizes in twips.
 struct BarsInput {
-    int formWidth = 0;  // outer size of the window, frame and title bar included
+    int formWidth = 0; // outer size of the window, frame and title bar included
     int formHeight = 0;
     int image2Width = 0; // the full-size view takes the size of its picture
     int image2Height = 0;

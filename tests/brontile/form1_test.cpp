@@ -5,6 +5,7 @@
 #include "tempworkdir.h"
 
 #include <QDir>
+
 #include <gtest/gtest.h>
 
 namespace {

@@ -1,6 +1,7 @@
 #include "gridwalk.h"
 
 #include <gtest/gtest.h>
+
 #include <ostream>
 
 namespace brontile {

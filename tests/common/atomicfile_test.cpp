@@ -6,8 +6,10 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <fcntl.h>
+
 #include <gtest/gtest.h>
+
+#include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
 

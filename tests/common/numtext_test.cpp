@@ -2,8 +2,10 @@
 #include "numvalue.h"
 
 #include <QLocale>
-#include <clocale>
+
 #include <gtest/gtest.h>
+
+#include <clocale>
 #include <limits>
 
 namespace {

@@ -2,7 +2,9 @@
 #include "tilefolder.h"
 
 #include <QDir>
+
 #include <gtest/gtest.h>
+
 #include <unistd.h>
 
 namespace {

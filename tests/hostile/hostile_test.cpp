@@ -16,7 +16,9 @@
 #include <QFile>
 #include <QImage>
 #include <QTest>
+
 #include <gtest/gtest.h>
+
 #include <map>
 #include <unistd.h>
 

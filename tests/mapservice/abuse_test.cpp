@@ -4,9 +4,10 @@
 #include "loopbackclient.h"
 #include "serviceprocess.h"
 
+#include <gtest/gtest.h>
+
 #include <atomic>
 #include <chrono>
-#include <gtest/gtest.h>
 #include <random>
 #include <string>
 #include <sys/socket.h>

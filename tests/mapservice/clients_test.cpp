@@ -9,11 +9,13 @@
 #include <QRegularExpression>
 #include <QString>
 #include <QStringList>
+
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <fstream>
-#include <gtest/gtest.h>
 #include <mutex>
 #include <sstream>
 #include <string>

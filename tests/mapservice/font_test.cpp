@@ -1,7 +1,8 @@
 #include "font.h"
 
-#include <algorithm>
 #include <gtest/gtest.h>
+
+#include <algorithm>
 #include <string>
 
 namespace {

@@ -13,6 +13,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTest>
+
 #include <gtest/gtest.h>
 
 namespace {

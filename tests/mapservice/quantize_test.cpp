@@ -1,7 +1,8 @@
 #include "quantize.h"
 
-#include <cstdlib>
 #include <gtest/gtest.h>
+
+#include <cstdlib>
 
 namespace {
 

@@ -1,19 +1,22 @@
 // Pictures cut from rasters that GDAL reads: where things land, across +-180 degrees, where the
 // raster has no data, and sources that cannot be used.
+#include "answer.h"
 #include "geometry.h"
 #include "geotiffwriter.h"
 #include "render.h"
-#include "answer.h"
 #include "sources.h"
 #include "tempworkdir.h"
 #include "testshores.h"
 
 #include <QString>
+
+#include <gtest/gtest.h>
+
+#include <gdal.h>
+
 #include <array>
 #include <cmath>
 #include <functional>
-#include <gdal.h>
-#include <gtest/gtest.h>
 #include <string>
 
 namespace {

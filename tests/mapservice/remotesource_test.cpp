@@ -1,20 +1,23 @@
 // Pictures from a slippy-map tile server, played here by a server on 127.0.0.1 whose tiles
 // are flat colours: what arrives, what the cache saves, and what a failing upstream gives.
+#include "answer.h"
 #include "loopbackserver.h"
 #include "rastersource.h"
-#include "answer.h"
 #include "sources.h"
 #include "tempworkdir.h"
 #include "testshores.h"
 
 #include <QBuffer>
 #include <QImage>
+
+#include <gtest/gtest.h>
+
+#include <httplib.h>
+
 #include <atomic>
 #include <cctype>
 #include <chrono>
 #include <cstdio>
-#include <gtest/gtest.h>
-#include <httplib.h>
 #include <mutex>
 #include <string>
 #include <thread>

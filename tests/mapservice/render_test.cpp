@@ -1,11 +1,13 @@
+#include "answer.h"
 #include "gifencode.h"
 #include "palette.h"
 #include "render.h"
-#include "answer.h"
 #include "testshores.h"
 
 #include <QImage>
+
 #include <gtest/gtest.h>
+
 #include <stdexcept>
 
 namespace {

@@ -10,6 +10,7 @@
 #include <QTcpServer>
 #include <QTest>
 #include <QTimer>
+
 #include <gtest/gtest.h>
 
 namespace {

@@ -4,7 +4,9 @@
 #include <QDir>
 #include <QTest>
 #include <QThread>
+
 #include <gtest/gtest.h>
+
 #include <optional>
 
 namespace {

@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QLocale>
 #include <QRadioButton>
+
 #include <unistd.h>
 
 namespace {

@@ -28,8 +28,7 @@ protected:
         return shown;
     }
 
-    template <typename T = QWidget>
-    T* control(const char* name) const
+    template <typename T = QWidget> T* control(const char* name) const
     {
         T* found = form->findChild<T*>(QString::fromLatin1(name));
         EXPECT_NE(found, nullptr) << name;

@@ -9,8 +9,10 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QTest>
-#include <csignal>
+
 #include <gtest/gtest.h>
+
+#include <csignal>
 
 namespace {
 

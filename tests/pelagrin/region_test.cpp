@@ -37,8 +37,7 @@ INSTANTIATE_TEST_SUITE_P(
                       // Reversed corners with a positive step run zero times.
                       LoopCase{48, 47, 1, 0}, LoopCase{11, 9, 1, 0},
                       // A negative step runs while the counter is at least the bound.
-                      LoopCase{48, 47, -1, 2}, LoopCase{47, 48, -1, 0},
-                      LoopCase{5, 5, 1, 1}));
+                      LoopCase{48, 47, -1, 2}, LoopCase{47, 48, -1, 0}, LoopCase{5, 5, 1, 1}));
 
 TEST(CountingLoop, EndlessOrHugeLoopsAreRefused)
 {
@@ -76,7 +75,8 @@ TEST(RegionTexts, ToTheCharacter)
     EXPECT_EQ(regionProgressText(6, 6), QStringLiteral(" 6  100% of  6 images total"));
     EXPECT_EQ(regionProgressText(5000000000LL, 6000000000LL),
               QStringLiteral(" 5000000000  83.3% of  6000000000 images total"));
-    EXPECT_EQ(regionReadyMessage(0), QStringLiteral("Ready.  0 images have been downloaded for you"));
+    EXPECT_EQ(regionReadyMessage(0),
+              QStringLiteral("Ready.  0 images have been downloaded for you"));
 }
 
 TEST(RegionSteps, DivisorsFollowTheLocaleAndStepsMustBeUsable)

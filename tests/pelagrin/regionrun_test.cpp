@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QTimer>
+
 #include <gtest/gtest.h>
 
 namespace {

@@ -63,19 +63,18 @@ TEST_P(MapcodeCorrection, StaysInTheSettingsAndTheUrl)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Longitudes, MapcodeCorrection,
-    ::testing::Values(CorrectionCase{"EUR0407", -74, 1, "USA407"},
-                      CorrectionCase{"EUR0407", -30, 1, "EUR0407"},
-                      CorrectionCase{"EUR0407", -30.000001, 2, "USA407"},
-                      CorrectionCase{"EUR0407", -150, 1, "EUR0407"},
-                      CorrectionCase{"EUR0407", -160, 1, "EUR0407"},
-                      CorrectionCase{"USA407", 10, 1, "EUR0407"},
-                      CorrectionCase{"USA407", -30, 1, "USA407"},
-                      CorrectionCase{"USA407", -160, 2, "USA407"},
-                      CorrectionCase{"WLD0407", -74, 1, "WLD0407"},
-                      CorrectionCase{"EURO809", -74, 2, "EURO809"},
-                      CorrectionCase{"EUR0407", -74, 3, "USA407"},
-                      CorrectionCase{"USA407", 10, 0, "EUR0407"}));
+INSTANTIATE_TEST_SUITE_P(Longitudes, MapcodeCorrection,
+                         ::testing::Values(CorrectionCase{"EUR0407", -74, 1, "USA407"},
+                                           CorrectionCase{"EUR0407", -30, 1, "EUR0407"},
+                                           CorrectionCase{"EUR0407", -30.000001, 2, "USA407"},
+                                           CorrectionCase{"EUR0407", -150, 1, "EUR0407"},
+                                           CorrectionCase{"EUR0407", -160, 1, "EUR0407"},
+                                           CorrectionCase{"USA407", 10, 1, "EUR0407"},
+                                           CorrectionCase{"USA407", -30, 1, "USA407"},
+                                           CorrectionCase{"USA407", -160, 2, "USA407"},
+                                           CorrectionCase{"WLD0407", -74, 1, "WLD0407"},
+                                           CorrectionCase{"EURO809", -74, 2, "EURO809"},
+                                           CorrectionCase{"EUR0407", -74, 3, "USA407"},
+                                           CorrectionCase{"USA407", 10, 0, "EUR0407"}));
 
 } // namespace

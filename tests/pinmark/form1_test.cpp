@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QLabel>
+
 #include <gtest/gtest.h>
 
 namespace {

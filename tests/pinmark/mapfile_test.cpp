@@ -20,11 +20,26 @@ struct FieldCase {
     const char* text;
 };
 
-QString formit4(double v) { return formit(v, 4); }
-QString formit5(double v) { return formit(v, 5); }
-QString formit8(double v) { return formit(v, 8); }
-QString formit3(double v) { return formit(v, 3); }
-QString formit0(double v) { return formit(v, 0); }
+QString formit4(double v)
+{
+    return formit(v, 4);
+}
+QString formit5(double v)
+{
+    return formit(v, 5);
+}
+QString formit8(double v)
+{
+    return formit(v, 8);
+}
+QString formit3(double v)
+{
+    return formit(v, 3);
+}
+QString formit0(double v)
+{
+    return formit(v, 0);
+}
 
 class NumberFields : public ::testing::TestWithParam<FieldCase> {};
 
@@ -35,22 +50,19 @@ TEST_P(NumberFields, FixedWidthAndNineFractionDigits)
 
 INSTANTIATE_TEST_SUITE_P(
     Fields, NumberFields,
-    ::testing::Values(FieldCase{formit5, 290, "  290"}, FieldCase{formit5, 1737, " 1737"},
-                      FieldCase{formit8, 0, "       0"}, FieldCase{formit4, 48, "  48"},
-                      FieldCase{formit4, -5, "  -5"}, FieldCase{formit4, -123, "-123"},
-                      FieldCase{formit3, -250, "-250"}, FieldCase{formit0, 7.5, "7.5"},
-                      FieldCase{formkomma, 48, "48.000000000"},
-                      FieldCase{formkomma, 48.1, "48.100000000"},
-                      FieldCase{formkomma, 48.05, "48.050000000"},
-                      FieldCase{formkomma, -12.5, "-12.500000000"},
-                      FieldCase{formkomma, 0.5, ".500000000"},
-                      FieldCase{formkomma, -0.5, "-.500000000"},
-                      // Padded, never a repeated digit: the centre must stay the centre.
-                      FieldCase{formkomma, 48.55, "48.550000000"},
-                      FieldCase{formkomma, 8.55, "8.550000000"},
-                      FieldCase{formkomma, 0.0, "0.000000000"},
-                      FieldCase{formkomma, 48.1234567891, "48.1234567891"},
-                      FieldCase{formkomma, 1.0 / 3.0, ".333333333333333"}));
+    ::testing::Values(
+        FieldCase{formit5, 290, "  290"}, FieldCase{formit5, 1737, " 1737"},
+        FieldCase{formit8, 0, "       0"}, FieldCase{formit4, 48, "  48"},
+        FieldCase{formit4, -5, "  -5"}, FieldCase{formit4, -123, "-123"},
+        FieldCase{formit3, -250, "-250"}, FieldCase{formit0, 7.5, "7.5"},
+        FieldCase{formkomma, 48, "48.000000000"}, FieldCase{formkomma, 48.1, "48.100000000"},
+        FieldCase{formkomma, 48.05, "48.050000000"}, FieldCase{formkomma, -12.5, "-12.500000000"},
+        FieldCase{formkomma, 0.5, ".500000000"}, FieldCase{formkomma, -0.5, "-.500000000"},
+        // Padded, never a repeated digit: the centre must stay the centre.
+        FieldCase{formkomma, 48.55, "48.550000000"}, FieldCase{formkomma, 8.55, "8.550000000"},
+        FieldCase{formkomma, 0.0, "0.000000000"},
+        FieldCase{formkomma, 48.1234567891, "48.1234567891"},
+        FieldCase{formkomma, 1.0 / 3.0, ".333333333333333"}));
 
 // Runs the batch over empty GIF files named as in tests/data/pinmark/tiles.txt and compares
 // every calibration file with its golden copy, byte for byte.
@@ -67,8 +79,8 @@ TEST(CalibrationFiles, MatchTheGoldenFilesByteForByte)
     for (const QString& name : names) {
         TempWorkDir::write(QStringLiteral("mymaps/") + name, {});
     }
-    const BatchResult result = runBatch(QStringLiteral("mymaps"), common::listTileImages("mymaps"),
-                                        [](int) {});
+    const BatchResult result =
+        runBatch(QStringLiteral("mymaps"), common::listTileImages("mymaps"), [](int) {});
     EXPECT_EQ(result.written, names.size());
     EXPECT_TRUE(result.skipped.isEmpty()) << result.skipped.join(u' ').toStdString();
     for (const QString& name : names) {

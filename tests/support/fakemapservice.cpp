@@ -86,11 +86,11 @@ void FakeMapService::answer(QTcpSocket* socket, const FakeReply& reply)
     if (reply.kind == FakeReply::Kind::Never) {
         return;
     }
-    const QByteArray head = "HTTP/1.1 " + QByteArray::number(reply.status) +
-                            (reply.status / 100 == 2 ? " OK" : " Error") +
-                            "\r\nContent-Type: image/gif\r\nContent-Length: " +
-                            QByteArray::number(reply.body.size()) +
-                            "\r\nConnection: keep-alive\r\n\r\n";
+    const QByteArray head =
+        "HTTP/1.1 " + QByteArray::number(reply.status) +
+        (reply.status / 100 == 2 ? " OK" : " Error") +
+        "\r\nContent-Type: image/gif\r\nContent-Length: " + QByteArray::number(reply.body.size()) +
+        "\r\nConnection: keep-alive\r\n\r\n";
     const QByteArray half = reply.body.left(reply.body.size() / 2);
     switch (reply.kind) {
     case FakeReply::Kind::Body:

@@ -8,6 +8,7 @@
 #include <QObject>
 #include <QStringList>
 #include <QTcpServer>
+
 #include <deque>
 #include <functional>
 

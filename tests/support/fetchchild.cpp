@@ -3,6 +3,7 @@
 #include "fetch.h"
 
 #include <QCoreApplication>
+
 #include <cstdio>
 
 int main(int argc, char** argv)

@@ -1,11 +1,12 @@
 #pragma once
 
 // Writes GeoTIFFs for the tests and benchmarks of raster map sources.
+#include <gdal.h>
+#include <ogr_srs_api.h>
+
 #include <array>
 #include <cstdint>
 #include <functional>
-#include <gdal.h>
-#include <ogr_srs_api.h>
 #include <string>
 #include <vector>
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+
 #include <sys/wait.h>
 #include <unistd.h>
 

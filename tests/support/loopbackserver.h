@@ -1,8 +1,9 @@
 #pragma once
 
 // An HTTP server on 127.0.0.1 for tests and benchmarks, serving on a thread of its own.
-#include <chrono>
 #include <httplib.h>
+
+#include <chrono>
 #include <string>
 #include <thread>
 

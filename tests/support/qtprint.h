@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+
 #include <ostream>
 
 // Readable QString and QByteArray values in GoogleTest's failure messages.

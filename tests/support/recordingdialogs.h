@@ -3,6 +3,7 @@
 #include "dialogs.h"
 
 #include <QStringList>
+
 #include <functional>
 
 namespace testsupport {

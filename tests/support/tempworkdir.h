@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QString>
 #include <QTemporaryDir>
+
 #include <stdexcept>
 
 namespace testsupport {

@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QScrollBar>
 #include <QTest>
+
 #include <gtest/gtest.h>
 
 namespace {

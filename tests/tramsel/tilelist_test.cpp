@@ -34,8 +34,7 @@ class NeighbourChoice : public ::testing::TestWithParam<MoveCase> {};
 TEST_P(NeighbourChoice, NearestOnTheSameLineFirstInListOnATie)
 {
     const auto found = tiles.neighbour(GetParam().from, QString::fromLatin1(GetParam().direction));
-    EXPECT_EQ(found.value_or(-1), GetParam().to)
-        << GetParam().from << " " << GetParam().direction;
+    EXPECT_EQ(found.value_or(-1), GetParam().to) << GetParam().from << " " << GetParam().direction;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -89,8 +88,7 @@ INSTANTIATE_TEST_SUITE_P(
                       BarsCase{"FullSize1999", {9000, 7500, 29985, 29985, true}, true, true, true},
                       BarsCase{"FitView", {8415, 6960, 29985, 29985, false}, false, false, true},
                       BarsCase{"WideOnly", {8415, 6960, 3000, 1000, true}, true, false, true},
-                      BarsCase{"SmallPicture", {8415, 6960, 1500, 1500, true}, false, false,
-                               false},
+                      BarsCase{"SmallPicture", {8415, 6960, 1500, 1500, true}, false, false, false},
                       BarsCase{"Minimised", {90, 300, 4800, 4800, true}, true, true, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
