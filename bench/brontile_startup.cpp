@@ -10,6 +10,7 @@
 #include "region.h"
 #include "render.h"
 #include "requesturl.h"
+#include "tilefolder.h"
 #include "tilename.h"
 
 #include <QApplication>
@@ -54,7 +55,8 @@ int main(int argc, char** argv)
             s.latitude = 40 + row + pelagrin::centreShift;
             s.longitude = 5 + column + pelagrin::centreShift;
             centres.push_back(s);
-            paths.append(pelagrin::tilePath(pelagrin::regionTileName(s), QStringLiteral("MyMaps")));
+            paths.append(
+                common::TileFolder(QStringLiteral("MyMaps")).pathOf(pelagrin::regionTileName(s)));
         }
     }
     QtConcurrent::blockingMap(centres, [&](const pelagrin::MapSettings& s) {
@@ -62,7 +64,8 @@ int main(int argc, char** argv)
             s.latitude, s.longitude, s.zoom, 1999, 1999, s.mapcode.toStdString(), {}};
         const std::string gif = mapservice::encodeGif(mapservice::render(request, shores),
                                                       mapservice::paletteFor(request.mapcode));
-        QFile file(pelagrin::tilePath(pelagrin::regionTileName(s), QStringLiteral("MyMaps")));
+        QFile file(
+            common::TileFolder(QStringLiteral("MyMaps")).pathOf(pelagrin::regionTileName(s)));
         file.open(QIODevice::WriteOnly);
         file.write(gif.data(), static_cast<qint64>(gif.size()));
     });

@@ -6,7 +6,6 @@
 #include "tilelist.h"
 #include "twips.h"
 
-#include <QFileInfo>
 
 namespace brontile {
 
@@ -41,10 +40,9 @@ common::PictureView* Form1::newElement()
 
 bool Form1::Form_Load()
 {
-    const auto folder = common::findTileFolder();
-    const tramsel::TileList tiles = folder && QFileInfo(*folder).isDir()
-                                        ? tramsel::TileList::fromFolder(*folder)
-                                        : tramsel::TileList();
+    const auto folder = common::TileFolder::lookUp();
+    const tramsel::TileList tiles =
+        folder.isFolder() ? tramsel::TileList::fromFolder(folder) : tramsel::TileList();
     if (tiles.count() == 0) {
         dialogs_.message(noImagesMessage);
         dialogs_.endProgram(0);
@@ -54,7 +52,7 @@ bool Form1::Form_Load()
     const std::vector<Placement> placements = planGrid(tiles);
     QStringList paths;
     for (const Placement& placement : placements) {
-        paths.append(*folder + u'/' + tiles.name(placement.position));
+        paths.append(folder.pathOf(tiles.name(placement.position)));
     }
     CellDecoder decoder(paths, Image1.front()->size());
     QStringList unreadable;

@@ -48,17 +48,24 @@ std::optional<QString> findTileFolder(const QDir& dir)
     return best->fileName();
 }
 
-QString tileFolderPath(const QDir& dir)
+TileFolder TileFolder::lookUp(const QDir& dir)
 {
-    return findTileFolder(dir).value_or(tileFolderName);
+    return TileFolder(findTileFolder(dir).value_or(tileFolderName));
 }
 
-bool ensureTileFolder(const QDir& dir)
+TileFolder TileFolder::ensure(const QDir& dir, bool* created)
 {
-    if (findTileFolder(dir)) {
-        return false;
+    const auto found = findTileFolder(dir);
+    const bool made = !found && dir.mkdir(createdTileFolderName);
+    if (created != nullptr) {
+        *created = made;
     }
-    return dir.mkdir(createdTileFolderName);
+    return TileFolder(found ? *found : made ? createdTileFolderName : tileFolderName);
+}
+
+bool TileFolder::isFolder() const
+{
+    return QFileInfo(path_).isDir();
 }
 
 QStringList listTileImages(const QString& folder)

@@ -167,7 +167,7 @@ bool Form1::Form_Load()
     if (firstStart && Text1->text().contains(u',')) {
         dialogs_.message(decimalCommaMessage);
     }
-    common::ensureTileFolder();
+    common::TileFolder::ensure();
     Text1->setText(withDecimalPoint(Text1->text()));
     Text2->setText(withDecimalPoint(Text2->text()));
 
@@ -180,7 +180,7 @@ bool Form1::Form_Load()
     }
     // What an earlier run that was killed while writing left behind.
     common::removeStaleTemporaries(QStringLiteral("."));
-    common::removeStaleTemporaries(common::tileFolderPath());
+    common::removeStaleTemporaries(common::TileFolder::lookUp().path());
 
     if (!connectionTest()) {
         dialogs_.message(noConnectionMessage);
@@ -324,7 +324,7 @@ void Form1::Command5_Click()
 {
     readsettings();
     const QString url = generateurl(modeLarge);
-    const QString path = tilePath(singleImageName(settings_));
+    const QString path = common::TileFolder::lookUp().pathOf(singleImageName(settings_));
     runFetch([&] { fetcher_.download(url, path, settings_.imagebytes); },
              QStringLiteral("The image %1 could not be saved.").arg(path));
 }

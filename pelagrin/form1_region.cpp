@@ -60,8 +60,8 @@ void Form1::Command4_Click()
         showStoredTile(path, stored, tilecount);
     };
     // The tile folder is looked up once for the run.
-    RegionRun run(settings_, fetcher_, std::move(*plan), common::tileFolderPath(), serviceAddress_,
-                  std::move(callbacks), RetryPolicy{}, connections_);
+    RegionRun run(settings_, fetcher_, std::move(*plan), common::TileFolder::lookUp(),
+                  serviceAddress_, std::move(callbacks), RetryPolicy{}, connections_);
     const RegionRun::Result result = run.run();
 
     settings_.abortflag = 0;

@@ -19,9 +19,9 @@ struct RegionRun::Tile {
     std::unique_ptr<Transfer> transfer;
 };
 
-RegionRun::RegionRun(MapSettings& settings, Fetcher& fetcher, RegionPlan plan, QString folder,
-                     QString serviceAddress, Callbacks callbacks, RetryPolicy retry,
-                     int connections)
+RegionRun::RegionRun(MapSettings& settings, Fetcher& fetcher, RegionPlan plan,
+                     common::TileFolder folder, QString serviceAddress, Callbacks callbacks,
+                     RetryPolicy retry, int connections)
     : settings_(settings), fetcher_(fetcher), plan_(std::move(plan)), folder_(std::move(folder)),
       serviceAddress_(std::move(serviceAddress)), callbacks_(std::move(callbacks)), retry_(retry),
       connections_(std::max(1, connections))
@@ -69,7 +69,7 @@ void RegionRun::startTiles()
         settings_.longitude += centreShift;
         Tile& tile = inFlight_.emplace_back();
         tile.url = generateurl(settings_, modeLarge, serviceAddress_);
-        tile.path = tilePath(regionTileName(settings_), folder_);
+        tile.path = folder_.pathOf(regionTileName(settings_));
         startTransfer(tile);
     }
     if (inFlight_.empty() && loop_ != nullptr) {

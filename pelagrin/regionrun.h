@@ -3,6 +3,7 @@
 #include "fetch.h"
 #include "region.h"
 #include "settings.h"
+#include "tilefolder.h"
 
 #include <QObject>
 #include <QString>
@@ -47,7 +48,7 @@ public:
         std::optional<QString> failure;
     };
 
-    RegionRun(MapSettings& settings, Fetcher& fetcher, RegionPlan plan, QString folder,
+    RegionRun(MapSettings& settings, Fetcher& fetcher, RegionPlan plan, common::TileFolder folder,
               QString serviceAddress, Callbacks callbacks, RetryPolicy retry = {},
               int connections = 1);
     ~RegionRun();
@@ -73,7 +74,7 @@ private:
     MapSettings& settings_;
     Fetcher& fetcher_;
     RegionPlan plan_;
-    QString folder_;
+    common::TileFolder folder_;
     QString serviceAddress_;
     Callbacks callbacks_;
     RetryPolicy retry_;

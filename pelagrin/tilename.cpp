@@ -48,9 +48,4 @@ QString singleImageName(const MapSettings& s)
                 fileNameText(common::numtext(s.longitude)));
 }
 
-QString tilePath(const QString& fileName, const QString& folder)
-{
-    return folder + u'/' + fileName;
-}
-
 } // namespace pelagrin

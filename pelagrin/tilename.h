@@ -1,7 +1,6 @@
 #pragma once
 
 #include "settings.h"
-#include "tilefolder.h"
 
 #include <QString>
 
@@ -9,7 +8,8 @@ namespace pelagrin {
 
 // Tile file names carry the map code's letter, the centre and the zoom, for example
 // IDA_E_B48!50L11!25Z150.gif: "!" stands for the decimal point and blanks are removed. The
-// functions return the file name proper; tilePath() puts it into the tile folder.
+// functions return the file name proper; common::TileFolder::pathOf() puts it into the tile
+// folder.
 
 // Name of a region tile, made from the (already shifted) centre, cut after the second decimal.
 QString regionTileName(const MapSettings& settings);
@@ -19,8 +19,5 @@ QString singleImageName(const MapSettings& settings);
 
 // Coordinate part of a region tile name: numtext cut after the second decimal, not rounded.
 QString regionCoordinate(double value);
-
-// |fileName| inside |folder|, by default the tile folder of the working directory as it is now.
-QString tilePath(const QString& fileName, const QString& folder = common::tileFolderPath());
 
 } // namespace pelagrin

@@ -7,7 +7,7 @@
 
 namespace pinmark {
 
-BatchResult runBatch(const QString& folder, const QStringList& names,
+BatchResult runBatch(const common::TileFolder& folder, const QStringList& names,
                      const std::function<void(int)>& progress)
 {
     BatchResult result;

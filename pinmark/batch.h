@@ -1,8 +1,9 @@
 #pragma once
 
+#include "tilefolder.h"
+
 #include <QString>
 #include <QStringList>
-
 #include <functional>
 
 namespace pinmark {
@@ -16,7 +17,7 @@ struct BatchResult {
 // Writes the calibration file of every image in |names| (listed from |folder|), in order.
 // After each file written, |progress| gets the number written so far. A name that is no tile
 // name is skipped and a file that cannot be written is noted; the batch goes on either way.
-BatchResult runBatch(const QString& folder, const QStringList& names,
+BatchResult runBatch(const common::TileFolder& folder, const QStringList& names,
                      const std::function<void(int)>& progress);
 
 QString progressText(int written);

@@ -5,7 +5,6 @@
 #include "tilefolder.h"
 #include "twips.h"
 
-#include <QFileInfo>
 #include <QLabel>
 
 namespace pinmark {
@@ -30,17 +29,17 @@ Form1::Form1(common::Dialogs& dialogs, QWidget* parent) : QWidget(parent), dialo
 
 bool Form1::Form_Load()
 {
-    const auto folder = common::findTileFolder();
-    if (!folder || !QFileInfo(*folder).isDir()) {
+    const auto folder = common::TileFolder::lookUp();
+    if (!folder.isFolder()) {
         dialogs_.message(noImagesMessage);
         dialogs_.endProgram(0);
         return false;
     }
     // What an earlier run that was killed while writing left behind.
-    common::removeStaleTemporaries(*folder);
-    const QStringList names = common::listTileImages(*folder);
+    common::removeStaleTemporaries(folder.path());
+    const QStringList names = folder.tileImages();
     const BatchResult result =
-        runBatch(*folder, names, [this](int written) { showProgress(written, false); });
+        runBatch(folder, names, [this](int written) { showProgress(written, false); });
     if (result.written > 0) {
         showProgress(result.written, true);
     }

@@ -71,9 +71,9 @@ QString mapFileName(const QString& imageName)
     return QString(imageName).remove(QStringLiteral(".gif")) + QStringLiteral(".map");
 }
 
-QString mapFilePath(const QString& folder, const QString& imageName)
+QString mapFilePath(const common::TileFolder& folder, const QString& imageName)
 {
-    return folder + u'/' + mapFileName(imageName);
+    return folder.pathOf(mapFileName(imageName));
 }
 
 QByteArray mapFileText(const QString& imageName, double lat, double lon, double zoom)
@@ -129,8 +129,8 @@ QByteArray mapFileText(const QString& imageName, double lat, double lon, double 
     return text;
 }
 
-void writemapfile(const QString& folder, const QString& imageName, double lat, double lon,
-                  double zoom)
+void writemapfile(const common::TileFolder& folder, const QString& imageName, double lat,
+                  double lon, double zoom)
 {
     common::writeFileAtomically(mapFilePath(folder, imageName),
                                 mapFileText(imageName, lat, lon, zoom));

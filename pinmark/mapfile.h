@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tilefolder.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -14,7 +16,7 @@ namespace pinmark {
 QString mapFileName(const QString& imageName);
 
 // Where the calibration file of |imageName| in |folder| goes.
-QString mapFilePath(const QString& folder, const QString& imageName);
+QString mapFilePath(const common::TileFolder& folder, const QString& imageName);
 
 // The file's bytes for an image of centre |lat|, |lon| (degrees) and |zoom|: CR LF after every
 // line, the last one included; no byte order mark.
@@ -22,7 +24,7 @@ QByteArray mapFileText(const QString& imageName, double lat, double lon, double 
 
 // Writes the calibration file of |imageName| into |folder|, replacing an earlier one as a
 // whole. Throws common::Failure naming the file.
-void writemapfile(const QString& folder, const QString& imageName, double lat, double lon,
-                  double zoom);
+void writemapfile(const common::TileFolder& folder, const QString& imageName, double lat,
+                  double lon, double zoom);
 
 } // namespace pinmark

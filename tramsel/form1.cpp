@@ -74,8 +74,7 @@ Form1::Form1(common::Dialogs& dialogs, QWidget* parent) : QWidget(parent), dialo
 
 bool Form1::Form_Load()
 {
-    common::ensureTileFolder();
-    folder_ = common::tileFolderPath();
+    folder_ = common::TileFolder::ensure();
     tiles_ = TileList::fromFolder(folder_);
     // A stray picture whose name is no tile name has no neighbours: start on a tile.
     const auto first = tiles_.firstTile();
@@ -95,7 +94,7 @@ bool Form1::Form_Load()
 
 QString Form1::tilePath(int position) const
 {
-    return folder_ + u'/' + tiles_.name(position);
+    return folder_.pathOf(tiles_.name(position));
 }
 
 void Form1::ll(const QString& x)

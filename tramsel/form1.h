@@ -52,7 +52,7 @@ private:
     QString tilePath(int position) const;
 
     common::Dialogs& dialogs_;
-    QString folder_;
+    common::TileFolder folder_{common::tileFolderName};
     TileList tiles_;
     int mapindex_ = 0;
 

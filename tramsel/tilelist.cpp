@@ -75,9 +75,9 @@ TileList::TileList(QStringList names) : names_(std::move(names))
     }
 }
 
-TileList TileList::fromFolder(const QString& folder)
+TileList TileList::fromFolder(const common::TileFolder& folder)
 {
-    return TileList(common::listTileImages(folder));
+    return TileList(folder.tileImages());
 }
 
 std::optional<int> TileList::firstTile() const

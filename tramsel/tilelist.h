@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tilefolder.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -24,8 +26,8 @@ public:
     TileList() = default;
     explicit TileList(QStringList names);
 
-    // The tile images of |folder| (see common::listTileImages).
-    static TileList fromFolder(const QString& folder);
+    // The tile images of |folder|.
+    static TileList fromFolder(const common::TileFolder& folder);
 
     int count() const { return static_cast<int>(names_.size()); }
     const QString& name(int position) const { return names_[position]; }

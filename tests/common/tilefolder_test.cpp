@@ -32,11 +32,11 @@ TEST_P(TileFolderTable, FindsTheFolderIgnoringCase)
     const auto found = common::findTileFolder();
     if (GetParam().expected == nullptr) {
         EXPECT_FALSE(found.has_value());
-        EXPECT_EQ(common::tileFolderPath(), QStringLiteral("mymaps"));
+        EXPECT_EQ(common::TileFolder::lookUp().path(), QStringLiteral("mymaps"));
     } else {
         ASSERT_TRUE(found.has_value());
         EXPECT_EQ(*found, QString::fromLatin1(GetParam().expected));
-        EXPECT_EQ(common::tileFolderPath(), *found);
+        EXPECT_EQ(common::TileFolder::lookUp().path(), *found);
     }
 }
 
@@ -53,15 +53,23 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(TileFolder, CreatedAsMyMapsOnlyWhenNoEntryExists)
 {
+    const auto ensure = [] {
+        bool created = false;
+        const auto folder = common::TileFolder::ensure(QDir::current(), &created);
+        return std::pair(folder.path(), created);
+    };
     TempWorkDir work;
-    EXPECT_TRUE(common::ensureTileFolder());
-    EXPECT_TRUE(QDir(QStringLiteral("MyMaps")).exists());
-    EXPECT_FALSE(common::ensureTileFolder());
+    EXPECT_EQ(ensure(), std::pair(QStringLiteral("MyMaps"), true));
+    EXPECT_TRUE(common::TileFolder::lookUp().isFolder());
+    EXPECT_EQ(common::TileFolder::lookUp().pathOf(QStringLiteral("a.gif")),
+              QStringLiteral("MyMaps/a.gif"));
+    EXPECT_EQ(ensure(), std::pair(QStringLiteral("MyMaps"), false));
 
     TempWorkDir other;
     TempWorkDir::write(QStringLiteral("mymaps"), "a plain file counts as existing");
-    EXPECT_FALSE(common::ensureTileFolder());
+    EXPECT_EQ(ensure(), std::pair(QStringLiteral("mymaps"), false));
     EXPECT_FALSE(QDir(QStringLiteral("MyMaps")).exists());
+    EXPECT_FALSE(common::TileFolder::lookUp().isFolder());
 }
 
 } // namespace

@@ -34,8 +34,9 @@ protected:
             stored.append(path);
             counts.append(count);
         };
-        RegionRun regionRun(settings, fetcher, std::move(plan), QStringLiteral("mymaps"),
-                            service.address(), std::move(callbacks), retry, connections);
+        RegionRun regionRun(settings, fetcher, std::move(plan),
+                            common::TileFolder(QStringLiteral("mymaps")), service.address(),
+                            std::move(callbacks), retry, connections);
         return regionRun.run();
     }
 

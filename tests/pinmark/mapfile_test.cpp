@@ -79,8 +79,8 @@ TEST(CalibrationFiles, MatchTheGoldenFilesByteForByte)
     for (const QString& name : names) {
         TempWorkDir::write(QStringLiteral("mymaps/") + name, {});
     }
-    const BatchResult result =
-        runBatch(QStringLiteral("mymaps"), common::listTileImages("mymaps"), [](int) {});
+    const BatchResult result = runBatch(common::TileFolder(QStringLiteral("mymaps")),
+                                        common::listTileImages("mymaps"), [](int) {});
     EXPECT_EQ(result.written, names.size());
     EXPECT_TRUE(result.skipped.isEmpty()) << result.skipped.join(u' ').toStdString();
     for (const QString& name : names) {
@@ -94,8 +94,8 @@ TEST(CalibrationFiles, RewritingReplacesTheWholeFile)
 {
     TempWorkDir work;
     TempWorkDir::write(QStringLiteral("IDA_E_B48!50L11!25Z150.map"), QByteArray(20000, 'x'));
-    writemapfile(QStringLiteral("."), QStringLiteral("IDA_E_B48!50L11!25Z150.gif"), 48.5, 11.25,
-                 150);
+    writemapfile(common::TileFolder(QStringLiteral(".")),
+                 QStringLiteral("IDA_E_B48!50L11!25Z150.gif"), 48.5, 11.25, 150);
     EXPECT_EQ(TempWorkDir::read(QStringLiteral("IDA_E_B48!50L11!25Z150.map")),
               mapFileText(QStringLiteral("IDA_E_B48!50L11!25Z150.gif"), 48.5, 11.25, 150));
 }
