@@ -14,7 +14,7 @@ int main()
     const double baseline = bench::secondsOf([&] {
         reparsed =
             brontile::walkGrid(static_cast<int>(names.size()), brontile::startPosition(tiles),
-                               [&names](int current, const QString& way) {
+                               [&names](int current, tramsel::Direction way) {
                                    return bench::reparsingNeighbour(names, current, way);
                                });
     });

@@ -11,7 +11,7 @@ namespace bench {
 // The neighbour choice as it runs without a parsed list: every name is read again for every
 // search. Baseline of the viewers' benchmarks.
 inline std::optional<int> reparsingNeighbour(const QStringList& names, int current,
-                                             const QString& way)
+                                             tramsel::Direction way)
 {
     const auto here = tramsel::calcjad(names[current]);
     if (!here) {
@@ -25,16 +25,16 @@ inline std::optional<int> reparsingNeighbour(const QStringList& names, int curre
             continue;
         }
         double d = -1;
-        if (way == u"N" && entry->latitude > here->latitude &&
+        if (way == tramsel::Direction::North && entry->latitude > here->latitude &&
             entry->longitude == here->longitude) {
             d = entry->latitude - here->latitude;
-        } else if (way == u"S" && entry->latitude < here->latitude &&
+        } else if (way == tramsel::Direction::South && entry->latitude < here->latitude &&
                    entry->longitude == here->longitude) {
             d = here->latitude - entry->latitude;
-        } else if (way == u"E" && entry->longitude > here->longitude &&
+        } else if (way == tramsel::Direction::East && entry->longitude > here->longitude &&
                    entry->latitude == here->latitude) {
             d = entry->longitude - here->longitude;
-        } else if (way == u"W" && entry->longitude < here->longitude &&
+        } else if (way == tramsel::Direction::West && entry->longitude < here->longitude &&
                    entry->latitude == here->latitude) {
             d = here->longitude - entry->longitude;
         }

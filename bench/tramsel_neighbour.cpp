@@ -14,9 +14,11 @@ int main()
     const QStringList names = bench::gridNames(100);
     const tramsel::TileList tiles(names);
     const int middle = static_cast<int>(names.indexOf(QStringLiteral("IDA_E_B50!00L50!00Z45.gif")));
-    const QStringList ways{"N", "S", "E", "W"};
+    using tramsel::Direction;
+    const Direction directions[] = {Direction::North, Direction::South, Direction::East,
+                                    Direction::West};
 
-    for (const QString& way : ways) {
+    for (const Direction way : directions) {
         if (tiles.neighbour(middle, way) != bench::reparsingNeighbour(names, middle, way)) {
             std::fprintf(stderr, "the two searches disagree\n");
             return 1;
@@ -25,7 +27,7 @@ int main()
     int found = 0;
     const double value = bench::medianSeconds(200,
                                               [&] {
-                                                  for (const QString& way : ways) {
+                                                  for (const Direction way : directions) {
                                                       found +=
                                                           tiles.neighbour(middle, way).has_value();
                                                   }
@@ -34,7 +36,7 @@ int main()
     const double baseline =
         bench::medianSeconds(10,
                              [&] {
-                                 for (const QString& way : ways) {
+                                 for (const Direction way : directions) {
                                      found +=
                                          bench::reparsingNeighbour(names, middle, way).has_value();
                                  }

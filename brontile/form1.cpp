@@ -6,7 +6,6 @@
 #include "tilelist.h"
 #include "twips.h"
 
-
 namespace brontile {
 
 namespace {

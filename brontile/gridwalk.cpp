@@ -9,14 +9,13 @@ class Walker {
 public:
     Walker(const NeighbourChoice& neighbour, int start) : neighbour_(neighbour), mapindex_(start) {}
 
-    int FindNextMap(const QString& directio)
+    std::optional<int> FindNextMap(tramsel::Direction way)
     {
-        const auto next = neighbour_(mapindex_, directio);
-        if (!next) {
-            return -1;
+        const auto next = neighbour_(mapindex_, way);
+        if (next) {
+            mapindex_ = *next;
         }
-        mapindex_ = *next;
-        return *next;
+        return next;
     }
     void moveTo(int position) { mapindex_ = position; }
 
@@ -45,10 +44,9 @@ int startPosition(const tramsel::TileList& tiles)
 
 std::vector<Placement> planGrid(const tramsel::TileList& tiles)
 {
-    return walkGrid(tiles.count(), startPosition(tiles),
-                    [&tiles](int current, const QString& directio) {
-                        return tiles.neighbour(current, directio);
-                    });
+    return walkGrid(
+        tiles.count(), startPosition(tiles),
+        [&tiles](int current, tramsel::Direction way) { return tiles.neighbour(current, way); });
 }
 
 std::vector<Placement> walkGrid(int count, int start, const NeighbourChoice& neighbour)
@@ -63,26 +61,25 @@ std::vector<Placement> walkGrid(int count, int start, const NeighbourChoice& nei
     int column = 0;
     int row = 0;
     int element = 0;
-    int next = 0;
-    const QString east = QStringLiteral("E");
-    while (next != -1) {
-        next = walker.FindNextMap(east);
-        if (next == -1) {
+    using tramsel::Direction;
+    for (;;) {
+        auto next = walker.FindNextMap(Direction::East);
+        if (!next) {
             walker.moveTo(start);
             ++row;
             for (int step = 0; step < row; ++step) {
-                walker.FindNextMap(QStringLiteral("S"));
+                walker.FindNextMap(Direction::South);
             }
-            walker.FindNextMap(east);
-            next = walker.FindNextMap(QStringLiteral("W"));
+            walker.FindNextMap(Direction::East);
+            next = walker.FindNextMap(Direction::West);
             column = -1;
-            if (next == -1) {
+            if (!next) {
                 break;
             }
         }
         ++column;
         ++element;
-        placements.push_back({element, next, column, row});
+        placements.push_back({element, *next, column, row});
         if (element == count - 1) {
             break;
         }

@@ -28,7 +28,7 @@ struct Placement {
 std::vector<Placement> planGrid(const tramsel::TileList& tiles);
 
 // The same walk over |count| tiles from |start|, with |neighbour| answering every step.
-using NeighbourChoice = std::function<std::optional<int>(int current, const QString& directio)>;
+using NeighbourChoice = std::function<std::optional<int>(int current, tramsel::Direction way)>;
 std::vector<Placement> walkGrid(int count, int start, const NeighbourChoice& neighbour);
 
 // The start of the walk: the position of greatest latitude, first among equals; 0 when no

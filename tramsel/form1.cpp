@@ -105,7 +105,7 @@ void Form1::ll(const QString& x)
     Image2->setPicture(picture);
 }
 
-void Form1::FindNextMap(const QString& directio)
+void Form1::FindNextMap(Direction directio)
 {
     const auto position = tiles_.neighbour(mapindex_, directio);
     if (!position) {
@@ -125,22 +125,22 @@ void Form1::FindNextMap(const QString& directio)
 void Form1::Form_KeyPress(int keyAscii)
 {
     switch (keyAscii) {
-    case 32:
+    case ' ':
         Image1->setVisible(!Image1->isVisible());
         Image2->setVisible(!Image2->isVisible());
         Form_Resize();
         break;
-    case 105:
-        FindNextMap(QStringLiteral("N"));
+    case 'i':
+        FindNextMap(Direction::North);
         break;
-    case 109:
-        FindNextMap(QStringLiteral("S"));
+    case 'm':
+        FindNextMap(Direction::South);
         break;
-    case 107:
-        FindNextMap(QStringLiteral("E"));
+    case 'k':
+        FindNextMap(Direction::East);
         break;
-    case 106:
-        FindNextMap(QStringLiteral("W"));
+    case 'j':
+        FindNextMap(Direction::West);
         break;
     default:
         break;

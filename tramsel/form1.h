@@ -31,7 +31,7 @@ public:
     void Form_Resize();
     void Form_KeyPress(int keyAscii);
     void arrangebars();
-    void FindNextMap(const QString& directio);
+    void FindNextMap(Direction directio);
     // Shows the picture file |x| in both views; throws common::Failure when it cannot be read.
     void ll(const QString& x);
 

@@ -7,25 +7,6 @@ namespace tramsel {
 
 namespace {
 
-enum class Direction { North, South, East, West, None };
-
-Direction direction(const QString& directio)
-{
-    if (directio == u"N") {
-        return Direction::North;
-    }
-    if (directio == u"S") {
-        return Direction::South;
-    }
-    if (directio == u"E") {
-        return Direction::East;
-    }
-    if (directio == u"W") {
-        return Direction::West;
-    }
-    return Direction::None;
-}
-
 // How far |entry| lies from |current| in |way|, or nothing when it does not qualify.
 std::optional<double> distance(Direction way, const Coordinates& current, const Coordinates& entry)
 {
@@ -50,13 +31,28 @@ std::optional<double> distance(Direction way, const Coordinates& current, const 
             return current.longitude - entry.longitude;
         }
         break;
-    case Direction::None:
-        break;
     }
     return std::nullopt;
 }
 
 } // namespace
+
+std::optional<Direction> directionOfLetter(const QString& letter)
+{
+    if (letter == u"N") {
+        return Direction::North;
+    }
+    if (letter == u"S") {
+        return Direction::South;
+    }
+    if (letter == u"E") {
+        return Direction::East;
+    }
+    if (letter == u"W") {
+        return Direction::West;
+    }
+    return std::nullopt;
+}
 
 std::optional<Coordinates> calcjad(const QString& name)
 {
@@ -90,10 +86,9 @@ std::optional<int> TileList::firstTile() const
     return std::nullopt;
 }
 
-std::optional<int> TileList::neighbour(int current, const QString& directio) const
+std::optional<int> TileList::neighbour(int current, Direction way) const
 {
-    const Direction way = direction(directio);
-    if (way == Direction::None || current < 0 || current >= count() || !coordinates(current)) {
+    if (current < 0 || current >= count() || !coordinates(current)) {
         return std::nullopt;
     }
     const Coordinates here = *coordinates(current);

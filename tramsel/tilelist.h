@@ -16,6 +16,13 @@ struct Coordinates {
     double longitude = 0;
 };
 
+// The ways to step from a tile: north is greater latitude, east greater longitude.
+enum class Direction { North, South, East, West };
+
+// The direction a letter names: "N", "S", "E" or "W", exact upper case; nothing for anything
+// else.
+std::optional<Direction> directionOfLetter(const QString& letter);
+
 // The centre written in a tile file name (without folder), or nothing when the name is no
 // tile name. Zoom and map letter play no part in finding neighbours.
 std::optional<Coordinates> calcjad(const QString& name);
@@ -39,12 +46,11 @@ public:
     // Position of the first name in list order that is a tile name, or nothing.
     std::optional<int> firstTile() const;
 
-    // The neighbour of the tile at |current| in direction |directio| ("N": greater latitude,
-    // "S", "E": greater longitude, "W"; exact upper case, anything else finds nothing): of the
-    // tiles on the same longitude (N, S) or latitude (E, W), compared exactly as numbers, the
+    // The neighbour of the tile at |current| in direction |way|: of the tiles on the same
+    // longitude (north, south) or latitude (east, west), compared exactly as numbers, the
     // nearest strictly beyond the current one, the first in list order among equally near
     // ones. Nothing when there is none; a name that is no tile name never qualifies.
-    std::optional<int> neighbour(int current, const QString& directio) const;
+    std::optional<int> neighbour(int current, Direction way) const;
 
 private:
     QStringList names_;

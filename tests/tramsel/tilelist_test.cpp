@@ -33,7 +33,8 @@ class NeighbourChoice : public ::testing::TestWithParam<MoveCase> {};
 
 TEST_P(NeighbourChoice, NearestOnTheSameLineFirstInListOnATie)
 {
-    const auto found = tiles.neighbour(GetParam().from, QString::fromLatin1(GetParam().direction));
+    const auto way = tramsel::directionOfLetter(QString::fromLatin1(GetParam().direction));
+    const auto found = way ? tiles.neighbour(GetParam().from, *way) : std::nullopt;
     EXPECT_EQ(found.value_or(-1), GetParam().to) << GetParam().from << " " << GetParam().direction;
 }
 
@@ -51,8 +52,10 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(NeighbourChoice, ASingleTileHasNoNeighbour)
 {
     const TileList one(QStringList{"IDA_E_B48!50L11!25Z150.gif"});
-    for (const char* direction : {"N", "S", "E", "W"}) {
-        EXPECT_FALSE(one.neighbour(0, QString::fromLatin1(direction)).has_value()) << direction;
+    using tramsel::Direction;
+    for (const Direction way :
+         {Direction::North, Direction::South, Direction::East, Direction::West}) {
+        EXPECT_FALSE(one.neighbour(0, way).has_value()) << static_cast<int>(way);
     }
 }
 
