@@ -15,7 +15,6 @@ namespace bench {
 class SilentDialogs : public common::Dialogs {
 public:
     void message(const QString&) override { ++messages; }
-    void endProgram(int) override {}
     int messages = 0;
 };
 

@@ -37,15 +37,14 @@ common::PictureView* Form1::newElement()
     return element;
 }
 
-bool Form1::Form_Load()
+std::optional<int> Form1::Form_Load()
 {
     const auto folder = common::TileFolder::lookUp();
     const tramsel::TileList tiles =
         folder.isFolder() ? tramsel::TileList::fromFolder(folder) : tramsel::TileList();
     if (tiles.count() == 0) {
         dialogs_.message(noImagesMessage);
-        dialogs_.endProgram(0);
-        return false;
+        return 0;
     }
 
     const std::vector<Placement> placements = planGrid(tiles);
@@ -88,7 +87,7 @@ bool Form1::Form_Load()
                          unreadable.join(u'\n'));
     }
     dialogs_.message(readyMessage);
-    return true;
+    return std::nullopt;
 }
 
 } // namespace brontile

@@ -5,6 +5,7 @@
 
 #include <QWidget>
 
+#include <optional>
 #include <vector>
 
 namespace common {
@@ -23,8 +24,9 @@ class Form1 : public QWidget {
 public:
     explicit Form1(common::Dialogs& dialogs, QWidget* parent = nullptr);
 
-    // Builds the grid. Returns false when the program has been ended (no tiles).
-    bool Form_Load();
+    // Builds the grid. The program's exit code when it ends here (no tiles, which a message
+    // has told); nothing when the window is to be shown.
+    std::optional<int> Form_Load();
 
     // The picture views, element 0 first; the others are made during start-up.
     const std::vector<common::PictureView*>& images() const { return Image1; }

@@ -8,8 +8,8 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     common::MessageBoxDialogs dialogs(QStringLiteral("Brontile"));
     brontile::Form1 window(dialogs);
-    if (!window.Form_Load()) {
-        return 0;
+    if (const auto exitCode = window.Form_Load()) {
+        return *exitCode;
     }
     window.show();
     return QApplication::exec();

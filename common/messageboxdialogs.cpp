@@ -3,9 +3,6 @@
 #include <QApplication>
 #include <QMessageBox>
 
-#include <cstdio>
-#include <cstdlib>
-
 namespace common {
 
 void MessageBoxDialogs::message(const QString& text)
@@ -15,13 +12,6 @@ void MessageBoxDialogs::message(const QString& text)
     box.setDefaultButton(QMessageBox::Ok);
     box.setEscapeButton(QMessageBox::Ok);
     box.exec();
-}
-
-void MessageBoxDialogs::endProgram(int exitCode)
-{
-    // At once, as promised: nothing of the program runs after this.
-    std::fflush(nullptr);
-    std::_Exit(exitCode);
 }
 
 } // namespace common

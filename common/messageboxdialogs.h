@@ -10,7 +10,6 @@ public:
     explicit MessageBoxDialogs(QString title) : title_(std::move(title)) {}
 
     void message(const QString& text) override;
-    [[noreturn]] void endProgram(int exitCode) override;
 
 private:
     QString title_;

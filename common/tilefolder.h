@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QString>
 #include <QStringList>
+
 #include <optional>
 #include <utility>
 

@@ -153,7 +153,7 @@ void Form1::connectHandlers()
     connect(Command7, &QPushButton::clicked, this, &Form1::Command7_Click);
 }
 
-bool Form1::Form_Load()
+std::optional<int> Form1::Form_Load()
 {
     settings_ = MapSettings{};
     state_ = WindowState{};
@@ -175,8 +175,7 @@ bool Form1::Form_Load()
         const QString here = QDir::currentPath(); // empty when the folder has gone
         dialogs_.message(
             unwritableFolderMessage(here.isEmpty() ? QStringLiteral(".") : here, *error));
-        dialogs_.endProgram(1);
-        return false;
+        return 1;
     }
     // What an earlier run that was killed while writing left behind.
     common::removeStaleTemporaries(QStringLiteral("."));
@@ -185,15 +184,14 @@ bool Form1::Form_Load()
     if (!connectionTest()) {
         dialogs_.message(noConnectionMessage);
         QFile::remove(previewFile);
-        dialogs_.endProgram(1);
-        return false;
+        return 1;
     }
     try {
         RefreshMe();
     } catch (const common::Failure& failure) {
         report(failure.text());
     }
-    return true;
+    return std::nullopt;
 }
 
 // The start-up preview, made from the start-up settings. Any failure to fetch counts as no

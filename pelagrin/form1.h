@@ -9,6 +9,7 @@
 #include <QWidget>
 
 #include <functional>
+#include <optional>
 
 class QCheckBox;
 class QLabel;
@@ -33,9 +34,9 @@ public:
           int transferTimeoutMs = Fetcher::defaultTransferTimeoutMs, QWidget* parent = nullptr);
     ~Form1() override;
 
-    // Start-up. Returns false when the program has been ended (no usable connection); the
-    // window must then not be shown.
-    bool Form_Load();
+    // Start-up. The program's exit code when it ends here (no usable connection or folder,
+    // which a message has told); nothing when the window is to be shown.
+    std::optional<int> Form_Load();
     void Form_Unload();
 
     void Text3_Change();

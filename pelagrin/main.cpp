@@ -40,8 +40,8 @@ int main(int argc, char** argv)
     common::MessageBoxDialogs dialogs(QStringLiteral("Pelagrin"));
     pelagrin::Form1 window(QStringLiteral(PELAGRIN_MAP_SERVICE), dialogs);
     window.setConnections(std::get<pelagrin::Options>(parsed).connections);
-    if (!window.Form_Load()) {
-        return 1;
+    if (const auto exitCode = window.Form_Load()) {
+        return *exitCode;
     }
     window.show();
     return QApplication::exec();

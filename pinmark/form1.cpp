@@ -27,13 +27,12 @@ Form1::Form1(common::Dialogs& dialogs, QWidget* parent) : QWidget(parent), dialo
     resize(common::twipsToPixels(5880), common::twipsToPixels(1200));
 }
 
-bool Form1::Form_Load()
+std::optional<int> Form1::Form_Load()
 {
     const auto folder = common::TileFolder::lookUp();
     if (!folder.isFolder()) {
         dialogs_.message(noImagesMessage);
-        dialogs_.endProgram(0);
-        return false;
+        return 0;
     }
     // What an earlier run that was killed while writing left behind.
     common::removeStaleTemporaries(folder.path());
@@ -50,7 +49,7 @@ bool Form1::Form_Load()
         dialogs_.message(failedMessage(result.failed));
     }
     dialogs_.message(closingMessage);
-    return true;
+    return std::nullopt;
 }
 
 void Form1::showProgress(int written, bool force)

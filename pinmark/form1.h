@@ -5,6 +5,8 @@
 #include <QElapsedTimer>
 #include <QWidget>
 
+#include <optional>
+
 class QLabel;
 
 namespace pinmark {
@@ -16,8 +18,9 @@ class Form1 : public QWidget {
 public:
     explicit Form1(common::Dialogs& dialogs, QWidget* parent = nullptr);
 
-    // Runs the batch. Returns false when the program has been ended (no tile folder).
-    bool Form_Load();
+    // Runs the batch. The program's exit code when it ends here (no tile folder, which a
+    // message has told); nothing when the window is to be shown.
+    std::optional<int> Form_Load();
 
 private:
     void showProgress(int written, bool force);

@@ -72,7 +72,7 @@ Form1::Form1(common::Dialogs& dialogs, QWidget* parent) : QWidget(parent), dialo
     resize(common::twipsToPixels(8415), common::twipsToPixels(6960));
 }
 
-bool Form1::Form_Load()
+std::optional<int> Form1::Form_Load()
 {
     folder_ = common::TileFolder::ensure();
     tiles_ = TileList::fromFolder(folder_);
@@ -80,8 +80,7 @@ bool Form1::Form_Load()
     const auto first = tiles_.firstTile();
     if (!first) {
         dialogs_.message(noImagesMessage);
-        dialogs_.endProgram(0);
-        return false;
+        return 0;
     }
     mapindex_ = *first;
     try {
@@ -89,7 +88,7 @@ bool Form1::Form_Load()
     } catch (const common::Failure& failure) {
         dialogs_.message(failure.text());
     }
-    return true;
+    return std::nullopt;
 }
 
 QString Form1::tilePath(int position) const

@@ -5,6 +5,8 @@
 
 #include <QWidget>
 
+#include <optional>
+
 class QFrame;
 class QScrollBar;
 
@@ -26,8 +28,9 @@ class Form1 : public QWidget {
 public:
     explicit Form1(common::Dialogs& dialogs, QWidget* parent = nullptr);
 
-    // Start-up. Returns false when the program has been ended (no tiles).
-    bool Form_Load();
+    // Start-up. The program's exit code when it ends here (no tiles, which a message has
+    // told); nothing when the window is to be shown.
+    std::optional<int> Form_Load();
     void Form_Resize();
     void Form_KeyPress(int keyAscii);
     void arrangebars();

@@ -115,7 +115,7 @@ protected:
 TEST_F(HostileFolder, PinmarkWritesEveryTileAndListsTheRest)
 {
     pinmark::Form1 form(dialogs);
-    ASSERT_TRUE(form.Form_Load());
+    ASSERT_EQ(form.Form_Load(), std::nullopt);
     EXPECT_EQ(snapshot(), before);
     for (const char* map : {"IDA_E_B50L10Z45.map", "IDA_E_B50L11Z45.map", "IDA_E_B48L12Z45.map",
                             "IDA_E_B46L11Z45.map", "IDA_E_B46L11Z45.GIF.map"}) {
@@ -137,7 +137,7 @@ TEST_F(HostileFolder, PinmarkWritesEveryTileAndListsTheRest)
 TEST_F(HostileFolder, TramselStepsBetweenTheValidTilesAndNamesBrokenOnes)
 {
     tramsel::Form1 form(dialogs);
-    ASSERT_TRUE(form.Form_Load());
+    ASSERT_EQ(form.Form_Load(), std::nullopt);
     form.show();
     // The list begins with a name that is no tile name; the viewer starts on the first tile
     // (the locked one where permissions bite) and moves from there.
@@ -155,7 +155,6 @@ TEST_F(HostileFolder, TramselStepsBetweenTheValidTilesAndNamesBrokenOnes)
         QTest::keyClick(&form, key);
     }
     EXPECT_EQ(snapshot(), before);
-    EXPECT_FALSE(dialogs.ended);
     EXPECT_TRUE(form.isVisible());
     // Whatever happened, a caption names a tile of the list or is the start caption.
     EXPECT_TRUE(form.windowTitle().endsWith(tramsel::designCaption)) << start.toStdString();
@@ -164,7 +163,7 @@ TEST_F(HostileFolder, TramselStepsBetweenTheValidTilesAndNamesBrokenOnes)
 TEST_F(HostileFolder, BrontileShowsTheValidTilesAndListsTheBrokenOnes)
 {
     brontile::Form1 form(dialogs);
-    ASSERT_TRUE(form.Form_Load());
+    ASSERT_EQ(form.Form_Load(), std::nullopt);
     EXPECT_EQ(snapshot(), before);
     ASSERT_FALSE(dialogs.messages.isEmpty());
     EXPECT_EQ(dialogs.messages.last(), brontile::readyMessage);

@@ -103,13 +103,13 @@ TEST_P(ConnectionTest, ShortOrFailedPreviewEndsBeforeTheWindowShows)
     service.setDefault(GetParam().reply);
     const bool shown = load();
     EXPECT_EQ(shown, GetParam().usable);
-    EXPECT_EQ(dialogs.ended, !GetParam().usable);
+    EXPECT_EQ(exitCode.has_value(), !GetParam().usable);
     EXPECT_EQ(QFileInfo::exists(pelagrin::previewFile), GetParam().usable);
     if (GetParam().usable) {
         EXPECT_TRUE(dialogs.messages.isEmpty());
     } else {
         EXPECT_EQ(dialogs.messages, QStringList{pelagrin::noConnectionMessage});
-        EXPECT_NE(dialogs.exitCode, 0);
+        EXPECT_EQ(exitCode, 1);
         EXPECT_FALSE(form->isVisible());
     }
 }
@@ -148,8 +148,7 @@ TEST_P(UnwritableFolder, IsNamedNotTakenForNoConnection)
     EXPECT_TRUE(dialogs.messages.front().startsWith(
         QStringLiteral("Pelagrin cannot write into its working folder %1 (").arg(shown)))
         << dialogs.messages.front().toStdString();
-    EXPECT_TRUE(dialogs.ended);
-    EXPECT_NE(dialogs.exitCode, 0);
+    EXPECT_EQ(exitCode, 1);
     EXPECT_TRUE(service.requests().isEmpty());
     if (vanished) {
         ASSERT_TRUE(QDir().mkdir(folder)); // for the fixture's clean-up

@@ -17,15 +17,16 @@
 // messages recorded.
 class PelagrinWindow : public ::testing::Test {
 protected:
-    // Creates the window and runs its start-up; returns what Form_Load returned.
+    // Creates the window and runs its start-up, then shows the window unless the program
+    // ended; whether it shows.
     bool load()
     {
         form = std::make_unique<pelagrin::Form1>(service.address(), dialogs, 400);
-        const bool shown = form->Form_Load();
-        if (shown) {
+        exitCode = form->Form_Load();
+        if (!exitCode) {
             form->show();
         }
-        return shown;
+        return !exitCode;
     }
 
     template <typename T = QWidget> T* control(const char* name) const
@@ -45,4 +46,5 @@ protected:
     testsupport::FakeMapService service;
     testsupport::RecordingDialogs dialogs;
     std::unique_ptr<pelagrin::Form1> form;
+    std::optional<int> exitCode; // of a start-up that ended the program
 };
