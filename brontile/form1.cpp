@@ -83,8 +83,7 @@ std::optional<int> Form1::Form_Load()
         }
     }
     if (!unreadable.isEmpty()) {
-        dialogs_.message(QStringLiteral("These tiles could not be shown as pictures:\n") +
-                         unreadable.join(u'\n'));
+        dialogs_.message(unreadableTilesMessage(unreadable));
     }
     dialogs_.message(readyMessage);
     return std::nullopt;

@@ -2,6 +2,7 @@
 
 #include "dialogs.h"
 #include "gridwalk.h"
+#include "messages.h"
 
 #include <QWidget>
 
@@ -13,9 +14,6 @@ class PictureView;
 }
 
 namespace brontile {
-
-inline const QString noImagesMessage = QStringLiteral("You must first download images!");
-inline const QString readyMessage = QStringLiteral("Ready");
 
 // The raster viewer: at start-up it lays every reachable tile out as a grid of small
 // pictures, row by row from the northernmost tile, and then only shows the grid.

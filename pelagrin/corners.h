@@ -13,9 +13,4 @@ constexpr double wholeDegreeZoom = 20;
 // otherwise the greatest whole number not greater than it (47.65 -> 47, -33.2 -> -34).
 double cornerValue(double value, double zoom);
 
-// Confirmations of a stored corner; the numbers keep numtext's leading blank, so a
-// non-negative one follows two blanks.
-QString beginCornerMessage(double beginlat, double beginlong);
-QString endCornerMessage(double endlat, double endlong);
-
 } // namespace pelagrin

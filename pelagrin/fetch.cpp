@@ -1,5 +1,7 @@
 #include "fetch.h"
 
+#include "messages.h"
+
 #include <QEventLoop>
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -12,13 +14,6 @@ namespace {
 
 using common::Failure;
 
-QString cutShortText(const QString& service)
-{
-    return QStringLiteral("The map service at %1 closed the connection before the image was "
-                          "complete.")
-        .arg(service);
-}
-
 QString describeFailure(const QNetworkReply& reply, const QUrl& url)
 {
     const QString service = url.authority();
@@ -28,27 +23,21 @@ QString describeFailure(const QNetworkReply& reply, const QUrl& url)
         if (code < 200 || code > 299) {
             const QString reason =
                 reply.attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString();
-            return QStringLiteral("The map service at %1 answered with an error (HTTP %2 %3).")
-                .arg(service)
-                .arg(code)
-                .arg(reason)
-                .replace(QStringLiteral(" )"), QStringLiteral(")"));
+            return serviceErrorText(service, code, reason);
         }
     }
     switch (reply.error()) {
     case QNetworkReply::ConnectionRefusedError:
-        return QStringLiteral("The map service at %1 refused the connection. Is it running?")
-            .arg(service);
+        return connectionRefusedText(service);
     case QNetworkReply::HostNotFoundError:
-        return QStringLiteral("The map service host %1 was not found.").arg(url.host());
+        return hostNotFoundText(url.host());
     case QNetworkReply::TimeoutError:
     case QNetworkReply::OperationCanceledError:
-        return QStringLiteral("The map service at %1 did not answer in time.").arg(service);
+        return noAnswerInTimeText(service);
     case QNetworkReply::RemoteHostClosedError:
         return cutShortText(service);
     default:
-        return QStringLiteral("The map image could not be fetched from %1: %2")
-            .arg(service, reply.errorString());
+        return fetchFailedText(service, reply.errorString());
     }
 }
 
@@ -146,7 +135,7 @@ std::unique_ptr<Transfer> Fetcher::start(const QString& urladdy, const QString& 
     // Blanks and other characters a URL cannot carry are percent-encoded on the wire.
     const QUrl url(urladdy, QUrl::TolerantMode);
     if (!url.isValid() || (url.scheme() != u"http" && url.scheme() != u"https")) {
-        throw Failure(QStringLiteral("The map address \"%1\" is not valid.").arg(urladdy));
+        throw Failure(invalidAddressText(urladdy));
     }
     QNetworkRequest request(url);
     request.setTransferTimeout(transferTimeoutMs_);
@@ -169,7 +158,7 @@ void Fetcher::download(const QString& urladdy, const QString& wheretobmp, QByteA
     }
     if (!result) {
         // The wait was ended from outside (the program is closing); the transfer is cancelled.
-        throw Failure(QStringLiteral("The fetch was interrupted."));
+        throw Failure(fetchInterruptedText);
     }
     if (result->arrived) {
         imagebytes = std::move(result->body);

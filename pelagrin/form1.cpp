@@ -3,6 +3,7 @@
 #include "atomicfile.h"
 #include "corners.h"
 #include "failure.h"
+#include "messages.h"
 #include "numtext.h"
 #include "picture.h"
 #include "pictureview.h"
@@ -324,7 +325,7 @@ void Form1::Command5_Click()
     const QString url = generateurl(modeLarge);
     const QString path = common::TileFolder::lookUp().pathOf(singleImageName(settings_));
     runFetch([&] { fetcher_.download(url, path, settings_.imagebytes); },
-             QStringLiteral("The image %1 could not be saved.").arg(path));
+             imageNotSavedMessage(path));
 }
 
 void Form1::Command2_Click()

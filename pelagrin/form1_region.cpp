@@ -1,6 +1,7 @@
 // The region download of the downloader window: "Start download" and "Abort Download".
 #include "failure.h"
 #include "form1.h"
+#include "messages.h"
 #include "picture.h"
 #include "pictureview.h"
 #include "region.h"

@@ -1,12 +1,8 @@
 #include "region.h"
 
-#include "numtext.h"
-
 #include <cmath>
 
 namespace pelagrin {
-
-using common::numtext;
 
 std::optional<std::vector<double>> loopValues(double start, double bound, double step,
                                               std::size_t limit)
@@ -44,35 +40,6 @@ std::optional<double> localeDivisor(const QString& text, const QLocale& locale)
 bool usableStep(double step)
 {
     return std::isfinite(step) && step != 0.0;
-}
-
-QString divisorNotANumberMessage(const QString& heading)
-{
-    return QStringLiteral("The value of \"%1\" is not a number. Please enter the number of tiles "
-                          "per zoom unit, for example 45.")
-        .arg(heading);
-}
-
-QString regionStartMessage(const MapSettings& s, qint64 tilecount)
-{
-    return QStringLiteral("Starting download from ") + numtext(s.beginlat) + u',' +
-           numtext(s.beginlong) + QStringLiteral(" to ") + numtext(s.endlat) + u',' +
-           numtext(s.endlong) + QStringLiteral(". This will make ") +
-           numtext(static_cast<double>(tilecount)) + QStringLiteral(" images in this zoom mode!");
-}
-
-QString regionProgressText(qint64 donecount, qint64 tilecount)
-{
-    const double percent = static_cast<double>(donecount) / static_cast<double>(tilecount) * 100;
-    return numtext(static_cast<double>(donecount)) + u' ' + numtext(percent).left(5) +
-           QStringLiteral("% of ") + numtext(static_cast<double>(tilecount)) +
-           QStringLiteral(" images total");
-}
-
-QString regionReadyMessage(qint64 donecount)
-{
-    return QStringLiteral("Ready. ") + numtext(static_cast<double>(donecount)) +
-           QStringLiteral(" images have been downloaded for you");
 }
 
 } // namespace pelagrin

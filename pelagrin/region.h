@@ -46,17 +46,4 @@ std::optional<double> localeDivisor(const QString& text, const QLocale& locale =
 // A tile spacing that a run can use: finite and not 0.
 bool usableStep(double step);
 
-inline const QString zeroStepMessage = QStringLiteral(
-    "No region can be downloaded at this zoom: the tiles would lie 0 degrees apart. Please set a "
-    "zoom other than 0 with \"Set to Begin Region\".");
-inline const QString regionTooLargeMessage = QStringLiteral(
-    "This region would need more than a million tiles in one direction. Please choose a smaller "
-    "region or a larger zoom.");
-// The divisor box headed |heading| holds no number.
-QString divisorNotANumberMessage(const QString& heading);
-
-QString regionStartMessage(const MapSettings& settings, qint64 tilecount);
-QString regionProgressText(qint64 donecount, qint64 tilecount);
-QString regionReadyMessage(qint64 donecount);
-
 } // namespace pelagrin

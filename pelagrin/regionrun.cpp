@@ -1,5 +1,6 @@
 #include "regionrun.h"
 
+#include "messages.h"
 #include "requesturl.h"
 #include "tilename.h"
 
@@ -141,12 +142,6 @@ void RegionRun::remove(Tile& tile)
 {
     // A transfer may be destroyed from its own callback: it touches nothing after calling it.
     inFlight_.remove_if([&tile](const Tile& t) { return &t == &tile; });
-}
-
-QString tileFailedMessage(const QString& path, const QString& reason)
-{
-    return QStringLiteral("The tile %1 could not be downloaded. %2 The download stops here.")
-        .arg(path, reason);
 }
 
 } // namespace pelagrin

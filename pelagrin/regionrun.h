@@ -88,7 +88,4 @@ private:
     QEventLoop* loop_ = nullptr;
 };
 
-// What the user is told when a tile fails for good and the run stops.
-QString tileFailedMessage(const QString& path, const QString& reason);
-
 } // namespace pelagrin

@@ -18,13 +18,6 @@ QString withDecimalPoint(QString text, const QLocale& locale)
     return text.replace(locale.decimalPoint(), QStringLiteral("."));
 }
 
-QString unwritableFolderMessage(const QString& folder, const QString& reason)
-{
-    return QStringLiteral("Pelagrin cannot write into its working folder %1 (%2). It keeps its "
-                          "preview and the folder MyMaps there. Pelagrin will now quit.")
-        .arg(folder, reason);
-}
-
 QString offsetRule(const QString& text)
 {
     if (!text.isEmpty() && common::numvalue(text) == 0.0) {

@@ -2,7 +2,6 @@
 
 #include "failure.h"
 #include "mapfile.h"
-#include "numtext.h"
 #include "tilenamereader.h"
 
 namespace pinmark {
@@ -27,25 +26,6 @@ BatchResult runBatch(const common::TileFolder& folder, const QStringList& names,
         progress(result.written);
     }
     return result;
-}
-
-QString progressText(int written)
-{
-    return common::numtext(written) + QStringLiteral(" map files have been created");
-}
-
-QString skippedMessage(const QStringList& skipped)
-{
-    return QStringLiteral("These images were left out because their names are not tile names "
-                          "of the downloader:\n") +
-           skipped.join(u'\n');
-}
-
-QString failedMessage(const QStringList& failed)
-{
-    return QStringLiteral("These calibration files could not be written; any earlier version of "
-                          "them is unchanged:\n") +
-           failed.join(u'\n');
 }
 
 } // namespace pinmark

@@ -4,6 +4,7 @@
 
 #include <QString>
 #include <QStringList>
+
 #include <functional>
 
 namespace pinmark {
@@ -19,21 +20,5 @@ struct BatchResult {
 // name is skipped and a file that cannot be written is noted; the batch goes on either way.
 BatchResult runBatch(const common::TileFolder& folder, const QStringList& names,
                      const std::function<void(int)>& progress);
-
-QString progressText(int written);
-QString skippedMessage(const QStringList& skipped);
-QString failedMessage(const QStringList& failed);
-
-inline const QString noImagesMessage = QStringLiteral(
-    "There are no downloaded images: the folder mymaps does not exist in this directory.");
-
-inline const QString closingMessage = QStringLiteral(
-    "Ready! Creating automatic map files. Note this is the first release of the map file "
-    "generator. you have to set the calibration point 1 and point 2 manually in each map file. "
-    "it could be possible that the coordinates are already ok and you only have to move the "
-    "points to the right position of the grid. next release will do this automatic and will "
-    "create full automatic calibrated map files. Note: Be sure to have in your OziExplorer "
-    "configuration->Maps->Lat/Long Display selected 'Degrees' (the first) otherwise it could be "
-    "possible the map file won't works");
 
 } // namespace pinmark

@@ -2,6 +2,7 @@
 
 #include "atomicfile.h"
 #include "batch.h"
+#include "messages.h"
 #include "tilefolder.h"
 #include "twips.h"
 

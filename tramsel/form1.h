@@ -1,6 +1,7 @@
 #pragma once
 
 #include "dialogs.h"
+#include "messages.h"
 #include "tilelist.h"
 
 #include <QWidget>
@@ -15,11 +16,6 @@ class PictureView;
 }
 
 namespace tramsel {
-
-inline const QString designCaption = QStringLiteral("Tramsel by Ambrel for Pelagrin");
-inline const QString noImagesMessage = QStringLiteral("You must first download images!");
-inline const QString noNeighbourMessage =
-    QStringLiteral("Es existiert keine Weitere Karte für diese Richtung");
 
 // The offline viewer: one tile at a time, fitted to the window or at full size with scroll
 // bars; the keys i, m, j and k step to the neighbouring tile, the space bar switches views.

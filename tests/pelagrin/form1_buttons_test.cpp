@@ -1,5 +1,6 @@
 #include "formfixture.h"
 #include "gifmaker.h"
+#include "messages.h"
 #include "pictureview.h"
 #include "startup.h"
 

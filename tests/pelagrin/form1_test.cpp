@@ -1,6 +1,7 @@
 #include "formfixture.h"
 #include "gifmaker.h"
 #include "leftovers.h"
+#include "messages.h"
 #include "pictureview.h"
 #include "startup.h"
 

@@ -1,3 +1,4 @@
+#include "messages.h"
 #include "region.h"
 
 #include <QLocale>

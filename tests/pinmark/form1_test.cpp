@@ -1,6 +1,7 @@
 #include "batch.h"
 #include "form1.h"
 #include "leftovers.h"
+#include "messages.h"
 #include "recordingdialogs.h"
 #include "tempworkdir.h"
 

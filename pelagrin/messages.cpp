@@ -1,0 +1,110 @@
+#include "messages.h"
+
+#include "numtext.h"
+
+namespace pelagrin {
+
+using common::numtext;
+
+QString unwritableFolderMessage(const QString& folder, const QString& reason)
+{
+    return QStringLiteral("Pelagrin cannot write into its working folder %1 (%2). It keeps its "
+                          "preview and the folder MyMaps there. Pelagrin will now quit.")
+        .arg(folder, reason);
+}
+
+QString beginCornerMessage(double beginlat, double beginlong)
+{
+    return QStringLiteral("OK. Start is Breitengrad ") + numtext(beginlat) +
+           QStringLiteral(" and Längengrad ") + numtext(beginlong);
+}
+
+QString endCornerMessage(double endlat, double endlong)
+{
+    return QStringLiteral("OK. End is Breitengrad ") + numtext(endlat) +
+           QStringLiteral(" and Längengrad ") + numtext(endlong);
+}
+
+QString divisorNotANumberMessage(const QString& heading)
+{
+    return QStringLiteral("The value of \"%1\" is not a number. Please enter the number of tiles "
+                          "per zoom unit, for example 45.")
+        .arg(heading);
+}
+
+QString regionStartMessage(const MapSettings& s, qint64 tilecount)
+{
+    return QStringLiteral("Starting download from ") + numtext(s.beginlat) + u',' +
+           numtext(s.beginlong) + QStringLiteral(" to ") + numtext(s.endlat) + u',' +
+           numtext(s.endlong) + QStringLiteral(". This will make ") +
+           numtext(static_cast<double>(tilecount)) + QStringLiteral(" images in this zoom mode!");
+}
+
+QString regionProgressText(qint64 donecount, qint64 tilecount)
+{
+    const double percent = static_cast<double>(donecount) / static_cast<double>(tilecount) * 100;
+    return numtext(static_cast<double>(donecount)) + u' ' + numtext(percent).left(5) +
+           QStringLiteral("% of ") + numtext(static_cast<double>(tilecount)) +
+           QStringLiteral(" images total");
+}
+
+QString regionReadyMessage(qint64 donecount)
+{
+    return QStringLiteral("Ready. ") + numtext(static_cast<double>(donecount)) +
+           QStringLiteral(" images have been downloaded for you");
+}
+
+QString tileFailedMessage(const QString& path, const QString& reason)
+{
+    return QStringLiteral("The tile %1 could not be downloaded. %2 The download stops here.")
+        .arg(path, reason);
+}
+
+QString imageNotSavedMessage(const QString& path)
+{
+    return QStringLiteral("The image %1 could not be saved.").arg(path);
+}
+
+QString serviceErrorText(const QString& service, int status, const QString& reason)
+{
+    return QStringLiteral("The map service at %1 answered with an error (HTTP %2 %3).")
+        .arg(service)
+        .arg(status)
+        .arg(reason)
+        .replace(QStringLiteral(" )"), QStringLiteral(")"));
+}
+
+QString connectionRefusedText(const QString& service)
+{
+    return QStringLiteral("The map service at %1 refused the connection. Is it running?")
+        .arg(service);
+}
+
+QString hostNotFoundText(const QString& host)
+{
+    return QStringLiteral("The map service host %1 was not found.").arg(host);
+}
+
+QString noAnswerInTimeText(const QString& service)
+{
+    return QStringLiteral("The map service at %1 did not answer in time.").arg(service);
+}
+
+QString cutShortText(const QString& service)
+{
+    return QStringLiteral("The map service at %1 closed the connection before the image was "
+                          "complete.")
+        .arg(service);
+}
+
+QString fetchFailedText(const QString& service, const QString& error)
+{
+    return QStringLiteral("The map image could not be fetched from %1: %2").arg(service, error);
+}
+
+QString invalidAddressText(const QString& url)
+{
+    return QStringLiteral("The map address \"%1\" is not valid.").arg(url);
+}
+
+} // namespace pelagrin

@@ -1,0 +1,71 @@
+#pragma once
+
+// Everything Pelagrin tells the user, in one place: the texts of its message boxes and of the
+// reasons they give.
+#include "settings.h"
+
+#include <QString>
+
+namespace pelagrin {
+
+// At start-up.
+
+inline const QString decimalCommaMessage = QStringLiteral(
+    "Your system seems not to be up-to-date. Some applications would display , instead of a . "
+    "and may also calculate wrong this way. This will not harm the use of Pelagrin, but for your "
+    "own interest, you should install the latest service-packs and bugfixes from microsoft to "
+    "allow other programms from executing right. For now you can go on.");
+
+inline const QString noConnectionMessage = QStringLiteral(
+    "Pelagrin was unable to connect directly to the internet. Please be sure that you have "
+    "direct internet access, administrive rights (the MSINET.OCX must be registered -> regsvr32 "
+    "MSINET.OCX) and no firewall which blocks the traffic. This programm should work on a "
+    "Windows XP machine with Direct Internet Access, All Firewalls disabled and administrative "
+    "rights. Pelagrin will now quit.");
+
+inline const QString zoomLimitMessage = QStringLiteral("You must set to zoom 3000 or below");
+
+// The working folder holds the preview file and the tile folder; without it nothing works.
+QString unwritableFolderMessage(const QString& folder, const QString& reason);
+
+// Corners and regions.
+
+// Confirmations of a stored corner; the numbers keep numtext's leading blank, so a
+// non-negative one follows two blanks.
+QString beginCornerMessage(double beginlat, double beginlong);
+QString endCornerMessage(double endlat, double endlong);
+
+inline const QString zeroStepMessage = QStringLiteral(
+    "No region can be downloaded at this zoom: the tiles would lie 0 degrees apart. Please set a "
+    "zoom other than 0 with \"Set to Begin Region\".");
+
+inline const QString regionTooLargeMessage = QStringLiteral(
+    "This region would need more than a million tiles in one direction. Please choose a smaller "
+    "region or a larger zoom.");
+
+// The divisor box headed |heading| holds no number.
+QString divisorNotANumberMessage(const QString& heading);
+
+QString regionStartMessage(const MapSettings& settings, qint64 tilecount);
+QString regionProgressText(qint64 donecount, qint64 tilecount);
+QString regionReadyMessage(qint64 donecount);
+
+// Fetching and storing pictures.
+
+// What the user is told when a tile fails for good and the run stops.
+QString tileFailedMessage(const QString& path, const QString& reason);
+
+// The single picture of "Save single HiRes BMP" could not be stored at |path|.
+QString imageNotSavedMessage(const QString& path);
+
+// Why a fetch from the map service at |service| failed.
+QString serviceErrorText(const QString& service, int status, const QString& reason);
+QString connectionRefusedText(const QString& service);
+QString hostNotFoundText(const QString& host);
+QString noAnswerInTimeText(const QString& service);
+QString cutShortText(const QString& service);
+QString fetchFailedText(const QString& service, const QString& error);
+QString invalidAddressText(const QString& url);
+inline const QString fetchInterruptedText = QStringLiteral("The fetch was interrupted.");
+
+} // namespace pelagrin
