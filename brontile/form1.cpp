@@ -1,6 +1,7 @@
 #include "form1.h"
 
 #include "celldecoder.h"
+#include "controls.h"
 #include "pictureview.h"
 #include "tilefolder.h"
 #include "tilelist.h"
@@ -29,10 +30,10 @@ Form1::Form1(common::Dialogs& dialogs, QWidget* parent) : QWidget(parent), dialo
 
 common::PictureView* Form1::newElement()
 {
-    auto* element = new common::PictureView(this);
-    element->setObjectName(QStringLiteral("Image1_%1").arg(Image1.size()));
+    auto* element = common::makeControl<common::PictureView>(
+        this, QStringLiteral("Image1_%1").arg(Image1.size()));
     element->setStretch(true);
-    element->setGeometry(common::twipsRect(0, 0, elementWidth, elementHeight));
+    common::placeControl(element, 0, 0, elementWidth, elementHeight);
     element->hide();
     return element;
 }

@@ -1,6 +1,7 @@
 #include "form1.h"
 
 #include "atomicfile.h"
+#include "controls.h"
 #include "corners.h"
 #include "failure.h"
 #include "messages.h"
@@ -27,26 +28,6 @@
 
 namespace pelagrin {
 
-namespace {
-
-template <typename Control>
-Control* make(QWidget* parent, const char* name, const QString& text = {})
-{
-    auto* control = new Control(parent);
-    control->setObjectName(QString::fromLatin1(name));
-    if (!text.isEmpty()) {
-        control->setText(text);
-    }
-    return control;
-}
-
-void place(QWidget* control, int left, int top, int width, int height)
-{
-    control->setGeometry(common::twipsRect(left, top, width, height));
-}
-
-} // namespace
-
 Form1::Form1(QString serviceAddress, common::Dialogs& dialogs, int transferTimeoutMs,
              QWidget* parent)
     : QWidget(parent), serviceAddress_(std::move(serviceAddress)), dialogs_(dialogs),
@@ -65,33 +46,47 @@ Form1::~Form1() = default;
 
 void Form1::createControls()
 {
-    Label1 = make<QLabel>(this, "Label1", QStringLiteral("Breitengrad"));
-    Text1 = make<QLineEdit>(this, "Text1");
-    Label2 = make<QLabel>(this, "Label2", QStringLiteral("Längengrad"));
-    Text2 = make<QLineEdit>(this, "Text2");
-    Label5 = make<QLabel>(this, "Label5", QStringLiteral("Zoom"));
-    Text5 = make<QLineEdit>(this, "Text5");
-    Command1 = make<QPushButton>(this, "Command1", QStringLiteral("Refresh"));
+    Label1 =
+        common::makeControl<QLabel>(this, QStringLiteral("Label1"), QStringLiteral("Breitengrad"));
+    Text1 = common::makeControl<QLineEdit>(this, QStringLiteral("Text1"));
+    Label2 =
+        common::makeControl<QLabel>(this, QStringLiteral("Label2"), QStringLiteral("Längengrad"));
+    Text2 = common::makeControl<QLineEdit>(this, QStringLiteral("Text2"));
+    Label5 = common::makeControl<QLabel>(this, QStringLiteral("Label5"), QStringLiteral("Zoom"));
+    Text5 = common::makeControl<QLineEdit>(this, QStringLiteral("Text5"));
+    Command1 = common::makeControl<QPushButton>(this, QStringLiteral("Command1"),
+                                                QStringLiteral("Refresh"));
     Command1->setToolTip(QStringLiteral("See how detailed your map will be"));
-    Command2 = make<QPushButton>(this, "Command2", QStringLiteral("Set to Begin Region"));
-    Command3 = make<QPushButton>(this, "Command3", QStringLiteral("Set to End Region"));
-    Command4 = make<QPushButton>(this, "Command4", QStringLiteral("Start download"));
-    Option1 = make<QRadioButton>(this, "Option1", QStringLiteral("Maptype 1"));
-    Option2 = make<QRadioButton>(this, "Option2", QStringLiteral("Maptype 2"));
-    Command5 = make<QPushButton>(this, "Command5", QStringLiteral("Save single HiRes BMP"));
+    Command2 = common::makeControl<QPushButton>(this, QStringLiteral("Command2"),
+                                                QStringLiteral("Set to Begin Region"));
+    Command3 = common::makeControl<QPushButton>(this, QStringLiteral("Command3"),
+                                                QStringLiteral("Set to End Region"));
+    Command4 = common::makeControl<QPushButton>(this, QStringLiteral("Command4"),
+                                                QStringLiteral("Start download"));
+    Option1 = common::makeControl<QRadioButton>(this, QStringLiteral("Option1"),
+                                                QStringLiteral("Maptype 1"));
+    Option2 = common::makeControl<QRadioButton>(this, QStringLiteral("Option2"),
+                                                QStringLiteral("Maptype 2"));
+    Command5 = common::makeControl<QPushButton>(this, QStringLiteral("Command5"),
+                                                QStringLiteral("Save single HiRes BMP"));
     Command5->setToolTip(QStringLiteral("Save a high res 1999x1999 bitmap to your maps folder as "
                                         "it will be shown under Preview"));
-    Label6 = make<QLabel>(this, "Label6");
-    Command6 = make<QPushButton>(this, "Command6", QStringLiteral("Abort Download"));
-    Label3 = make<QLabel>(this, "Label3", QStringLiteral("B-Grad offset"));
-    Label4 = make<QLabel>(this, "Label4", QStringLiteral("L-Grad offset"));
-    Text3 = make<QLineEdit>(this, "Text3", QStringLiteral("45"));
-    Text4 = make<QLineEdit>(this, "Text4", QStringLiteral("45"));
-    Command7 = make<QPushButton>(this, "Command7", QStringLiteral("Preview"));
+    Label6 = common::makeControl<QLabel>(this, QStringLiteral("Label6"));
+    Command6 = common::makeControl<QPushButton>(this, QStringLiteral("Command6"),
+                                                QStringLiteral("Abort Download"));
+    Label3 = common::makeControl<QLabel>(this, QStringLiteral("Label3"),
+                                         QStringLiteral("B-Grad offset"));
+    Label4 = common::makeControl<QLabel>(this, QStringLiteral("Label4"),
+                                         QStringLiteral("L-Grad offset"));
+    Text3 = common::makeControl<QLineEdit>(this, QStringLiteral("Text3"), QStringLiteral("45"));
+    Text4 = common::makeControl<QLineEdit>(this, QStringLiteral("Text4"), QStringLiteral("45"));
+    Command7 = common::makeControl<QPushButton>(this, QStringLiteral("Command7"),
+                                                QStringLiteral("Preview"));
     Command7->setToolTip(
         QStringLiteral("See the region that one map covers with this zoom factor"));
-    Check1 = make<QCheckBox>(this, "Check1", QStringLiteral("Show me what i download"));
-    Image1 = make<common::PictureView>(this, "Image1");
+    Check1 = common::makeControl<QCheckBox>(this, QStringLiteral("Check1"),
+                                            QStringLiteral("Show me what i download"));
+    Image1 = common::makeControl<common::PictureView>(this, QStringLiteral("Image1"));
     Image1->setStretch(false);
     for (QPushButton* button :
          {Command1, Command2, Command3, Command4, Command5, Command6, Command7}) {
@@ -106,28 +101,28 @@ void Form1::placeControls()
     constexpr int left = 5040;
     constexpr int width = 2535;
     constexpr int half = 1200;
-    Image1->setGeometry(common::twipsRect(120, 120, 4755, 4755));
-    place(Label1, left, 120, width, 255);
-    place(Text1, left, 375, width, 330);
-    place(Label2, left, 780, width, 255);
-    place(Text2, left, 1035, width, 330);
-    place(Label5, left, 1440, width, 255);
-    place(Text5, left, 1695, width, 330);
-    place(Command1, left, 2130, width, 375);
-    place(Command2, left, 2580, width, 375);
-    place(Command3, left, 3030, width, 375);
-    place(Command4, left, 3480, width, 375);
-    place(Option1, left, 3930, width, 300);
-    place(Option2, left, 4245, width, 300);
-    place(Command5, left, 4650, width, 375);
-    place(Label3, left, 5130, half, 255);
-    place(Label4, left + width - half, 5130, half, 255);
-    place(Text3, left, 5385, half, 330);
-    place(Text4, left + width - half, 5385, half, 330);
-    place(Command7, left, 5820, width, 375);
-    place(Command6, left, 5820, width, 375);
-    place(Check1, 120, 5010, 4755, 300);
-    place(Label6, 120, 5400, 4755, 300);
+    common::placeControl(Image1, 120, 120, 4755, 4755);
+    common::placeControl(Label1, left, 120, width, 255);
+    common::placeControl(Text1, left, 375, width, 330);
+    common::placeControl(Label2, left, 780, width, 255);
+    common::placeControl(Text2, left, 1035, width, 330);
+    common::placeControl(Label5, left, 1440, width, 255);
+    common::placeControl(Text5, left, 1695, width, 330);
+    common::placeControl(Command1, left, 2130, width, 375);
+    common::placeControl(Command2, left, 2580, width, 375);
+    common::placeControl(Command3, left, 3030, width, 375);
+    common::placeControl(Command4, left, 3480, width, 375);
+    common::placeControl(Option1, left, 3930, width, 300);
+    common::placeControl(Option2, left, 4245, width, 300);
+    common::placeControl(Command5, left, 4650, width, 375);
+    common::placeControl(Label3, left, 5130, half, 255);
+    common::placeControl(Label4, left + width - half, 5130, half, 255);
+    common::placeControl(Text3, left, 5385, half, 330);
+    common::placeControl(Text4, left + width - half, 5385, half, 330);
+    common::placeControl(Command7, left, 5820, width, 375);
+    common::placeControl(Command6, left, 5820, width, 375);
+    common::placeControl(Check1, 120, 5010, 4755, 300);
+    common::placeControl(Label6, 120, 5400, 4755, 300);
     resize(common::twipsToPixels(7755), common::twipsToPixels(6420));
 }
 

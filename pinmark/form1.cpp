@@ -2,6 +2,7 @@
 
 #include "atomicfile.h"
 #include "batch.h"
+#include "controls.h"
 #include "messages.h"
 #include "tilefolder.h"
 #include "twips.h"
@@ -22,9 +23,8 @@ Form1::Form1(common::Dialogs& dialogs, QWidget* parent) : QWidget(parent), dialo
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral(
         "Calibration generator for Pelagrin for use in OziExplorer coded by Ambrel"));
-    Label1 = new QLabel(this);
-    Label1->setObjectName(QStringLiteral("Label1"));
-    Label1->setGeometry(common::twipsRect(240, 240, 5400, 375));
+    Label1 = common::makeControl<QLabel>(this, QStringLiteral("Label1"));
+    common::placeControl(Label1, 240, 240, 5400, 375);
     resize(common::twipsToPixels(5880), common::twipsToPixels(1200));
 }
 

@@ -1,6 +1,7 @@
 #include "form1.h"
 
 #include "arrangebars.h"
+#include "controls.h"
 #include "failure.h"
 #include "picture.h"
 #include "pictureview.h"
@@ -16,23 +17,9 @@ namespace tramsel {
 
 namespace {
 
-template <typename Control, typename... Args>
-Control* make(QWidget* parent, const char* name, Args... args)
-{
-    auto* control = new Control(args..., parent);
-    control->setObjectName(QString::fromLatin1(name));
-    control->setFocusPolicy(Qt::NoFocus); // every key goes to the window
-    return control;
-}
-
 int twipsOf(int pixels)
 {
     return common::pixelsToTwips(pixels);
-}
-
-void place(QWidget* control, const QRect& twips)
-{
-    control->setGeometry(common::twipsRect(twips.x(), twips.y(), twips.width(), twips.height()));
 }
 
 } // namespace
@@ -43,27 +30,33 @@ Form1::Form1(common::Dialogs& dialogs, QWidget* parent) : QWidget(parent), dialo
     setWindowTitle(designCaption);
     setFocusPolicy(Qt::StrongFocus);
 
-    Image1 = make<common::PictureView>(this, "Image1");
+    Image1 = common::makeControl<common::PictureView>(this, QStringLiteral("Image1"));
     Image1->setStretch(true);
-    Image2 = make<common::PictureView>(this, "Image2");
+    Image2 = common::makeControl<common::PictureView>(this, QStringLiteral("Image2"));
     Image2->setStretch(false);
     Image2->hide();
-    HScroll1 = make<QScrollBar>(this, "HScroll1", Qt::Horizontal);
-    VScroll1 = make<QScrollBar>(this, "VScroll1", Qt::Vertical);
+    HScroll1 = common::makeControl<QScrollBar>(this, QStringLiteral("HScroll1"), Qt::Horizontal);
+    VScroll1 = common::makeControl<QScrollBar>(this, QStringLiteral("VScroll1"), Qt::Vertical);
     for (QScrollBar* bar : {HScroll1, VScroll1}) {
         bar->setMinimum(0);
         bar->setSingleStep(1);
         bar->setPageStep(1);
         bar->hide();
     }
-    PicDummy1 = make<QFrame>(this, "PicDummy1");
+    PicDummy1 = common::makeControl<QFrame>(this, QStringLiteral("PicDummy1"));
     PicDummy1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    PicDummy1->setGeometry(common::twipsRect(0, 0, 2295, 1695));
+    common::placeControl(PicDummy1, 0, 0, 2295, 1695);
     PicDummy1->hide();
-    PicDummy2 = make<QFrame>(this, "PicDummy2");
+    PicDummy2 = common::makeControl<QFrame>(this, QStringLiteral("PicDummy2"));
     PicDummy2->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    PicDummy2->setGeometry(common::twipsRect(0, 0, 15, 15));
+    common::placeControl(PicDummy2, 0, 0, 15, 15);
     PicDummy2->hide();
+
+    // Every key goes to the window, none to a control.
+    for (QWidget* control : std::initializer_list<QWidget*>{Image1, Image2, HScroll1, VScroll1,
+                                                            PicDummy1, PicDummy2}) {
+        control->setFocusPolicy(Qt::NoFocus);
+    }
 
     connect(HScroll1, &QScrollBar::valueChanged, this, &Form1::HScroll1_Change);
     connect(HScroll1, &QScrollBar::sliderMoved, this, &Form1::HScroll1_Scroll);
@@ -179,9 +172,9 @@ void Form1::arrangebars()
     HScroll1->setVisible(layout.hscrollVisible);
     PicDummy2->setFrameStyle(QFrame::NoFrame);
     PicDummy2->setVisible(layout.cornerVisible);
-    place(HScroll1, layout.hscroll);
-    place(VScroll1, layout.vscroll);
-    place(PicDummy2, layout.corner);
+    common::placeControl(HScroll1, layout.hscroll);
+    common::placeControl(VScroll1, layout.vscroll);
+    common::placeControl(PicDummy2, layout.corner);
     VScroll1->setMaximum(layout.vscrollMaximum);
     HScroll1->setMaximum(layout.hscrollMaximum);
     PicDummy1->hide();
