@@ -3,15 +3,15 @@
 // same number of threads and nothing else. Also prints the peak resident memory of the start-up.
 #include "benchapp.h"
 #include "benchutil.h"
-#include "celldecoder.h"
-#include "form1.h"
-#include "gifencode.h"
-#include "palette.h"
-#include "region.h"
-#include "render.h"
-#include "requesturl.h"
-#include "tilefolder.h"
-#include "tilename.h"
+#include "brontile/celldecoder.h"
+#include "brontile/form1.h"
+#include "common/tilefolder.h"
+#include "mapservice/gifencode.h"
+#include "mapservice/palette.h"
+#include "mapservice/render.h"
+#include "pelagrin/region.h"
+#include "pelagrin/requesturl.h"
+#include "pelagrin/tilename.h"
 
 #include <QApplication>
 #include <QDir>

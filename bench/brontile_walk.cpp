@@ -1,7 +1,7 @@
 // Planning the grid walk over 10,000 tiles of a 100 x 100 grid, against the same walk when
 // every step reads every name again. Both must give the same placements.
 #include "benchutil.h"
-#include "gridwalk.h"
+#include "brontile/gridwalk.h"
 #include "reparse.h"
 
 int main()

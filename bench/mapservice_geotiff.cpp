@@ -2,10 +2,10 @@
 // source, GIF encoding included, against the gdalwarp command making the same window as a
 // GeoTIFF in geographic coordinates (the GIF step has no one-command peer).
 #include "benchutil.h"
-#include "geometry.h"
 #include "geotiffwriter.h"
-#include "gifencode.h"
-#include "sources.h"
+#include "mapservice/geometry.h"
+#include "mapservice/gifencode.h"
+#include "mapservice/sources.h"
 
 #include <array>
 #include <cmath>

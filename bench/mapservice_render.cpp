@@ -1,9 +1,9 @@
 // Drawing and encoding one 1999 x 1999 tile over central Europe, against encoding the same
 // picture alone.
 #include "benchutil.h"
-#include "gifencode.h"
-#include "palette.h"
-#include "render.h"
+#include "mapservice/gifencode.h"
+#include "mapservice/palette.h"
+#include "mapservice/render.h"
 
 namespace {} // namespace
 

@@ -6,9 +6,9 @@
 #include "benchapp.h"
 #include "benchutil.h"
 #include "geotiffwriter.h"
-#include "gifencode.h"
 #include "loopbackserver.h"
-#include "sources.h"
+#include "mapservice/gifencode.h"
+#include "mapservice/sources.h"
 
 #include <QBuffer>
 #include <QImage>

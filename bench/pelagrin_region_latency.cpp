@@ -2,7 +2,7 @@
 // at once, through "Start download" with the default 2 connections and with 4, against curl
 // fetching the same URLs one after the other over one connection.
 #include "benchapp.h"
-#include "options.h"
+#include "pelagrin/options.h"
 #include "regionbench.h"
 #include "tileserver.h"
 

@@ -2,7 +2,7 @@
 // default 2 connections, against curl fetching the same URLs one after the other over one
 // connection. On two cores the service draws two tiles at once.
 #include "benchapp.h"
-#include "options.h"
+#include "pelagrin/options.h"
 #include "regionbench.h"
 #include "serviceprocess.h"
 

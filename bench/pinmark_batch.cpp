@@ -5,9 +5,9 @@
 // creation times vary a lot from one moment to the next.
 #include "benchapp.h"
 #include "benchutil.h"
-#include "form1.h"
-#include "mapfile.h"
-#include "tilenamereader.h"
+#include "common/tilenamereader.h"
+#include "pinmark/form1.h"
+#include "pinmark/mapfile.h"
 
 #include <QApplication>
 #include <QDir>

@@ -1,10 +1,10 @@
 #pragma once
 
 #include "benchutil.h"
-#include "form1.h"
-#include "region.h"
-#include "requesturl.h"
-#include "tilename.h"
+#include "pelagrin/form1.h"
+#include "pelagrin/region.h"
+#include "pelagrin/requesturl.h"
+#include "pelagrin/tilename.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "tilelist.h"
+#include "tramsel/tilelist.h"
 
 #include <QStringList>
 

@@ -2,7 +2,7 @@
 // each direction, against a choice that reads every name again for each search.
 #include "benchutil.h"
 #include "reparse.h"
-#include "tilelist.h"
+#include "tramsel/tilelist.h"
 
 #include <QStringList>
 

@@ -1,4 +1,4 @@
-#include "celldecoder.h"
+#include "brontile/celldecoder.h"
 
 #include <QImageReader>
 #include <QtConcurrent>

@@ -1,11 +1,11 @@
-#include "form1.h"
+#include "brontile/form1.h"
 
-#include "celldecoder.h"
-#include "controls.h"
-#include "pictureview.h"
-#include "tilefolder.h"
-#include "tilelist.h"
-#include "twips.h"
+#include "brontile/celldecoder.h"
+#include "common/controls.h"
+#include "common/pictureview.h"
+#include "common/tilefolder.h"
+#include "common/twips.h"
+#include "tramsel/tilelist.h"
 
 namespace brontile {
 

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "dialogs.h"
-#include "gridwalk.h"
-#include "messages.h"
+#include "brontile/gridwalk.h"
+#include "brontile/messages.h"
+#include "common/dialogs.h"
 
 #include <QWidget>
 

@@ -1,4 +1,4 @@
-#include "gridwalk.h"
+#include "brontile/gridwalk.h"
 
 namespace brontile {
 

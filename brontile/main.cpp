@@ -1,5 +1,5 @@
-#include "form1.h"
-#include "messageboxdialogs.h"
+#include "brontile/form1.h"
+#include "common/messageboxdialogs.h"
 
 #include <QApplication>
 

@@ -1,7 +1,7 @@
 #pragma once
 
 // Everything Brontile tells the user, in one place.
-#include "sharedmessages.h"
+#include "common/sharedmessages.h"
 
 #include <QString>
 #include <QStringList>

@@ -1,6 +1,6 @@
-#include "atomicfile.h"
+#include "common/atomicfile.h"
 
-#include "failure.h"
+#include "common/failure.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,7 +1,7 @@
 #pragma once
 
 // Making and placing the controls of a window, the same way in every program.
-#include "twips.h"
+#include "common/twips.h"
 
 #include <QRect>
 #include <QString>

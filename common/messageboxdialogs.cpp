@@ -1,4 +1,4 @@
-#include "messageboxdialogs.h"
+#include "common/messageboxdialogs.h"
 
 #include <QApplication>
 #include <QMessageBox>

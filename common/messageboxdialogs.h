@@ -1,6 +1,6 @@
 #pragma once
 
-#include "dialogs.h"
+#include "common/dialogs.h"
 
 namespace common {
 

@@ -1,4 +1,4 @@
-#include "numtext.h"
+#include "common/numtext.h"
 
 #include <array>
 #include <charconv>

@@ -1,4 +1,4 @@
-#include "numvalue.h"
+#include "common/numvalue.h"
 
 #include <charconv>
 #include <cmath>

@@ -1,6 +1,6 @@
-#include "picture.h"
+#include "common/picture.h"
 
-#include "failure.h"
+#include "common/failure.h"
 
 #include <QImageReader>
 

@@ -1,4 +1,4 @@
-#include "pictureview.h"
+#include "common/pictureview.h"
 
 namespace common {
 

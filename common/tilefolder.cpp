@@ -1,4 +1,4 @@
-#include "tilefolder.h"
+#include "common/tilefolder.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,6 +1,6 @@
-#include "tilenamereader.h"
+#include "common/tilenamereader.h"
 
-#include "numvalue.h"
+#include "common/numvalue.h"
 
 namespace common {
 

@@ -1,6 +1,6 @@
-#include "answer.h"
+#include "mapservice/answer.h"
 
-#include "gifencode.h"
+#include "mapservice/gifencode.h"
 
 #include <exception>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "request.h"
-#include "source.h"
+#include "mapservice/request.h"
+#include "mapservice/source.h"
 
 #include <string>
 #include <variant>

@@ -1,4 +1,4 @@
-#include "coastlines.h"
+#include "mapservice/coastlines.h"
 
 #include <netcdf.h>
 

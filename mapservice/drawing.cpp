@@ -1,4 +1,4 @@
-#include "drawing.h"
+#include "mapservice/drawing.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "image.h"
+#include "mapservice/image.h"
 
 #include <cstdint>
 #include <optional>

@@ -1,4 +1,4 @@
-#include "geometry.h"
+#include "mapservice/geometry.h"
 
 #include <algorithm>
 #include <cmath>

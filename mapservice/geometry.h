@@ -1,6 +1,6 @@
 #pragma once
 
-#include "request.h"
+#include "mapservice/request.h"
 
 namespace mapservice {
 

@@ -1,4 +1,4 @@
-#include "gifencode.h"
+#include "mapservice/gifencode.h"
 
 #include <gif_lib.h>
 

@@ -1,8 +1,8 @@
-#include "graticule.h"
+#include "mapservice/graticule.h"
 
-#include "drawing.h"
-#include "font.h"
-#include "palette.h"
+#include "mapservice/drawing.h"
+#include "mapservice/font.h"
+#include "mapservice/palette.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "geometry.h"
-#include "image.h"
+#include "mapservice/geometry.h"
+#include "mapservice/image.h"
 
 namespace mapservice {
 

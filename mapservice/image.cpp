@@ -1,4 +1,4 @@
-#include "image.h"
+#include "mapservice/image.h"
 
 #include <algorithm>
 

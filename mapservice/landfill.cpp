@@ -1,7 +1,7 @@
-#include "landfill.h"
+#include "mapservice/landfill.h"
 
-#include "drawing.h"
-#include "palette.h"
+#include "mapservice/drawing.h"
+#include "mapservice/palette.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "coastlines.h"
-#include "geometry.h"
-#include "image.h"
+#include "mapservice/coastlines.h"
+#include "mapservice/geometry.h"
+#include "mapservice/image.h"
 
 namespace mapservice {
 

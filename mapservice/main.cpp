@@ -1,9 +1,9 @@
 // The local map service: answers the map requests of the downloader with GIF pictures, drawn
 // from the shoreline data on this machine or cut from the map sources it is given.
-#include "font.h"
-#include "options.h"
-#include "server.h"
-#include "sources.h"
+#include "mapservice/font.h"
+#include "mapservice/options.h"
+#include "mapservice/server.h"
+#include "mapservice/sources.h"
 
 #include <algorithm>
 #include <csignal>

@@ -1,4 +1,4 @@
-#include "options.h"
+#include "mapservice/options.h"
 
 #include <cerrno>
 #include <cstdlib>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "server.h"
+#include "mapservice/server.h"
 
 #include <string>
 #include <variant>

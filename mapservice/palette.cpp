@@ -1,4 +1,4 @@
-#include "palette.h"
+#include "mapservice/palette.h"
 
 namespace mapservice {
 

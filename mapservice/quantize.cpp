@@ -1,4 +1,4 @@
-#include "quantize.h"
+#include "mapservice/quantize.h"
 
 #include <algorithm>
 #include <array>

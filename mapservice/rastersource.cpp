@@ -1,8 +1,8 @@
-#include "rastersource.h"
+#include "mapservice/rastersource.h"
 
-#include "drawing.h"
-#include "geometry.h"
-#include "quantize.h"
+#include "mapservice/drawing.h"
+#include "mapservice/geometry.h"
+#include "mapservice/quantize.h"
 
 #include <cpl_conv.h>
 #include <cpl_error.h>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "source.h"
+#include "mapservice/source.h"
 
 #include <condition_variable>
 #include <memory>

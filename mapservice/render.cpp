@@ -1,10 +1,10 @@
-#include "render.h"
+#include "mapservice/render.h"
 
-#include "drawing.h"
-#include "font.h"
-#include "graticule.h"
-#include "landfill.h"
-#include "palette.h"
+#include "mapservice/drawing.h"
+#include "mapservice/font.h"
+#include "mapservice/graticule.h"
+#include "mapservice/landfill.h"
+#include "mapservice/palette.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "coastlines.h"
-#include "geometry.h"
-#include "image.h"
-#include "request.h"
+#include "mapservice/coastlines.h"
+#include "mapservice/geometry.h"
+#include "mapservice/image.h"
+#include "mapservice/request.h"
 
 namespace mapservice {
 

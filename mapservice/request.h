@@ -1,6 +1,6 @@
 #pragma once
 
-#include "result.h"
+#include "mapservice/result.h"
 
 #include <map>
 #include <string>

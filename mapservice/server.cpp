@@ -1,6 +1,6 @@
-#include "server.h"
+#include "mapservice/server.h"
 
-#include "answer.h"
+#include "mapservice/answer.h"
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "accesslog.h"
-#include "source.h"
+#include "mapservice/accesslog.h"
+#include "mapservice/source.h"
 
 #include <chrono>
 #include <functional>

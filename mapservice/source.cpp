@@ -1,6 +1,6 @@
-#include "source.h"
+#include "mapservice/source.h"
 
-#include "palette.h"
+#include "mapservice/palette.h"
 
 namespace mapservice {
 

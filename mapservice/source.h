@@ -1,9 +1,9 @@
 #pragma once
 
-#include "image.h"
-#include "render.h"
-#include "request.h"
-#include "result.h"
+#include "mapservice/image.h"
+#include "mapservice/render.h"
+#include "mapservice/request.h"
+#include "mapservice/result.h"
 
 namespace mapservice {
 

@@ -1,6 +1,6 @@
-#include "sources.h"
+#include "mapservice/sources.h"
 
-#include "rastersource.h"
+#include "mapservice/rastersource.h"
 
 #include <cpl_string.h>
 

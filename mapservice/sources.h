@@ -1,7 +1,7 @@
 #pragma once
 
-#include "render.h"
-#include "source.h"
+#include "mapservice/render.h"
+#include "mapservice/source.h"
 
 #include <map>
 #include <memory>

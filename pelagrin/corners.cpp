@@ -1,4 +1,4 @@
-#include "corners.h"
+#include "pelagrin/corners.h"
 
 #include <cmath>
 

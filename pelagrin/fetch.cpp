@@ -1,6 +1,6 @@
-#include "fetch.h"
+#include "pelagrin/fetch.h"
 
-#include "messages.h"
+#include "pelagrin/messages.h"
 
 #include <QEventLoop>
 #include <QNetworkReply>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "failure.h"
-#include "filewriter.h"
+#include "common/failure.h"
+#include "pelagrin/filewriter.h"
 
 #include <QByteArray>
 #include <QNetworkAccessManager>

@@ -1,7 +1,7 @@
-#include "filewriter.h"
+#include "pelagrin/filewriter.h"
 
-#include "atomicfile.h"
-#include "failure.h"
+#include "common/atomicfile.h"
+#include "common/failure.h"
 
 #include <map>
 #include <memory>

@@ -1,10 +1,10 @@
 #pragma once
 
-#include "dialogs.h"
-#include "fetch.h"
-#include "options.h"
-#include "settings.h"
-#include "windowstate.h"
+#include "common/dialogs.h"
+#include "pelagrin/fetch.h"
+#include "pelagrin/options.h"
+#include "pelagrin/settings.h"
+#include "pelagrin/windowstate.h"
 
 #include <QWidget>
 

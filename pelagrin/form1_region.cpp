@@ -1,12 +1,12 @@
 // The region download of the downloader window: "Start download" and "Abort Download".
-#include "failure.h"
-#include "form1.h"
-#include "messages.h"
-#include "picture.h"
-#include "pictureview.h"
-#include "region.h"
-#include "regionrun.h"
-#include "tilefolder.h"
+#include "common/failure.h"
+#include "common/picture.h"
+#include "common/pictureview.h"
+#include "common/tilefolder.h"
+#include "pelagrin/form1.h"
+#include "pelagrin/messages.h"
+#include "pelagrin/region.h"
+#include "pelagrin/regionrun.h"
 
 #include <QCheckBox>
 #include <QFileInfo>

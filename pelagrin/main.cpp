@@ -1,6 +1,6 @@
-#include "form1.h"
-#include "messageboxdialogs.h"
-#include "options.h"
+#include "common/messageboxdialogs.h"
+#include "pelagrin/form1.h"
+#include "pelagrin/options.h"
 
 #include <QApplication>
 

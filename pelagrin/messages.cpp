@@ -1,6 +1,6 @@
-#include "messages.h"
+#include "pelagrin/messages.h"
 
-#include "numtext.h"
+#include "common/numtext.h"
 
 namespace pelagrin {
 

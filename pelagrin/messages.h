@@ -2,7 +2,7 @@
 
 // Everything Pelagrin tells the user, in one place: the texts of its message boxes and of the
 // reasons they give.
-#include "settings.h"
+#include "pelagrin/settings.h"
 
 #include <QString>
 

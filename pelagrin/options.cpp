@@ -1,4 +1,4 @@
-#include "options.h"
+#include "pelagrin/options.h"
 
 namespace pelagrin {
 

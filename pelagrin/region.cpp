@@ -1,4 +1,4 @@
-#include "region.h"
+#include "pelagrin/region.h"
 
 #include <cmath>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "settings.h"
+#include "pelagrin/settings.h"
 
 #include <QLocale>
 #include <QString>

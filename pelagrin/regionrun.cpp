@@ -1,8 +1,8 @@
-#include "regionrun.h"
+#include "pelagrin/regionrun.h"
 
-#include "messages.h"
-#include "requesturl.h"
-#include "tilename.h"
+#include "pelagrin/messages.h"
+#include "pelagrin/requesturl.h"
+#include "pelagrin/tilename.h"
 
 #include <QEventLoop>
 #include <QTimer>

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "fetch.h"
-#include "region.h"
-#include "settings.h"
-#include "tilefolder.h"
+#include "common/tilefolder.h"
+#include "pelagrin/fetch.h"
+#include "pelagrin/region.h"
+#include "pelagrin/settings.h"
 
 #include <QObject>
 #include <QString>

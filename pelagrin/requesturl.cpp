@@ -1,6 +1,6 @@
-#include "requesturl.h"
+#include "pelagrin/requesturl.h"
 
-#include "numtext.h"
+#include "common/numtext.h"
 
 namespace pelagrin {
 

@@ -1,6 +1,6 @@
-#include "settings.h"
+#include "pelagrin/settings.h"
 
-#include "numvalue.h"
+#include "common/numvalue.h"
 
 namespace pelagrin {
 

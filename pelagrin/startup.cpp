@@ -1,6 +1,6 @@
-#include "startup.h"
+#include "pelagrin/startup.h"
 
-#include "numvalue.h"
+#include "common/numvalue.h"
 
 namespace pelagrin {
 

@@ -1,6 +1,6 @@
-#include "tilename.h"
+#include "pelagrin/tilename.h"
 
-#include "numtext.h"
+#include "common/numtext.h"
 
 namespace pelagrin {
 

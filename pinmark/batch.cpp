@@ -1,8 +1,8 @@
-#include "batch.h"
+#include "pinmark/batch.h"
 
-#include "failure.h"
-#include "mapfile.h"
-#include "tilenamereader.h"
+#include "common/failure.h"
+#include "common/tilenamereader.h"
+#include "pinmark/mapfile.h"
 
 namespace pinmark {
 

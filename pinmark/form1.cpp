@@ -1,11 +1,11 @@
-#include "form1.h"
+#include "pinmark/form1.h"
 
-#include "atomicfile.h"
-#include "batch.h"
-#include "controls.h"
-#include "messages.h"
-#include "tilefolder.h"
-#include "twips.h"
+#include "common/atomicfile.h"
+#include "common/controls.h"
+#include "common/tilefolder.h"
+#include "common/twips.h"
+#include "pinmark/batch.h"
+#include "pinmark/messages.h"
 
 #include <QLabel>
 

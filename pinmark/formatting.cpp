@@ -1,6 +1,6 @@
-#include "formatting.h"
+#include "pinmark/formatting.h"
 
-#include "numtext.h"
+#include "common/numtext.h"
 
 #include <cmath>
 

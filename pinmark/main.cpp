@@ -1,5 +1,5 @@
-#include "form1.h"
-#include "messageboxdialogs.h"
+#include "common/messageboxdialogs.h"
+#include "pinmark/form1.h"
 
 #include <QApplication>
 

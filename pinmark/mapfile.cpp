@@ -1,7 +1,7 @@
-#include "mapfile.h"
+#include "pinmark/mapfile.h"
 
-#include "atomicfile.h"
-#include "formatting.h"
+#include "common/atomicfile.h"
+#include "pinmark/formatting.h"
 
 #include <cmath>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "tilefolder.h"
+#include "common/tilefolder.h"
 
 #include <QByteArray>
 #include <QString>

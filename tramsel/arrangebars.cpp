@@ -1,4 +1,4 @@
-#include "arrangebars.h"
+#include "tramsel/arrangebars.h"
 
 #include <algorithm>
 

@@ -1,12 +1,12 @@
-#include "form1.h"
+#include "tramsel/form1.h"
 
-#include "arrangebars.h"
-#include "controls.h"
-#include "failure.h"
-#include "picture.h"
-#include "pictureview.h"
-#include "tilefolder.h"
-#include "twips.h"
+#include "common/controls.h"
+#include "common/failure.h"
+#include "common/picture.h"
+#include "common/pictureview.h"
+#include "common/tilefolder.h"
+#include "common/twips.h"
+#include "tramsel/arrangebars.h"
 
 #include <QFileInfo>
 #include <QFrame>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "dialogs.h"
-#include "messages.h"
-#include "tilelist.h"
+#include "common/dialogs.h"
+#include "tramsel/messages.h"
+#include "tramsel/tilelist.h"
 
 #include <QWidget>
 

@@ -1,7 +1,7 @@
-#include "tilelist.h"
+#include "tramsel/tilelist.h"
 
-#include "tilefolder.h"
-#include "tilenamereader.h"
+#include "common/tilefolder.h"
+#include "common/tilenamereader.h"
 
 namespace tramsel {
 

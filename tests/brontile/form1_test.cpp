@@ -1,6 +1,6 @@
-#include "form1.h"
+#include "brontile/form1.h"
+#include "common/pictureview.h"
 #include "gifmaker.h"
-#include "pictureview.h"
 #include "recordingdialogs.h"
 #include "tempworkdir.h"
 

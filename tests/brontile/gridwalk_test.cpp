@@ -1,4 +1,4 @@
-#include "gridwalk.h"
+#include "brontile/gridwalk.h"
 
 #include <gtest/gtest.h>
 

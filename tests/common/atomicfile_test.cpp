@@ -1,5 +1,5 @@
-#include "atomicfile.h"
-#include "failure.h"
+#include "common/atomicfile.h"
+#include "common/failure.h"
 #include "leftovers.h"
 #include "tempworkdir.h"
 

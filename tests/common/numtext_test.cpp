@@ -1,5 +1,5 @@
-#include "numtext.h"
-#include "numvalue.h"
+#include "common/numtext.h"
+#include "common/numvalue.h"
 
 #include <QLocale>
 

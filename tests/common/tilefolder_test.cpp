@@ -1,5 +1,5 @@
+#include "common/tilefolder.h"
 #include "tempworkdir.h"
-#include "tilefolder.h"
 
 #include <QDir>
 

@@ -1,4 +1,4 @@
-#include "tilenamereader.h"
+#include "common/tilenamereader.h"
 
 #include <gtest/gtest.h>
 

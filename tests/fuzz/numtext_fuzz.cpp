@@ -1,8 +1,8 @@
 // numtext, formit and formkomma on any double: no crash, and the texts read back through
 // numvalue to the value within the 15 significant digits numtext keeps.
-#include "formatting.h"
-#include "numtext.h"
-#include "numvalue.h"
+#include "common/numtext.h"
+#include "common/numvalue.h"
+#include "pinmark/formatting.h"
 
 #include <cmath>
 #include <cstdint>

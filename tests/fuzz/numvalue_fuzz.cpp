@@ -1,5 +1,5 @@
 // numvalue on any text: never crashes, always gives a finite number.
-#include "numvalue.h"
+#include "common/numvalue.h"
 
 #include <cmath>
 #include <cstdint>

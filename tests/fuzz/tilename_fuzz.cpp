@@ -1,5 +1,5 @@
 // The tile name reader on any name: never crashes; whatever it reads is finite.
-#include "tilenamereader.h"
+#include "common/tilenamereader.h"
 
 #include <cmath>
 #include <cstdint>

@@ -2,8 +2,8 @@
 // hang, the valid tiles handled as usual, the bad ones reported or skipped, nothing outside the
 // folder touched and no tile changed.
 #include "brontile/form1.h"
+#include "common/pictureview.h"
 #include "gifmaker.h"
-#include "pictureview.h"
 #include "pinmark/form1.h"
 #include "recordingdialogs.h"
 #include "tempworkdir.h"

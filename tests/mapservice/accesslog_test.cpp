@@ -1,4 +1,4 @@
-#include "accesslog.h"
+#include "mapservice/accesslog.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "font.h"
+#include "mapservice/font.h"
 
 #include <gtest/gtest.h>
 

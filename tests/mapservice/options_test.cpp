@@ -1,4 +1,4 @@
-#include "options.h"
+#include "mapservice/options.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The real map service as a process on a free loopback port, with the downloader against it.
-#include "failure.h"
-#include "fetch.h"
-#include "form1.h"
+#include "common/failure.h"
+#include "pelagrin/fetch.h"
+#include "pelagrin/form1.h"
 #include "recordingdialogs.h"
 #include "tempworkdir.h"
 

@@ -1,10 +1,10 @@
 // Pictures cut from rasters that GDAL reads: where things land, across +-180 degrees, where the
 // raster has no data, and sources that cannot be used.
-#include "answer.h"
-#include "geometry.h"
 #include "geotiffwriter.h"
-#include "render.h"
-#include "sources.h"
+#include "mapservice/answer.h"
+#include "mapservice/geometry.h"
+#include "mapservice/render.h"
+#include "mapservice/sources.h"
 #include "tempworkdir.h"
 #include "testshores.h"
 

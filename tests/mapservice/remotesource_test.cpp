@@ -1,9 +1,9 @@
 // Pictures from a slippy-map tile server, played here by a server on 127.0.0.1 whose tiles
 // are flat colours: what arrives, what the cache saves, and what a failing upstream gives.
-#include "answer.h"
 #include "loopbackserver.h"
-#include "rastersource.h"
-#include "sources.h"
+#include "mapservice/answer.h"
+#include "mapservice/rastersource.h"
+#include "mapservice/sources.h"
 #include "tempworkdir.h"
 #include "testshores.h"
 

@@ -1,7 +1,7 @@
-#include "answer.h"
-#include "gifencode.h"
-#include "palette.h"
-#include "render.h"
+#include "mapservice/answer.h"
+#include "mapservice/gifencode.h"
+#include "mapservice/palette.h"
+#include "mapservice/render.h"
 #include "testshores.h"
 
 #include <QImage>

@@ -1,4 +1,4 @@
-#include "request.h"
+#include "mapservice/request.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "render.h"
+#include "mapservice/render.h"
 
 #include <string>
 

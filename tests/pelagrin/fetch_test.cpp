@@ -1,8 +1,8 @@
-#include "failure.h"
+#include "common/failure.h"
 #include "fakemapservice.h"
-#include "fetch.h"
 #include "gifmaker.h"
-#include "requesturl.h"
+#include "pelagrin/fetch.h"
+#include "pelagrin/requesturl.h"
 #include "tempworkdir.h"
 
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "filewriter.h"
+#include "pelagrin/filewriter.h"
 #include "tempworkdir.h"
 
 #include <QDir>

@@ -1,8 +1,8 @@
+#include "common/pictureview.h"
 #include "formfixture.h"
 #include "gifmaker.h"
-#include "messages.h"
-#include "pictureview.h"
-#include "startup.h"
+#include "pelagrin/messages.h"
+#include "pelagrin/startup.h"
 
 #include <QDir>
 #include <QFileInfo>

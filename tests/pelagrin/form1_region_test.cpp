@@ -1,7 +1,7 @@
-#include "failure.h"
+#include "common/failure.h"
+#include "common/numvalue.h"
 #include "formfixture.h"
-#include "numvalue.h"
-#include "startup.h"
+#include "pelagrin/startup.h"
 
 #include <QCheckBox>
 #include <QDir>

@@ -1,9 +1,9 @@
+#include "common/pictureview.h"
 #include "formfixture.h"
 #include "gifmaker.h"
 #include "leftovers.h"
-#include "messages.h"
-#include "pictureview.h"
-#include "startup.h"
+#include "pelagrin/messages.h"
+#include "pelagrin/startup.h"
 
 #include <QDir>
 #include <QFileInfo>

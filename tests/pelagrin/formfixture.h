@@ -1,7 +1,7 @@
 #pragma once
 
 #include "fakemapservice.h"
-#include "form1.h"
+#include "pelagrin/form1.h"
 #include "recordingdialogs.h"
 #include "tempworkdir.h"
 

@@ -1,8 +1,8 @@
 // A real writer process killed with SIGKILL in the middle of a transfer: the tile folder holds
 // the old tile or none, never a part, and the leftover goes at the next start of a writer.
-#include "atomicfile.h"
+#include "common/atomicfile.h"
 #include "fakemapservice.h"
-#include "requesturl.h"
+#include "pelagrin/requesturl.h"
 #include "tempworkdir.h"
 
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "options.h"
+#include "pelagrin/options.h"
 
 #include <gtest/gtest.h>
 

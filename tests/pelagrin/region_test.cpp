@@ -1,5 +1,5 @@
-#include "messages.h"
-#include "region.h"
+#include "pelagrin/messages.h"
+#include "pelagrin/region.h"
 
 #include <QLocale>
 

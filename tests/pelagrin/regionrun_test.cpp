@@ -1,6 +1,6 @@
+#include "common/numvalue.h"
 #include "fakemapservice.h"
-#include "numvalue.h"
-#include "regionrun.h"
+#include "pelagrin/regionrun.h"
 #include "tempworkdir.h"
 
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "requesturl.h"
+#include "pelagrin/requesturl.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
-#include "settings.h"
-#include "tilename.h"
-#include "tilenamereader.h"
+#include "common/tilenamereader.h"
+#include "pelagrin/settings.h"
+#include "pelagrin/tilename.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "windowstate.h"
+#include "pelagrin/windowstate.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
-#include "batch.h"
-#include "form1.h"
 #include "leftovers.h"
-#include "messages.h"
+#include "pinmark/batch.h"
+#include "pinmark/form1.h"
+#include "pinmark/messages.h"
 #include "recordingdialogs.h"
 #include "tempworkdir.h"
 

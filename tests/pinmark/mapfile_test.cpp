@@ -1,8 +1,8 @@
-#include "batch.h"
-#include "formatting.h"
-#include "mapfile.h"
+#include "common/tilefolder.h"
+#include "pinmark/batch.h"
+#include "pinmark/formatting.h"
+#include "pinmark/mapfile.h"
 #include "tempworkdir.h"
-#include "tilefolder.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,6 @@
 // A process that fetches one URL into one file, for tests that kill a writer mid-transfer.
 // Usage: fetch_child URL FILE. Exit status 0 when the file was written, 1 otherwise.
-#include "fetch.h"
+#include "pelagrin/fetch.h"
 
 #include <QCoreApplication>
 

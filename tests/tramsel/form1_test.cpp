@@ -1,9 +1,9 @@
-#include "arrangebars.h"
-#include "form1.h"
+#include "common/twips.h"
 #include "gifmaker.h"
 #include "recordingdialogs.h"
 #include "tempworkdir.h"
-#include "twips.h"
+#include "tramsel/arrangebars.h"
+#include "tramsel/form1.h"
 
 #include <QDir>
 #include <QScrollBar>

@@ -1,5 +1,5 @@
-#include "arrangebars.h"
-#include "tilelist.h"
+#include "tramsel/arrangebars.h"
+#include "tramsel/tilelist.h"
 
 #include <gtest/gtest.h>
 
