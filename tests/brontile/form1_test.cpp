@@ -16,10 +16,7 @@ class BrontileWindow : public ::testing::Test {
 protected:
     void tiles(const QStringList& names)
     {
-        QDir().mkdir(QStringLiteral("mymaps"));
-        for (const QString& name : names) {
-            TempWorkDir::write(QStringLiteral("mymaps/") + name, testsupport::makeGif(200, 200));
-        }
+        TempWorkDir::writeTiles(names, testsupport::makeGif(200, 200));
     }
     // Builds the grid; whether the window stays, the program not having ended.
     bool load()

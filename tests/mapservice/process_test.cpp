@@ -3,15 +3,14 @@
 #include "pelagrin/fetch.h"
 #include "pelagrin/form1.h"
 #include "recordingdialogs.h"
+#include "serviceprocess.h"
 #include "tempworkdir.h"
 
 #include <QDir>
 #include <QLineEdit>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
-#include <QProcess>
 #include <QPushButton>
-#include <QRegularExpression>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -22,27 +21,11 @@ using testsupport::TempWorkDir;
 
 class MapServiceProcess : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        service.setProgram(QStringLiteral(MAPSERVICE_BIN));
-        service.setArguments({QStringLiteral("--port"), QStringLiteral("0")});
-        service.start();
-        ASSERT_TRUE(service.waitForStarted(5000));
-        QByteArray out;
-        const QRegularExpression serving(QStringLiteral("http://(127\\.0\\.0\\.1:\\d+)/"));
-        for (int i = 0; i < 50 && !serving.match(QString::fromLatin1(out)).hasMatch(); ++i) {
-            service.waitForReadyRead(100);
-            out += service.readAllStandardOutput();
-        }
-        address = serving.match(QString::fromLatin1(out)).captured(1);
-        ASSERT_FALSE(address.isEmpty()) << out.toStdString();
-    }
+    void SetUp() override { ASSERT_GT(service.port(), 0); }
     void TearDown() override
     {
-        service.terminate();
-        EXPECT_TRUE(service.waitForFinished(5000));
-        EXPECT_EQ(service.exitStatus(), QProcess::NormalExit);
-        EXPECT_EQ(service.exitCode(), 0);
+        service.stop();
+        EXPECT_TRUE(service.endedWell());
     }
 
     int status(const QString& pathAndQuery, const QByteArray& method = "GET")
@@ -59,8 +42,8 @@ protected:
     }
 
     TempWorkDir work;
-    QProcess service;
-    QString address;
+    testsupport::ServiceProcess service{MAPSERVICE_BIN};
+    const QString address = QStringLiteral("127.0.0.1:%1").arg(service.port());
 };
 
 TEST_F(MapServiceProcess, BadRequestsAreAnsweredAndTheServiceGoesOn)
@@ -107,16 +90,16 @@ namespace {
 TEST(MapServiceStart, ASourceThatCannotBeOpenedStopsItNamingTheSource)
 {
     testsupport::TempWorkDir work;
-    QProcess service;
-    service.start(QStringLiteral(MAPSERVICE_BIN),
-                  {QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--source"),
-                   QStringLiteral("type2=missing.tif")});
-    ASSERT_TRUE(service.waitForFinished(10000));
+    const std::string errorFile = (work.path() + QStringLiteral("/errors.txt")).toStdString();
+    testsupport::ServiceProcess service(MAPSERVICE_BIN, {"--source", "type2=missing.tif"},
+                                        errorFile);
+    EXPECT_EQ(service.port(), 0) << "it never served";
+    service.stop();
     EXPECT_EQ(service.exitCode(), 2);
-    const QString errors = QString::fromLocal8Bit(service.readAllStandardError());
+    const QString errors =
+        QString::fromLocal8Bit(testsupport::TempWorkDir::read(QString::fromStdString(errorFile)));
     EXPECT_TRUE(errors.contains(u"--source type2=missing.tif")) << errors.toStdString();
     EXPECT_TRUE(errors.contains(u"cannot be opened")) << errors.toStdString();
-    EXPECT_TRUE(service.readAllStandardOutput().isEmpty()) << "it never served";
 }
 
 } // namespace

@@ -18,10 +18,7 @@ class PinmarkWindow : public ::testing::Test {
 protected:
     void images(const QStringList& names)
     {
-        QDir().mkdir(QStringLiteral("MyMaps"));
-        for (const QString& name : names) {
-            TempWorkDir::write(QStringLiteral("MyMaps/") + name, {});
-        }
+        TempWorkDir::writeTiles(names, {}, QStringLiteral("MyMaps"));
     }
     // Runs the batch; whether the window stays, the program not having ended.
     bool load()

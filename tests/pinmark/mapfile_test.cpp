@@ -75,10 +75,7 @@ TEST(CalibrationFiles, MatchTheGoldenFilesByteForByte)
     ASSERT_EQ(names.size(), 8);
 
     TempWorkDir work;
-    ASSERT_TRUE(QDir().mkdir(QStringLiteral("mymaps")));
-    for (const QString& name : names) {
-        TempWorkDir::write(QStringLiteral("mymaps/") + name, {});
-    }
+    TempWorkDir::writeTiles(names, {});
     const BatchResult result = runBatch(common::TileFolder(QStringLiteral("mymaps")),
                                         common::listTileImages("mymaps"), [](int) {});
     EXPECT_EQ(result.written, names.size());

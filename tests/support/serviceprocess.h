@@ -52,7 +52,6 @@ public:
         char line[256] = {};
         if (out_ == nullptr || std::fgets(line, sizeof line, out_) == nullptr ||
             std::sscanf(line, "mapservice: serving http://127.0.0.1:%d", &port_) != 1) {
-            std::fprintf(stderr, "the map service did not start: %s\n", line);
             port_ = 0;
         }
     }
@@ -89,8 +88,10 @@ public:
         child_ = -1;
         return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     }
-    // After stop(): whether it ended by itself with status 0.
-    bool endedWell() const { return WIFEXITED(status_) && WEXITSTATUS(status_) == 0; }
+    // After stop(): whether it ended by itself with status 0, and its exit status (-1 when a
+    // signal ended it).
+    bool endedWell() const { return exitCode() == 0; }
+    int exitCode() const { return WIFEXITED(status_) ? WEXITSTATUS(status_) : -1; }
 
     // The most memory it has held so far, in megabytes (VmHWM).
     double peakMegabytes() const

@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 
 #include <stdexcept>
@@ -33,6 +34,19 @@ public:
         QFile file(relativePath);
         if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size()) {
             throw std::runtime_error("cannot write test file");
+        }
+    }
+
+    // Makes the tile folder |folder| in the working directory, holding a file of |bytes| under
+    // each of |names|.
+    static void writeTiles(const QStringList& names, const QByteArray& bytes,
+                           const QString& folder = QStringLiteral("mymaps"))
+    {
+        if (!QDir().mkpath(folder)) {
+            throw std::runtime_error("cannot make the tile folder");
+        }
+        for (const QString& name : names) {
+            write(folder + u'/' + name, bytes);
         }
     }
 

@@ -17,13 +17,7 @@ using testsupport::TempWorkDir;
 
 class TramselWindow : public ::testing::Test {
 protected:
-    void tiles(const QStringList& names)
-    {
-        QDir().mkdir(QStringLiteral("mymaps"));
-        for (const QString& name : names) {
-            TempWorkDir::write(QStringLiteral("mymaps/") + name, gif);
-        }
-    }
+    void tiles(const QStringList& names) { TempWorkDir::writeTiles(names, gif); }
     // Runs the start-up and shows the window unless the program ended; whether it shows.
     bool load()
     {

@@ -1,4 +1,3 @@
-#include "tramsel/arrangebars.h"
 #include "tramsel/tilelist.h"
 
 #include <gtest/gtest.h>
@@ -58,41 +57,5 @@ TEST(NeighbourChoice, ASingleTileHasNoNeighbour)
         EXPECT_FALSE(one.neighbour(0, way).has_value()) << static_cast<int>(way);
     }
 }
-
-struct BarsCase {
-    const char* name;
-    tramsel::BarsInput in;
-    bool hscroll;
-    bool vscroll;
-    bool corner;
-};
-
-class ArrangeBars : public ::testing::TestWithParam<BarsCase> {};
-
-TEST_P(ArrangeBars, ShowAndPlaceFromTheOuterSize)
-{
-    const BarsCase c = GetParam();
-    const tramsel::BarsLayout out = tramsel::arrangebars(c.in);
-    EXPECT_EQ(out.hscrollVisible, c.hscroll);
-    EXPECT_EQ(out.vscrollVisible, c.vscroll);
-    EXPECT_EQ(out.cornerVisible, c.corner);
-    const int w = c.in.formWidth;
-    const int h = c.in.formHeight;
-    EXPECT_EQ(out.hscroll, QRect(0, h - 650, std::max(0, w - 100), 255));
-    EXPECT_EQ(out.vscroll, QRect(w - 350, 0, 255, std::max(0, h - 650)));
-    EXPECT_EQ(out.corner.topLeft(), QPoint(2235 - 255, 1635 - 255));
-    EXPECT_EQ(out.vscrollMaximum, 19350);
-    EXPECT_EQ(out.hscrollMaximum, 14800);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Views, ArrangeBars,
-    ::testing::Values(BarsCase{"FullSize320", {8415, 6960, 4800, 4800, true}, true, true, true},
-                      BarsCase{"FullSize1999", {9000, 7500, 29985, 29985, true}, true, true, true},
-                      BarsCase{"FitView", {8415, 6960, 29985, 29985, false}, false, false, true},
-                      BarsCase{"WideOnly", {8415, 6960, 3000, 1000, true}, true, false, true},
-                      BarsCase{"SmallPicture", {8415, 6960, 1500, 1500, true}, false, false, false},
-                      BarsCase{"Minimised", {90, 300, 4800, 4800, true}, true, true, true}),
-    [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
