@@ -1,10 +1,20 @@
 #include "brontile/form1.h"
+#include "brontile/messages.h"
+#include "common/commandline.h"
 #include "common/messageboxdialogs.h"
 
 #include <QApplication>
 
+#include <cstdio>
+
 int main(int argc, char** argv)
 {
+    // Answered before Qt starts, so that they need no display.
+    if (const auto answer = common::versionOrHelp(common::argumentsOf(argc, argv),
+                                                  QStringLiteral("brontile"), brontile::helpText)) {
+        std::fputs(qPrintable(*answer), stdout);
+        return 0;
+    }
     QApplication app(argc, argv);
     common::MessageBoxDialogs dialogs(QStringLiteral("Brontile"));
     brontile::Form1 window(dialogs);

@@ -17,4 +17,11 @@ inline QString unreadableTilesMessage(const QStringList& lines)
     return QStringLiteral("These tiles could not be shown as pictures:\n") + lines.join(u'\n');
 }
 
+inline const QString helpText = QStringLiteral(
+    "usage: brontile\n"
+    "Lays the tiles in the folder mymaps of the working folder out as a grid of small\n"
+    "pictures, row by row from the northernmost tile.\n"
+    "  --help     this text\n"
+    "  --version  the program's version\n");
+
 } // namespace brontile

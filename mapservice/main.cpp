@@ -10,7 +10,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <fstream>
 #include <pthread.h>
+#include <sstream>
 #include <string>
 #include <sys/resource.h>
 #include <thread>
@@ -20,15 +22,37 @@
 
 namespace {
 
-// Read once at start, before any other thread runs.
-std::string defaultCache()
+// The folder an XDG variable names, else |fallback| under the home folder. Read once at start,
+// before any other thread runs.
+std::string xdgFolder(const char* variable, const char* fallback)
 {
-    if (const char* xdg = std::getenv("XDG_CACHE_HOME"); // NOLINT(concurrency-mt-unsafe)
+    if (const char* xdg = std::getenv(variable); // NOLINT(concurrency-mt-unsafe)
         xdg != nullptr && *xdg != '\0') {
-        return std::string(xdg) + "/mapservice";
+        return xdg;
     }
     const char* home = std::getenv("HOME"); // NOLINT(concurrency-mt-unsafe)
-    return std::string(home != nullptr ? home : ".") + "/.cache/mapservice";
+    return std::string(home != nullptr ? home : ".") + "/" + fallback;
+}
+
+// The arguments of the options file that applies, then those of the command line, so that
+// the command line wins; or why the file cannot be used.
+std::variant<std::vector<std::string>, mapservice::OptionsError> allArguments(int argc, char** argv)
+{
+    std::vector<std::string> arguments;
+    const std::string file = mapservice::optionsFilePath(xdgFolder("XDG_CONFIG_HOME", ".config"));
+    if (!file.empty()) {
+        std::ifstream in(file);
+        std::stringstream text;
+        text << in.rdbuf();
+        auto read = mapservice::readOptionsFile(text.str());
+        if (auto* error = std::get_if<mapservice::OptionsError>(&read)) {
+            error->message = "options file " + file + ": " + error->message;
+            return *error;
+        }
+        arguments = std::get<std::vector<std::string>>(std::move(read));
+    }
+    arguments.insert(arguments.end(), argv + 1, argv + argc);
+    return arguments;
 }
 
 // Raises the open-file limit as far as the system lets a user, and keeps the service's
@@ -54,15 +78,23 @@ int serve(int argc, char** argv)
 {
     mapservice::Options defaults;
     defaults.data = MAPSERVICE_DATA_DIR;
-    defaults.cache = defaultCache();
+    defaults.cache = xdgFolder("XDG_CACHE_HOME", ".cache") + "/mapservice";
+    const auto arguments = allArguments(argc, argv);
     const auto parsed =
-        mapservice::parseOptions(std::vector<std::string>(argv + 1, argv + argc), defaults);
+        std::holds_alternative<mapservice::OptionsError>(arguments)
+            ? std::variant<mapservice::Options, mapservice::OptionsError>(
+                  std::get<mapservice::OptionsError>(arguments))
+            : mapservice::parseOptions(std::get<std::vector<std::string>>(arguments), defaults);
     if (const auto* error = std::get_if<mapservice::OptionsError>(&parsed)) {
         std::fprintf(stderr, "mapservice: %s\n%s", error->message.c_str(),
                      mapservice::usageText(MAPSERVICE_DATA_DIR).c_str());
         return 2;
     }
     const auto options = &std::get<mapservice::Options>(parsed);
+    if (options->version) {
+        std::printf("mapservice %s\n", MAPSUITE_VERSION);
+        return 0;
+    }
     if (options->help) {
         std::fputs(mapservice::usageText(MAPSERVICE_DATA_DIR).c_str(), stdout);
         return 0;

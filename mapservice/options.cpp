@@ -1,8 +1,11 @@
 #include "mapservice/options.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <fstream>
 #include <optional>
+#include <sstream>
 
 namespace mapservice {
 
@@ -55,6 +58,8 @@ std::variant<Options, OptionsError> parseOptions(const std::vector<std::string>&
         }
         if (arg == "--help" || arg == "-h") {
             options.help = true;
+        } else if (arg == "--version") {
+            options.version = true;
         } else if (arg == "--log") {
             options.log = true;
         } else if (numeric != nullptr && hasValue) {
@@ -82,6 +87,50 @@ std::variant<Options, OptionsError> parseOptions(const std::vector<std::string>&
         }
     }
     return options;
+}
+
+std::variant<std::vector<std::string>, OptionsError> readOptionsFile(const std::string& text)
+{
+    std::vector<std::string> arguments;
+    std::istringstream lines(text);
+    int number = 0;
+    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
+    for (std::string line; std::getline(lines, line);) {
+        ++number;
+        for (std::size_t i = 0; i < line.size(); ++i) {
+            if (line[i] == '#' && (i == 0 || blank(line[i - 1]))) {
+                line.erase(i);
+                break;
+            }
+        }
+        const auto first = std::find_if_not(line.begin(), line.end(), blank);
+        const auto last = std::find_if_not(line.rbegin(), line.rend(), blank).base();
+        if (first >= last) {
+            continue;
+        }
+        const std::string option(first, last);
+        if (option.rfind("--", 0) != 0) {
+            return OptionsError{"line " + std::to_string(number) + " is no option: " + option};
+        }
+        const auto nameEnd = std::find_if(option.begin(), option.end(), blank);
+        arguments.emplace_back(option.begin(), nameEnd);
+        const auto value = std::find_if_not(nameEnd, option.end(), blank);
+        if (value != option.end()) {
+            arguments.emplace_back(value, option.end());
+        }
+    }
+    return arguments;
+}
+
+std::string optionsFilePath(const std::string& configHome, const std::string& systemFile)
+{
+    const std::string user = configHome + "/mapservice/options";
+    for (const std::string& path : {user, systemFile}) {
+        if (std::ifstream(path).good()) {
+            return path;
+        }
+    }
+    return {};
 }
 
 std::string usageText(const std::string& dataFolder)
@@ -117,6 +166,10 @@ Serves map pictures at http://ADDRESS:PORT/pub/agent.dll
   --log               one line per request on standard error: time, client, method,
                       path, status, body bytes, milliseconds, separated by tabs
   --help              this text
+  --version           the service's version
+Options are also read from $XDG_CONFIG_HOME/mapservice/options (~/.config/mapservice/options)
+or, when there is none, /etc/mapservice/options: one option per line, "#" starts a comment.
+Options on the command line win.
 )";
     text.replace(text.find("@DATA@"), 6, dataFolder);
     return text;

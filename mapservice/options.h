@@ -11,6 +11,7 @@ namespace mapservice {
 // What the command line asks of the service.
 struct Options {
     bool help = false;
+    bool version = false;
     bool log = false;
     std::string bind = "127.0.0.1";
     int port = 8047;
@@ -33,6 +34,18 @@ struct OptionsError {
 // named (the data and cache folders, which depend on the machine).
 std::variant<Options, OptionsError> parseOptions(const std::vector<std::string>& arguments,
                                                  Options defaults);
+
+// The arguments an options file holds: one command-line option per line, its value after the
+// first blank ("--source /data/alps.tif"); blank lines are skipped and "#" at the start of a
+// line or after a blank starts a comment. A line that is no option is refused, naming its
+// number.
+std::variant<std::vector<std::string>, OptionsError> readOptionsFile(const std::string& text);
+
+// The options file that applies: |configHome|/mapservice/options (configHome being
+// $XDG_CONFIG_HOME, or ~/.config when that is unset) when it exists, else
+// |systemFile| when it exists, else nothing.
+std::string optionsFilePath(const std::string& configHome,
+                            const std::string& systemFile = "/etc/mapservice/options");
 
 // The usage text; |dataFolder| is named as the default shoreline folder.
 std::string usageText(const std::string& dataFolder);

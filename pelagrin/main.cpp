@@ -1,3 +1,4 @@
+#include "common/commandline.h"
 #include "common/messageboxdialogs.h"
 #include "pelagrin/form1.h"
 #include "pelagrin/options.h"
@@ -18,12 +19,14 @@ int refuse(const pelagrin::Refusal& refusal)
 
 int main(int argc, char** argv)
 {
-    // Read before Qt starts, so that "--help" and a bad value need no display. An unknown
-    // argument with a single dash may be one of Qt's (-platform, -style ...): the command line
-    // is judged again once Qt has taken its own out.
-    QStringList arguments;
-    for (int i = 1; i < argc; ++i) {
-        arguments.append(QString::fromLocal8Bit(argv[i]));
+    // Read before Qt starts, so that "--help", "--version" and a bad value need no display. An
+    // unknown argument with a single dash may be one of Qt's (-platform, -style ...): the command
+    // line is judged again once Qt has taken its own out.
+    const QStringList arguments = common::argumentsOf(argc, argv);
+    if (const auto answer =
+            common::versionOrHelp(arguments, QStringLiteral("pelagrin"), pelagrin::helpText)) {
+        std::fputs(qPrintable(*answer), stdout);
+        return 0;
     }
     auto parsed = pelagrin::parseArguments(arguments);
     if (const auto* refusal = std::get_if<pelagrin::Refusal>(&parsed);

@@ -16,9 +16,6 @@ std::variant<Options, Refusal> parseArguments(const QStringList& arguments)
     Options options;
     for (qsizetype i = 0; i < arguments.size(); ++i) {
         const QString& argument = arguments[i];
-        if (argument == u"--help") {
-            return Refusal{usageText};
-        }
         QString value;
         if (argument == u"--connections") {
             if (i + 1 == arguments.size()) {

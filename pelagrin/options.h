@@ -19,6 +19,18 @@ struct Options {
 inline const QString usageText =
     QStringLiteral("usage: pelagrin [--connections N]  (N tiles at once, 1 to 6, default 2)");
 
+inline const QString helpText =
+    usageText +
+    QStringLiteral(
+        "\n"
+        "Previews the map of the local map service around a centre and zoom, and downloads a "
+        "region\n"
+        "between two corners as tiles of 1999 x 1999 pixels into the folder MyMaps of the working\n"
+        "folder.\n"
+        "  --connections N  tiles fetched at once, 1 to 6 (default 2)\n"
+        "  --help           this text\n"
+        "  --version        the program's version\n");
+
 // Why the command line was refused: |text| goes to standard error and the program ends with
 // status 2. |maybeQts| tells that the refused argument has the single dash of Qt's own options
 // (-platform, -style ...), which Qt takes out of the command line when it starts.
@@ -28,8 +40,7 @@ struct Refusal {
 };
 
 // The command line's options (|arguments| without the program's name), or why it was refused:
-// the usage line, after the reason when something was not understood. "--help" also gives
-// the usage line.
+// the reason and the usage line. "--help" and "--version" are answered before this.
 std::variant<Options, Refusal> parseArguments(const QStringList& arguments);
 
 } // namespace pelagrin

@@ -12,4 +12,12 @@ inline const QString& noImagesMessage = common::mustDownloadFirstMessage;
 inline const QString noNeighbourMessage =
     QStringLiteral("Es existiert keine Weitere Karte für diese Richtung");
 
+inline const QString helpText = QStringLiteral(
+    "usage: tramsel\n"
+    "Shows the tiles in the folder mymaps of the working folder one at a time: i, m, j and k\n"
+    "step north, south, west and east, the space bar switches between the fitted and the\n"
+    "full-size view.\n"
+    "  --help     this text\n"
+    "  --version  the program's version\n");
+
 } // namespace tramsel

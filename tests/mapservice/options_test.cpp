@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+
 namespace {
 
 using mapservice::Options;
@@ -66,6 +69,51 @@ TEST(ServiceOptions, RepeatedSourcesKeepTheirOrderAndDefaultsStand)
     EXPECT_EQ(o.port, 0);
     EXPECT_EQ(o.data, "/shores");
     EXPECT_EQ(o.cache, "/cache");
+}
+
+TEST(ServiceOptionsFile, OneOptionALineCommentsAndBlanksSkipped)
+{
+    using Read = std::variant<Arguments, OptionsError>;
+    const struct {
+        const char* text;
+        Arguments arguments; // empty with |error| set: refused
+        const char* error;
+    } cases[] = {
+        {"", {}, nullptr},
+        {"# only a comment\n\n   \n", {}, nullptr},
+        {"--source /data/alps.tif\n--log\n", {"--source", "/data/alps.tif", "--log"}, nullptr},
+        {"  --port   8100  # the household's port\r\n", {"--port", "8100"}, nullptr},
+        {"--attribution © Alpine Club, 2026\n", {"--attribution", "© Alpine Club, 2026"}, nullptr},
+        {"--source xyz:https://t.example/{z}/{x}/{y}.png#frag\n",
+         {"--source", "xyz:https://t.example/{z}/{x}/{y}.png#frag"},
+         nullptr},
+        {"--log\nport 8100\n", {}, "line 2 is no option: port 8100"},
+    };
+    for (const auto& c : cases) {
+        const Read read = mapservice::readOptionsFile(c.text);
+        if (c.error == nullptr) {
+            ASSERT_TRUE(std::holds_alternative<Arguments>(read)) << c.text;
+            EXPECT_EQ(std::get<Arguments>(read), c.arguments) << c.text;
+        } else {
+            ASSERT_TRUE(std::holds_alternative<OptionsError>(read)) << c.text;
+            EXPECT_EQ(std::get<OptionsError>(read).message, c.error);
+        }
+    }
+}
+
+TEST(ServiceOptionsFile, TheUsersFileWinsOverTheSystemsAndNeitherIsNeeded)
+{
+    const std::string root = ::testing::TempDir() + "options-file-test";
+    std::filesystem::remove_all(root);
+    std::filesystem::create_directories(root + "/config/mapservice");
+    const std::string system = root + "/system-options";
+    EXPECT_EQ(mapservice::optionsFilePath(root + "/config", system), "");
+    std::ofstream(system) << "--log\n";
+    EXPECT_EQ(mapservice::optionsFilePath(root + "/config", system), system);
+    std::ofstream(root + "/config/mapservice/options") << "--log\n";
+    EXPECT_EQ(mapservice::optionsFilePath(root + "/config", system),
+              root + "/config/mapservice/options");
+    std::filesystem::remove_all(root);
 }
 
 } // namespace

@@ -28,6 +28,18 @@ public:
             argv.push_back(argument.data());
         }
         argv.push_back(nullptr);
+        // A user's options file must not change what the tests see.
+        std::vector<std::string> environment{"XDG_CONFIG_HOME=/nonexistent/mapsuite-tests"};
+        for (char** variable = environ; *variable != nullptr; ++variable) {
+            if (std::string(*variable).rfind("XDG_CONFIG_HOME=", 0) != 0) {
+                environment.emplace_back(*variable);
+            }
+        }
+        std::vector<char*> envp;
+        for (std::string& variable : environment) {
+            envp.push_back(variable.data());
+        }
+        envp.push_back(nullptr);
         const int error = errorFile.empty() ? -1
                                             : open(errorFile.c_str(),
                                                    O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
@@ -41,7 +53,7 @@ public:
             if (error >= 0) {
                 dup2(error, STDERR_FILENO);
             }
-            execv(argv[0], argv.data());
+            execve(argv[0], argv.data(), envp.data());
             _exit(127);
         }
         close(pipeFds[1]);

@@ -1,0 +1,30 @@
+#include "common/commandline.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(CommandLine, VersionAndHelpAreAnsweredTheRestIsLeftToTheProgram)
+{
+    const QString help = QStringLiteral("usage: viewer");
+    const QString version = QStringLiteral("viewer " MAPSUITE_VERSION "\n");
+    const struct {
+        QStringList arguments;
+        std::optional<QString> answer;
+    } cases[] = {
+        {{}, std::nullopt},
+        {{"-platform", "offscreen"}, std::nullopt},
+        {{"--connections", "2"}, std::nullopt},
+        {{"--version"}, version},
+        {{"--help"}, help + u'\n'},
+        {{"-platform", "xcb", "--help", "--version"}, help + u'\n'},
+        {{"--version", "--help"}, version},
+        {{"--Help"}, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(common::versionOrHelp(c.arguments, QStringLiteral("viewer"), help), c.answer)
+            << c.arguments.join(u' ').toStdString();
+    }
+}
+
+} // namespace
