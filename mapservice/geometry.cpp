@@ -1,23 +1,18 @@
 #include "mapservice/geometry.h"
 
+#include "common/tilegeometry.h"
+
 #include <algorithm>
 #include <cmath>
 
 namespace mapservice {
 
-namespace {
-
-constexpr double tilePixels = 1999;
-constexpr double tilesPerZoom = 45;
-
-} // namespace
-
 Geometry::Geometry(const MapRequest& request)
     : centreLat(request.latitude), centreLon(request.longitude),
       // Below a millionth of a millionth of a degree the scale means nothing, and smaller
       // values would vanish into 0 and divide by it.
-      degreesPerPixel(std::max(request.zoom / tilesPerZoom / tilePixels, 1e-12)),
-      width(request.width), height(request.height)
+      degreesPerPixel(std::max(common::degreesPerPixel(request.zoom), 1e-12)), width(request.width),
+      height(request.height)
 {}
 
 double Geometry::span() const

@@ -1,5 +1,8 @@
 #include "pelagrin/regionrun.h"
 
+#include "common/atomicfile.h"
+#include "common/failure.h"
+#include "common/worldfile.h"
 #include "pelagrin/messages.h"
 #include "pelagrin/requesturl.h"
 #include "pelagrin/tilename.h"
@@ -14,6 +17,7 @@ namespace pelagrin {
 struct RegionRun::Tile {
     QString url;
     QString path;
+    common::GeoTransform place{}; // where the service draws it, from the centre asked for
     int attempt = 0;
     QString lastFailure;   // why the latest attempt failed
     bool onNetwork = true; // false once the body has arrived and goes into its file
@@ -71,6 +75,8 @@ void RegionRun::startTiles()
         Tile& tile = inFlight_.emplace_back();
         tile.url = generateurl(settings_, modeLarge, serviceAddress_);
         tile.path = folder_.pathOf(regionTileName(settings_));
+        tile.place = common::pictureGeoTransform(settings_.latitude, settings_.longitude,
+                                                 settings_.zoom, largeSide, largeSide);
         startTransfer(tile);
     }
     if (inFlight_.empty() && loop_ != nullptr) {
@@ -98,6 +104,18 @@ void RegionRun::startTransfer(Tile& tile)
 void RegionRun::transferEnded(Tile& tile, FetchResult result)
 {
     if (!result.failure) {
+        try {
+            // GIS programs open the tile in place, and the exporter knows its exact centre,
+            // which the name gives only to two decimals.
+            common::writeFileAtomically(common::worldFilePath(tile.path),
+                                        common::worldFileText(tile.place));
+            common::writeFileAtomically(common::auxFilePath(tile.path),
+                                        common::auxFileText(tile.place));
+        } catch (const common::Failure& failure) {
+            tile.lastFailure = failure.text();
+            giveUp(tile);
+            return;
+        }
         const QString path = tile.path;
         remove(tile);
         ++result_.stored;

@@ -8,6 +8,8 @@ namespace pelagrin {
 
 // Request sizes: mode 1 asks for a 1999 x 1999 pixel image, mode 2 for 320 x 320.
 constexpr int modeLarge = 1;
+// The side of a mode 1 image, in pixels.
+constexpr int largeSide = 1999;
 constexpr int modePreview = 2;
 
 // Corrects the map code by longitude: map type 1 becomes the American map strictly between

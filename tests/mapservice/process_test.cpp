@@ -1,5 +1,6 @@
 // The real map service as a process on a free loopback port, with the downloader against it.
 #include "common/failure.h"
+#include "common/worldfile.h"
 #include "pelagrin/fetch.h"
 #include "pelagrin/form1.h"
 #include "recordingdialogs.h"
@@ -7,6 +8,7 @@
 #include "tempworkdir.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
@@ -78,9 +80,19 @@ TEST_F(MapServiceProcess, PelagrinStartsAndDownloadsARegion)
     click("Command4");
     EXPECT_EQ(dialogs.messages.last(),
               QStringLiteral("Ready.  2 images have been downloaded for you"));
-    const QStringList tiles = QDir(QStringLiteral("MyMaps")).entryList(QDir::Files, QDir::Name);
+    const QStringList tiles =
+        QDir(QStringLiteral("MyMaps")).entryList({"*.gif"}, QDir::Files, QDir::Name);
     ASSERT_EQ(tiles, (QStringList{"IDA_E_B48!00L10!00Z45.gif", "IDA_E_B48!00L9!00Z45.gif"}));
     EXPECT_EQ(QImage(QStringLiteral("MyMaps/") + tiles.front()).size(), QSize(1999, 1999));
+    // Beside each tile, where it lies: the service drew 48 N 10 E (asked as 48.000001,
+    // 10.000001) at zoom 45, a degree wide.
+    const auto place = common::readWorldFile(
+        TempWorkDir::read(QStringLiteral("MyMaps/IDA_E_B48!00L10!00Z45.gfw")));
+    ASSERT_TRUE(place.has_value());
+    EXPECT_NEAR((*place)[0], 9.500001, 1e-9);
+    EXPECT_NEAR((*place)[3], 48.500001, 1e-9);
+    EXPECT_NEAR((*place)[1], 1.0 / 1999, 1e-15);
+    EXPECT_TRUE(QFileInfo::exists(QStringLiteral("MyMaps/IDA_E_B48!00L10!00Z45.gif.aux.xml")));
 }
 
 } // namespace

@@ -52,7 +52,7 @@ protected:
 
     QStringList tiles() const
     {
-        return QDir(QStringLiteral("MyMaps")).entryList(QDir::Files, QDir::Name);
+        return QDir(QStringLiteral("MyMaps")).entryList({"*.gif"}, QDir::Files, QDir::Name);
     }
 
     int requestsBefore = 0;

@@ -53,10 +53,19 @@ protected:
         return out;
     }
 
+    // The tiles and anything else left in the folder, hidden files included, but not the
+    // georeferencing written beside each tile.
     static QStringList files()
     {
-        return QDir(QStringLiteral("mymaps"))
-            .entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
+        QStringList out;
+        for (const QString& name :
+             QDir(QStringLiteral("mymaps"))
+                 .entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name)) {
+            if (!name.endsWith(u".gfw") && !name.endsWith(u".gif.aux.xml")) {
+                out.append(name);
+            }
+        }
+        return out;
     }
 
     TempWorkDir work;

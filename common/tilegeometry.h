@@ -1,0 +1,29 @@
+#pragma once
+
+// Where the map service's pictures lie. A picture is plate carree around its centre: every
+// pixel spans zoom / (45 x 1999) degrees both ways, so a 1999-pixel tile spans zoom / 45
+// degrees. Plain C++, shared by the service, the downloader and the exporter.
+#include <array>
+
+namespace common {
+
+constexpr double tilePixels = 1999;
+constexpr double tilesPerZoom = 45;
+
+constexpr double degreesPerPixel(double zoom)
+{
+    return zoom / tilesPerZoom / tilePixels;
+}
+
+// The picture's geotransform in GDAL's order: west edge, pixel width, 0, north edge, 0,
+// minus the pixel height, in degrees.
+using GeoTransform = std::array<double, 6>;
+
+constexpr GeoTransform pictureGeoTransform(double latitude, double longitude, double zoom,
+                                           int width, int height)
+{
+    const double d = degreesPerPixel(zoom);
+    return {longitude - width / 2.0 * d, d, 0, latitude + height / 2.0 * d, 0, -d};
+}
+
+} // namespace common

@@ -1,0 +1,76 @@
+#include "common/worldfile.h"
+
+#include <QList>
+
+#include <cstdio>
+
+namespace common {
+
+namespace {
+
+QByteArray number(double value)
+{
+    char text[40];
+    std::snprintf(text, sizeof text, "%.17g", value);
+    return text;
+}
+
+const char* const wgs84 =
+    "GEOGCS[\"WGS 84\",DATUM[\"WGS_1984\",SPHEROID[\"WGS 84\",6378137,298.257223563,"
+    "AUTHORITY[\"EPSG\",\"7030\"]],AUTHORITY[\"EPSG\",\"6326\"]],PRIMEM[\"Greenwich\",0,"
+    "AUTHORITY[\"EPSG\",\"8901\"]],UNIT[\"degree\",0.0174532925199433,AUTHORITY[\"EPSG\","
+    "\"9122\"]],AXIS[\"Latitude\",NORTH],AXIS[\"Longitude\",EAST],AUTHORITY[\"EPSG\",\"4326\"]]";
+
+} // namespace
+
+QString worldFilePath(const QString& picturePath)
+{
+    const qsizetype dot = picturePath.lastIndexOf(u'.');
+    const qsizetype slash = picturePath.lastIndexOf(u'/');
+    return (dot > slash ? picturePath.left(dot) : picturePath) + QStringLiteral(".gfw");
+}
+
+QString auxFilePath(const QString& picturePath)
+{
+    return picturePath + QStringLiteral(".aux.xml");
+}
+
+QByteArray worldFileText(const GeoTransform& t)
+{
+    // The world file names the centre of the top left pixel, not its corner.
+    // Its order: pixel width, row rotation, column rotation, pixel height, then that centre.
+    return number(t[1]) + '\n' + number(t[4]) + '\n' + number(t[2]) + '\n' + number(t[5]) + '\n' +
+           number(t[0] + t[1] / 2 + t[2] / 2) + '\n' + number(t[3] + t[4] / 2 + t[5] / 2) + '\n';
+}
+
+QByteArray auxFileText(const GeoTransform& t)
+{
+    QByteArray transform;
+    for (const double value : t) {
+        transform += (transform.isEmpty() ? "" : ", ") + number(value);
+    }
+    QByteArray srs(wgs84);
+    srs.replace("\"", "&quot;");
+    return "<PAMDataset>\n  <SRS dataAxisToSRSAxisMapping=\"2,1\">" + srs +
+           "</SRS>\n  <GeoTransform>" + transform + "</GeoTransform>\n</PAMDataset>\n";
+}
+
+std::optional<GeoTransform> readWorldFile(const QByteArray& text)
+{
+    const QList<QByteArray> lines = text.simplified().split(' ');
+    if (lines.size() != 6) {
+        return std::nullopt;
+    }
+    double v[6];
+    for (int i = 0; i < 6; ++i) {
+        bool ok = false;
+        v[i] = lines[i].toDouble(&ok);
+        if (!ok) {
+            return std::nullopt;
+        }
+    }
+    return GeoTransform{v[4] - v[0] / 2 - v[2] / 2, v[0], v[2],
+                        v[5] - v[1] / 2 - v[3] / 2, v[1], v[3]};
+}
+
+} // namespace common

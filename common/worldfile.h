@@ -1,0 +1,30 @@
+#pragma once
+
+// The georeferencing the downloader writes beside each tile, so that GIS programs open every
+// tile in place and the exporter knows its exact centre: a world file (.gfw) and a GDAL
+// auxiliary file (.gif.aux.xml) that names the coordinate system, WGS 84 longitude and
+// latitude.
+#include "common/tilegeometry.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <optional>
+
+namespace common {
+
+// "IDA_E_B48L10Z45.gif" -> "IDA_E_B48L10Z45.gfw": the ending replaced, as GIS programs look
+// for it.
+QString worldFilePath(const QString& picturePath);
+// "IDA_E_B48L10Z45.gif" -> "IDA_E_B48L10Z45.gif.aux.xml".
+QString auxFilePath(const QString& picturePath);
+
+// Six lines: pixel width, two rotations, minus the pixel height, and the centre of the top
+// left pixel, with every digit a double holds.
+QByteArray worldFileText(const GeoTransform& transform);
+QByteArray auxFileText(const GeoTransform& transform);
+
+// The geotransform a world file's text gives, or nothing when it is not six numbers.
+std::optional<GeoTransform> readWorldFile(const QByteArray& text);
+
+} // namespace common
