@@ -1,0 +1,145 @@
+#include "mapexport/mosaic.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+namespace mapexport {
+
+namespace {
+
+QByteArray number(double value)
+{
+    char text[40];
+    std::snprintf(text, sizeof text, "%.17g", value);
+    return text;
+}
+
+QByteArray escaped(const QString& text)
+{
+    return text.toUtf8()
+        .replace('&', "&amp;")
+        .replace('<', "&lt;")
+        .replace('>', "&gt;")
+        .replace('"', "&quot;");
+}
+
+struct Box {
+    double west, east, north, south;
+};
+
+} // namespace
+
+Mosaic planMosaic(const std::vector<Tile>& tiles, const std::vector<Centre>& centres)
+{
+    Mosaic mosaic;
+    if (tiles.empty()) {
+        return mosaic;
+    }
+    const double d = common::degreesPerPixel(tiles.front().zoom);
+    const double near = d / 2; // centres this close lie on one row or column
+    std::vector<Box> cells;
+    std::vector<bool> twin(tiles.size(), false); // a second tile at the same place shows nothing
+    for (std::size_t i = 0; i < tiles.size(); ++i) {
+        const Centre& c = centres[i];
+        cells.push_back(
+            {c.longitude - tiles[i].width / 2.0 * d, c.longitude + tiles[i].width / 2.0 * d,
+             c.latitude + tiles[i].height / 2.0 * d, c.latitude - tiles[i].height / 2.0 * d});
+    }
+    for (std::size_t i = 0; i < tiles.size(); ++i) {
+        const Centre& a = centres[i];
+        Box& cell = cells[i];
+        for (std::size_t j = 0; j < tiles.size(); ++j) {
+            const Centre& b = centres[j];
+            const bool sameRow = std::abs(a.latitude - b.latitude) < near;
+            const bool sameColumn = std::abs(a.longitude - b.longitude) < near;
+            if (i == j) {
+                continue;
+            }
+            if (sameRow && sameColumn) {
+                twin[i] = twin[i] || j < i;
+            } else if (sameRow) {
+                const double half = (a.longitude + b.longitude) / 2;
+                (b.longitude > a.longitude ? cell.east : cell.west) =
+                    b.longitude > a.longitude ? std::min(cell.east, half)
+                                              : std::max(cell.west, half);
+            } else if (sameColumn) {
+                const double half = (a.latitude + b.latitude) / 2;
+                (b.latitude > a.latitude ? cell.north : cell.south) =
+                    b.latitude > a.latitude ? std::min(cell.north, half)
+                                            : std::max(cell.south, half);
+            }
+        }
+    }
+    Box all = cells.front();
+    for (const Box& cell : cells) {
+        all = {std::min(all.west, cell.west), std::max(all.east, cell.east),
+               std::max(all.north, cell.north), std::min(all.south, cell.south)};
+    }
+    mosaic.transform = {all.west, d, 0, all.north, 0, -d};
+    mosaic.width = static_cast<int>(std::lround((all.east - all.west) / d));
+    mosaic.height = static_cast<int>(std::lround((all.north - all.south) / d));
+    const auto column = [&](double lon) {
+        return static_cast<int>(std::lround((lon - all.west) / d));
+    };
+    const auto row = [&](double lat) {
+        return static_cast<int>(std::lround((all.north - lat) / d));
+    };
+    for (std::size_t i = 0; i < tiles.size(); ++i) {
+        const Box& cell = cells[i];
+        const QRect destination(QPoint(column(cell.west), row(cell.north)),
+                                QPoint(column(cell.east) - 1, row(cell.south) - 1));
+        if (twin[i] || destination.isEmpty()) {
+            continue;
+        }
+        // Where the tile's own top left corner falls in the mosaic, in pixels.
+        const double left = (centres[i].longitude - tiles[i].width / 2.0 * d - all.west) / d;
+        const double top = (all.north - centres[i].latitude - tiles[i].height / 2.0 * d) / d;
+        QRectF source(std::max(0.0, destination.x() - left), std::max(0.0, destination.y() - top),
+                      destination.width(), destination.height());
+        source.setRight(std::min(source.right(), static_cast<double>(tiles[i].width)));
+        source.setBottom(std::min(source.bottom(), static_cast<double>(tiles[i].height)));
+        mosaic.pieces.push_back(
+            {tiles[i].path, tiles[i].width, tiles[i].height, source, destination});
+    }
+    return mosaic;
+}
+
+QByteArray mosaicVrt(const Mosaic& mosaic)
+{
+    QByteArray transform;
+    for (const double value : mosaic.transform) {
+        transform += (transform.isEmpty() ? "" : ", ") + number(value);
+    }
+    QByteArray vrt = "<VRTDataset rasterXSize=\"" + QByteArray::number(mosaic.width) +
+                     "\" rasterYSize=\"" + QByteArray::number(mosaic.height) + "\">\n" +
+                     "  <SRS dataAxisToSRSAxisMapping=\"2,1\">EPSG:4326</SRS>\n" +
+                     "  <GeoTransform>" + transform + "</GeoTransform>\n";
+    const char* const colours[] = {"Red", "Green", "Blue"};
+    for (int band = 1; band <= 3; ++band) {
+        vrt += "  <VRTRasterBand dataType=\"Byte\" band=\"" + QByteArray::number(band) + "\">\n" +
+               "    <ColorInterp>" + colours[band - 1] + "</ColorInterp>\n";
+        for (const Piece& piece : mosaic.pieces) {
+            const QRectF& s = piece.source;
+            const QRect& d = piece.destination;
+            vrt += "    <ComplexSource>\n      <SourceFilename relativeToVRT=\"0\">" +
+                   escaped(piece.path) +
+                   "</SourceFilename>\n      <SourceBand>1</SourceBand>\n"
+                   "      <SourceProperties RasterXSize=\"" +
+                   QByteArray::number(piece.width) + "\" RasterYSize=\"" +
+                   QByteArray::number(piece.height) + "\" DataType=\"Byte\" BlockXSize=\"" +
+                   QByteArray::number(piece.width) + "\" BlockYSize=\"1\"/>\n" +
+                   "      <SrcRect xOff=\"" + number(s.x()) + "\" yOff=\"" + number(s.y()) +
+                   "\" xSize=\"" + number(s.width()) + "\" ySize=\"" + number(s.height()) +
+                   "\"/>\n      <DstRect xOff=\"" + QByteArray::number(d.x()) + "\" yOff=\"" +
+                   QByteArray::number(d.y()) + "\" xSize=\"" + QByteArray::number(d.width()) +
+                   "\" ySize=\"" + QByteArray::number(d.height()) +
+                   "\"/>\n      <ColorTableComponent>" + QByteArray::number(band) +
+                   "</ColorTableComponent>\n    </ComplexSource>\n";
+        }
+        vrt += "  </VRTRasterBand>\n";
+    }
+    return vrt + "</VRTDataset>\n";
+}
+
+} // namespace mapexport

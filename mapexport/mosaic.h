@@ -1,0 +1,37 @@
+#pragma once
+
+// One picture made of many tiles: each tile shows the part of the map nearer to its centre than
+// to any other tile's, so overlapping tiles neither blend nor leave seams.
+#include "mapexport/tiles.h"
+
+#include <QByteArray>
+#include <QRectF>
+
+#include <vector>
+
+namespace mapexport {
+
+struct Piece {
+    QString path;
+    int width = 0;
+    int height = 0;
+    QRectF source;     // pixels of the tile
+    QRect destination; // pixels of the mosaic
+};
+
+struct Mosaic {
+    common::GeoTransform transform{}; // in degrees, WGS 84
+    int width = 0;
+    int height = 0;
+    std::vector<Piece> pieces;
+};
+
+// The mosaic of |tiles| (one zoom) placed at |centres|. A tile's part is bounded, on each side,
+// halfway to the centre of the nearest tile beyond it in its row (east, west) or its column
+// (north, south), or by its own edge where there is none. Parts meet on whole mosaic pixels.
+Mosaic planMosaic(const std::vector<Tile>& tiles, const std::vector<Centre>& centres);
+
+// A GDAL VRT of the mosaic as RGB: each tile's palette expanded, its part copied.
+QByteArray mosaicVrt(const Mosaic& mosaic);
+
+} // namespace mapexport

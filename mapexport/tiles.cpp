@@ -1,0 +1,214 @@
+#include "mapexport/tiles.h"
+
+#include "common/tilenamereader.h"
+#include "common/worldfile.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+#include <set>
+
+namespace mapexport {
+
+namespace {
+
+// A cut value's interval: cutting toward zero keeps 48.50 for [48.50, 48.51) and -12.50 for
+// (-12.51, -12.50].
+constexpr double cutWidth = 0.01;
+
+double lowEnd(double cut)
+{
+    return cut < 0 ? cut - cutWidth : cut;
+}
+
+QString numberList(const std::set<double>& values)
+{
+    QStringList texts;
+    for (const double value : values) {
+        texts.append(QString::number(value, 'g', 12));
+    }
+    return texts.join(QStringLiteral(", "));
+}
+
+// The logical screen size in a GIF's header.
+bool readGifSize(const QString& path, int& width, int& height)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return false;
+    }
+    const QByteArray head = file.read(10);
+    if (head.size() < 10 || !head.startsWith("GIF8")) {
+        return false;
+    }
+    const auto byte = [&head](int i) { return static_cast<unsigned char>(head[i]); };
+    width = byte(6) | byte(7) << 8;
+    height = byte(8) | byte(9) << 8;
+    return width > 0 && height > 0;
+}
+
+} // namespace
+
+int mapTypeOf(const QString& name)
+{
+    const QString letter = name.section(u'_', 1, 1);
+    if (letter == u"E" || letter == u"U") {
+        return 1;
+    }
+    return letter == u"W" ? 2 : 0;
+}
+
+Scan scanFolder(const common::TileFolder& folder)
+{
+    Scan scan;
+    for (const QString& name : folder.tileImages()) {
+        const auto centre = common::readTileName(name);
+        const int type = mapTypeOf(name);
+        if (!centre || type == 0) {
+            scan.foreign.append(name);
+            continue;
+        }
+        Tile tile;
+        tile.path = QFileInfo(folder.pathOf(name)).absoluteFilePath();
+        if (!readGifSize(tile.path, tile.width, tile.height)) {
+            scan.foreign.append(name);
+            continue;
+        }
+        tile.mapType = type;
+        tile.zoom = centre->zoom;
+        tile.nameLatitude = centre->latitude;
+        tile.nameLongitude = centre->longitude;
+        QFile world(common::worldFilePath(tile.path));
+        if (world.open(QIODevice::ReadOnly)) {
+            tile.place = common::readWorldFile(world.read(1000));
+        }
+        scan.tiles.push_back(tile);
+    }
+    return scan;
+}
+
+std::variant<std::vector<Tile>, QString> chooseTiles(const std::vector<Tile>& tiles,
+                                                     const Choice& choice)
+{
+    std::set<double> zooms;
+    std::set<double> types;
+    std::vector<Tile> chosen;
+    for (const Tile& tile : tiles) {
+        zooms.insert(tile.zoom);
+        types.insert(tile.mapType);
+        if ((!choice.zoom || *choice.zoom == tile.zoom) &&
+            (!choice.mapType || *choice.mapType == tile.mapType)) {
+            chosen.push_back(tile);
+        }
+    }
+    const QString holds = QStringLiteral("The folder holds tiles of zoom %1 and map type %2.")
+                              .arg(numberList(zooms), numberList(types));
+    if (tiles.empty()) {
+        return QStringLiteral("The folder holds no tiles.");
+    }
+    if (chosen.empty()) {
+        return QStringLiteral("No tile is of the zoom and map type asked for. ") + holds;
+    }
+    std::set<double> chosenZooms;
+    std::set<double> chosenTypes;
+    for (const Tile& tile : chosen) {
+        chosenZooms.insert(tile.zoom);
+        chosenTypes.insert(tile.mapType);
+    }
+    if (chosenZooms.size() > 1 || chosenTypes.size() > 1) {
+        return holds + QStringLiteral(" Choose one zoom with --zoom and one map type with --type.");
+    }
+    return chosen;
+}
+
+std::vector<double> snapToGrid(const std::vector<double>& cutValues)
+{
+    const std::set<double> lineSet(cutValues.begin(), cutValues.end());
+    const std::vector<double> lines(lineSet.begin(), lineSet.end());
+    std::vector<double> low;
+    for (const double line : lines) {
+        low.push_back(lowEnd(line));
+    }
+    // Number the lines with the smallest gap between neighbours, then fit start and step to
+    // the middles of their intervals, and number again with the fitted step.
+    std::vector<double> k(lines.size(), 0);
+    double step = 0;
+    double gap = HUGE_VAL;
+    for (std::size_t i = 1; i < lines.size(); ++i) {
+        gap = std::min(gap, low[i] - low[i - 1]);
+    }
+    for (int round = 0; round < 3 && lines.size() > 1; ++round) {
+        const double by = round == 0 ? gap : step;
+        double n = 0, sk = 0, sm = 0, skk = 0, skm = 0;
+        for (std::size_t i = 0; i < lines.size(); ++i) {
+            k[i] = std::round((low[i] - low[0]) / by);
+            const double middle = low[i] + cutWidth / 2;
+            n += 1;
+            sk += k[i];
+            sm += middle;
+            skk += k[i] * k[i];
+            skm += k[i] * middle;
+        }
+        step = (n * skm - sk * sm) / (n * skk - sk * sk);
+    }
+    // The starts that keep every line within its interval.
+    double from = -HUGE_VAL;
+    double to = HUGE_VAL;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        from = std::max(from, low[i] - k[i] * step);
+        to = std::min(to, low[i] + cutWidth - k[i] * step);
+    }
+    // Their middle; when the fitted step leaves none, the middle of the two ends.
+    double start = (from + to) / 2;
+    if (from <= to) {
+        // Regions begin on round coordinates and the downloader shifts every centre by a
+        // millionth of a degree: a start that puts a line there is the likely one.
+        for (std::size_t i = 0; i < lines.size(); ++i) {
+            const double candidate = low[i] + 1e-6 - k[i] * step;
+            if (candidate >= from && candidate <= to) {
+                start = candidate;
+                break;
+            }
+        }
+    }
+    std::map<double, double> snapped;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        snapped[lines[i]] = std::clamp(start + k[i] * step, low[i], low[i] + cutWidth);
+    }
+    std::vector<double> out;
+    for (const double value : cutValues) {
+        out.push_back(snapped[value]);
+    }
+    return out;
+}
+
+std::vector<Centre> exactCentres(const std::vector<Tile>& tiles)
+{
+    std::vector<double> latitudes;
+    std::vector<double> longitudes;
+    for (const Tile& tile : tiles) {
+        if (!tile.place) {
+            latitudes.push_back(tile.nameLatitude);
+            longitudes.push_back(tile.nameLongitude);
+        }
+    }
+    const std::vector<double> snappedLat = latitudes.empty() ? latitudes : snapToGrid(latitudes);
+    const std::vector<double> snappedLon = longitudes.empty() ? longitudes : snapToGrid(longitudes);
+    std::vector<Centre> centres;
+    std::size_t next = 0;
+    for (const Tile& tile : tiles) {
+        if (tile.place) {
+            const common::GeoTransform& t = *tile.place;
+            centres.push_back({t[3] + t[5] * tile.height / 2, t[0] + t[1] * tile.width / 2});
+        } else {
+            centres.push_back({snappedLat[next], snappedLon[next]});
+            ++next;
+        }
+    }
+    return centres;
+}
+
+} // namespace mapexport

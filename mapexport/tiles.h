@@ -1,0 +1,68 @@
+#pragma once
+
+// The tiles an export takes: read from a tile folder, chosen by zoom and map type, and placed
+// exactly where the map service drew them.
+#include "common/tilefolder.h"
+#include "common/tilegeometry.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+#include <variant>
+#include <vector>
+
+namespace mapexport {
+
+struct Tile {
+    QString path;
+    int width = 0; // pixels, from the picture's header
+    int height = 0;
+    int mapType = 0; // 1 for the map letters E and U, 2 for W
+    double zoom = 0;
+    // The centre as the name gives it, cut after the second decimal.
+    double nameLatitude = 0;
+    double nameLongitude = 0;
+    // Where the downloader's world file says the tile lies, when there is one.
+    std::optional<common::GeoTransform> place;
+};
+
+struct Scan {
+    std::vector<Tile> tiles;
+    QStringList foreign; // pictures whose names are no tile names, skipped
+};
+
+// The tile pictures of |folder|, with the world files beside them. A picture that is no GIF
+// counts as foreign.
+Scan scanFolder(const common::TileFolder& folder);
+
+// The map type a tile name's letter stands for: 1 for E and U, 2 for W, 0 for any other.
+int mapTypeOf(const QString& name);
+
+// The tiles of one zoom and one map type: those asked for, or all when the folder holds only
+// one of each. A folder of several without a choice, or a choice that matches nothing, is
+// refused with a message that lists what the folder holds.
+struct Choice {
+    std::optional<double> zoom;
+    std::optional<int> mapType;
+};
+std::variant<std::vector<Tile>, QString> chooseTiles(const std::vector<Tile>& tiles,
+                                                     const Choice& choice);
+
+// Where the service drew a tile: its centre in degrees.
+struct Centre {
+    double latitude = 0;
+    double longitude = 0;
+};
+
+// The exact centre of every tile, in order: from its world file, or, without one, its name's
+// centre snapped to the grid of the region, which the names give (see snapToGrid).
+std::vector<Centre> exactCentres(const std::vector<Tile>& tiles);
+
+// Values cut after the second decimal (toward zero) of positions on a regular grid, snapped back
+// to that grid: the grid's start and step fitted by least squares to the middles of the
+// intervals the cut values stand for, each result kept within its own interval. Equal values
+// stand for one grid line.
+std::vector<double> snapToGrid(const std::vector<double>& cutValues);
+
+} // namespace mapexport

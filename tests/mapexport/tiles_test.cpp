@@ -1,0 +1,157 @@
+#include "common/worldfile.h"
+#include "gifmaker.h"
+#include "mapexport/mosaic.h"
+#include "mapexport/tiles.h"
+#include "tempworkdir.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace {
+
+using mapexport::Centre;
+using mapexport::Tile;
+using testsupport::TempWorkDir;
+
+TEST(ExportScan, ForeignNamesAreListedAndWorldFilesRead)
+{
+    TempWorkDir work;
+    const QByteArray gif = testsupport::makeGif(8, 6);
+    TempWorkDir::writeTiles({"IDA_E_B48!00L10!00Z45.gif", "IDA_W_B48!00L11!00Z45.gif", "notes.gif",
+                             "IDA_X_B48L12Z45.gif", "IDA_E_B49L10Z45.gif"},
+                            gif);
+    TempWorkDir::write(QStringLiteral("mymaps/IDA_E_B49L10Z45.gif"), "no picture at all");
+    const auto place = common::pictureGeoTransform(48.000001, 10.000001, 45, 8, 6);
+    TempWorkDir::write(QStringLiteral("mymaps/IDA_E_B48!00L10!00Z45.gfw"),
+                       common::worldFileText(place));
+
+    const mapexport::Scan scan = mapexport::scanFolder(common::TileFolder::lookUp());
+    EXPECT_EQ(scan.foreign,
+              (QStringList{"IDA_E_B49L10Z45.gif", "IDA_X_B48L12Z45.gif", "notes.gif"}));
+    ASSERT_EQ(scan.tiles.size(), 2u);
+    EXPECT_EQ(scan.tiles[0].mapType, 1);
+    EXPECT_EQ(scan.tiles[1].mapType, 2);
+    EXPECT_EQ(scan.tiles[0].width, 8);
+    EXPECT_EQ(scan.tiles[0].height, 6);
+    EXPECT_EQ(scan.tiles[0].place, place);
+    EXPECT_FALSE(scan.tiles[1].place.has_value());
+}
+
+Tile tile(double zoom, int type)
+{
+    Tile t;
+    t.zoom = zoom;
+    t.mapType = type;
+    return t;
+}
+
+TEST(ExportChoice, OneZoomAndOneTypeOrAMessageListingThem)
+{
+    const std::vector<Tile> mixed{tile(20, 1), tile(150, 1), tile(150, 2)};
+    const struct {
+        std::vector<Tile> tiles;
+        mapexport::Choice choice;
+        std::size_t chosen; // 0: refused
+        const char* message;
+    } cases[] = {
+        {{tile(20, 1), tile(20, 1)}, {}, 2, nullptr},
+        {mixed,
+         {},
+         0,
+         "The folder holds tiles of zoom 20, 150 and map type 1, 2. Choose one zoom with --zoom "
+         "and one map type with --type."},
+        {mixed,
+         {150, std::nullopt},
+         0,
+         "The folder holds tiles of zoom 20, 150 and map type 1, 2."},
+        {mixed, {150, 2}, 1, nullptr},
+        {mixed, {std::nullopt, 2}, 1, nullptr},
+        {mixed, {45, std::nullopt}, 0, "No tile is of the zoom and map type asked for."},
+        {{}, {}, 0, "The folder holds no tiles."},
+    };
+    for (const auto& c : cases) {
+        const auto chosen = mapexport::chooseTiles(c.tiles, c.choice);
+        if (c.chosen > 0) {
+            ASSERT_TRUE(std::holds_alternative<std::vector<Tile>>(chosen));
+            EXPECT_EQ(std::get<std::vector<Tile>>(chosen).size(), c.chosen);
+        } else {
+            ASSERT_TRUE(std::holds_alternative<QString>(chosen));
+            EXPECT_TRUE(std::get<QString>(chosen).startsWith(QString::fromUtf8(c.message)))
+                << std::get<QString>(chosen).toStdString();
+        }
+    }
+}
+
+// The cut a tile name makes of a coordinate: two decimals, toward zero.
+double cut(double value)
+{
+    return std::trunc(value * 100) / 100;
+}
+
+TEST(ExportSnap, CutCentresGoBackToTheRegionsGrid)
+{
+    const struct {
+        double start;
+        double step;
+        int lines;
+        double within; // degrees
+    } grids[] = {
+        {47.000001, 20.0 / 45, 8, 0.002},   // zoom 20, the default offset
+        {-12.499999, 150.0 / 50, 6, 0.002}, // zoom 150, offset 50, south of the equator
+        {9.476380, 5.0 / 45, 12, 0.002},    // zoom 5, not from a round start
+        {48.123457, 3, 1, 0.005},           // one line: the middle of its interval
+    };
+    for (const auto& g : grids) {
+        std::vector<double> truth;
+        std::vector<double> names;
+        for (int i = 0; i < g.lines; ++i) {
+            for (int twice = 0; twice < 2; ++twice) { // every line holds several tiles
+                truth.push_back(g.start + i * g.step);
+                names.push_back(cut(truth.back()));
+            }
+        }
+        const std::vector<double> snapped = mapexport::snapToGrid(names);
+        double worst = 0;
+        for (std::size_t i = 0; i < truth.size(); ++i) {
+            worst = std::max(worst, std::abs(snapped[i] - truth[i]));
+            EXPECT_LE(std::abs(snapped[i] - names[i]), 0.01) << "within its interval";
+        }
+        EXPECT_LT(worst, g.within) << g.start << " step " << g.step;
+    }
+}
+
+TEST(ExportMosaic, EachTileShowsWhatIsNearerToItsCentre)
+{
+    // Three tiles of 100 x 100 pixels at zoom 45 * 1999 / 100, so a pixel is a hundredth of a
+    // degree and a tile a degree: two in a row 0.8 degrees apart, overlapping, one below the
+    // first, 1.1 degrees away, leaving a gap.
+    const double zoom = 45 * 1999 / 100.0;
+    std::vector<Tile> tiles(3, tile(zoom, 1));
+    for (std::size_t i = 0; i < tiles.size(); ++i) {
+        tiles[i].path = QStringLiteral("/t%1.gif").arg(i);
+        tiles[i].width = 100;
+        tiles[i].height = 100;
+    }
+    const std::vector<Centre> centres{{48, 10}, {48, 10.8}, {46.9, 10}};
+    const mapexport::Mosaic mosaic = mapexport::planMosaic(tiles, centres);
+    EXPECT_NEAR(mosaic.transform[0], 9.5, 1e-9);
+    EXPECT_NEAR(mosaic.transform[3], 48.5, 1e-9);
+    EXPECT_EQ(mosaic.width, 180);
+    EXPECT_EQ(mosaic.height, 210);
+    ASSERT_EQ(mosaic.pieces.size(), 3u);
+    // The first tile up to the middle (10.4 E) and down to its own edge; the second from there;
+    // the third below, from its own top edge.
+    EXPECT_EQ(mosaic.pieces[0].destination, QRect(0, 0, 90, 100));
+    EXPECT_EQ(mosaic.pieces[0].source, QRectF(0, 0, 90, 100));
+    EXPECT_EQ(mosaic.pieces[1].destination, QRect(90, 0, 90, 100));
+    EXPECT_EQ(mosaic.pieces[1].source, QRectF(10, 0, 90, 100));
+    EXPECT_EQ(mosaic.pieces[2].destination, QRect(0, 110, 100, 100));
+    EXPECT_EQ(mosaic.pieces[2].source, QRectF(0, 0, 100, 100));
+
+    const QByteArray vrt = mapexport::mosaicVrt(mosaic);
+    EXPECT_EQ(vrt.count("<ComplexSource>"), 9); // three tiles, three colour bands
+    EXPECT_TRUE(vrt.contains("<ColorTableComponent>3</ColorTableComponent>"));
+}
+
+} // namespace
