@@ -106,8 +106,8 @@ std::optional<QString> writeExport(const Mosaic& mosaic, Format format, const QS
         GDALAllRegister();
         // The tiles stay on disk: GDAL keeps a bounded number of them decoded (about 4 MB
         // each) and a bounded cache of blocks, whatever the size of the region.
-        CPLSetConfigOption("GDAL_CACHEMAX", "256");
-        CPLSetConfigOption("GDAL_MAX_DATASET_POOL_SIZE", "48");
+        CPLSetConfigOption("GDAL_CACHEMAX", "128");
+        CPLSetConfigOption("GDAL_MAX_DATASET_POOL_SIZE", "24");
     });
     QuietErrors quiet;
     const QFileInfo target(output);
