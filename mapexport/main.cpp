@@ -11,6 +11,7 @@
 #include <QFileInfo>
 
 #include <cstdio>
+#include <exception>
 #include <unistd.h>
 
 namespace {
@@ -59,9 +60,7 @@ void showProgress(double done)
     std::fflush(stderr);
 }
 
-} // namespace
-
-int main(int argc, char** argv)
+int exportTiles(int argc, char** argv)
 {
     const QStringList arguments = common::argumentsOf(argc, argv);
     if (const auto answer = common::versionOrHelp(arguments, QStringLiteral("mapexport"), help)) {
@@ -86,7 +85,7 @@ int main(int argc, char** argv)
                     usage);
             }
         } else if (argument == u"--type" && hasValue) {
-            const QString type = arguments[++i];
+            const QString& type = arguments[++i];
             if (type != u"1" && type != u"2") {
                 return refuse(QStringLiteral("--type takes 1 or 2, not \"%1\"\n").arg(type) +
                               usage);
@@ -130,4 +129,16 @@ int main(int argc, char** argv)
     std::printf("mapexport: %s: %zu tiles, %d x %d pixels\n", qPrintable(output), tiles.size(),
                 mosaic.width, mosaic.height);
     return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    try {
+        return exportTiles(argc, argv);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "mapexport: %s\n", e.what());
+        return 1;
+    }
 }

@@ -129,6 +129,7 @@ std::vector<double> snapToGrid(const std::vector<double>& cutValues)
     const std::set<double> lineSet(cutValues.begin(), cutValues.end());
     const std::vector<double> lines(lineSet.begin(), lineSet.end());
     std::vector<double> low;
+    low.reserve(lines.size());
     for (const double line : lines) {
         low.push_back(lowEnd(line));
     }
@@ -179,6 +180,7 @@ std::vector<double> snapToGrid(const std::vector<double>& cutValues)
         snapped[lines[i]] = std::clamp(start + k[i] * step, low[i], low[i] + cutWidth);
     }
     std::vector<double> out;
+    out.reserve(cutValues.size());
     for (const double value : cutValues) {
         out.push_back(snapped[value]);
     }
