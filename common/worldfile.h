@@ -24,6 +24,9 @@ QString auxFilePath(const QString& picturePath);
 QByteArray worldFileText(const GeoTransform& transform);
 QByteArray auxFileText(const GeoTransform& transform);
 
+// |value| with every digit a double holds, as GDAL's files want numbers.
+QByteArray exactNumber(double value);
+
 // The geotransform a world file's text gives, or nothing when it is not six numbers.
 std::optional<GeoTransform> readWorldFile(const QByteArray& text);
 

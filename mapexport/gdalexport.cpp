@@ -1,5 +1,7 @@
 #include "mapexport/gdalexport.h"
 
+#include "common/gdalerrors.h"
+
 #include <QByteArray>
 #include <QFile>
 #include <QFileInfo>
@@ -20,20 +22,12 @@ namespace mapexport {
 
 namespace {
 
-// Collects GDAL's messages instead of printing them; the last error is the reason given.
-class QuietErrors {
-public:
-    QuietErrors() { CPLPushErrorHandler(CPLQuietErrorHandler); }
-    ~QuietErrors() { CPLPopErrorHandler(); }
-    QuietErrors(const QuietErrors&) = delete;
-    QuietErrors& operator=(const QuietErrors&) = delete;
-    static QString last()
-    {
-        const char* message = CPLGetLastErrorMsg();
-        return QString::fromUtf8(message != nullptr && *message != '\0' ? message
-                                                                        : "unknown error");
-    }
-};
+using common::QuietGdalErrors;
+
+QString lastGdalError()
+{
+    return QString::fromStdString(QuietGdalErrors::last());
+}
 
 struct Progress {
     const std::function<void(double)>* report;
@@ -109,7 +103,7 @@ std::optional<QString> writeExport(const Mosaic& mosaic, Format format, const QS
         CPLSetConfigOption("GDAL_CACHEMAX", "128");
         CPLSetConfigOption("GDAL_MAX_DATASET_POOL_SIZE", "24");
     });
-    QuietErrors quiet;
+    const QuietGdalErrors quiet;
     const QFileInfo target(output);
     const QString temporary = target.absolutePath() + QStringLiteral("/.") + target.fileName() +
                               QStringLiteral(".~%1.tmp").arg(::getpid());
@@ -118,7 +112,7 @@ std::optional<QString> writeExport(const Mosaic& mosaic, Format format, const QS
     const QByteArray vrt = mosaicVrt(mosaic);
     GDALDatasetH source = GDALOpen(vrt.constData(), GA_ReadOnly);
     if (source == nullptr) {
-        return QStringLiteral("the tiles cannot be put together: ") + QuietErrors::last();
+        return QStringLiteral("the tiles cannot be put together: ") + lastGdalError();
     }
     std::vector<QByteArray> options;
     if (format == Format::GeoTiff) {
@@ -145,7 +139,7 @@ std::optional<QString> writeExport(const Mosaic& mosaic, Format format, const QS
     GDALTranslateOptionsFree(translate);
     std::optional<QString> error;
     if (written == nullptr || failed) {
-        error = QStringLiteral("the file cannot be written: ") + QuietErrors::last();
+        error = QStringLiteral("the file cannot be written: ") + lastGdalError();
     } else if (format == Format::MBTiles) {
         // Halving levels down to one 256-pixel tile.
         std::vector<int> levels;
@@ -158,14 +152,14 @@ std::optional<QString> writeExport(const Mosaic& mosaic, Format format, const QS
         if (!levels.empty() &&
             GDALBuildOverviews(written, "AVERAGE", static_cast<int>(levels.size()), levels.data(),
                                0, nullptr, reportProgress, &overviews) != CE_None) {
-            error = QStringLiteral("the overviews cannot be written: ") + QuietErrors::last();
+            error = QStringLiteral("the overviews cannot be written: ") + lastGdalError();
         }
     }
     if (written != nullptr) {
         CPLErrorReset();
         GDALClose(written); // writes what is still in the cache
         if (CPLGetLastErrorType() >= CE_Failure && !error) {
-            error = QStringLiteral("the file cannot be finished: ") + QuietErrors::last();
+            error = QStringLiteral("the file cannot be finished: ") + lastGdalError();
         }
     }
     GDALClose(source);

@@ -1,8 +1,9 @@
 #include "mapexport/mosaic.h"
 
+#include "common/worldfile.h"
+
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 
 namespace mapexport {
 
@@ -10,9 +11,7 @@ namespace {
 
 QByteArray number(double value)
 {
-    char text[40];
-    std::snprintf(text, sizeof text, "%.17g", value);
-    return text;
+    return common::exactNumber(value);
 }
 
 QByteArray escaped(const QString& text)

@@ -1,5 +1,6 @@
 #include "mapservice/rastersource.h"
 
+#include "common/gdalerrors.h"
 #include "mapservice/drawing.h"
 #include "mapservice/geometry.h"
 #include "mapservice/quantize.h"
@@ -31,19 +32,7 @@ void registerDrivers()
     });
 }
 
-// Collects GDAL's last error message on this thread instead of printing it.
-class QuietErrors {
-public:
-    QuietErrors() { CPLPushErrorHandler(CPLQuietErrorHandler); }
-    ~QuietErrors() { CPLPopErrorHandler(); }
-    QuietErrors(const QuietErrors&) = delete;
-    QuietErrors& operator=(const QuietErrors&) = delete;
-    static std::string last()
-    {
-        const char* message = CPLGetLastErrorMsg();
-        return message != nullptr && *message != '\0' ? message : "unknown error";
-    }
-};
+using QuietErrors = common::QuietGdalErrors;
 
 // A MEM dataset of |width| x |height| pixels with |colourBands| bands and an alpha band, in
 // geographic coordinates with its top-left pixel corner at |west|, |north|.
