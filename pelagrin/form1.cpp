@@ -8,6 +8,7 @@
 #include "common/pictureview.h"
 #include "common/tilefolder.h"
 #include "common/twips.h"
+#include "common/worldfile.h"
 #include "pelagrin/corners.h"
 #include "pelagrin/messages.h"
 #include "pelagrin/requesturl.h"
@@ -319,8 +320,17 @@ void Form1::Command5_Click()
     readsettings();
     const QString url = generateurl(modeLarge);
     const QString path = common::TileFolder::lookUp().pathOf(singleImageName(settings_));
-    runFetch([&] { fetcher_.download(url, path, settings_.imagebytes); },
-             imageNotSavedMessage(path));
+    // Taken now: handlers that run during the fetch may change the settings.
+    const common::GeoTransform place = common::pictureGeoTransform(
+        settings_.latitude, settings_.longitude, settings_.zoom, largeSide, largeSide);
+    runFetch(
+        [&] {
+            fetcher_.download(url, path, settings_.imagebytes);
+            // Like a region tile, the image opens in place in GIS programs.
+            common::writeFileAtomically(common::worldFilePath(path), common::worldFileText(place));
+            common::writeFileAtomically(common::auxFilePath(path), common::auxFileText(place));
+        },
+        imageNotSavedMessage(path));
 }
 
 void Form1::Command2_Click()

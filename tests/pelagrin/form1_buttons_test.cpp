@@ -1,4 +1,5 @@
 #include "common/pictureview.h"
+#include "common/worldfile.h"
 #include "formfixture.h"
 #include "gifmaker.h"
 #include "pelagrin/messages.h"
@@ -122,8 +123,15 @@ TEST_P(SaveSingle, NamesTheFileByTheRequestedMapCode)
     EXPECT_TRUE(dialogs.messages.isEmpty());
     EXPECT_TRUE(
         service.decodedQueries().last().contains(QStringLiteral("&Lang=%1&").arg(GetParam().lang)));
-    EXPECT_EQ(QDir(QStringLiteral("MyMaps")).entryList(QDir::Files),
-              QStringList{QString::fromLatin1(GetParam().file)});
+    const QString file = QString::fromLatin1(GetParam().file);
+    EXPECT_EQ(QDir(QStringLiteral("MyMaps")).entryList({"*.gif"}, QDir::Files), QStringList{file});
+    // Beside it, where it lies: zoom 50000 spans 50000 / 45 degrees in 1999 pixels.
+    const auto place = common::readWorldFile(
+        TempWorkDir::read(common::worldFilePath(QStringLiteral("MyMaps/") + file)));
+    ASSERT_TRUE(place.has_value());
+    EXPECT_DOUBLE_EQ((*place)[1], 50000.0 / 45 / 1999);
+    EXPECT_DOUBLE_EQ((*place)[3], 47.651931 + 50000.0 / 45 / 2);
+    EXPECT_TRUE(QFileInfo::exists(common::auxFilePath(QStringLiteral("MyMaps/") + file)));
     EXPECT_EQ(control<common::PictureView>("Image1")->pixmap().cacheKey(), pictureBefore);
 }
 
