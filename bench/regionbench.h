@@ -102,9 +102,10 @@ private:
         }
     }
 
+    // The tiles in |folder|; the downloader's world files beside them are not counted.
     static int count(const QString& folder)
     {
-        return static_cast<int>(QDir(folder).entryList(QDir::Files).size());
+        return static_cast<int>(QDir(folder).entryList({"*.gif"}, QDir::Files).size());
     }
 
     SilentDialogs dialogs_;

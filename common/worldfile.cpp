@@ -14,11 +14,6 @@ const char* const wgs84 =
     "AUTHORITY[\"EPSG\",\"8901\"]],UNIT[\"degree\",0.0174532925199433,AUTHORITY[\"EPSG\","
     "\"9122\"]],AXIS[\"Latitude\",NORTH],AXIS[\"Longitude\",EAST],AUTHORITY[\"EPSG\",\"4326\"]]";
 
-QByteArray number(double value)
-{
-    return exactNumber(value);
-}
-
 } // namespace
 
 QByteArray exactNumber(double value)
@@ -44,15 +39,16 @@ QByteArray worldFileText(const GeoTransform& t)
 {
     // The world file names the centre of the top left pixel, not its corner.
     // Its order: pixel width, row rotation, column rotation, pixel height, then that centre.
-    return number(t[1]) + '\n' + number(t[4]) + '\n' + number(t[2]) + '\n' + number(t[5]) + '\n' +
-           number(t[0] + t[1] / 2 + t[2] / 2) + '\n' + number(t[3] + t[4] / 2 + t[5] / 2) + '\n';
+    return exactNumber(t[1]) + '\n' + exactNumber(t[4]) + '\n' + exactNumber(t[2]) + '\n' +
+           exactNumber(t[5]) + '\n' + exactNumber(t[0] + t[1] / 2 + t[2] / 2) + '\n' +
+           exactNumber(t[3] + t[4] / 2 + t[5] / 2) + '\n';
 }
 
 QByteArray auxFileText(const GeoTransform& t)
 {
     QByteArray transform;
     for (const double value : t) {
-        transform += (transform.isEmpty() ? "" : ", ") + number(value);
+        transform += (transform.isEmpty() ? "" : ", ") + exactNumber(value);
     }
     QByteArray srs(wgs84);
     srs.replace("\"", "&quot;");

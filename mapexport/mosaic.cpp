@@ -9,11 +9,6 @@ namespace mapexport {
 
 namespace {
 
-QByteArray number(double value)
-{
-    return common::exactNumber(value);
-}
-
 QByteArray escaped(const QString& text)
 {
     return text.toUtf8()
@@ -108,7 +103,7 @@ QByteArray mosaicVrt(const Mosaic& mosaic)
 {
     QByteArray transform;
     for (const double value : mosaic.transform) {
-        transform += (transform.isEmpty() ? "" : ", ") + number(value);
+        transform += (transform.isEmpty() ? "" : ", ") + common::exactNumber(value);
     }
     QByteArray vrt = "<VRTDataset rasterXSize=\"" + QByteArray::number(mosaic.width) +
                      "\" rasterYSize=\"" + QByteArray::number(mosaic.height) + "\">\n" +
@@ -128,8 +123,9 @@ QByteArray mosaicVrt(const Mosaic& mosaic)
                    QByteArray::number(piece.width) + "\" RasterYSize=\"" +
                    QByteArray::number(piece.height) + "\" DataType=\"Byte\" BlockXSize=\"" +
                    QByteArray::number(piece.width) + "\" BlockYSize=\"1\"/>\n" +
-                   "      <SrcRect xOff=\"" + number(s.x()) + "\" yOff=\"" + number(s.y()) +
-                   "\" xSize=\"" + number(s.width()) + "\" ySize=\"" + number(s.height()) +
+                   "      <SrcRect xOff=\"" + common::exactNumber(s.x()) + "\" yOff=\"" +
+                   common::exactNumber(s.y()) + "\" xSize=\"" + common::exactNumber(s.width()) +
+                   "\" ySize=\"" + common::exactNumber(s.height()) +
                    "\"/>\n      <DstRect xOff=\"" + QByteArray::number(d.x()) + "\" yOff=\"" +
                    QByteArray::number(d.y()) + "\" xSize=\"" + QByteArray::number(d.width()) +
                    "\" ySize=\"" + QByteArray::number(d.height()) +

@@ -5,6 +5,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QImageReader>
 
 #include <algorithm>
 #include <cmath>
@@ -33,21 +34,14 @@ QString numberList(const std::set<double>& values)
     return texts.join(QStringLiteral(", "));
 }
 
-// The logical screen size in a GIF's header.
+// A GIF's size from its header, without decoding it.
 bool readGifSize(const QString& path, int& width, int& height)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        return false;
-    }
-    const QByteArray head = file.read(10);
-    if (head.size() < 10 || !head.startsWith("GIF8")) {
-        return false;
-    }
-    const auto byte = [&head](int i) { return static_cast<unsigned char>(head[i]); };
-    width = byte(6) | byte(7) << 8;
-    height = byte(8) | byte(9) << 8;
-    return width > 0 && height > 0;
+    QImageReader reader(path, "gif");
+    const QSize size = reader.size();
+    width = size.width();
+    height = size.height();
+    return reader.canRead() && !size.isEmpty();
 }
 
 } // namespace

@@ -79,16 +79,19 @@ int serve(int argc, char** argv)
     mapservice::Options defaults;
     defaults.data = MAPSERVICE_DATA_DIR;
     defaults.cache = xdgFolder("XDG_CACHE_HOME", ".cache") + "/mapservice";
-    const auto arguments = allArguments(argc, argv);
-    const auto parsed =
-        std::holds_alternative<mapservice::OptionsError>(arguments)
-            ? std::variant<mapservice::Options, mapservice::OptionsError>(
-                  std::get<mapservice::OptionsError>(arguments))
-            : mapservice::parseOptions(std::get<std::vector<std::string>>(arguments), defaults);
-    if (const auto* error = std::get_if<mapservice::OptionsError>(&parsed)) {
-        std::fprintf(stderr, "mapservice: %s\n%s", error->message.c_str(),
+    const auto refuse = [](const mapservice::OptionsError& error) {
+        std::fprintf(stderr, "mapservice: %s\n%s", error.message.c_str(),
                      mapservice::usageText(MAPSERVICE_DATA_DIR).c_str());
         return 2;
+    };
+    const auto arguments = allArguments(argc, argv);
+    if (const auto* error = std::get_if<mapservice::OptionsError>(&arguments)) {
+        return refuse(*error);
+    }
+    const auto parsed =
+        mapservice::parseOptions(std::get<std::vector<std::string>>(arguments), defaults);
+    if (const auto* error = std::get_if<mapservice::OptionsError>(&parsed)) {
+        return refuse(*error);
     }
     const auto options = &std::get<mapservice::Options>(parsed);
     if (options->version) {

@@ -44,9 +44,10 @@ QString describeFailure(const QNetworkReply& reply, const QUrl& url)
 } // namespace
 
 Transfer::Transfer(Fetcher& fetcher, QNetworkReply* reply, QUrl url, const QString& path,
-                   std::function<void(FetchResult)> done, std::function<void()> arrived)
+                   std::function<void(FetchResult)> done, std::function<void()> arrived,
+                   std::vector<FileBeside> beside)
     : fetcher_(fetcher), file_(fetcher.writer_.open(path)), reply_(reply), url_(std::move(url)),
-      done_(std::move(done)), arrived_(std::move(arrived))
+      done_(std::move(done)), arrived_(std::move(arrived)), beside_(std::move(beside))
 {
     fetcher_.live_[file_] = this;
     QObject::connect(reply, &QNetworkReply::readyRead, [this] { take(); });
@@ -89,9 +90,30 @@ void Transfer::finish()
     if (arrived_) {
         arrived_();
     }
-    fetcher_.writer_.commit(file_, [settle](const QString& error) {
-        // A file that cannot be written stays so: trying the fetch again will not help.
-        settle(error.isEmpty() ? std::nullopt : std::optional<Failure>(Failure(error)));
+    // A file that cannot be written stays so: trying the fetch again will not help.
+    const auto failureOf = [](const QString& error) {
+        return error.isEmpty() ? std::nullopt : std::optional<Failure>(Failure(error));
+    };
+    fetcher_.writer_.commit(file_, [settle, failureOf, writer = &fetcher_.writer_,
+                                    beside = beside_](const QString& error) {
+        if (!error.isEmpty() || beside.empty()) {
+            settle(failureOf(error));
+            return;
+        }
+        // The files beside it go through the writer too, in order: the last to end settles.
+        auto left = std::make_shared<std::pair<QString, std::size_t>>(QString(), beside.size());
+        for (const FileBeside& file : beside) {
+            const FileWriter::Id id = writer->open(file.path);
+            writer->write(id, file.bytes);
+            writer->commit(id, [settle, failureOf, left](const QString& error) {
+                if (left->first.isEmpty()) {
+                    left->first = error;
+                }
+                if (--left->second == 0) {
+                    settle(failureOf(left->first));
+                }
+            });
+        }
     });
 }
 
@@ -130,7 +152,8 @@ Fetcher::~Fetcher() = default;
 
 std::unique_ptr<Transfer> Fetcher::start(const QString& urladdy, const QString& wheretobmp,
                                          std::function<void(FetchResult)> done,
-                                         std::function<void()> arrived)
+                                         std::function<void()> arrived,
+                                         std::vector<FileBeside> beside)
 {
     // Blanks and other characters a URL cannot carry are percent-encoded on the wire.
     const QUrl url(urladdy, QUrl::TolerantMode);
@@ -142,7 +165,7 @@ std::unique_ptr<Transfer> Fetcher::start(const QString& urladdy, const QString& 
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
                          QNetworkRequest::NoLessSafeRedirectPolicy);
     return std::make_unique<Transfer>(*this, manager_.get(request), url, wheretobmp,
-                                      std::move(done), std::move(arrived));
+                                      std::move(done), std::move(arrived), std::move(beside));
 }
 
 void Fetcher::download(const QString& urladdy, const QString& wheretobmp, QByteArray& imagebytes)

@@ -12,6 +12,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <vector>
 
 class QNetworkReply;
 
@@ -27,13 +28,20 @@ struct FetchResult {
 
 class Fetcher;
 
+// A small file written beside a fetched one, once that is in place.
+struct FileBeside {
+    QString path;
+    QByteArray bytes;
+};
+
 // One request in flight: the reply, the file its body goes to, and whom to tell when it ends.
 // Destroying it cancels the request and drops what has arrived, unless the body was whole and
 // already on its way into the file.
 class Transfer {
 public:
     Transfer(Fetcher& fetcher, QNetworkReply* reply, QUrl url, const QString& path,
-             std::function<void(FetchResult)> done, std::function<void()> arrived);
+             std::function<void(FetchResult)> done, std::function<void()> arrived,
+             std::vector<FileBeside> beside);
     ~Transfer();
     Transfer(const Transfer&) = delete;
     Transfer& operator=(const Transfer&) = delete;
@@ -55,6 +63,7 @@ private:
     bool whole_ = false; // the whole body came with a 2xx status
     std::function<void(FetchResult)> done_;
     std::function<void()> arrived_;
+    std::vector<FileBeside> beside_;
 };
 
 // The downloader's only contact with the network. One Fetcher per window, so connections to
@@ -81,9 +90,13 @@ public:
     // |arrived|, when given, runs as soon as the whole body has arrived with a 2xx status,
     // before it is in the file: the connection is free for the next request then. It must not
     // destroy the Transfer.
+    //
+    // The files |beside| are written, each as a whole, once the body's file is in place and
+    // before |done| runs; one that cannot be written fails the transfer (permanently).
     std::unique_ptr<Transfer> start(const QString& urladdy, const QString& wheretobmp,
                                     std::function<void(FetchResult)> done,
-                                    std::function<void()> arrived = {});
+                                    std::function<void()> arrived = {},
+                                    std::vector<FileBeside> beside = {});
 
     // The same, waiting for the end: puts the body into |imagebytes| as soon as it has arrived
     // (it is left alone when the fetch fails) and writes it to |wheretobmp|. While it waits it runs

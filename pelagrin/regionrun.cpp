@@ -1,6 +1,5 @@
 #include "pelagrin/regionrun.h"
 
-#include "common/atomicfile.h"
 #include "common/failure.h"
 #include "common/worldfile.h"
 #include "pelagrin/messages.h"
@@ -88,13 +87,19 @@ void RegionRun::startTransfer(Tile& tile)
 {
     tile.onNetwork = true;
     try {
+        // GIS programs open the tile in place, and the exporter knows its exact centre, which
+        // the name gives only to two decimals.
+        std::vector<FileBeside> place{
+            {common::worldFilePath(tile.path), common::worldFileText(tile.place)},
+            {common::auxFilePath(tile.path), common::auxFileText(tile.place)}};
         tile.transfer = fetcher_.start(
             tile.url, tile.path,
             [this, &tile](FetchResult r) { transferEnded(tile, std::move(r)); },
             [this, &tile] {
                 tile.onNetwork = false;
                 startTiles();
-            });
+            },
+            std::move(place));
     } catch (const common::Failure& failure) {
         // The request could not even be made: no retry helps.
         transferEnded(tile, FetchResult{failure, false, {}});
@@ -104,18 +109,6 @@ void RegionRun::startTransfer(Tile& tile)
 void RegionRun::transferEnded(Tile& tile, FetchResult result)
 {
     if (!result.failure) {
-        try {
-            // GIS programs open the tile in place, and the exporter knows its exact centre,
-            // which the name gives only to two decimals.
-            common::writeFileAtomically(common::worldFilePath(tile.path),
-                                        common::worldFileText(tile.place));
-            common::writeFileAtomically(common::auxFilePath(tile.path),
-                                        common::auxFileText(tile.place));
-        } catch (const common::Failure& failure) {
-            tile.lastFailure = failure.text();
-            giveUp(tile);
-            return;
-        }
         const QString path = tile.path;
         remove(tile);
         ++result_.stored;

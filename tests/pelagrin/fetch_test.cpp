@@ -6,6 +6,7 @@
 #include "tempworkdir.h"
 
 #include <QDir>
+#include <QEventLoop>
 #include <QPushButton>
 #include <QTcpServer>
 #include <QTest>
@@ -36,6 +37,41 @@ TEST(Download, StoresTheBodyByteForByte)
     fetcher.download(requestUrl(service), QStringLiteral("temp.gif"), imagebytes);
     EXPECT_EQ(imagebytes, gif);
     EXPECT_EQ(TempWorkDir::read(QStringLiteral("temp.gif")), gif);
+}
+
+// The files beside a tile are written after it, and one that cannot be written fails the
+// transfer for good.
+TEST(Start, WritesTheFilesBesideOnlyOnceTheBodyIsInPlace)
+{
+    TempWorkDir work;
+    const QByteArray gif = testsupport::makeGif(320, 320);
+    FakeMapService service(FakeReply::bytes(gif));
+    Fetcher fetcher;
+    const struct {
+        const char* besidePath;
+        bool fails;
+    } cases[] = {{"beside.gfw", false}, {"no-such-folder/beside.gfw", true}};
+    for (const auto& c : cases) {
+        std::optional<FetchResult> result;
+        QEventLoop loop;
+        const auto transfer = fetcher.start(requestUrl(service), QStringLiteral("tile.gif"),
+                                            [&](FetchResult r) {
+                                                result = std::move(r);
+                                                loop.quit();
+                                            },
+                                            {}, {{QString::fromLatin1(c.besidePath), "world"}});
+        if (!result) {
+            loop.exec();
+        }
+        ASSERT_TRUE(result.has_value());
+        EXPECT_EQ(TempWorkDir::read(QStringLiteral("tile.gif")), gif);
+        EXPECT_EQ(result->failure.has_value(), c.fails) << c.besidePath;
+        if (result->failure) {
+            EXPECT_FALSE(result->failure->transient());
+        } else {
+            EXPECT_EQ(TempWorkDir::read(QString::fromLatin1(c.besidePath)), "world");
+        }
+    }
 }
 
 TEST(Download, BlanksReachTheWirePercentEncoded)
