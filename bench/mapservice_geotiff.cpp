@@ -54,8 +54,8 @@ int main()
     makeGeotiff(input);
 
     mapservice::SourceTable sources({}, {});
-    if (const auto refused = sources.add(input)) {
-        std::fprintf(stderr, "%s\n", refused->reason.c_str());
+    if (const auto added = sources.add(input); !added) {
+        std::fprintf(stderr, "%s\n", added.error().text.c_str());
         return 1;
     }
     // 2 degrees around 47 N 10 E.
@@ -64,7 +64,7 @@ int main()
     std::size_t bytes = 0;
     const double value = bench::medianSeconds(5, [&] {
         const auto picture = sources.draw(request);
-        bytes += mapservice::encodeGif(std::get<mapservice::Picture>(picture)).size();
+        bytes += mapservice::encodeGif(picture.value()).size();
     });
     char command[512];
     std::snprintf(command, sizeof command,

@@ -97,16 +97,16 @@ int main(int argc, char** argv)
     const mapservice::MapRequest request{47, 10, 31, 1999, 1999, "EUR0407", {}};
     const auto picture = [&](const std::string& spec) {
         mapservice::SourceTable sources({}, remote);
-        if (const auto refused = sources.add(spec)) {
-            std::fprintf(stderr, "%s\n", refused->reason.c_str());
+        if (const auto added = sources.add(spec); !added) {
+            std::fprintf(stderr, "%s\n", added.error().text.c_str());
             std::exit(1);
         }
         const auto drawn = sources.draw(request);
-        if (const auto* refused = std::get_if<mapservice::Refusal>(&drawn)) {
-            std::fprintf(stderr, "%s\n", refused->reason.c_str());
+        if (!drawn) {
+            std::fprintf(stderr, "%s\n", drawn.error().text.c_str());
             std::exit(1);
         }
-        return mapservice::encodeGif(std::get<mapservice::Picture>(drawn)).size();
+        return mapservice::encodeGif(*drawn).size();
     };
     picture(xyz); // fills the cache
     const int fetched = requests;
@@ -114,10 +114,11 @@ int main(int argc, char** argv)
     const double cached = bench::medianSeconds(5, [&] { bytes += picture(xyz); });
     // In the service a source lives as long as the service: its tiles stay decoded in memory.
     mapservice::SourceTable kept({}, remote);
-    kept.add(xyz);
-    const double warm = bench::medianSeconds(5, [&] {
-        bytes += mapservice::encodeGif(std::get<mapservice::Picture>(kept.draw(request))).size();
-    });
+    if (!kept.add(xyz)) {
+        return 1;
+    }
+    const double warm = bench::medianSeconds(
+        5, [&] { bytes += mapservice::encodeGif(kept.draw(request).value()).size(); });
     const double geotiff =
         bench::medianSeconds(5, [&] { bytes += picture(folder + "/source.tif"); });
     if (requests != fetched || fetched == 0) {

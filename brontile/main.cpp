@@ -1,26 +1,9 @@
 #include "brontile/form1.h"
 #include "brontile/messages.h"
-#include "common/commandline.h"
-#include "common/messageboxdialogs.h"
-
-#include <QApplication>
-
-#include <cstdio>
+#include "common/runwindow.h"
 
 int main(int argc, char** argv)
 {
-    // Answered before Qt starts, so that they need no display.
-    if (const auto answer = common::versionOrHelp(common::argumentsOf(argc, argv),
-                                                  QStringLiteral("brontile"), brontile::helpText)) {
-        std::fputs(qPrintable(*answer), stdout);
-        return 0;
-    }
-    QApplication app(argc, argv);
-    common::MessageBoxDialogs dialogs(QStringLiteral("Brontile"));
-    brontile::Form1 window(dialogs);
-    if (const auto exitCode = window.Form_Load()) {
-        return *exitCode;
-    }
-    window.show();
-    return QApplication::exec();
+    return common::runWindow<brontile::Form1>(argc, argv, QStringLiteral("brontile"),
+                                              QStringLiteral("Brontile"), brontile::helpText);
 }

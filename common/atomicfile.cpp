@@ -1,6 +1,6 @@
 #include "common/atomicfile.h"
 
-#include "common/failure.h"
+#include "common/errortext.h"
 
 #include <QDir>
 #include <QFile>
@@ -107,7 +107,7 @@ void AtomicFile::write(const QByteArray& bytes)
     }
 }
 
-void AtomicFile::commit()
+Status AtomicFile::commit()
 {
     if (fd_ < 0 && error_ == 0) {
         error_ = EBADF; // never opened
@@ -124,13 +124,15 @@ void AtomicFile::commit()
     if (error_ != 0) {
         const QString reason = errorString();
         discard();
-        throw Failure(QStringLiteral("The file %1 could not be written: %2").arg(path_, reason));
+        return makeError(ErrorKind::Permanent,
+                         QStringLiteral("The file %1 could not be written: %2").arg(path_, reason));
     }
     temporary_.clear();
     if (::close(fd_) != 0 && errno != EINTR) {
         error_ = errno; // the data are in place and flushed: nothing is lost any more
     }
     fd_ = -1;
+    return {};
 }
 
 QString AtomicFile::errorString() const
@@ -150,12 +152,12 @@ void AtomicFile::discard()
     }
 }
 
-void writeFileAtomically(const QString& path, const QByteArray& bytes)
+Status writeFileAtomically(const QString& path, const QByteArray& bytes)
 {
     AtomicFile file(path);
     file.open();
     file.write(bytes);
-    file.commit();
+    return file.commit();
 }
 
 bool isTemporaryName(const QString& fileName)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/result.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -35,9 +37,9 @@ public:
     void write(const QByteArray& bytes);
     // Whether nothing has failed so far (errorString() says what did).
     bool ok() const { return error_ == 0; }
-    // Puts the content in place. Throws common::Failure naming the file when opening, a write,
-    // the flush or the replacement failed.
-    void commit();
+    // Puts the content in place. An error naming the file when opening, a write, the flush or
+    // the replacement failed.
+    Status commit();
     // Drops what was written; the target stays as it was.
     void discard();
 
@@ -51,8 +53,8 @@ private:
     int error_ = 0;
 };
 
-// Writes |bytes| to |path| through an AtomicFile; throws common::Failure naming the file.
-void writeFileAtomically(const QString& path, const QByteArray& bytes);
+// Writes |bytes| to |path| through an AtomicFile; an error names the file.
+Status writeFileAtomically(const QString& path, const QByteArray& bytes);
 
 // Whether |fileName| (without folder) has the form of an AtomicFile's temporary name.
 bool isTemporaryName(const QString& fileName);

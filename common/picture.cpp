@@ -1,19 +1,20 @@
 #include "common/picture.h"
 
-#include "common/failure.h"
+#include "common/errortext.h"
 
 #include <QImageReader>
 
 namespace common {
 
-QImage loadPicture(const QString& path)
+Result<QImage> loadPicture(const QString& path)
 {
     QImageReader reader(path);
     reader.setDecideFormatFromContent(true);
     QImage image = reader.read();
     if (image.isNull()) {
-        throw Failure(QStringLiteral("The file %1 cannot be shown as a picture (%2).")
-                          .arg(path, reader.errorString()));
+        return makeError(ErrorKind::BadInput,
+                         QStringLiteral("The file %1 cannot be shown as a picture (%2).")
+                             .arg(path, reader.errorString()));
     }
     return image;
 }

@@ -1,12 +1,14 @@
 #pragma once
 
+#include "common/result.h"
+
 #include <QImage>
 #include <QString>
 
 namespace common {
 
-// Reads the picture file at |path|. Throws common::Failure naming the file when it is missing
-// or cannot be read as a picture.
-QImage loadPicture(const QString& path);
+// Reads the picture file at |path|; an error names the file when it is missing or cannot be
+// read as a picture.
+Result<QImage> loadPicture(const QString& path);
 
 } // namespace common

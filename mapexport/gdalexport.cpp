@@ -1,15 +1,11 @@
 #include "mapexport/gdalexport.h"
 
-#include "common/gdalerrors.h"
+#include "common/errortext.h"
+#include "common/gdal.h"
 
 #include <QByteArray>
 #include <QFile>
 #include <QFileInfo>
-
-#include <cpl_conv.h>
-#include <cpl_error.h>
-#include <gdal.h>
-#include <gdal_utils.h>
 
 #include <algorithm>
 #include <cmath>
@@ -22,42 +18,7 @@ namespace mapexport {
 
 namespace {
 
-using common::QuietGdalErrors;
-
-QString lastGdalError()
-{
-    return QString::fromStdString(QuietGdalErrors::last());
-}
-
-struct Progress {
-    const std::function<void(double)>* report;
-    double from;
-    double to;
-};
-
-int reportProgress(double done, const char*, void* data)
-{
-    const auto* p = static_cast<Progress*>(data);
-    (*p->report)(p->from + (p->to - p->from) * done);
-    return TRUE;
-}
-
-// GDAL's arguments as the char** its utilities take.
-class Arguments {
-public:
-    explicit Arguments(std::vector<QByteArray> texts) : texts_(std::move(texts))
-    {
-        for (QByteArray& text : texts_) {
-            pointers_.push_back(text.data());
-        }
-        pointers_.push_back(nullptr);
-    }
-    char** get() { return pointers_.data(); }
-
-private:
-    std::vector<QByteArray> texts_;
-    std::vector<char*> pointers_;
-};
+namespace gdal = common::gdal;
 
 // The file's bytes on the disk before it is renamed into place.
 bool flushToDisk(const QString& path)
@@ -92,88 +53,105 @@ std::optional<Format> formatOf(const QString& output)
     return std::nullopt;
 }
 
-std::optional<QString> writeExport(const Mosaic& mosaic, Format format, const QString& output,
-                                   const QString& name, const std::function<void(double)>& progress)
+namespace {
+
+// The part of the work from |from| to |to| reported through |progress| as a whole.
+class ScaledProgress {
+public:
+    ScaledProgress(double from, double to, GDALProgressFunc progress, void* data)
+        : data_(progress != nullptr ? GDALCreateScaledProgress(from, to, progress, data) : nullptr)
+    {}
+    ~ScaledProgress() { GDALDestroyScaledProgress(data_); }
+    ScaledProgress(const ScaledProgress&) = delete;
+    ScaledProgress& operator=(const ScaledProgress&) = delete;
+
+    GDALProgressFunc function() const { return data_ != nullptr ? GDALScaledProgress : nullptr; }
+    void* data() const { return data_; }
+
+private:
+    void* data_;
+};
+
+} // namespace
+
+common::Status writeExport(const Mosaic& mosaic, Format format, const QString& output,
+                           const QString& name, GDALProgressFunc progress, void* progressData)
 {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        GDALAllRegister();
-        // The tiles stay on disk: GDAL keeps a bounded number of them decoded (about 4 MB
-        // each) and a bounded cache of blocks, whatever the size of the region.
-        CPLSetConfigOption("GDAL_CACHEMAX", "128");
-        CPLSetConfigOption("GDAL_MAX_DATASET_POOL_SIZE", "24");
-    });
-    const QuietGdalErrors quiet;
+    // The tiles stay on disk: GDAL keeps a bounded number of them decoded (about 4 MB each)
+    // and a bounded cache of blocks, whatever the size of the region.
+    gdal::setUp({{"GDAL_CACHEMAX", "128"}, {"GDAL_MAX_DATASET_POOL_SIZE", "24"}});
     const QFileInfo target(output);
     const QString temporary = target.absolutePath() + QStringLiteral("/.") + target.fileName() +
                               QStringLiteral(".~%1.tmp").arg(::getpid());
     removeWithCompanions(temporary);
 
     const QByteArray vrt = mosaicVrt(mosaic);
-    GDALDatasetH source = GDALOpen(vrt.constData(), GA_ReadOnly);
-    if (source == nullptr) {
-        return QStringLiteral("the tiles cannot be put together: ") + lastGdalError();
+    auto source = gdal::openRaster(vrt.toStdString(), "the mosaic of the tiles");
+    if (!source) {
+        return common::permanent(source.error().text, 1);
     }
-    std::vector<QByteArray> options;
+    CPLStringList arguments;
     if (format == Format::GeoTiff) {
-        options = {"-of", "COG",
-                   "-co", "COMPRESS=DEFLATE",
-                   "-co", "PREDICTOR=2",
-                   "-co", "BIGTIFF=IF_SAFER",
-                   "-co", "NUM_THREADS=ALL_CPUS",
-                   "-co", "OVERVIEW_RESAMPLING=AVERAGE"};
+        for (const char* argument : {"-of", "COG", "-co", "COMPRESS=DEFLATE", "-co", "PREDICTOR=2",
+                                     "-co", "BIGTIFF=IF_SAFER", "-co", "NUM_THREADS=ALL_CPUS",
+                                     "-co", "OVERVIEW_RESAMPLING=AVERAGE"}) {
+            arguments.AddString(argument);
+        }
     } else {
-        options = {"-of", "MBTiles",
-                   "-co", "NAME=" + name.toUtf8(),
-                   "-co", "DESCRIPTION=" + name.toUtf8(),
-                   "-co", "TYPE=baselayer",
-                   "-co", "TILE_FORMAT=PNG"};
+        const std::string named = name.toStdString();
+        arguments.AddString("-of").AddString("MBTiles");
+        arguments.AddString("-co").AddString(("NAME=" + named).c_str());
+        arguments.AddString("-co").AddString(("DESCRIPTION=" + named).c_str());
+        arguments.AddString("-co").AddString("TYPE=baselayer");
+        arguments.AddString("-co").AddString("TILE_FORMAT=PNG");
     }
-    Arguments arguments(options);
-    GDALTranslateOptions* translate = GDALTranslateOptionsNew(arguments.get(), nullptr);
-    Progress copying{&progress, 0, format == Format::MBTiles ? 0.7 : 1.0};
-    GDALTranslateOptionsSetProgress(translate, reportProgress, &copying);
-    int failed = FALSE;
-    GDALDatasetH written =
-        GDALTranslate(QFile::encodeName(temporary).constData(), source, translate, &failed);
-    GDALTranslateOptionsFree(translate);
-    std::optional<QString> error;
-    if (written == nullptr || failed) {
-        error = QStringLiteral("the file cannot be written: ") + lastGdalError();
+    const double copyShare = format == Format::MBTiles ? 0.7 : 1.0;
+    const ScaledProgress copying(0, copyShare, progress, progressData);
+    auto written =
+        gdal::translate(QFile::encodeName(temporary).toStdString(), gdal::handle(*source),
+                        arguments, copying.function(), copying.data());
+    std::optional<common::Error> error;
+    if (!written) {
+        error = common::permanent("the file cannot be written: " + written.error().text, 1);
     } else if (format == Format::MBTiles) {
         // Halving levels down to one 256-pixel tile.
+        GDALDatasetH ds = gdal::handle(*written);
         std::vector<int> levels;
-        for (int level = 2;
-             std::max(GDALGetRasterXSize(written), GDALGetRasterYSize(written)) / level >= 256;
+        for (int level = 2; std::max(GDALGetRasterXSize(ds), GDALGetRasterYSize(ds)) / level >= 256;
              level *= 2) {
             levels.push_back(level);
         }
-        Progress overviews{&progress, 0.7, 1.0};
+        const ScaledProgress overviews(copyShare, 1.0, progress, progressData);
+        const gdal::ErrorCapture errors;
         if (!levels.empty() &&
-            GDALBuildOverviews(written, "AVERAGE", static_cast<int>(levels.size()), levels.data(),
-                               0, nullptr, reportProgress, &overviews) != CE_None) {
-            error = QStringLiteral("the overviews cannot be written: ") + lastGdalError();
+            GDALBuildOverviews(ds, "AVERAGE", static_cast<int>(levels.size()), levels.data(), 0,
+                               nullptr, overviews.function(), overviews.data()) != CE_None) {
+            error =
+                errors.error(common::ErrorKind::Permanent, "the overviews cannot be written", 1);
         }
     }
-    if (written != nullptr) {
-        CPLErrorReset();
-        GDALClose(written); // writes what is still in the cache
-        if (CPLGetLastErrorType() >= CE_Failure && !error) {
-            error = QStringLiteral("the file cannot be finished: ") + lastGdalError();
+    if (written) {
+        const gdal::ErrorCapture errors;
+        written.value().reset(); // writes what is still in the cache
+        if (errors.failed() && !error) {
+            error = errors.error(common::ErrorKind::Permanent, "the file cannot be finished", 1);
         }
     }
-    GDALClose(source);
+    source.value().reset();
     if (!error && !flushToDisk(temporary)) {
-        error = QStringLiteral("the file cannot be flushed to the disk");
+        error = common::permanent("the file cannot be flushed to the disk", 1);
     }
     if (!error && ::rename(QFile::encodeName(temporary).constData(),
                            QFile::encodeName(target.absoluteFilePath()).constData()) != 0) {
-        error = QStringLiteral("the file cannot take the place of %1").arg(output);
+        error = common::makeError(
+            common::ErrorKind::Permanent,
+            QStringLiteral("the file cannot take the place of %1").arg(output), 1);
     }
     if (error) {
         removeWithCompanions(temporary);
+        return *error;
     }
-    return error;
+    return {};
 }
 
 } // namespace mapexport

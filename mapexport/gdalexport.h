@@ -1,11 +1,13 @@
 #pragma once
 
 // Writing a mosaic as one file through GDAL.
+#include "common/result.h"
 #include "mapexport/mosaic.h"
 
 #include <QString>
 
-#include <functional>
+#include <cpl_progress.h>
+
 #include <optional>
 
 namespace mapexport {
@@ -20,10 +22,11 @@ std::optional<Format> formatOf(const QString& output);
 
 // Writes |mosaic| to |output| in |format|, named |name| where the format keeps a name. The file
 // is made under a hidden temporary name beside |output| and takes its place only when whole,
-// so an earlier file stays until then, and nothing is left when the export fails. |progress|
-// gets the part done, 0 to 1. The reason when it fails.
-std::optional<QString> writeExport(const Mosaic& mosaic, Format format, const QString& output,
-                                   const QString& name,
-                                   const std::function<void(double)>& progress);
+// so an earlier file stays until then, and nothing is left when the export fails. |progress|,
+// when given, is called as GDAL's tools call it, with the part done from 0 to 1 and
+// |progressData|.
+common::Status writeExport(const Mosaic& mosaic, Format format, const QString& output,
+                           const QString& name, GDALProgressFunc progress = nullptr,
+                           void* progressData = nullptr);
 
 } // namespace mapexport

@@ -1,9 +1,11 @@
 // Exports the tiles of a tile folder as one georeferenced file: MBTiles for phone and tablet
 // map apps, GeoTIFF for GIS programs.
 #include "common/commandline.h"
+#include "common/errortext.h"
 #include "common/tilefolder.h"
 #include "mapexport/gdalexport.h"
 #include "mapexport/mosaic.h"
+#include "mapexport/options.h"
 #include "mapexport/tiles.h"
 
 #include <QCoreApplication>
@@ -16,40 +18,32 @@
 
 namespace {
 
-const QString usage =
-    QStringLiteral("usage: mapexport [--folder DIR] [--zoom Z] [--type 1|2] OUTPUT\n");
-
-const QString help =
-    usage +
-    QStringLiteral(
-        "Writes the tiles of the folder mymaps in the working folder as one file, each tile "
-        "placed\n"
-        "exactly where the map service drew it: OUTPUT.mbtiles (Web Mercator tiles, for map apps)\n"
-        "or OUTPUT.tif (a tiled, compressed GeoTIFF in longitude and latitude, for GIS programs).\n"
-        "Where tiles overlap, the one whose centre is nearer wins. An existing OUTPUT is replaced\n"
-        "only when the new file is whole.\n"
-        "  --folder DIR  the folder that holds the tiles, instead of mymaps\n"
-        "  --zoom Z      only the tiles of zoom Z\n"
-        "  --type 1|2    only the tiles of map type 1 (letters E and U) or 2 (letter W)\n"
-        "  --help        this text\n"
-        "  --version     the program's version\n");
-
-int refuse(const QString& message, int status = 2)
+int refuse(const QString& message, int status)
 {
     std::fprintf(stderr, "mapexport: %s\n", qPrintable(message));
     return status;
 }
 
-// A bar on the terminal, redrawn when the whole percent changes; nothing when standard error
-// is no terminal.
-void showProgress(double done)
+int refuse(const common::Error& error)
 {
-    static int shown = -1;
+    return refuse(common::errorText(error), error.status != 0 ? error.status : 1);
+}
+
+// A bar on the terminal, redrawn when the whole percent changes; nothing when standard error
+// is no terminal. Called by GDAL with the part done and the bar.
+struct TerminalBar {
+    bool terminal = ::isatty(STDERR_FILENO) != 0;
+    int shown = -1;
+};
+
+int CPL_STDCALL showProgress(double done, const char*, void* data)
+{
+    auto& bar = *static_cast<TerminalBar*>(data);
     const int percent = static_cast<int>(done * 100);
-    if (percent == shown || !::isatty(STDERR_FILENO)) {
-        return;
+    if (percent == bar.shown || !bar.terminal) {
+        return TRUE;
     }
-    shown = percent;
+    bar.shown = percent;
     constexpr int width = 40;
     const int filled = percent * width / 100;
     std::fprintf(stderr, "\r[%s%s] %3d%%", std::string(filled, '#').c_str(),
@@ -58,56 +52,25 @@ void showProgress(double done)
         std::fputc('\n', stderr);
     }
     std::fflush(stderr);
+    return TRUE;
 }
 
 int exportTiles(int argc, char** argv)
 {
     const QStringList arguments = common::argumentsOf(argc, argv);
-    if (const auto answer = common::versionOrHelp(arguments, QStringLiteral("mapexport"), help)) {
+    if (const auto answer =
+            common::versionOrHelp(arguments, QStringLiteral("mapexport"), mapexport::helpText)) {
         std::fputs(qPrintable(*answer), stdout);
         return 0;
     }
+    const auto options = mapexport::parseOptions(arguments);
+    if (!options) {
+        return refuse(options.error());
+    }
     QCoreApplication app(argc, argv);
-    QString folderPath;
-    QString output;
-    mapexport::Choice choice;
-    for (qsizetype i = 0; i < arguments.size(); ++i) {
-        const QString& argument = arguments[i];
-        const bool hasValue = i + 1 < arguments.size();
-        if (argument == u"--folder" && hasValue) {
-            folderPath = arguments[++i];
-        } else if (argument == u"--zoom" && hasValue) {
-            bool ok = false;
-            choice.zoom = arguments[++i].toDouble(&ok);
-            if (!ok) {
-                return refuse(
-                    QStringLiteral("--zoom takes a number, not \"%1\"\n").arg(arguments[i]) +
-                    usage);
-            }
-        } else if (argument == u"--type" && hasValue) {
-            const QString& type = arguments[++i];
-            if (type != u"1" && type != u"2") {
-                return refuse(QStringLiteral("--type takes 1 or 2, not \"%1\"\n").arg(type) +
-                              usage);
-            }
-            choice.mapType = type.toInt();
-        } else if (!argument.startsWith(u"--") && output.isEmpty()) {
-            output = argument;
-        } else {
-            return refuse(QStringLiteral("unknown or incomplete argument \"%1\"\n").arg(argument) +
-                          usage);
-        }
-    }
-    if (output.isEmpty()) {
-        return refuse(QStringLiteral("no OUTPUT named\n") + usage);
-    }
-    const auto format = mapexport::formatOf(output);
-    if (!format) {
-        return refuse(QStringLiteral("OUTPUT must end in .mbtiles, .tif or .tiff: %1").arg(output));
-    }
-
-    const common::TileFolder folder =
-        folderPath.isEmpty() ? common::TileFolder::lookUp() : common::TileFolder(folderPath);
+    const common::TileFolder folder = options->folder.isEmpty()
+                                          ? common::TileFolder::lookUp()
+                                          : common::TileFolder(options->folder);
     if (!folder.isFolder()) {
         return refuse(QStringLiteral("there is no tile folder %1 here").arg(folder.path()), 1);
     }
@@ -116,15 +79,19 @@ int exportTiles(int argc, char** argv)
         std::fprintf(stderr, "mapexport: left out, since their names are not tile names:\n  %s\n",
                      qPrintable(scan.foreign.join(QStringLiteral("\n  "))));
     }
-    const auto chosen = mapexport::chooseTiles(scan.tiles, choice);
-    if (const auto* refusal = std::get_if<QString>(&chosen)) {
-        return refuse(*refusal);
+    const auto chosen = mapexport::chooseTiles(scan.tiles, options->choice);
+    if (!chosen) {
+        return refuse(chosen.error());
     }
-    const auto& tiles = std::get<std::vector<mapexport::Tile>>(chosen);
+    const auto& tiles = *chosen;
     const mapexport::Mosaic mosaic = mapexport::planMosaic(tiles, mapexport::exactCentres(tiles));
+    const QString& output = options->output;
     const QString name = QFileInfo(output).completeBaseName();
-    if (const auto error = mapexport::writeExport(mosaic, *format, output, name, showProgress)) {
-        return refuse(QStringLiteral("%1: %2").arg(output, *error), 1);
+    TerminalBar bar;
+    if (const auto written =
+            mapexport::writeExport(mosaic, options->format, output, name, showProgress, &bar);
+        !written) {
+        return refuse(QStringLiteral("%1: %2").arg(output, common::errorText(written.error())), 1);
     }
     std::printf("mapexport: %s: %zu tiles, %d x %d pixels\n", qPrintable(output), tiles.size(),
                 mosaic.width, mosaic.height);

@@ -1,5 +1,6 @@
 #include "mapexport/tiles.h"
 
+#include "common/errortext.h"
 #include "common/tilenamereader.h"
 #include "common/worldfile.h"
 
@@ -84,8 +85,7 @@ Scan scanFolder(const common::TileFolder& folder)
     return scan;
 }
 
-std::variant<std::vector<Tile>, QString> chooseTiles(const std::vector<Tile>& tiles,
-                                                     const Choice& choice)
+common::Result<std::vector<Tile>> chooseTiles(const std::vector<Tile>& tiles, const Choice& choice)
 {
     std::set<double> zooms;
     std::set<double> types;
@@ -101,10 +101,12 @@ std::variant<std::vector<Tile>, QString> chooseTiles(const std::vector<Tile>& ti
     const QString holds = QStringLiteral("The folder holds tiles of zoom %1 and map type %2.")
                               .arg(numberList(zooms), numberList(types));
     if (tiles.empty()) {
-        return QStringLiteral("The folder holds no tiles.");
+        return common::notFound("The folder holds no tiles.", 1);
     }
     if (chosen.empty()) {
-        return QStringLiteral("No tile is of the zoom and map type asked for. ") + holds;
+        return common::makeError(
+            common::ErrorKind::NotFound,
+            QStringLiteral("No tile is of the zoom and map type asked for. ") + holds, 1);
     }
     std::set<double> chosenZooms;
     std::set<double> chosenTypes;
@@ -113,7 +115,10 @@ std::variant<std::vector<Tile>, QString> chooseTiles(const std::vector<Tile>& ti
         chosenTypes.insert(tile.mapType);
     }
     if (chosenZooms.size() > 1 || chosenTypes.size() > 1) {
-        return holds + QStringLiteral(" Choose one zoom with --zoom and one map type with --type.");
+        return common::makeError(
+            common::ErrorKind::BadInput,
+            holds + QStringLiteral(" Choose one zoom with --zoom and one map type with --type."),
+            2);
     }
     return chosen;
 }

@@ -2,6 +2,7 @@
 
 // The tiles an export takes: read from a tile folder, chosen by zoom and map type, and placed
 // exactly where the map service drew them.
+#include "common/result.h"
 #include "common/tilefolder.h"
 #include "common/tilegeometry.h"
 
@@ -9,7 +10,6 @@
 #include <QStringList>
 
 #include <optional>
-#include <variant>
 #include <vector>
 
 namespace mapexport {
@@ -46,8 +46,7 @@ struct Choice {
     std::optional<double> zoom;
     std::optional<int> mapType;
 };
-std::variant<std::vector<Tile>, QString> chooseTiles(const std::vector<Tile>& tiles,
-                                                     const Choice& choice);
+common::Result<std::vector<Tile>> chooseTiles(const std::vector<Tile>& tiles, const Choice& choice);
 
 // Where the service drew a tile: its centre in degrees.
 struct Centre {

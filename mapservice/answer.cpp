@@ -8,9 +8,9 @@ namespace mapservice {
 
 namespace {
 
-Answer refusal(const Refusal& r)
+Answer refusal(const common::Error& error)
 {
-    return {r.status, "text/plain", r.reason + "\n"};
+    return {error.status != 0 ? error.status : 500, "text/plain", error.text + "\n"};
 }
 
 } // namespace
@@ -19,12 +19,12 @@ std::variant<MapRequest, Answer> readMapRequest(const std::string& query)
 {
     try {
         auto request = parseMapRequest(parseQuery(query));
-        if (const auto* refused = std::get_if<Refusal>(&request)) {
-            return refusal(*refused);
+        if (!request) {
+            return refusal(request.error());
         }
-        return std::get<MapRequest>(std::move(request));
+        return std::move(request).value();
     } catch (const std::exception& e) {
-        return refusal({500, std::string("cannot read the request: ") + e.what()});
+        return refusal(common::permanent(std::string("cannot read the request: ") + e.what(), 500));
     }
 }
 
@@ -32,12 +32,12 @@ Answer drawAnswer(const MapRequest& request, const Source& source)
 {
     try {
         const auto picture = source.draw(request);
-        if (const auto* refused = std::get_if<Refusal>(&picture)) {
-            return refusal(*refused);
+        if (!picture) {
+            return refusal(picture.error());
         }
-        return {200, "image/gif", encodeGif(std::get<Picture>(picture))};
+        return {200, "image/gif", encodeGif(*picture)};
     } catch (const std::exception& e) {
-        return refusal({500, std::string("cannot draw the map: ") + e.what()});
+        return refusal(common::permanent(std::string("cannot draw the map: ") + e.what(), 500));
     }
 }
 

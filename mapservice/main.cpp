@@ -11,13 +11,10 @@
 #include <cstdlib>
 #include <exception>
 #include <fstream>
-#include <pthread.h>
 #include <sstream>
 #include <string>
 #include <sys/resource.h>
-#include <thread>
 #include <unistd.h>
-#include <variant>
 #include <vector>
 
 namespace {
@@ -36,7 +33,7 @@ std::string xdgFolder(const char* variable, const char* fallback)
 
 // The arguments of the options file that applies, then those of the command line, so that
 // the command line wins; or why the file cannot be used.
-std::variant<std::vector<std::string>, mapservice::OptionsError> allArguments(int argc, char** argv)
+common::Result<std::vector<std::string>> allArguments(int argc, char** argv)
 {
     std::vector<std::string> arguments;
     const std::string file = mapservice::optionsFilePath(xdgFolder("XDG_CONFIG_HOME", ".config"));
@@ -45,11 +42,12 @@ std::variant<std::vector<std::string>, mapservice::OptionsError> allArguments(in
         std::stringstream text;
         text << in.rdbuf();
         auto read = mapservice::readOptionsFile(text.str());
-        if (auto* error = std::get_if<mapservice::OptionsError>(&read)) {
-            error->message = "options file " + file + ": " + error->message;
-            return *error;
+        if (!read) {
+            common::Error error = read.error();
+            error.text = "options file " + file + ": " + error.text;
+            return error;
         }
-        arguments = std::get<std::vector<std::string>>(std::move(read));
+        arguments = std::move(read).value();
     }
     arguments.insert(arguments.end(), argv + 1, argv + argc);
     return arguments;
@@ -79,21 +77,20 @@ int serve(int argc, char** argv)
     mapservice::Options defaults;
     defaults.data = MAPSERVICE_DATA_DIR;
     defaults.cache = xdgFolder("XDG_CACHE_HOME", ".cache") + "/mapservice";
-    const auto refuse = [](const mapservice::OptionsError& error) {
-        std::fprintf(stderr, "mapservice: %s\n%s", error.message.c_str(),
+    const auto refuse = [](const common::Error& error) {
+        std::fprintf(stderr, "mapservice: %s\n%s", error.text.c_str(),
                      mapservice::usageText(MAPSERVICE_DATA_DIR).c_str());
         return 2;
     };
     const auto arguments = allArguments(argc, argv);
-    if (const auto* error = std::get_if<mapservice::OptionsError>(&arguments)) {
-        return refuse(*error);
+    if (!arguments) {
+        return refuse(arguments.error());
     }
-    const auto parsed =
-        mapservice::parseOptions(std::get<std::vector<std::string>>(arguments), defaults);
-    if (const auto* error = std::get_if<mapservice::OptionsError>(&parsed)) {
-        return refuse(*error);
+    const auto parsed = mapservice::parseOptions(*arguments, defaults);
+    if (!parsed) {
+        return refuse(parsed.error());
     }
-    const auto options = &std::get<mapservice::Options>(parsed);
+    const mapservice::Options* options = &*parsed;
     if (options->version) {
         std::printf("mapservice %s\n", MAPSUITE_VERSION);
         return 0;
@@ -125,19 +122,14 @@ int serve(int argc, char** argv)
         sources.addAttribution(attribution);
     }
     for (const std::string& source : options->sources) {
-        if (const auto refused = sources.add(source)) {
-            std::fprintf(stderr, "mapservice: %s\n", refused->reason.c_str());
-            return 2;
+        if (const auto added = sources.add(source); !added) {
+            std::fprintf(stderr, "mapservice: %s\n", added.error().text.c_str());
+            return added.error().status;
         }
     }
-
-    // SIGINT and SIGTERM are taken by a thread of their own, which stops the server. Threads
-    // made from here on inherit the blocked signals.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    // Standard error may be a pipe whose reader has gone: a write then fails, it does not end
+    // the service.
+    std::signal(SIGPIPE, SIG_IGN);
 
     mapservice::ServerLimits limits = options->limits;
     fitConnectionsToFileLimit(limits);
@@ -149,24 +141,15 @@ int serve(int argc, char** argv)
         };
     }
     mapservice::MapServer server(sources, limits, log);
-    const int port = server.bind(options->bind, options->port);
-    if (port < 0) {
-        std::fprintf(stderr, "mapservice: cannot listen on %s:%d (is another service using it?)\n",
-                     options->bind.c_str(), options->port);
-        return 1;
+    const auto port = server.bind(options->bind, options->port);
+    if (!port) {
+        std::fprintf(stderr, "mapservice: %s\n", port.error().text.c_str());
+        return port.error().status;
     }
-    std::thread stopper([&server, stopSignals] {
-        int signal = 0;
-        sigwait(&stopSignals, &signal);
-        server.stop();
-    });
-    std::printf("mapservice: serving http://%s:%d/pub/agent.dll\n", options->bind.c_str(), port);
+    server.stopOnSignals();
+    std::printf("mapservice: serving http://%s:%d/pub/agent.dll\n", options->bind.c_str(), *port);
     std::fflush(stdout);
     const bool drawingsEnded = server.run();
-    // The server has stopped: wake the signal thread if the stop came from elsewhere. The
-    // signal is blocked in every other thread, so the waiting thread takes it.
-    kill(getpid(), SIGTERM);
-    stopper.join();
     std::printf("mapservice: stopped\n");
     if (!drawingsEnded) {
         // A picture is still being drawn; nothing of it is kept, so the process ends now

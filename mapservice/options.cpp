@@ -44,8 +44,7 @@ const NumberOption numberOptions[] = {
 
 } // namespace
 
-std::variant<Options, OptionsError> parseOptions(const std::vector<std::string>& arguments,
-                                                 Options options)
+common::Result<Options> parseOptions(const std::vector<std::string>& arguments, Options options)
 {
     for (std::size_t i = 0; i < arguments.size(); ++i) {
         const std::string& arg = arguments[i];
@@ -65,9 +64,10 @@ std::variant<Options, OptionsError> parseOptions(const std::vector<std::string>&
         } else if (numeric != nullptr && hasValue) {
             const auto value = number(arguments[++i], numeric->low, numeric->high);
             if (!value) {
-                return OptionsError{"bad value for " + arg + ": " + arguments[i] + " (" +
-                                    std::to_string(numeric->low) + " to " +
-                                    std::to_string(numeric->high) + ")"};
+                return common::badInput("bad value for " + arg + ": " + arguments[i] + " (" +
+                                            std::to_string(numeric->low) + " to " +
+                                            std::to_string(numeric->high) + ")",
+                                        2);
             }
             numeric->store(options, *value);
         } else if (arg == "--bind" && hasValue) {
@@ -83,13 +83,13 @@ std::variant<Options, OptionsError> parseOptions(const std::vector<std::string>&
         } else if (arg == "--contact" && hasValue) {
             options.contact = arguments[++i];
         } else {
-            return OptionsError{"unknown or incomplete option " + arg};
+            return common::badInput("unknown or incomplete option " + arg, 2);
         }
     }
     return options;
 }
 
-std::variant<std::vector<std::string>, OptionsError> readOptionsFile(const std::string& text)
+common::Result<std::vector<std::string>> readOptionsFile(const std::string& text)
 {
     std::vector<std::string> arguments;
     std::istringstream lines(text);
@@ -110,7 +110,8 @@ std::variant<std::vector<std::string>, OptionsError> readOptionsFile(const std::
         }
         const std::string option(first, last);
         if (option.rfind("--", 0) != 0) {
-            return OptionsError{"line " + std::to_string(number) + " is no option: " + option};
+            return common::badInput("line " + std::to_string(number) + " is no option: " + option,
+                                    2);
         }
         const auto nameEnd = std::find_if(option.begin(), option.end(), blank);
         arguments.emplace_back(option.begin(), nameEnd);

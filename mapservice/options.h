@@ -1,9 +1,9 @@
 #pragma once
 
+#include "common/result.h"
 #include "mapservice/server.h"
 
 #include <string>
-#include <variant>
 #include <vector>
 
 namespace mapservice {
@@ -25,21 +25,17 @@ struct Options {
     ServerLimits limits;
 };
 
-// A command line that cannot be followed: what to tell the user on standard error.
-struct OptionsError {
-    std::string message;
-};
-
 // Reads the arguments after the program's name. |defaults| gives the values of options not
 // named (the data and cache folders, which depend on the machine).
-std::variant<Options, OptionsError> parseOptions(const std::vector<std::string>& arguments,
-                                                 Options defaults);
+// A command line that cannot be followed gives a bad-input error whose text is what to tell
+// the user on standard error, with exit status 2.
+common::Result<Options> parseOptions(const std::vector<std::string>& arguments, Options defaults);
 
 // The arguments an options file holds: one command-line option per line, its value after the
 // first blank ("--source /data/alps.tif"); blank lines are skipped and "#" at the start of a
 // line or after a blank starts a comment. A line that is no option is refused, naming its
 // number.
-std::variant<std::vector<std::string>, OptionsError> readOptionsFile(const std::string& text);
+common::Result<std::vector<std::string>> readOptionsFile(const std::string& text);
 
 // The options file that applies: |configHome|/mapservice/options (configHome being
 // $XDG_CONFIG_HOME, or ~/.config when that is unset) when it exists, else

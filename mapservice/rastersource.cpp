@@ -1,14 +1,10 @@
 #include "mapservice/rastersource.h"
 
-#include "common/gdalerrors.h"
+#include "common/gdal.h"
 #include "mapservice/drawing.h"
 #include "mapservice/geometry.h"
 #include "mapservice/quantize.h"
 
-#include <cpl_conv.h>
-#include <cpl_error.h>
-#include <gdal.h>
-#include <gdal_utils.h>
 #include <ogr_srs_api.h>
 
 #include <algorithm>
@@ -21,29 +17,27 @@ namespace mapservice {
 
 namespace {
 
-void registerDrivers()
-{
-    static std::once_flag once;
-    std::call_once(once, [] {
-        // Upstream tiles are cached on disk; in memory GDAL keeps only what a few pictures
-        // need (its default, a twentieth of the machine's memory, would be most of a budget).
-        CPLSetConfigOption("GDAL_CACHEMAX", "64");
-        GDALAllRegister();
-    });
-}
+namespace gdal = common::gdal;
 
-using QuietErrors = common::QuietGdalErrors;
+void setUpGdal()
+{
+    // Upstream tiles are cached on disk; in memory GDAL keeps only what a few pictures need
+    // (its default, a twentieth of the machine's memory, would be most of a budget).
+    gdal::setUp({{"GDAL_CACHEMAX", "64"}});
+}
 
 // A MEM dataset of |width| x |height| pixels with |colourBands| bands and an alpha band, in
 // geographic coordinates with its top-left pixel corner at |west|, |north|.
-GDALDatasetH memoryDataset(int width, int height, int colourBands, double west, double north,
-                           double degreesPerPixel)
+gdal::Dataset memoryDataset(int width, int height, int colourBands, double west, double north,
+                            double degreesPerPixel)
 {
     GDALDriverH mem = GDALGetDriverByName("MEM");
-    GDALDatasetH ds = GDALCreate(mem, "", width, height, colourBands + 1, GDT_Byte, nullptr);
-    if (ds == nullptr) {
-        return nullptr;
+    gdal::Dataset dataset(GDALDataset::FromHandle(
+        GDALCreate(mem, "", width, height, colourBands + 1, GDT_Byte, nullptr)));
+    if (!dataset) {
+        return dataset;
     }
+    GDALDatasetH ds = gdal::handle(dataset);
     std::array<double, 6> transform{west, degreesPerPixel, 0, north, 0, -degreesPerPixel};
     GDALSetGeoTransform(ds, transform.data());
     OGRSpatialReferenceH wgs84 = OSRNewSpatialReference(nullptr);
@@ -52,7 +46,7 @@ GDALDatasetH memoryDataset(int width, int height, int colourBands, double west, 
     GDALSetSpatialRef(ds, wgs84);
     OSRDestroySpatialReference(wgs84);
     GDALSetRasterColorInterpretation(GDALGetRasterBand(ds, colourBands + 1), GCI_AlphaBand);
-    return ds;
+    return dataset;
 }
 
 // The colour bands of a dataset: 1 (grey), 3 (red, green, blue), or 0 when it has no bands.
@@ -68,51 +62,33 @@ int colourBands(GDALDatasetH ds)
 }
 
 // A dataset whose palette, if it has one, is expanded to colours: the warper works on values.
-GDALDatasetH expanded(GDALDatasetH ds)
+// A VRT over the original keeps it open, so the handle of the expansion is the one to hold.
+gdal::Dataset expanded(gdal::Dataset dataset)
 {
+    GDALDatasetH ds = gdal::handle(dataset);
     if (GDALGetRasterCount(ds) != 1 ||
         GDALGetRasterColorTable(GDALGetRasterBand(ds, 1)) == nullptr) {
-        return ds;
+        return dataset;
     }
-    const char* args[] = {"-of", "VRT", "-expand", "rgba", nullptr};
-    GDALTranslateOptions* options = GDALTranslateOptionsNew(const_cast<char**>(args), nullptr);
-    GDALDatasetH vrt = GDALTranslate("", ds, options, nullptr);
-    GDALTranslateOptionsFree(options);
-    if (vrt == nullptr) {
-        return ds;
-    }
-    GDALClose(ds);
-    return vrt;
+    CPLStringList arguments;
+    arguments.AddString("-of").AddString("VRT").AddString("-expand").AddString("rgba");
+    auto vrt = gdal::translate("", ds, arguments);
+    return vrt ? std::move(vrt).value() : std::move(dataset);
 }
 
 // Warps |source| into |target|, from overview |overview| ("AUTO", "NONE" or a number) of the
-// source; false with GDAL's reason when that fails.
-bool warp(GDALDatasetH source, GDALDatasetH target, const std::string& overview, std::string& error)
+// source.
+common::Status warp(GDALDatasetH source, GDALDatasetH target, const std::string& overview)
 {
     // The warp runs on every core; the source is read on this thread, so that GDAL's reason for
     // a failure stays visible here.
-    const char* args[] = {"-r",
-                          "bilinear",
-                          "-dstalpha",
-                          "-wo",
-                          "INIT_DEST=0",
-                          "-wo",
-                          "NUM_THREADS=ALL_CPUS",
-                          "-et",
-                          "0.125",
-                          "-ovr",
-                          overview.c_str(),
-                          nullptr};
-    GDALWarpAppOptions* options = GDALWarpAppOptionsNew(const_cast<char**>(args), nullptr);
-    int usageError = 0;
-    GDALDatasetH sources[] = {source};
-    const GDALDatasetH result = GDALWarp(nullptr, target, 1, sources, options, &usageError);
-    GDALWarpAppOptionsFree(options);
-    if (result == nullptr) {
-        error = QuietErrors::last();
-        return false;
+    CPLStringList arguments;
+    for (const char* argument : {"-r", "bilinear", "-dstalpha", "-wo", "INIT_DEST=0", "-wo",
+                                 "NUM_THREADS=ALL_CPUS", "-et", "0.125", "-ovr"}) {
+        arguments.AddString(argument);
     }
-    return true;
+    arguments.AddString(overview.c_str());
+    return gdal::warp(source, target, arguments);
 }
 
 // The part of |request| that shows world copy |world| (longitudes shifted by 360 x |world|):
@@ -160,25 +136,22 @@ std::optional<std::string> warpStrip(GDALDatasetH source, int bands, const std::
 {
     const int width = strip.right - strip.left;
     const int height = strip.bottom - strip.top;
-    GDALDatasetH target = memoryDataset(width, height, bands,
-                                        g.lonAt(strip.left) - 360.0 * static_cast<double>(world),
-                                        g.latAt(strip.top), g.degreesPerPixel);
-    if (target == nullptr) {
+    const gdal::Dataset target = memoryDataset(
+        width, height, bands, g.lonAt(strip.left) - 360.0 * static_cast<double>(world),
+        g.latAt(strip.top), g.degreesPerPixel);
+    if (!target) {
         return std::string("cannot make room for the picture");
     }
-    std::string error;
-    if (!warp(source, target, overview, error)) {
-        GDALClose(target);
-        return error;
+    if (const auto warped = warp(source, gdal::handle(target), overview); !warped) {
+        return warped.error().text;
     }
     // Pixel-interleaved: colour bands, then alpha.
     std::vector<std::uint8_t> values(static_cast<std::size_t>(width) * height * (bands + 1));
-    const bool readOk = GDALDatasetRasterIO(target, GF_Read, 0, 0, width, height, values.data(),
-                                            width, height, GDT_Byte, bands + 1, nullptr, bands + 1,
-                                            (bands + 1) * width, 1) == CE_None;
-    GDALClose(target);
-    if (!readOk) {
-        return "cannot read the warped picture: " + QuietErrors::last();
+    const gdal::ErrorCapture errors;
+    if (GDALDatasetRasterIO(gdal::handle(target), GF_Read, 0, 0, width, height, values.data(),
+                            width, height, GDT_Byte, bands + 1, nullptr, bands + 1,
+                            (bands + 1) * width, 1) != CE_None) {
+        return errors.error(common::ErrorKind::Permanent, "cannot read the warped picture").text;
     }
     const auto mix = [](std::uint8_t over, std::uint8_t under, unsigned a) {
         return static_cast<std::uint8_t>((over * a + under * (255 - a) + 127) / 255);
@@ -204,7 +177,7 @@ std::optional<std::string> warpStrip(GDALDatasetH source, int bands, const std::
 }
 
 // An upstream that did not answer in time is told apart: the client may try again later.
-Refusal upstreamFailure(const std::string& connection, const std::string& error)
+common::Error upstreamFailure(const std::string& connection, const std::string& error)
 {
     std::string lower = error;
     std::transform(lower.begin(), lower.end(), lower.begin(),
@@ -213,7 +186,8 @@ Refusal upstreamFailure(const std::string& connection, const std::string& error)
         lower.find("timed out") != std::string::npos || lower.find("timeout") != std::string::npos;
     // A service description is long and says little to a reader; the reason is enough.
     const std::string name = connection.rfind("<GDAL_WMS>", 0) == 0 ? "upstream" : connection;
-    return {timeout ? 504 : 502, "the map source " + name + " failed: " + error};
+    return {timeout ? common::ErrorKind::TimedOut : common::ErrorKind::Passing,
+            "the map source " + name + " failed: " + error, timeout ? 504 : 502};
 }
 
 } // namespace
@@ -225,45 +199,40 @@ int tileZoomFor(double degreesPerPixel, int finestZoom)
 }
 
 RasterSource::RasterSource(std::string connection, const ShoreData& shores,
-                           std::optional<int> finestZoom, void* first)
-    : connection_(std::move(connection)), drawn_(shores),
-      finestZoom_(finestZoom), idle_{first}, all_{first}
-{}
-
-RasterSource::~RasterSource()
+                           std::optional<int> finestZoom, gdal::Dataset first)
+    : connection_(std::move(connection)), drawn_(shores), finestZoom_(finestZoom)
 {
-    for (void* ds : all_) {
-        GDALClose(static_cast<GDALDatasetH>(ds));
-    }
+    idle_.push_back(std::move(first));
 }
 
-Result<std::unique_ptr<RasterSource>> RasterSource::open(const std::string& connection,
-                                                         const ShoreData& shores,
-                                                         std::optional<int> finestZoom,
-                                                         bool oneAtATime)
+RasterSource::~RasterSource() = default;
+
+common::Result<std::unique_ptr<RasterSource>> RasterSource::open(const std::string& connection,
+                                                                 const ShoreData& shores,
+                                                                 std::optional<int> finestZoom,
+                                                                 bool oneAtATime)
 {
-    registerDrivers();
-    const QuietErrors quiet;
-    GDALDatasetH ds = GDALOpenEx(connection.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY, nullptr,
-                                 nullptr, nullptr);
-    if (ds == nullptr) {
-        return Refusal{500, "the map source " + connection +
-                                " cannot be opened: " + QuietErrors::last()};
+    setUpGdal();
+    auto opened = gdal::openRaster(connection);
+    if (!opened) {
+        common::Error error = opened.error();
+        error.text = "the map source " + error.text;
+        return error;
     }
+    GDALDatasetH ds = gdal::handle(*opened);
     if (colourBands(ds) == 0 || GDALGetSpatialRef(ds) == nullptr) {
-        GDALClose(ds);
-        return Refusal{500, "the map source " + connection +
-                                " is no georeferenced raster (no bands or no coordinate system)"};
+        return common::badInput("the map source " + connection +
+                                " is no georeferenced raster (no bands or no coordinate system)");
     }
     const std::string attribution = metadataAttribution(ds);
     auto source = std::unique_ptr<RasterSource>(
-        new RasterSource(connection, shores, finestZoom, expanded(ds)));
+        new RasterSource(connection, shores, finestZoom, expanded(std::move(opened).value())));
     source->attribution_ = attribution;
     source->oneAtATime_ = oneAtATime;
     return source;
 }
 
-Result<void*> RasterSource::acquire() const
+common::Result<RasterSource::Lease> RasterSource::acquire() const
 {
     {
         std::unique_lock lock(mutex_);
@@ -271,34 +240,32 @@ Result<void*> RasterSource::acquire() const
             returned_.wait(lock, [this] { return !idle_.empty(); });
         }
         if (!idle_.empty()) {
-            void* ds = idle_.back();
+            gdal::Dataset dataset = std::move(idle_.back());
             idle_.pop_back();
-            return ds;
+            return Lease(*this, std::move(dataset));
         }
     }
-    const QuietErrors quiet;
-    GDALDatasetH ds = GDALOpenEx(connection_.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY, nullptr,
-                                 nullptr, nullptr);
-    if (ds == nullptr) {
-        return Refusal{502, "the map source " + connection_ +
-                                " cannot be opened: " + QuietErrors::last()};
+    auto opened = gdal::openRaster(connection_);
+    if (!opened) {
+        return common::Error{common::ErrorKind::Passing, "the map source " + opened.error().text,
+                             502};
     }
-    ds = expanded(ds);
-    const std::lock_guard lock(mutex_);
-    all_.push_back(ds);
-    return static_cast<void*>(ds);
+    return Lease(*this, expanded(std::move(opened).value()));
 }
 
-void RasterSource::release(void* dataset) const
+RasterSource::Lease::~Lease()
 {
-    {
-        const std::lock_guard lock(mutex_);
-        idle_.push_back(dataset);
+    if (!dataset_) {
+        return; // moved from
     }
-    returned_.notify_one();
+    {
+        const std::lock_guard lock(owner_->mutex_);
+        owner_->idle_.push_back(std::move(dataset_));
+    }
+    owner_->returned_.notify_one();
 }
 
-Result<Picture> RasterSource::draw(const MapRequest& asked) const
+common::Result<Picture> RasterSource::draw(const MapRequest& asked) const
 {
     MapRequest request = asked;
     if (request.attribution.empty()) {
@@ -306,12 +273,12 @@ Result<Picture> RasterSource::draw(const MapRequest& asked) const
     }
     const Geometry g(request);
     auto base = drawn_.draw(request);
-    if (std::holds_alternative<Refusal>(base)) {
+    if (!base) {
         return base;
     }
     RgbImage out(g.width, g.height, {0, 0, 0});
     {
-        const Picture drawn = std::get<Picture>(std::move(base)); // gone once it is in colours
+        const Picture drawn = std::move(base).value(); // gone once it is in colours
         for (std::size_t i = 0; i < out.pixels.size(); ++i) {
             out.pixels[i] = drawn.palette[drawn.image.pixels[i]];
         }
@@ -319,16 +286,11 @@ Result<Picture> RasterSource::draw(const MapRequest& asked) const
     const double west = g.lonAt(0);
     const double east = g.lonAt(g.width);
     if (east - west <= 360 * maxWorldsAcross) {
-        auto acquired = acquire();
-        if (const auto* refused = std::get_if<Refusal>(&acquired)) {
-            return *refused;
+        auto lease = acquire();
+        if (!lease) {
+            return lease.error();
         }
-        const auto source = static_cast<GDALDatasetH>(std::get<void*>(acquired));
-        struct Release {
-            const RasterSource& self;
-            void* ds;
-            ~Release() { self.release(ds); }
-        } release{*this, source};
+        GDALDatasetH source = lease->handle();
         const int bands = colourBands(source);
         // Overview i of a tile server's dataset holds zoom finest - 1 - i.
         std::string overview = "AUTO";
@@ -337,7 +299,6 @@ Result<Picture> RasterSource::draw(const MapRequest& asked) const
             overview = zoom == *finestZoom_ ? "NONE" : std::to_string(*finestZoom_ - 1 - zoom);
         }
         const Legend legend = legendBox(g, request);
-        const QuietErrors quiet;
         const long firstWorld = static_cast<long>(std::floor((west + 180) / 360));
         const long lastWorld = static_cast<long>(std::floor((east + 180) / 360));
         for (long world = firstWorld; world <= lastWorld; ++world) {

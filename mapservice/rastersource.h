@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/gdal.h"
 #include "mapservice/source.h"
 
 #include <condition_variable>
@@ -29,22 +30,36 @@ public:
     // takes the tiles of the coarsest zoom whose pixels are no larger than the picture's.
     // |oneAtATime| draws one picture at a time from the source (a remote server then sees no
     // more connections than one dataset opens); otherwise each drawing thread has its own.
-    static Result<std::unique_ptr<RasterSource>> open(const std::string& connection,
-                                                      const ShoreData& shores,
-                                                      std::optional<int> finestZoom = {},
-                                                      bool oneAtATime = false);
+    static common::Result<std::unique_ptr<RasterSource>> open(const std::string& connection,
+                                                              const ShoreData& shores,
+                                                              std::optional<int> finestZoom = {},
+                                                              bool oneAtATime = false);
     ~RasterSource() override;
 
-    Result<Picture> draw(const MapRequest& request) const override;
+    common::Result<Picture> draw(const MapRequest& request) const override;
 
 private:
-    RasterSource(std::string connection, const ShoreData& shores, std::optional<int> finestZoom,
-                 void* first);
+    // A dataset of this source that no other thread uses meanwhile; back to the pool when the
+    // lease ends.
+    class Lease {
+    public:
+        Lease(const RasterSource& owner, common::gdal::Dataset dataset)
+            : owner_(&owner), dataset_(std::move(dataset))
+        {}
+        Lease(Lease&&) = default;
+        Lease& operator=(Lease&&) = delete;
+        ~Lease();
+        GDALDatasetH handle() const { return common::gdal::handle(dataset_); }
 
-    // A dataset handle of this source that no other thread uses meanwhile; back to the pool
-    // with release().
-    Result<void*> acquire() const;
-    void release(void* dataset) const;
+    private:
+        const RasterSource* owner_;
+        common::gdal::Dataset dataset_;
+    };
+
+    RasterSource(std::string connection, const ShoreData& shores, std::optional<int> finestZoom,
+                 common::gdal::Dataset first);
+
+    common::Result<Lease> acquire() const;
 
     std::string connection_;
     DrawnSource drawn_;
@@ -53,8 +68,7 @@ private:
     bool oneAtATime_ = false;
     mutable std::mutex mutex_;
     mutable std::condition_variable returned_;
-    mutable std::vector<void*> idle_; // GDAL dataset handles, one per thread that drew at once
-    mutable std::vector<void*> all_;
+    mutable std::vector<common::gdal::Dataset> idle_; // one per thread that drew at once
 };
 
 } // namespace mapservice

@@ -102,9 +102,9 @@ bool parseNumber(std::string_view text, double& value)
            std::isfinite(value);
 }
 
-Result<MapRequest> parseMapRequest(const std::map<std::string, std::string>& keys)
+common::Result<MapRequest> parseMapRequest(const std::map<std::string, std::string>& keys)
 {
-    const auto badRequest = [](const char* reason) { return Refusal{400, reason}; };
+    const auto badRequest = [](const char* reason) { return common::badInput(reason, 400); };
     const auto find = [&keys](const char* key) -> const std::string* {
         const auto it = keys.find(key);
         return it == keys.end() ? nullptr : &it->second;

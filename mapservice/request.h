@@ -1,6 +1,6 @@
 #pragma once
 
-#include "mapservice/result.h"
+#include "common/result.h"
 
 #include <map>
 #include <string>
@@ -28,7 +28,7 @@ std::map<std::string, std::string> parseQuery(std::string_view query);
 // A plain decimal number, blanks around it allowed; nothing else ("1e3" is fine, "12abc" not).
 bool parseNumber(std::string_view text, double& value);
 
-// The request the query keys ask for, or why it cannot be served (status 400).
-Result<MapRequest> parseMapRequest(const std::map<std::string, std::string>& keys);
+// The request the query keys ask for, or why it cannot be served (bad input, status 400).
+common::Result<MapRequest> parseMapRequest(const std::map<std::string, std::string>& keys);
 
 } // namespace mapservice

@@ -5,6 +5,7 @@
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/post.hpp>
+#include <boost/asio/signal_set.hpp>
 #include <boost/asio/steady_timer.hpp>
 #include <boost/asio/thread_pool.hpp>
 #include <boost/beast/core.hpp>
@@ -207,24 +208,36 @@ private:
             response->set(http::field::allow, "GET, HEAD");
         }
         response->keep_alive(keepAlive_ && !thenClose);
+        if (head_) {
+            // The header a GET would have had, the length of its body included, and no body.
+            auto head =
+                std::make_shared<http::response<http::empty_body>>(std::move(response->base()));
+            head->content_length(answer.body.size());
+            write(std::move(head), 0);
+            return;
+        }
+        const std::size_t bodyBytes = answer.body.size();
         response->body() = std::move(answer.body);
         response->prepare_payload();
-        if (head_) { // the length of the body a GET would have had, and no body
-            response->body().clear();
-        }
+        write(std::move(response), bodyBytes);
+    }
+
+    template <typename Body>
+    void write(std::shared_ptr<http::response<Body>> response, std::size_t bodyBytes)
+    {
         stream_.expires_after(state_.limits.writeTimeout);
-        http::async_write(stream_, *response,
-                          [self = shared_from_this(), response](beast::error_code ec, std::size_t) {
-                              self->logAnswer(static_cast<int>(response->result_int()),
-                                              response->body().size());
-                              if (ec) {
-                                  self->close();
-                              } else if (!response->keep_alive()) {
-                                  self->finish();
-                              } else {
-                                  self->waitForRequest();
-                              }
-                          });
+        http::async_write(
+            stream_, *response,
+            [self = shared_from_this(), response, bodyBytes](beast::error_code ec, std::size_t) {
+                self->logAnswer(static_cast<int>(response->result_int()), bodyBytes);
+                if (ec) {
+                    self->close();
+                } else if (!response->keep_alive()) {
+                    self->finish();
+                } else {
+                    self->waitForRequest();
+                }
+            });
     }
 
     void logAnswer(int status, std::size_t bodyBytes)
@@ -339,6 +352,7 @@ struct MapServer::Private {
     ServerState state;
     tcp::acceptor acceptor{state.io};
     asio::steady_timer acceptPause{state.io};
+    std::optional<asio::signal_set> signals;
 };
 
 MapServer::MapServer(const Source& source, ServerLimits limits, Log log)
@@ -347,14 +361,16 @@ MapServer::MapServer(const Source& source, ServerLimits limits, Log log)
 
 MapServer::~MapServer() = default;
 
-int MapServer::bind(const std::string& address, int port)
+common::Result<int> MapServer::bind(const std::string& address, int port)
 {
+    const std::string where = address + ":" + std::to_string(port);
     beast::error_code ec;
     tcp::resolver resolver(d_->state.io);
     const auto found = resolver.resolve(
         address, std::to_string(port), tcp::resolver::passive | tcp::resolver::numeric_service, ec);
     if (ec || found.empty()) {
-        return -1;
+        return common::badInput(
+            "cannot listen on " + where + ": " + (ec ? ec.message() : "no such address"), 1);
     }
     const tcp::endpoint endpoint = found.begin()->endpoint();
     tcp::acceptor& acceptor = d_->acceptor;
@@ -369,10 +385,22 @@ int MapServer::bind(const std::string& address, int port)
         acceptor.listen(asio::socket_base::max_listen_connections, ec);
     }
     if (ec) {
+        common::Error error =
+            common::permanent("cannot listen on " + where + ": " + ec.message(), 1);
         acceptor.close(ec);
-        return -1;
+        return error;
     }
     return acceptor.local_endpoint().port();
+}
+
+void MapServer::stopOnSignals()
+{
+    d_->signals.emplace(d_->state.io, SIGINT, SIGTERM);
+    d_->signals->async_wait([this](beast::error_code ec, int) {
+        if (!ec) {
+            stop();
+        }
+    });
 }
 
 bool MapServer::run()

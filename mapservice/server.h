@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/result.h"
 #include "mapservice/accesslog.h"
 #include "mapservice/source.h"
 
@@ -45,9 +46,11 @@ public:
     MapServer(const MapServer&) = delete;
     MapServer& operator=(const MapServer&) = delete;
 
-    // Binds to |address| and |port| (0: one the system chooses); the port, or -1 when it
-    // cannot be had.
-    int bind(const std::string& address, int port);
+    // Binds to |address| and |port| (0: one the system chooses); the port, or the system's
+    // reason it cannot be had (exit status 1).
+    common::Result<int> bind(const std::string& address, int port);
+    // SIGINT and SIGTERM stop the server from then on.
+    void stopOnSignals();
     // Serves until stop() is called, from any thread. Then waits at most half a second for the
     // pictures being drawn; false when some are still being drawn, in which case the caller
     // should end the process without destroying the server, which would wait for them.

@@ -4,7 +4,7 @@
 
 namespace mapservice {
 
-Result<Picture> DrawnSource::draw(const MapRequest& request) const
+common::Result<Picture> DrawnSource::draw(const MapRequest& request) const
 {
     const Palette palette = paletteFor(request.mapcode);
     return Picture{render(request, shores_), {palette.begin(), palette.end()}};

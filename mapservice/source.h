@@ -1,9 +1,9 @@
 #pragma once
 
+#include "common/result.h"
 #include "mapservice/image.h"
 #include "mapservice/render.h"
 #include "mapservice/request.h"
-#include "mapservice/result.h"
 
 namespace mapservice {
 
@@ -12,14 +12,14 @@ namespace mapservice {
 class Source {
 public:
     virtual ~Source() = default;
-    virtual Result<Picture> draw(const MapRequest& request) const = 0;
+    virtual common::Result<Picture> draw(const MapRequest& request) const = 0;
 };
 
 // The map drawn from the shoreline data: land, lakes, graticule and legend.
 class DrawnSource : public Source {
 public:
     explicit DrawnSource(const ShoreData& shores) : shores_(shores) {}
-    Result<Picture> draw(const MapRequest& request) const override;
+    common::Result<Picture> draw(const MapRequest& request) const override;
 
 private:
     ShoreData shores_;

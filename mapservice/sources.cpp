@@ -136,7 +136,7 @@ SourceTable::SourceTable(const ShoreData& shores, RemoteOptions options)
 
 SourceTable::~SourceTable() = default;
 
-Result<const Source*> SourceTable::make(const std::string& spec)
+common::Result<const Source*> SourceTable::make(const std::string& spec)
 {
     if (spec == "drawn") {
         return static_cast<const Source*>(&drawn_);
@@ -147,27 +147,27 @@ Result<const Source*> SourceTable::make(const std::string& spec)
         const std::string url = spec.substr(4);
         if (url.find("{z}") == std::string::npos || url.find("{x}") == std::string::npos ||
             url.find("{y}") == std::string::npos) {
-            return Refusal{2, "an xyz: source needs {z}, {x} and {y} in its URL"};
+            return common::badInput("an xyz: source needs {z}, {x} and {y} in its URL");
         }
         connection = xyzDescription(url, options_);
         tileLevels = options_.maxZoom;
     } else if (spec.rfind("wms:", 0) == 0) {
         const std::string url = spec.substr(4);
         if (upper(url).find("LAYERS=") == std::string::npos) {
-            return Refusal{2, "a wms: source needs LAYERS=... in its URL"};
+            return common::badInput("a wms: source needs LAYERS=... in its URL");
         }
         connection = wmsDescription(url, options_);
     }
     // A remote server gets its two connections from one dataset at a time.
     auto opened = RasterSource::open(connection, shores_, tileLevels, connection != spec);
-    if (auto* refused = std::get_if<Refusal>(&opened)) {
-        return Refusal{2, refused->reason};
+    if (!opened) {
+        return opened.error();
     }
-    owned_.push_back(std::move(std::get<std::unique_ptr<RasterSource>>(opened)));
+    owned_.push_back(std::move(opened).value());
     return static_cast<const Source*>(owned_.back().get());
 }
 
-std::optional<Refusal> SourceTable::add(const std::string& argument)
+common::Status SourceTable::add(const std::string& argument)
 {
     const std::size_t eq = argument.find('=');
     std::vector<std::string> codes;
@@ -179,20 +179,23 @@ std::optional<Refusal> SourceTable::add(const std::string& argument)
         }
     }
     if (spec.empty()) {
-        return Refusal{2, "--source " + argument + ": no source given"};
+        return common::badInput("--source " + argument + ": no source given", 2);
     }
     auto made = make(spec);
-    if (const auto* refused = std::get_if<Refusal>(&made)) {
-        return Refusal{2, "--source " + argument + ": " + refused->reason};
+    if (!made) {
+        common::Error error = made.error();
+        error.text = "--source " + argument + ": " + error.text;
+        error.status = 2;
+        return error;
     }
-    const Source* source = std::get<const Source*>(made);
+    const Source* source = *made;
     if (codes.empty()) {
         general_ = source;
     }
     for (const std::string& code : codes) {
         byCode_[code] = source;
     }
-    return std::nullopt;
+    return {};
 }
 
 void SourceTable::addAttribution(const std::string& argument)
@@ -208,7 +211,7 @@ void SourceTable::addAttribution(const std::string& argument)
     }
 }
 
-Result<Picture> SourceTable::draw(const MapRequest& request) const
+common::Result<Picture> SourceTable::draw(const MapRequest& request) const
 {
     const auto it = byCode_.find(request.mapcode);
     const Source* source = it != byCode_.end() ? it->second : general_;

@@ -40,17 +40,17 @@ public:
     // WLD0407, type1 (the first three) and type2 (WLD0407). SPEC is "drawn", "xyz:URL",
     // "wms:URL" or anything GDAL opens as a raster; local files are opened now, remote sources
     // are not contacted. A refusal names the argument and says what is wrong.
-    std::optional<Refusal> add(const std::string& argument);
+    common::Status add(const std::string& argument);
 
     // Takes one "--attribution" argument: TEXT or CODE=TEXT, the credit that the legend of the
     // general source's pictures, or of one code's, names. Without it a source's own metadata
     // names its credit, where it has one.
     void addAttribution(const std::string& argument);
 
-    Result<Picture> draw(const MapRequest& request) const override;
+    common::Result<Picture> draw(const MapRequest& request) const override;
 
 private:
-    Result<const Source*> make(const std::string& spec);
+    common::Result<const Source*> make(const std::string& spec);
 
     const ShoreData shores_;
     RemoteOptions options_;

@@ -1,8 +1,8 @@
 #include "pelagrin/fetch.h"
 
+#include "common/errortext.h"
 #include "pelagrin/messages.h"
 
-#include <QEventLoop>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QTimer>
@@ -12,7 +12,8 @@ namespace pelagrin {
 
 namespace {
 
-using common::Failure;
+using common::Error;
+using common::ErrorKind;
 
 QString describeFailure(const QNetworkReply& reply, const QUrl& url)
 {
@@ -76,7 +77,7 @@ void Transfer::take()
 void Transfer::finish()
 {
     take();
-    const auto settle = [fetcher = &fetcher_, id = file_](std::optional<Failure> failure) {
+    const auto settle = [fetcher = &fetcher_, id = file_](std::optional<Error> failure) {
         if (const auto it = fetcher->live_.find(id); it != fetcher->live_.end()) {
             it->second->settled(std::move(failure));
         }
@@ -92,7 +93,9 @@ void Transfer::finish()
     }
     // A file that cannot be written stays so: trying the fetch again will not help.
     const auto failureOf = [](const QString& error) {
-        return error.isEmpty() ? std::nullopt : std::optional<Failure>(Failure(error));
+        return error.isEmpty()
+                   ? std::nullopt
+                   : std::optional<Error>(common::makeError(ErrorKind::Permanent, error));
     };
     fetcher_.writer_.commit(file_, [settle, failureOf, writer = &fetcher_.writer_,
                                     beside = beside_](const QString& error) {
@@ -117,7 +120,7 @@ void Transfer::finish()
     });
 }
 
-void Transfer::settled(std::optional<Failure> failure)
+void Transfer::settled(std::optional<Error> failure)
 {
     fetcher_.live_.erase(file_);
     FetchResult result{std::move(failure), whole_, {}};
@@ -129,19 +132,24 @@ void Transfer::settled(std::optional<Failure> failure)
     done(std::move(result));
 }
 
-std::optional<Failure> Transfer::check() const
+std::optional<Error> Transfer::check() const
 {
     const QVariant status = reply_->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     const int code = status.toInt();
     const bool statusOk = status.isValid() && code >= 200 && code <= 299;
     if (reply_->error() != QNetworkReply::NoError || !statusOk) {
         const bool clientError = status.isValid() && code >= 400 && code <= 499;
-        return Failure(describeFailure(*reply_, url_),
-                       clientError ? Failure::Kind::Permanent : Failure::Kind::Transient);
+        const bool late =
+            !status.isValid() && (reply_->error() == QNetworkReply::TimeoutError ||
+                                  reply_->error() == QNetworkReply::OperationCanceledError);
+        const ErrorKind kind = clientError ? ErrorKind::Permanent
+                               : late      ? ErrorKind::TimedOut
+                                           : ErrorKind::Passing;
+        return common::makeError(kind, describeFailure(*reply_, url_), status.isValid() ? code : 0);
     }
     const QVariant length = reply_->header(QNetworkRequest::ContentLengthHeader);
     if (length.isValid() && length.toLongLong() != body_.size()) {
-        return Failure(cutShortText(url_.authority()), Failure::Kind::Transient);
+        return common::makeError(ErrorKind::Passing, cutShortText(url_.authority()));
     }
     return std::nullopt;
 }
@@ -150,15 +158,16 @@ Fetcher::Fetcher(int transferTimeoutMs) : transferTimeoutMs_(transferTimeoutMs) 
 
 Fetcher::~Fetcher() = default;
 
-std::unique_ptr<Transfer> Fetcher::start(const QString& urladdy, const QString& wheretobmp,
-                                         std::function<void(FetchResult)> done,
-                                         std::function<void()> arrived,
-                                         std::vector<FileBeside> beside)
+common::Result<std::unique_ptr<Transfer>> Fetcher::start(const QString& urladdy,
+                                                         const QString& wheretobmp,
+                                                         std::function<void(FetchResult)> done,
+                                                         std::function<void()> arrived,
+                                                         std::vector<FileBeside> beside)
 {
     // Blanks and other characters a URL cannot carry are percent-encoded on the wire.
     const QUrl url(urladdy, QUrl::TolerantMode);
     if (!url.isValid() || (url.scheme() != u"http" && url.scheme() != u"https")) {
-        throw Failure(invalidAddressText(urladdy));
+        return common::makeError(ErrorKind::BadInput, invalidAddressText(urladdy));
     }
     QNetworkRequest request(url);
     request.setTransferTimeout(transferTimeoutMs_);
@@ -166,29 +175,6 @@ std::unique_ptr<Transfer> Fetcher::start(const QString& urladdy, const QString& 
                          QNetworkRequest::NoLessSafeRedirectPolicy);
     return std::make_unique<Transfer>(*this, manager_.get(request), url, wheretobmp,
                                       std::move(done), std::move(arrived), std::move(beside));
-}
-
-void Fetcher::download(const QString& urladdy, const QString& wheretobmp, QByteArray& imagebytes)
-{
-    std::optional<FetchResult> result;
-    QEventLoop loop;
-    const auto transfer = start(urladdy, wheretobmp, [&](FetchResult r) {
-        result = std::move(r);
-        loop.quit();
-    });
-    if (!result) {
-        loop.exec();
-    }
-    if (!result) {
-        // The wait was ended from outside (the program is closing); the transfer is cancelled.
-        throw Failure(fetchInterruptedText);
-    }
-    if (result->arrived) {
-        imagebytes = std::move(result->body);
-    }
-    if (result->failure) {
-        throw *result->failure;
-    }
 }
 
 } // namespace pelagrin

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "common/failure.h"
+#include "common/result.h"
 #include "pelagrin/filewriter.h"
 
 #include <QByteArray>
@@ -21,7 +21,7 @@ namespace pelagrin {
 // What one transfer ended with. |body| is the whole body whenever it arrived, even when the
 // file could not be written afterwards.
 struct FetchResult {
-    std::optional<common::Failure> failure;
+    std::optional<common::Error> failure;
     bool arrived = false;
     QByteArray body;
 };
@@ -52,8 +52,8 @@ private:
     void take();
     void finish();
     // The file is in place, or gone after |failure|: tells the owner.
-    void settled(std::optional<common::Failure> failure);
-    std::optional<common::Failure> check() const;
+    void settled(std::optional<common::Error> failure);
+    std::optional<common::Error> check() const;
 
     Fetcher& fetcher_;
     FileWriter::Id file_;
@@ -67,7 +67,8 @@ private:
 };
 
 // The downloader's only contact with the network. One Fetcher per window, so connections to
-// the map service are reused from one request to the next.
+// the map service are reused from one request to the next. Nothing here waits: every transfer
+// tells its end through a callback from the event loop.
 class Fetcher {
 public:
     static constexpr int defaultTransferTimeoutMs = 60'000;
@@ -79,13 +80,15 @@ public:
     Fetcher& operator=(const Fetcher&) = delete;
 
     // Starts fetching |urladdy| into the file |wheretobmp| (relative to the working directory;
-    // its folder must exist) and returns at once. |done| runs once, from the event loop, when
+    // its folder must exist) and returns at once; a bad-input error when |urladdy| is no HTTP
+    // URL. |done| runs once, from the event loop, when
     // the transfer has ended and the file is written, unless the returned Transfer is destroyed
     // first, which cancels it. The body goes to a temporary file while it arrives (on a thread
     // of its own) and takes the file's name only when it is whole and the answer was a 2xx
     // status: after any failure the file is exactly as it was. Failures: the service cannot be
-    // reached, does not answer in time, answers with a status other than 2xx (4xx is permanent, the
-    // others transient) or cuts the body short, or the file cannot be written (permanent).
+    // reached or cuts the body short (passing), does not answer in time (timed out), answers
+    // with a status other than 2xx (4xx permanent, the others passing), or the file cannot be
+    // written (permanent).
     //
     // |arrived|, when given, runs as soon as the whole body has arrived with a 2xx status,
     // before it is in the file: the connection is free for the next request then. It must not
@@ -93,16 +96,9 @@ public:
     //
     // The files |beside| are written, each as a whole, once the body's file is in place and
     // before |done| runs; one that cannot be written fails the transfer (permanently).
-    std::unique_ptr<Transfer> start(const QString& urladdy, const QString& wheretobmp,
-                                    std::function<void(FetchResult)> done,
-                                    std::function<void()> arrived = {},
-                                    std::vector<FileBeside> beside = {});
-
-    // The same, waiting for the end: puts the body into |imagebytes| as soon as it has arrived
-    // (it is left alone when the fetch fails) and writes it to |wheretobmp|. While it waits it runs
-    // a local event loop, so the window stays alive and a button pressed meanwhile runs its handler
-    // inside this call. Throws common::Failure.
-    void download(const QString& urladdy, const QString& wheretobmp, QByteArray& imagebytes);
+    common::Result<std::unique_ptr<Transfer>>
+    start(const QString& urladdy, const QString& wheretobmp, std::function<void(FetchResult)> done,
+          std::function<void()> arrived = {}, std::vector<FileBeside> beside = {});
 
 private:
     friend class Transfer;

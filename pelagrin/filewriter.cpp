@@ -1,7 +1,7 @@
 #include "pelagrin/filewriter.h"
 
 #include "common/atomicfile.h"
-#include "common/failure.h"
+#include "common/errortext.h"
 
 #include <map>
 #include <memory>
@@ -28,14 +28,9 @@ public:
         if (it == files_.end()) {
             return {};
         }
-        QString error;
-        try {
-            it->second->commit();
-        } catch (const common::Failure& failure) {
-            error = failure.text();
-        }
+        const common::Status committed = it->second->commit();
         files_.erase(it);
-        return error;
+        return committed ? QString() : common::errorText(committed.error());
     }
     void discard(Id id) { files_.erase(id); }
 

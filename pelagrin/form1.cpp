@@ -2,7 +2,7 @@
 
 #include "common/atomicfile.h"
 #include "common/controls.h"
-#include "common/failure.h"
+#include "common/errortext.h"
 #include "common/numtext.h"
 #include "common/picture.h"
 #include "common/pictureview.h"
@@ -24,6 +24,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTimer>
 
 #include <utility>
 
@@ -178,29 +179,43 @@ std::optional<int> Form1::Form_Load()
     common::removeStaleTemporaries(QStringLiteral("."));
     common::removeStaleTemporaries(common::TileFolder::lookUp().path());
 
-    if (!connectionTest()) {
-        dialogs_.message(noConnectionMessage);
-        QFile::remove(previewFile);
-        return 1;
-    }
-    try {
-        RefreshMe();
-    } catch (const common::Failure& failure) {
-        report(failure.text());
+    // The connection test: the start-up preview, made from the start-up settings.
+    state_.activity = Activity::Fetching;
+    auto transfer = fetcher_.start(generateurl(modePreview), previewFile,
+                                   [this](FetchResult result) { connectionTestEnded(result); });
+    if (!transfer) {
+        // Told from the event loop, where ended() can end the program.
+        QTimer::singleShot(0, this, [this, error = transfer.error()] {
+            connectionTestEnded(FetchResult{error, false, {}});
+        });
+    } else {
+        pending_ = std::move(transfer).value();
     }
     return std::nullopt;
 }
 
-// The start-up preview, made from the start-up settings. Any failure to fetch counts as no
-// connection, like a preview too short to be a map.
-bool Form1::connectionTest()
+// Any failure to fetch counts as no connection, like a preview too short to be a map.
+void Form1::connectionTestEnded(const FetchResult& result)
 {
-    try {
-        fetcher_.download(generateurl(modePreview), previewFile, settings_.imagebytes);
-    } catch (const common::Failure&) {
-        return false;
+    pending_.reset();
+    if (state_.activity == Activity::Closed) {
+        return;
     }
-    return QFileInfo(previewFile).size() >= minimumPreviewBytes;
+    state_.activity = Activity::Idle;
+    applyState();
+    if (result.arrived) {
+        settings_.imagebytes = result.body;
+    }
+    if (result.failure || QFileInfo(previewFile).size() < minimumPreviewBytes) {
+        dialogs_.message(noConnectionMessage);
+        QFile::remove(previewFile);
+        emit ended(1);
+        return;
+    }
+    if (const common::Status shown = RefreshMe(); !shown) {
+        report(common::errorText(shown.error()));
+    }
+    emit ready();
 }
 
 void Form1::Form_Unload()
@@ -210,8 +225,13 @@ void Form1::Form_Unload()
 
 void Form1::closeEvent(QCloseEvent* event)
 {
-    closing_ = true;
+    // What is under way is cancelled: a tile or preview still arriving leaves its file as it
+    // was, and nothing more is told.
+    state_.activity = Activity::Closed;
     settings_.abortflag = 1;
+    pending_.reset();
+    run_.reset();
+    applyState();
     Form_Unload();
     event->accept();
 }
@@ -232,9 +252,19 @@ void Form1::Text4_Change()
     }
 }
 
-void Form1::RefreshMe()
+common::Status Form1::RefreshMe()
 {
-    Image1->setPicture(QPixmap::fromImage(common::loadPicture(previewFile)));
+    return showPicture(previewFile);
+}
+
+common::Status Form1::showPicture(const QString& path)
+{
+    const auto picture = common::loadPicture(path);
+    if (!picture) {
+        return picture.error();
+    }
+    Image1->setPicture(QPixmap::fromImage(*picture));
+    return {};
 }
 
 void Form1::readsettings()
@@ -243,14 +273,17 @@ void Form1::readsettings()
                            {Option1->isChecked(), Text1->text(), Text2->text(), Text5->text()});
 }
 
+// The window's request: the map code correction stays in the settings, as every request of
+// the window leaves it.
 QString Form1::generateurl(int mode)
 {
+    correctMapcode(settings_);
     return pelagrin::generateurl(settings_, mode, serviceAddress_);
 }
 
 void Form1::report(const QString& text)
 {
-    if (!closing_) {
+    if (state_.activity != Activity::Closed) {
         dialogs_.message(text);
     }
 }
@@ -270,37 +303,55 @@ void Form1::applyState()
     }
 }
 
-bool Form1::runFetch(const std::function<void()>& work, const QString& context)
+void Form1::fetch(const QString& url, const QString& path, const QString& context, Stored stored,
+                  std::vector<FileBeside> beside)
 {
-    const Activity before = state_.activity;
     state_.activity = Activity::Fetching;
     applyState();
-    bool done = false;
-    try {
-        work();
-        done = true;
-    } catch (const common::Failure& failure) {
-        report(context.isEmpty() ? failure.text() : context + u' ' + failure.text());
+    auto transfer = fetcher_.start(
+        url, path,
+        [this, context, stored](FetchResult result) {
+            fetchEnded(std::move(result), context, stored);
+        },
+        {}, std::move(beside));
+    if (!transfer) {
+        fetchEnded(FetchResult{transfer.error(), false, {}}, context, stored);
+        return;
     }
-    // Whatever handlers ran during the wait changed state_ itself, so it holds.
-    state_.activity = before;
+    pending_ = std::move(transfer).value();
+}
+
+void Form1::fetchEnded(FetchResult result, const QString& context, const Stored& stored)
+{
+    pending_.reset();
+    if (state_.activity == Activity::Closed) {
+        return;
+    }
+    // Handlers that ran meanwhile (a corner set) changed state_ themselves, so it holds.
+    state_.activity = Activity::Idle;
     applyState();
-    if (closing_) {
-        // The window was closed while the fetch ran: leave no preview file behind.
-        Form_Unload();
-        return false;
+    if (result.arrived) {
+        settings_.imagebytes = std::move(result.body);
     }
-    return done;
+    const auto tell = [&](const common::Error& error) {
+        const QString text = common::errorText(error);
+        report(context.isEmpty() ? text : context + u' ' + text);
+    };
+    if (result.failure) {
+        tell(*result.failure);
+        return;
+    }
+    if (const common::Status done = stored(); !done) {
+        tell(done.error());
+    }
 }
 
 void Form1::Command1_Click()
 {
     readsettings();
-    const QString url = generateurl(modePreview);
-    runFetch([&] {
-        fetcher_.download(url, previewFile, settings_.imagebytes);
+    fetch(generateurl(modePreview), previewFile, {}, [this] {
         Image1->setStretch(false);
-        RefreshMe();
+        return RefreshMe();
     });
 }
 
@@ -308,11 +359,7 @@ void Form1::Command7_Click()
 {
     readsettings();
     Image1->setStretch(true);
-    const QString url = generateurl(modeLarge);
-    runFetch([&] {
-        fetcher_.download(url, previewFile, settings_.imagebytes);
-        RefreshMe();
-    });
+    fetch(generateurl(modeLarge), previewFile, {}, [this] { return RefreshMe(); });
 }
 
 void Form1::Command5_Click()
@@ -320,17 +367,12 @@ void Form1::Command5_Click()
     readsettings();
     const QString url = generateurl(modeLarge);
     const QString path = common::TileFolder::lookUp().pathOf(singleImageName(settings_));
-    // Taken now: handlers that run during the fetch may change the settings.
+    // Like a region tile, the image opens in place in GIS programs.
     const common::GeoTransform place = common::pictureGeoTransform(
         settings_.latitude, settings_.longitude, settings_.zoom, largeSide, largeSide);
-    runFetch(
-        [&] {
-            fetcher_.download(url, path, settings_.imagebytes);
-            // Like a region tile, the image opens in place in GIS programs.
-            common::writeFileAtomically(common::worldFilePath(path), common::worldFileText(place));
-            common::writeFileAtomically(common::auxFilePath(path), common::auxFileText(place));
-        },
-        imageNotSavedMessage(path));
+    fetch(url, path, imageNotSavedMessage(path), [] { return common::Status(); },
+          {{common::worldFilePath(path), common::worldFileText(place)},
+           {common::auxFilePath(path), common::auxFileText(place)}});
 }
 
 void Form1::Command2_Click()

@@ -1,14 +1,17 @@
 #pragma once
 
 #include "common/dialogs.h"
+#include "common/result.h"
 #include "pelagrin/fetch.h"
 #include "pelagrin/options.h"
+#include "pelagrin/regionrun.h"
 #include "pelagrin/settings.h"
 #include "pelagrin/windowstate.h"
 
 #include <QWidget>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
 class QCheckBox;
@@ -24,7 +27,8 @@ class PictureView;
 namespace pelagrin {
 
 // The downloader window. Handlers carry the names of the controls and events they serve; the
-// logic they call lives in the widget-free core.
+// logic they call lives in the widget-free core. No handler waits for the network: a fetch or a
+// region run is started, and its end comes back through the event loop.
 class Form1 : public QWidget {
     Q_OBJECT
 public:
@@ -34,14 +38,17 @@ public:
           int transferTimeoutMs = Fetcher::defaultTransferTimeoutMs, QWidget* parent = nullptr);
     ~Form1() override;
 
-    // Start-up. The program's exit code when it ends here (no usable connection or folder,
-    // which a message has told); nothing when the window is to be shown.
+    // Start-up. The program's exit code when it ends at once (a working folder it cannot
+    // write, which a message has told). Otherwise it starts the connection test and returns
+    // nothing: ready() follows when the preview has arrived and the window may show, or ended()
+    // with the exit code when there is no usable connection.
     std::optional<int> Form_Load();
     void Form_Unload();
 
     void Text3_Change();
     void Text4_Change();
-    void RefreshMe();
+    // Shows the preview file in Image1; an error when it cannot be read as a picture.
+    common::Status RefreshMe();
 
     void Command1_Click(); // Refresh
     void Command2_Click(); // Set to Begin Region
@@ -52,8 +59,13 @@ public:
     void Command7_Click(); // Preview
 
     const MapSettings& settings() const { return settings_; }
+    Activity activity() const { return state_.activity; }
     // How many tiles a region download requests at once (1 to 6).
     void setConnections(int connections) { connections_ = connections; }
+
+signals:
+    void ready();
+    void ended(int exitCode);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -68,15 +80,21 @@ private:
 
     void readsettings();
     QString generateurl(int mode);
-    // Runs |work| (which fetches) in the Fetching state; a failure is reported with |context|
-    // before its text. Returns whether |work| completed.
-    bool runFetch(const std::function<void()>& work, const QString& context = {});
+    // Fetches |url| into |path| in the Fetching state and returns at once. When the file is
+    // in place, |stored| runs; a failure of either is reported with |context| before its text.
+    // |done| runs after either, back in the Idle state.
+    using Stored = std::function<common::Status()>;
+    void fetch(const QString& url, const QString& path, const QString& context, Stored stored,
+               std::vector<FileBeside> beside = {});
+    void fetchEnded(FetchResult result, const QString& context, const Stored& stored);
+    void connectionTestEnded(const FetchResult& result);
     void report(const QString& text);
-    bool connectionTest();
+    common::Status showPicture(const QString& path);
 
     // Region download (form1_region.cpp).
     bool regionStepsUsable(double& stepb, double& stepl);
     void showStoredTile(const QString& path, qint64 stored, qint64 tilecount);
+    void regionEnded(qint64 stored);
 
     QString serviceAddress_;
     common::Dialogs& dialogs_;
@@ -84,7 +102,10 @@ private:
     MapSettings settings_;
     WindowState state_;
     int connections_ = defaultConnections;
-    bool closing_ = false;
+    std::unique_ptr<Transfer> pending_; // the one fetch of a button or the start-up
+    std::unique_ptr<RegionRun> run_;    // the region download under way
+    std::optional<QString> runFailure_; // the first tile of the run that failed for good
+    qint64 runTilecount_ = 0;
 
     QLabel* Label1;
     QLineEdit* Text1;

@@ -1,5 +1,5 @@
 // The region download of the downloader window: "Start download" and "Abort Download".
-#include "common/failure.h"
+#include "common/errortext.h"
 #include "common/picture.h"
 #include "common/pictureview.h"
 #include "common/tilefolder.h"
@@ -35,6 +35,7 @@ bool Form1::regionStepsUsable(double& stepb, double& stepl)
     return true;
 }
 
+// Starts the run and returns; regionEnded() finishes it.
 void Form1::Command4_Click()
 {
     double stepb = 0;
@@ -42,9 +43,10 @@ void Form1::Command4_Click()
     if (state_.activity != Activity::Idle || !regionStepsUsable(stepb, stepl)) {
         return;
     }
-    auto plan = planRegion(settings_, stepb, stepl);
+    // The tile folder is looked up once for the run.
+    auto plan = planRegion(settings_, stepb, stepl, serviceAddress_, common::TileFolder::lookUp());
     if (!plan) {
-        dialogs_.message(regionTooLargeMessage);
+        dialogs_.message(common::errorText(plan.error()));
         return;
     }
     state_.activity = Activity::Region;
@@ -52,39 +54,48 @@ void Form1::Command4_Click()
     applyState();
     Image1->setStretch(true);
     Command6->setFocus();
-    const qint64 tilecount = plan->tilecount();
-    report(regionStartMessage(settings_, tilecount));
+    runTilecount_ = plan->tilecount();
+    runFailure_.reset();
+    report(regionStartMessage(settings_, runTilecount_));
+    if (state_.activity != Activity::Region) {
+        return; // closed while the message was open
+    }
 
-    RegionRun::Callbacks callbacks;
-    callbacks.stopRequested = [this] { return settings_.abortflag == 1 || closing_; };
-    callbacks.tileStored = [this, tilecount](const QString& path, qint64 stored) {
-        showStoredTile(path, stored, tilecount);
-    };
-    // The tile folder is looked up once for the run.
-    RegionRun run(settings_, fetcher_, std::move(*plan), common::TileFolder::lookUp(),
-                  serviceAddress_, std::move(callbacks), RetryPolicy{}, connections_);
-    const RegionRun::Result result = run.run();
+    run_ =
+        std::make_unique<RegionRun>(fetcher_, std::move(plan).value(), RetryPolicy{}, connections_);
+    connect(run_.get(), &RegionRun::tileStored, this, [this](const QString& path, qint64 stored) {
+        showStoredTile(path, stored, runTilecount_);
+    });
+    connect(run_.get(), &RegionRun::tileFailed, this,
+            [this](const QString& text) { runFailure_ = text; });
+    connect(run_.get(), &RegionRun::finished, this, &Form1::regionEnded);
+    if (settings_.abortflag == 1) {
+        run_->stop(); // "Abort Download" was pressed while the start message was open
+    }
+    run_->start();
+}
 
+void Form1::regionEnded(qint64 stored)
+{
+    // Deleted once this signal has been delivered.
+    run_.release()->deleteLater();
     settings_.abortflag = 0;
     state_.activity = Activity::Idle;
     state_.zoomLocked = false;
     applyState();
     Label6->clear();
     readsettings();
-    if (result.failure) {
-        report(*result.failure);
+    if (runFailure_) {
+        report(*runFailure_);
     }
-    report(regionReadyMessage(result.stored));
+    report(regionReadyMessage(stored));
 }
 
 void Form1::showStoredTile(const QString& path, qint64 stored, qint64 tilecount)
 {
+    // A tile that cannot be shown is stored all the same: no reason to stop.
     if (Check1->isChecked() && QFileInfo(path).size() > 0) {
-        try {
-            Image1->setPicture(QPixmap::fromImage(common::loadPicture(path)));
-        } catch (const common::Failure&) {
-            // The tile is stored; only showing it failed, which is no reason to stop.
-        }
+        (void)showPicture(path);
     }
     Label6->setText(regionProgressText(stored, tilecount));
 }
@@ -92,6 +103,9 @@ void Form1::showStoredTile(const QString& path, qint64 stored, qint64 tilecount)
 void Form1::Command6_Click()
 {
     settings_.abortflag = 1;
+    if (run_) {
+        run_->stop();
+    }
 }
 
 } // namespace pelagrin

@@ -1,4 +1,5 @@
 #include "common/commandline.h"
+#include "common/errortext.h"
 #include "common/messageboxdialogs.h"
 #include "pelagrin/form1.h"
 #include "pelagrin/options.h"
@@ -9,10 +10,10 @@
 
 namespace {
 
-int refuse(const pelagrin::Refusal& refusal)
+int refuse(const common::Error& error)
 {
-    std::fprintf(stderr, "%s\n", qPrintable(refusal.text));
-    return 2;
+    std::fprintf(stderr, "%s\n", error.text.c_str());
+    return error.status;
 }
 
 } // namespace
@@ -20,8 +21,8 @@ int refuse(const pelagrin::Refusal& refusal)
 int main(int argc, char** argv)
 {
     // Read before Qt starts, so that "--help", "--version" and a bad value need no display. An
-    // unknown argument with a single dash may be one of Qt's (-platform, -style ...): the command
-    // line is judged again once Qt has taken its own out.
+    // argument with a single dash may be one of Qt's (-platform, -style ...): the command line
+    // is judged again once Qt has taken its own out.
     const QStringList arguments = common::argumentsOf(argc, argv);
     if (const auto answer =
             common::versionOrHelp(arguments, QStringLiteral("pelagrin"), pelagrin::helpText)) {
@@ -29,23 +30,31 @@ int main(int argc, char** argv)
         return 0;
     }
     auto parsed = pelagrin::parseArguments(arguments);
-    if (const auto* refusal = std::get_if<pelagrin::Refusal>(&parsed);
-        refusal != nullptr && !refusal->maybeQts) {
-        return refuse(*refusal);
+    if (!parsed && !pelagrin::hasSingleDashArgument(arguments)) {
+        return refuse(parsed.error());
     }
     QApplication app(argc, argv);
-    if (std::holds_alternative<pelagrin::Refusal>(parsed)) {
+    if (!parsed) {
         parsed = pelagrin::parseArguments(QApplication::arguments().mid(1));
-        if (const auto* refusal = std::get_if<pelagrin::Refusal>(&parsed)) {
-            return refuse(*refusal);
+        if (!parsed) {
+            return refuse(parsed.error());
         }
     }
     common::MessageBoxDialogs dialogs(QStringLiteral("Pelagrin"));
     pelagrin::Form1 window(QStringLiteral(PELAGRIN_MAP_SERVICE), dialogs);
-    window.setConnections(std::get<pelagrin::Options>(parsed).connections);
+    window.setConnections(parsed->connections);
+    // The window shows once its start-up preview has arrived; without a usable connection the
+    // program ends with the code the start-up gives.
+    // A message box closed before the window shows is no last window closed.
+    QApplication::setQuitOnLastWindowClosed(false);
+    QObject::connect(&window, &pelagrin::Form1::ready, &window, [&window] {
+        window.show();
+        QApplication::setQuitOnLastWindowClosed(true);
+    });
+    QObject::connect(&window, &pelagrin::Form1::ended, &app,
+                     [](int exitCode) { QCoreApplication::exit(exitCode); });
     if (const auto exitCode = window.Form_Load()) {
         return *exitCode;
     }
-    window.show();
     return QApplication::exec();
 }

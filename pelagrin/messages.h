@@ -66,6 +66,5 @@ QString noAnswerInTimeText(const QString& service);
 QString cutShortText(const QString& service);
 QString fetchFailedText(const QString& service, const QString& error);
 QString invalidAddressText(const QString& url);
-inline const QString fetchInterruptedText = QStringLiteral("The fetch was interrupted.");
 
 } // namespace pelagrin

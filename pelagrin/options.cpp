@@ -1,17 +1,29 @@
 #include "pelagrin/options.h"
 
+#include "common/errortext.h"
+
+#include <algorithm>
+
 namespace pelagrin {
 
 namespace {
 
-Refusal refused(const QString& reason, bool maybeQts = false)
+common::Error refused(const QString& reason)
 {
-    return {QStringLiteral("pelagrin: ") + reason + u'\n' + usageText, maybeQts};
+    return common::makeError(common::ErrorKind::BadInput,
+                             QStringLiteral("pelagrin: ") + reason + u'\n' + usageText, 2);
 }
 
 } // namespace
 
-std::variant<Options, Refusal> parseArguments(const QStringList& arguments)
+bool hasSingleDashArgument(const QStringList& arguments)
+{
+    return std::any_of(arguments.begin(), arguments.end(), [](const QString& argument) {
+        return argument.startsWith(u'-') && !argument.startsWith(u"--");
+    });
+}
+
+common::Result<Options> parseArguments(const QStringList& arguments)
 {
     Options options;
     for (qsizetype i = 0; i < arguments.size(); ++i) {
@@ -25,8 +37,7 @@ std::variant<Options, Refusal> parseArguments(const QStringList& arguments)
         } else if (argument.startsWith(u"--connections=")) {
             value = argument.mid(argument.indexOf(u'=') + 1);
         } else {
-            const bool singleDash = argument.startsWith(u'-') && !argument.startsWith(u"--");
-            return refused(QStringLiteral("unknown argument \"%1\"").arg(argument), singleDash);
+            return refused(QStringLiteral("unknown argument \"%1\"").arg(argument));
         }
         bool ok = false;
         const int n = value.toInt(&ok);

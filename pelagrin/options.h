@@ -1,9 +1,9 @@
 #pragma once
 
+#include "common/result.h"
+
 #include <QString>
 #include <QStringList>
-
-#include <variant>
 
 namespace pelagrin {
 
@@ -31,16 +31,13 @@ inline const QString helpText =
         "  --help           this text\n"
         "  --version        the program's version\n");
 
-// Why the command line was refused: |text| goes to standard error and the program ends with
-// status 2. |maybeQts| tells that the refused argument has the single dash of Qt's own options
-// (-platform, -style ...), which Qt takes out of the command line when it starts.
-struct Refusal {
-    QString text;
-    bool maybeQts = false;
-};
+// The command line's options (|arguments| without the program's name), or a bad-input error
+// with exit status 2 whose text (the reason and the usage line) goes to standard error.
+// "--help" and "--version" are answered before this.
+common::Result<Options> parseArguments(const QStringList& arguments);
 
-// The command line's options (|arguments| without the program's name), or why it was refused:
-// the reason and the usage line. "--help" and "--version" are answered before this.
-std::variant<Options, Refusal> parseArguments(const QStringList& arguments);
+// Whether |arguments| hold one with the single dash of Qt's own options (-platform, -style
+// ...), which Qt takes out of the command line when it starts.
+bool hasSingleDashArgument(const QStringList& arguments);
 
 } // namespace pelagrin

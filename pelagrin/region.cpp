@@ -1,5 +1,10 @@
 #include "pelagrin/region.h"
 
+#include "common/errortext.h"
+#include "pelagrin/messages.h"
+#include "pelagrin/requesturl.h"
+#include "pelagrin/tilename.h"
+
 #include <cmath>
 
 namespace pelagrin {
@@ -17,14 +22,57 @@ std::optional<std::vector<double>> loopValues(double start, double bound, double
     return values;
 }
 
-std::optional<RegionPlan> planRegion(const MapSettings& s, double stepb, double stepl)
+common::Result<RegionPlan> planRegion(const MapSettings& settings, double stepb, double stepl,
+                                      const QString& host, const common::TileFolder& folder)
 {
-    auto latitudes = loopValues(s.endlat, s.beginlat, stepb);
-    auto longitudes = loopValues(s.beginlong, s.endlong, stepl);
+    auto latitudes = loopValues(settings.endlat, settings.beginlat, stepb);
+    auto longitudes = loopValues(settings.beginlong, settings.endlong, stepl);
     if (!latitudes || !longitudes) {
-        return std::nullopt;
+        return common::makeError(common::ErrorKind::BadInput, regionTooLargeMessage);
     }
-    return RegionPlan{std::move(*latitudes), std::move(*longitudes)};
+    RegionPlan plan(folder);
+    plan.settings_ = settings;
+    plan.host_ = host;
+    plan.latitudes_ = std::move(*latitudes);
+    plan.longitudes_ = std::move(*longitudes);
+    // The correction only moves between map type 1 and the American map. A tile whose
+    // longitude gives the same code from both decides the code whatever came before it; the
+    // others (west of -150, exactly -30) keep what they find.
+    const QString start = settings.mapcode;
+    const bool corrected = start == mapcodeType1 || start == mapcodeAmerica;
+    std::optional<QString> last;
+    plan.codeUpTo_.reserve(plan.longitudes_.size());
+    for (const double longitude : plan.longitudes_) {
+        const double shifted = longitude + centreShift;
+        const QString fromType1 = correctedMapcode(mapcodeType1, shifted);
+        if (corrected && fromType1 == correctedMapcode(mapcodeAmerica, shifted)) {
+            last = fromType1;
+        }
+        plan.codeUpTo_.push_back(last);
+    }
+    plan.codeAfterFirstRow_ = last.value_or(start);
+    return plan;
+}
+
+TileJob RegionPlan::job(qint64 position) const
+{
+    const auto columns = static_cast<qint64>(longitudes_.size());
+    const auto row = static_cast<std::size_t>(position / columns);
+    const auto column = static_cast<std::size_t>(position % columns);
+    MapSettings s = settings_;
+    s.latitude = latitudes_[row] + centreShift;
+    s.longitude = longitudes_[column] + centreShift;
+    const QString entering = row == 0 ? settings_.mapcode : codeAfterFirstRow_;
+    s.mapcode = codeUpTo_[column].value_or(entering);
+    TileJob job;
+    job.position = position;
+    job.latitude = s.latitude;
+    job.longitude = s.longitude;
+    job.mapcode = s.mapcode;
+    job.url = generateurl(s, modeLarge, host_);
+    job.path = folder_.pathOf(regionTileName(s));
+    job.place = common::pictureGeoTransform(s.latitude, s.longitude, s.zoom, largeSide, largeSide);
+    return job;
 }
 
 std::optional<double> localeDivisor(const QString& text, const QLocale& locale)

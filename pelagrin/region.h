@@ -1,5 +1,8 @@
 #pragma once
 
+#include "common/result.h"
+#include "common/tilefolder.h"
+#include "common/tilegeometry.h"
 #include "pelagrin/settings.h"
 
 #include <QLocale>
@@ -24,20 +27,57 @@ constexpr std::size_t maxAxisValues = 1'000'000;
 std::optional<std::vector<double>> loopValues(double start, double bound, double step,
                                               std::size_t limit = maxAxisValues);
 
-// The grid of a region download: rows from endlat towards beginlat in steps of |stepb|, each
-// row from beginlong towards endlong in steps of |stepl|. Tiles are fetched row by row.
-struct RegionPlan {
-    std::vector<double> latitudes;
-    std::vector<double> longitudes;
-
-    qint64 tilecount() const
-    {
-        return static_cast<qint64>(latitudes.size()) * static_cast<qint64>(longitudes.size());
-    }
+// One tile of a region download: where it stands in the plan, what is asked for and where
+// it is stored.
+struct TileJob {
+    qint64 position = 0;
+    double latitude = 0; // the centre asked for, shifted by centreShift
+    double longitude = 0;
+    QString mapcode; // after the correction by longitude
+    QString url;
+    QString path;                 // in the tile folder
+    common::GeoTransform place{}; // where the service draws it
 };
 
-// The plan for the corners in |settings|, or nothing when an axis has too many values.
-std::optional<RegionPlan> planRegion(const MapSettings& settings, double stepb, double stepl);
+// The grid of a region download: rows from endlat towards beginlat in steps of stepb, each
+// row from beginlong towards endlong in steps of stepl, fetched row by row. Each tile's
+// request corrects the map code by its longitude, and the corrected code stays for the tiles
+// after it, as it does in the window's settings: once a tile between -150 and -30 has turned
+// map type 1 into the American map, later tiles keep it until one east of -30 turns it back.
+// Jobs are made when asked for, so a plan of millions of tiles costs memory only for its axes.
+class RegionPlan {
+public:
+    qint64 tilecount() const
+    {
+        return static_cast<qint64>(latitudes_.size()) * static_cast<qint64>(longitudes_.size());
+    }
+    const std::vector<double>& latitudes() const { return latitudes_; }
+    const std::vector<double>& longitudes() const { return longitudes_; }
+
+    // The job at |position|, 0 <= position < tilecount().
+    TileJob job(qint64 position) const;
+
+private:
+    friend common::Result<RegionPlan> planRegion(const MapSettings&, double, double, const QString&,
+                                                 const common::TileFolder&);
+    explicit RegionPlan(common::TileFolder folder) : folder_(std::move(folder)) {}
+
+    MapSettings settings_; // zoom, offsets and the map code the run starts with
+    QString host_;
+    common::TileFolder folder_;
+    std::vector<double> latitudes_;
+    std::vector<double> longitudes_;
+    // For each column, the code the last correcting tile of a row up to it leaves, if any
+    // tile up to it corrects; and the code a whole row leaves for the rows after it.
+    std::vector<std::optional<QString>> codeUpTo_;
+    QString codeAfterFirstRow_;
+};
+
+// The plan for the corners in |settings| with tiles |stepb| and |stepl| degrees apart, asked of
+// the map service at |host| and stored in |folder|. A bad-input error when an axis has more
+// than maxAxisValues values.
+common::Result<RegionPlan> planRegion(const MapSettings& settings, double stepb, double stepl,
+                                      const QString& host, const common::TileFolder& folder);
 
 // A divisor box read as the user's locale writes numbers ("45", or "0,5" under a comma
 // locale); nothing when the text is not a number.

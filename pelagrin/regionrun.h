@@ -1,63 +1,50 @@
 #pragma once
 
-#include "common/tilefolder.h"
 #include "pelagrin/fetch.h"
 #include "pelagrin/region.h"
-#include "pelagrin/settings.h"
 
 #include <QObject>
 #include <QString>
 
-#include <functional>
 #include <list>
 #include <memory>
-#include <optional>
-
-class QEventLoop;
 
 namespace pelagrin {
 
 // How a region run treats a tile that fails for a passing reason (no connection, time-out,
 // server error): tried again |retries| more times, |pauseMs| apart. Any other failure stops
-// the run at once.
+// the run.
 struct RetryPolicy {
     int retries = 2;
     int pauseMs = 500;
 };
 
-// One region download: every tile of a plan fetched into the tile folder, row by row from the
-// plan's first latitude, each row in the order of the plan's longitudes.
-//
-// The run works on the window's settings as a region download does: for each tile it sets the
-// centre (shifted by centreShift), builds the request, which may correct the map code, and
-// names the tile from the result. Up to |connections| tiles are in flight at once; they are
-// started in the plan's order.
-class RegionRun {
+// One region download: every job of a plan fetched into its file, in the plan's order, up to
+// |connections| at once. It runs from the event loop: start() returns at once, and the signals
+// tell what happened. Destroying the run cancels the tiles in flight; their files stay as
+// they were.
+class RegionRun : public QObject {
+    Q_OBJECT
 public:
-    struct Callbacks {
-        // Read before each tile is started and before each retry; true stops the run there.
-        // Tiles in flight are completed.
-        std::function<bool()> stopRequested;
-        // A tile has been stored at |path|; |stored| tiles have been stored so far.
-        std::function<void(const QString& path, qint64 stored)> tileStored;
-    };
+    RegionRun(Fetcher& fetcher, RegionPlan plan, RetryPolicy retry = {}, int connections = 1,
+              QObject* parent = nullptr);
+    ~RegionRun() override;
 
-    struct Result {
-        qint64 stored = 0;
-        // When a tile failed for good (the run then stopped): the first such tile and why.
-        std::optional<QString> failure;
-    };
+    // Starts the first tiles. Call once.
+    void start();
+    // No further tile is started, nor a retry; the tiles in flight are completed.
+    void stop();
 
-    RegionRun(MapSettings& settings, Fetcher& fetcher, RegionPlan plan, common::TileFolder folder,
-              QString serviceAddress, Callbacks callbacks, RetryPolicy retry = {},
-              int connections = 1);
-    ~RegionRun();
-    RegionRun(const RegionRun&) = delete;
-    RegionRun& operator=(const RegionRun&) = delete;
+    qint64 stored() const { return stored_; }
 
-    // Runs to the end while a local event loop keeps the window alive, and returns what was
-    // done. Call once.
-    Result run();
+signals:
+    // A tile has been stored at |path|; |stored| tiles have been stored so far.
+    void tileStored(const QString& path, qint64 stored);
+    // A tile failed for good: |text| names it and says why. The run stops once the tiles in
+    // flight have ended; only the first such failure is told.
+    void tileFailed(const QString& text);
+    // Nothing is in flight and nothing more will start. Emitted once, from the event loop.
+    void finished(qint64 stored);
 
 private:
     struct Tile;
@@ -69,23 +56,18 @@ private:
     // The tile failed for good: the run stops after the tiles in flight.
     void giveUp(Tile& tile);
     void remove(Tile& tile);
-    bool stopping();
 
-    MapSettings& settings_;
     Fetcher& fetcher_;
     RegionPlan plan_;
-    common::TileFolder folder_;
-    QString serviceAddress_;
-    Callbacks callbacks_;
     RetryPolicy retry_;
     int connections_;
 
     qint64 next_ = 0; // plan position of the next tile to start
+    qint64 stored_ = 0;
     bool stopped_ = false;
-    Result result_;
+    bool failed_ = false;
+    bool finished_ = false;
     std::list<Tile> inFlight_;
-    QObject timers_; // context of the retry pauses: they die with the run
-    QEventLoop* loop_ = nullptr;
 };
 
 } // namespace pelagrin

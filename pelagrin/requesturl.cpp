@@ -6,19 +6,25 @@ namespace pelagrin {
 
 using common::numtext;
 
-void correctMapcode(MapSettings& s)
+QString correctedMapcode(const QString& mapcode, double longitude)
 {
-    if (s.longitude > -150 && s.longitude < -30 && s.mapcode == mapcodeType1) {
-        s.mapcode = mapcodeAmerica;
+    QString code = mapcode;
+    if (longitude > -150 && longitude < -30 && code == mapcodeType1) {
+        code = mapcodeAmerica;
     }
-    if (s.longitude > -30 && s.mapcode == mapcodeAmerica) {
-        s.mapcode = mapcodeType1;
+    if (longitude > -30 && code == mapcodeAmerica) {
+        code = mapcodeType1;
     }
+    return code;
 }
 
-QString generateurl(MapSettings& s, int mode, const QString& host)
+void correctMapcode(MapSettings& s)
 {
-    correctMapcode(s);
+    s.mapcode = correctedMapcode(s.mapcode, s.longitude);
+}
+
+QString generateurl(const MapSettings& s, int mode, const QString& host)
+{
     QString size;
     if (mode == modeLarge) {
         size = QStringLiteral("1999,1999");
@@ -29,9 +35,10 @@ QString generateurl(MapSettings& s, int mode, const QString& host)
     }
     return QStringLiteral("http://") + host + QStringLiteral("/pub/agent.dll?qscr=mrdt&ID=7QbRk.") +
            QStringLiteral("&CenP=") + numtext(s.latitude) + u',' + numtext(s.longitude) +
-           QStringLiteral("&Lang=") + s.mapcode + QStringLiteral("&Alti=") + numtext(s.zoom) +
-           QStringLiteral("&Size=") + size + QStringLiteral("&Offs=") + numtext(s.offsx) + u',' +
-           numtext(s.offsy) + QStringLiteral("&MapS=0&Pins=|2ccf|");
+           QStringLiteral("&Lang=") + correctedMapcode(s.mapcode, s.longitude) +
+           QStringLiteral("&Alti=") + numtext(s.zoom) + QStringLiteral("&Size=") + size +
+           QStringLiteral("&Offs=") + numtext(s.offsx) + u',' + numtext(s.offsy) +
+           QStringLiteral("&MapS=0&Pins=|2ccf|");
 }
 
 } // namespace pelagrin

@@ -12,13 +12,16 @@ constexpr int modeLarge = 1;
 constexpr int largeSide = 1999;
 constexpr int modePreview = 2;
 
-// Corrects the map code by longitude: map type 1 becomes the American map strictly between
+// The map code corrected by longitude: map type 1 becomes the American map strictly between
 // -150 and -30, and the American map becomes map type 1 again east of -30.
+QString correctedMapcode(const QString& mapcode, double longitude);
+
+// Puts the corrected map code into |settings|, as every request of the window does.
 void correctMapcode(MapSettings& settings);
 
-// The request URL for the current settings on the map service at |host| ("host:port").
-// Corrects the map code first (the correction stays in |settings|); any mode other than 1
-// or 2 gives an empty string. Numbers go in as numtext writes them, leading blanks included.
-QString generateurl(MapSettings& settings, int mode, const QString& host);
+// The request URL for |settings| on the map service at |host| ("host:port"), with the map
+// code corrected; any mode other than 1 or 2 gives an empty string. Numbers go in as numtext
+// writes them, leading blanks included.
+QString generateurl(const MapSettings& settings, int mode, const QString& host);
 
 } // namespace pelagrin

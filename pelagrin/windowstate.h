@@ -5,8 +5,9 @@ namespace pelagrin {
 // What the downloader window is doing; it decides which controls can be used.
 enum class Activity {
     Idle,
-    Fetching, // "Refresh", "Preview" or "Save single HiRes BMP" waits for its image
+    Fetching, // the start-up test, "Refresh", "Preview" or "Save single HiRes BMP" waits
     Region,   // a region download runs
+    Closed,   // the window was closed: nothing more is started or told
 };
 
 // The window's state as far as its controls are concerned. Handlers change it and then have
@@ -34,7 +35,7 @@ struct ControlStates {
 // (while a begin corner holds it); "Abort Download" and the check box hidden. Fetching: the
 // three fetching buttons and "Start download" are locked, the corner buttons stay. Region:
 // only "Abort Download" and the check box (shown in place of "Preview") can be used besides
-// the offset boxes and map types, which the run does not read.
+// the offset boxes and map types, which the run does not read. Closed: nothing can be used.
 ControlStates controlStates(const WindowState& state);
 
 } // namespace pelagrin

@@ -1,6 +1,6 @@
 #include "pinmark/batch.h"
 
-#include "common/failure.h"
+#include "common/errortext.h"
 #include "common/tilenamereader.h"
 #include "pinmark/mapfile.h"
 
@@ -16,10 +16,10 @@ BatchResult runBatch(const common::TileFolder& folder, const QStringList& names,
             result.skipped.append(name);
             continue;
         }
-        try {
+        const common::Status written =
             writemapfile(folder, name, centre->latitude, centre->longitude, centre->zoom);
-        } catch (const common::Failure& failure) {
-            result.failed.append(name + QStringLiteral(": ") + failure.text());
+        if (!written) {
+            result.failed.append(name + QStringLiteral(": ") + common::errorText(written.error()));
             continue;
         }
         ++result.written;

@@ -129,11 +129,11 @@ QByteArray mapFileText(const QString& imageName, double lat, double lon, double 
     return text;
 }
 
-void writemapfile(const common::TileFolder& folder, const QString& imageName, double lat,
-                  double lon, double zoom)
+common::Status writemapfile(const common::TileFolder& folder, const QString& imageName, double lat,
+                            double lon, double zoom)
 {
-    common::writeFileAtomically(mapFilePath(folder, imageName),
-                                mapFileText(imageName, lat, lon, zoom));
+    return common::writeFileAtomically(mapFilePath(folder, imageName),
+                                       mapFileText(imageName, lat, lon, zoom));
 }
 
 } // namespace pinmark

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/result.h"
 #include "common/tilefolder.h"
 
 #include <QByteArray>
@@ -23,8 +24,8 @@ QString mapFilePath(const common::TileFolder& folder, const QString& imageName);
 QByteArray mapFileText(const QString& imageName, double lat, double lon, double zoom);
 
 // Writes the calibration file of |imageName| into |folder|, replacing an earlier one as a
-// whole. Throws common::Failure naming the file.
-void writemapfile(const common::TileFolder& folder, const QString& imageName, double lat,
-                  double lon, double zoom);
+// whole; an error names the file.
+common::Status writemapfile(const common::TileFolder& folder, const QString& imageName, double lat,
+                            double lon, double zoom);
 
 } // namespace pinmark

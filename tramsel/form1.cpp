@@ -1,7 +1,7 @@
 #include "tramsel/form1.h"
 
 #include "common/controls.h"
-#include "common/failure.h"
+#include "common/errortext.h"
 #include "common/picture.h"
 #include "common/pictureview.h"
 #include "common/tilefolder.h"
@@ -76,10 +76,8 @@ std::optional<int> Form1::Form_Load()
         return 0;
     }
     mapindex_ = *first;
-    try {
-        ll(tilePath(mapindex_));
-    } catch (const common::Failure& failure) {
-        dialogs_.message(failure.text());
+    if (const common::Status shown = ll(tilePath(mapindex_)); !shown) {
+        dialogs_.message(common::errorText(shown.error()));
     }
     return std::nullopt;
 }
@@ -89,12 +87,17 @@ QString Form1::tilePath(int position) const
     return folder_.pathOf(tiles_.name(position));
 }
 
-void Form1::ll(const QString& x)
+common::Status Form1::ll(const QString& x)
 {
+    const auto image = common::loadPicture(x);
+    if (!image) {
+        return image.error();
+    }
     // Decoded once; both views share the picture.
-    const QPixmap picture = QPixmap::fromImage(common::loadPicture(x));
+    const QPixmap picture = QPixmap::fromImage(*image);
     Image1->setPicture(picture);
     Image2->setPicture(picture);
+    return {};
 }
 
 void Form1::FindNextMap(Direction directio)
@@ -104,10 +107,8 @@ void Form1::FindNextMap(Direction directio)
         dialogs_.message(noNeighbourMessage);
         return;
     }
-    try {
-        ll(tilePath(*position));
-    } catch (const common::Failure& failure) {
-        dialogs_.message(failure.text());
+    if (const common::Status shown = ll(tilePath(*position)); !shown) {
+        dialogs_.message(common::errorText(shown.error()));
         return;
     }
     mapindex_ = *position;

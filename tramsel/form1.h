@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/dialogs.h"
+#include "common/result.h"
 #include "tramsel/messages.h"
 #include "tramsel/tilelist.h"
 
@@ -31,8 +32,8 @@ public:
     void Form_KeyPress(int keyAscii);
     void arrangebars();
     void FindNextMap(Direction directio);
-    // Shows the picture file |x| in both views; throws common::Failure when it cannot be read.
-    void ll(const QString& x);
+    // Shows the picture file |x| in both views; an error when it cannot be read.
+    common::Status ll(const QString& x);
 
     void HScroll1_Change();
     void HScroll1_Scroll();

@@ -1,27 +1,9 @@
-#include "common/commandline.h"
-#include "common/messageboxdialogs.h"
+#include "common/runwindow.h"
 #include "tramsel/form1.h"
 #include "tramsel/messages.h"
 
-#include <QApplication>
-
-#include <cstdio>
-
 int main(int argc, char** argv)
 {
-    // Answered before Qt starts, so that they need no display.
-    if (const auto answer = common::versionOrHelp(common::argumentsOf(argc, argv),
-                                                  QStringLiteral("tramsel"), tramsel::helpText)) {
-        std::fputs(qPrintable(*answer), stdout);
-        return 0;
-    }
-    QApplication app(argc, argv);
-    common::MessageBoxDialogs dialogs(QStringLiteral("Tramsel"));
-    tramsel::Form1 window(dialogs);
-    if (const auto exitCode = window.Form_Load()) {
-        return *exitCode;
-    }
-    window.show();
-    window.setFocus();
-    return QApplication::exec();
+    return common::runWindow<tramsel::Form1>(argc, argv, QStringLiteral("tramsel"),
+                                             QStringLiteral("Tramsel"), tramsel::helpText);
 }

@@ -1,6 +1,7 @@
 // Tiles made by the project's own map service from a GeoTIFF with a known pattern, exported as
 // one file and read back with GDAL: a known coordinate lands where it belongs, within one tile
 // pixel, in both formats.
+#include "common/errortext.h"
 #include "common/tilefolder.h"
 #include "common/worldfile.h"
 #include "geotiffwriter.h"
@@ -105,13 +106,14 @@ std::optional<QString> exportFolder(const QString& output)
 {
     const mapexport::Scan scan = mapexport::scanFolder(common::TileFolder::lookUp());
     const auto chosen = mapexport::chooseTiles(scan.tiles, {});
-    if (const auto* refusal = std::get_if<QString>(&chosen)) {
-        return *refusal;
+    if (!chosen) {
+        return common::errorText(chosen.error());
     }
-    const auto& tiles = std::get<std::vector<mapexport::Tile>>(chosen);
-    return mapexport::writeExport(mapexport::planMosaic(tiles, mapexport::exactCentres(tiles)),
-                                  *mapexport::formatOf(output), output,
-                                  QStringLiteral("test region"), [](double) {});
+    const auto& tiles = *chosen;
+    const auto written =
+        mapexport::writeExport(mapexport::planMosaic(tiles, mapexport::exactCentres(tiles)),
+                               *mapexport::formatOf(output), output, QStringLiteral("test region"));
+    return written ? std::nullopt : std::optional(common::errorText(written.error()));
 }
 
 // Where |channel| of the band |bandIndex| crosses its middle (135) going along a row or a

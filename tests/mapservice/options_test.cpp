@@ -8,7 +8,6 @@
 namespace {
 
 using mapservice::Options;
-using mapservice::OptionsError;
 using mapservice::parseOptions;
 using Arguments = std::vector<std::string>;
 
@@ -27,8 +26,8 @@ TEST(ServiceOptions, LimitsAreReadAndCheckedForRange)
     };
     for (const auto& c : accepted) {
         const auto parsed = parseOptions(c.arguments, Options{});
-        ASSERT_TRUE(std::holds_alternative<Options>(parsed));
-        const Options& o = std::get<Options>(parsed);
+        ASSERT_TRUE(parsed.ok());
+        const Options& o = *parsed;
         EXPECT_EQ(o.limits.headerTimeout, std::chrono::seconds(c.headerSeconds));
         EXPECT_EQ(o.limits.maxPerClient, c.perClient);
         EXPECT_EQ(o.limits.queue, c.queue);
@@ -49,8 +48,9 @@ TEST(ServiceOptions, LimitsAreReadAndCheckedForRange)
     };
     for (const auto& c : refused) {
         const auto parsed = parseOptions(c.arguments, Options{});
-        ASSERT_TRUE(std::holds_alternative<OptionsError>(parsed)) << c.message;
-        EXPECT_EQ(std::get<OptionsError>(parsed).message, c.message);
+        ASSERT_FALSE(parsed.ok()) << c.message;
+        EXPECT_EQ(parsed.error().text, c.message);
+        EXPECT_EQ(parsed.error().status, 2);
     }
 }
 
@@ -62,8 +62,8 @@ TEST(ServiceOptions, RepeatedSourcesKeepTheirOrderAndDefaultsStand)
     const auto parsed = parseOptions(
         {"--source", "a.tif", "--source", "type2=b.tif", "--bind", "0.0.0.0", "--port", "0"},
         defaults);
-    ASSERT_TRUE(std::holds_alternative<Options>(parsed));
-    const Options& o = std::get<Options>(parsed);
+    ASSERT_TRUE(parsed.ok());
+    const Options& o = *parsed;
     EXPECT_EQ(o.sources, (Arguments{"a.tif", "type2=b.tif"}));
     EXPECT_EQ(o.bind, "0.0.0.0");
     EXPECT_EQ(o.port, 0);
@@ -73,7 +73,6 @@ TEST(ServiceOptions, RepeatedSourcesKeepTheirOrderAndDefaultsStand)
 
 TEST(ServiceOptionsFile, OneOptionALineCommentsAndBlanksSkipped)
 {
-    using Read = std::variant<Arguments, OptionsError>;
     const struct {
         const char* text;
         Arguments arguments; // empty with |error| set: refused
@@ -90,13 +89,13 @@ TEST(ServiceOptionsFile, OneOptionALineCommentsAndBlanksSkipped)
         {"--log\nport 8100\n", {}, "line 2 is no option: port 8100"},
     };
     for (const auto& c : cases) {
-        const Read read = mapservice::readOptionsFile(c.text);
+        const auto read = mapservice::readOptionsFile(c.text);
         if (c.error == nullptr) {
-            ASSERT_TRUE(std::holds_alternative<Arguments>(read)) << c.text;
-            EXPECT_EQ(std::get<Arguments>(read), c.arguments) << c.text;
+            ASSERT_TRUE(read.ok()) << c.text;
+            EXPECT_EQ(*read, c.arguments) << c.text;
         } else {
-            ASSERT_TRUE(std::holds_alternative<OptionsError>(read)) << c.text;
-            EXPECT_EQ(std::get<OptionsError>(read).message, c.error);
+            ASSERT_FALSE(read.ok()) << c.text;
+            EXPECT_EQ(read.error().text, c.error);
         }
     }
 }

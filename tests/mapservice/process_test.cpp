@@ -1,5 +1,4 @@
 // The real map service as a process on a free loopback port, with the downloader against it.
-#include "common/failure.h"
 #include "common/worldfile.h"
 #include "pelagrin/fetch.h"
 #include "pelagrin/form1.h"
@@ -13,6 +12,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -61,7 +61,9 @@ TEST_F(MapServiceProcess, PelagrinStartsAndDownloadsARegion)
 {
     testsupport::RecordingDialogs dialogs;
     pelagrin::Form1 form(address, dialogs);
+    QSignalSpy ready(&form, &pelagrin::Form1::ready);
     ASSERT_EQ(form.Form_Load(), std::nullopt);
+    ASSERT_TRUE(ready.wait(10'000));
     EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join(u'\n').toStdString();
     const auto type = [&](const char* box, const char* text) {
         form.findChild<QLineEdit*>(QString::fromLatin1(box))->setText(QString::fromLatin1(text));
@@ -78,6 +80,8 @@ TEST_F(MapServiceProcess, PelagrinStartsAndDownloadsARegion)
     type("Text2", "10");
     click("Command3");
     click("Command4");
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return form.activity() == pelagrin::Activity::Idle; }, 30'000));
     EXPECT_EQ(dialogs.messages.last(),
               QStringLiteral("Ready.  2 images have been downloaded for you"));
     const QStringList tiles =

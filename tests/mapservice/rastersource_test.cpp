@@ -41,11 +41,11 @@ std::string geotiff(const std::string& name, int epsg, double west, double north
 Picture draw(const Source& source, const MapRequest& request)
 {
     auto result = source.draw(request);
-    if (const auto* refused = std::get_if<Refusal>(&result)) {
-        ADD_FAILURE() << refused->reason;
+    if (!result) {
+        ADD_FAILURE() << result.error().text;
         return {IndexedImage(1, 1, 0), {{0, 0, 0}}};
     }
-    return std::get<Picture>(std::move(result));
+    return std::move(result).value();
 }
 
 Rgb at(const Picture& p, int x, int y)
@@ -97,7 +97,7 @@ TEST_P(MarkLandsWhereTheGeometrySays, WithinAPixel)
             return std::fabs(lon - c.lon) < 0.01 && std::fabs(lat - c.lat) < 0.01 ? green : black;
         });
     SourceTable table(testShores(), {});
-    ASSERT_FALSE(table.add(file));
+    ASSERT_TRUE(table.add(file).ok());
     // A picture of 3 degrees, 0.0015 degrees a pixel, its centre off the mark.
     const MapRequest request{c.lat + 0.3, c.lon - 0.4, 135, 1999, 1999, "EUR0407", {}};
     const Picture picture = draw(table, request);
@@ -134,7 +134,7 @@ TEST(RasterSource, APictureAcross180IsWholeOnBothSides)
     const std::string file = geotiff("world.tif", 4326, -180, 90, 0.5, 720, 360,
                                      [](double lon, double) { return lon < 0 ? red : blue; });
     SourceTable table(testShores(), {});
-    ASSERT_FALSE(table.add(file));
+    ASSERT_TRUE(table.add(file).ok());
     for (const double centre : {180.0, -180.0, 540.0}) {
         const MapRequest request{10, centre, 450, 400, 200, "EUR0407", {}}; // 10 degrees wide
         const Picture picture = draw(table, request);
@@ -151,7 +151,7 @@ TEST(RasterSource, APictureWiderThanTheWorldRepeatsIt)
     const std::string file = geotiff("world.tif", 4326, -180, 90, 0.5, 720, 360,
                                      [](double lon, double) { return lon < 0 ? red : blue; });
     SourceTable table(testShores(), {});
-    ASSERT_FALSE(table.add(file));
+    ASSERT_TRUE(table.add(file).ok());
     // One degree a pixel, 720 pixels across, centred on 0: two worlds side by side.
     const MapRequest wide{0, 0, 45.0 * 1999, 720, 100, "EUR0407", {}};
     const Picture picture = draw(table, wide);
@@ -169,7 +169,7 @@ TEST(RasterSource, WhereTheRasterHasNoDataTheDrawnMapShows)
     const std::string file =
         geotiff("small.tif", 4326, 10, 50, 0.01, 100, 100, [](double, double) { return red; });
     SourceTable table(testShores(), {});
-    ASSERT_FALSE(table.add(file));
+    ASSERT_TRUE(table.add(file).ok());
     const DrawnSource drawn(testShores());
     // Beside the raster: exactly the drawn picture.
     const MapRequest away{40, -30, 150, 320, 320, "EUR0407", {}};
@@ -200,7 +200,7 @@ TEST(RasterSource, TheStartupPreviewOfARegionalSourceStaysAMap)
     const std::string file =
         geotiff("alps.tif", 4326, 5, 48, 0.01, 1000, 300, [](double, double) { return red; });
     SourceTable table(testShores(), {});
-    ASSERT_FALSE(table.add(file));
+    ASSERT_TRUE(table.add(file).ok());
     const Answer preview = answerMapRequest(
         "CenP=%2047.651931,%209.476379&Lang=EURO809&Alti=%2050000&Size=320,320", table);
     ASSERT_EQ(preview.status, 200) << preview.body;
@@ -222,7 +222,7 @@ TEST_P(SourcesByMapCode, CodeBeforeGeneralBeforeDrawn)
     geotiff("red.tif", 4326, -180, 90, 1, 360, 180, [](double, double) { return red; });
     SourceTable table(testShores(), {});
     for (const std::string& argument : GetParam().arguments) {
-        ASSERT_FALSE(table.add(argument)) << argument;
+        ASSERT_TRUE(table.add(argument).ok()) << argument;
     }
     const Picture picture = draw(table, {20, 20, 450, 100, 100, GetParam().code, {}});
     EXPECT_EQ(at(picture, 50, 50) == red, GetParam().fromRaster);
@@ -265,7 +265,7 @@ TEST(Attribution, TheLegendNamesTheSourcesCredit)
                                const std::vector<std::string>& credits) {
         SourceTable table(testShores(), {});
         for (const std::string& s : sources) {
-            EXPECT_FALSE(table.add(s)) << s;
+            EXPECT_TRUE(table.add(s).ok()) << s;
         }
         for (const std::string& c : credits) {
             table.addAttribution(c);
@@ -296,12 +296,13 @@ TEST_P(RefusedSource, NamesTheArgumentAndSaysWhy)
     testsupport::TempWorkDir work;
     testsupport::TempWorkDir::write(QStringLiteral("notes.txt"), "not a raster");
     SourceTable table(testShores(), {});
-    const auto refused = table.add(GetParam().argument);
-    ASSERT_TRUE(refused);
-    EXPECT_NE(refused->reason.find(std::string("--source ") + GetParam().argument),
-              std::string::npos)
-        << refused->reason;
-    EXPECT_NE(refused->reason.find(GetParam().reasonPart), std::string::npos) << refused->reason;
+    const auto added = table.add(GetParam().argument);
+    ASSERT_FALSE(added.ok());
+    const std::string& reason = added.error().text;
+    EXPECT_NE(reason.find(std::string("--source ") + GetParam().argument), std::string::npos)
+        << reason;
+    EXPECT_NE(reason.find(GetParam().reasonPart), std::string::npos) << reason;
+    EXPECT_EQ(added.error().status, 2);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -336,8 +337,8 @@ TEST(RemoteSources, AreDescribedWithoutBeingContacted)
     EXPECT_NE(wms.find("<ImageFormat>image/jpeg</ImageFormat>"), std::string::npos);
     // Neither opens a connection: both are accepted offline.
     SourceTable table(testShores(), options);
-    EXPECT_FALSE(table.add("xyz:http://127.0.0.1:9/{z}/{x}/{y}.png"));
-    EXPECT_FALSE(table.add("type2=wms:http://127.0.0.1:9/wms?LAYERS=topo"));
+    EXPECT_TRUE(table.add("xyz:http://127.0.0.1:9/{z}/{x}/{y}.png").ok());
+    EXPECT_TRUE(table.add("type2=wms:http://127.0.0.1:9/wms?LAYERS=topo").ok());
 }
 
 } // namespace

@@ -111,7 +111,7 @@ protected:
     Answer ask(const std::string& query)
     {
         SourceTable table(testShores(), options());
-        EXPECT_FALSE(table.add(tiles.spec()));
+        EXPECT_TRUE(table.add(tiles.spec()).ok());
         return answerMapRequest(query, table);
     }
 
@@ -161,7 +161,7 @@ TEST_F(XyzSource, AFailingUpstreamIsNeverDrawnIntoAPicture)
 TEST_F(XyzSource, ARefusedConnectionIsAnswered502)
 {
     SourceTable table(testShores(), options());
-    ASSERT_FALSE(table.add("xyz:http://127.0.0.1:9/{z}/{x}/{y}.png")); // nobody listens
+    ASSERT_TRUE(table.add("xyz:http://127.0.0.1:9/{z}/{x}/{y}.png").ok()); // nobody listens
     const Answer refused = answerMapRequest(query, table);
     EXPECT_EQ(refused.status, 502) << refused.body;
 }
@@ -170,7 +170,7 @@ TEST_F(XyzSource, ManyPicturesAtOnceUseTwoConnectionsToTheServer)
 {
     tiles.delayMs = 20; // so that requests overlap where they can
     SourceTable table(testShores(), options());
-    ASSERT_FALSE(table.add(tiles.spec()));
+    ASSERT_TRUE(table.add(tiles.spec()).ok());
     std::vector<std::thread> drawing;
     std::atomic<int> served{0};
     for (int i = 0; i < 4; ++i) {
@@ -266,7 +266,7 @@ TEST(WmsSource, AsksForTheLayerInGeographicCoordinatesAndPlacesTheAnswer)
     WmsServer wms;
     SourceTable table(testShores(), {(work.path() + QStringLiteral("/cache")).toStdString(), 19,
                                      "mapservice/test", 2048, 30});
-    ASSERT_FALSE(table.add("wms:" + wms.url() + "LAYERS=topo&STYLES="));
+    ASSERT_TRUE(table.add("wms:" + wms.url() + "LAYERS=topo&STYLES=").ok());
     // 4 degrees across the prime meridian.
     const Answer answer = answerMapRequest("CenP=10,0&Alti=180&Size=400,400&Lang=EUR0407", table);
     ASSERT_EQ(answer.status, 200) << answer.body;

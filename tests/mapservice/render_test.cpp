@@ -72,12 +72,12 @@ TEST(MapPicture, AGifOfTheRequestedSizeThatQtDecodes)
 class FailingSource : public Source {
 public:
     explicit FailingSource(bool throws) : throws_(throws) {}
-    Result<Picture> draw(const MapRequest&) const override
+    common::Result<Picture> draw(const MapRequest&) const override
     {
         if (throws_) {
             throw std::runtime_error("the library failed");
         }
-        return Refusal{502, "the upstream map server answered 500"};
+        return common::passing("the upstream map server answered 500", 502);
     }
 
 private:

@@ -23,14 +23,14 @@ TEST_P(MapQuery, ServedOrRefusedWithAReason)
     const QueryCase c = GetParam();
     const auto parsed = parseMapRequest(parseQuery(c.query));
     if (c.error != nullptr) {
-        ASSERT_TRUE(std::holds_alternative<Refusal>(parsed)) << c.query;
-        EXPECT_EQ(std::get<Refusal>(parsed).status, 400);
-        EXPECT_NE(std::get<Refusal>(parsed).reason.find(c.error), std::string::npos)
-            << std::get<Refusal>(parsed).reason;
+        ASSERT_FALSE(parsed.ok()) << c.query;
+        EXPECT_EQ(parsed.error().status, 400);
+        EXPECT_EQ(parsed.error().kind, common::ErrorKind::BadInput);
+        EXPECT_NE(parsed.error().text.find(c.error), std::string::npos) << parsed.error().text;
         return;
     }
-    ASSERT_TRUE(std::holds_alternative<MapRequest>(parsed)) << std::get<Refusal>(parsed).reason;
-    const auto& r = std::get<MapRequest>(parsed);
+    ASSERT_TRUE(parsed.ok()) << parsed.error().text;
+    const auto& r = *parsed;
     EXPECT_DOUBLE_EQ(r.latitude, c.lat);
     EXPECT_DOUBLE_EQ(r.longitude, c.lon);
     EXPECT_DOUBLE_EQ(r.zoom, c.zoom);

@@ -1,5 +1,5 @@
-#include "common/failure.h"
 #include "fakemapservice.h"
+#include "fetchwait.h"
 #include "gifmaker.h"
 #include "pelagrin/fetch.h"
 #include "pelagrin/requesturl.h"
@@ -19,6 +19,7 @@ namespace {
 using namespace pelagrin;
 using testsupport::FakeMapService;
 using testsupport::FakeReply;
+using testsupport::fetchAndWait;
 using testsupport::TempWorkDir;
 
 QString requestUrl(const FakeMapService& service, int mode = modePreview)
@@ -33,9 +34,10 @@ TEST(Download, StoresTheBodyByteForByte)
     const QByteArray gif = testsupport::makeGif(320, 320);
     FakeMapService service(FakeReply::bytes(gif));
     Fetcher fetcher;
-    QByteArray imagebytes;
-    fetcher.download(requestUrl(service), QStringLiteral("temp.gif"), imagebytes);
-    EXPECT_EQ(imagebytes, gif);
+    const FetchResult result =
+        fetchAndWait(fetcher, requestUrl(service), QStringLiteral("temp.gif"));
+    EXPECT_FALSE(result.failure.has_value());
+    EXPECT_EQ(result.body, gif);
     EXPECT_EQ(TempWorkDir::read(QStringLiteral("temp.gif")), gif);
 }
 
@@ -67,7 +69,7 @@ TEST(Start, WritesTheFilesBesideOnlyOnceTheBodyIsInPlace)
         EXPECT_EQ(TempWorkDir::read(QStringLiteral("tile.gif")), gif);
         EXPECT_EQ(result->failure.has_value(), c.fails) << c.besidePath;
         if (result->failure) {
-            EXPECT_FALSE(result->failure->transient());
+            EXPECT_FALSE(result->failure->worthRetry());
         } else {
             EXPECT_EQ(TempWorkDir::read(QString::fromLatin1(c.besidePath)), "world");
         }
@@ -79,8 +81,7 @@ TEST(Download, BlanksReachTheWirePercentEncoded)
     TempWorkDir work;
     FakeMapService service;
     Fetcher fetcher;
-    QByteArray imagebytes;
-    fetcher.download(requestUrl(service), QStringLiteral("temp.gif"), imagebytes);
+    fetchAndWait(fetcher, requestUrl(service), QStringLiteral("temp.gif"));
     ASSERT_EQ(service.requests().size(), 1);
     const QString line = service.requests().front();
     EXPECT_TRUE(line.startsWith(u"GET /pub/agent.dll?qscr=mrdt&ID=7QbRk.&CenP=%2047.651931,%209."))
@@ -101,16 +102,17 @@ TEST(Download, SmallBodyAfterLargeLeavesOnlyTheSmallBody)
     service.enqueue(FakeReply::bytes(small));
     service.enqueue(FakeReply::bytes({}));
     Fetcher fetcher;
-    QByteArray imagebytes;
-    fetcher.download(requestUrl(service, modeLarge), QStringLiteral("temp.gif"), imagebytes);
+    fetchAndWait(fetcher, requestUrl(service, modeLarge), QStringLiteral("temp.gif"));
     ASSERT_EQ(QFileInfo(QStringLiteral("temp.gif")).size(), large.size());
-    fetcher.download(requestUrl(service), QStringLiteral("temp.gif"), imagebytes);
+    fetchAndWait(fetcher, requestUrl(service), QStringLiteral("temp.gif"));
     EXPECT_EQ(TempWorkDir::read(QStringLiteral("temp.gif")), small);
     // A body of zero bytes leaves a file of zero bytes.
-    fetcher.download(requestUrl(service), QStringLiteral("temp.gif"), imagebytes);
+    const FetchResult empty =
+        fetchAndWait(fetcher, requestUrl(service), QStringLiteral("temp.gif"));
     EXPECT_TRUE(QFileInfo::exists(QStringLiteral("temp.gif")));
     EXPECT_EQ(QFileInfo(QStringLiteral("temp.gif")).size(), 0);
-    EXPECT_TRUE(imagebytes.isEmpty());
+    EXPECT_TRUE(empty.arrived);
+    EXPECT_TRUE(empty.body.isEmpty());
 }
 
 TEST(Download, MissingFolderFailsAfterTheBodyArrived)
@@ -119,14 +121,14 @@ TEST(Download, MissingFolderFailsAfterTheBodyArrived)
     const QByteArray gif = testsupport::makeGif(320, 320);
     FakeMapService service(FakeReply::bytes(gif));
     Fetcher fetcher;
-    QByteArray imagebytes = "old";
-    try {
-        fetcher.download(requestUrl(service), QStringLiteral("nofolder/x.gif"), imagebytes);
-        FAIL() << "writing into a missing folder must fail";
-    } catch (const common::Failure& failure) {
-        EXPECT_TRUE(failure.text().contains(u"nofolder/x.gif")) << failure.what();
-    }
-    EXPECT_EQ(imagebytes, gif);
+    const FetchResult result =
+        fetchAndWait(fetcher, requestUrl(service), QStringLiteral("nofolder/x.gif"));
+    ASSERT_TRUE(result.failure.has_value()) << "writing into a missing folder must fail";
+    EXPECT_NE(result.failure->text.find("nofolder/x.gif"), std::string::npos)
+        << result.failure->text;
+    EXPECT_FALSE(result.failure->worthRetry());
+    EXPECT_TRUE(result.arrived);
+    EXPECT_EQ(result.body, gif);
     EXPECT_FALSE(QFileInfo::exists(QStringLiteral("nofolder")));
 }
 
@@ -143,6 +145,7 @@ struct FailureCase {
     const char* name;
     FakeReply reply;
     const char* textPart;
+    common::ErrorKind kind;
 };
 
 class FailedFetch : public ::testing::TestWithParam<FailureCase> {};
@@ -156,16 +159,13 @@ TEST_P(FailedFetch, ReportsATypedErrorAndLeavesTheFileAlone)
 
     FakeMapService service(GetParam().reply);
     Fetcher fetcher(400); // the transfer time-out, short for the test
-    QByteArray imagebytes = "earlier";
-    try {
-        fetcher.download(requestUrl(service, modeLarge), target, imagebytes);
-        FAIL() << "the fetch must fail";
-    } catch (const common::Failure& failure) {
-        EXPECT_TRUE(failure.text().contains(QString::fromLatin1(GetParam().textPart)))
-            << failure.what();
-    }
+    const FetchResult result = fetchAndWait(fetcher, requestUrl(service, modeLarge), target);
+    ASSERT_TRUE(result.failure.has_value()) << "the fetch must fail";
+    EXPECT_NE(result.failure->text.find(GetParam().textPart), std::string::npos)
+        << result.failure->text;
+    EXPECT_EQ(result.failure->kind, GetParam().kind);
     EXPECT_EQ(TempWorkDir::read(target), QByteArray("earlier good tile"));
-    EXPECT_EQ(imagebytes, QByteArray("earlier"));
+    EXPECT_FALSE(result.arrived);
     // Hidden files count too: a temporary left behind would be one.
     EXPECT_EQ(
         QDir(QStringLiteral("mymaps")).entryList(QDir::Files | QDir::Hidden | QDir::System).size(),
@@ -174,41 +174,25 @@ TEST_P(FailedFetch, ReportsATypedErrorAndLeavesTheFileAlone)
 
 INSTANTIATE_TEST_SUITE_P(
     Replies, FailedFetch,
-    ::testing::Values(FailureCase{"NotFound", FakeReply::error(404), "HTTP 404"},
-                      FailureCase{"ServerError", FakeReply::error(500), "HTTP 500"},
-                      FailureCase{"CutShort", FakeReply::cutShort(QByteArray(50000, 'g')),
-                                  "closed the connection"},
-                      FailureCase{"NoAnswer", FakeReply::never(), "did not answer in time"}),
+    ::testing::Values(
+        FailureCase{"NotFound", FakeReply::error(404), "HTTP 404", common::ErrorKind::Permanent},
+        FailureCase{"ServerError", FakeReply::error(500), "HTTP 500", common::ErrorKind::Passing},
+        FailureCase{"CutShort", FakeReply::cutShort(QByteArray(50000, 'g')),
+                    "closed the connection", common::ErrorKind::Passing},
+        FailureCase{"NoAnswer", FakeReply::never(), "did not answer in time",
+                    common::ErrorKind::TimedOut}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Download, RefusedConnectionIsATypedError)
 {
     TempWorkDir work;
     Fetcher fetcher;
-    QByteArray imagebytes;
     const QString url = QStringLiteral("http://127.0.0.1:%1/pub/agent.dll?x").arg(closedPort());
-    EXPECT_THROW(fetcher.download(url, QStringLiteral("temp.gif"), imagebytes), common::Failure);
+    const FetchResult result = fetchAndWait(fetcher, url, QStringLiteral("temp.gif"));
+    ASSERT_TRUE(result.failure.has_value());
+    EXPECT_TRUE(result.failure->worthRetry());
+    EXPECT_FALSE(fetcher.start(QStringLiteral("ftp://x/y"), QStringLiteral("temp.gif"), {}).ok());
     EXPECT_FALSE(QFileInfo::exists(QStringLiteral("temp.gif")));
-}
-
-TEST(Download, ClickDuringASlowFetchRunsInsideTheWait)
-{
-    TempWorkDir work;
-    FakeMapService service(FakeReply::slow(testsupport::makeGif(320, 320), 300));
-    Fetcher fetcher;
-    bool fetching = false;
-    bool clickedWhileFetching = false;
-    QPushButton abort(QStringLiteral("Abort Download"));
-    QObject::connect(&abort, &QPushButton::clicked, [&] { clickedWhileFetching = fetching; });
-    abort.show();
-    QTimer::singleShot(50, &abort, [&] { QTest::mouseClick(&abort, Qt::LeftButton); });
-
-    QByteArray imagebytes;
-    fetching = true;
-    fetcher.download(requestUrl(service), QStringLiteral("temp.gif"), imagebytes);
-    fetching = false;
-    EXPECT_TRUE(clickedWhileFetching);
-    EXPECT_EQ(QFileInfo(QStringLiteral("temp.gif")).size(), imagebytes.size());
 }
 
 TEST(Download, SequentialFetchesReuseOneConnection)
@@ -216,9 +200,8 @@ TEST(Download, SequentialFetchesReuseOneConnection)
     TempWorkDir work;
     FakeMapService service;
     Fetcher fetcher;
-    QByteArray imagebytes;
     for (int i = 0; i < 4; ++i) {
-        fetcher.download(requestUrl(service), QStringLiteral("temp.gif"), imagebytes);
+        fetchAndWait(fetcher, requestUrl(service), QStringLiteral("temp.gif"));
     }
     EXPECT_EQ(service.requests().size(), 4);
     EXPECT_EQ(service.connectionCount(), 1);

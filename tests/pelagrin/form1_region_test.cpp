@@ -1,12 +1,13 @@
-#include "common/failure.h"
 #include "common/numvalue.h"
 #include "formfixture.h"
+#include "gifmaker.h"
 #include "pelagrin/startup.h"
 
 #include <QCheckBox>
 #include <QDir>
 #include <QFileInfo>
 #include <QLabel>
+#include <QTimer>
 
 #include <algorithm>
 
@@ -145,6 +146,33 @@ TEST_F(RegionDownload, AbortDuringTheThirdTileCompletesIt)
     EXPECT_EQ(tiles().size(), 3);
 }
 
+// Abort between a stored tile and the next one's end: the one already asked for is completed.
+TEST_F(RegionDownload, AbortBetweenTwoTilesCompletesTheOneInFlight)
+{
+    setRegion("45", "48", "9", "47", "11");
+    service.setDefault(FakeReply::slow(testsupport::makeGif(64, 64), 50));
+    bool aborted = false;
+    const QMetaObject::Connection watch =
+        QObject::connect(control<QPushButton>("Command4"), &QPushButton::clicked, [&] {
+            // Progress shows after each stored tile; the first one queues the click.
+            QTimer* poll = new QTimer(form.get());
+            QObject::connect(poll, &QTimer::timeout, [&, poll] {
+                if (!aborted && !control<QLabel>("Label6")->text().isEmpty()) {
+                    aborted = true;
+                    poll->stop();
+                    click("Command6");
+                }
+            });
+            poll->start(1);
+        });
+    click("Command4");
+    QObject::disconnect(watch);
+    EXPECT_EQ(service.requests().size(), requestsBefore + 2);
+    EXPECT_EQ(dialogs.messages.last(),
+              QStringLiteral("Ready.  2 images have been downloaded for you"));
+    EXPECT_EQ(tiles().size(), 2);
+}
+
 TEST_F(RegionDownload, CrossingMinus30ChangesTheMapLetter)
 {
     setRegion("45", "50", "-32", "50", "-29");
@@ -243,7 +271,9 @@ TEST_F(RegionDownload, DivisorThatIsNoNumberIsRefusedNamingTheBox)
     EXPECT_EQ(service.requests().size(), requestsBefore);
 }
 
-TEST_F(RegionDownload, ClosingTheWindowStopsAfterTheTileInFlight)
+// The program ends with its window: the tile in flight is dropped whole, the tiles stored
+// before stay, and nothing more is told or fetched.
+TEST_F(RegionDownload, ClosingTheWindowDropsTheTileInFlightAndStartsNoMore)
 {
     setRegion("45", "48", "9", "47", "11");
     service.onRequest = [&](int n) {
@@ -252,8 +282,12 @@ TEST_F(RegionDownload, ClosingTheWindowStopsAfterTheTileInFlight)
         }
     };
     click("Command4");
+    QTest::qWait(100); // anything still under way would arrive meanwhile
     EXPECT_EQ(dialogs.messages.size(), 1) << "only the start message";
-    EXPECT_EQ(tiles().size(), 2);
+    EXPECT_EQ(service.requests().size(), requestsBefore + 2);
+    EXPECT_EQ(tiles().size(), 1);
+    EXPECT_EQ(QDir(QStringLiteral("MyMaps")).entryList(QDir::Hidden | QDir::Files).filter(u".tmp"),
+              QStringList());
     EXPECT_FALSE(QFileInfo::exists(pelagrin::previewFile));
 }
 

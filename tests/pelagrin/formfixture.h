@@ -7,6 +7,7 @@
 
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -22,11 +23,30 @@ protected:
     bool load()
     {
         form = std::make_unique<pelagrin::Form1>(service.address(), dialogs, 400);
+        QSignalSpy ready(form.get(), &pelagrin::Form1::ready);
+        QSignalSpy ended(form.get(), &pelagrin::Form1::ended);
         exitCode = form->Form_Load();
-        if (!exitCode) {
-            form->show();
+        if (exitCode) {
+            return false;
         }
-        return !exitCode;
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !ready.isEmpty() || !ended.isEmpty(); }, 10'000));
+        if (!ended.isEmpty()) {
+            exitCode = ended.front().front().toInt();
+            return false;
+        }
+        form->show();
+        return true;
+    }
+
+    // Waits until what the window started (a fetch, a region run) has ended.
+    void settle()
+    {
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] {
+                const auto a = form->activity();
+                return a == pelagrin::Activity::Idle || a == pelagrin::Activity::Closed;
+            },
+            20'000));
     }
 
     template <typename T = QWidget> T* control(const char* name) const
@@ -37,9 +57,15 @@ protected:
     }
 
     void type(const char* box, const QString& text) { control<QLineEdit>(box)->setText(text); }
+    // Clicks |button|; when the window was idle, waits for what the click started to end, as
+    // a user would before the next click.
     void click(const char* button)
     {
+        const bool idle = form->activity() == pelagrin::Activity::Idle;
         QTest::mouseClick(control<QPushButton>(button), Qt::LeftButton);
+        if (idle) {
+            settle();
+        }
     }
 
     testsupport::TempWorkDir work;

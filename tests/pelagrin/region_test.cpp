@@ -47,18 +47,70 @@ TEST(CountingLoop, EndlessOrHugeLoopsAreRefused)
     EXPECT_TRUE(loopValues(0, 1, 0, 5) == std::nullopt);
 }
 
-TEST(RegionPlan, RowsFromTheEndLatitudeAndColumnsFromTheBeginLongitude)
+struct PlanCase {
+    const char* name;
+    const char* mapcode;
+    double beginlat, beginlong, endlat, endlong;
+    double step;
+    const char* centres; // "lat/lon" of every job before the shift, in plan order
+    const char* letters; // the map letter of every job's name and request
+};
+
+class RegionPlanTable : public ::testing::TestWithParam<PlanCase> {};
+
+TEST_P(RegionPlanTable, JobsInRowOrderWithTheMapCodeCarriedOn)
+{
+    const PlanCase c = GetParam();
+    MapSettings s;
+    s.zoom = 45 * c.step;
+    s.mapcode = QString::fromLatin1(c.mapcode);
+    s.beginlat = c.beginlat;
+    s.beginlong = c.beginlong;
+    s.endlat = c.endlat;
+    s.endlong = c.endlong;
+    const auto plan = planRegion(s, c.step, c.step, QStringLiteral("host:1"),
+                                 common::TileFolder(QStringLiteral("mymaps")));
+    ASSERT_TRUE(plan.ok());
+    QStringList centres;
+    QString letters;
+    for (qint64 i = 0; i < plan->tilecount(); ++i) {
+        const TileJob job = plan->job(i);
+        EXPECT_EQ(job.position, i);
+        centres.append(QStringLiteral("%1/%2")
+                           .arg(qRound(job.latitude - centreShift))
+                           .arg(qRound(job.longitude - centreShift)));
+        letters.append(job.mapcode.front());
+        EXPECT_TRUE(job.path.startsWith(QStringLiteral("mymaps/IDA_") + job.mapcode.front()));
+        EXPECT_TRUE(job.url.contains(QStringLiteral("&Lang=%1&").arg(job.mapcode)));
+    }
+    EXPECT_EQ(centres.join(u' '), QString::fromLatin1(c.centres));
+    EXPECT_EQ(letters, QString::fromLatin1(c.letters));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Plans, RegionPlanTable,
+    ::testing::Values(
+        PlanCase{"RowsFromTheEndLatitude", "EUR0407", 48, 9, 47, 11, 1,
+                 "47/9 47/10 47/11 48/9 48/10 48/11", "EEEEEE"},
+        // West of -150 the code stays; once a tile has turned it American, the next row's
+        // western tiles keep it.
+        PlanCase{"AmericaCarriesIntoTheNextRow", "EUR0407", 10, -160, 0, -140, 10,
+                 "0/-160 0/-150 0/-140 10/-160 10/-150 10/-140", "EUUUUU"},
+        // The shifted -30 lies east of -30: back to map type 1, and the next row starts so.
+        PlanCase{"BackEastOfMinus30", "EUR0407", 10, -40, 0, -20, 10,
+                 "0/-40 0/-30 0/-20 10/-40 10/-30 10/-20", "UEEUEE"},
+        PlanCase{"MapType2NeverChanges", "WLD0407", 0, -160, 0, -20, 70, "0/-160 0/-90 0/-20",
+                 "WWW"},
+        PlanCase{"ReversedCornersPlanNothing", "EUR0407", 47, 11, 48, 9, 1, "", ""}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(RegionPlan, AHugeAxisIsRefused)
 {
     MapSettings s;
-    s.beginlat = 48;
-    s.beginlong = 9;
-    s.endlat = 47;
-    s.endlong = 11;
-    const auto plan = planRegion(s, 1, 1);
-    ASSERT_TRUE(plan.has_value());
-    EXPECT_EQ(plan->tilecount(), 6);
-    EXPECT_EQ(plan->latitudes, (std::vector<double>{47, 48}));
-    EXPECT_EQ(plan->longitudes, (std::vector<double>{9, 10, 11}));
+    s.endlong = 10;
+    EXPECT_FALSE(planRegion(s, 1, 1e-6, QStringLiteral("host:1"),
+                            common::TileFolder(QStringLiteral("mymaps")))
+                     .ok());
 }
 
 TEST(RegionTexts, ToTheCharacter)

@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QSignalSpy>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -26,18 +27,39 @@ protected:
         settings.mapcode = mapcodeType1;
     }
 
-    RegionRun::Result run(RegionPlan plan, RetryPolicy retry = {2, 10}, int connections = 1)
+    struct Outcome {
+        qint64 stored = 0;
+        std::optional<QString> failure;
+    };
+
+    // Runs the plan of tiles one degree apart at |latitudes| x |longitudes| (consecutive whole
+    // degrees, or none) to its end.
+    Outcome run(const std::vector<double>& latitudes, const std::vector<double>& longitudes,
+                RetryPolicy retry = {2, 10}, int connections = 1)
     {
-        RegionRun::Callbacks callbacks;
-        callbacks.stopRequested = [this] { return stop; };
-        callbacks.tileStored = [this](const QString& path, qint64 count) {
-            stored.append(path);
-            counts.append(count);
-        };
-        RegionRun regionRun(settings, fetcher, std::move(plan),
-                            common::TileFolder(QStringLiteral("mymaps")), service.address(),
-                            std::move(callbacks), retry, connections);
-        return regionRun.run();
+        settings.endlat = latitudes.empty() ? 1 : latitudes.front();
+        settings.beginlat = latitudes.empty() ? 0 : latitudes.back();
+        settings.beginlong = longitudes.empty() ? 1 : longitudes.front();
+        settings.endlong = longitudes.empty() ? 0 : longitudes.back();
+        auto plan = planRegion(settings, 1, 1, service.address(),
+                               common::TileFolder(QStringLiteral("mymaps")));
+        EXPECT_TRUE(plan.ok());
+        RegionRun regionRun(fetcher, std::move(plan).value(), retry, connections);
+        current = &regionRun;
+        Outcome outcome;
+        QObject::connect(&regionRun, &RegionRun::tileStored,
+                         [this](const QString& path, qint64 count) {
+                             stored.append(path);
+                             counts.append(count);
+                         });
+        QObject::connect(&regionRun, &RegionRun::tileFailed,
+                         [&outcome](const QString& text) { outcome.failure = text; });
+        QSignalSpy finished(&regionRun, &RegionRun::finished);
+        regionRun.start();
+        EXPECT_TRUE(finished.wait(20'000));
+        outcome.stored = regionRun.stored();
+        current = nullptr;
+        return outcome;
     }
 
     // The centres requested, as "lat/lon" before the shift.
@@ -72,14 +94,14 @@ protected:
     FakeMapService service;
     Fetcher fetcher{2000};
     MapSettings settings;
-    bool stop = false;
+    RegionRun* current = nullptr; // the run under way, for the tests that stop it
     QStringList stored;
     QList<qint64> counts;
 };
 
 TEST_F(RegionRunTest, FetchesRowsFromTheFirstLatitudeWestToEast)
 {
-    const auto result = run({{47, 48}, {-31, -30, -29}});
+    const auto result = run({47, 48}, {-31, -30, -29});
     EXPECT_EQ(result.stored, 6);
     EXPECT_FALSE(result.failure);
     EXPECT_EQ(centres(), (QStringList{"47/-31", "47/-30", "47/-29", "48/-31", "48/-30", "48/-29"}));
@@ -88,7 +110,6 @@ TEST_F(RegionRunTest, FetchesRowsFromTheFirstLatitudeWestToEast)
     EXPECT_EQ(stored[1], QStringLiteral("mymaps/IDA_E_B47!00L-29!99Z45.gif"));
     EXPECT_EQ(counts, (QList<qint64>{1, 2, 3, 4, 5, 6}));
     EXPECT_EQ(files().size(), 6);
-    EXPECT_DOUBLE_EQ(settings.latitude, 48.000001) << "the settings hold the last tile's centre";
 }
 
 struct FailureCase {
@@ -107,7 +128,7 @@ TEST_P(RegionRunFailures, CountOnlyStoredTilesAndRetryOnlyPassingFailures)
     for (const FakeReply& reply : GetParam().replies) {
         service.enqueue(reply);
     }
-    const auto result = run({{47}, {9, 10, 11}});
+    const auto result = run({47}, {9, 10, 11});
     EXPECT_EQ(result.stored, GetParam().stored);
     EXPECT_EQ(service.requests().size(), GetParam().requests);
     EXPECT_EQ(files().size(), GetParam().stored) << "no part and no temporary stays";
@@ -146,8 +167,12 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(RegionRunTest, StopIsReadBeforeEachTile)
 {
-    service.onRequest = [this](int n) { stop = n == 2; };
-    const auto result = run({{47, 48}, {9, 10, 11}});
+    service.onRequest = [this](int n) {
+        if (n == 2) {
+            current->stop();
+        }
+    };
+    const auto result = run({47, 48}, {9, 10, 11});
     EXPECT_EQ(result.stored, 2) << "the tile in flight is completed";
     EXPECT_EQ(service.requests().size(), 2);
     EXPECT_FALSE(result.failure);
@@ -156,9 +181,9 @@ TEST_F(RegionRunTest, StopIsReadBeforeEachTile)
 TEST_F(RegionRunTest, StopDuringAFailingTileEndsWithoutItsRetries)
 {
     service.enqueue(FakeReply::error(503));
-    service.onRequest = [this](int) { stop = true; };
+    service.onRequest = [this](int) { current->stop(); };
     // Pauses longer than the test may run: a retry would be waited for.
-    const auto result = run({{47}, {9, 10}}, {2, 600'000});
+    const auto result = run({47}, {9, 10}, {2, 600'000});
     EXPECT_EQ(service.requests().size(), 1);
     EXPECT_EQ(result.stored, 0);
     ASSERT_TRUE(result.failure) << "the user learns that the tile in flight is missing";
@@ -167,8 +192,8 @@ TEST_F(RegionRunTest, StopDuringAFailingTileEndsWithoutItsRetries)
 TEST_F(RegionRunTest, StopDuringARetryPauseEndsBeforeTheRetry)
 {
     service.enqueue(FakeReply::error(503));
-    service.onRequest = [this](int) { QTimer::singleShot(20, [this] { stop = true; }); };
-    const auto result = run({{47}, {9, 10}}, {2, 200});
+    service.onRequest = [this](int) { QTimer::singleShot(20, [this] { current->stop(); }); };
+    const auto result = run({47}, {9, 10}, {2, 200});
     EXPECT_EQ(service.requests().size(), 1);
     EXPECT_EQ(result.stored, 0);
 }
@@ -191,7 +216,7 @@ TEST_P(ParallelRun, StartsInPlanOrderWithAtMostNInFlight)
     const int n = GetParam();
     // Half a body at once and the rest later, so that transfers overlap.
     service.setDefault(FakeReply::slow(QByteArray(20000, 't'), 5));
-    const auto result = run({{47, 48, 49}, {9, 10, 11, 12}}, {2, 10}, n);
+    const auto result = run({47, 48, 49}, {9, 10, 11, 12}, {2, 10}, n);
     EXPECT_EQ(result.stored, 12);
     EXPECT_FALSE(result.failure);
     EXPECT_EQ(files().size(), 12);
@@ -212,8 +237,12 @@ INSTANTIATE_TEST_SUITE_P(Connections, ParallelRun, ::testing::Values(1, 2, 4, 6)
 TEST_F(RegionRunTest, StopWithTilesInFlightCompletesThemAndStartsNoMore)
 {
     service.setDefault(FakeReply::slow(QByteArray(20000, 't'), 20));
-    service.onRequest = [this](int n) { stop = stop || n == 3; };
-    const auto result = run({{47, 48}, {9, 10, 11, 12}}, {2, 10}, 3);
+    service.onRequest = [this](int n) {
+        if (n == 3) {
+            current->stop();
+        }
+    };
+    const auto result = run({47, 48}, {9, 10, 11, 12}, {2, 10}, 3);
     EXPECT_EQ(service.requests().size(), 3);
     EXPECT_EQ(result.stored, 3) << "the three in flight are completed";
     EXPECT_FALSE(result.failure);
@@ -225,7 +254,7 @@ TEST_F(RegionRunTest, AFailingTileAmongParallelOnesStopsTheRunAfterTheOthers)
     service.setDefault(FakeReply::slow(QByteArray(20000, 't'), 20));
     service.enqueue(FakeReply::slow(QByteArray(20000, 't'), 20));
     service.enqueue(FakeReply::error(404)); // the second tile: 47/10
-    const auto result = run({{47, 48}, {9, 10, 11, 12}}, {2, 10}, 2);
+    const auto result = run({47, 48}, {9, 10, 11, 12}, {2, 10}, 2);
     ASSERT_TRUE(result.failure);
     EXPECT_TRUE(result.failure->contains(u"mymaps/IDA_E_B47!00L10!00Z45.gif"));
     EXPECT_TRUE(result.failure->contains(u"HTTP 404"));
@@ -238,7 +267,7 @@ TEST_F(RegionRunTest, AFailingTileAmongParallelOnesStopsTheRunAfterTheOthers)
 TEST_F(RegionRunTest, APausedRetryDoesNotHoldUpTheOtherConnection)
 {
     service.enqueue(FakeReply::error(503)); // the first tile fails once
-    const auto result = run({{47}, {9, 10, 11, 12}}, {2, 300}, 2);
+    const auto result = run({47}, {9, 10, 11, 12}, {2, 300}, 2);
     EXPECT_EQ(result.stored, 4);
     EXPECT_EQ(service.requests().size(), 5);
     // During the first tile's pause the other connection fetched the three others.
@@ -247,7 +276,7 @@ TEST_F(RegionRunTest, APausedRetryDoesNotHoldUpTheOtherConnection)
 
 TEST_F(RegionRunTest, AnEmptyPlanFetchesNothing)
 {
-    const auto result = run({{}, {9, 10}});
+    const auto result = run({}, {9, 10});
     EXPECT_EQ(result.stored, 0);
     EXPECT_TRUE(service.requests().isEmpty());
 }

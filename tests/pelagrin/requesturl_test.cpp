@@ -48,13 +48,15 @@ struct CorrectionCase {
 
 class MapcodeCorrection : public ::testing::TestWithParam<CorrectionCase> {};
 
-TEST_P(MapcodeCorrection, StaysInTheSettingsAndTheUrl)
+TEST_P(MapcodeCorrection, GoesIntoTheUrlAndTheWindowsSettings)
 {
     const CorrectionCase c = GetParam();
     MapSettings s;
     s.mapcode = QString::fromLatin1(c.before);
     s.longitude = c.longitude;
     const QString url = generateurl(s, c.mode, host);
+    EXPECT_EQ(s.mapcode, QString::fromLatin1(c.before)); // the settings given are left alone
+    correctMapcode(s);
     EXPECT_EQ(s.mapcode, QString::fromLatin1(c.after));
     if (c.mode == modeLarge || c.mode == modePreview) {
         EXPECT_TRUE(url.contains(QStringLiteral("&Lang=%1&").arg(c.after))) << url.toStdString();

@@ -47,7 +47,8 @@ INSTANTIATE_TEST_SUITE_P(
         StateCase{"Fetching", {false, true, Activity::Fetching}, "eee-ee--- 7"},
         StateCase{"FetchingWithBegin", {true, true, Activity::Fetching}, "ee--ee--- 7"},
         StateCase{"Region", {true, false, Activity::Region}, "--------- 6c"},
-        StateCase{"RegionWithoutBegin", {false, false, Activity::Region}, "--e------ 6c"}),
+        StateCase{"RegionWithoutBegin", {false, false, Activity::Region}, "--e------ 6c"},
+        StateCase{"Closed", {true, true, Activity::Closed}, "--------- 7"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

@@ -91,8 +91,9 @@ TEST(CalibrationFiles, RewritingReplacesTheWholeFile)
 {
     TempWorkDir work;
     TempWorkDir::write(QStringLiteral("IDA_E_B48!50L11!25Z150.map"), QByteArray(20000, 'x'));
-    writemapfile(common::TileFolder(QStringLiteral(".")),
-                 QStringLiteral("IDA_E_B48!50L11!25Z150.gif"), 48.5, 11.25, 150);
+    ASSERT_TRUE(writemapfile(common::TileFolder(QStringLiteral(".")),
+                             QStringLiteral("IDA_E_B48!50L11!25Z150.gif"), 48.5, 11.25, 150)
+                    .ok());
     EXPECT_EQ(TempWorkDir::read(QStringLiteral("IDA_E_B48!50L11!25Z150.map")),
               mapFileText(QStringLiteral("IDA_E_B48!50L11!25Z150.gif"), 48.5, 11.25, 150));
 }

@@ -1,6 +1,6 @@
 // A process that fetches one URL into one file, for tests that kill a writer mid-transfer.
 // Usage: fetch_child URL FILE. Exit status 0 when the file was written, 1 otherwise.
-#include "pelagrin/fetch.h"
+#include "fetchwait.h"
 
 #include <QCoreApplication>
 
@@ -14,11 +14,10 @@ int main(int argc, char** argv)
         return 2;
     }
     pelagrin::Fetcher fetcher;
-    QByteArray body;
-    try {
-        fetcher.download(QString::fromLocal8Bit(argv[1]), QString::fromLocal8Bit(argv[2]), body);
-    } catch (const common::Failure& failure) {
-        std::fprintf(stderr, "%s\n", failure.what());
+    const pelagrin::FetchResult result = testsupport::fetchAndWait(
+        fetcher, QString::fromLocal8Bit(argv[1]), QString::fromLocal8Bit(argv[2]));
+    if (result.failure) {
+        std::fprintf(stderr, "%s\n", result.failure->text.c_str());
         return 1;
     }
     return 0;

@@ -1,0 +1,20 @@
+#pragma once
+
+// The Qt side of common::Error: texts in and out as QString.
+#include "common/result.h"
+
+#include <QString>
+
+namespace common {
+
+inline QString errorText(const Error& error)
+{
+    return QString::fromStdString(error.text);
+}
+
+inline Error makeError(ErrorKind kind, const QString& text, int status = 0)
+{
+    return {kind, text.toStdString(), status};
+}
+
+} // namespace common

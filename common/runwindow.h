@@ -1,0 +1,36 @@
+#pragma once
+
+// How the single-window programs start: "--help" and "--version" answered before Qt starts
+// (they need no display), then the window's start-up, which may end the program with its exit
+// code, then the window until it closes.
+#include "common/commandline.h"
+#include "common/messageboxdialogs.h"
+
+#include <QApplication>
+
+#include <cstdio>
+
+namespace common {
+
+// |Window| is made from the dialogs seam and has Form_Load() returning the exit code when the
+// program ends there.
+template <typename Window>
+int runWindow(int argc, char** argv, const QString& command, const QString& title,
+              const QString& help)
+{
+    if (const auto answer = versionOrHelp(argumentsOf(argc, argv), command, help)) {
+        std::fputs(qPrintable(*answer), stdout);
+        return 0;
+    }
+    QApplication app(argc, argv);
+    MessageBoxDialogs dialogs(title);
+    Window window(dialogs);
+    if (const auto exitCode = window.Form_Load()) {
+        return *exitCode;
+    }
+    window.show();
+    window.setFocus();
+    return QApplication::exec();
+}
+
+} // namespace common

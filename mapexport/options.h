@@ -1,0 +1,44 @@
+#pragma once
+
+// The exporter's command line.
+#include "common/result.h"
+#include "mapexport/gdalexport.h"
+#include "mapexport/tiles.h"
+
+#include <QString>
+#include <QStringList>
+
+namespace mapexport {
+
+struct Options {
+    QString folder; // empty: the folder mymaps of the working folder
+    QString output;
+    Format format = Format::GeoTiff;
+    Choice choice;
+};
+
+inline const QString usageText =
+    QStringLiteral("usage: mapexport [--folder DIR] [--zoom Z] [--type 1|2] OUTPUT");
+
+inline const QString helpText =
+    usageText +
+    QStringLiteral(
+        "\n"
+        "Writes the tiles of the folder mymaps in the working folder as one file, each tile "
+        "placed\n"
+        "exactly where the map service drew it: OUTPUT.mbtiles (Web Mercator tiles, for map apps)\n"
+        "or OUTPUT.tif (a tiled, compressed GeoTIFF in longitude and latitude, for GIS programs).\n"
+        "Where tiles overlap, the one whose centre is nearer wins. An existing OUTPUT is replaced\n"
+        "only when the new file is whole.\n"
+        "  --folder DIR  the folder that holds the tiles, instead of mymaps\n"
+        "  --zoom Z      only the tiles of zoom Z\n"
+        "  --type 1|2    only the tiles of map type 1 (letters E and U) or 2 (letter W)\n"
+        "  --help        this text\n"
+        "  --version     the program's version\n");
+
+// The options of |arguments| (without the program's name), or a bad-input error with exit
+// status 2 whose text is the reason and the usage line. "--help" and "--version" are answered
+// before this.
+common::Result<Options> parseOptions(const QStringList& arguments);
+
+} // namespace mapexport

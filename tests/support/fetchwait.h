@@ -1,0 +1,31 @@
+#pragma once
+
+#include "pelagrin/fetch.h"
+
+#include <QEventLoop>
+
+#include <optional>
+
+namespace testsupport {
+
+// Fetches |url| into |path| and waits for the end, as only a test may: the downloader itself
+// never waits for the network.
+inline pelagrin::FetchResult fetchAndWait(pelagrin::Fetcher& fetcher, const QString& url,
+                                          const QString& path)
+{
+    std::optional<pelagrin::FetchResult> result;
+    QEventLoop loop;
+    auto transfer = fetcher.start(url, path, [&](pelagrin::FetchResult r) {
+        result = std::move(r);
+        loop.quit();
+    });
+    if (!transfer) {
+        return {transfer.error(), false, {}};
+    }
+    if (!result) {
+        loop.exec();
+    }
+    return std::move(*result);
+}
+
+} // namespace testsupport
