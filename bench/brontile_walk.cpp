@@ -7,14 +7,14 @@
 int main()
 {
     const QStringList names = bench::gridNames(100);
-    const tramsel::TileList tiles(names);
+    const common::TileList tiles(names);
     std::vector<brontile::Placement> planned;
     const double value = bench::secondsOf([&] { planned = brontile::planGrid(tiles); });
     std::vector<brontile::Placement> reparsed;
     const double baseline = bench::secondsOf([&] {
         reparsed =
             brontile::walkGrid(static_cast<int>(names.size()), brontile::startPosition(tiles),
-                               [&names](int current, tramsel::Direction way) {
+                               [&names](int current, common::Direction way) {
                                    return bench::reparsingNeighbour(names, current, way);
                                });
     });

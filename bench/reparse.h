@@ -1,6 +1,6 @@
 #pragma once
 
-#include "tramsel/tilelist.h"
+#include "common/tilelist.h"
 
 #include <QStringList>
 
@@ -11,30 +11,30 @@ namespace bench {
 // The neighbour choice as it runs without a parsed list: every name is read again for every
 // search. Baseline of the viewers' benchmarks.
 inline std::optional<int> reparsingNeighbour(const QStringList& names, int current,
-                                             tramsel::Direction way)
+                                             common::Direction way)
 {
-    const auto here = tramsel::calcjad(names[current]);
+    const auto here = common::calcjad(names[current]);
     if (!here) {
         return std::nullopt;
     }
     std::optional<int> best;
     double bestDistance = 0;
     for (int i = 0; i < names.size(); ++i) {
-        const auto entry = tramsel::calcjad(names[i]);
+        const auto entry = common::calcjad(names[i]);
         if (!entry) {
             continue;
         }
         double d = -1;
-        if (way == tramsel::Direction::North && entry->latitude > here->latitude &&
+        if (way == common::Direction::North && entry->latitude > here->latitude &&
             entry->longitude == here->longitude) {
             d = entry->latitude - here->latitude;
-        } else if (way == tramsel::Direction::South && entry->latitude < here->latitude &&
+        } else if (way == common::Direction::South && entry->latitude < here->latitude &&
                    entry->longitude == here->longitude) {
             d = here->latitude - entry->latitude;
-        } else if (way == tramsel::Direction::East && entry->longitude > here->longitude &&
+        } else if (way == common::Direction::East && entry->longitude > here->longitude &&
                    entry->latitude == here->latitude) {
             d = entry->longitude - here->longitude;
-        } else if (way == tramsel::Direction::West && entry->longitude < here->longitude &&
+        } else if (way == common::Direction::West && entry->longitude < here->longitude &&
                    entry->latitude == here->latitude) {
             d = here->longitude - entry->longitude;
         }

@@ -1,8 +1,8 @@
 // One neighbour choice over 10,000 tiles (a 100 x 100 grid) from a tile in the middle, in
 // each direction, against a choice that reads every name again for each search.
 #include "benchutil.h"
+#include "common/tilelist.h"
 #include "reparse.h"
-#include "tramsel/tilelist.h"
 
 #include <QStringList>
 
@@ -12,9 +12,9 @@
 int main()
 {
     const QStringList names = bench::gridNames(100);
-    const tramsel::TileList tiles(names);
+    const common::TileList tiles(names);
     const int middle = static_cast<int>(names.indexOf(QStringLiteral("IDA_E_B50!00L50!00Z45.gif")));
-    using tramsel::Direction;
+    using common::Direction;
     const Direction directions[] = {Direction::North, Direction::South, Direction::East,
                                     Direction::West};
 

@@ -4,8 +4,8 @@
 #include "common/controls.h"
 #include "common/pictureview.h"
 #include "common/tilefolder.h"
+#include "common/tilelist.h"
 #include "common/twips.h"
-#include "tramsel/tilelist.h"
 
 namespace brontile {
 
@@ -41,8 +41,8 @@ common::PictureView* Form1::newElement()
 std::optional<int> Form1::Form_Load()
 {
     const auto folder = common::TileFolder::lookUp();
-    const tramsel::TileList tiles =
-        folder.isFolder() ? tramsel::TileList::fromFolder(folder) : tramsel::TileList();
+    const common::TileList tiles =
+        folder.isFolder() ? common::TileList::fromFolder(folder) : common::TileList();
     if (tiles.count() == 0) {
         dialogs_.message(noImagesMessage);
         return 0;

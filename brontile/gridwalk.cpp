@@ -9,7 +9,7 @@ class Walker {
 public:
     Walker(const NeighbourChoice& neighbour, int start) : neighbour_(neighbour), mapindex_(start) {}
 
-    std::optional<int> FindNextMap(tramsel::Direction way)
+    std::optional<int> FindNextMap(common::Direction way)
     {
         const auto next = neighbour_(mapindex_, way);
         if (next) {
@@ -26,7 +26,7 @@ private:
 
 } // namespace
 
-int startPosition(const tramsel::TileList& tiles)
+int startPosition(const common::TileList& tiles)
 {
     int start = 0;
     bool found = false;
@@ -42,11 +42,11 @@ int startPosition(const tramsel::TileList& tiles)
     return start;
 }
 
-std::vector<Placement> planGrid(const tramsel::TileList& tiles)
+std::vector<Placement> planGrid(const common::TileList& tiles)
 {
     return walkGrid(
         tiles.count(), startPosition(tiles),
-        [&tiles](int current, tramsel::Direction way) { return tiles.neighbour(current, way); });
+        [&tiles](int current, common::Direction way) { return tiles.neighbour(current, way); });
 }
 
 std::vector<Placement> walkGrid(int count, int start, const NeighbourChoice& neighbour)
@@ -61,7 +61,7 @@ std::vector<Placement> walkGrid(int count, int start, const NeighbourChoice& nei
     int column = 0;
     int row = 0;
     int element = 0;
-    using tramsel::Direction;
+    using common::Direction;
     for (;;) {
         auto next = walker.FindNextMap(Direction::East);
         if (!next) {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "tramsel/tilelist.h"
+#include "common/tilelist.h"
 
 #include <functional>
 #include <optional>
@@ -25,14 +25,14 @@ struct Placement {
 // the row number (a step that finds nothing stays where it is), one step east and one step
 // west, and ends when a row cannot begin or when the element count reaches the number of tiles
 // minus 1. Tiles the walk never reaches are not placed; a row it reaches twice is placed twice.
-std::vector<Placement> planGrid(const tramsel::TileList& tiles);
+std::vector<Placement> planGrid(const common::TileList& tiles);
 
 // The same walk over |count| tiles from |start|, with |neighbour| answering every step.
-using NeighbourChoice = std::function<std::optional<int>(int current, tramsel::Direction way)>;
+using NeighbourChoice = std::function<std::optional<int>(int current, common::Direction way)>;
 std::vector<Placement> walkGrid(int count, int start, const NeighbourChoice& neighbour);
 
 // The start of the walk: the position of greatest latitude, first among equals; 0 when no
 // name can be read.
-int startPosition(const tramsel::TileList& tiles);
+int startPosition(const common::TileList& tiles);
 
 } // namespace brontile

@@ -7,6 +7,12 @@
 
 namespace common {
 
+// A place in decimal degrees, north and east positive.
+struct Centre {
+    double latitude = 0;
+    double longitude = 0;
+};
+
 constexpr double tilePixels = 1999;
 constexpr double tilesPerZoom = 45;
 

@@ -45,7 +45,7 @@ std::optional<TileCentre> readTileName(const QString& fileName)
     if (!latitude || !longitude || !zoom) {
         return std::nullopt;
     }
-    return TileCentre{*latitude, *longitude, *zoom};
+    return TileCentre{{*latitude, *longitude}, *zoom};
 }
 
 } // namespace common

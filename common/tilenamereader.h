@@ -1,15 +1,15 @@
 #pragma once
 
+#include "common/tilegeometry.h"
+
 #include <QString>
 
 #include <optional>
 
 namespace common {
 
-// What a tile file name tells: its centre in decimal degrees and its zoom.
-struct TileCentre {
-    double latitude = 0;
-    double longitude = 0;
+// What a tile file name tells: its centre and its zoom.
+struct TileCentre : Centre {
     double zoom = 0;
 };
 

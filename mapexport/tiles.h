@@ -48,11 +48,7 @@ struct Choice {
 };
 common::Result<std::vector<Tile>> chooseTiles(const std::vector<Tile>& tiles, const Choice& choice);
 
-// Where the service drew a tile: its centre in degrees.
-struct Centre {
-    double latitude = 0;
-    double longitude = 0;
-};
+using common::Centre;
 
 // The exact centre of every tile, in order: from its world file, or, without one, its name's
 // centre snapped to the grid of the region, which the names give (see snapToGrid).

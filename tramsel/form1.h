@@ -2,8 +2,8 @@
 
 #include "common/dialogs.h"
 #include "common/result.h"
+#include "common/tilelist.h"
 #include "tramsel/messages.h"
-#include "tramsel/tilelist.h"
 
 #include <QWidget>
 
@@ -17,6 +17,9 @@ class PictureView;
 }
 
 namespace tramsel {
+
+using common::Direction;
+using common::TileList;
 
 // The offline viewer: one tile at a time, fitted to the window or at full size with scroll
 // bars; the keys i, m, j and k step to the neighbouring tile, the space bar switches views.

@@ -38,7 +38,7 @@ class GridWalk : public ::testing::TestWithParam<WalkCase> {};
 
 TEST_P(GridWalk, PlacesWhatTheWalkReaches)
 {
-    EXPECT_EQ(brontile::planGrid(tramsel::TileList(GetParam().tiles)), GetParam().expected);
+    EXPECT_EQ(brontile::planGrid(common::TileList(GetParam().tiles)), GetParam().expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -1,10 +1,10 @@
-#include "tramsel/tilelist.h"
+#include "common/tilelist.h"
 
 #include <gtest/gtest.h>
 
 namespace {
 
-using tramsel::TileList;
+using common::TileList;
 
 const TileList tiles(QStringList{
     "IDA_E_B48!00L9!00Z45.gif",    // 0: 48 / 9
@@ -32,7 +32,7 @@ class NeighbourChoice : public ::testing::TestWithParam<MoveCase> {};
 
 TEST_P(NeighbourChoice, NearestOnTheSameLineFirstInListOnATie)
 {
-    const auto way = tramsel::directionOfLetter(QString::fromLatin1(GetParam().direction));
+    const auto way = common::directionOfLetter(QString::fromLatin1(GetParam().direction));
     const auto found = way ? tiles.neighbour(GetParam().from, *way) : std::nullopt;
     EXPECT_EQ(found.value_or(-1), GetParam().to) << GetParam().from << " " << GetParam().direction;
 }
@@ -51,7 +51,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(NeighbourChoice, ASingleTileHasNoNeighbour)
 {
     const TileList one(QStringList{"IDA_E_B48!50L11!25Z150.gif"});
-    using tramsel::Direction;
+    using common::Direction;
     for (const Direction way :
          {Direction::North, Direction::South, Direction::East, Direction::West}) {
         EXPECT_FALSE(one.neighbour(0, way).has_value()) << static_cast<int>(way);

@@ -1,14 +1,14 @@
-#include "tramsel/tilelist.h"
+#include "common/tilelist.h"
 
 #include "common/tilefolder.h"
 #include "common/tilenamereader.h"
 
-namespace tramsel {
+namespace common {
 
 namespace {
 
 // How far |entry| lies from |current| in |way|, or nothing when it does not qualify.
-std::optional<double> distance(Direction way, const Coordinates& current, const Coordinates& entry)
+std::optional<double> distance(Direction way, const Centre& current, const Centre& entry)
 {
     switch (way) {
     case Direction::North:
@@ -54,13 +54,13 @@ std::optional<Direction> directionOfLetter(const QString& letter)
     return std::nullopt;
 }
 
-std::optional<Coordinates> calcjad(const QString& name)
+std::optional<Centre> calcjad(const QString& name)
 {
     const auto centre = common::readTileName(name);
     if (!centre) {
         return std::nullopt;
     }
-    return Coordinates{centre->latitude, centre->longitude};
+    return Centre{centre->latitude, centre->longitude};
 }
 
 TileList::TileList(QStringList names) : names_(std::move(names))
@@ -91,7 +91,7 @@ std::optional<int> TileList::neighbour(int current, Direction way) const
     if (current < 0 || current >= count() || !coordinates(current)) {
         return std::nullopt;
     }
-    const Coordinates here = *coordinates(current);
+    const Centre here = *coordinates(current);
     std::optional<int> best;
     double bestDistance = 0;
     for (int i = 0; i < count(); ++i) {
@@ -107,4 +107,4 @@ std::optional<int> TileList::neighbour(int current, Direction way) const
     return best;
 }
 
-} // namespace tramsel
+} // namespace common

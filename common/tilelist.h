@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/tilefolder.h"
+#include "common/tilegeometry.h"
 
 #include <QString>
 #include <QStringList>
@@ -8,13 +9,9 @@
 #include <optional>
 #include <vector>
 
-namespace tramsel {
-
-// A tile's centre as its file name tells it, in decimal degrees.
-struct Coordinates {
-    double latitude = 0;
-    double longitude = 0;
-};
+// The tile list of the viewers and the exporter: the names of a tile folder, each read once,
+// and the neighbour search over them.
+namespace common {
 
 // The ways to step from a tile: north is greater latitude, east greater longitude.
 enum class Direction { North, South, East, West };
@@ -25,9 +22,9 @@ std::optional<Direction> directionOfLetter(const QString& letter);
 
 // The centre written in a tile file name (without folder), or nothing when the name is no
 // tile name. Zoom and map letter play no part in finding neighbours.
-std::optional<Coordinates> calcjad(const QString& name);
+std::optional<Centre> calcjad(const QString& name);
 
-// The tile list of a viewer: the names of the tiles in list order, each read once.
+// The names of the tiles in list order, each read once.
 class TileList {
 public:
     TileList() = default;
@@ -38,7 +35,7 @@ public:
 
     int count() const { return static_cast<int>(names_.size()); }
     const QString& name(int position) const { return names_[position]; }
-    const std::optional<Coordinates>& coordinates(int position) const
+    const std::optional<Centre>& coordinates(int position) const
     {
         return coordinates_[static_cast<std::size_t>(position)];
     }
@@ -54,7 +51,7 @@ public:
 
 private:
     QStringList names_;
-    std::vector<std::optional<Coordinates>> coordinates_;
+    std::vector<std::optional<Centre>> coordinates_;
 };
 
-} // namespace tramsel
+} // namespace common
