@@ -141,8 +141,8 @@ std::string usageText(const std::string& dataFolder)
                   [--cache FOLDER] [--cache-max-mb MB] [--max-zoom Z] [--contact TEXT]
                   [--header-timeout SECONDS] [--max-per-client N] [--queue N] [--log]
 Serves map pictures at http://ADDRESS:PORT/pub/agent.dll
-  --bind ADDRESS      address to listen on (default 127.0.0.1)
-  --port PORT         port to listen on (default 8047; 0 picks a free one)
+  --bind ADDRESS      address to listen on (default @HOST@)
+  --port PORT         port to listen on (default @PORT@; 0 picks a free one)
   --data FOLDER       binned shoreline files (default @DATA@)
   --source SPEC       where the pictures come from, for every map code:
                         drawn        the map drawn from the shorelines (default)
@@ -172,7 +172,12 @@ Options are also read from $XDG_CONFIG_HOME/mapservice/options (~/.config/mapser
 or, when there is none, /etc/mapservice/options: one option per line, "#" starts a comment.
 Options on the command line win.
 )";
-    text.replace(text.find("@DATA@"), 6, dataFolder);
+    const auto fill = [&text](const std::string& key, const std::string& value) {
+        text.replace(text.find(key), key.size(), value);
+    };
+    fill("@DATA@", dataFolder);
+    fill("@HOST@", MAPSUITE_SERVICE_HOST);
+    fill("@PORT@", std::to_string(MAPSUITE_SERVICE_PORT));
     return text;
 }
 

@@ -13,8 +13,8 @@ struct Options {
     bool help = false;
     bool version = false;
     bool log = false;
-    std::string bind = "127.0.0.1";
-    int port = 8047;
+    std::string bind = MAPSUITE_SERVICE_HOST; // the suite's default address, set by the build
+    int port = MAPSUITE_SERVICE_PORT;
     std::string data;
     std::vector<std::string> sources;
     std::vector<std::string> attributions;

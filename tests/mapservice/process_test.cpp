@@ -103,19 +103,32 @@ TEST_F(MapServiceProcess, PelagrinStartsAndDownloadsARegion)
 
 namespace {
 
-TEST(MapServiceStart, ASourceThatCannotBeOpenedStopsItNamingTheSource)
+TEST(MapServiceStart, WhatStopsItAtStartIsNamedWithItsReason)
 {
     testsupport::TempWorkDir work;
-    const std::string errorFile = (work.path() + QStringLiteral("/errors.txt")).toStdString();
-    testsupport::ServiceProcess service(MAPSERVICE_BIN, {"--source", "type2=missing.tif"},
-                                        errorFile);
-    EXPECT_EQ(service.port(), 0) << "it never served";
-    service.stop();
-    EXPECT_EQ(service.exitCode(), 2);
-    const QString errors =
-        QString::fromLocal8Bit(testsupport::TempWorkDir::read(QString::fromStdString(errorFile)));
-    EXPECT_TRUE(errors.contains(u"--source type2=missing.tif")) << errors.toStdString();
-    EXPECT_TRUE(errors.contains(u"cannot be opened")) << errors.toStdString();
+    testsupport::ServiceProcess running(MAPSERVICE_BIN);
+    ASSERT_GT(running.port(), 0);
+    const std::string taken = std::to_string(running.port());
+    const struct {
+        std::vector<std::string> arguments;
+        int exitCode;
+        std::vector<const char*> parts;
+    } cases[] = {
+        {{"--source", "type2=missing.tif"}, 2, {"--source type2=missing.tif", "cannot be opened"}},
+        {{"--port", taken}, 1, {"cannot listen on 127.0.0.1:", "already in use"}},
+    };
+    for (const auto& c : cases) {
+        const std::string errorFile = (work.path() + QStringLiteral("/errors.txt")).toStdString();
+        testsupport::ServiceProcess service(MAPSERVICE_BIN, c.arguments, errorFile);
+        EXPECT_EQ(service.port(), 0) << "it never served";
+        service.stop();
+        EXPECT_EQ(service.exitCode(), c.exitCode);
+        const QString errors = QString::fromLocal8Bit(
+            testsupport::TempWorkDir::read(QString::fromStdString(errorFile)));
+        for (const char* part : c.parts) {
+            EXPECT_TRUE(errors.contains(QString::fromLatin1(part))) << errors.toStdString();
+        }
+    }
 }
 
 } // namespace

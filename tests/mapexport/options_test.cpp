@@ -1,0 +1,53 @@
+#include "mapexport/options.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using mapexport::Format;
+
+TEST(ExportOptions, TakenOrRefusedWithTheUsageLine)
+{
+    const struct {
+        QStringList arguments;
+        const char* refusal; // nullptr: taken
+        Format format;
+        double zoom; // 0: none chosen
+        int type;    // 0: none chosen
+    } cases[] = {
+        {{"alps.tif"}, nullptr, Format::GeoTiff, 0, 0},
+        {{"--zoom", "45", "--type", "2", "ALPS.MBTiles"}, nullptr, Format::MBTiles, 45, 2},
+        {{"--folder", "tiles", "a.tiff"}, nullptr, Format::GeoTiff, 0, 0},
+        {{}, "no OUTPUT named", Format::GeoTiff, 0, 0},
+        {{"alps.png"},
+         "OUTPUT must end in .mbtiles, .tif or .tiff: alps.png",
+         Format::GeoTiff,
+         0,
+         0},
+        {{"--zoom", "x", "a.tif"}, "--zoom takes a number, not \"x\"", Format::GeoTiff, 0, 0},
+        {{"--type", "3", "a.tif"}, "--type takes 1 or 2, not \"3\"", Format::GeoTiff, 0, 0},
+        {{"a.tif", "b.tif"}, "unknown or incomplete argument \"b.tif\"", Format::GeoTiff, 0, 0},
+        {{"a.tif", "--folder"},
+         "unknown or incomplete argument \"--folder\"",
+         Format::GeoTiff,
+         0,
+         0},
+    };
+    for (const auto& c : cases) {
+        const auto parsed = mapexport::parseOptions(c.arguments);
+        const std::string line = c.arguments.join(u' ').toStdString();
+        if (c.refusal != nullptr) {
+            ASSERT_FALSE(parsed.ok()) << line;
+            EXPECT_EQ(parsed.error().status, 2);
+            EXPECT_EQ(parsed.error().text,
+                      std::string(c.refusal) + "\n" + mapexport::usageText.toStdString());
+            continue;
+        }
+        ASSERT_TRUE(parsed.ok()) << line << ": " << parsed.error().text;
+        EXPECT_EQ(parsed->format, c.format) << line;
+        EXPECT_EQ(parsed->choice.zoom.value_or(0), c.zoom) << line;
+        EXPECT_EQ(parsed->choice.mapType.value_or(0), c.type) << line;
+    }
+}
+
+} // namespace
