@@ -41,11 +41,50 @@ template <typename F> double medianSeconds(int repeats, F&& work)
     return median(std::move(times));
 }
 
+// Rounds that alternate between the program and its baseline, so that a slow moment of the
+// machine falls on both alike. The ratio reported is the median of the rounds' own ratios.
+class Rounds {
+public:
+    void add(double value, double baseline)
+    {
+        values_.push_back(value);
+        baselines_.push_back(baseline);
+        ratios_.push_back(value / baseline);
+    }
+    double value() const { return median(values_); }
+    double baseline() const { return median(baselines_); }
+    double ratio() const { return median(ratios_); }
+
+private:
+    std::vector<double> values_;
+    std::vector<double> baselines_;
+    std::vector<double> ratios_;
+};
+
+// |rounds| rounds of |program| then |baseline|, each timed; a round should take seconds.
+template <typename P, typename B> Rounds alternate(int rounds, P&& program, B&& baseline)
+{
+    Rounds result;
+    for (int i = 0; i < rounds; ++i) {
+        const double value = secondsOf(program);
+        result.add(value, secondsOf(baseline));
+    }
+    return result;
+}
+
 // Prints the one result line of a benchmark; |value| and |baseline| come from the same run.
 inline void report(const char* name, double value, double baseline, const char* target)
 {
     std::printf("BENCH %s value=%.6f baseline=%.6f ratio=%.3f target=%s\n", name, value, baseline,
                 value / baseline, target);
+    std::fflush(stdout);
+}
+
+// The result line of alternating rounds: the medians of both, and the median ratio.
+inline void report(const char* name, const Rounds& rounds, const char* target)
+{
+    std::printf("BENCH %s value=%.6f baseline=%.6f ratio=%.3f target=%s\n", name, rounds.value(),
+                rounds.baseline(), rounds.ratio(), target);
     std::fflush(stdout);
 }
 

@@ -6,8 +6,6 @@
 #include "regionbench.h"
 #include "serviceprocess.h"
 
-#include <vector>
-
 int main(int argc, char** argv)
 {
     const testsupport::ServiceProcess service(
@@ -18,16 +16,11 @@ int main(int argc, char** argv)
     const bench::OffscreenRun run(argc, argv);
     bench::RegionBench region(QStringLiteral("127.0.0.1:%1").arg(service.port()));
 
-    std::vector<double> values;
-    std::vector<double> baselines;
-    for (int round = 0; round < 3; ++round) {
-        values.push_back(region.windowRound(pelagrin::defaultConnections));
-        baselines.push_back(region.curlRound());
-    }
+    const bench::Rounds rounds = bench::alternate(
+        3, [&] { region.windowRound(pelagrin::defaultConnections); }, [&] { region.curlRound(); });
     if (!region.complete()) {
         return 1;
     }
-    bench::report("pelagrin_region_service_200", bench::median(values), bench::median(baselines),
-                  "0.7");
+    bench::report("pelagrin_region_service_200", rounds, "0.7");
     return 0;
 }

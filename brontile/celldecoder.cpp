@@ -1,5 +1,7 @@
 #include "brontile/celldecoder.h"
 
+#include "common/errortext.h"
+
 #include <QImageReader>
 #include <QtConcurrent>
 
@@ -11,7 +13,7 @@ Cell decodeCell(const QString& path, QSize cellSize)
     reader.setDecideFormatFromContent(true);
     const QImage full = reader.read();
     if (full.isNull()) {
-        return reader.errorString();
+        return common::makeError(common::ErrorKind::BadInput, reader.errorString());
     }
     // A fast reduction to four times the cell first, then a smooth one: nearly the look of a
     // smooth reduction from full size at a fraction of its cost.

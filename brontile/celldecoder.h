@@ -1,18 +1,19 @@
 #pragma once
 
+#include "common/result.h"
+
 #include <QFuture>
 #include <QImage>
 #include <QSize>
 #include <QStringList>
 #include <QThreadPool>
 
-#include <variant>
 #include <vector>
 
 namespace brontile {
 
 // A cell's picture, or the reader's reason why the file is no picture.
-using Cell = std::variant<QImage, QString>;
+using Cell = common::Result<QImage>;
 
 // Decodes the pictures of the grid ahead of their placement on a small pool of threads (one
 // per core) and keeps each only at the size of its cell, never at full size. Pictures are

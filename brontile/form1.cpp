@@ -2,6 +2,7 @@
 
 #include "brontile/celldecoder.h"
 #include "common/controls.h"
+#include "common/errortext.h"
 #include "common/pictureview.h"
 #include "common/tilefolder.h"
 #include "common/tilelist.h"
@@ -63,10 +64,11 @@ std::optional<int> Form1::Form_Load()
         }
         const Cell cell = decoder.take(static_cast<int>(i));
         const QString& path = paths[static_cast<qsizetype>(i)];
-        if (const auto* picture = std::get_if<QImage>(&cell)) {
-            element->setPicture(QPixmap::fromImage(*picture));
+        if (cell) {
+            element->setPicture(QPixmap::fromImage(*cell));
         } else {
-            const QString line = path + QStringLiteral(" (") + std::get<QString>(cell) + u')';
+            const QString line =
+                path + QStringLiteral(" (") + common::errorText(cell.error()) + u')';
             if (!unreadable.contains(line)) {
                 unreadable.append(line);
             }

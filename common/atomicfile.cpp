@@ -203,15 +203,15 @@ int removeStaleTemporaries(const QString& folder)
     return removed;
 }
 
-std::optional<QString> folderWriteError(const QString& folder)
+Status folderWritable(const QString& folder)
 {
     AtomicFile probe(folder + QStringLiteral("/probe"));
     probe.open();
     if (!probe.ok()) {
-        return probe.errorString();
+        return makeError(ErrorKind::Permanent, probe.errorString());
     }
     probe.discard();
-    return std::nullopt;
+    return {};
 }
 
 } // namespace common

@@ -64,8 +64,8 @@ bool isTemporaryName(const QString& fileName);
 // still running stay. Returns how many were removed.
 int removeStaleTemporaries(const QString& folder);
 
-// Nothing when a file can be created in |folder|, else the reason it cannot (tried by creating
-// and removing a temporary file).
-std::optional<QString> folderWriteError(const QString& folder);
+// Whether a file can be created in |folder| (tried by creating and removing a temporary file);
+// the error's text is the system's reason when it cannot.
+Status folderWritable(const QString& folder);
 
 } // namespace common

@@ -6,25 +6,17 @@
 
 namespace mapservice {
 
-namespace {
-
 Answer refusal(const common::Error& error)
 {
     return {error.status != 0 ? error.status : 500, "text/plain", error.text + "\n"};
 }
 
-} // namespace
-
-std::variant<MapRequest, Answer> readMapRequest(const std::string& query)
+common::Result<MapRequest> readMapRequest(const std::string& query)
 {
     try {
-        auto request = parseMapRequest(parseQuery(query));
-        if (!request) {
-            return refusal(request.error());
-        }
-        return std::move(request).value();
+        return parseMapRequest(parseQuery(query));
     } catch (const std::exception& e) {
-        return refusal(common::permanent(std::string("cannot read the request: ") + e.what(), 500));
+        return common::permanent(std::string("cannot read the request: ") + e.what(), 500);
     }
 }
 
@@ -43,11 +35,11 @@ Answer drawAnswer(const MapRequest& request, const Source& source)
 
 Answer answerMapRequest(const std::string& query, const Source& source)
 {
-    auto request = readMapRequest(query);
-    if (auto* refused = std::get_if<Answer>(&request)) {
-        return std::move(*refused);
+    const auto request = readMapRequest(query);
+    if (!request) {
+        return refusal(request.error());
     }
-    return drawAnswer(std::get<MapRequest>(request), source);
+    return drawAnswer(*request, source);
 }
 
 } // namespace mapservice

@@ -4,7 +4,6 @@
 #include "mapservice/source.h"
 
 #include <string>
-#include <variant>
 
 namespace mapservice {
 
@@ -15,9 +14,12 @@ struct Answer {
     std::string body;
 };
 
-// The map request in the query of "GET /pub/agent.dll?<query>", or the answer that refuses it.
-// Cheap: it only reads the text.
-std::variant<MapRequest, Answer> readMapRequest(const std::string& query);
+// The map request in the query of "GET /pub/agent.dll?<query>", or why it is refused (with
+// its HTTP status). Cheap: it only reads the text.
+common::Result<MapRequest> readMapRequest(const std::string& query);
+
+// The answer that tells a client why it is refused: the status and the reason on one line.
+Answer refusal(const common::Error& error);
 
 // A GIF picture of |request| from |source|, or the status and one-line reason of a refusal.
 // Every failure, thrown or returned, ends here as an answer.

@@ -173,9 +173,12 @@ void drawText(IndexedImage& image, int x, int top, std::string_view text, int si
     }
 }
 
-std::optional<std::string> fontError()
+common::Status fontStatus()
 {
-    return face().error();
+    if (const auto& error = face().error()) {
+        return common::permanent(*error);
+    }
+    return {};
 }
 
 } // namespace mapservice

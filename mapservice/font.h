@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/result.h"
 #include "mapservice/image.h"
 
 #include <cstdint>
@@ -23,7 +24,7 @@ int lineHeight(int size);
 void drawText(IndexedImage& image, int x, int top, std::string_view text, int size,
               std::uint8_t index);
 
-// Nothing when the font can be read, else why not; without it pictures have no text.
-std::optional<std::string> fontError();
+// Whether the font can be read, and why not; without it pictures have no text.
+common::Status fontStatus();
 
 } // namespace mapservice

@@ -99,8 +99,9 @@ int serve(int argc, char** argv)
         std::fputs(mapservice::usageText(MAPSERVICE_DATA_DIR).c_str(), stdout);
         return 0;
     }
-    if (const auto error = mapservice::fontError()) {
-        std::fprintf(stderr, "mapservice: %s; the pictures have no text\n", error->c_str());
+    if (const auto font = mapservice::fontStatus(); !font) {
+        std::fprintf(stderr, "mapservice: %s; the pictures have no text\n",
+                     font.error().text.c_str());
     }
     std::string errors;
     const mapservice::ShoreFiles files = mapservice::loadShoreFiles(options->data, errors);

@@ -129,10 +129,10 @@ std::string metadataAttribution(GDALDatasetH ds)
 constexpr int stripRows = 256;
 
 // Warps |strip| of world copy |world| of the picture from |source| and lays it over |out|,
-// the legend left as it is. Nothing on success, else GDAL's reason.
-std::optional<std::string> warpStrip(GDALDatasetH source, int bands, const std::string& overview,
-                                     const Geometry& g, long world, const Window& strip,
-                                     const Legend& legend, RgbImage& out)
+// the legend left as it is; the error gives GDAL's reason.
+common::Status warpStrip(GDALDatasetH source, int bands, const std::string& overview,
+                         const Geometry& g, long world, const Window& strip, const Legend& legend,
+                         RgbImage& out)
 {
     const int width = strip.right - strip.left;
     const int height = strip.bottom - strip.top;
@@ -140,10 +140,10 @@ std::optional<std::string> warpStrip(GDALDatasetH source, int bands, const std::
         width, height, bands, g.lonAt(strip.left) - 360.0 * static_cast<double>(world),
         g.latAt(strip.top), g.degreesPerPixel);
     if (!target) {
-        return std::string("cannot make room for the picture");
+        return common::permanent("cannot make room for the picture");
     }
-    if (const auto warped = warp(source, gdal::handle(target), overview); !warped) {
-        return warped.error().text;
+    if (auto warped = warp(source, gdal::handle(target), overview); !warped) {
+        return warped;
     }
     // Pixel-interleaved: colour bands, then alpha.
     std::vector<std::uint8_t> values(static_cast<std::size_t>(width) * height * (bands + 1));
@@ -151,7 +151,7 @@ std::optional<std::string> warpStrip(GDALDatasetH source, int bands, const std::
     if (GDALDatasetRasterIO(gdal::handle(target), GF_Read, 0, 0, width, height, values.data(),
                             width, height, GDT_Byte, bands + 1, nullptr, bands + 1,
                             (bands + 1) * width, 1) != CE_None) {
-        return errors.error(common::ErrorKind::Permanent, "cannot read the warped picture").text;
+        return errors.error(common::ErrorKind::Permanent, "cannot read the warped picture");
     }
     const auto mix = [](std::uint8_t over, std::uint8_t under, unsigned a) {
         return static_cast<std::uint8_t>((over * a + under * (255 - a) + 127) / 255);
@@ -173,7 +173,7 @@ std::optional<std::string> warpStrip(GDALDatasetH source, int bands, const std::
                      mix(raster.b, pixel.b, a)};
         }
     }
-    return std::nullopt;
+    return {};
 }
 
 // An upstream that did not answer in time is told apart: the client may try again later.
@@ -309,9 +309,10 @@ common::Result<Picture> RasterSource::draw(const MapRequest& asked) const
             // In strips of rows, so that a large picture never holds its whole raster twice.
             for (int top = w.top; top < w.bottom; top += stripRows) {
                 const Window strip{w.left, w.right, top, std::min(w.bottom, top + stripRows)};
-                if (const auto error =
-                        warpStrip(source, bands, overview, g, world, strip, legend, out)) {
-                    return upstreamFailure(connection_, *error);
+                if (const auto warped =
+                        warpStrip(source, bands, overview, g, world, strip, legend, out);
+                    !warped) {
+                    return upstreamFailure(connection_, warped.error().text);
                 }
             }
         }

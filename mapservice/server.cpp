@@ -173,8 +173,8 @@ private:
     void answerMap(const std::string& query)
     {
         auto read = readMapRequest(query);
-        if (auto* refused = std::get_if<Answer>(&read)) {
-            respond(std::move(*refused));
+        if (!read) {
+            respond(refusal(read.error()));
             return;
         }
         if (state_.admitted >= state_.slots + state_.limits.queue) {
@@ -184,7 +184,7 @@ private:
         ++state_.admitted;
         stream_.expires_never();
         asio::post(state_.pool, [self = shared_from_this(),
-                                 request = std::get<MapRequest>(std::move(read))]() mutable {
+                                 request = std::move(read).value()]() mutable {
             Answer answer = self->state_.draw(request);
             auto executor = self->stream_.get_executor();
             // The connection goes back to its own thread; only there it is touched.

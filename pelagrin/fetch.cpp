@@ -91,26 +91,27 @@ void Transfer::finish()
     if (arrived_) {
         arrived_();
     }
-    // A file that cannot be written stays so: trying the fetch again will not help.
-    const auto failureOf = [](const QString& error) {
-        return error.isEmpty()
-                   ? std::nullopt
-                   : std::optional<Error>(common::makeError(ErrorKind::Permanent, error));
+    // A file that cannot be written stays so (a permanent error): trying the fetch again will
+    // not help.
+    const auto failureOf = [](const common::Status& written) {
+        return written ? std::nullopt : std::optional<Error>(written.error());
     };
     fetcher_.writer_.commit(file_, [settle, failureOf, writer = &fetcher_.writer_,
-                                    beside = beside_](const QString& error) {
-        if (!error.isEmpty() || beside.empty()) {
-            settle(failureOf(error));
+                                    beside = beside_](const common::Status& written) {
+        if (!written || beside.empty()) {
+            settle(failureOf(written));
             return;
         }
-        // The files beside it go through the writer too, in order: the last to end settles.
-        auto left = std::make_shared<std::pair<QString, std::size_t>>(QString(), beside.size());
+        // The files beside it go through the writer too, in order: the last to end settles,
+        // with the first failure among them.
+        auto left = std::make_shared<std::pair<common::Status, std::size_t>>(common::Status(),
+                                                                             beside.size());
         for (const FileBeside& file : beside) {
             const FileWriter::Id id = writer->open(file.path);
             writer->write(id, file.bytes);
-            writer->commit(id, [settle, failureOf, left](const QString& error) {
-                if (left->first.isEmpty()) {
-                    left->first = error;
+            writer->commit(id, [settle, failureOf, left](const common::Status& written) {
+                if (left->first && !written) {
+                    left->first = written;
                 }
                 if (--left->second == 0) {
                     settle(failureOf(left->first));

@@ -1,7 +1,6 @@
 #include "pelagrin/filewriter.h"
 
 #include "common/atomicfile.h"
-#include "common/errortext.h"
 
 #include <map>
 #include <memory>
@@ -22,15 +21,15 @@ public:
             it->second->write(bytes);
         }
     }
-    QString commit(Id id)
+    common::Status commit(Id id)
     {
         const auto it = files_.find(id);
         if (it == files_.end()) {
             return {};
         }
-        const common::Status committed = it->second->commit();
+        common::Status committed = it->second->commit();
         files_.erase(it);
-        return committed ? QString() : common::errorText(committed.error());
+        return committed;
     }
     void discard(Id id) { files_.erase(id); }
 
@@ -73,8 +72,8 @@ void FileWriter::commit(Id id, Ended ended)
     QMetaObject::invokeMethod(
         worker_,
         [this, id, ended = std::move(ended)] {
-            const QString error = worker_->commit(id);
-            answer([ended, error] { ended(error); });
+            const common::Status written = worker_->commit(id);
+            answer([ended, written] { ended(written); });
         },
         Qt::QueuedConnection);
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/result.h"
+
 #include <QByteArray>
 #include <QObject>
 #include <QString>
@@ -15,8 +17,8 @@ namespace pelagrin {
 class FileWriter {
 public:
     using Id = quint64;
-    // Nothing on success, else the user-readable reason the file could not be written.
-    using Ended = std::function<void(const QString& error)>;
+    // Whether the file is in place; the error says why it could not be written.
+    using Ended = std::function<void(const common::Status& written)>;
 
     FileWriter();
     ~FileWriter(); // finishes what was asked for, then stops the thread

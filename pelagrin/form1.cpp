@@ -169,10 +169,10 @@ std::optional<int> Form1::Form_Load()
     Text1->setText(withDecimalPoint(Text1->text()));
     Text2->setText(withDecimalPoint(Text2->text()));
 
-    if (const auto error = common::folderWriteError(QStringLiteral("."))) {
+    if (const common::Status writable = common::folderWritable(QStringLiteral(".")); !writable) {
         const QString here = QDir::currentPath(); // empty when the folder has gone
-        dialogs_.message(
-            unwritableFolderMessage(here.isEmpty() ? QStringLiteral(".") : here, *error));
+        dialogs_.message(unwritableFolderMessage(here.isEmpty() ? QStringLiteral(".") : here,
+                                                 common::errorText(writable.error())));
         return 1;
     }
     // What an earlier run that was killed while writing left behind.

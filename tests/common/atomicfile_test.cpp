@@ -158,8 +158,8 @@ TEST(StaleTemporaries, AnOpenWriterOfThisProcessIsNeverDisturbed)
 TEST(FolderWriteError, TellsWhyAFolderCannotTakeFiles)
 {
     TempWorkDir work;
-    EXPECT_FALSE(common::folderWriteError(QStringLiteral(".")).has_value());
-    EXPECT_TRUE(common::folderWriteError(QStringLiteral("missing")).has_value());
+    EXPECT_TRUE(common::folderWritable(QStringLiteral(".")).ok());
+    EXPECT_FALSE(common::folderWritable(QStringLiteral("missing")).ok());
     EXPECT_EQ(hiddenFiles(), QStringList());
 }
 

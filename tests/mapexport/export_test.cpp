@@ -218,8 +218,8 @@ INSTANTIATE_TEST_SUITE_P(
     Regions, ExportedRegion,
     ::testing::Values(ExportCase{"Zoom20GeoTiff", 20, 45, 2, 2, "region.tif"},
                       ExportCase{"Zoom20MBTiles", 20, 45, 2, 2, "region.mbtiles"},
-                      ExportCase{"Zoom150Offset50GeoTiff", 150, 50, 2, 3, "region.tif"},
-                      ExportCase{"Zoom150Offset50MBTiles", 150, 50, 2, 3, "region.mbtiles"},
+                      ExportCase{"Zoom150Offset50GeoTiff", 150, 50, 2, 2, "region.tif"},
+                      ExportCase{"Zoom150Offset50MBTiles", 150, 50, 2, 2, "region.mbtiles"},
                       ExportCase{"Zoom20NamesOnly", 20, 45, 3, 3, "region.tif", false}),
     [](const auto& info) { return std::string(info.param.name); });
 

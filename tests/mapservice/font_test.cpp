@@ -18,7 +18,8 @@ int ink(const std::string& text, int size)
 
 TEST(Font, EveryCharacterOfACreditComesOutWhole)
 {
-    ASSERT_FALSE(fontError()) << *fontError();
+    const common::Status font = fontStatus();
+    ASSERT_TRUE(font.ok()) << font.error().text;
     // Beyond the digits and N S E W Z of a hand-made font: letters of both cases and the
     // copyright sign, each of them drawn (a blank draws nothing but moves on).
     const std::string credit = "© OpenStreetMap contributors, Ünterwäßer";

@@ -29,21 +29,22 @@ TEST(FileWriter, AnswersOnTheOwnersThreadOnceTheFileIsInPlace)
         writer.write(id, "first ");
         writer.write(id, "second");
     }
-    std::optional<QString> goodError;
-    std::optional<QString> badError;
+    std::optional<common::Status> goodEnd;
+    std::optional<common::Status> badEnd;
     bool onOwnersThread = true;
-    const auto ended = [&](std::optional<QString>& slot) {
-        return [&](const QString& error) {
+    const auto ended = [&](std::optional<common::Status>& slot) {
+        return [&](const common::Status& written) {
             onOwnersThread = onOwnersThread && QThread::currentThread() == qApp->thread();
-            slot = error;
+            slot = written;
         };
     };
-    writer.commit(good, ended(goodError));
-    writer.commit(bad, ended(badError));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return goodError && badError; }, 5000));
+    writer.commit(good, ended(goodEnd));
+    writer.commit(bad, ended(badEnd));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return goodEnd && badEnd; }, 5000));
     EXPECT_TRUE(onOwnersThread);
-    EXPECT_TRUE(goodError->isEmpty());
-    EXPECT_TRUE(badError->contains(u"missing/b.gif")) << badError->toStdString();
+    EXPECT_TRUE(goodEnd->ok());
+    ASSERT_FALSE(badEnd->ok());
+    EXPECT_NE(badEnd->error().text.find("missing/b.gif"), std::string::npos);
     EXPECT_EQ(TempWorkDir::read(QStringLiteral("a.gif")), QByteArray("first second"));
     EXPECT_EQ(allFiles(), QStringList{QStringLiteral("a.gif")});
 }
@@ -56,7 +57,7 @@ TEST(FileWriter, WorkAskedForBeforeTheEndIsDoneAndADiscardLeavesNothing)
         FileWriter writer;
         const FileWriter::Id kept = writer.open(QStringLiteral("kept.gif"));
         writer.write(kept, "whole");
-        writer.commit(kept, [](const QString&) {}); // its answer never comes: the writer ends
+        writer.commit(kept, [](const common::Status&) {}); // no answer comes: the writer ends
         const FileWriter::Id dropped = writer.open(QStringLiteral("old.gif"));
         writer.write(dropped, "half");
         writer.discard(dropped);
