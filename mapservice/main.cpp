@@ -1,6 +1,7 @@
 // The local map service: answers the map requests of the downloader with GIF pictures, drawn
 // from the shoreline data on this machine or cut from the map sources it is given.
 #include "mapservice/font.h"
+#include "mapservice/logwriter.h"
 #include "mapservice/options.h"
 #include "mapservice/server.h"
 #include "mapservice/sources.h"
@@ -11,6 +12,7 @@
 #include <cstdlib>
 #include <exception>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <sys/resource.h>
@@ -135,10 +137,11 @@ int serve(int argc, char** argv)
     mapservice::ServerLimits limits = options->limits;
     fitConnectionsToFileLimit(limits);
     mapservice::MapServer::Log log;
+    std::optional<mapservice::LogWriter> logWriter;
     if (options->log) {
-        log = [](const mapservice::AccessRecord& record) {
-            const std::string line = mapservice::accessLogLine(record) + "\n";
-            std::fwrite(line.data(), 1, line.size(), stderr);
+        logWriter.emplace(STDERR_FILENO);
+        log = [&logWriter](const mapservice::AccessRecord& record) {
+            logWriter->add(mapservice::accessLogLine(record));
         };
     }
     mapservice::MapServer server(sources, limits, log);

@@ -1,5 +1,7 @@
 #include "mapservice/request.h"
 
+#include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cmath>
 
@@ -102,6 +104,53 @@ bool parseNumber(std::string_view text, double& value)
            std::isfinite(value);
 }
 
+std::string_view originForm(std::string_view target)
+{
+    for (const std::string_view scheme : {"http://", "https://"}) {
+        if (target.size() >= scheme.size() &&
+            std::equal(scheme.begin(), scheme.end(), target.begin(), [](char lower, char given) {
+                return std::tolower(static_cast<unsigned char>(given)) == lower;
+            })) {
+            const std::string_view rest = target.substr(scheme.size());
+            const std::size_t path = rest.find_first_of("/?");
+            if (path == std::string_view::npos) {
+                return "/";
+            }
+            return rest[path] == '/' ? rest.substr(path) : target.substr(0, 0);
+        }
+    }
+    return target;
+}
+
+bool lastCodingIsChunked(std::string_view transferEncoding)
+{
+    const auto blank = [](char c) { return c == ' ' || c == '\t'; };
+    std::string_view last;
+    std::size_t start = 0;
+    while (start <= transferEncoding.size()) {
+        std::size_t end = transferEncoding.find(',', start);
+        if (end == std::string_view::npos) {
+            end = transferEncoding.size();
+        }
+        std::string_view coding = transferEncoding.substr(start, end - start);
+        while (!coding.empty() && blank(coding.front())) {
+            coding.remove_prefix(1);
+        }
+        while (!coding.empty() && blank(coding.back())) {
+            coding.remove_suffix(1);
+        }
+        if (!coding.empty()) {
+            last = coding;
+        }
+        start = end + 1;
+    }
+    constexpr std::string_view chunked = "chunked";
+    return last.size() == chunked.size() &&
+           std::equal(last.begin(), last.end(), chunked.begin(), [](char given, char lower) {
+               return std::tolower(static_cast<unsigned char>(given)) == lower;
+           });
+}
+
 common::Result<MapRequest> parseMapRequest(const std::map<std::string, std::string>& keys)
 {
     const auto badRequest = [](const char* reason) { return common::badInput(reason, 400); };
@@ -116,6 +165,9 @@ common::Result<MapRequest> parseMapRequest(const std::map<std::string, std::stri
     }
     if (request.latitude < -90 || request.latitude > 90) {
         return badRequest("the latitude of CenP must lie between -90 and 90");
+    }
+    if (!(std::abs(request.longitude) <= maxLongitude)) {
+        return badRequest("the longitude of CenP must lie between -1000000 and 1000000");
     }
     const std::string* alti = find("Alti");
     if (alti == nullptr || !parseNumber(*alti, request.zoom)) {

@@ -28,6 +28,19 @@ std::map<std::string, std::string> parseQuery(std::string_view query);
 // A plain decimal number, blanks around it allowed; nothing else ("1e3" is fine, "12abc" not).
 bool parseNumber(std::string_view text, double& value);
 
+// The path and query of a request target: the target itself in origin form ("/pub/...?..."),
+// the part after the authority in absolute form ("http://host:port/pub/...?..."), which a
+// server must accept too.
+std::string_view originForm(std::string_view target);
+
+// Whether a Transfer-Encoding field's last coding is "chunked" (any case, blanks and empty
+// list elements ignored). A request whose body is framed any other way cannot be delimited.
+bool lastCodingIsChunked(std::string_view transferEncoding);
+
+// The largest longitude a request may name, east or west: any value within it is a place on
+// the earth, and every pixel position derived from it stays far inside an int.
+constexpr double maxLongitude = 1e6;
+
 // The request the query keys ask for, or why it cannot be served (bad input, status 400).
 common::Result<MapRequest> parseMapRequest(const std::map<std::string, std::string>& keys);
 

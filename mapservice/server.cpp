@@ -15,6 +15,7 @@
 #include <atomic>
 #include <mutex>
 #include <optional>
+#include <sstream>
 #include <thread>
 #include <unordered_map>
 
@@ -160,13 +161,21 @@ private:
         version_ = request.version();
         keepAlive_ = request.keep_alive();
         head_ = request.method() == http::verb::head;
-        const auto question = target_.find('?');
+        if (const auto coding = request.find(http::field::transfer_encoding);
+            coding != request.end() &&
+            !lastCodingIsChunked({coding->value().data(), coding->value().size()})) {
+            // Where such a body ends cannot be told: what follows is not read as a request.
+            respond({400, "text/plain", "bad request: a body framed other than chunked\n"}, true);
+            return;
+        }
+        const std::string path(originForm(target_));
+        const auto question = path.find('?');
         if (request.method() != http::verb::get && !head_) {
             respond({405, "text/plain", "only GET and HEAD are served\n"});
-        } else if (target_.compare(0, question, "/pub/agent.dll") != 0) {
+        } else if (path.compare(0, question, "/pub/agent.dll") != 0) {
             respond({404, "text/plain", "not found: maps are served at /pub/agent.dll\n"});
         } else {
-            answerMap(question == std::string::npos ? std::string() : target_.substr(question + 1));
+            answerMap(question == std::string::npos ? std::string() : path.substr(question + 1));
         }
     }
 
@@ -226,18 +235,27 @@ private:
     void write(std::shared_ptr<http::response<Body>> response, std::size_t bodyBytes)
     {
         stream_.expires_after(state_.limits.writeTimeout);
-        http::async_write(
-            stream_, *response,
-            [self = shared_from_this(), response, bodyBytes](beast::error_code ec, std::size_t) {
-                self->logAnswer(static_cast<int>(response->result_int()), bodyBytes);
-                if (ec) {
-                    self->close();
-                } else if (!response->keep_alive()) {
-                    self->finish();
-                } else {
-                    self->waitForRequest();
-                }
-            });
+        http::async_write(stream_, *response,
+                          [self = shared_from_this(), response, bodyBytes](beast::error_code ec,
+                                                                           std::size_t sent) {
+                              // A client cut off at its deadline got only part of the body.
+                              std::size_t bodySent = bodyBytes;
+                              if (ec) {
+                                  std::ostringstream head;
+                                  head << response->base();
+                                  const std::size_t headBytes = head.str().size();
+                                  bodySent =
+                                      std::min(bodyBytes, sent > headBytes ? sent - headBytes : 0);
+                              }
+                              self->logAnswer(static_cast<int>(response->result_int()), bodySent);
+                              if (ec) {
+                                  self->close();
+                              } else if (!response->keep_alive()) {
+                                  self->finish();
+                              } else {
+                                  self->waitForRequest();
+                              }
+                          });
     }
 
     void logAnswer(int status, std::size_t bodyBytes)

@@ -6,6 +6,11 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace mapservice {
 
@@ -66,6 +71,35 @@ std::vector<std::string> codesOf(const std::string& prefix)
         return {prefix};
     }
     return {};
+}
+
+bool lettersAndDigits(const std::string& text)
+{
+    return !text.empty() && std::all_of(text.begin(), text.end(),
+                                        [](unsigned char c) { return std::isalnum(c) != 0; });
+}
+
+// A local file that cannot be read, with the system's reason; nothing for anything else (a file
+// that can be read, or a name GDAL understands otherwise: a connection string, a URL).
+std::optional<std::string> unreadableFile(const std::string& spec)
+{
+    const bool gdalName =
+        spec.empty() || spec.front() == '<' || spec.rfind("/vsi", 0) == 0 ||
+        (spec.find(':') != std::string::npos && spec.front() != '.' && spec.front() != '/');
+    if (gdalName) {
+        return std::nullopt;
+    }
+    struct stat status {};
+    if (::stat(spec.c_str(), &status) != 0) {
+        return std::strerror(errno);
+    }
+    if (S_ISDIR(status.st_mode)) {
+        return "it is a folder";
+    }
+    if (::access(spec.c_str(), R_OK) != 0) {
+        return std::strerror(errno);
+    }
+    return std::nullopt;
 }
 
 } // namespace
@@ -158,6 +192,9 @@ common::Result<const Source*> SourceTable::make(const std::string& spec)
         }
         connection = wmsDescription(url, options_);
     }
+    if (const auto reason = unreadableFile(spec)) {
+        return common::notFound("the map source " + spec + " cannot be opened: " + *reason);
+    }
     // A remote server gets its two connections from one dataset at a time.
     auto opened = RasterSource::open(connection, shores_, tileLevels, connection != spec);
     if (!opened) {
@@ -173,9 +210,16 @@ common::Status SourceTable::add(const std::string& argument)
     std::vector<std::string> codes;
     std::string spec = argument;
     if (eq != std::string::npos) {
-        codes = codesOf(argument.substr(0, eq));
+        const std::string prefix = argument.substr(0, eq);
+        codes = codesOf(prefix);
         if (!codes.empty()) {
             spec = argument.substr(eq + 1);
+        } else if (lettersAndDigits(prefix)) {
+            // A file whose name starts so is given as ./NAME.
+            return common::badInput("--source " + argument + ": " + prefix +
+                                        " is no map code; the codes are EUR0407, USA407, "
+                                        "EURO809, WLD0407, type1 and type2",
+                                    2);
         }
     }
     if (spec.empty()) {

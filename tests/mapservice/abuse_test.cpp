@@ -147,3 +147,41 @@ TEST(MapServiceAbuse, AnswersEveryRequestAndStillServes)
 }
 
 } // namespace
+
+namespace {
+
+// Requests whose framing or target a careless server gets wrong.
+TEST(MapServiceEdges, FramingAndTargetsAsTheHttpRulesSay)
+{
+    testsupport::ServiceProcess service(MAPSERVICE_BIN);
+    const int port = service.port();
+    ASSERT_GT(port, 0);
+    const std::string query = "/pub/agent.dll?CenP=1,1&Alti=1&Size=9,9";
+    const std::string hidden = "GET " + query + " HTTP/1.1\r\nHost: x\r\n\r\n";
+    const struct {
+        std::string request;
+        int status;
+        bool closed; // the connection ends after the answer
+    } cases[] = {
+        // A body framed by gzip alone cannot be delimited: the request hidden in it is never
+        // answered.
+        {"GET " + query + " HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: gzip\r\n\r\n" + hidden, 400,
+         true},
+        {"GET http://127.0.0.1:" + std::to_string(port) + query + " HTTP/1.1\r\nHost: x\r\n\r\n",
+         200, false},
+        {"GET /pub/agent.dll?CenP=0,1e308&Alti=1&Size=9,9 HTTP/1.1\r\nHost: x\r\n\r\n", 400, false},
+    };
+    for (const auto& c : cases) {
+        const int fd = testsupport::connectTo(port);
+        const std::string answer = testsupport::roundTrip(fd, c.request);
+        EXPECT_EQ(statusOf(answer), c.status) << c.request;
+        EXPECT_EQ(testsupport::closedByPeer(fd, std::chrono::milliseconds(c.closed ? 3000 : 300)),
+                  c.closed)
+            << c.request;
+        ::close(fd);
+    }
+    service.stop();
+    EXPECT_TRUE(service.endedWell());
+}
+
+} // namespace

@@ -307,9 +307,11 @@ TEST_P(RefusedSource, NamesTheArgumentAndSaysWhy)
 
 INSTANTIATE_TEST_SUITE_P(
     Arguments, RefusedSource,
-    ::testing::Values(RefusedCase{"missing.tif", "cannot be opened"},
+    ::testing::Values(RefusedCase{"missing.tif", "cannot be opened: No such file or directory"},
                       RefusedCase{"notes.txt", "cannot be opened"},
-                      RefusedCase{"type1=missing.tif", "cannot be opened"},
+                      RefusedCase{"type1=missing.tif", "No such file or directory"},
+                      RefusedCase{"EUR0408=drawn", "EUR0408 is no map code"},
+                      RefusedCase{"type3=drawn", "type3 is no map code"},
                       RefusedCase{"EUR0407=", "no source"},
                       RefusedCase{"xyz:https://tiles.example.org/tile.png", "{z}, {x} and {y}"},
                       RefusedCase{"wms:https://maps.example.org/wms?FORMAT=image/png", "LAYERS"}));

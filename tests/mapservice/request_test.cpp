@@ -64,7 +64,38 @@ INSTANTIATE_TEST_SUITE_P(
         QueryCase{"CenP=48,11&Alti=150&Size=0,320", "1 to 4000", 0, 0, 0, 0, 0},
         QueryCase{"CenP=48,11&Alti=150&Size=4001,1", "1 to 4000", 0, 0, 0, 0, 0},
         QueryCase{"CenP=48,11&Alti=150&Size=320.5,320", "1 to 4000", 0, 0, 0, 0, 0},
-        QueryCase{"CenP=48,11&Alti=150&Size=99999999999999999999,1", "1 to 4000", 0, 0, 0, 0, 0}));
+        QueryCase{"CenP=48,11&Alti=150&Size=99999999999999999999,1", "1 to 4000", 0, 0, 0, 0, 0},
+        QueryCase{"CenP=0,-1000000&Alti=1&Size=9,9", nullptr, 0, -1e6, 1, 9, 9},
+        QueryCase{"CenP=0,1e308&Alti=1&Size=9,9", "longitude", 0, 0, 0, 0, 0},
+        QueryCase{"CenP=0,1000000.5&Alti=1&Size=9,9", "longitude", 0, 0, 0, 0, 0},
+        QueryCase{"CenP=0,nan&Alti=1&Size=9,9", "CenP", 0, 0, 0, 0, 0}));
+
+TEST(RequestLine, AbsoluteTargetsAndTheFramingOfABody)
+{
+    const struct {
+        const char* target;
+        const char* path;
+    } targets[] = {
+        {"/pub/agent.dll?CenP=1,2", "/pub/agent.dll?CenP=1,2"},
+        {"http://127.0.0.1:8047/pub/agent.dll?CenP=1,2", "/pub/agent.dll?CenP=1,2"},
+        {"HTTPS://maps.example/pub/agent.dll", "/pub/agent.dll"},
+        {"http://maps.example", "/"},
+        {"http://maps.example?x", ""},
+        {"*", "*"},
+    };
+    for (const auto& t : targets) {
+        EXPECT_EQ(originForm(t.target), t.path) << t.target;
+    }
+    const struct {
+        const char* field;
+        bool chunkedLast;
+    } codings[] = {{"chunked", true},  {"gzip, Chunked", true},  {" gzip ,chunked ,", true},
+                   {"gzip", false},    {"chunked, gzip", false}, {"", false},
+                   {"chunkedx", false}};
+    for (const auto& c : codings) {
+        EXPECT_EQ(lastCodingIsChunked(c.field), c.chunkedLast) << c.field;
+    }
+}
 
 TEST(MapQuery, PercentDecodingLeavesBrokenEscapesAlone)
 {
