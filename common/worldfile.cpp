@@ -1,5 +1,7 @@
 #include "common/worldfile.h"
 
+#include "common/credit.h"
+
 #include <QList>
 
 #include <cstdio>
@@ -44,7 +46,7 @@ QByteArray worldFileText(const GeoTransform& t)
            exactNumber(t[3] + t[4] / 2 + t[5] / 2) + '\n';
 }
 
-QByteArray auxFileText(const GeoTransform& t)
+QByteArray auxFileText(const GeoTransform& t, const QString& credit)
 {
     QByteArray transform;
     for (const double value : t) {
@@ -52,8 +54,16 @@ QByteArray auxFileText(const GeoTransform& t)
     }
     QByteArray srs(wgs84);
     srs.replace("\"", "&quot;");
+    QByteArray metadata;
+    const std::string clean = cleanCredit(credit.toStdString());
+    if (!clean.empty()) {
+        metadata = "  <Metadata>\n    <MDI key=\"attribution\">" +
+                   QString::fromStdString(clean).toHtmlEscaped().toUtf8() +
+                   "</MDI>\n  </Metadata>\n";
+    }
     return "<PAMDataset>\n  <SRS dataAxisToSRSAxisMapping=\"2,1\">" + srs +
-           "</SRS>\n  <GeoTransform>" + transform + "</GeoTransform>\n</PAMDataset>\n";
+           "</SRS>\n  <GeoTransform>" + transform + "</GeoTransform>\n" + metadata +
+           "</PAMDataset>\n";
 }
 
 std::optional<GeoTransform> readWorldFile(const QByteArray& text)

@@ -22,7 +22,9 @@ QString auxFilePath(const QString& picturePath);
 // Six lines: pixel width, two rotations, minus the pixel height, and the centre of the top
 // left pixel, with every digit a double holds.
 QByteArray worldFileText(const GeoTransform& transform);
-QByteArray auxFileText(const GeoTransform& transform);
+// With |credit|, when not empty, cleaned (see cleanCredit) and kept as the metadata item
+// "attribution" of the default domain, which gdalinfo shows.
+QByteArray auxFileText(const GeoTransform& transform, const QString& credit = {});
 
 // |value| with every digit a double holds, as GDAL's files want numbers.
 QByteArray exactNumber(double value);

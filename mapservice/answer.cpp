@@ -1,5 +1,6 @@
 #include "mapservice/answer.h"
 
+#include "common/credit.h"
 #include "mapservice/gifencode.h"
 
 #include <exception>
@@ -8,7 +9,7 @@ namespace mapservice {
 
 Answer refusal(const common::Error& error)
 {
-    return {error.status != 0 ? error.status : 500, "text/plain", error.text + "\n"};
+    return {error.status != 0 ? error.status : 500, "text/plain", error.text + "\n", {}};
 }
 
 common::Result<MapRequest> readMapRequest(const std::string& query)
@@ -27,7 +28,7 @@ Answer drawAnswer(const MapRequest& request, const Source& source)
         if (!picture) {
             return refusal(picture.error());
         }
-        return {200, "image/gif", encodeGif(*picture)};
+        return {200, "image/gif", encodeGif(*picture), common::cleanCredit(picture->credit)};
     } catch (const std::exception& e) {
         return refusal(common::permanent(std::string("cannot draw the map: ") + e.what(), 500));
     }

@@ -7,11 +7,13 @@
 
 namespace mapservice {
 
-// The answer to one request: HTTP status, content type and body.
+// The answer to one request: HTTP status, content type and body, and the picture's credit for
+// the Map-Credit header (one clean line; empty: no header).
 struct Answer {
     int status = 200;
     std::string contentType = "image/gif";
     std::string body;
+    std::string credit;
 };
 
 // The map request in the query of "GET /pub/agent.dll?<query>", or why it is refused (with

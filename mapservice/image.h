@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace mapservice {
@@ -53,10 +54,12 @@ struct RgbImage {
     }
 };
 
-// A picture as it is encoded: palette indices and the colours they stand for (at most 256).
+// A picture as it is encoded: palette indices and the colours they stand for (at most 256),
+// and the credit its source asks for, empty when it has none.
 struct Picture {
     IndexedImage image;
     std::vector<Rgb> palette;
+    std::string credit;
 };
 
 } // namespace mapservice

@@ -121,6 +121,12 @@ int serve(int argc, char** argv)
         remote.userAgent += " (" + options->contact + ")";
     }
     mapservice::SourceTable sources(shores, remote);
+    for (const std::string& legend : options->legends) {
+        if (const auto added = sources.addLegend(legend); !added) {
+            std::fprintf(stderr, "mapservice: %s\n", added.error().text.c_str());
+            return added.error().status;
+        }
+    }
     for (const std::string& attribution : options->attributions) {
         sources.addAttribution(attribution);
     }

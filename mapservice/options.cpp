@@ -78,6 +78,8 @@ common::Result<Options> parseOptions(const std::vector<std::string>& arguments, 
             options.sources.push_back(arguments[++i]);
         } else if (arg == "--attribution" && hasValue) {
             options.attributions.push_back(arguments[++i]);
+        } else if (arg == "--legend" && hasValue) {
+            options.legends.push_back(arguments[++i]);
         } else if (arg == "--cache" && hasValue) {
             options.cache = arguments[++i];
         } else if (arg == "--contact" && hasValue) {
@@ -138,6 +140,7 @@ std::string usageText(const std::string& dataFolder)
 {
     std::string text = R"(usage: mapservice [--bind ADDRESS] [--port PORT] [--data FOLDER]
                   [--source [CODE=]SPEC]... [--attribution [CODE=]TEXT]...
+                  [--legend [CODE=]full|none]...
                   [--cache FOLDER] [--cache-max-mb MB] [--max-zoom Z] [--contact TEXT]
                   [--header-timeout SECONDS] [--max-per-client N] [--queue N] [--log]
 Serves map pictures at http://ADDRESS:PORT/pub/agent.dll
@@ -152,8 +155,11 @@ Serves map pictures at http://ADDRESS:PORT/pub/agent.dll
                                      VRT, a GDAL WMS/TMS description)
   --source CODE=SPEC  the same for one map code (EUR0407, USA407, EURO809, WLD0407), or
                       type1 (the first three) or type2 (WLD0407); wins over SPEC alone
-  --attribution [CODE=]TEXT  the credit the legend names for the source of every map
-                      code or of one (default: the source's own, where it has one)
+  --attribution [CODE=]TEXT  the credit of the source of every map code or of one
+                      (default: the source's own, where it has one; the drawn map's
+                      is its shoreline data), sent in each picture's Map-Credit header
+  --legend [CODE=]full|none  whether pictures carry the legend box with centre, zoom
+                      and credit (default: the drawn map full, a real source none)
   --cache FOLDER      upstream tiles (default $XDG_CACHE_HOME/mapservice or
                       ~/.cache/mapservice)
   --cache-max-mb MB   the most the cache may hold (default 2048)

@@ -18,6 +18,7 @@ struct Options {
     std::string data;
     std::vector<std::string> sources;
     std::vector<std::string> attributions;
+    std::vector<std::string> legends;
     std::string cache;
     int cacheMaxMegabytes = 2048;
     int maxZoom = 19;

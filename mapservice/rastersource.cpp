@@ -317,7 +317,9 @@ common::Result<Picture> RasterSource::draw(const MapRequest& asked) const
             }
         }
     }
-    return quantize(out);
+    Picture picture = quantize(out);
+    picture.credit = request.attribution; // the raster's own; none when it names none
+    return picture;
 }
 
 } // namespace mapservice

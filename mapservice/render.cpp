@@ -56,6 +56,9 @@ void drawLegend(IndexedImage& image, const Geometry& g, const MapRequest& reques
 
 Legend legendBox(const Geometry& g, const MapRequest& request)
 {
+    if (!request.legend) {
+        return {0, 0, 0, 0};
+    }
     const int scale = textScale(g);
     const int w = textWidth(legendLine(request), textSize(g)) + 6 * scale;
     const int h = lineHeight(textSize(g)) + 4 * scale;
@@ -117,7 +120,9 @@ IndexedImage render(const MapRequest& request, const ShoreData& shores)
     if (data != nullptr) {
         drawShores(image, g, *data);
     }
-    drawLegend(image, g, request);
+    if (request.legend) {
+        drawLegend(image, g, request);
+    }
     return image;
 }
 

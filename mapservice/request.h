@@ -18,6 +18,8 @@ struct MapRequest {
     std::string mapcode; // "Lang"; chooses the palette
     // The legend's credit line for the source (set by the service, never by the client).
     std::string attribution;
+    // Whether the picture carries its legend box (set by the service).
+    bool legend = true;
 };
 
 constexpr int maxSide = 4000;

@@ -55,7 +55,7 @@ struct ServerState {
     Answer draw(const MapRequest& request)
     {
         ++drawingNow;
-        Answer answer = stopping ? Answer{503, "text/plain", "the service is stopping\n"}
+        Answer answer = stopping ? Answer{503, "text/plain", "the service is stopping\n", {}}
                                  : drawAnswer(request, source);
         --drawingNow;
         return answer;
@@ -152,7 +152,7 @@ private:
             const int status = ec == http::error::header_limit ? 431
                                : ec == http::error::body_limit ? 413
                                                                : 400;
-            respond({status, "text/plain", "bad request: " + ec.message() + "\n"}, true);
+            respond({status, "text/plain", "bad request: " + ec.message() + "\n", {}}, true);
             return;
         }
         const auto& request = parser_->get();
@@ -165,15 +165,16 @@ private:
             coding != request.end() &&
             !lastCodingIsChunked({coding->value().data(), coding->value().size()})) {
             // Where such a body ends cannot be told: what follows is not read as a request.
-            respond({400, "text/plain", "bad request: a body framed other than chunked\n"}, true);
+            respond({400, "text/plain", "bad request: a body framed other than chunked\n", {}},
+                    true);
             return;
         }
         const std::string path(originForm(target_));
         const auto question = path.find('?');
         if (request.method() != http::verb::get && !head_) {
-            respond({405, "text/plain", "only GET and HEAD are served\n"});
+            respond({405, "text/plain", "only GET and HEAD are served\n", {}});
         } else if (path.compare(0, question, "/pub/agent.dll") != 0) {
-            respond({404, "text/plain", "not found: maps are served at /pub/agent.dll\n"});
+            respond({404, "text/plain", "not found: maps are served at /pub/agent.dll\n", {}});
         } else {
             answerMap(question == std::string::npos ? std::string() : path.substr(question + 1));
         }
@@ -187,7 +188,7 @@ private:
             return;
         }
         if (state_.admitted >= state_.slots + state_.limits.queue) {
-            respond({503, "text/plain", "busy: too many pictures asked for at once\n"});
+            respond({503, "text/plain", "busy: too many pictures asked for at once\n", {}});
             return;
         }
         ++state_.admitted;
@@ -211,6 +212,9 @@ private:
         response->result(static_cast<unsigned>(answer.status));
         response->set(http::field::server, "mapservice");
         response->set(http::field::content_type, answer.contentType);
+        if (!answer.credit.empty()) {
+            response->set("Map-Credit", answer.credit);
+        }
         if (answer.status == 503) {
             response->set(http::field::retry_after, "1");
         } else if (answer.status == 405) {

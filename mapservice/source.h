@@ -15,7 +15,11 @@ public:
     virtual common::Result<Picture> draw(const MapRequest& request) const = 0;
 };
 
-// The map drawn from the shoreline data: land, lakes, graticule and legend.
+// The credit of the drawn map: its shoreline data.
+constexpr const char* drawnCredit = "Shorelines: GSHHG";
+
+// The map drawn from the shoreline data: land, lakes, graticule and legend. Its credit is the
+// request's attribution, else drawnCredit.
 class DrawnSource : public Source {
 public:
     explicit DrawnSource(const ShoreData& shores) : shores_(shores) {}

@@ -255,11 +255,44 @@ void SourceTable::addAttribution(const std::string& argument)
     }
 }
 
+common::Status SourceTable::addLegend(const std::string& argument)
+{
+    const std::size_t eq = argument.find('=');
+    std::vector<std::string> codes;
+    std::string choice = argument;
+    if (eq != std::string::npos) {
+        codes = codesOf(argument.substr(0, eq));
+        choice = argument.substr(eq + 1);
+        if (codes.empty()) {
+            return common::badInput("--legend " + argument + ": " + argument.substr(0, eq) +
+                                        " is no map code; the codes are EUR0407, USA407, "
+                                        "EURO809, WLD0407, type1 and type2",
+                                    2);
+        }
+    }
+    if (choice != "full" && choice != "none") {
+        return common::badInput("--legend " + argument + ": full or none", 2);
+    }
+    if (codes.empty()) {
+        generalLegend_ = choice == "full";
+    }
+    for (const std::string& code : codes) {
+        legendByCode_[code] = choice == "full";
+    }
+    return {};
+}
+
 common::Result<Picture> SourceTable::draw(const MapRequest& request) const
 {
     const auto it = byCode_.find(request.mapcode);
     const Source* source = it != byCode_.end() ? it->second : general_;
     MapRequest credited = request;
+    const bool drawn = source == nullptr || source == &drawn_;
+    if (const auto l = legendByCode_.find(request.mapcode); l != legendByCode_.end()) {
+        credited.legend = l->second;
+    } else {
+        credited.legend = generalLegend_.value_or(drawn);
+    }
     if (const auto a = attributionByCode_.find(request.mapcode); a != attributionByCode_.end()) {
         credited.attribution = a->second;
     } else if (source != nullptr && source == general_) {

@@ -47,6 +47,11 @@ public:
     // names its credit, where it has one.
     void addAttribution(const std::string& argument);
 
+    // Takes one "--legend" argument: full or none, or CODE=full|none: whether the pictures of
+    // every code, or of one, carry the legend box. Without it the drawn map has its legend and
+    // a real source none (its credit goes in the Map-Credit header).
+    common::Status addLegend(const std::string& argument);
+
     common::Result<Picture> draw(const MapRequest& request) const override;
 
 private:
@@ -59,6 +64,8 @@ private:
     const Source* general_ = nullptr;
     std::map<std::string, const Source*> byCode_;
     std::string generalAttribution_;
+    std::optional<bool> generalLegend_;
+    std::map<std::string, bool> legendByCode_;
     std::map<std::string, std::string> attributionByCode_;
 };
 

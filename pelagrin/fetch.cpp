@@ -1,6 +1,7 @@
 #include "pelagrin/fetch.h"
 
 #include "common/errortext.h"
+#include "common/worldfile.h"
 #include "pelagrin/messages.h"
 
 #include <QNetworkReply>
@@ -96,8 +97,9 @@ void Transfer::finish()
     const auto failureOf = [](const common::Status& written) {
         return written ? std::nullopt : std::optional<Error>(written.error());
     };
-    fetcher_.writer_.commit(file_, [settle, failureOf, writer = &fetcher_.writer_,
-                                    beside = beside_](const common::Status& written) {
+    const QString credit = QString::fromUtf8(reply_->rawHeader("Map-Credit"));
+    fetcher_.writer_.commit(file_, [settle, failureOf, writer = &fetcher_.writer_, beside = beside_,
+                                    credit](const common::Status& written) {
         if (!written || beside.empty()) {
             settle(failureOf(written));
             return;
@@ -108,7 +110,7 @@ void Transfer::finish()
                                                                              beside.size());
         for (const FileBeside& file : beside) {
             const FileWriter::Id id = writer->open(file.path);
-            writer->write(id, file.bytes);
+            writer->write(id, file.bytes(credit));
             writer->commit(id, [settle, failureOf, left](const common::Status& written) {
                 if (left->first && !written) {
                     left->first = written;
@@ -153,6 +155,14 @@ std::optional<Error> Transfer::check() const
         return common::makeError(ErrorKind::Passing, cutShortText(url_.authority()));
     }
     return std::nullopt;
+}
+
+std::vector<FileBeside> georeferencing(const QString& path, const common::GeoTransform& place)
+{
+    return {{common::worldFilePath(path),
+             [place](const QString&) { return common::worldFileText(place); }},
+            {common::auxFilePath(path),
+             [place](const QString& credit) { return common::auxFileText(place, credit); }}};
 }
 
 Fetcher::Fetcher(int transferTimeoutMs) : transferTimeoutMs_(transferTimeoutMs) {}

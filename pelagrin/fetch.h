@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/result.h"
+#include "common/tilegeometry.h"
 #include "pelagrin/filewriter.h"
 
 #include <QByteArray>
@@ -28,11 +29,16 @@ struct FetchResult {
 
 class Fetcher;
 
-// A small file written beside a fetched one, once that is in place.
+// A small file written beside a fetched one, once that is in place: its bytes, made from the
+// credit the service sent with the picture (its Map-Credit header, empty when there was none).
 struct FileBeside {
     QString path;
-    QByteArray bytes;
+    std::function<QByteArray(const QString& credit)> bytes;
 };
+
+// The georeferencing of a picture at |path| that the service drew at |place|: its world file
+// and its GDAL auxiliary file, which keeps the credit too.
+std::vector<FileBeside> georeferencing(const QString& path, const common::GeoTransform& place);
 
 // One request in flight: the reply, the file its body goes to, and whom to tell when it ends.
 // Destroying it cancels the request and drops what has arrived, unless the body was whole and

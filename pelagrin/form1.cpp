@@ -370,9 +370,9 @@ void Form1::Command5_Click()
     // Like a region tile, the image opens in place in GIS programs.
     const common::GeoTransform place = common::pictureGeoTransform(
         settings_.latitude, settings_.longitude, settings_.zoom, largeSide, largeSide);
-    fetch(url, path, imageNotSavedMessage(path), [] { return common::Status(); },
-          {{common::worldFilePath(path), common::worldFileText(place)},
-           {common::auxFilePath(path), common::auxFileText(place)}});
+    fetch(
+        url, path, imageNotSavedMessage(path), [] { return common::Status(); },
+        georeferencing(path, place));
 }
 
 void Form1::Command2_Click()

@@ -1,7 +1,6 @@
 #include "pelagrin/regionrun.h"
 
 #include "common/errortext.h"
-#include "common/worldfile.h"
 #include "pelagrin/messages.h"
 
 #include <QTimer>
@@ -62,9 +61,6 @@ void RegionRun::startTransfer(Tile& tile)
     tile.onNetwork = true;
     // GIS programs open the tile in place, and the exporter knows its exact centre, which the
     // name gives only to two decimals.
-    std::vector<FileBeside> place{
-        {common::worldFilePath(tile.job.path), common::worldFileText(tile.job.place)},
-        {common::auxFilePath(tile.job.path), common::auxFileText(tile.job.place)}};
     auto transfer = fetcher_.start(
         tile.job.url, tile.job.path,
         [this, &tile](FetchResult r) { transferEnded(tile, std::move(r)); },
@@ -72,7 +68,7 @@ void RegionRun::startTransfer(Tile& tile)
             tile.onNetwork = false;
             startTiles();
         },
-        std::move(place));
+        georeferencing(tile.job.path, tile.job.place));
     if (!transfer) {
         // The request could not even be made: no retry helps.
         transferEnded(tile, FetchResult{transfer.error(), false, {}});

@@ -40,6 +40,32 @@ TEST(WorldFile, NamesTheCentreOfTheTopLeftPixelAndReadsBackExactly)
     EXPECT_EQ(common::readWorldFile("1\n0\n0\n-1\n5\n"), std::nullopt);
     EXPECT_EQ(common::readWorldFile("1\n0\n0\n-1\n5\nsix\n"), std::nullopt);
     EXPECT_TRUE(common::auxFileText(tile).contains("AUTHORITY[&quot;EPSG&quot;,&quot;4326&quot;]"));
+    EXPECT_FALSE(common::auxFileText(tile).contains("<Metadata>"));
+}
+
+// The credit comes from a server: it is cleaned and escaped before it goes into the file.
+TEST(AuxFile, KeepsTheCreditCleanedAndEscaped)
+{
+    const common::GeoTransform tile = common::pictureGeoTransform(48.5, 11.25, 45, 1999, 1999);
+    const struct {
+        QString credit;
+        const char* item; // nullptr: no metadata at all
+    } cases[] = {
+        {QStringLiteral("© OpenStreetMap contributors"), "© OpenStreetMap contributors"},
+        {QStringLiteral("<a href=\"x\">Maps & Co</a>\r\n</MDI><MDI>"), "Maps &amp; Co"},
+        {QStringLiteral(" \t "), nullptr},
+        {QString(300, u'x'), nullptr},
+    };
+    for (const auto& c : cases) {
+        const QByteArray text = common::auxFileText(tile, c.credit);
+        if (c.item == nullptr && c.credit.size() < 300) {
+            EXPECT_FALSE(text.contains("<Metadata>")) << text.toStdString();
+            continue;
+        }
+        const QByteArray expected = c.item != nullptr ? QByteArray(c.item) : QByteArray(200, 'x');
+        EXPECT_TRUE(text.contains("<MDI key=\"attribution\">" + expected + "</MDI>"))
+            << text.toStdString();
+    }
 }
 
 } // namespace

@@ -96,7 +96,9 @@ TEST_F(MapServiceProcess, PelagrinStartsAndDownloadsARegion)
     EXPECT_NEAR((*place)[0], 9.500001, 1e-9);
     EXPECT_NEAR((*place)[3], 48.500001, 1e-9);
     EXPECT_NEAR((*place)[1], 1.0 / 1999, 1e-15);
-    EXPECT_TRUE(QFileInfo::exists(QStringLiteral("MyMaps/IDA_E_B48!00L10!00Z45.gif.aux.xml")));
+    // The credit the service sent with the tile: the drawn map's shoreline data.
+    EXPECT_TRUE(TempWorkDir::read(QStringLiteral("MyMaps/IDA_E_B48!00L10!00Z45.gif.aux.xml"))
+                    .contains("<MDI key=\"attribution\">Shorelines: GSHHG</MDI>"));
 }
 
 } // namespace

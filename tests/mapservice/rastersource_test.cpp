@@ -3,6 +3,7 @@
 #include "geotiffwriter.h"
 #include "mapservice/answer.h"
 #include "mapservice/geometry.h"
+#include "mapservice/palette.h"
 #include "mapservice/render.h"
 #include "mapservice/sources.h"
 #include "tempworkdir.h"
@@ -43,7 +44,7 @@ Picture draw(const Source& source, const MapRequest& request)
     auto result = source.draw(request);
     if (!result) {
         ADD_FAILURE() << result.error().text;
-        return {IndexedImage(1, 1, 0), {{0, 0, 0}}};
+        return {IndexedImage(1, 1, 0), {{0, 0, 0}}, {}};
     }
     return std::move(result).value();
 }
@@ -174,13 +175,16 @@ TEST(RasterSource, WhereTheRasterHasNoDataTheDrawnMapShows)
     // Beside the raster: exactly the drawn picture.
     const MapRequest away{40, -30, 150, 320, 320, "EUR0407", {}};
     const Picture fromTable = draw(table, away);
-    const Picture fromDrawn = draw(drawn, away);
+    MapRequest awayWithoutLegend = away; // a real source's pictures have none by default
+    awayWithoutLegend.legend = false;
+    const Picture fromDrawn = draw(drawn, awayWithoutLegend);
     for (int y = 0; y < 320; y += 7) {
         for (int x = 0; x < 320; x += 7) {
             ASSERT_EQ(at(fromTable, x, y), at(fromDrawn, x, y)) << x << "," << y;
         }
     }
-    // Over it: the raster inside, the drawn map around, the legend on top.
+    // Over it: the raster inside, the drawn map around, the legend, when asked for, on top.
+    ASSERT_TRUE(table.addLegend("full").ok());
     const MapRequest over{49.5, 10.5, 45 * 4, 1999, 1999, "EUR0407", {}}; // 4 degrees
     const Picture mixed = draw(table, over);
     const Geometry g(over);
@@ -241,18 +245,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 // The width of the legend's box in a picture, read off its top row.
-int legendWidth(const Picture& picture, const MapRequest& request)
-{
-    const Legend box = legendBox(Geometry(request), request);
-    const Rgb back = at(picture, box.x + 1, box.y + 1);
-    int x = box.x;
-    while (x < picture.image.width && at(picture, x, box.y + 1) == back) {
-        ++x;
-    }
-    return x - box.x;
-}
-
-TEST(Attribution, TheLegendNamesTheSourcesCredit)
+TEST(Attribution, EveryPictureCarriesItsSourcesCreditAndALegendOnlyWhereAsked)
 {
     testsupport::TempWorkDir work;
     geotiff("credited.tif", 4326, -180, 90, 1, 360, 180, [](double, double) { return red; });
@@ -260,28 +253,49 @@ TEST(Attribution, TheLegendNamesTheSourcesCredit)
     GDALSetMetadataItem(ds, "TIFFTAG_COPYRIGHT", "© Test Maps", nullptr);
     GDALClose(ds);
     geotiff("plain.tif", 4326, -180, 90, 1, 360, 180, [](double, double) { return red; });
+    const std::string query = "CenP=20,20&Alti=450&Size=400,300&Lang=EUR0407";
     const MapRequest request{20, 20, 450, 400, 300, "EUR0407", {}};
-    const auto widthFrom = [&](const std::vector<std::string>& sources,
-                               const std::vector<std::string>& credits) {
-        SourceTable table(testShores(), {});
-        for (const std::string& s : sources) {
-            EXPECT_TRUE(table.add(s).ok()) << s;
-        }
-        for (const std::string& c : credits) {
-            table.addAttribution(c);
-        }
-        return legendWidth(draw(table, request), request);
+    const struct {
+        std::vector<std::string>
+            arguments; // --source, then --attribution after "|", --legend after "#"
+        const char* credit;
+        bool legend;
+    } cases[] = {
+        {{}, "Shorelines: GSHHG", true},
+        {{"plain.tif"}, "", false},
+        {{"credited.tif"}, "© Test Maps", false},
+        {{"credited.tif", "|© OpenStreetMap contributors"}, "© OpenStreetMap contributors", false},
+        {{"plain.tif", "|type2=© OpenStreetMap contributors"}, "", false},
+        {{"plain.tif", "|<b>© A</b>\n\tB"}, "© A B", false},
+        {{"credited.tif", "#full"}, "© Test Maps", true},
+        {{"#none"}, "Shorelines: GSHHG", false},
+        {{"#type1=none"}, "Shorelines: GSHHG", false},
+        {{"#type2=none"}, "Shorelines: GSHHG", true},
     };
-    const int plain = widthFrom({"plain.tif"}, {});
-    const int fromMetadata = widthFrom({"credited.tif"}, {});
-    const int given = widthFrom({"credited.tif"}, {"© OpenStreetMap contributors"});
-    const int otherCode = widthFrom({"plain.tif"}, {"type2=© OpenStreetMap contributors"});
-    EXPECT_GT(fromMetadata, plain);
-    EXPECT_GT(given, fromMetadata) << "a given credit wins over the metadata's";
-    EXPECT_EQ(otherCode, plain) << "a credit of another map code is not shown";
-    MapRequest credited = request;
-    credited.attribution = "© OpenStreetMap contributors";
-    EXPECT_EQ(given, legendBox(Geometry(credited), credited).width);
+    for (const auto& c : cases) {
+        SourceTable table(testShores(), {});
+        for (const std::string& argument : c.arguments) {
+            if (argument.front() == '|') {
+                table.addAttribution(argument.substr(1));
+            } else if (argument.front() == '#') {
+                EXPECT_TRUE(table.addLegend(argument.substr(1)).ok()) << argument;
+            } else {
+                EXPECT_TRUE(table.add(argument).ok()) << argument;
+            }
+        }
+        const Answer answer = answerMapRequest(query, table);
+        ASSERT_EQ(answer.status, 200) << answer.body;
+        EXPECT_EQ(answer.credit, c.credit) << c.arguments.size();
+        // The legend's corner has the legend's own background, or whatever the map has there.
+        const Legend box = legendBox(Geometry(request), request);
+        EXPECT_EQ(at(draw(table, request), box.x + 1, box.y + 1) ==
+                      paletteFor(request.mapcode)[legendBack],
+                  c.legend)
+            << c.credit;
+    }
+    SourceTable table(testShores(), {});
+    EXPECT_FALSE(table.addLegend("some").ok());
+    EXPECT_FALSE(table.addLegend("EUR0408=full").ok());
 }
 
 struct RefusedCase {

@@ -61,7 +61,9 @@ TEST(Start, WritesTheFilesBesideOnlyOnceTheBodyIsInPlace)
                                                 result = std::move(r);
                                                 loop.quit();
                                             },
-                                            {}, {{QString::fromLatin1(c.besidePath), "world"}});
+                                            {},
+                                            {{QString::fromLatin1(c.besidePath),
+                                              [](const QString&) { return QByteArray("world"); }}});
         if (!result) {
             loop.exec();
         }
