@@ -180,32 +180,14 @@ std::optional<int> Form1::Form_Load()
     common::removeStaleTemporaries(common::TileFolder::lookUp().path());
 
     // The connection test: the start-up preview, made from the start-up settings.
-    state_.activity = Activity::Fetching;
-    auto transfer = fetcher_.start(generateurl(modePreview), previewFile,
-                                   [this](FetchResult result) { connectionTestEnded(result); });
-    if (!transfer) {
-        // Told from the event loop, where ended() can end the program.
-        QTimer::singleShot(0, this, [this, error = transfer.error()] {
-            connectionTestEnded(FetchResult{error, false, {}});
-        });
-    } else {
-        pending_ = std::move(transfer).value();
-    }
+    fetch(generateurl(modePreview), previewFile, {},
+          [this](const FetchResult& result) { connectionTestEnded(result); });
     return std::nullopt;
 }
 
 // Any failure to fetch counts as no connection, like a preview too short to be a map.
 void Form1::connectionTestEnded(const FetchResult& result)
 {
-    pending_.reset();
-    if (state_.activity == Activity::Closed) {
-        return;
-    }
-    state_.activity = Activity::Idle;
-    applyState();
-    if (result.arrived) {
-        settings_.imagebytes = result.body;
-    }
     if (result.failure || QFileInfo(previewFile).size() < minimumPreviewBytes) {
         dialogs_.message(noConnectionMessage);
         QFile::remove(previewFile);
@@ -303,63 +285,67 @@ void Form1::applyState()
     }
 }
 
-void Form1::fetch(const QString& url, const QString& path, const QString& context, Stored stored,
-                  std::vector<FileBeside> beside)
+void Form1::fetch(const QString& url, const QString& path, std::vector<FileBeside> beside,
+                  std::function<void(const FetchResult&)> ended)
 {
     state_.activity = Activity::Fetching;
     applyState();
-    auto transfer = fetcher_.start(
-        url, path,
-        [this, context, stored](FetchResult result) {
-            fetchEnded(std::move(result), context, stored);
-        },
-        {}, std::move(beside));
+    auto settle = [this, ended = std::move(ended)](FetchResult result) {
+        pending_.reset();
+        if (state_.activity == Activity::Closed) {
+            return;
+        }
+        // Handlers that ran meanwhile (a corner set) changed state_ themselves, so it holds.
+        state_.activity = Activity::Idle;
+        applyState();
+        if (result.arrived) {
+            settings_.imagebytes = result.body;
+        }
+        ended(result);
+    };
+    auto transfer = fetcher_.start(url, path, settle, {}, std::move(beside));
     if (!transfer) {
-        fetchEnded(FetchResult{transfer.error(), false, {}}, context, stored);
+        // Told from the event loop like every end of a fetch (where ended() can end the program).
+        QTimer::singleShot(0, this, [settle, error = transfer.error()] {
+            settle(FetchResult{error, false, {}});
+        });
         return;
     }
     pending_ = std::move(transfer).value();
 }
 
-void Form1::fetchEnded(FetchResult result, const QString& context, const Stored& stored)
+Form1::FetchEnded Form1::reportFailure(const QString& context, Stored stored)
 {
-    pending_.reset();
-    if (state_.activity == Activity::Closed) {
-        return;
-    }
-    // Handlers that ran meanwhile (a corner set) changed state_ themselves, so it holds.
-    state_.activity = Activity::Idle;
-    applyState();
-    if (result.arrived) {
-        settings_.imagebytes = std::move(result.body);
-    }
-    const auto tell = [&](const common::Error& error) {
-        const QString text = common::errorText(error);
-        report(context.isEmpty() ? text : context + u' ' + text);
+    return [this, context, stored = std::move(stored)](const FetchResult& result) {
+        const auto tell = [&](const common::Error& error) {
+            const QString text = common::errorText(error);
+            report(context.isEmpty() ? text : context + u' ' + text);
+        };
+        if (result.failure) {
+            tell(*result.failure);
+            return;
+        }
+        if (const common::Status done = stored(); !done) {
+            tell(done.error());
+        }
     };
-    if (result.failure) {
-        tell(*result.failure);
-        return;
-    }
-    if (const common::Status done = stored(); !done) {
-        tell(done.error());
-    }
 }
 
 void Form1::Command1_Click()
 {
     readsettings();
-    fetch(generateurl(modePreview), previewFile, {}, [this] {
-        Image1->setStretch(false);
-        return RefreshMe();
-    });
+    fetch(generateurl(modePreview), previewFile, {}, reportFailure({}, [this] {
+              Image1->setStretch(false);
+              return RefreshMe();
+          }));
 }
 
 void Form1::Command7_Click()
 {
     readsettings();
     Image1->setStretch(true);
-    fetch(generateurl(modeLarge), previewFile, {}, [this] { return RefreshMe(); });
+    fetch(generateurl(modeLarge), previewFile, {},
+          reportFailure({}, [this] { return RefreshMe(); }));
 }
 
 void Form1::Command5_Click()
@@ -370,9 +356,8 @@ void Form1::Command5_Click()
     // Like a region tile, the image opens in place in GIS programs.
     const common::GeoTransform place = common::pictureGeoTransform(
         settings_.latitude, settings_.longitude, settings_.zoom, largeSide, largeSide);
-    fetch(
-        url, path, imageNotSavedMessage(path), [] { return common::Status(); },
-        georeferencing(path, place));
+    fetch(url, path, georeferencing(path, place),
+          reportFailure(imageNotSavedMessage(path), [] { return common::Status(); }));
 }
 
 void Form1::Command2_Click()

@@ -80,13 +80,16 @@ private:
 
     void readsettings();
     QString generateurl(int mode);
-    // Fetches |url| into |path| in the Fetching state and returns at once. When the file is
-    // in place, |stored| runs; a failure of either is reported with |context| before its text.
-    // |done| runs after either, back in the Idle state.
+    // Fetches |url| into |path| (and |beside| next to it) in the Fetching state and returns
+    // at once; |ended| runs from the event loop when the fetch is over, back in the Idle state,
+    // unless the window was closed meanwhile.
+    using FetchEnded = std::function<void(const FetchResult&)>;
+    void fetch(const QString& url, const QString& path, std::vector<FileBeside> beside,
+               FetchEnded ended);
+    // The end of a button's fetch: |stored| runs once the file is in place; a failure of either
+    // is reported with |context| before its text.
     using Stored = std::function<common::Status()>;
-    void fetch(const QString& url, const QString& path, const QString& context, Stored stored,
-               std::vector<FileBeside> beside = {});
-    void fetchEnded(FetchResult result, const QString& context, const Stored& stored);
+    FetchEnded reportFailure(const QString& context, Stored stored);
     void connectionTestEnded(const FetchResult& result);
     void report(const QString& text);
     common::Status showPicture(const QString& path);
