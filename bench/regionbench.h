@@ -88,7 +88,7 @@ private:
                 std::fputs("the window did not finish within five minutes\n", stderr);
                 std::exit(1);
             }
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
         }
     }
 

@@ -47,9 +47,10 @@ QString describeFailure(const QNetworkReply& reply, const QUrl& url)
 
 Transfer::Transfer(Fetcher& fetcher, QNetworkReply* reply, QUrl url, const QString& path,
                    std::function<void(FetchResult)> done, std::function<void()> arrived,
-                   std::vector<FileBeside> beside)
+                   std::vector<FileBeside> beside, bool keepBody)
     : fetcher_(fetcher), file_(fetcher.writer_.open(path)), reply_(reply), url_(std::move(url)),
-      done_(std::move(done)), arrived_(std::move(arrived)), beside_(std::move(beside))
+      keepBody_(keepBody), done_(std::move(done)), arrived_(std::move(arrived)),
+      beside_(std::move(beside))
 {
     fetcher_.live_[file_] = this;
     QObject::connect(reply, &QNetworkReply::readyRead, [this] { take(); });
@@ -71,7 +72,10 @@ void Transfer::take()
         return; // aborted: nothing to read
     }
     const QByteArray chunk = reply_->readAll();
-    body_ += chunk; // shares rather than copies when the body comes in one piece
+    received_ += chunk.size();
+    if (keepBody_) {
+        body_ += chunk; // shares rather than copies when the body comes in one piece
+    }
     fetcher_.writer_.write(file_, chunk);
 }
 
@@ -151,7 +155,7 @@ std::optional<Error> Transfer::check() const
         return common::makeError(kind, describeFailure(*reply_, url_), status.isValid() ? code : 0);
     }
     const QVariant length = reply_->header(QNetworkRequest::ContentLengthHeader);
-    if (length.isValid() && length.toLongLong() != body_.size()) {
+    if (length.isValid() && length.toLongLong() != received_) {
         return common::makeError(ErrorKind::Passing, cutShortText(url_.authority()));
     }
     return std::nullopt;
@@ -169,11 +173,10 @@ Fetcher::Fetcher(int transferTimeoutMs) : transferTimeoutMs_(transferTimeoutMs) 
 
 Fetcher::~Fetcher() = default;
 
-common::Result<std::unique_ptr<Transfer>> Fetcher::start(const QString& urladdy,
-                                                         const QString& wheretobmp,
-                                                         std::function<void(FetchResult)> done,
-                                                         std::function<void()> arrived,
-                                                         std::vector<FileBeside> beside)
+common::Result<std::unique_ptr<Transfer>>
+Fetcher::start(const QString& urladdy, const QString& wheretobmp,
+               std::function<void(FetchResult)> done, std::function<void()> arrived,
+               std::vector<FileBeside> beside, bool keepBody)
 {
     // Blanks and other characters a URL cannot carry are percent-encoded on the wire.
     const QUrl url(urladdy, QUrl::TolerantMode);
@@ -185,7 +188,8 @@ common::Result<std::unique_ptr<Transfer>> Fetcher::start(const QString& urladdy,
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
                          QNetworkRequest::NoLessSafeRedirectPolicy);
     return std::make_unique<Transfer>(*this, manager_.get(request), url, wheretobmp,
-                                      std::move(done), std::move(arrived), std::move(beside));
+                                      std::move(done), std::move(arrived), std::move(beside),
+                                      keepBody);
 }
 
 } // namespace pelagrin

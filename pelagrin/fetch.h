@@ -19,8 +19,8 @@ class QNetworkReply;
 
 namespace pelagrin {
 
-// What one transfer ended with. |body| is the whole body whenever it arrived, even when the
-// file could not be written afterwards.
+// What one transfer ended with. |body| is the whole body whenever it arrived (and was asked
+// to be kept), even when the file could not be written afterwards.
 struct FetchResult {
     std::optional<common::Error> failure;
     bool arrived = false;
@@ -47,7 +47,7 @@ class Transfer {
 public:
     Transfer(Fetcher& fetcher, QNetworkReply* reply, QUrl url, const QString& path,
              std::function<void(FetchResult)> done, std::function<void()> arrived,
-             std::vector<FileBeside> beside);
+             std::vector<FileBeside> beside, bool keepBody);
     ~Transfer();
     Transfer(const Transfer&) = delete;
     Transfer& operator=(const Transfer&) = delete;
@@ -65,7 +65,9 @@ private:
     FileWriter::Id file_;
     std::unique_ptr<QNetworkReply> reply_; // deleted later: it may be emitting
     QUrl url_;
-    QByteArray body_;
+    QByteArray body_;     // kept only when asked for
+    qint64 received_ = 0; // bytes of the body so far
+    bool keepBody_;
     bool whole_ = false; // the whole body came with a 2xx status
     std::function<void(FetchResult)> done_;
     std::function<void()> arrived_;
@@ -102,9 +104,12 @@ public:
     //
     // The files |beside| are written, each as a whole, once the body's file is in place and
     // before |done| runs; one that cannot be written fails the transfer (permanently).
+    //
+    // |keepBody| false: the body goes to the file only, and the result's body stays empty.
     common::Result<std::unique_ptr<Transfer>>
     start(const QString& urladdy, const QString& wheretobmp, std::function<void(FetchResult)> done,
-          std::function<void()> arrived = {}, std::vector<FileBeside> beside = {});
+          std::function<void()> arrived = {}, std::vector<FileBeside> beside = {},
+          bool keepBody = true);
 
 private:
     friend class Transfer;

@@ -68,7 +68,7 @@ void RegionRun::startTransfer(Tile& tile)
             tile.onNetwork = false;
             startTiles();
         },
-        georeferencing(tile.job.path, tile.job.place));
+        georeferencing(tile.job.path, tile.job.place), false); // nobody needs the body itself
     if (!transfer) {
         // The request could not even be made: no retry helps.
         transferEnded(tile, FetchResult{transfer.error(), false, {}});
