@@ -7,9 +7,9 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
-#include <cstring>
 #include <optional>
 #include <sys/stat.h>
+#include <system_error>
 #include <unistd.h>
 
 namespace mapservice {
@@ -91,13 +91,13 @@ std::optional<std::string> unreadableFile(const std::string& spec)
     }
     struct stat status {};
     if (::stat(spec.c_str(), &status) != 0) {
-        return std::strerror(errno);
+        return std::error_code(errno, std::generic_category()).message();
     }
     if (S_ISDIR(status.st_mode)) {
         return "it is a folder";
     }
     if (::access(spec.c_str(), R_OK) != 0) {
-        return std::strerror(errno);
+        return std::error_code(errno, std::generic_category()).message();
     }
     return std::nullopt;
 }

@@ -290,7 +290,7 @@ void Form1::fetch(const QString& url, const QString& path, std::vector<FileBesid
 {
     state_.activity = Activity::Fetching;
     applyState();
-    auto settle = [this, ended = std::move(ended)](FetchResult result) {
+    auto settle = [this, ended = std::move(ended)](const FetchResult& result) {
         pending_.reset();
         if (state_.activity == Activity::Closed) {
             return;
