@@ -11,10 +11,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     const std::string_view query(reinterpret_cast<const char*>(data), size);
     const auto parsed = mapservice::parseMapRequest(mapservice::parseQuery(query));
-    if (const auto* request = std::get_if<mapservice::MapRequest>(&parsed)) {
+    if (parsed) {
+        const mapservice::MapRequest* request = &*parsed;
         if (!(request->zoom > 0) || !std::isfinite(request->zoom) ||
-            std::fabs(request->latitude) > 90 || !std::isfinite(request->longitude) ||
-            request->width < 1 || request->height < 1 || request->width > mapservice::maxSide ||
+            std::fabs(request->latitude) > 90 ||
+            !(std::fabs(request->longitude) <= mapservice::maxLongitude) || request->width < 1 ||
+            request->height < 1 || request->width > mapservice::maxSide ||
             request->height > mapservice::maxSide) {
             std::abort();
         }
