@@ -174,9 +174,9 @@ Fetcher::Fetcher(int transferTimeoutMs) : transferTimeoutMs_(transferTimeoutMs) 
 Fetcher::~Fetcher() = default;
 
 common::Result<std::unique_ptr<Transfer>>
-Fetcher::start(const QString& urladdy, const QString& wheretobmp,
-               std::function<void(FetchResult)> done, std::function<void()> arrived,
-               std::vector<FileBeside> beside, bool keepBody)
+Fetcher::download(const QString& urladdy, const QString& wheretobmp,
+                  std::function<void(FetchResult)> done, std::function<void()> arrived,
+                  std::vector<FileBeside> beside, bool keepBody)
 {
     // Blanks and other characters a URL cannot carry are percent-encoded on the wire.
     const QUrl url(urladdy, QUrl::TolerantMode);

@@ -107,9 +107,9 @@ public:
     //
     // |keepBody| false: the body goes to the file only, and the result's body stays empty.
     common::Result<std::unique_ptr<Transfer>>
-    start(const QString& urladdy, const QString& wheretobmp, std::function<void(FetchResult)> done,
-          std::function<void()> arrived = {}, std::vector<FileBeside> beside = {},
-          bool keepBody = true);
+    download(const QString& urladdy, const QString& wheretobmp,
+             std::function<void(FetchResult)> done, std::function<void()> arrived = {},
+             std::vector<FileBeside> beside = {}, bool keepBody = true);
 
 private:
     friend class Transfer;

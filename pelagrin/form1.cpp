@@ -303,7 +303,7 @@ void Form1::fetch(const QString& url, const QString& path, std::vector<FileBesid
         }
         ended(result);
     };
-    auto transfer = fetcher_.start(url, path, settle, {}, std::move(beside));
+    auto transfer = fetcher_.download(url, path, settle, {}, std::move(beside));
     if (!transfer) {
         // Told from the event loop like every end of a fetch (where ended() can end the program).
         QTimer::singleShot(0, this, [settle, error = transfer.error()] {

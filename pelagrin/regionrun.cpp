@@ -61,7 +61,7 @@ void RegionRun::startTransfer(Tile& tile)
     tile.onNetwork = true;
     // GIS programs open the tile in place, and the exporter knows its exact centre, which the
     // name gives only to two decimals.
-    auto transfer = fetcher_.start(
+    auto transfer = fetcher_.download(
         tile.job.url, tile.job.path,
         [this, &tile](FetchResult r) { transferEnded(tile, std::move(r)); },
         [this, &tile] {

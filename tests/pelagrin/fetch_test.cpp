@@ -56,14 +56,15 @@ TEST(Start, WritesTheFilesBesideOnlyOnceTheBodyIsInPlace)
     for (const auto& c : cases) {
         std::optional<FetchResult> result;
         QEventLoop loop;
-        const auto transfer = fetcher.start(requestUrl(service), QStringLiteral("tile.gif"),
-                                            [&](FetchResult r) {
-                                                result = std::move(r);
-                                                loop.quit();
-                                            },
-                                            {},
-                                            {{QString::fromLatin1(c.besidePath),
-                                              [](const QString&) { return QByteArray("world"); }}});
+        const auto transfer =
+            fetcher.download(requestUrl(service), QStringLiteral("tile.gif"),
+                             [&](FetchResult r) {
+                                 result = std::move(r);
+                                 loop.quit();
+                             },
+                             {}, {{QString::fromLatin1(c.besidePath), [](const QString&) {
+                                       return QByteArray("world");
+                                   }}});
         if (!result) {
             loop.exec();
         }
@@ -193,7 +194,8 @@ TEST(Download, RefusedConnectionIsATypedError)
     const FetchResult result = fetchAndWait(fetcher, url, QStringLiteral("temp.gif"));
     ASSERT_TRUE(result.failure.has_value());
     EXPECT_TRUE(result.failure->worthRetry());
-    EXPECT_FALSE(fetcher.start(QStringLiteral("ftp://x/y"), QStringLiteral("temp.gif"), {}).ok());
+    EXPECT_FALSE(
+        fetcher.download(QStringLiteral("ftp://x/y"), QStringLiteral("temp.gif"), {}).ok());
     EXPECT_FALSE(QFileInfo::exists(QStringLiteral("temp.gif")));
 }
 

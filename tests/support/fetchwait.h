@@ -15,7 +15,7 @@ inline pelagrin::FetchResult fetchAndWait(pelagrin::Fetcher& fetcher, const QStr
 {
     std::optional<pelagrin::FetchResult> result;
     QEventLoop loop;
-    auto transfer = fetcher.start(url, path, [&](pelagrin::FetchResult r) {
+    auto transfer = fetcher.download(url, path, [&](pelagrin::FetchResult r) {
         result = std::move(r);
         loop.quit();
     });
