@@ -7,9 +7,36 @@
 
 namespace mapservice {
 
+std::string oneLineReason(std::string_view text)
+{
+    constexpr std::size_t most = 199;
+    text = text.substr(0, text.find('<'));
+    std::string line;
+    for (const char c : text) {
+        const bool blank = static_cast<unsigned char>(c) < 0x20 || c == 0x7F || c == ' ';
+        if (!blank) {
+            line += c;
+        } else if (!line.empty() && line.back() != ' ') {
+            line += ' ';
+        }
+    }
+    if (line.size() > most) {
+        std::size_t cut = most;
+        while (cut > 0 && (static_cast<unsigned char>(line[cut]) & 0xC0) == 0x80) {
+            --cut; // not inside a character
+        }
+        line.resize(cut);
+    }
+    while (!line.empty() && (line.back() == ' ' || line.back() == ':')) {
+        line.pop_back();
+    }
+    return line;
+}
+
 Answer refusal(const common::Error& error)
 {
-    return {error.status != 0 ? error.status : 500, "text/plain", error.text + "\n", {}};
+    return {
+        error.status != 0 ? error.status : 500, "text/plain", oneLineReason(error.text) + "\n", {}};
 }
 
 common::Result<MapRequest> readMapRequest(const std::string& query)

@@ -4,6 +4,7 @@
 #include "mapservice/source.h"
 
 #include <string>
+#include <string_view>
 
 namespace mapservice {
 
@@ -22,6 +23,11 @@ common::Result<MapRequest> readMapRequest(const std::string& query);
 
 // The answer that tells a client why it is refused: the status and the reason on one line.
 Answer refusal(const common::Error& error);
+
+// |text| as one line of plain text for a client, under 200 characters: whatever follows the
+// first "<" (markup that an upstream server sent) dropped, control characters and runs of
+// blanks made one blank, cut at a character's boundary.
+std::string oneLineReason(std::string_view text);
 
 // A GIF picture of |request| from |source|, or the status and one-line reason of a refusal.
 // Every failure, thrown or returned, ends here as an answer.

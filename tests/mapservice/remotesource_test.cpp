@@ -156,6 +156,12 @@ TEST_F(XyzSource, AFailingUpstreamIsNeverDrawnIntoAPicture)
     tiles.body = "<html>not a picture</html>";
     const Answer html = ask("CenP=-20,100&Alti=90&Size=400,400&Lang=EUR0407");
     EXPECT_EQ(html.status, 502) << html.body;
+    for (const Answer& answer : {failed, html}) {
+        // One line of plain text: nothing of the upstream's page.
+        EXPECT_LT(answer.body.size(), 201u) << answer.body;
+        EXPECT_EQ(answer.body.find('\n'), answer.body.size() - 1) << answer.body;
+        EXPECT_EQ(answer.body.find('<'), std::string::npos) << answer.body;
+    }
 }
 
 TEST_F(XyzSource, ARefusedConnectionIsAnswered502)

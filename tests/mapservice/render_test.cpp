@@ -98,6 +98,24 @@ TEST(MapAnswer, EveryFailureBecomesAnAnswerWithAReason)
     EXPECT_EQ(bad.status, 400) << "the request is judged before any source is asked";
 }
 
+TEST(MapAnswer, AReasonIsOneLineOfPlainText)
+{
+    const struct {
+        std::string text;
+        std::string line;
+    } cases[] = {
+        {"the upstream failed", "the upstream failed"},
+        {"GDALWMS: HTTP 404\n  URL: http://t/1/2/3.png\n  Server response: <html><body>Not Found",
+         "GDALWMS: HTTP 404 URL: http://t/1/2/3.png Server response"},
+        {"tab\there\r\n", "tab here"},
+        {std::string(300, 'x'), std::string(199, 'x')},
+        {std::string(198, 'x') + "\xc3\xa9z", std::string(198, 'x')},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(oneLineReason(c.text), c.line) << c.text;
+    }
+}
+
 TEST(MapAnswer, AGifKeepsAPaletteOfUpTo256Colours)
 {
     for (const int colours : {2, 16, 200, 256}) {
