@@ -47,7 +47,6 @@ public:
 
     bool failed() const { return last_.number != CPLE_None; }
     const GdalError& last() const { return last_; }
-    void clear() { last_ = {}; }
     // An Error of |kind| whose text is |context|, a colon and GDAL's reason.
     Error error(ErrorKind kind, const std::string& context, int status = 0) const;
 

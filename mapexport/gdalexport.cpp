@@ -8,9 +8,7 @@
 #include <QFileInfo>
 
 #include <algorithm>
-#include <cmath>
 #include <fcntl.h>
-#include <mutex>
 #include <unistd.h>
 #include <vector>
 

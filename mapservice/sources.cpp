@@ -79,6 +79,34 @@ bool lettersAndDigits(const std::string& text)
                                         [](unsigned char c) { return std::isalnum(c) != 0; });
 }
 
+// An option's "[CODE=]VALUE": the codes CODE stands for (none for VALUE alone) and VALUE. A
+// prefix of letters and digits before "=" must be a map code; anything else before "=" is part
+// of the value (a URL's query, a path: a file named like a code is given as ./NAME).
+struct Coded {
+    std::vector<std::string> codes;
+    std::string value;
+};
+
+common::Result<Coded> splitCoded(const std::string& option, const std::string& argument)
+{
+    const std::size_t eq = argument.find('=');
+    if (eq == std::string::npos) {
+        return Coded{{}, argument};
+    }
+    const std::string prefix = argument.substr(0, eq);
+    std::vector<std::string> codes = codesOf(prefix);
+    if (!codes.empty()) {
+        return Coded{std::move(codes), argument.substr(eq + 1)};
+    }
+    if (lettersAndDigits(prefix)) {
+        return common::badInput(option + " " + argument + ": " + prefix +
+                                    " is no map code; the codes are EUR0407, USA407, EURO809, "
+                                    "WLD0407, type1 and type2",
+                                2);
+    }
+    return Coded{{}, argument};
+}
+
 // A local file that cannot be read, with the system's reason; nothing for anything else (a file
 // that can be read, or a name GDAL understands otherwise: a connection string, a URL).
 std::optional<std::string> unreadableFile(const std::string& spec)
@@ -206,22 +234,12 @@ common::Result<const Source*> SourceTable::make(const std::string& spec)
 
 common::Status SourceTable::add(const std::string& argument)
 {
-    const std::size_t eq = argument.find('=');
-    std::vector<std::string> codes;
-    std::string spec = argument;
-    if (eq != std::string::npos) {
-        const std::string prefix = argument.substr(0, eq);
-        codes = codesOf(prefix);
-        if (!codes.empty()) {
-            spec = argument.substr(eq + 1);
-        } else if (lettersAndDigits(prefix)) {
-            // A file whose name starts so is given as ./NAME.
-            return common::badInput("--source " + argument + ": " + prefix +
-                                        " is no map code; the codes are EUR0407, USA407, "
-                                        "EURO809, WLD0407, type1 and type2",
-                                    2);
-        }
+    const auto coded = splitCoded("--source", argument);
+    if (!coded) {
+        return coded.error();
     }
+    const std::vector<std::string>& codes = coded->codes;
+    const std::string& spec = coded->value;
     if (spec.empty()) {
         return common::badInput("--source " + argument + ": no source given", 2);
     }
@@ -257,19 +275,12 @@ void SourceTable::addAttribution(const std::string& argument)
 
 common::Status SourceTable::addLegend(const std::string& argument)
 {
-    const std::size_t eq = argument.find('=');
-    std::vector<std::string> codes;
-    std::string choice = argument;
-    if (eq != std::string::npos) {
-        codes = codesOf(argument.substr(0, eq));
-        choice = argument.substr(eq + 1);
-        if (codes.empty()) {
-            return common::badInput("--legend " + argument + ": " + argument.substr(0, eq) +
-                                        " is no map code; the codes are EUR0407, USA407, "
-                                        "EURO809, WLD0407, type1 and type2",
-                                    2);
-        }
+    const auto coded = splitCoded("--legend", argument);
+    if (!coded) {
+        return coded.error();
     }
+    const std::vector<std::string>& codes = coded->codes;
+    const std::string& choice = coded->value;
     if (choice != "full" && choice != "none") {
         return common::badInput("--legend " + argument + ": full or none", 2);
     }
