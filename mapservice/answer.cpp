@@ -48,10 +48,13 @@ common::Result<MapRequest> readMapRequest(const std::string& query)
     }
 }
 
-Answer drawAnswer(const MapRequest& request, const Source& source)
+namespace {
+
+template <typename Draw>
+Answer answerWith(Draw draw)
 {
     try {
-        const auto picture = source.draw(request);
+        const auto picture = draw();
         if (!picture) {
             return refusal(picture.error());
         }
@@ -59,6 +62,18 @@ Answer drawAnswer(const MapRequest& request, const Source& source)
     } catch (const std::exception& e) {
         return refusal(common::permanent(std::string("cannot draw the map: ") + e.what(), 500));
     }
+}
+
+} // namespace
+
+Answer drawAnswer(const MapRequest& request, const Source& source)
+{
+    return answerWith([&] { return source.draw(request); });
+}
+
+Answer drawAnswer(const MapRequest& request, const Source& source, const Gathered* gathered)
+{
+    return answerWith([&] { return source.drawGathered(request, gathered); });
 }
 
 Answer answerMapRequest(const std::string& query, const Source& source)

@@ -33,6 +33,9 @@ std::string oneLineReason(std::string_view text);
 // Every failure, thrown or returned, ends here as an answer.
 Answer drawAnswer(const MapRequest& request, const Source& source);
 
+// The same from what the source gathered for it.
+Answer drawAnswer(const MapRequest& request, const Source& source, const Gathered* gathered);
+
 // Both of the above in turn.
 Answer answerMapRequest(const std::string& query, const Source& source);
 

@@ -114,8 +114,9 @@ int serve(int argc, char** argv)
 
     mapservice::RemoteOptions remote;
     remote.cacheFolder = options->cache;
-    remote.maxZoom = options->maxZoom;
     remote.cacheMaxMegabytes = options->cacheMaxMegabytes;
+    remote.timeoutSeconds = options->upstreamTimeout;
+    remote.maxTileMegabytes = options->maxTileMegabytes;
     remote.userAgent = std::string("mapservice/") + MAPSUITE_VERSION;
     if (!options->contact.empty()) {
         remote.userAgent += " (" + options->contact + ")";
@@ -123,6 +124,12 @@ int serve(int argc, char** argv)
     mapservice::SourceTable sources(shores, remote);
     for (const std::string& legend : options->legends) {
         if (const auto added = sources.addLegend(legend); !added) {
+            std::fprintf(stderr, "mapservice: %s\n", added.error().text.c_str());
+            return added.error().status;
+        }
+    }
+    for (const std::string& zoom : options->maxZooms) {
+        if (const auto added = sources.addMaxZoom(zoom); !added) {
             std::fprintf(stderr, "mapservice: %s\n", added.error().text.c_str());
             return added.error().status;
         }
@@ -159,16 +166,14 @@ int serve(int argc, char** argv)
     server.stopOnSignals();
     std::printf("mapservice: serving http://%s:%d/pub/agent.dll\n", options->bind.c_str(), *port);
     std::fflush(stdout);
-    const bool drawingsEnded = server.run();
+    server.run();
     std::printf("mapservice: stopped\n");
-    if (!drawingsEnded) {
-        // A picture is still being drawn; nothing of it is kept, so the process ends now
-        // rather than when it is done.
-        std::fflush(stdout);
-        std::fflush(stderr);
-        _exit(0);
-    }
-    return 0;
+    // Pictures may still be drawn or wait for upstream servers; nothing of them is kept, so
+    // the process ends now rather than when they are done. The log is written out first.
+    logWriter.reset();
+    std::fflush(stdout);
+    std::fflush(stderr);
+    _exit(0);
 }
 
 } // namespace

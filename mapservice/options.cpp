@@ -32,7 +32,9 @@ struct NumberOption {
 
 const NumberOption numberOptions[] = {
     {"--port", 0, 65535, [](Options& o, long v) { o.port = static_cast<int>(v); }},
-    {"--max-zoom", 0, 24, [](Options& o, long v) { o.maxZoom = static_cast<int>(v); }},
+    {"--upstream-timeout", 1, 3600,
+     [](Options& o, long v) { o.upstreamTimeout = static_cast<int>(v); }},
+    {"--max-tile-mb", 1, 1024, [](Options& o, long v) { o.maxTileMegabytes = static_cast<int>(v); }},
     {"--cache-max-mb", 1, 1'000'000,
      [](Options& o, long v) { o.cacheMaxMegabytes = static_cast<int>(v); }},
     {"--header-timeout", 1, 3600,
@@ -78,6 +80,8 @@ common::Result<Options> parseOptions(const std::vector<std::string>& arguments, 
             options.sources.push_back(arguments[++i]);
         } else if (arg == "--attribution" && hasValue) {
             options.attributions.push_back(arguments[++i]);
+        } else if (arg == "--max-zoom" && hasValue) {
+            options.maxZooms.push_back(arguments[++i]);
         } else if (arg == "--legend" && hasValue) {
             options.legends.push_back(arguments[++i]);
         } else if (arg == "--cache" && hasValue) {
@@ -141,7 +145,8 @@ std::string usageText(const std::string& dataFolder)
     std::string text = R"(usage: mapservice [--bind ADDRESS] [--port PORT] [--data FOLDER]
                   [--source [CODE=]SPEC]... [--attribution [CODE=]TEXT]...
                   [--legend [CODE=]full|none]...
-                  [--cache FOLDER] [--cache-max-mb MB] [--max-zoom Z] [--contact TEXT]
+                  [--cache FOLDER] [--cache-max-mb MB] [--max-zoom [CODE=]Z]
+                  [--upstream-timeout SECONDS] [--max-tile-mb MB] [--contact TEXT]
                   [--header-timeout SECONDS] [--max-per-client N] [--queue N] [--log]
 Serves map pictures at http://ADDRESS:PORT/pub/agent.dll
   --bind ADDRESS      address to listen on (default @HOST@)
@@ -152,7 +157,9 @@ Serves map pictures at http://ADDRESS:PORT/pub/agent.dll
                         xyz:URL      a slippy-map tile server, URL with {z} {x} {y}
                         wms:URL      a WMS GetMap endpoint, URL with LAYERS=...
                         FILE         anything GDAL opens as a raster (GeoTIFF, MBTiles,
-                                     VRT, a GDAL WMS/TMS description)
+                                     VRT)
+                      where a server has no tile (404, 204), its parent tiles up
+                      to 8 zooms coarser are enlarged, else the drawn map shows
   --source CODE=SPEC  the same for one map code (EUR0407, USA407, EURO809, WLD0407), or
                       type1 (the first three) or type2 (WLD0407); wins over SPEC alone
   --attribution [CODE=]TEXT  the credit of the source of every map code or of one
@@ -162,8 +169,14 @@ Serves map pictures at http://ADDRESS:PORT/pub/agent.dll
                       and credit (default: the drawn map full, a real source none)
   --cache FOLDER      upstream tiles (default $XDG_CACHE_HOME/mapservice or
                       ~/.cache/mapservice)
-  --cache-max-mb MB   the most the cache may hold (default 2048)
-  --max-zoom Z        the finest tile zoom asked of a tile server (default 19)
+  --cache-max-mb MB   the most the cache may hold; the least recently used tiles
+                      go first (default 2048)
+  --max-zoom [CODE=]Z  the finest tile zoom asked of a tile server, of every map
+                      code or of one (default 19)
+  --upstream-timeout SECONDS  the most a picture waits for its upstream servers:
+                      504 after it, 502 when they fail (default 30)
+  --max-tile-mb MB    the largest upstream answer taken; a larger one fails its
+                      picture (default 16)
   --contact TEXT      added to the User-Agent, as tile servers ask
   --header-timeout SECONDS  the most a client may take to send a request, counted
                       from its first byte (default 10)

@@ -21,7 +21,9 @@ struct Options {
     std::vector<std::string> legends;
     std::string cache;
     int cacheMaxMegabytes = 2048;
-    int maxZoom = 19;
+    std::vector<std::string> maxZooms; // "--max-zoom [CODE=]Z" arguments
+    int upstreamTimeout = 30;          // seconds
+    int maxTileMegabytes = 16;
     std::string contact;
     ServerLimits limits;
 };

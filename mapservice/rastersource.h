@@ -3,37 +3,25 @@
 #include "common/gdal.h"
 #include "mapservice/source.h"
 
-#include <condition_variable>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <string>
 #include <vector>
 
 namespace mapservice {
 
-// A map from anything GDAL opens as a raster: a GeoTIFF, MBTiles or VRT file, a GDAL WMS/TMS
-// service description. Its legend names the request's attribution, else the one the source's
-// metadata gives ("attribution", or a TIFF's copyright). Each picture is the drawn map with the
-// raster warped over it into the picture's own plate carree grid; where the raster has no data
-// (outside its area, beyond the latitudes Web Mercator reaches) the drawn map shows through, and
-// the legend stays on top. A picture across +-180 degrees is warped once per world it shows. The
-// tile zoom whose pixels, on the equator as everywhere in longitude, are no larger than
-// |degreesPerPixel|, capped by |finestZoom|: no blurry upscaling, no needless finer tiles.
-int tileZoomFor(double degreesPerPixel, int finestZoom);
-
+// A map from anything GDAL opens as a raster on this machine: a GeoTIFF, MBTiles or VRT file.
+// Its credit is the request's attribution, else the one the source's metadata gives
+// ("attribution", or a TIFF's copyright). Each picture is the drawn map with the raster warped
+// over it into the picture's own plate carree grid; where the raster has no data (outside its
+// area, beyond the latitudes Web Mercator reaches) the drawn map shows through, and the legend
+// stays on top. A picture across +-180 degrees is warped once per world it shows.
 class RasterSource : public Source {
 public:
     // Opens |connection| (a file name or GDAL connection string) to check it; a refusal names
-    // it and says why it cannot be used. |shores| draws what lies under the raster. For a
-    // slippy-map tile server, |finestZoom| is the zoom of its full resolution: each picture then
-    // takes the tiles of the coarsest zoom whose pixels are no larger than the picture's.
-    // |oneAtATime| draws one picture at a time from the source (a remote server then sees no
-    // more connections than one dataset opens); otherwise each drawing thread has its own.
+    // it and says why it cannot be used. |shores| draws what lies under the raster.
     static common::Result<std::unique_ptr<RasterSource>> open(const std::string& connection,
-                                                              const ShoreData& shores,
-                                                              std::optional<int> finestZoom = {},
-                                                              bool oneAtATime = false);
+                                                              const ShoreData& shores);
     ~RasterSource() override;
 
     common::Result<Picture> draw(const MapRequest& request) const override;
@@ -56,18 +44,14 @@ private:
         common::gdal::Dataset dataset_;
     };
 
-    RasterSource(std::string connection, const ShoreData& shores, std::optional<int> finestZoom,
-                 common::gdal::Dataset first);
+    RasterSource(std::string connection, const ShoreData& shores, common::gdal::Dataset first);
 
     common::Result<Lease> acquire() const;
 
     std::string connection_;
     DrawnSource drawn_;
-    std::optional<int> finestZoom_;
     std::string attribution_; // from the source's metadata
-    bool oneAtATime_ = false;
     mutable std::mutex mutex_;
-    mutable std::condition_variable returned_;
     mutable std::vector<common::gdal::Dataset> idle_; // one per thread that drew at once
 };
 

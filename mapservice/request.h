@@ -20,6 +20,8 @@ struct MapRequest {
     std::string attribution;
     // Whether the picture carries its legend box (set by the service).
     bool legend = true;
+    // The finest zoom asked of a tile server (set by the service).
+    int maxZoom = 19;
 };
 
 constexpr int maxSide = 4000;

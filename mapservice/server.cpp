@@ -44,6 +44,29 @@ int slotsFor(const ServerLimits& limits)
                : static_cast<int>(std::max(2u, std::thread::hardware_concurrency()));
 }
 
+// Hands work to the connections' thread from any thread, for as long as the server lives.
+class Mailbox {
+public:
+    explicit Mailbox(asio::io_context& io) : io_(&io) {}
+    template <typename Handler>
+    void post(Handler&& handler)
+    {
+        const std::lock_guard lock(mutex_);
+        if (io_ != nullptr) {
+            asio::post(*io_, std::forward<Handler>(handler));
+        }
+    }
+    void close()
+    {
+        const std::lock_guard lock(mutex_);
+        io_ = nullptr;
+    }
+
+private:
+    std::mutex mutex_;
+    asio::io_context* io_;
+};
+
 // What the connections and the drawing threads share.
 struct ServerState {
     ServerState(const Source& s, ServerLimits l, MapServer::Log g)
@@ -52,11 +75,11 @@ struct ServerState {
     {}
 
     // A picture of |request|, or 503 once the service is stopping. On a drawing thread.
-    Answer draw(const MapRequest& request)
+    Answer draw(const MapRequest& request, const Gathered* gathered)
     {
         ++drawingNow;
         Answer answer = stopping ? Answer{503, "text/plain", "the service is stopping\n", {}}
-                                 : drawAnswer(request, source);
+                                 : drawAnswer(request, source, gathered);
         --drawingNow;
         return answer;
     }
@@ -70,13 +93,15 @@ struct ServerState {
     std::unordered_map<std::string, int> perClient;
     int connections = 0;
 
-    int admitted = 0; // map requests being drawn or waiting; on the connections' thread only
+    int admitted = 0;  // map requests being drawn or waiting; on the connections' thread only
+    int gathering = 0; // map requests waiting for upstream answers; the same
     std::atomic<bool> stopping{false};
     std::atomic<int> drawingNow{0};
 
     // The pool goes first, with the connections its queued work holds, then the context their
     // sockets belong to.
     asio::io_context io{1};
+    std::shared_ptr<Mailbox> mailbox = std::make_shared<Mailbox>(io);
     asio::thread_pool pool;
 };
 
@@ -187,15 +212,71 @@ private:
             respond(refusal(read.error()));
             return;
         }
+        if (state_.gathering >= state_.limits.upstreamWaits) {
+            respond({503, "text/plain", "busy: too many pictures wait for their sources\n", {}});
+            return;
+        }
+        ++state_.gathering;
+        stream_.expires_never();
+        const Wanted wanted;
+        watching_ = true;
+        watchClient(wanted.abandoned);
+        // The answer may come on any thread, or never if the server goes first; it holds the
+        // connection only through the watch above, so a client that hangs up ends it.
+        state_.source.gather(
+            *read, wanted,
+            [mailbox = state_.mailbox, state = &state_, weak = weak_from_this(),
+             request = *read](common::Result<GatheredPtr> gathered) {
+                mailbox->post([state, weak, request,
+                               gathered = std::move(gathered)]() mutable {
+                    --state->gathering;
+                    if (const auto self = weak.lock()) {
+                        self->draw(std::move(request), std::move(gathered));
+                    }
+                });
+            });
+    }
+
+    // Reads while a picture is gathered: a client that hangs up abandons it, and what a client
+    // sends meanwhile (its next request) is kept for later.
+    void watchClient(std::shared_ptr<std::atomic<bool>> abandoned)
+    {
+        stream_.async_read_some(
+            buffer_.prepare(4096), [self = shared_from_this(), abandoned](beast::error_code ec,
+                                                                          std::size_t n) {
+                if (!ec) {
+                    self->buffer_.commit(n);
+                }
+                if (!self->watching_) {
+                    return;
+                }
+                if (ec || self->buffer_.size() > requestLimit) {
+                    *abandoned = true;
+                    self->watching_ = false;
+                    self->close();
+                    return;
+                }
+                self->watchClient(abandoned);
+            });
+    }
+
+    void draw(MapRequest request, common::Result<GatheredPtr> gathered)
+    {
+        watching_ = false;
+        beast::error_code ignored;
+        stream_.socket().cancel(ignored); // the watch
+        if (!gathered) {
+            respond(refusal(gathered.error()));
+            return;
+        }
         if (state_.admitted >= state_.slots + state_.limits.queue) {
             respond({503, "text/plain", "busy: too many pictures asked for at once\n", {}});
             return;
         }
         ++state_.admitted;
-        stream_.expires_never();
-        asio::post(state_.pool, [self = shared_from_this(),
-                                 request = std::move(read).value()]() mutable {
-            Answer answer = self->state_.draw(request);
+        asio::post(state_.pool, [self = shared_from_this(), request = std::move(request),
+                                 gathered = std::move(gathered).value()]() mutable {
+            Answer answer = self->state_.draw(request, gathered.get());
             auto executor = self->stream_.get_executor();
             // The connection goes back to its own thread; only there it is touched.
             asio::post(executor, [self = std::move(self), answer = std::move(answer)]() mutable {
@@ -315,6 +396,7 @@ private:
     unsigned version_ = 11;
     bool keepAlive_ = false;
     bool head_ = false;
+    bool watching_ = false; // the client is watched while its picture is gathered
 };
 
 } // namespace
@@ -381,7 +463,10 @@ MapServer::MapServer(const Source& source, ServerLimits limits, Log log)
     : d_(std::make_unique<Private>(source, limits, std::move(log)))
 {}
 
-MapServer::~MapServer() = default;
+MapServer::~MapServer()
+{
+    d_->state.mailbox->close(); // sources may still answer pictures that were gathering
+}
 
 common::Result<int> MapServer::bind(const std::string& address, int port)
 {

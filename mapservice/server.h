@@ -31,11 +31,15 @@ struct ServerLimits {
     int drawingSlots = 0;
     // Map requests that may wait for a drawing slot; past them the answer is 503 at once.
     int queue = 32;
+    // Pictures that may wait at once for their upstream answers (they hold no drawing slot
+    // meanwhile); past them the answer is 503 at once.
+    int upstreamWaits = 256;
 };
 
 // The HTTP side of the service: map pictures at /pub/agent.dll, 404 elsewhere, 405 for methods
 // other than GET and HEAD. One thread reads and writes every connection without blocking;
-// pictures are drawn by a pool of drawingSlots threads.
+// what a picture needs from elsewhere is gathered without holding a thread (a client that hangs
+// up meanwhile abandons it), then the picture is drawn by a pool of drawingSlots threads.
 class MapServer {
 public:
     using Log = std::function<void(const AccessRecord&)>;

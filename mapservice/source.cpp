@@ -2,7 +2,35 @@
 
 #include "mapservice/palette.h"
 
+#include <future>
+
 namespace mapservice {
+
+void Source::gather(const MapRequest& /*request*/, const Wanted& /*wanted*/, Gathering done) const
+{
+    done(GatheredPtr{});
+}
+
+common::Result<Picture> Source::drawGathered(const MapRequest& request,
+                                             const Gathered* /*gathered*/) const
+{
+    return draw(request);
+}
+
+common::Result<Picture> gatherAndDraw(const Source& source, const MapRequest& request)
+{
+    auto promise = std::make_shared<std::promise<common::Result<GatheredPtr>>>();
+    auto future = promise->get_future();
+    source.gather(request, Wanted{},
+                  [promise](common::Result<GatheredPtr> gathered) {
+                      promise->set_value(std::move(gathered));
+                  });
+    const auto gathered = future.get();
+    if (!gathered) {
+        return gathered.error();
+    }
+    return source.drawGathered(request, gathered->get());
+}
 
 common::Result<Picture> DrawnSource::draw(const MapRequest& request) const
 {

@@ -2,11 +2,10 @@
 
 #include "mapservice/rastersource.h"
 
-#include <cpl_string.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstdlib>
 #include <optional>
 #include <sys/stat.h>
 #include <system_error>
@@ -15,41 +14,6 @@
 namespace mapservice {
 
 namespace {
-
-// Half the Web Mercator world's width in metres.
-constexpr double mercatorHalf = 20037508.342789244;
-
-std::string xml(const std::string& text)
-{
-    char* escaped = CPLEscapeString(text.c_str(), static_cast<int>(text.size()), CPLES_XML);
-    std::string out(escaped);
-    CPLFree(escaped);
-    return out;
-}
-
-std::string common(const RemoteOptions& options)
-{
-    std::string out = "<MaxConnections>2</MaxConnections><Timeout>" +
-                      std::to_string(options.timeoutSeconds) + "</Timeout>";
-    if (!options.userAgent.empty()) {
-        out += "<UserAgent>" + xml(options.userAgent) + "</UserAgent>";
-    }
-    if (!options.cacheFolder.empty()) {
-        out += "<Cache><Path>" + xml(options.cacheFolder) + "</Path><MaxSize>" +
-               std::to_string(static_cast<long long>(options.cacheMaxMegabytes) * 1024 * 1024) +
-               "</MaxSize></Cache>";
-    }
-    return out;
-}
-
-std::string replaceAll(std::string text, const std::string& from, const std::string& to)
-{
-    for (std::size_t at = text.find(from); at != std::string::npos;
-         at = text.find(from, at + to.size())) {
-        text.replace(at, from.size(), to);
-    }
-    return text;
-}
 
 std::string upper(std::string text)
 {
@@ -132,66 +96,6 @@ std::optional<std::string> unreadableFile(const std::string& spec)
 
 } // namespace
 
-std::string xyzDescription(const std::string& url, const RemoteOptions& options)
-{
-    std::string server =
-        replaceAll(replaceAll(replaceAll(url, "{z}", "${z}"), "{x}", "${x}"), "{y}", "${y}");
-    char bounds[256];
-    std::snprintf(bounds, sizeof bounds,
-                  "<UpperLeftX>%.9f</UpperLeftX><UpperLeftY>%.9f</UpperLeftY>"
-                  "<LowerRightX>%.9f</LowerRightX><LowerRightY>%.9f</LowerRightY>",
-                  -mercatorHalf, mercatorHalf, mercatorHalf, -mercatorHalf);
-    return "<GDAL_WMS><Service name=\"TMS\"><ServerUrl>" + xml(server) +
-           "</ServerUrl></Service><DataWindow>" + bounds + "<TileLevel>" +
-           std::to_string(options.maxZoom) +
-           "</TileLevel><TileCountX>1</TileCountX><TileCountY>1</TileCountY>"
-           "<YOrigin>top</YOrigin></DataWindow><Projection>EPSG:3857</Projection>"
-           "<BlockSizeX>256</BlockSizeX><BlockSizeY>256</BlockSizeY><BandsCount>3</BandsCount>" +
-           common(options) + "</GDAL_WMS>";
-}
-
-std::string wmsDescription(const std::string& url, const RemoteOptions& options)
-{
-    // LAYERS, STYLES and FORMAT of the URL become the description's own fields; GDAL adds
-    // them to every request.
-    std::string layers;
-    std::string styles;
-    std::string format = "image/png";
-    std::string server;
-    const std::size_t question = url.find('?');
-    server = url.substr(0, question == std::string::npos ? url.size() : question + 1);
-    if (question != std::string::npos) {
-        std::string rest = url.substr(question + 1);
-        std::size_t start = 0;
-        while (start <= rest.size()) {
-            const std::size_t end = std::min(rest.find('&', start), rest.size());
-            const std::string part = rest.substr(start, end - start);
-            const std::size_t eq = part.find('=');
-            const std::string key = upper(part.substr(0, eq));
-            const std::string value = eq == std::string::npos ? "" : part.substr(eq + 1);
-            if (key == "LAYERS") {
-                layers = value;
-            } else if (key == "STYLES") {
-                styles = value;
-            } else if (key == "FORMAT") {
-                format = value;
-            } else if (!part.empty() && key != "SERVICE" && key != "REQUEST") {
-                server += part + "&";
-            }
-            start = end + 1;
-        }
-    }
-    return "<GDAL_WMS><Service name=\"WMS\"><Version>1.1.1</Version><ServerUrl>" + xml(server) +
-           "</ServerUrl><SRS>EPSG:4326</SRS><ImageFormat>" + xml(format) +
-           "</ImageFormat><Layers>" + xml(layers) + "</Layers><Styles>" + xml(styles) +
-           "</Styles></Service><DataWindow><UpperLeftX>-180</UpperLeftX>"
-           "<UpperLeftY>90</UpperLeftY><LowerRightX>180</LowerRightX><LowerRightY>-90"
-           "</LowerRightY><SizeX>268435456</SizeX><SizeY>134217728</SizeY></DataWindow>"
-           "<Projection>EPSG:4326</Projection><BlockSizeX>1024</BlockSizeX>"
-           "<BlockSizeY>1024</BlockSizeY><BandsCount>3</BandsCount>" +
-           common(options) + "</GDAL_WMS>";
-}
-
 SourceTable::SourceTable(const ShoreData& shores, RemoteOptions options)
     : shores_(shores), options_(std::move(options)), drawn_(shores_)
 {}
@@ -203,28 +107,31 @@ common::Result<const Source*> SourceTable::make(const std::string& spec)
     if (spec == "drawn") {
         return static_cast<const Source*>(&drawn_);
     }
-    std::string connection = spec;
-    std::optional<int> tileLevels; // for a tile server: the finest zoom
-    if (spec.rfind("xyz:", 0) == 0) {
+    const bool xyz = spec.rfind("xyz:", 0) == 0;
+    const bool wms = spec.rfind("wms:", 0) == 0;
+    if (xyz || wms) {
         const std::string url = spec.substr(4);
-        if (url.find("{z}") == std::string::npos || url.find("{x}") == std::string::npos ||
-            url.find("{y}") == std::string::npos) {
+        if (xyz && (url.find("{z}") == std::string::npos || url.find("{x}") == std::string::npos ||
+                    url.find("{y}") == std::string::npos)) {
             return common::badInput("an xyz: source needs {z}, {x} and {y} in its URL");
         }
-        connection = xyzDescription(url, options_);
-        tileLevels = options_.maxZoom;
-    } else if (spec.rfind("wms:", 0) == 0) {
-        const std::string url = spec.substr(4);
-        if (upper(url).find("LAYERS=") == std::string::npos) {
+        if (wms && upper(url).find("LAYERS=") == std::string::npos) {
             return common::badInput("a wms: source needs LAYERS=... in its URL");
         }
-        connection = wmsDescription(url, options_);
+        if (!upstreams_) {
+            upstreams_ = std::make_unique<Upstreams>(options_);
+        }
+        if (xyz) {
+            owned_.push_back(std::make_unique<XyzSource>(url, *upstreams_, shores_));
+        } else {
+            owned_.push_back(std::make_unique<WmsSource>(url, *upstreams_, shores_));
+        }
+        return static_cast<const Source*>(owned_.back().get());
     }
     if (const auto reason = unreadableFile(spec)) {
         return common::notFound("the map source " + spec + " cannot be opened: " + *reason);
     }
-    // A remote server gets its two connections from one dataset at a time.
-    auto opened = RasterSource::open(connection, shores_, tileLevels, connection != spec);
+    auto opened = RasterSource::open(spec, shores_);
     if (!opened) {
         return opened.error();
     }
@@ -293,7 +200,27 @@ common::Status SourceTable::addLegend(const std::string& argument)
     return {};
 }
 
-common::Result<Picture> SourceTable::draw(const MapRequest& request) const
+common::Status SourceTable::addMaxZoom(const std::string& argument)
+{
+    const auto coded = splitCoded("--max-zoom", argument);
+    if (!coded) {
+        return coded.error();
+    }
+    char* end = nullptr;
+    const long zoom = std::strtol(coded->value.c_str(), &end, 10);
+    if (coded->value.empty() || *end != '\0' || zoom < 0 || zoom > 24) {
+        return common::badInput("--max-zoom " + argument + ": a zoom from 0 to 24", 2);
+    }
+    if (coded->codes.empty()) {
+        options_.maxZoom = static_cast<int>(zoom);
+    }
+    for (const std::string& code : coded->codes) {
+        maxZoomByCode_[code] = static_cast<int>(zoom);
+    }
+    return {};
+}
+
+std::pair<const Source*, MapRequest> SourceTable::route(const MapRequest& request) const
 {
     const auto it = byCode_.find(request.mapcode);
     const Source* source = it != byCode_.end() ? it->second : general_;
@@ -309,7 +236,27 @@ common::Result<Picture> SourceTable::draw(const MapRequest& request) const
     } else if (source != nullptr && source == general_) {
         credited.attribution = generalAttribution_;
     }
-    return (source != nullptr ? source : &drawn_)->draw(credited);
+    const auto z = maxZoomByCode_.find(request.mapcode);
+    credited.maxZoom = z != maxZoomByCode_.end() ? z->second : options_.maxZoom;
+    return {source != nullptr ? source : &drawn_, std::move(credited)};
+}
+
+void SourceTable::gather(const MapRequest& request, const Wanted& wanted, Gathering done) const
+{
+    const auto [source, routed] = route(request);
+    source->gather(routed, wanted, std::move(done));
+}
+
+common::Result<Picture> SourceTable::drawGathered(const MapRequest& request,
+                                                  const Gathered* gathered) const
+{
+    const auto [source, routed] = route(request);
+    return source->drawGathered(routed, gathered);
+}
+
+common::Result<Picture> SourceTable::draw(const MapRequest& request) const
+{
+    return gatherAndDraw(*this, request);
 }
 
 } // namespace mapservice

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "mapservice/remotesource.h"
 #include "mapservice/render.h"
 #include "mapservice/source.h"
 
@@ -9,24 +10,6 @@
 #include <vector>
 
 namespace mapservice {
-
-// What the remote sources share: where upstream tiles are cached, the finest tile zoom asked
-// for and how the service introduces itself.
-struct RemoteOptions {
-    std::string cacheFolder;
-    int maxZoom = 19;
-    std::string userAgent;
-    int cacheMaxMegabytes = 2048; // GDAL's cache cleaner keeps the folder below this
-    int timeoutSeconds = 30;      // for one upstream request
-};
-
-// A GDAL WMS service description for a slippy-map tile server in Web Mercator with 256-pixel
-// tiles; |url| holds {z}, {x} and {y}.
-std::string xyzDescription(const std::string& url, const RemoteOptions& options);
-
-// A GDAL WMS service description for the WMS GetMap endpoint |url|, which names at least the
-// layer (LAYERS=...); pictures are asked for in geographic coordinates.
-std::string wmsDescription(const std::string& url, const RemoteOptions& options);
 
 // The sources of the map codes, as the command line sets them ("--source SPEC" for every code,
 // "--source CODE=SPEC" for one, overriding): a request is drawn by its code's source, else by
@@ -52,10 +35,20 @@ public:
     // a real source none (its credit goes in the Map-Credit header).
     common::Status addLegend(const std::string& argument);
 
+    // Takes one "--max-zoom" argument: Z or CODE=Z, the finest zoom asked of the tile server
+    // of every code, or of one (0 to 24).
+    common::Status addMaxZoom(const std::string& argument);
+
+    void gather(const MapRequest& request, const Wanted& wanted, Gathering done) const override;
+    common::Result<Picture> drawGathered(const MapRequest& request,
+                                         const Gathered* gathered) const override;
     common::Result<Picture> draw(const MapRequest& request) const override;
 
 private:
     common::Result<const Source*> make(const std::string& spec);
+    // The source of a request's code and the request as the service completes it: legend,
+    // credit and finest zoom.
+    std::pair<const Source*, MapRequest> route(const MapRequest& request) const;
 
     const ShoreData shores_;
     RemoteOptions options_;
@@ -67,6 +60,8 @@ private:
     std::optional<bool> generalLegend_;
     std::map<std::string, bool> legendByCode_;
     std::map<std::string, std::string> attributionByCode_;
+    std::map<std::string, int> maxZoomByCode_;
+    std::unique_ptr<Upstreams> upstreams_; // made with the first remote source
 };
 
 } // namespace mapservice

@@ -330,31 +330,14 @@ INSTANTIATE_TEST_SUITE_P(
                       RefusedCase{"xyz:https://tiles.example.org/tile.png", "{z}, {x} and {y}"},
                       RefusedCase{"wms:https://maps.example.org/wms?FORMAT=image/png", "LAYERS"}));
 
-TEST(RemoteSources, AreDescribedWithoutBeingContacted)
+TEST(RemoteSources, AreAcceptedWithoutBeingContacted)
 {
-    RemoteOptions options{"/tmp/cache", 17, "mapservice/0.1 (me@example.org)"};
-    const std::string xyz =
-        xyzDescription("https://t.example.org/{z}/{x}/{y}.png?a=1&b=2", options);
-    EXPECT_NE(
-        xyz.find("<ServerUrl>https://t.example.org/${z}/${x}/${y}.png?a=1&amp;b=2</ServerUrl>"),
-        std::string::npos)
-        << xyz;
-    EXPECT_NE(xyz.find("<TileLevel>17</TileLevel>"), std::string::npos);
-    EXPECT_NE(xyz.find("<MaxConnections>2</MaxConnections>"), std::string::npos);
-    EXPECT_NE(xyz.find("<UserAgent>mapservice/0.1 (me@example.org)</UserAgent>"),
-              std::string::npos);
-    EXPECT_NE(xyz.find("<Path>/tmp/cache</Path>"), std::string::npos);
-    const std::string wms = wmsDescription(
-        "https://m.example.org/wms?map=x&LAYERS=topo&STYLES=&format=image/jpeg", options);
-    EXPECT_NE(wms.find("<ServerUrl>https://m.example.org/wms?map=x&amp;</ServerUrl>"),
-              std::string::npos)
-        << wms;
-    EXPECT_NE(wms.find("<Layers>topo</Layers>"), std::string::npos);
-    EXPECT_NE(wms.find("<ImageFormat>image/jpeg</ImageFormat>"), std::string::npos);
-    // Neither opens a connection: both are accepted offline.
-    SourceTable table(testShores(), options);
+    SourceTable table(testShores(), {::testing::TempDir() + "remote-cache"});
     EXPECT_TRUE(table.add("xyz:http://127.0.0.1:9/{z}/{x}/{y}.png").ok());
     EXPECT_TRUE(table.add("type2=wms:http://127.0.0.1:9/wms?LAYERS=topo").ok());
+    EXPECT_TRUE(table.addMaxZoom("EUR0407=4").ok());
+    EXPECT_FALSE(table.addMaxZoom("EUR0407=25").ok());
+    EXPECT_FALSE(table.addMaxZoom("EUR0408=4").ok());
 }
 
 } // namespace

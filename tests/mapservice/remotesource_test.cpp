@@ -1,9 +1,13 @@
 // Pictures from a slippy-map tile server, played here by a server on 127.0.0.1 whose tiles
-// are flat colours: what arrives, what the cache saves, and what a failing upstream gives.
+// are flat colours: what is asked for and what arrives, what the cache saves, what missing
+// tiles and a failing, stuck or flooding upstream give.
 #include "loopbackserver.h"
 #include "mapservice/answer.h"
-#include "mapservice/rastersource.h"
+#include "mapservice/server.h"
 #include "mapservice/sources.h"
+#include "mapservice/tilecache.h"
+#include "mapservice/tilegrid.h"
+#include "mapservice/upstream.h"
 #include "tempworkdir.h"
 #include "testshores.h"
 
@@ -14,8 +18,16 @@
 
 #include <httplib.h>
 
+#include <curl/curl.h>
+
+#include <sys/resource.h>
+
 #include <atomic>
 #include <cctype>
+#include <fstream>
+#include <functional>
+#include <set>
+#include <tuple>
 #include <chrono>
 #include <cstdio>
 #include <mutex>
@@ -55,9 +67,36 @@ public:
                 std::atomic<int>& n;
                 ~Leave() { --n; }
             } leave{inFlight};
-            zooms |= 1 << std::stoi(req.matches[1]);
+            const int z = std::stoi(req.matches[1]);
+            const int x = std::stoi(req.matches[2]);
+            const int y = std::stoi(req.matches[3]);
+            zooms |= 1 << z;
+            {
+                const std::lock_guard lock(mutex_);
+                asked_.emplace(z, x, y);
+            }
             if (delayMs > 0) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(delayMs.load()));
+            }
+            for (int i = 0; i < 1000 && hang && !letGo; ++i) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+            if (missing && missing(z, x, y)) {
+                res.status = 404;
+                return;
+            }
+            if (flood) { // a gigabyte, made as it is sent, with no length announced
+                res.set_chunked_content_provider(
+                    "image/png", [sent = std::size_t{0}](std::size_t, httplib::DataSink& sink) mutable {
+                        static const std::string chunk(1 << 20, 'x');
+                        if (sent >= std::size_t{1} << 30) {
+                            sink.done();
+                            return true;
+                        }
+                        sent += chunk.size();
+                        return sink.write(chunk.data(), chunk.size());
+                    });
+                return;
             }
             {
                 const std::lock_guard lock(mutex_); // two connections at once
@@ -72,7 +111,6 @@ public:
                 res.set_content(body, "text/html");
                 return;
             }
-            const int x = std::stoi(req.matches[2]);
             res.set_content(x % 2 == 0 ? orange : teal, "image/png");
         });
         http_.start();
@@ -84,6 +122,11 @@ public:
         const std::lock_guard lock(mutex_);
         return userAgent_;
     }
+    std::set<std::tuple<int, int, int>> asked()
+    {
+        const std::lock_guard lock(mutex_);
+        return asked_;
+    }
 
     std::atomic<int> requests{0};
     std::atomic<int> zooms{0}; // bit z set when a tile of zoom z was asked for
@@ -91,11 +134,17 @@ public:
     std::atomic<int> mostInFlight{0}; // the most requests served at once
     std::atomic<int> delayMs{0};
     std::atomic<int> status{200};
-    std::string body; // set only while no request is served
+    std::atomic<bool> hang{false};  // hold every request until letGo (at most 10 s)
+    std::atomic<bool> letGo{false};
+    std::atomic<bool> flood{false}; // answer a gigabyte
+    // These two are set only while no request is served.
+    std::string body;
+    std::function<bool(int z, int x, int y)> missing; // answered 404
 
 private:
     std::mutex mutex_;
     std::string userAgent_;
+    std::set<std::tuple<int, int, int>> asked_;
     const std::string orange = png(QColor(250, 150, 20));
     const std::string teal = png(QColor(20, 150, 150));
     testsupport::LoopbackServer http_; // last: stopped before the rest goes
@@ -107,6 +156,11 @@ protected:
     {
         return {(work.path() + QStringLiteral("/cache")).toStdString(), 19,
                 "mapservice/test (tests@example.org)", 2048, timeoutSeconds};
+    }
+    QImage picture(const Answer& answer)
+    {
+        return QImage::fromData(reinterpret_cast<const uchar*>(answer.body.data()),
+                                static_cast<int>(answer.body.size()), "GIF");
     }
     Answer ask(const std::string& query)
     {
@@ -203,6 +257,253 @@ TEST_F(XyzSource, AnUpstreamTooSlowIsAnsweredAsATimeOut)
     EXPECT_EQ(slow.status, 504) << slow.body;
 }
 
+TEST_F(XyzSource, APictureAcross180DegreesAsksForItsTilesOnBothSidesOnly)
+{
+    // 1 degree at 179.9 E, 17 S: tiles of zoom 12, columns 4089 to 4100 (4100 being 4 east of
+    // 180) and 13 rows; 14 x 15 with the ring around them.
+    const Answer answer = ask("CenP=-17,179.9&Alti=45&Size=1999,1999&Lang=EUR0407");
+    ASSERT_EQ(answer.status, 200) << answer.body;
+    EXPECT_EQ(tiles.zooms, 1 << 12);
+    const auto asked = tiles.asked();
+    EXPECT_EQ(asked.size(), 14u * 15u);
+    std::set<int> columns;
+    for (const auto& [z, x, y] : asked) {
+        columns.insert(x);
+    }
+    EXPECT_EQ(*columns.begin(), 0);
+    EXPECT_EQ(*columns.rbegin(), 4095);
+    EXPECT_EQ(columns.size(), 14u);
+    // 180 degrees is at pixel 1199: tile 4095 (odd, teal) west of it, tile 0 (orange) east.
+    const QImage image = picture(answer);
+    EXPECT_EQ(image.pixelColor(1190, 1000), QColor(20, 150, 150));
+    EXPECT_EQ(image.pixelColor(1210, 1000), QColor(250, 150, 20));
+}
+
+struct MissingCase {
+    const char* name;
+    std::function<bool(int z, int x, int y)> missing;
+    int zoomsAsked;         // bit z for each zoom asked for
+    QColor westEdge, eastEdge; // invalid: the drawn map
+};
+
+TEST_F(XyzSource, MissingTilesLeaveTheDrawnMapOrTheirParentsEnlarged)
+{
+    // Zoom 11 around 48 N 10 E: columns 1079 to 1082, 10 degrees east at the edge of 1081.
+    const MissingCase cases[] = {
+        {"a regional set without coarser tiles",
+         [](int z, int x, int) { return z != 11 || x > 1080; }, 1 << 11 | 1 << 10 | 1 << 9 | 1 << 8 |
+         1 << 7 | 1 << 6 | 1 << 5 | 1 << 4 | 1 << 3, QColor(20, 150, 150), QColor()},
+        {"a pyramid ending at zoom 4", [](int z, int, int) { return z > 4; },
+         0xff << 4, QColor(250, 150, 20), QColor(250, 150, 20)}, // tile 8 of zoom 4: even
+    };
+    for (const MissingCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        tiles.missing = c.missing;
+        tiles.zooms = 0;
+        testsupport::TempWorkDir fresh; // no cache of the case before
+        SourceTable table(testShores(), {(fresh.path() + QStringLiteral("/cache")).toStdString()});
+        ASSERT_TRUE(table.add(tiles.spec()).ok());
+        const Answer answer = answerMapRequest(query, table);
+        ASSERT_EQ(answer.status, 200) << answer.body;
+        EXPECT_EQ(tiles.zooms, c.zoomsAsked);
+        const QImage image = picture(answer);
+        const QColor west = image.pixelColor(2, 200);
+        const QColor east = image.pixelColor(397, 200);
+        EXPECT_EQ(west, c.westEdge);
+        if (c.eastEdge.isValid()) {
+            EXPECT_EQ(east, c.eastEdge);
+        } else {
+            EXPECT_NE(east, QColor(250, 150, 20));
+            EXPECT_NE(east, QColor(20, 150, 150));
+        }
+    }
+}
+
+TEST_F(XyzSource, AGigabyteTileFailsItsPictureWithoutFillingTheMemory)
+{
+    tiles.flood = true;
+    rusage before{};
+    getrusage(RUSAGE_SELF, &before);
+    const Answer answer = ask("CenP=48.01,10.01&Alti=90&Size=20,20&Lang=EUR0407");
+    rusage after{};
+    getrusage(RUSAGE_SELF, &after);
+    EXPECT_EQ(answer.status, 502) << answer.body;
+    EXPECT_NE(answer.body.find("larger than 16 MB"), std::string::npos) << answer.body;
+    EXPECT_NE(answer.body.find("127.0.0.1"), std::string::npos) << answer.body;
+    EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 500 * 1024) << "kilobytes";
+}
+
+// The service in this process, on a port of its own.
+class RunningServer {
+public:
+    explicit RunningServer(const Source& source) : server_(source)
+    {
+        port_ = *server_.bind("127.0.0.1", 0);
+        thread_ = std::thread([this] { server_.run(); });
+    }
+    ~RunningServer()
+    {
+        server_.stop();
+        thread_.join();
+    }
+    RunningServer(const RunningServer&) = delete;
+    RunningServer& operator=(const RunningServer&) = delete;
+
+    // The status of the answer to a map request, and how long it took.
+    std::pair<int, double> get(const std::string& query) const
+    {
+        httplib::Client client("127.0.0.1", port_);
+        client.set_read_timeout(10, 0);
+        const auto start = std::chrono::steady_clock::now();
+        const auto result = client.Get("/pub/agent.dll?" + query);
+        const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+        return {result ? result->status : 0, took.count()};
+    }
+    int port() const { return port_; }
+
+private:
+    MapServer server_;
+    int port_ = 0;
+    std::thread thread_;
+};
+
+void waitFor(const std::function<bool()>& condition)
+{
+    for (int i = 0; i < 500 && !condition(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
+
+TEST_F(XyzSource, AStuckUpstreamIsAnswered504InTimeWhileTheDrawnMapIsServed)
+{
+    timeoutSeconds = 2;
+    tiles.hang = true;
+    SourceTable table(testShores(), options());
+    ASSERT_TRUE(table.add("type1=" + tiles.spec()).ok());
+    {
+        const RunningServer service(table);
+        std::pair<int, double> remote;
+        std::thread waiting([&] { remote = service.get(query); });
+        waitFor([&] { return tiles.requests > 0; });
+        const auto drawn = service.get("CenP=48,10&Alti=90&Size=400,400&Lang=WLD0407");
+        EXPECT_EQ(drawn.first, 200);
+        EXPECT_LT(drawn.second, 1.5);
+        waiting.join();
+        EXPECT_EQ(remote.first, 504);
+        EXPECT_GT(remote.second, 1.9);
+        EXPECT_LT(remote.second, 3.5);
+    }
+    tiles.letGo = true;
+}
+
+TEST_F(XyzSource, AClientThatHangsUpStopsTheFetching)
+{
+    tiles.delayMs = 100; // 210 tiles two at a time: ten seconds
+    SourceTable table(testShores(), options());
+    ASSERT_TRUE(table.add(tiles.spec()).ok());
+    const RunningServer service(table);
+    httplib::Client client("127.0.0.1", service.port());
+    client.set_read_timeout(0, 300'000); // gives up after 0.3 s and closes the connection
+    EXPECT_FALSE(client.Get("/pub/agent.dll?CenP=-17,179.9&Alti=45&Size=1999,1999&Lang=EUR0407"));
+    client.stop();
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    const int asked = tiles.requests;
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    EXPECT_EQ(tiles.requests, asked) << "nothing asked for after two seconds";
+    EXPECT_LT(asked, 40);
+}
+
+struct OutcomeCase {
+    int curlCode;
+    long status;
+    bool tooBig;
+    int answerStatus; // 0: a body, -1: nothing there
+    const char* reason;
+};
+
+TEST(Upstream, EachTransferEndsAsABodyNothingOrANamedFailure)
+{
+    const OutcomeCase cases[] = {
+        {CURLE_OK, 200, false, 0, ""},
+        {CURLE_OK, 404, false, -1, ""},
+        {CURLE_OK, 204, false, -1, ""},
+        {CURLE_OK, 503, false, 502, "upstream t.example: status 503 for tile 3/1/2"},
+        {CURLE_OK, 302, false, 502, "status 302"},
+        {CURLE_OK, 200, true, 502, "tile 3/1/2 is larger than 16 MB"},
+        {CURLE_FILESIZE_EXCEEDED, 200, false, 502, "larger than 16 MB"},
+        {CURLE_OPERATION_TIMEDOUT, 0, false, 504, "no answer in time for tile 3/1/2"},
+        {CURLE_COULDNT_CONNECT, 0, false, 502, "upstream t.example: refused (tile 3/1/2)"},
+    };
+    for (const OutcomeCase& c : cases) {
+        const Fetched f =
+            transferOutcome(c.curlCode, "refused", c.status, c.tooBig, "t.example", "tile 3/1/2",
+                            std::int64_t{16} << 20);
+        SCOPED_TRACE(c.reason);
+        if (c.answerStatus > 0) {
+            ASSERT_FALSE(f);
+            EXPECT_EQ(f.error().status, c.answerStatus);
+            EXPECT_NE(f.error().text.find(c.reason), std::string::npos) << f.error().text;
+        } else {
+            ASSERT_TRUE(f);
+            EXPECT_EQ(f->has_value(), c.answerStatus == 0);
+        }
+    }
+}
+
+TEST(TileCache, DropsTheLeastRecentlyUsedBeyondItsLimit)
+{
+    testsupport::TempWorkDir work;
+    TileCache cache(work.path().toStdString() + "/cache", 3000);
+    const auto put = [&cache](const std::string& key) {
+        const auto temporary = cache.temporaryFor(key);
+        ASSERT_TRUE(temporary);
+        std::ofstream(*temporary) << std::string(1000, 'x');
+        ASSERT_TRUE(cache.store(key, *temporary).ok());
+    };
+    put("s/1/0/0");
+    put("s/1/0/1");
+    put("s/1/1/0");
+    EXPECT_TRUE(cache.find("s/1/0/0")); // used: now the second is the oldest
+    put("s/1/1/1");
+    EXPECT_TRUE(cache.find("s/1/0/0"));
+    EXPECT_FALSE(cache.find("s/1/0/1"));
+    EXPECT_TRUE(cache.find("s/1/1/1"));
+    EXPECT_LE(cache.bytes(), 3000u);
+    // Another process, later: it counts what is on disk.
+    TileCache again(work.path().toStdString() + "/cache", 3000);
+    EXPECT_EQ(again.bytes(), cache.bytes());
+}
+
+struct CoverCase {
+    const char* name;
+    MapRequest request;
+    int zoom;
+    std::int64_t west, east, north, south;
+};
+
+TEST(TileGrid, CoveringTilesRunOnAcross180AndStopAtTheGridsEdges)
+{
+    const CoverCase cases[] = {
+        {"1 degree at 179.9 E", {-17, 179.9, 45, 1999, 1999}, 12, 4088, 4101, 2237, 2251},
+        {"720 degrees at 0: one world and a column", {0, 0, 45 * 720, 1999, 1999}, 2, 0, 4, 0, 3},
+        {"beyond 85 N", {89, 0, 45, 1999, 1999}, 12, 0, -1, 0, -1},
+    };
+    for (const CoverCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Geometry g(c.request);
+        const TileRange r = coveringTiles(g, tileZoomFor(g.degreesPerPixel, 19));
+        if (c.east < c.west) {
+            EXPECT_TRUE(r.empty());
+            continue;
+        }
+        EXPECT_EQ(r.zoom, c.zoom);
+        EXPECT_EQ(std::make_tuple(r.west, r.east, r.north, r.south),
+                  std::make_tuple(c.west, c.east, c.north, c.south));
+    }
+    EXPECT_EQ(wrapColumn(4100, 12), 4);
+    EXPECT_EQ(wrapColumn(-1, 12), 4095);
+}
+
 std::string upper(std::string text)
 {
     for (char& c : text) {
@@ -286,6 +587,27 @@ TEST(WmsSource, AsksForTheLayerInGeographicCoordinatesAndPlacesTheAnswer)
     EXPECT_NE(query.find("LAYERS=TOPO"), std::string::npos) << query;
     EXPECT_NE(query.find("SRS=EPSG:4326"), std::string::npos) << query;
     EXPECT_NE(query.find("REQUEST=GETMAP"), std::string::npos) << query;
+}
+
+TEST(WmsSource, APictureAcross180IsAskedForInPiecesOnBothSides)
+{
+    MapRequest across{0, 180, 45, 1999, 1999};
+    const WmsPlan plan = wmsPlan(Geometry(across));
+    ASSERT_EQ(plan.pieces.size(), 2u);
+    EXPECT_NEAR(plan.pieces[0].west, 179.5, 1e-3);
+    EXPECT_DOUBLE_EQ(plan.pieces[0].east, 180);
+    EXPECT_DOUBLE_EQ(plan.pieces[1].west, -180); // east of 180, in the next world
+    EXPECT_NEAR(plan.pieces[1].east, -179.5, 1e-3);
+    EXPECT_NEAR(plan.pieces[0].width + plan.pieces[1].width, 1999, 1);
+    EXPECT_EQ(plan.blocks.size(), 4u) << "1999 rows in two blocks each";
+    const std::string url = getMapUrl("http://h.example/wms?map=x&LAYERS=topo&srs=EPSG:3857&"
+                                      "BBOX=1,2,3,4",
+                                      plan.blocks[0]);
+    EXPECT_EQ(url.rfind("http://h.example/wms?map=x&LAYERS=topo&STYLES=&FORMAT=image/png&"
+                        "SERVICE=WMS&VERSION=1.1.1&REQUEST=GetMap&SRS=EPSG:4326&BBOX=",
+                        0),
+              0u)
+        << url;
 }
 
 struct ZoomCase {

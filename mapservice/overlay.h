@@ -1,0 +1,26 @@
+#pragma once
+
+#include "common/gdal.h"
+#include "common/result.h"
+#include "mapservice/geometry.h"
+#include "mapservice/image.h"
+#include "mapservice/render.h"
+
+#include <string>
+
+namespace mapservice {
+
+// Laying a georeferenced raster over a drawn picture: GDAL warps it into the picture's own plate
+// carree grid, once per world copy the picture shows, in strips of rows so that a large picture
+// never holds its raster twice. Where the raster has no data (alpha 0) the drawn map shows
+// through, and the legend box stays on top.
+
+// The colour bands of a dataset: 1 (grey), 3 (red, green, blue), or 0 when it has no bands.
+int colourBands(GDALDatasetH ds);
+
+// Warps |source| (colour bands, then alpha where it has one) over rows |top| to |bottom| of
+// |out|, from overview |overview| ("AUTO", "NONE" or a number). The error gives GDAL's reason.
+common::Status overlayRaster(GDALDatasetH source, const std::string& overview, const Geometry& g,
+                             const Legend& legend, int top, int bottom, RgbImage& out);
+
+} // namespace mapservice

@@ -1,0 +1,103 @@
+#pragma once
+
+#include "mapservice/source.h"
+#include "mapservice/tilecache.h"
+#include "mapservice/upstream.h"
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace mapservice {
+
+// What the remote sources share: where upstream answers are cached and how much it may hold,
+// the finest tile zoom asked for, how the service introduces itself, how long a picture waits
+// for its upstream answers and how large one may be.
+struct RemoteOptions {
+    std::string cacheFolder;
+    int maxZoom = 19;
+    std::string userAgent;
+    int cacheMaxMegabytes = 2048;
+    int timeoutSeconds = 30;
+    int maxTileMegabytes = 16;
+};
+
+// The upstream servers of all remote sources, one per host, and their cache.
+class Upstreams {
+public:
+    explicit Upstreams(const RemoteOptions& options);
+    // The one of |url|'s host; made on first use (while the sources are set up).
+    Upstream& of(const std::string& url);
+    const RemoteOptions& options() const { return options_; }
+
+private:
+    RemoteOptions options_;
+    TileCache cache_;
+    std::map<std::string, std::unique_ptr<Upstream>> byHost_;
+};
+
+// The WMS requests that cover a picture: for each world copy it shows, the part within
+// -180..180 degrees and -90..90, in blocks of at most |most| pixels a side.
+struct WmsBlock {
+    double west, south, east, north;
+    int width, height;
+    int piece;       // which part of the picture the block belongs to
+    int left, top;   // where in its part, in pixels
+};
+struct WmsPiece {
+    double west, south, east, north;
+    int width, height;
+};
+struct WmsPlan {
+    std::vector<WmsPiece> pieces;
+    std::vector<WmsBlock> blocks;
+};
+WmsPlan wmsPlan(const Geometry& g, int most = 1024);
+
+// The GetMap URL of |block| for the endpoint |url| (which names LAYERS and may name STYLES,
+// FORMAT and anything else the server wants): WMS 1.1.1 in geographic coordinates.
+std::string getMapUrl(const std::string& url, const WmsBlock& block);
+
+// A slippy-map tile server ("xyz:URL", URL holding {z}, {x} and {y}): each picture takes the
+// tiles of the coarsest zoom whose pixels are no larger than its own (at most the request's
+// maxZoom), plus one ring, on both sides of 180 degrees. A tile the server does not have (404,
+// 204) is taken from its parent tiles, up to 8 zoom levels coarser, enlarged; where none has
+// it the drawn map shows through. Tiles are fetched through |upstream|, and a picture fails
+// only when a tile fails with a server or network error (502) or not in time (504).
+class XyzSource : public Source {
+public:
+    XyzSource(std::string url, Upstreams& upstreams, const ShoreData& shores);
+    void gather(const MapRequest& request, const Wanted& wanted, Gathering done) const override;
+    common::Result<Picture> drawGathered(const MapRequest& request,
+                                         const Gathered* gathered) const override;
+    common::Result<Picture> draw(const MapRequest& request) const override;
+
+private:
+    const std::string url_;
+    const std::string keyPrefix_; // the source's folder in the cache
+    Upstream& upstream_;
+    const RemoteOptions options_;
+    DrawnSource drawn_;
+};
+
+// A WMS GetMap endpoint ("wms:URL", URL naming LAYERS): each picture asks for its own box in
+// geographic coordinates, in blocks of at most 1024 pixels, split at 180 degrees. As for tiles,
+// 404 and 204 leave the drawn map showing through.
+class WmsSource : public Source {
+public:
+    WmsSource(std::string url, Upstreams& upstreams, const ShoreData& shores);
+    void gather(const MapRequest& request, const Wanted& wanted, Gathering done) const override;
+    common::Result<Picture> drawGathered(const MapRequest& request,
+                                         const Gathered* gathered) const override;
+    common::Result<Picture> draw(const MapRequest& request) const override;
+
+private:
+    const std::string url_;
+    const std::string keyPrefix_;
+    Upstream& upstream_;
+    const RemoteOptions options_;
+    DrawnSource drawn_;
+};
+
+} // namespace mapservice

@@ -1,0 +1,346 @@
+#include "mapservice/upstream.h"
+
+#include <curl/curl.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <map>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace mapservice {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// How often the thread looks at deadlines and abandoned pictures when nothing else happens.
+constexpr std::chrono::milliseconds tick{50};
+
+std::string megabytes(std::int64_t bytes)
+{
+    return std::to_string(bytes >> 20) + " MB";
+}
+
+void initialiseCurlOnce()
+{
+    static const bool done = [] { return curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK; }();
+    (void)done;
+}
+
+} // namespace
+
+Fetched transferOutcome(int curlCode, const std::string& curlReason, long httpStatus, bool tooBig,
+                        const std::string& host, const std::string& what,
+                        std::int64_t maxBodyBytes)
+{
+    const std::string from = "upstream " + host + ": ";
+    if (tooBig || curlCode == CURLE_FILESIZE_EXCEEDED) {
+        return common::passing(from + what + " is larger than " + megabytes(maxBodyBytes), 502);
+    }
+    if (curlCode == CURLE_OPERATION_TIMEDOUT) {
+        return common::timedOut(from + "no answer in time for " + what, 504);
+    }
+    if (curlCode != CURLE_OK) {
+        return common::passing(from + curlReason + " (" + what + ")", 502);
+    }
+    if (httpStatus == 404 || httpStatus == 204) {
+        return std::optional<std::string>{}; // nothing there: no data, not a failure
+    }
+    if (httpStatus < 200 || httpStatus > 299) {
+        return common::passing(from + "status " + std::to_string(httpStatus) + " for " + what,
+                               502);
+    }
+    return std::optional<std::string>{std::string()};
+}
+
+std::string hostOf(const std::string& url)
+{
+    CURLU* parsed = curl_url();
+    std::string host = url;
+    char* part = nullptr;
+    if (curl_url_set(parsed, CURLUPART_URL, url.c_str(), 0) == CURLUE_OK &&
+        curl_url_get(parsed, CURLUPART_HOST, &part, 0) == CURLUE_OK) {
+        host = part;
+        curl_free(part);
+    }
+    curl_url_cleanup(parsed);
+    return host;
+}
+
+namespace {
+
+struct Waiter {
+    Wanted wanted;
+    std::function<void(Fetched)> done;
+};
+
+struct Job {
+    std::string url, key, what;
+    Waiter waiter;
+};
+
+// One transfer in flight and the pictures waiting for it.
+struct Transfer {
+    CURL* easy = nullptr;
+    std::string key, what, temporary;
+    std::FILE* file = nullptr;
+    std::int64_t bytes = 0;
+    std::int64_t maxBytes = 0;
+    bool tooBig = false;
+    char error[CURL_ERROR_SIZE] = {};
+    std::vector<Waiter> waiters;
+};
+
+std::size_t writeBody(char* data, std::size_t size, std::size_t count, void* transfer)
+{
+    auto* t = static_cast<Transfer*>(transfer);
+    const std::size_t bytes = size * count;
+    if (t->bytes + static_cast<std::int64_t>(bytes) > t->maxBytes) {
+        t->tooBig = true;
+        return 0; // curl ends the transfer with a write error
+    }
+    if (std::fwrite(data, 1, bytes, t->file) != bytes) {
+        return 0;
+    }
+    t->bytes += static_cast<std::int64_t>(bytes);
+    return bytes;
+}
+
+bool emptyFile(const std::string& file)
+{
+    struct stat status {};
+    return ::stat(file.c_str(), &status) == 0 && status.st_size == 0;
+}
+
+} // namespace
+
+struct Upstream::Private {
+    Private(const std::string& h, Options o, TileCache& c) : host(h), options(std::move(o)), cache(c)
+    {
+        initialiseCurlOnce();
+        multi = curl_multi_init();
+        curl_multi_setopt(multi, CURLMOPT_MAX_HOST_CONNECTIONS, long{options.connections});
+        curl_multi_setopt(multi, CURLMOPT_MAX_TOTAL_CONNECTIONS, long{options.connections});
+        thread = std::thread([this] { run(); });
+    }
+
+    ~Private()
+    {
+        {
+            const std::lock_guard lock(mutex);
+            stopping = true;
+        }
+        curl_multi_wakeup(multi);
+        thread.join();
+        curl_multi_cleanup(multi);
+    }
+
+    void run()
+    {
+        for (;;) {
+            std::vector<Job> jobs;
+            {
+                const std::lock_guard lock(mutex);
+                if (stopping) {
+                    break;
+                }
+                jobs.swap(queued);
+            }
+            for (Job& job : jobs) {
+                take(std::move(job));
+            }
+            int running = 0;
+            curl_multi_perform(multi, &running);
+            int left = 0;
+            while (CURLMsg* message = curl_multi_info_read(multi, &left)) {
+                if (message->msg == CURLMSG_DONE) {
+                    finish(message->easy_handle, message->data.result);
+                }
+            }
+            dropUnwanted();
+            curl_multi_poll(multi, nullptr, 0, static_cast<int>(tick.count()), nullptr);
+        }
+        // Stopping: what is in flight ends here, and nobody is called back any more.
+        for (auto& [key, transfer] : inFlight) {
+            abort(*transfer);
+        }
+        inFlight.clear();
+    }
+
+    // A new request: from the cache, joined to a transfer of the same key, or a new transfer.
+    void take(Job job)
+    {
+        if (job.waiter.wanted.over()) {
+            job.waiter.done(overFor(job.waiter, job.what));
+            return;
+        }
+        if (const auto file = cache.find(job.key)) {
+            job.waiter.done(emptyFile(*file) ? std::optional<std::string>{} : file);
+            return;
+        }
+        if (const auto it = inFlight.find(job.key); it != inFlight.end()) {
+            it->second->waiters.push_back(std::move(job.waiter));
+            return;
+        }
+        auto temporary = cache.temporaryFor(job.key);
+        if (!temporary) {
+            job.waiter.done(temporary.error());
+            return;
+        }
+        auto transfer = std::make_unique<Transfer>();
+        transfer->key = job.key;
+        transfer->what = job.what;
+        transfer->temporary = *temporary;
+        transfer->maxBytes = options.maxBodyBytes;
+        transfer->file = std::fopen(temporary->c_str(), "wb");
+        if (transfer->file == nullptr) {
+            ::unlink(temporary->c_str());
+            job.waiter.done(common::permanent("the tile cache cannot be written", 500));
+            return;
+        }
+        // curl's own limit is a backstop: the waiters' deadlines are kept here.
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            job.waiter.wanted.deadline - Clock::now());
+        const long timeoutMs =
+            static_cast<long>(std::clamp<std::int64_t>(left.count() + 1000, 1000, 3'600'000));
+        CURL* easy = curl_easy_init();
+        curl_easy_setopt(easy, CURLOPT_URL, job.url.c_str());
+        curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+        curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+        curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
+        curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 5L);
+        curl_easy_setopt(easy, CURLOPT_USERAGENT, options.userAgent.c_str());
+        curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, ""); // the cap counts decoded bytes
+        curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+        curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, timeoutMs);
+        curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE,
+                         static_cast<curl_off_t>(options.maxBodyBytes));
+        curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, writeBody);
+        curl_easy_setopt(easy, CURLOPT_WRITEDATA, transfer.get());
+        curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, transfer->error);
+        curl_easy_setopt(easy, CURLOPT_PRIVATE, transfer.get());
+        transfer->easy = easy;
+        transfer->waiters.push_back(std::move(job.waiter));
+        curl_multi_add_handle(multi, easy);
+        inFlight.emplace(job.key, std::move(transfer));
+    }
+
+    void finish(CURL* easy, CURLcode code)
+    {
+        Transfer* t = nullptr;
+        curl_easy_getinfo(easy, CURLINFO_PRIVATE, &t);
+        long status = 0;
+        curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
+        const bool written = std::fclose(t->file) == 0;
+        t->file = nullptr;
+        const std::string reason = t->error[0] != '\0' ? t->error : curl_easy_strerror(code);
+        Fetched outcome = transferOutcome(code, reason, status, t->tooBig, host, t->what,
+                                          options.maxBodyBytes);
+        if (outcome && !written) {
+            outcome = common::permanent("the tile cache cannot be written", 500);
+        }
+        if (outcome) {
+            if (!outcome->has_value()) { // nothing there: an empty entry says so
+                ::truncate(t->temporary.c_str(), 0);
+            }
+            if (const auto stored = cache.store(t->key, t->temporary); !stored) {
+                outcome = stored.error();
+            } else if (outcome->has_value() && t->bytes > 0) {
+                outcome = cache.find(t->key);
+            } else {
+                outcome = std::optional<std::string>{};
+            }
+        } else {
+            ::unlink(t->temporary.c_str());
+        }
+        curl_multi_remove_handle(multi, easy);
+        curl_easy_cleanup(easy);
+        t->easy = nullptr;
+        auto node = inFlight.extract(t->key);
+        for (Waiter& waiter : node.mapped()->waiters) {
+            waiter.done(outcome);
+        }
+    }
+
+    // Calls back the pictures no longer wanted; a transfer nobody waits for any more stops.
+    void dropUnwanted()
+    {
+        for (auto it = inFlight.begin(); it != inFlight.end();) {
+            Transfer& t = *it->second;
+            const auto over = std::stable_partition(t.waiters.begin(), t.waiters.end(),
+                                                    [](const Waiter& w) { return !w.wanted.over(); });
+            std::vector<Waiter> gone(std::make_move_iterator(over),
+                                     std::make_move_iterator(t.waiters.end()));
+            t.waiters.erase(over, t.waiters.end());
+            for (Waiter& waiter : gone) {
+                waiter.done(overFor(waiter, t.what));
+            }
+            if (t.waiters.empty()) {
+                abort(t);
+                it = inFlight.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+
+    Fetched overFor(const Waiter& waiter, const std::string& what) const
+    {
+        if (*waiter.wanted.abandoned) {
+            return common::passing("upstream " + host + ": " + what + " no longer wanted", 502);
+        }
+        return common::timedOut("upstream " + host + ": no answer in time for " + what, 504);
+    }
+
+    void abort(Transfer& t)
+    {
+        if (t.easy != nullptr) {
+            curl_multi_remove_handle(multi, t.easy);
+            curl_easy_cleanup(t.easy);
+            t.easy = nullptr;
+        }
+        if (t.file != nullptr) {
+            std::fclose(t.file);
+            t.file = nullptr;
+        }
+        ::unlink(t.temporary.c_str());
+    }
+
+    const std::string host;
+    const Options options;
+    TileCache& cache;
+    CURLM* multi = nullptr;
+
+    std::mutex mutex; // guards queued and stopping
+    std::vector<Job> queued;
+    bool stopping = false;
+
+    std::map<std::string, std::unique_ptr<Transfer>> inFlight; // the thread's own
+    std::thread thread;
+};
+
+Upstream::Upstream(std::string host, Options options, TileCache& cache)
+    : host_(std::move(host)), d_(std::make_unique<Private>(host_, std::move(options), cache))
+{}
+
+Upstream::~Upstream() = default;
+
+void Upstream::fetch(std::string url, std::string key, std::string what, Wanted wanted,
+                     std::function<void(Fetched)> done)
+{
+    {
+        const std::lock_guard lock(d_->mutex);
+        d_->queued.push_back(
+            {std::move(url), std::move(key), std::move(what), {std::move(wanted), std::move(done)}});
+    }
+    curl_multi_wakeup(d_->multi);
+}
+
+} // namespace mapservice
