@@ -3,6 +3,8 @@
 // after a restart, so only the disk cache answers), against the same picture from a local
 // GeoTIFF. The tiles and the GeoTIFF hold the same smooth colours. mapservice_xyz_warm_1999:
 // the same from one source that has drawn the picture before, as in the running service.
+// mapservice_xyz_cached_1999_across_180: the cached picture of a place where it crosses 180
+// degrees, its tiles on both sides of the grid's edge.
 #include "benchapp.h"
 #include "benchutil.h"
 #include "geotiffwriter.h"
@@ -95,20 +97,24 @@ int main(int argc, char** argv)
 
     // 0.69 degrees around 47 N 10 E: tiles of zoom 12, the GeoTIFF's own resolution.
     const mapservice::MapRequest request{47, 10, 31, 1999, 1999, "EUR0407", {}};
-    const auto picture = [&](const std::string& spec) {
+    // The same size around 17 S 179.8 E.
+    const mapservice::MapRequest across{-17, 179.8, 31, 1999, 1999, "EUR0407", {}};
+    const auto pictureOf = [&](const std::string& spec, const mapservice::MapRequest& asked) {
         mapservice::SourceTable sources({}, remote);
         if (const auto added = sources.add(spec); !added) {
             std::fprintf(stderr, "%s\n", added.error().text.c_str());
             std::exit(1);
         }
-        const auto drawn = sources.draw(request);
+        const auto drawn = sources.draw(asked);
         if (!drawn) {
             std::fprintf(stderr, "%s\n", drawn.error().text.c_str());
             std::exit(1);
         }
         return mapservice::encodeGif(*drawn).size();
     };
+    const auto picture = [&](const std::string& spec) { return pictureOf(spec, request); };
     picture(xyz); // fills the cache
+    pictureOf(xyz, across);
     const int fetched = requests;
     std::size_t bytes = 0;
     // In the service a source lives as long as the service: its tiles stay decoded in memory.
@@ -131,6 +137,8 @@ int main(int argc, char** argv)
     const bench::Rounds warm = bench::alternate(
         7, times([&] { return mapservice::encodeGif(kept.draw(request).value()).size(); }),
         fromGeotiff);
+    const bench::Rounds cachedAcross =
+        bench::alternate(7, times([&] { return pictureOf(xyz, across); }), fromGeotiff);
     if (requests != fetched || fetched == 0) {
         std::fprintf(stderr, "the cache did not answer: %d tiles fetched, then %d more\n", fetched,
                      requests - fetched);
@@ -139,5 +147,6 @@ int main(int argc, char** argv)
     std::printf("mapservice sources: %d tiles fetched once, %zu bytes of GIF\n", fetched, bytes);
     bench::report("mapservice_xyz_cached_1999", cached, "2");
     bench::report("mapservice_xyz_warm_1999", warm, "2");
+    bench::report("mapservice_xyz_cached_1999_across_180", cachedAcross, "2");
     return 0;
 }

@@ -6,6 +6,8 @@
 #include "loopbackserver.h"
 #include "serviceprocess.h"
 
+#include <sys/stat.h>
+
 #include <QRegularExpression>
 #include <QString>
 #include <QStringList>
@@ -482,6 +484,42 @@ TEST(MapServiceClients, TheAccessLogHasALinePerRequest)
         EXPECT_TRUE(number);
     }
     EXPECT_EQ(statusOf(head), 200);
+}
+
+TEST(MapServiceClients, AnAccessLogThatNobodyReadsHoldsUpNoRequest)
+{
+    const std::string fifo = ::testing::TempDir() + "mapservice-log-fifo";
+    ::unlink(fifo.c_str());
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    // Held open but not read until the requests are served: the pipe fills after some 900 lines.
+    const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ServiceProcess service(MAPSERVICE_BIN, {"--log"}, fifo);
+    ASSERT_GT(service.port(), 0);
+    const int fd = connectFrom("127.0.0.1", service.port());
+    const std::string request = "GET /nothing HTTP/1.1\r\nHost: x\r\n\r\n";
+    int answered = 0;
+    for (int i = 0; i < 1500; ++i) {
+        answered += statusOf(roundTrip(fd, request)) == 404 ? 1 : 0;
+    }
+    EXPECT_EQ(answered, 1500);
+    // Read now, every line comes: the queue held what the pipe could not.
+    std::size_t lines = 0;
+    char buffer[65536];
+    for (const auto deadline = Clock::now() + 5s; lines < 1500 && Clock::now() < deadline;) {
+        const ssize_t n = ::read(reader, buffer, sizeof buffer);
+        if (n > 0) {
+            lines += static_cast<std::size_t>(std::count(buffer, buffer + n, '\n'));
+        } else {
+            std::this_thread::sleep_for(5ms);
+        }
+    }
+    EXPECT_EQ(lines, 1500u);
+    ::close(reader); // the reader goes: writing fails, and the service goes on
+    EXPECT_EQ(statusOf(roundTrip(fd, request)), 404);
+    ::close(fd);
+    EXPECT_LT(service.stop(), 1.0);
+    EXPECT_TRUE(service.endedWell());
+    ::unlink(fifo.c_str());
 }
 
 } // namespace
