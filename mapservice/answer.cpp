@@ -50,8 +50,7 @@ common::Result<MapRequest> readMapRequest(const std::string& query)
 
 namespace {
 
-template <typename Draw>
-Answer answerWith(Draw draw)
+template <typename Draw> Answer answerWith(Draw draw)
 {
     try {
         const auto picture = draw();

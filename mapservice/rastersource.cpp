@@ -98,8 +98,8 @@ common::Result<RasterSource::Lease> RasterSource::acquire() const
     }
     auto opened = gdal::openRaster(connection_);
     if (!opened) {
-        return common::Error{common::ErrorKind::Permanent,
-                             "the map source " + opened.error().text, 500};
+        return common::Error{common::ErrorKind::Permanent, "the map source " + opened.error().text,
+                             500};
     }
     return Lease(*this, expanded(std::move(opened).value()));
 }
@@ -138,13 +138,12 @@ common::Result<Picture> RasterSource::draw(const MapRequest& asked) const
         if (!lease) {
             return lease.error();
         }
-        if (auto laid = overlayRaster(lease->handle(), "AUTO", g, legendBox(g, request), 0,
-                                      g.height, out);
+        if (auto laid =
+                overlayRaster(lease->handle(), "AUTO", g, legendBox(g, request), 0, g.height, out);
             !laid) {
-            return common::Error{common::ErrorKind::Permanent,
-                                 "the map source " + connection_ + " cannot be read: " +
-                                     laid.error().text,
-                                 500};
+            return common::Error{
+                common::ErrorKind::Permanent,
+                "the map source " + connection_ + " cannot be read: " + laid.error().text, 500};
         }
     }
     Picture picture = quantize(out);

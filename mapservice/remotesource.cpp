@@ -9,8 +9,6 @@
 
 #include <ogr_srs_api.h>
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
 #include <cctype>
@@ -19,6 +17,7 @@
 #include <filesystem>
 #include <mutex>
 #include <set>
+#include <unistd.h>
 
 namespace mapservice {
 
@@ -77,9 +76,8 @@ public:
             ++outstanding_;
         }
         upstream_.fetch(url, keyPrefix_ + "/" + name, what, wanted_,
-                        [self = shared_from_this(), name, ifMissing](Fetched fetched) {
-                            self->arrived(name, fetched, ifMissing);
-                        });
+                        [self = shared_from_this(), name, ifMissing = std::move(ifMissing)](
+                            const Fetched& fetched) { self->arrived(name, fetched, ifMissing); });
     }
 
     // Every first request is made.
@@ -142,7 +140,8 @@ private:
 Wanted within(const Wanted& wanted, int seconds)
 {
     Wanted w = wanted;
-    w.deadline = std::min(w.deadline, std::chrono::steady_clock::now() + std::chrono::seconds(seconds));
+    w.deadline =
+        std::min(w.deadline, std::chrono::steady_clock::now() + std::chrono::seconds(seconds));
     return w;
 }
 
@@ -172,8 +171,8 @@ common::Result<std::vector<std::uint8_t>> decodeRgba(const std::string& file, in
     const gdal::ErrorCapture errors;
     const char* const drivers[] = {"PNG", "JPEG", "GIF", "WEBP", nullptr};
     const char* const noSiblings[] = {nullptr}; // nothing beside a cached answer is read
-    gdal::Dataset dataset(GDALDataset::FromHandle(GDALOpenEx(
-        file.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY, drivers, nullptr, noSiblings)));
+    gdal::Dataset dataset(GDALDataset::FromHandle(
+        GDALOpenEx(file.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY, drivers, nullptr, noSiblings)));
     GDALDatasetH ds = gdal::handle(dataset);
     const int w = ds != nullptr ? GDALGetRasterXSize(ds) : 0;
     const int h = ds != nullptr ? GDALGetRasterYSize(ds) : 0;
@@ -218,7 +217,7 @@ common::Result<std::vector<std::uint8_t>> decodeRgba(const std::string& file, in
         }
         extra.eResampleAlg = level > 0 ? GRIORA_Bilinear : GRIORA_NearestNeighbour;
         read = GDALDatasetRasterIOEx(ds, GF_Read, x, y, partWidth, partHeight, rgba.data(), width,
-                                     height, GDT_Byte, count, map.data(), 4, 4 * width, 1,
+                                     height, GDT_Byte, count, map.data(), 4, GSpacing{4} * width, 1,
                                      &extra);
     }
     if (read != CE_None) {
@@ -264,8 +263,8 @@ private:
 common::Status writeRgba(GDALDatasetH ds, int x, int y, int width, int height,
                          std::vector<std::uint8_t>& rgba)
 {
-    if (GDALDatasetRasterIO(ds, GF_Write, x, y, width, height, rgba.data(), width, height,
-                            GDT_Byte, 4, nullptr, 4, 4 * width, 1) != CE_None) {
+    if (GDALDatasetRasterIO(ds, GF_Write, x, y, width, height, rgba.data(), width, height, GDT_Byte,
+                            4, nullptr, 4, 4 * width, 1) != CE_None) {
         return common::permanent("cannot lay out the upstream pictures", 500);
     }
     return {};
@@ -302,7 +301,7 @@ common::Status layTiles(const TileSet& set, const std::string& host, const Geome
     const auto width = static_cast<int>(r.columns() * tilePixels);
     for (std::int64_t first = r.north; first <= r.south; first += band) {
         const std::int64_t last = std::min(r.south, first + band - 1);
-        const std::int64_t top = std::max(r.north, first - 1); // a row more each side, for
+        const std::int64_t top = std::max(r.north, first - 1);   // a row more each side, for
         const std::int64_t bottom = std::min(r.south, last + 1); // resampling at the edges
         const std::array<double, 6> transform{
             (static_cast<double>(r.west) * tileMetres - mercatorHalf) -
@@ -327,16 +326,16 @@ common::Status layTiles(const TileSet& set, const std::string& host, const Geome
                         continue;
                     }
                     const std::int64_t part = (std::int64_t{1} << level) - 1;
-                    auto rgba = decodeRgba(found->second, level, column & part, y & part,
-                                           tilePixels, tilePixels,
-                                           "upstream " + host + ": tile " + found->first);
+                    auto rgba =
+                        decodeRgba(found->second, level, column & part, y & part, tilePixels,
+                                   tilePixels, "upstream " + host + ": tile " + found->first);
                     if (!rgba) {
                         return rgba.error();
                     }
                     if (auto laid = writeRgba(gdal::handle(mosaic),
                                               static_cast<int>((x - r.west) * tilePixels),
-                                              static_cast<int>((y - top) * tilePixels),
-                                              tilePixels, tilePixels, *rgba);
+                                              static_cast<int>((y - top) * tilePixels), tilePixels,
+                                              tilePixels, *rgba);
                         !laid) {
                         return laid;
                     }
@@ -373,9 +372,9 @@ common::Status layWms(const WmsSet& set, const std::string& host, const Geometry
     const SpatialReference wgs84("+proj=longlat +datum=WGS84 +no_defs");
     for (std::size_t p = 0; p < set.plan.pieces.size(); ++p) {
         const WmsPiece& piece = set.plan.pieces[p];
-        const std::array<double, 6> transform{piece.west, (piece.east - piece.west) / piece.width,
-                                              0,          piece.north,
-                                              0,          -(piece.north - piece.south) / piece.height};
+        const std::array<double, 6> transform{
+            piece.west, (piece.east - piece.west) / piece.width,    0, piece.north,
+            0,          -(piece.north - piece.south) / piece.height};
         const gdal::Dataset mosaic = rgbaDataset(piece.width, piece.height, transform, wgs84.get());
         if (!mosaic) {
             return common::permanent("cannot make room for the upstream pictures", 500);
@@ -461,8 +460,9 @@ WmsPlan wmsPlan(const Geometry& g, int most)
         const double shift = 360.0 * static_cast<double>(world);
         const double a = std::max(west, shift - 180) - shift;
         const double b = std::min(east, shift + 180) - shift;
-        const bool seen = std::any_of(plan.pieces.begin(), plan.pieces.end(),
-                                      [&](const WmsPiece& p) { return p.west == a && p.east == b; });
+        const bool seen =
+            std::any_of(plan.pieces.begin(), plan.pieces.end(),
+                        [&](const WmsPiece& p) { return p.west == a && p.east == b; });
         if (b - a < g.degreesPerPixel / 2 || seen) {
             continue;
         }
@@ -547,14 +547,14 @@ void XyzSource::gather(const MapRequest& request, const Wanted& wanted, Gatherin
     if (g.lonAt(g.width) - g.lonAt(0) <= 360 * maxWorldsAcross) {
         range = coveringTiles(g, tileZoomFor(g.degreesPerPixel, request.maxZoom));
     }
-    auto collector = std::make_shared<Collector>(
-        upstream_, keyPrefix_, within(wanted, options_.timeoutSeconds), std::move(done),
-        [range](Collector::Files files) {
-            auto set = std::make_shared<TileSet>();
-            set->range = range;
-            set->files = std::move(files);
-            return set;
-        });
+    auto collector =
+        std::make_shared<Collector>(upstream_, keyPrefix_, within(wanted, options_.timeoutSeconds),
+                                    std::move(done), [range](Collector::Files files) {
+                                        auto set = std::make_shared<TileSet>();
+                                        set->range = range;
+                                        set->files = std::move(files);
+                                        return set;
+                                    });
     for (std::int64_t y = range.north; y <= range.south; ++y) {
         for (std::int64_t x = range.west; x <= range.east; ++x) {
             askTile(collector, url_, range.zoom, wrapColumn(x, range.zoom), y, 0);
@@ -599,15 +599,15 @@ void WmsSource::gather(const MapRequest& request, const Wanted& wanted, Gatherin
         urls.push_back(getMapUrl(url_, block));
         names.push_back(hexHash(urls.back()));
     }
-    auto collector = std::make_shared<Collector>(
-        upstream_, keyPrefix_, within(wanted, options_.timeoutSeconds), std::move(done),
-        [plan, names](Collector::Files files) {
-            auto set = std::make_shared<WmsSet>();
-            set->plan = plan;
-            set->names = names;
-            set->files = std::move(files);
-            return set;
-        });
+    auto collector =
+        std::make_shared<Collector>(upstream_, keyPrefix_, within(wanted, options_.timeoutSeconds),
+                                    std::move(done), [plan, names](Collector::Files files) {
+                                        auto set = std::make_shared<WmsSet>();
+                                        set->plan = plan;
+                                        set->names = names;
+                                        set->files = std::move(files);
+                                        return set;
+                                    });
     for (std::size_t i = 0; i < urls.size(); ++i) {
         const WmsBlock& b = plan.blocks[i];
         char what[160];

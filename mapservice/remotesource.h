@@ -42,8 +42,8 @@ private:
 struct WmsBlock {
     double west, south, east, north;
     int width, height;
-    int piece;       // which part of the picture the block belongs to
-    int left, top;   // where in its part, in pixels
+    int piece;     // which part of the picture the block belongs to
+    int left, top; // where in its part, in pixels
 };
 struct WmsPiece {
     double west, south, east, north;

@@ -48,8 +48,7 @@ int slotsFor(const ServerLimits& limits)
 class Mailbox {
 public:
     explicit Mailbox(asio::io_context& io) : io_(&io) {}
-    template <typename Handler>
-    void post(Handler&& handler)
+    template <typename Handler> void post(Handler&& handler)
     {
         const std::lock_guard lock(mutex_);
         if (io_ != nullptr) {
@@ -69,7 +68,7 @@ private:
 
 // What the connections and the drawing threads share.
 struct ServerState {
-    ServerState(const Source& s, ServerLimits l, MapServer::Log g)
+    ServerState(const Source& s, const ServerLimits& l, MapServer::Log g)
         : source(s), limits(l), log(std::move(g)), slots(slotsFor(l)),
           pool(static_cast<std::size_t>(slots))
     {}
@@ -227,8 +226,7 @@ private:
             *read, wanted,
             [mailbox = state_.mailbox, state = &state_, weak = weak_from_this(),
              request = *read](common::Result<GatheredPtr> gathered) {
-                mailbox->post([state, weak, request,
-                               gathered = std::move(gathered)]() mutable {
+                mailbox->post([state, weak, request, gathered = std::move(gathered)]() mutable {
                     --state->gathering;
                     if (const auto self = weak.lock()) {
                         self->draw(std::move(request), std::move(gathered));
@@ -239,25 +237,24 @@ private:
 
     // Reads while a picture is gathered: a client that hangs up abandons it, and what a client
     // sends meanwhile (its next request) is kept for later.
-    void watchClient(std::shared_ptr<std::atomic<bool>> abandoned)
+    void watchClient(const std::shared_ptr<std::atomic<bool>>& abandoned)
     {
-        stream_.async_read_some(
-            buffer_.prepare(4096), [self = shared_from_this(), abandoned](beast::error_code ec,
-                                                                          std::size_t n) {
-                if (!ec) {
-                    self->buffer_.commit(n);
-                }
-                if (!self->watching_) {
-                    return;
-                }
-                if (ec || self->buffer_.size() > requestLimit) {
-                    *abandoned = true;
-                    self->watching_ = false;
-                    self->close();
-                    return;
-                }
-                self->watchClient(abandoned);
-            });
+        stream_.async_read_some(buffer_.prepare(4096), [self = shared_from_this(), abandoned](
+                                                           beast::error_code ec, std::size_t n) {
+            if (!ec) {
+                self->buffer_.commit(n);
+            }
+            if (!self->watching_) {
+                return;
+            }
+            if (ec || self->buffer_.size() > requestLimit) {
+                *abandoned = true;
+                self->watching_ = false;
+                self->close();
+                return;
+            }
+            self->watchClient(abandoned);
+        });
     }
 
     void draw(MapRequest request, common::Result<GatheredPtr> gathered)
@@ -402,7 +399,7 @@ private:
 } // namespace
 
 struct MapServer::Private {
-    Private(const Source& source, ServerLimits limits, Log log)
+    Private(const Source& source, const ServerLimits& limits, Log log)
         : state(source, limits, std::move(log))
     {}
 
@@ -459,7 +456,7 @@ struct MapServer::Private {
     std::optional<asio::signal_set> signals;
 };
 
-MapServer::MapServer(const Source& source, ServerLimits limits, Log log)
+MapServer::MapServer(const Source& source, const ServerLimits& limits, Log log)
     : d_(std::make_unique<Private>(source, limits, std::move(log)))
 {}
 

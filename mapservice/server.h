@@ -45,7 +45,7 @@ public:
     using Log = std::function<void(const AccessRecord&)>;
 
     // |log|, when set, is called once per answered request, on the connections' thread.
-    explicit MapServer(const Source& source, ServerLimits limits = {}, Log log = {});
+    explicit MapServer(const Source& source, const ServerLimits& limits = {}, Log log = {});
     ~MapServer();
     MapServer(const MapServer&) = delete;
     MapServer& operator=(const MapServer&) = delete;

@@ -6,7 +6,9 @@
 
 namespace mapservice {
 
-void Source::gather(const MapRequest& /*request*/, const Wanted& /*wanted*/, Gathering done) const
+// By value, as sources that gather keep it.
+void Source::gather(const MapRequest& /*request*/, const Wanted& /*wanted*/,
+                    Gathering done) const // NOLINT(performance-unnecessary-value-param)
 {
     done(GatheredPtr{});
 }
@@ -21,10 +23,9 @@ common::Result<Picture> gatherAndDraw(const Source& source, const MapRequest& re
 {
     auto promise = std::make_shared<std::promise<common::Result<GatheredPtr>>>();
     auto future = promise->get_future();
-    source.gather(request, Wanted{},
-                  [promise](common::Result<GatheredPtr> gathered) {
-                      promise->set_value(std::move(gathered));
-                  });
+    source.gather(request, Wanted{}, [promise](common::Result<GatheredPtr> gathered) {
+        promise->set_value(std::move(gathered));
+    });
     const auto gathered = future.get();
     if (!gathered) {
         return gathered.error();

@@ -1,13 +1,12 @@
 #include "mapservice/tilecache.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
+#include <fcntl.h>
 #include <filesystem>
+#include <sys/stat.h>
 #include <system_error>
+#include <unistd.h>
 #include <vector>
 
 namespace mapservice {
@@ -87,8 +86,8 @@ common::Result<std::string> TileCache::temporaryFor(const std::string& key)
     std::string name = (file.parent_path() / ("." + file.filename().native() + ".XXXXXX")).native();
     const int fd = ::mkstemp(name.data());
     if (fd < 0) {
-        return common::permanent("the tile cache " + folder_ + " cannot be written: " +
-                                 systemReason());
+        return common::permanent("the tile cache " + folder_ +
+                                 " cannot be written: " + systemReason());
     }
     ::close(fd);
     return name;

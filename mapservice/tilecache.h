@@ -18,7 +18,8 @@ namespace mapservice {
 // processes may share the folder, each keeping its own count.
 class TileCache {
 public:
-    TileCache(std::string folder, std::uint64_t maxBytes, std::time_t maxAge = 7 * 24 * 3600);
+    TileCache(std::string folder, std::uint64_t maxBytes,
+              std::time_t maxAge = std::time_t{7} * 24 * 3600);
 
     // The file of |key|, when the cache holds a fresh one; marks it used.
     std::optional<std::string> find(const std::string& key);

@@ -17,7 +17,7 @@ constexpr double mercatorLimit = 85.0511287798066; // latitude of the grid's edg
 // run on past 2^z - 1 (wrapColumn gives the tile to ask for); rows stop at the grid's edges.
 struct TileRange {
     int zoom = 0;
-    std::int64_t west = 0, east = -1;  // columns, inclusive
+    std::int64_t west = 0, east = -1;   // columns, inclusive
     std::int64_t north = 0, south = -1; // rows, inclusive
     bool empty() const { return east < west || south < north; }
     std::int64_t columns() const { return empty() ? 0 : east - west + 1; }

@@ -1,17 +1,15 @@
 #include "mapservice/upstream.h"
 
-#include <curl/curl.h>
-
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <curl/curl.h>
 #include <map>
 #include <mutex>
+#include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace mapservice {
@@ -37,8 +35,7 @@ void initialiseCurlOnce()
 } // namespace
 
 Fetched transferOutcome(int curlCode, const std::string& curlReason, long httpStatus, bool tooBig,
-                        const std::string& host, const std::string& what,
-                        std::int64_t maxBodyBytes)
+                        const std::string& host, const std::string& what, std::int64_t maxBodyBytes)
 {
     const std::string from = "upstream " + host + ": ";
     if (tooBig || curlCode == CURLE_FILESIZE_EXCEEDED) {
@@ -54,8 +51,7 @@ Fetched transferOutcome(int curlCode, const std::string& curlReason, long httpSt
         return std::optional<std::string>{}; // nothing there: no data, not a failure
     }
     if (httpStatus < 200 || httpStatus > 299) {
-        return common::passing(from + "status " + std::to_string(httpStatus) + " for " + what,
-                               502);
+        return common::passing(from + "status " + std::to_string(httpStatus) + " for " + what, 502);
     }
     return std::optional<std::string>{std::string()};
 }
@@ -122,7 +118,8 @@ bool emptyFile(const std::string& file)
 } // namespace
 
 struct Upstream::Private {
-    Private(const std::string& h, Options o, TileCache& c) : host(h), options(std::move(o)), cache(c)
+    Private(const std::string& h, Options o, TileCache& c)
+        : host(h), options(std::move(o)), cache(c)
     {
         initialiseCurlOnce();
         multi = curl_multi_init();
@@ -241,8 +238,8 @@ struct Upstream::Private {
         const bool written = std::fclose(t->file) == 0;
         t->file = nullptr;
         const std::string reason = t->error[0] != '\0' ? t->error : curl_easy_strerror(code);
-        Fetched outcome = transferOutcome(code, reason, status, t->tooBig, host, t->what,
-                                          options.maxBodyBytes);
+        Fetched outcome =
+            transferOutcome(code, reason, status, t->tooBig, host, t->what, options.maxBodyBytes);
         if (outcome && !written) {
             outcome = common::permanent("the tile cache cannot be written", 500);
         }
@@ -274,8 +271,9 @@ struct Upstream::Private {
     {
         for (auto it = inFlight.begin(); it != inFlight.end();) {
             Transfer& t = *it->second;
-            const auto over = std::stable_partition(t.waiters.begin(), t.waiters.end(),
-                                                    [](const Waiter& w) { return !w.wanted.over(); });
+            const auto over =
+                std::stable_partition(t.waiters.begin(), t.waiters.end(),
+                                      [](const Waiter& w) { return !w.wanted.over(); });
             std::vector<Waiter> gone(std::make_move_iterator(over),
                                      std::make_move_iterator(t.waiters.end()));
             t.waiters.erase(over, t.waiters.end());
@@ -337,8 +335,10 @@ void Upstream::fetch(std::string url, std::string key, std::string what, Wanted 
 {
     {
         const std::lock_guard lock(d_->mutex);
-        d_->queued.push_back(
-            {std::move(url), std::move(key), std::move(what), {std::move(wanted), std::move(done)}});
+        d_->queued.push_back({std::move(url),
+                              std::move(key),
+                              std::move(what),
+                              {std::move(wanted), std::move(done)}});
     }
     curl_multi_wakeup(d_->multi);
 }

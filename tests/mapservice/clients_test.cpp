@@ -6,8 +6,6 @@
 #include "loopbackserver.h"
 #include "serviceprocess.h"
 
-#include <sys/stat.h>
-
 #include <QRegularExpression>
 #include <QString>
 #include <QStringList>
@@ -21,6 +19,7 @@
 #include <mutex>
 #include <sstream>
 #include <string>
+#include <sys/stat.h>
 #include <thread>
 #include <vector>
 

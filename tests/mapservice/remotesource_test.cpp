@@ -18,21 +18,19 @@
 
 #include <httplib.h>
 
-#include <curl/curl.h>
-
-#include <sys/resource.h>
-
 #include <atomic>
 #include <cctype>
-#include <fstream>
-#include <functional>
-#include <set>
-#include <tuple>
 #include <chrono>
 #include <cstdio>
+#include <curl/curl.h>
+#include <fstream>
+#include <functional>
 #include <mutex>
+#include <set>
 #include <string>
+#include <sys/resource.h>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -87,7 +85,8 @@ public:
             }
             if (flood) { // a gigabyte, made as it is sent, with no length announced
                 res.set_chunked_content_provider(
-                    "image/png", [sent = std::size_t{0}](std::size_t, httplib::DataSink& sink) mutable {
+                    "image/png",
+                    [sent = std::size_t{0}](std::size_t, httplib::DataSink& sink) mutable {
                         static const std::string chunk(1 << 20, 'x');
                         if (sent >= std::size_t{1} << 30) {
                             sink.done();
@@ -134,7 +133,7 @@ public:
     std::atomic<int> mostInFlight{0}; // the most requests served at once
     std::atomic<int> delayMs{0};
     std::atomic<int> status{200};
-    std::atomic<bool> hang{false};  // hold every request until letGo (at most 10 s)
+    std::atomic<bool> hang{false}; // hold every request until letGo (at most 10 s)
     std::atomic<bool> letGo{false};
     std::atomic<bool> flood{false}; // answer a gigabyte
     // These two are set only while no request is served.
@@ -282,7 +281,7 @@ TEST_F(XyzSource, APictureAcross180DegreesAsksForItsTilesOnBothSidesOnly)
 struct MissingCase {
     const char* name;
     std::function<bool(int z, int x, int y)> missing;
-    int zoomsAsked;         // bit z for each zoom asked for
+    int zoomsAsked;            // bit z for each zoom asked for
     QColor westEdge, eastEdge; // invalid: the drawn map
 };
 
@@ -291,10 +290,11 @@ TEST_F(XyzSource, MissingTilesLeaveTheDrawnMapOrTheirParentsEnlarged)
     // Zoom 11 around 48 N 10 E: columns 1079 to 1082, 10 degrees east at the edge of 1081.
     const MissingCase cases[] = {
         {"a regional set without coarser tiles",
-         [](int z, int x, int) { return z != 11 || x > 1080; }, 1 << 11 | 1 << 10 | 1 << 9 | 1 << 8 |
-         1 << 7 | 1 << 6 | 1 << 5 | 1 << 4 | 1 << 3, QColor(20, 150, 150), QColor()},
-        {"a pyramid ending at zoom 4", [](int z, int, int) { return z > 4; },
-         0xff << 4, QColor(250, 150, 20), QColor(250, 150, 20)}, // tile 8 of zoom 4: even
+         [](int z, int x, int) { return z != 11 || x > 1080; },
+         1 << 11 | 1 << 10 | 1 << 9 | 1 << 8 | 1 << 7 | 1 << 6 | 1 << 5 | 1 << 4 | 1 << 3,
+         QColor(20, 150, 150), QColor()},
+        {"a pyramid ending at zoom 4", [](int z, int, int) { return z > 4; }, 0xff << 4,
+         QColor(250, 150, 20), QColor(250, 150, 20)}, // tile 8 of zoom 4: even
     };
     for (const MissingCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -435,9 +435,8 @@ TEST(Upstream, EachTransferEndsAsABodyNothingOrANamedFailure)
         {CURLE_COULDNT_CONNECT, 0, false, 502, "upstream t.example: refused (tile 3/1/2)"},
     };
     for (const OutcomeCase& c : cases) {
-        const Fetched f =
-            transferOutcome(c.curlCode, "refused", c.status, c.tooBig, "t.example", "tile 3/1/2",
-                            std::int64_t{16} << 20);
+        const Fetched f = transferOutcome(c.curlCode, "refused", c.status, c.tooBig, "t.example",
+                                          "tile 3/1/2", std::int64_t{16} << 20);
         SCOPED_TRACE(c.reason);
         if (c.answerStatus > 0) {
             ASSERT_FALSE(f);
