@@ -16,6 +16,9 @@ namespace {
 using common::Error;
 using common::ErrorKind;
 
+// How much of a body Qt may hold before it is read here.
+constexpr qint64 readAheadBytes = qint64{4} << 20;
+
 QString describeFailure(const QNetworkReply& reply, const QUrl& url)
 {
     const QString service = url.authority();
@@ -47,10 +50,9 @@ QString describeFailure(const QNetworkReply& reply, const QUrl& url)
 
 Transfer::Transfer(Fetcher& fetcher, QNetworkReply* reply, QUrl url, const QString& path,
                    std::function<void(FetchResult)> done, std::function<void()> arrived,
-                   std::vector<FileBeside> beside, bool keepBody)
+                   std::vector<FileBeside> beside)
     : fetcher_(fetcher), file_(fetcher.writer_.open(path)), reply_(reply), url_(std::move(url)),
-      keepBody_(keepBody), done_(std::move(done)), arrived_(std::move(arrived)),
-      beside_(std::move(beside))
+      done_(std::move(done)), arrived_(std::move(arrived)), beside_(std::move(beside))
 {
     fetcher_.live_[file_] = this;
     QObject::connect(reply, &QNetworkReply::readyRead, [this] { take(); });
@@ -68,28 +70,60 @@ Transfer::~Transfer()
 
 void Transfer::take()
 {
-    if (!reply_->isOpen()) {
+    if (!reply_->isOpen() || tooLarge_) {
         return; // aborted: nothing to read
     }
     const QByteArray chunk = reply_->readAll();
     received_ += chunk.size();
-    if (keepBody_) {
-        body_ += chunk; // shares rather than copies when the body comes in one piece
+    if (received_ > maxPictureBytes) {
+        tooLarge_ = true;
+        pending_.clear();
+        reply_->abort(); // finished() follows, and check() tells why
+        return;
     }
-    fetcher_.writer_.write(file_, chunk);
+    if (notGif_) {
+        return; // read only to be counted
+    }
+    gif_.feed(chunk.constData(), static_cast<std::size_t>(chunk.size()));
+    if (gif_.broken()) {
+        notGif_ = true;
+        pending_.clear();
+        const int status = reply_->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        if (status >= 200 && status <= 299) {
+            reply_->abort(); // a page sent as a picture: the rest would change nothing
+        }
+        return;
+    }
+    pending_ += chunk; // shares rather than copies when nothing is pending
+    // The writer's thread is handed the body in pieces of a few hundred kilobytes, not in
+    // every small piece the network gives.
+    constexpr qsizetype handOverBytes = 256 * 1024;
+    if (pending_.size() >= handOverBytes) {
+        handOver();
+    }
+}
+
+void Transfer::handOver()
+{
+    if (!pending_.isEmpty()) {
+        fetcher_.writer_.write(file_, pending_);
+        pending_.clear();
+    }
 }
 
 void Transfer::finish()
 {
     take();
-    const auto settle = [fetcher = &fetcher_, id = file_](std::optional<Error> failure) {
+    handOver();
+    const auto settle = [fetcher = &fetcher_, id = file_](std::optional<Error> failure,
+                                                          bool stored) {
         if (const auto it = fetcher->live_.find(id); it != fetcher->live_.end()) {
-            it->second->settled(std::move(failure));
+            it->second->settled(std::move(failure), stored);
         }
     };
     if (auto failure = check()) {
         // |done| runs once the temporary file is gone.
-        fetcher_.writer_.discard(file_, [settle, failure] { settle(failure); });
+        fetcher_.writer_.discard(file_, [settle, failure] { settle(failure, false); });
         return;
     }
     whole_ = true;
@@ -105,7 +139,7 @@ void Transfer::finish()
     fetcher_.writer_.commit(file_, [settle, failureOf, writer = &fetcher_.writer_, beside = beside_,
                                     credit](const common::Status& written) {
         if (!written || beside.empty()) {
-            settle(failureOf(written));
+            settle(failureOf(written), written.ok());
             return;
         }
         // The files beside it go through the writer too, in order: the last to end settles,
@@ -120,20 +154,17 @@ void Transfer::finish()
                     left->first = written;
                 }
                 if (--left->second == 0) {
-                    settle(failureOf(left->first));
+                    settle(failureOf(left->first), true);
                 }
             });
         }
     });
 }
 
-void Transfer::settled(std::optional<Error> failure)
+void Transfer::settled(std::optional<Error> failure, bool stored)
 {
     fetcher_.live_.erase(file_);
-    FetchResult result{std::move(failure), whole_, {}};
-    if (whole_) {
-        result.body = std::move(body_);
-    }
+    const FetchResult result{std::move(failure), whole_, stored};
     // The owner may destroy this object from |done|: nothing of it is touched afterwards.
     auto done = std::move(done_);
     done(std::move(result));
@@ -144,6 +175,15 @@ std::optional<Error> Transfer::check() const
     const QVariant status = reply_->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     const int code = status.toInt();
     const bool statusOk = status.isValid() && code >= 200 && code <= 299;
+    const QString contentType = reply_->header(QNetworkRequest::ContentTypeHeader).toString();
+    if (tooLarge_) {
+        return common::makeError(ErrorKind::Permanent,
+                                 tooLargeText(url_.authority(), contentType, maxPictureBytes));
+    }
+    if (notGif_ && statusOk) {
+        return common::makeError(ErrorKind::Passing,
+                                 notWholePictureText(url_.authority(), contentType, received_));
+    }
     if (reply_->error() != QNetworkReply::NoError || !statusOk) {
         const bool clientError = status.isValid() && code >= 400 && code <= 499;
         const bool late =
@@ -157,6 +197,10 @@ std::optional<Error> Transfer::check() const
     const QVariant length = reply_->header(QNetworkRequest::ContentLengthHeader);
     if (length.isValid() && length.toLongLong() != received_) {
         return common::makeError(ErrorKind::Passing, cutShortText(url_.authority()));
+    }
+    if (!gif_.whole()) {
+        return common::makeError(ErrorKind::Passing,
+                                 notWholePictureText(url_.authority(), contentType, received_));
     }
     return std::nullopt;
 }
@@ -173,10 +217,11 @@ Fetcher::Fetcher(int transferTimeoutMs) : transferTimeoutMs_(transferTimeoutMs) 
 
 Fetcher::~Fetcher() = default;
 
-common::Result<std::unique_ptr<Transfer>>
-Fetcher::download(const QString& urladdy, const QString& wheretobmp,
-                  std::function<void(FetchResult)> done, std::function<void()> arrived,
-                  std::vector<FileBeside> beside, bool keepBody)
+common::Result<std::unique_ptr<Transfer>> Fetcher::download(const QString& urladdy,
+                                                            const QString& wheretobmp,
+                                                            std::function<void(FetchResult)> done,
+                                                            std::function<void()> arrived,
+                                                            std::vector<FileBeside> beside)
 {
     // Blanks and other characters a URL cannot carry are percent-encoded on the wire.
     const QUrl url(urladdy, QUrl::TolerantMode);
@@ -187,9 +232,11 @@ Fetcher::download(const QString& urladdy, const QString& wheretobmp,
     request.setTransferTimeout(transferTimeoutMs_);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
                          QNetworkRequest::NoLessSafeRedirectPolicy);
-    return std::make_unique<Transfer>(*this, manager_.get(request), url, wheretobmp,
-                                      std::move(done), std::move(arrived), std::move(beside),
-                                      keepBody);
+    QNetworkReply* reply = manager_.get(request);
+    // Qt's network thread reads no further ahead than this, so a flood waits in the socket.
+    reply->setReadBufferSize(readAheadBytes);
+    return std::make_unique<Transfer>(*this, reply, url, wheretobmp, std::move(done),
+                                      std::move(arrived), std::move(beside));
 }
 
 } // namespace pelagrin

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/gifcheck.h"
 #include "common/result.h"
 #include "common/tilegeometry.h"
 #include "pelagrin/filewriter.h"
@@ -19,13 +20,16 @@ class QNetworkReply;
 
 namespace pelagrin {
 
-// What one transfer ended with. |body| is the whole body whenever it arrived (and was asked
-// to be kept), even when the file could not be written afterwards.
+// What one transfer ended with: whether the whole picture arrived, and whether its file is in
+// place (it may be while a file beside it could not be written).
 struct FetchResult {
     std::optional<common::Error> failure;
     bool arrived = false;
-    QByteArray body;
+    bool stored = false;
 };
+
+// The most one picture's body may hold; a larger one fails for good.
+constexpr qint64 maxPictureBytes = qint64{64} << 20;
 
 class Fetcher;
 
@@ -47,7 +51,7 @@ class Transfer {
 public:
     Transfer(Fetcher& fetcher, QNetworkReply* reply, QUrl url, const QString& path,
              std::function<void(FetchResult)> done, std::function<void()> arrived,
-             std::vector<FileBeside> beside, bool keepBody);
+             std::vector<FileBeside> beside);
     ~Transfer();
     Transfer(const Transfer&) = delete;
     Transfer& operator=(const Transfer&) = delete;
@@ -58,17 +62,20 @@ private:
     void take();
     void finish();
     // The file is in place, or gone after |failure|: tells the owner.
-    void settled(std::optional<common::Error> failure);
+    void settled(std::optional<common::Error> failure, bool stored);
     std::optional<common::Error> check() const;
+    void handOver(); // what arrived so far, to the file writer
 
     Fetcher& fetcher_;
     FileWriter::Id file_;
     std::unique_ptr<QNetworkReply> reply_; // deleted later: it may be emitting
     QUrl url_;
-    QByteArray body_;     // kept only when asked for
+    QByteArray pending_;  // arrived, not yet handed to the writer
     qint64 received_ = 0; // bytes of the body so far
-    bool keepBody_;
-    bool whole_ = false; // the whole body came with a 2xx status
+    common::GifWalker gif_;
+    bool tooLarge_ = false;
+    bool notGif_ = false; // what came cannot be the start of a GIF
+    bool whole_ = false;  // the whole picture came with a 2xx status
     std::function<void(FetchResult)> done_;
     std::function<void()> arrived_;
     std::vector<FileBeside> beside_;
@@ -105,11 +112,15 @@ public:
     // The files |beside| are written, each as a whole, once the body's file is in place and
     // before |done| runs; one that cannot be written fails the transfer (permanently).
     //
-    // |keepBody| false: the body goes to the file only, and the result's body stays empty.
-    common::Result<std::unique_ptr<Transfer>>
-    download(const QString& urladdy, const QString& wheretobmp,
-             std::function<void(FetchResult)> done, std::function<void()> arrived = {},
-             std::vector<FileBeside> beside = {}, bool keepBody = true);
+    // Only a whole GIF is stored: a body that is not one (cut short, with or without a length
+    // announced, or an error page sent as 200) fails as passing, one larger than
+    // maxPictureBytes for good, each naming its content type and size. The body is never held
+    // whole in memory.
+    common::Result<std::unique_ptr<Transfer>> download(const QString& urladdy,
+                                                       const QString& wheretobmp,
+                                                       std::function<void(FetchResult)> done,
+                                                       std::function<void()> arrived = {},
+                                                       std::vector<FileBeside> beside = {});
 
 private:
     friend class Transfer;

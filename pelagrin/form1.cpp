@@ -298,16 +298,13 @@ void Form1::fetch(const QString& url, const QString& path, std::vector<FileBesid
         // Handlers that ran meanwhile (a corner set) changed state_ themselves, so it holds.
         state_.activity = Activity::Idle;
         applyState();
-        if (result.arrived) {
-            settings_.imagebytes = result.body;
-        }
         ended(result);
     };
     auto transfer = fetcher_.download(url, path, settle, {}, std::move(beside));
     if (!transfer) {
         // Told from the event loop like every end of a fetch (where ended() can end the program).
         QTimer::singleShot(0, this, [settle, error = transfer.error()] {
-            settle(FetchResult{error, false, {}});
+            settle(FetchResult{error, false, false});
         });
         return;
     }
@@ -356,8 +353,15 @@ void Form1::Command5_Click()
     // Like a region tile, the image opens in place in GIS programs.
     const common::GeoTransform place = common::pictureGeoTransform(
         settings_.latitude, settings_.longitude, settings_.zoom, largeSide, largeSide);
-    fetch(url, path, georeferencing(path, place),
-          reportFailure(imageNotSavedMessage(path), [] { return common::Status(); }));
+    fetch(url, path, georeferencing(path, place), [this, path](const FetchResult& result) {
+        if (!result.failure) {
+            return;
+        }
+        // The image may be in place while a file beside it is not: say which.
+        const QString reason = common::errorText(*result.failure);
+        report(result.stored ? imageSavedUnplacedMessage(path, reason)
+                             : imageNotSavedMessage(path) + u' ' + reason);
+    });
 }
 
 void Form1::Command2_Click()

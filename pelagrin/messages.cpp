@@ -60,6 +60,39 @@ QString tileFailedMessage(const QString& path, const QString& reason)
         .arg(path, reason);
 }
 
+namespace {
+
+QString contentTypeOrNone(const QString& contentType)
+{
+    return contentType.isEmpty() ? QStringLiteral("no content type") : contentType;
+}
+
+} // namespace
+
+QString notWholePictureText(const QString& service, const QString& contentType, qint64 bytes)
+{
+    return QStringLiteral("The map service at %1 sent no whole GIF image but %2 bytes of %3.")
+        .arg(service)
+        .arg(bytes)
+        .arg(contentTypeOrNone(contentType));
+}
+
+QString tooLargeText(const QString& service, const QString& contentType, qint64 limit)
+{
+    return QStringLiteral("The map service at %1 sent more than %2 MB of %3, more than any map "
+                          "image holds.")
+        .arg(service)
+        .arg(limit >> 20)
+        .arg(contentTypeOrNone(contentType));
+}
+
+QString imageSavedUnplacedMessage(const QString& path, const QString& reason)
+{
+    return QStringLiteral("The image %1 was saved, but the files beside it that place it on the "
+                          "map (.gfw, .gif.aux.xml) were not. %2")
+        .arg(path, reason);
+}
+
 QString imageNotSavedMessage(const QString& path)
 {
     return QStringLiteral("The image %1 could not be saved.").arg(path);

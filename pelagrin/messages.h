@@ -56,6 +56,8 @@ QString regionReadyMessage(qint64 donecount);
 QString tileFailedMessage(const QString& path, const QString& reason);
 
 // The single picture of "Save single HiRes BMP" could not be stored at |path|.
+// The image is in place, its world file or auxiliary file not.
+QString imageSavedUnplacedMessage(const QString& path, const QString& reason);
 QString imageNotSavedMessage(const QString& path);
 
 // Why a fetch from the map service at |service| failed.
@@ -64,6 +66,9 @@ QString connectionRefusedText(const QString& service);
 QString hostNotFoundText(const QString& host);
 QString noAnswerInTimeText(const QString& service);
 QString cutShortText(const QString& service);
+// A body that is no whole GIF: what came instead (its content type and size).
+QString notWholePictureText(const QString& service, const QString& contentType, qint64 bytes);
+QString tooLargeText(const QString& service, const QString& contentType, qint64 limit);
 QString fetchFailedText(const QString& service, const QString& error);
 QString invalidAddressText(const QString& url);
 

@@ -68,10 +68,10 @@ void RegionRun::startTransfer(Tile& tile)
             tile.onNetwork = false;
             startTiles();
         },
-        georeferencing(tile.job.path, tile.job.place), false); // nobody needs the body itself
+        georeferencing(tile.job.path, tile.job.place));
     if (!transfer) {
         // The request could not even be made: no retry helps.
-        transferEnded(tile, FetchResult{transfer.error(), false, {}});
+        transferEnded(tile, FetchResult{transfer.error(), false, false});
         return;
     }
     tile.transfer = std::move(transfer).value();

@@ -27,7 +27,6 @@ struct MapSettings {
     double beginlat = 0;
     double endlong = 0;
     double endlat = 0;
-    QByteArray imagebytes; // body of the last fetch
 };
 
 // What readsettings reads from the window: the choice of "Maptype 1" and the texts of the

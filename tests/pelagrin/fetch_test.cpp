@@ -1,6 +1,7 @@
 #include "fakemapservice.h"
 #include "fetchwait.h"
 #include "gifmaker.h"
+#include "loopbackserver.h"
 #include "pelagrin/fetch.h"
 #include "pelagrin/requesturl.h"
 #include "tempworkdir.h"
@@ -13,6 +14,8 @@
 #include <QTimer>
 
 #include <gtest/gtest.h>
+
+#include <sys/resource.h>
 
 namespace {
 
@@ -37,7 +40,7 @@ TEST(Download, StoresTheBodyByteForByte)
     const FetchResult result =
         fetchAndWait(fetcher, requestUrl(service), QStringLiteral("temp.gif"));
     EXPECT_FALSE(result.failure.has_value());
-    EXPECT_EQ(result.body, gif);
+    EXPECT_TRUE(result.stored);
     EXPECT_EQ(TempWorkDir::read(QStringLiteral("temp.gif")), gif);
 }
 
@@ -103,19 +106,11 @@ TEST(Download, SmallBodyAfterLargeLeavesOnlyTheSmallBody)
     const QByteArray small = testsupport::makeGif(320, 320, 7);
     service.enqueue(FakeReply::bytes(large));
     service.enqueue(FakeReply::bytes(small));
-    service.enqueue(FakeReply::bytes({}));
     Fetcher fetcher;
     fetchAndWait(fetcher, requestUrl(service, modeLarge), QStringLiteral("temp.gif"));
     ASSERT_EQ(QFileInfo(QStringLiteral("temp.gif")).size(), large.size());
     fetchAndWait(fetcher, requestUrl(service), QStringLiteral("temp.gif"));
     EXPECT_EQ(TempWorkDir::read(QStringLiteral("temp.gif")), small);
-    // A body of zero bytes leaves a file of zero bytes.
-    const FetchResult empty =
-        fetchAndWait(fetcher, requestUrl(service), QStringLiteral("temp.gif"));
-    EXPECT_TRUE(QFileInfo::exists(QStringLiteral("temp.gif")));
-    EXPECT_EQ(QFileInfo(QStringLiteral("temp.gif")).size(), 0);
-    EXPECT_TRUE(empty.arrived);
-    EXPECT_TRUE(empty.body.isEmpty());
 }
 
 TEST(Download, MissingFolderFailsAfterTheBodyArrived)
@@ -131,7 +126,7 @@ TEST(Download, MissingFolderFailsAfterTheBodyArrived)
         << result.failure->text;
     EXPECT_FALSE(result.failure->worthRetry());
     EXPECT_TRUE(result.arrived);
-    EXPECT_EQ(result.body, gif);
+    EXPECT_FALSE(result.stored);
     EXPECT_FALSE(QFileInfo::exists(QStringLiteral("nofolder")));
 }
 
@@ -142,6 +137,16 @@ int closedPort()
     const int port = server.serverPort();
     server.close();
     return port;
+}
+
+// A GIF whose trailer and last block terminator are cut off, its last data byte made 0x3B:
+// it ends in the trailer's byte, but not as a trailer.
+QByteArray gifWithoutTrailer()
+{
+    QByteArray gif = testsupport::makeGif(64, 64);
+    gif.chop(2);
+    gif.back() = 0x3B;
+    return gif;
 }
 
 struct FailureCase {
@@ -180,11 +185,65 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         FailureCase{"NotFound", FakeReply::error(404), "HTTP 404", common::ErrorKind::Permanent},
         FailureCase{"ServerError", FakeReply::error(500), "HTTP 500", common::ErrorKind::Passing},
-        FailureCase{"CutShort", FakeReply::cutShort(QByteArray(50000, 'g')),
+        FailureCase{"CutShort", FakeReply::cutShort(testsupport::makeGif(320, 320)),
                     "closed the connection", common::ErrorKind::Passing},
         FailureCase{"NoAnswer", FakeReply::never(), "did not answer in time",
-                    common::ErrorKind::TimedOut}),
+                    common::ErrorKind::TimedOut},
+        // Nothing but a whole GIF is stored, whatever the status and length say.
+        FailureCase{"HalfWithoutLength", FakeReply::unframedHalf(testsupport::makeGif(320, 320)),
+                    "no whole GIF image", common::ErrorKind::Passing},
+        FailureCase{"HtmlAs200", FakeReply::html(), "17 bytes of text/html",
+                    common::ErrorKind::Passing},
+        FailureCase{"Empty", FakeReply::bytes({}), "0 bytes", common::ErrorKind::Passing},
+        FailureCase{"TrailerMissing", FakeReply::bytes(gifWithoutTrailer()), "no whole GIF image",
+                    common::ErrorKind::Passing}),
     [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Download, AGigabyteBodyFailsForGoodWithoutFillingTheMemory)
+{
+    TempWorkDir work;
+    // A GIF that goes on: a header, then a comment of a gigabyte, made as it is sent, with no
+    // length announced.
+    testsupport::LoopbackServer service;
+    service.server().Get(".*", [](const httplib::Request&, httplib::Response& res) {
+        res.set_chunked_content_provider(
+            "image/gif", [sent = std::size_t{0}](std::size_t, httplib::DataSink& sink) mutable {
+                static const std::string header("GIF89a\x10\0\x10\0\0\0\0\x21\xFE", 15);
+                static const std::string chunk = [] {
+                    std::string blocks;
+                    for (int i = 0; i < 4096; ++i) {
+                        blocks += '\xFF' + std::string(255, 'c');
+                    }
+                    return blocks;
+                }();
+                if (sent == 0) {
+                    sent = header.size();
+                    return sink.write(header.data(), header.size());
+                }
+                if (sent >= std::size_t{1} << 30) {
+                    sink.done();
+                    return true;
+                }
+                sent += chunk.size();
+                return sink.write(chunk.data(), chunk.size());
+            });
+    });
+    service.start();
+    rusage before{};
+    getrusage(RUSAGE_SELF, &before);
+    Fetcher fetcher;
+    const FetchResult result =
+        fetchAndWait(fetcher, QString::fromStdString(service.url() + "/pub/agent.dll?x"),
+                     QStringLiteral("t.gif"));
+    rusage after{};
+    getrusage(RUSAGE_SELF, &after);
+    ASSERT_TRUE(result.failure.has_value());
+    EXPECT_FALSE(result.failure->worthRetry());
+    EXPECT_NE(result.failure->text.find("more than 64 MB of image/gif"), std::string::npos)
+        << result.failure->text;
+    EXPECT_FALSE(QFileInfo::exists(QStringLiteral("t.gif")));
+    EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 100 * 1024) << "kilobytes";
+}
 
 TEST(Download, RefusedConnectionIsATypedError)
 {

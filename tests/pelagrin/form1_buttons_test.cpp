@@ -174,8 +174,8 @@ INSTANTIATE_TEST_SUITE_P(
     Buttons, FailedButtonFetch,
     ::testing::Values(FailedButtonCase{"RefreshError", "Command1", FakeReply::error(500),
                                        "HTTP 500"},
-                      FailedButtonCase{"PreviewNoPicture", "Command7", FakeReply::bytes("<html>"),
-                                       "cannot be shown as a picture"},
+                      FailedButtonCase{"PreviewNoPicture", "Command7", FakeReply::html(),
+                                       "no whole GIF image but 17 bytes of text/html"},
                       FailedButtonCase{"SaveError", "Command5", FakeReply::error(404),
                                        "MyMaps/ID_E_B47!651931L9!476379Z50000.gif"}),
     [](const auto& info) { return std::string(info.param.name); });
@@ -187,6 +187,19 @@ TEST_F(PelagrinButtons, SaveIntoAVanishedFolderNamesTheFile)
     click("Command5");
     ASSERT_EQ(dialogs.messages.size(), 1);
     EXPECT_TRUE(dialogs.messages.front().contains(u"ID_E_B47!651931L9!476379Z50000.gif"));
+}
+
+TEST_F(PelagrinButtons, SaveSaysTheImageIsStoredWhenOnlyItsWorldFileIsNot)
+{
+    ASSERT_TRUE(load());
+    const QString image = QStringLiteral("MyMaps/ID_E_B47!651931L9!476379Z50000.gif");
+    ASSERT_TRUE(QDir().mkpath(common::worldFilePath(image))); // a folder holds its name
+    click("Command5");
+    ASSERT_EQ(dialogs.messages.size(), 1);
+    EXPECT_TRUE(dialogs.messages.front().startsWith(
+        QStringLiteral("The image %1 was saved, but the files beside it").arg(image)))
+        << dialogs.messages.front().toStdString();
+    EXPECT_GT(QFileInfo(image).size(), 0);
 }
 
 TEST_F(PelagrinButtons, FetchingButtonsAreLockedWhileTheirFetchRuns)

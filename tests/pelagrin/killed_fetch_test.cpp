@@ -2,6 +2,7 @@
 // the old tile or none, never a part, and the leftover goes at the next start of a writer.
 #include "common/atomicfile.h"
 #include "fakemapservice.h"
+#include "gifmaker.h"
 #include "pelagrin/requesturl.h"
 #include "tempworkdir.h"
 
@@ -20,7 +21,19 @@ using testsupport::FakeMapService;
 using testsupport::FakeReply;
 using testsupport::TempWorkDir;
 
-constexpr int bodyBytes = 400'000;
+// A whole GIF of about 800 KB: a small picture and a long comment.
+QByteArray largeGif()
+{
+    QByteArray gif = testsupport::makeGif(16, 16);
+    gif.chop(1); // the trailer
+    gif += "\x21\xFE";
+    for (int i = 0; i < 3200; ++i) {
+        gif += '\xFF' + QByteArray(255, 'c');
+    }
+    gif += '\0';
+    gif += '\x3B';
+    return gif;
+}
 
 QStringList temporaries()
 {
@@ -50,7 +63,8 @@ TEST_P(KilledFetch, LeavesTheOldTileOrNoneAndTheLeftoverGoesLater)
         TempWorkDir::write(target, GetParam().oldTile);
     }
     // Half the body at once, the rest long after the test has ended.
-    FakeMapService service(FakeReply::slow(QByteArray(bodyBytes, 'g'), 60'000));
+    const QByteArray body = largeGif();
+    FakeMapService service(FakeReply::slow(body, 60'000));
     pelagrin::MapSettings settings;
     QProcess child;
     child.start(QStringLiteral(FETCH_CHILD),
@@ -58,9 +72,9 @@ TEST_P(KilledFetch, LeavesTheOldTileOrNoneAndTheLeftoverGoesLater)
     ASSERT_TRUE(child.waitForStarted(5000));
 
     const bool halfArrived = QTest::qWaitFor(
-        [] {
+        [&body] {
             const QStringList t = temporaries();
-            return t.size() == 1 && QFileInfo(t.front()).size() >= bodyBytes / 2;
+            return t.size() == 1 && QFileInfo(t.front()).size() >= body.size() / 4;
         },
         10'000);
     ASSERT_TRUE(halfArrived) << "the child never wrote the first half";

@@ -86,17 +86,20 @@ void FakeMapService::answer(QTcpSocket* socket, const FakeReply& reply)
     if (reply.kind == FakeReply::Kind::Never) {
         return;
     }
-    const QByteArray head =
-        "HTTP/1.1 " + QByteArray::number(reply.status) +
-        (reply.status / 100 == 2 ? " OK" : " Error") +
-        "\r\nContent-Type: image/gif\r\nContent-Length: " + QByteArray::number(reply.body.size()) +
-        "\r\nConnection: keep-alive\r\n\r\n";
+    const QByteArray length = reply.kind == FakeReply::Kind::Unframed
+                                  ? QByteArray("Connection: close")
+                                  : "Content-Length: " + QByteArray::number(reply.body.size()) +
+                                        "\r\nConnection: keep-alive";
+    const QByteArray head = "HTTP/1.1 " + QByteArray::number(reply.status) +
+                            (reply.status / 100 == 2 ? " OK" : " Error") +
+                            "\r\nContent-Type: " + reply.contentType + "\r\n" + length + "\r\n\r\n";
     const QByteArray half = reply.body.left(reply.body.size() / 2);
     switch (reply.kind) {
     case FakeReply::Kind::Body:
         socket->write(head + reply.body);
         break;
     case FakeReply::Kind::CutShort:
+    case FakeReply::Kind::Unframed:
         socket->write(head + half);
         socket->flush();
         socket->disconnectFromHost();

@@ -23,11 +23,13 @@ struct FakeReply {
         CutShort, // announces the whole body, sends half of it and closes the connection
         Slow,     // sends half of the body, the rest after delayMs
         Never,    // reads the request and never answers
+        Unframed, // announces no length, sends half of the body and closes the connection
     };
     Kind kind = Kind::Body;
     int status = 200;
     QByteArray body;
     int delayMs = 0;
+    QByteArray contentType = "image/gif";
 
     static FakeReply gif(int width, int height);
     static FakeReply bytes(QByteArray body) { return {Kind::Body, 200, std::move(body), 0}; }
@@ -38,6 +40,11 @@ struct FakeReply {
         return {Kind::Slow, 200, std::move(body), delayMs};
     }
     static FakeReply never() { return {Kind::Never, 200, {}, 0}; }
+    static FakeReply unframedHalf(QByteArray body)
+    {
+        return {Kind::Unframed, 200, std::move(body), 0};
+    }
+    static FakeReply html() { return {Kind::Body, 200, "<html>busy</html>", 0, "text/html"}; }
 };
 
 // An HTTP map service for tests on 127.0.0.1, port chosen by the system. It runs on the test's
