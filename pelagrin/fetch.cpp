@@ -97,7 +97,7 @@ void Transfer::take()
     pending_ += chunk; // shares rather than copies when nothing is pending
     // The writer's thread is handed the body in pieces of a few hundred kilobytes, not in
     // every small piece the network gives.
-    constexpr qsizetype handOverBytes = 256 * 1024;
+    constexpr qsizetype handOverBytes = qsizetype{256} * 1024;
     if (pending_.size() >= handOverBytes) {
         handOver();
     }
@@ -164,7 +164,7 @@ void Transfer::finish()
 void Transfer::settled(std::optional<Error> failure, bool stored)
 {
     fetcher_.live_.erase(file_);
-    const FetchResult result{std::move(failure), whole_, stored};
+    FetchResult result{std::move(failure), whole_, stored};
     // The owner may destroy this object from |done|: nothing of it is touched afterwards.
     auto done = std::move(done_);
     done(std::move(result));
