@@ -46,6 +46,9 @@ std::optional<int> Form1::Form_Load()
     if (!result.skipped.isEmpty()) {
         dialogs_.message(skippedMessage(result.skipped));
     }
+    if (!result.clashed.isEmpty()) {
+        dialogs_.message(clashMessage(result.clashed));
+    }
     if (!result.failed.isEmpty()) {
         dialogs_.message(failedMessage(result.failed));
     }

@@ -16,6 +16,13 @@ QString skippedMessage(const QStringList& skipped)
            skipped.join(u'\n');
 }
 
+QString clashMessage(const QStringList& clashed)
+{
+    return QStringLiteral("These images were left out because the calibration file of another "
+                          "image has the same name, and that one was kept:\n") +
+           clashed.join(u'\n');
+}
+
 QString failedMessage(const QStringList& failed)
 {
     return QStringLiteral("These calibration files could not be written; any earlier version of "

@@ -8,6 +8,8 @@ namespace pinmark {
 
 QString progressText(int written);
 QString skippedMessage(const QStringList& skipped);
+// Images left out because an image before them has written a calibration file of that name.
+QString clashMessage(const QStringList& clashed);
 QString failedMessage(const QStringList& failed);
 
 inline const QString noImagesMessage = QStringLiteral(

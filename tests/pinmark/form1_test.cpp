@@ -1,6 +1,7 @@
 #include "leftovers.h"
 #include "pinmark/batch.h"
 #include "pinmark/form1.h"
+#include "pinmark/mapfile.h"
 #include "pinmark/messages.h"
 #include "recordingdialogs.h"
 #include "tempworkdir.h"
@@ -77,6 +78,24 @@ TEST_F(PinmarkWindow, ForeignNamesAreSkippedAndListed)
     EXPECT_EQ(dialogs.messages[1], pinmark::closingMessage);
     EXPECT_EQ(labelAtMessage.front(), QStringLiteral(" 1 map files have been created"));
     EXPECT_EQ(maps().size(), 1);
+}
+
+TEST_F(PinmarkWindow, ControlCharactersOrACalibrationNameTakenLeaveAnImageOut)
+{
+    // Both of the first two write IDA_E_B48!50L11!25Z150.map: every ".gif" leaves the name.
+    const QStringList clashing{"IDA.gif_E_B48!50L11!25Z150.gif", "IDA_E_B48!50L11!25Z150.gif"};
+    images(clashing + QStringList{"IDA_E_B48!50L11!25Z\n150.gif", "IDA_E_B48!50L11!\r25Z150.gif"});
+    ASSERT_TRUE(load());
+    ASSERT_EQ(dialogs.messages.size(), 3);
+    EXPECT_TRUE(dialogs.messages[0].contains(u"IDA_E_B48!50L11!25Z?150.gif"));
+    EXPECT_TRUE(dialogs.messages[0].contains(u"IDA_E_B48!50L11!?25Z150.gif"));
+    ASSERT_EQ(maps(), QStringList{"IDA_E_B48!50L11!25Z150.map"});
+    const QByteArray kept = TempWorkDir::read(QStringLiteral("MyMaps/IDA_E_B48!50L11!25Z150.map"));
+    const int first = kept == pinmark::mapFileText(clashing[0], 48.5, 11.25, 150) ? 0 : 1;
+    EXPECT_EQ(kept, pinmark::mapFileText(clashing[first], 48.5, 11.25, 150));
+    EXPECT_TRUE(dialogs.messages[1].contains(clashing[1 - first] +
+                                             QStringLiteral(" (IDA_E_B48!50L11!25Z150.map)")))
+        << dialogs.messages[1].toStdString();
 }
 
 TEST_F(PinmarkWindow, AFileThatCannotBeWrittenIsNamedAndTheBatchGoesOn)
