@@ -25,7 +25,10 @@ namespace {
 // Tries this many serials before giving up on finding a free temporary name.
 constexpr int nameAttempts = 64;
 
+std::atomic<unsigned> nextSerial{0}; // of the temporary names this process makes
+
 // The temporary file |serial| of this process beside |target| (an encoded path).
+
 QByteArray temporaryPath(const QByteArray& target, unsigned serial)
 {
     std::array<char, 32> name{};
@@ -37,7 +40,7 @@ QByteArray temporaryPath(const QByteArray& target, unsigned serial)
 const QRegularExpression& temporaryPattern()
 {
     static const QRegularExpression pattern(
-        QStringLiteral("^\\.~([0-9a-f]{8})-[0-9a-f]{8}\\.tmp$"));
+        QStringLiteral("^(\\.~([0-9a-f]{8})-[0-9a-f]{8}\\.tmp)(.*)$"));
     return pattern;
 }
 
@@ -63,9 +66,8 @@ AtomicFile::~AtomicFile()
 
 void AtomicFile::open()
 {
-    static std::atomic<unsigned> serial{0};
     for (int attempt = 0; attempt < nameAttempts; ++attempt) {
-        const QByteArray name = temporaryPath(target_, serial++);
+        const QByteArray name = temporaryPath(target_, nextSerial++);
         fd_ = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd_ < 0 && errno == EEXIST) {
             continue; // a leftover of an earlier process that had our id
@@ -160,6 +162,11 @@ Status writeFileAtomically(const QString& path, const QByteArray& bytes)
     return file.commit();
 }
 
+QString temporaryPathFor(const QString& target)
+{
+    return QFile::decodeName(temporaryPath(QFile::encodeName(target), nextSerial++));
+}
+
 bool isTemporaryName(const QString& fileName)
 {
     return temporaryPattern().match(fileName).hasMatch();
@@ -184,20 +191,22 @@ int removeStaleTemporaries(const QString& folder)
         if (!match.hasMatch()) {
             continue;
         }
-        const auto pid = static_cast<pid_t>(match.captured(1).toLongLong(nullptr, 16));
+        const auto pid = static_cast<pid_t>(match.captured(2).toLongLong(nullptr, 16));
         if (processRuns(pid)) {
             continue;
         }
-        // A writer in another process namespace may share the folder: its lock still shows.
+        // A writer in another process namespace may share the folder: its lock still shows,
+        // on the name itself or, for a companion, on the name without the suffix.
+        const QByteArray locked = match.captured(1).toLatin1();
         const int fd =
-            ::openat(dirFd, entry->d_name, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-        if (fd < 0) {
-            continue;
-        }
-        if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::unlinkat(dirFd, entry->d_name, 0) == 0) {
+            ::openat(dirFd, locked.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+        const bool free = fd < 0 ? errno == ENOENT : ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+        if (free && ::unlinkat(dirFd, entry->d_name, 0) == 0) {
             ++removed;
         }
-        ::close(fd);
+        if (fd >= 0) {
+            ::close(fd);
+        }
     }
     ::closedir(dir);
     return removed;

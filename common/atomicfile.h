@@ -56,12 +56,19 @@ private:
 // Writes |bytes| to |path| through an AtomicFile; an error names the file.
 Status writeFileAtomically(const QString& path, const QByteArray& bytes);
 
-// Whether |fileName| (without folder) has the form of an AtomicFile's temporary name.
+// A new temporary name beside |target| of the form AtomicFile uses, for files another library
+// writes (an export through GDAL): the writer creates and locks the file of this name itself
+// and lets the library write to names that append to it (".out", ".out.ovr.tmp", ...).
+QString temporaryPathFor(const QString& target);
+
+// Whether |fileName| (without folder) has the form of an AtomicFile's temporary name, or of one
+// with a suffix appended.
 bool isTemporaryName(const QString& fileName);
 
 // Removes from |folder| the temporary files of writers that no longer run: those whose process
-// is gone and whose lock nobody holds. The temporary files of this process and of any writer
-// still running stay. Returns how many were removed.
+// is gone and whose lock nobody holds (for a name with a suffix: the lock of the name without
+// it). The temporary files of this process and of any writer still running stay. Returns how
+// many were removed.
 int removeStaleTemporaries(const QString& folder);
 
 // Whether a file can be created in |folder| (tried by creating and removing a temporary file);

@@ -1,5 +1,6 @@
 #include "mapexport/gdalexport.h"
 
+#include "common/atomicfile.h"
 #include "common/errortext.h"
 #include "common/gdal.h"
 
@@ -8,7 +9,10 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <cerrno>
 #include <fcntl.h>
+#include <sys/file.h>
+#include <system_error>
 #include <unistd.h>
 #include <vector>
 
@@ -36,6 +40,37 @@ void removeWithCompanions(const QString& path)
         QFile::remove(path + QString::fromLatin1(suffix));
     }
 }
+
+// The export's temporary name, created and locked by this process while GDAL writes beside it
+// (GDAL may create its files afresh, which would lose a lock held on them), so that no clean-up
+// takes the files of a running export; gone with the object.
+class ExportLock {
+public:
+    explicit ExportLock(const QString& target) : path_(common::temporaryPathFor(target))
+    {
+        fd_ = ::open(QFile::encodeName(path_).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+                     0600);
+        if (fd_ >= 0) {
+            ::flock(fd_, LOCK_EX | LOCK_NB);
+        }
+    }
+    ~ExportLock()
+    {
+        if (fd_ >= 0) {
+            ::unlink(QFile::encodeName(path_).constData());
+            ::close(fd_);
+        }
+    }
+    ExportLock(const ExportLock&) = delete;
+    ExportLock& operator=(const ExportLock&) = delete;
+    bool ok() const { return fd_ >= 0; }
+    // Where GDAL writes the export.
+    QString output() const { return path_ + QStringLiteral(".out"); }
+
+private:
+    QString path_;
+    int fd_ = -1;
+};
 
 } // namespace
 
@@ -79,9 +114,19 @@ common::Status writeExport(const Mosaic& mosaic, Format format, const QString& o
     // and a bounded cache of blocks, whatever the size of the region.
     gdal::setUp({{"GDAL_CACHEMAX", "128"}, {"GDAL_MAX_DATASET_POOL_SIZE", "24"}});
     const QFileInfo target(output);
-    const QString temporary = target.absolutePath() + QStringLiteral("/.") + target.fileName() +
-                              QStringLiteral(".~%1.tmp").arg(::getpid());
-    removeWithCompanions(temporary);
+    // Leftovers of exports that were killed go first.
+    common::removeStaleTemporaries(target.absolutePath());
+    const ExportLock lock(target.absoluteFilePath());
+    if (!lock.ok()) {
+        return common::makeError(
+            common::ErrorKind::Permanent,
+            QStringLiteral("no file can be made in %1: %2")
+                .arg(target.absolutePath(),
+                     QString::fromStdString(
+                         std::error_code(errno, std::generic_category()).message())),
+            1);
+    }
+    const QString temporary = lock.output();
 
     const QByteArray vrt = mosaicVrt(mosaic);
     auto source = gdal::openRaster(vrt.toStdString(), "the mosaic of the tiles");

@@ -1,5 +1,6 @@
 // Exports the tiles of a tile folder as one georeferenced file: MBTiles for phone and tablet
 // map apps, GeoTIFF for GIS programs.
+#include "common/atomicfile.h"
 #include "common/commandline.h"
 #include "common/errortext.h"
 #include "common/tilefolder.h"
@@ -12,6 +13,7 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <csignal>
 #include <cstdio>
 #include <exception>
 #include <unistd.h>
@@ -29,6 +31,15 @@ int refuse(const common::Error& error)
     return refuse(common::errorText(error), error.status != 0 ? error.status : 1);
 }
 
+// The signal that asked the export to stop (SIGINT, SIGTERM), or 0. The progress callback turns
+// it into a stop, so that the temporaries go before the program ends.
+volatile std::sig_atomic_t stopSignal = 0;
+
+extern "C" void askToStop(int signal)
+{
+    stopSignal = signal;
+}
+
 // A bar on the terminal, redrawn when the whole percent changes; nothing when standard error
 // is no terminal. Called by GDAL with the part done and the bar.
 struct TerminalBar {
@@ -38,6 +49,9 @@ struct TerminalBar {
 
 int CPL_STDCALL showProgress(double done, const char*, void* data)
 {
+    if (stopSignal != 0) {
+        return FALSE;
+    }
     auto& bar = *static_cast<TerminalBar*>(data);
     const int percent = static_cast<int>(done * 100);
     if (percent == bar.shown || !bar.terminal) {
@@ -68,12 +82,16 @@ int exportTiles(int argc, char** argv)
         return refuse(options.error());
     }
     QCoreApplication app(argc, argv);
+    std::signal(SIGINT, askToStop);
+    std::signal(SIGTERM, askToStop);
     const common::TileFolder folder = options->folder.isEmpty()
                                           ? common::TileFolder::lookUp()
                                           : common::TileFolder(options->folder);
     if (!folder.isFolder()) {
         return refuse(QStringLiteral("there is no tile folder %1 here").arg(folder.path()), 1);
     }
+    // Leftovers of exports that were killed, whether or not this one gets as far as writing.
+    common::removeStaleTemporaries(QFileInfo(options->output).absolutePath());
     const mapexport::Scan scan = mapexport::scanFolder(folder);
     if (!scan.foreign.isEmpty()) {
         std::fprintf(stderr, "mapexport: left out, since their names are not tile names:\n  %s\n",
@@ -91,6 +109,10 @@ int exportTiles(int argc, char** argv)
     if (const auto written =
             mapexport::writeExport(mosaic, options->format, output, name, showProgress, &bar);
         !written) {
+        if (stopSignal != 0) {
+            std::fputs("\nmapexport: stopped; nothing was written\n", stderr);
+            return 128 + stopSignal;
+        }
         return refuse(QStringLiteral("%1: %2").arg(output, common::errorText(written.error())), 1);
     }
     std::printf("mapexport: %s: %zu tiles, %d x %d pixels\n", qPrintable(output), tiles.size(),

@@ -127,20 +127,25 @@ TEST(StaleTemporaries, OnlyThoseOfWritersThatNoLongerRunAreRemoved)
     const QStringList others = {QStringLiteral(".~0000zzzz-00000001.tmp"),
                                 QStringLiteral(".~1-2.tmp"), QStringLiteral("x.tmp"),
                                 QStringLiteral("IDA_E_B48L9Z45.gif")};
-    for (const QString& name : QStringList{stale, lockedStale, ours, running} + others) {
+    // What another library wrote beside a temporary name: its lock is on the name itself.
+    const QString staleCompanion = stale + QStringLiteral(".out.ovr.tmp");
+    const QString lockedCompanion = lockedStale + QStringLiteral(".out");
+    for (const QString& name :
+         QStringList{stale, staleCompanion, lockedStale, lockedCompanion, ours, running} + others) {
         TempWorkDir::write(name, "leftover");
     }
     const int lock = ::open(QFile::encodeName(lockedStale).constData(), O_RDONLY);
     ASSERT_GE(lock, 0);
     ASSERT_EQ(::flock(lock, LOCK_EX), 0);
 
-    EXPECT_EQ(common::removeStaleTemporaries(QStringLiteral(".")), 1);
+    EXPECT_EQ(common::removeStaleTemporaries(QStringLiteral(".")), 2);
     EXPECT_FALSE(QFileInfo::exists(stale));
-    for (const QString& kept : QStringList{lockedStale, ours, running} + others) {
+    EXPECT_FALSE(QFileInfo::exists(staleCompanion));
+    for (const QString& kept : QStringList{lockedStale, lockedCompanion, ours, running} + others) {
         EXPECT_TRUE(QFileInfo::exists(kept)) << kept.toStdString();
     }
     ::close(lock);
-    EXPECT_EQ(common::removeStaleTemporaries(QStringLiteral(".")), 1) << "the lock is gone";
+    EXPECT_EQ(common::removeStaleTemporaries(QStringLiteral(".")), 2) << "the lock is gone";
 }
 
 TEST(StaleTemporaries, AnOpenWriterOfThisProcessIsNeverDisturbed)

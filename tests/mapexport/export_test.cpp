@@ -5,6 +5,8 @@
 #include "common/tilefolder.h"
 #include "common/worldfile.h"
 #include "geotiffwriter.h"
+#include "gifmaker.h"
+#include "leftovers.h"
 #include "mapexport/gdalexport.h"
 #include "mapexport/mosaic.h"
 #include "mapexport/tiles.h"
@@ -232,6 +234,37 @@ TEST(ExportFailure, AnEarlierFileStaysAndNothingIsLeft)
     ASSERT_TRUE(error.has_value());
     EXPECT_EQ(TempWorkDir::read(QStringLiteral("region.tif")), "the earlier export");
     EXPECT_EQ(QDir().entryList(QDir::Files | QDir::Hidden), QStringList{"region.tif"});
+}
+
+TEST(ExportFailure, AStopAskedForLeavesTheEarlierFileAndNothingElse)
+{
+    TempWorkDir work;
+    // What a killed export left: its lock file and what GDAL wrote beside it.
+    const QString killed = testsupport::temporaryNameOf(testsupport::endedProcessId());
+    for (const char* suffix : {"", ".out", ".out.ovr.tmp", ".out-journal"}) {
+        TempWorkDir::write(killed + QString::fromLatin1(suffix), "leftover");
+    }
+    const QByteArray tile = testsupport::makeGif(1999, 1999);
+    TempWorkDir::writeTiles({"IDA_E_B48!00L10!00Z45.gif", "IDA_E_B48!00L11!00Z45.gif"}, tile);
+    for (const char* output : {"region.tif", "region.mbtiles"}) {
+        SCOPED_TRACE(output);
+        const QString name = QString::fromLatin1(output);
+        TempWorkDir::write(name, "the earlier export");
+        const auto tiles =
+            mapexport::chooseTiles(mapexport::scanFolder(common::TileFolder::lookUp()).tiles, {});
+        ASSERT_TRUE(tiles);
+        int calls = 0;
+        const auto stop = [](double, const char*, void* data) -> int {
+            return ++*static_cast<int*>(data) < 3 ? TRUE : FALSE; // as after SIGTERM
+        };
+        const auto written = mapexport::writeExport(
+            mapexport::planMosaic(*tiles, mapexport::exactCentres(*tiles)),
+            *mapexport::formatOf(name), name, QStringLiteral("test region"), stop, &calls);
+        EXPECT_FALSE(written.ok());
+        EXPECT_EQ(TempWorkDir::read(name), "the earlier export");
+        EXPECT_TRUE(QDir().entryList(QDir::Files | QDir::Hidden).filter(u".~").isEmpty())
+            << QDir().entryList(QDir::Files | QDir::Hidden).join(u' ').toStdString();
+    }
 }
 
 } // namespace
