@@ -112,7 +112,11 @@ common::Status writeExport(const Mosaic& mosaic, Format format, const QString& o
 {
     // The tiles stay on disk: GDAL keeps a bounded number of them decoded (about 4 MB each)
     // and a bounded cache of blocks, whatever the size of the region.
-    gdal::setUp({{"GDAL_CACHEMAX", "128"}, {"GDAL_MAX_DATASET_POOL_SIZE", "24"}});
+    // GDAL need not look beside a tile: the export places each itself, and what lies there
+    // (a pipe named like a side file) could hold it up for ever.
+    gdal::setUp({{"GDAL_CACHEMAX", "128"},
+                 {"GDAL_MAX_DATASET_POOL_SIZE", "24"},
+                 {"GDAL_DISABLE_READDIR_ON_OPEN", "EMPTY_DIR"}});
     const QFileInfo target(output);
     // Leftovers of exports that were killed go first.
     common::removeStaleTemporaries(target.absolutePath());

@@ -97,6 +97,14 @@ int exportTiles(int argc, char** argv)
         std::fprintf(stderr, "mapexport: left out, since their names are not tile names:\n  %s\n",
                      qPrintable(scan.foreign.join(QStringLiteral("\n  "))));
     }
+    if (!scan.leftOut.isEmpty()) {
+        std::fprintf(stderr, "mapexport: tiles left out:\n  %s\n",
+                     qPrintable(scan.leftOut.join(QStringLiteral("\n  "))));
+    }
+    if (!scan.warnings.isEmpty()) {
+        std::fprintf(stderr, "mapexport: world files ignored:\n  %s\n",
+                     qPrintable(scan.warnings.join(QStringLiteral("\n  "))));
+    }
     const auto chosen = mapexport::chooseTiles(scan.tiles, options->choice);
     if (!chosen) {
         return refuse(chosen.error());

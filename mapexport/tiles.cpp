@@ -1,6 +1,7 @@
 #include "mapexport/tiles.h"
 
 #include "common/errortext.h"
+#include "common/gifcheck.h"
 #include "common/tilenamereader.h"
 #include "common/worldfile.h"
 
@@ -9,9 +10,11 @@
 #include <QImageReader>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <map>
 #include <set>
+#include <sys/stat.h>
 
 namespace mapexport {
 
@@ -45,6 +48,53 @@ bool readGifSize(const QString& path, int& width, int& height)
     return reader.canRead() && !size.isEmpty();
 }
 
+// Whether |path| is missing or a regular file (a symlink to one counts).
+bool absentOrRegular(const QString& path)
+{
+    struct stat status {};
+    return ::stat(QFile::encodeName(path).constData(), &status) != 0 ? errno == ENOENT
+                                                                     : S_ISREG(status.st_mode);
+}
+
+bool isRegular(const QString& path)
+{
+    struct stat status {};
+    return ::stat(QFile::encodeName(path).constData(), &status) == 0 && S_ISREG(status.st_mode);
+}
+
+// Why a tile's name cannot place it, or nothing.
+std::optional<QString> placeProblem(const common::TileCentre& centre)
+{
+    if (!(centre.zoom > 0)) {
+        return QStringLiteral("its name gives zoom %1, not above 0").arg(centre.zoom);
+    }
+    if (!(std::fabs(centre.latitude) <= 90) || !(std::fabs(centre.longitude) <= 540)) {
+        return QStringLiteral("its name places it at latitude %1, longitude %2, not on the earth")
+            .arg(centre.latitude)
+            .arg(centre.longitude);
+    }
+    return std::nullopt;
+}
+
+// Why a world file cannot be believed for |tile|, or nothing.
+std::optional<QString> worldProblem(const common::GeoTransform& t, const Tile& tile)
+{
+    if (!std::all_of(t.begin(), t.end(), [](double v) { return std::isfinite(v); })) {
+        return QStringLiteral("its world file holds numbers that are not finite");
+    }
+    if (!(t[1] > 0) || !(t[5] < 0)) {
+        return QStringLiteral("its world file gives a pixel size of zero or the wrong sign");
+    }
+    // One tile spans zoom / 45 degrees; the name keeps the centre to two decimals.
+    const double reach = tile.zoom / 45 + 0.01;
+    const double lat = t[3] + t[5] * tile.height / 2;
+    const double lon = t[0] + t[1] * tile.width / 2;
+    if (std::fabs(lat - tile.nameLatitude) > reach || std::fabs(lon - tile.nameLongitude) > reach) {
+        return QStringLiteral("its world file puts it more than a tile from its name's place");
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 int mapTypeOf(const QString& name)
@@ -59,6 +109,9 @@ int mapTypeOf(const QString& name)
 Scan scanFolder(const common::TileFolder& folder)
 {
     Scan scan;
+    const auto leaveOut = [&scan](const QString& name, const QString& why) {
+        scan.leftOut.append(name + QStringLiteral(": ") + why);
+    };
     for (const QString& name : folder.tileImages()) {
         const auto centre = common::readTileName(name);
         const int type = mapTypeOf(name);
@@ -66,19 +119,41 @@ Scan scanFolder(const common::TileFolder& folder)
             scan.foreign.append(name);
             continue;
         }
+        if (const auto problem = placeProblem(*centre)) {
+            leaveOut(name, *problem);
+            continue;
+        }
         Tile tile;
         tile.path = QFileInfo(folder.pathOf(name)).absoluteFilePath();
-        if (!readGifSize(tile.path, tile.width, tile.height)) {
-            scan.foreign.append(name);
+        const QString worldPath = common::worldFilePath(tile.path);
+        if (!isRegular(tile.path)) {
+            leaveOut(name, QStringLiteral("not a regular file"));
+            continue;
+        }
+        // GDAL opens these itself when it opens a tile: a pipe there would never end.
+        if (!absentOrRegular(worldPath) || !absentOrRegular(common::auxFilePath(tile.path))) {
+            leaveOut(name, QStringLiteral("a file beside it (.gfw, .gif.aux.xml) is not a regular "
+                                          "file"));
+            continue;
+        }
+        if (!common::isWholeGifFile(QFile::encodeName(tile.path).toStdString()) ||
+            !readGifSize(tile.path, tile.width, tile.height)) {
+            leaveOut(name, QStringLiteral("not a readable picture (no whole GIF, %1 bytes)")
+                               .arg(QFileInfo(tile.path).size()));
             continue;
         }
         tile.mapType = type;
         tile.zoom = centre->zoom;
         tile.nameLatitude = centre->latitude;
         tile.nameLongitude = centre->longitude;
-        QFile world(common::worldFilePath(tile.path));
+        QFile world(worldPath);
         if (world.open(QIODevice::ReadOnly)) {
             tile.place = common::readWorldFile(world.read(1000));
+            if (const auto problem = tile.place ? worldProblem(*tile.place, tile) : std::nullopt) {
+                scan.warnings.append(name + QStringLiteral(": ") + *problem +
+                                     QStringLiteral("; its name places it"));
+                tile.place.reset();
+            }
         }
         scan.tiles.push_back(tile);
     }

@@ -29,11 +29,17 @@ struct Tile {
 
 struct Scan {
     std::vector<Tile> tiles;
-    QStringList foreign; // pictures whose names are no tile names, skipped
+    QStringList foreign;  // pictures whose names are no tile names, skipped
+    QStringList leftOut;  // "name: why", tiles that cannot be taken
+    QStringList warnings; // "name: why", world files ignored (the name places the tile)
 };
 
-// The tile pictures of |folder|, with the world files beside them. A picture that is no GIF
-// counts as foreign.
+// The tile pictures of |folder|, with the world files beside them. Nothing in the folder is
+// taken on trust: a tile is left out when its name places it nowhere on the earth (zoom 0 or
+// less, latitude beyond 90, longitude beyond 540), when it or a file beside it that GDAL would
+// open (.gfw, .gif.aux.xml) is no regular file, or when it is no whole GIF. A world file whose
+// numbers are not finite, whose pixel size is zero or of the wrong sign, or that puts its tile
+// more than a tile from its name's place is ignored.
 Scan scanFolder(const common::TileFolder& folder);
 
 // The map type a tile name's letter stands for: 1 for E and U, 2 for W, 0 for any other.

@@ -25,6 +25,7 @@
 #include <httplib.h>
 
 #include <cmath>
+#include <sys/stat.h>
 
 namespace {
 
@@ -234,6 +235,29 @@ TEST(ExportFailure, AnEarlierFileStaysAndNothingIsLeft)
     ASSERT_TRUE(error.has_value());
     EXPECT_EQ(TempWorkDir::read(QStringLiteral("region.tif")), "the earlier export");
     EXPECT_EQ(QDir().entryList(QDir::Files | QDir::Hidden), QStringList{"region.tif"});
+}
+
+TEST(DamagedFolder, IsExportedWithoutItsDamagedTilesInOneRun)
+{
+    TempWorkDir work;
+    const QByteArray tile = testsupport::makeGif(1999, 1999);
+    TempWorkDir::writeTiles(
+        {"IDA_E_B48!00L10!00Z45.gif", "IDA_E_B48!00L11!00Z45.gif", "IDA_E_B49!00L10!00Z45.gif"},
+        tile);
+    TempWorkDir::write(QStringLiteral("mymaps/IDA_E_B49!00L11!00Z45.gif"), tile.left(5000));
+    TempWorkDir::write(QStringLiteral("mymaps/IDA_E_B49!00L10!00Z45.gfw"),
+                       "nan\n0\n0\nnan\n0\n0\n");
+    ASSERT_EQ(::mkfifo("mymaps/IDA_E_B48!00L11!00Z45.gif.aux.xml", 0600), 0);
+    const auto scan = mapexport::scanFolder(common::TileFolder::lookUp());
+    EXPECT_EQ(scan.leftOut.size(), 2) << scan.leftOut.join(u'|').toStdString();
+    EXPECT_EQ(scan.warnings.size(), 1);
+    const auto error = exportFolder(QStringLiteral("region.tif"));
+    ASSERT_FALSE(error.has_value()) << error->toStdString();
+    GDALDatasetH ds = GDALOpen("region.tif", GA_ReadOnly);
+    ASSERT_NE(ds, nullptr);
+    EXPECT_EQ(GDALGetRasterXSize(ds), 1999);
+    EXPECT_EQ(GDALGetRasterYSize(ds), 3998);
+    GDALClose(ds);
 }
 
 TEST(ExportFailure, AStopAskedForLeavesTheEarlierFileAndNothingElse)

@@ -4,9 +4,15 @@
 #include "mapexport/tiles.h"
 #include "tempworkdir.h"
 
+#include <QDir>
+#include <QFile>
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <string>
+#include <sys/stat.h>
 
 namespace {
 
@@ -19,16 +25,14 @@ TEST(ExportScan, ForeignNamesAreListedAndWorldFilesRead)
     TempWorkDir work;
     const QByteArray gif = testsupport::makeGif(8, 6);
     TempWorkDir::writeTiles({"IDA_E_B48!00L10!00Z45.gif", "IDA_W_B48!00L11!00Z45.gif", "notes.gif",
-                             "IDA_X_B48L12Z45.gif", "IDA_E_B49L10Z45.gif"},
+                             "IDA_X_B48L12Z45.gif"},
                             gif);
-    TempWorkDir::write(QStringLiteral("mymaps/IDA_E_B49L10Z45.gif"), "no picture at all");
     const auto place = common::pictureGeoTransform(48.000001, 10.000001, 45, 8, 6);
     TempWorkDir::write(QStringLiteral("mymaps/IDA_E_B48!00L10!00Z45.gfw"),
                        common::worldFileText(place));
 
     const mapexport::Scan scan = mapexport::scanFolder(common::TileFolder::lookUp());
-    EXPECT_EQ(scan.foreign,
-              (QStringList{"IDA_E_B49L10Z45.gif", "IDA_X_B48L12Z45.gif", "notes.gif"}));
+    EXPECT_EQ(scan.foreign, (QStringList{"IDA_X_B48L12Z45.gif", "notes.gif"}));
     ASSERT_EQ(scan.tiles.size(), 2u);
     EXPECT_EQ(scan.tiles[0].mapType, 1);
     EXPECT_EQ(scan.tiles[1].mapType, 2);
@@ -36,6 +40,67 @@ TEST(ExportScan, ForeignNamesAreListedAndWorldFilesRead)
     EXPECT_EQ(scan.tiles[0].height, 6);
     EXPECT_EQ(scan.tiles[0].place, place);
     EXPECT_FALSE(scan.tiles[1].place.has_value());
+}
+
+struct DamageCase {
+    const char* tile;
+    QByteArray body;        // of the tile
+    const char* worldFile;  // its .gfw's text; nullptr: none; "fifo": a pipe
+    const char* leftOutWhy; // nullptr: taken
+    const char* warning;    // nullptr: its world file, if any, believed
+};
+
+TEST(ExportScan, NothingInTheFolderIsTakenOnTrust)
+{
+    TempWorkDir work;
+    const QByteArray gif = testsupport::makeGif(8, 6);
+    const QByteArray world = common::worldFileText(common::pictureGeoTransform(48, 10, 45, 8, 6));
+    const DamageCase cases[] = {
+        {"IDA_E_B48!00L10!00Z45.gif", gif, world.constData(), nullptr, nullptr},
+        {"IDA_E_B47!00L10!00Z45.gif", gif.left(gif.size() - 1), nullptr, "not a readable picture",
+         nullptr},
+        {"IDA_E_B46!00L10!00Z45.gif", {}, nullptr, "no whole GIF, 0 bytes", nullptr},
+        {"IDA_E_B45!00L10!00Z45.gif", gif, "fifo", "is not a regular file", nullptr},
+        {"IDA_E_B44!00L10!00Z45.gif", gif, "nan\n0\n0\n-1\n10\n44\n", nullptr, "not finite"},
+        {"IDA_E_B43!00L10!00Z45.gif", gif, "0\n0\n0\n-1\n10\n43\n", nullptr, "zero or the wrong"},
+        {"IDA_E_B42!00L10!00Z45.gif", gif, "0.0001\n0\n0\n-0.0001\n170\n42\n", nullptr,
+         "more than a tile"},
+        {"IDA_E_B0!00L10!00Z0.gif", gif, nullptr, "zoom 0", nullptr},
+        {"IDA_E_B95!00L10!00Z45.gif", gif, nullptr, "not on the earth", nullptr},
+        {"IDA_E_B40!00L600!00Z45.gif", gif, nullptr, "not on the earth", nullptr},
+    };
+    ASSERT_TRUE(QDir().mkdir(QStringLiteral("mymaps")));
+    for (const DamageCase& c : cases) {
+        const QString path = QStringLiteral("mymaps/") + QString::fromLatin1(c.tile);
+        TempWorkDir::write(path, c.body);
+        const QString gfw = common::worldFilePath(path);
+        if (c.worldFile != nullptr && std::string(c.worldFile) == "fifo") {
+            ASSERT_EQ(::mkfifo(QFile::encodeName(gfw).constData(), 0600), 0);
+        } else if (c.worldFile != nullptr) {
+            TempWorkDir::write(gfw, c.worldFile);
+        }
+    }
+    const mapexport::Scan scan = mapexport::scanFolder(common::TileFolder::lookUp());
+    for (const DamageCase& c : cases) {
+        SCOPED_TRACE(c.tile);
+        const QString name = QString::fromLatin1(c.tile);
+        const QStringList out = scan.leftOut.filter(name + u':');
+        const QStringList warned = scan.warnings.filter(name + u':');
+        ASSERT_EQ(out.size(), c.leftOutWhy != nullptr ? 1 : 0);
+        if (c.leftOutWhy != nullptr) {
+            EXPECT_TRUE(out.front().contains(QString::fromLatin1(c.leftOutWhy)))
+                << out.front().toStdString();
+        }
+        ASSERT_EQ(warned.size(), c.warning != nullptr ? 1 : 0);
+        if (c.warning != nullptr) {
+            EXPECT_TRUE(warned.front().contains(QString::fromLatin1(c.warning)))
+                << warned.front().toStdString();
+        }
+    }
+    EXPECT_EQ(scan.tiles.size(), 4u);
+    EXPECT_EQ(std::count_if(scan.tiles.begin(), scan.tiles.end(),
+                            [](const Tile& t) { return t.place.has_value(); }),
+              1);
 }
 
 Tile tile(double zoom, int type)
