@@ -198,7 +198,54 @@ common::Result<std::vector<Tile>> chooseTiles(const std::vector<Tile>& tiles, co
     return chosen;
 }
 
-std::vector<double> snapToGrid(const std::vector<double>& cutValues)
+namespace {
+
+// The starts of a grid of |step| that put every line within its interval, numbering the lines
+// by |step| from the first; empty (from > to) when there are none.
+struct Starts {
+    double from, to;
+    std::vector<double> k;
+    bool any() const { return from <= to; }
+};
+
+Starts startsFor(const std::vector<double>& low, double step)
+{
+    Starts s{-HUGE_VAL, HUGE_VAL, std::vector<double>(low.size(), 0)};
+    for (std::size_t i = 0; i < low.size(); ++i) {
+        s.k[i] = std::round((low[i] - low[0]) / step);
+        s.from = std::max(s.from, low[i] - s.k[i] * step);
+        s.to = std::min(s.to, low[i] + cutWidth - s.k[i] * step);
+    }
+    return s;
+}
+
+// The step that least squares fit to the middles of the intervals.
+double fittedStep(const std::vector<double>& low)
+{
+    double gap = HUGE_VAL;
+    for (std::size_t i = 1; i < low.size(); ++i) {
+        gap = std::min(gap, low[i] - low[i - 1]);
+    }
+    double step = gap;
+    for (int round = 0; round < 3; ++round) {
+        double n = 0, sk = 0, sm = 0, skk = 0, skm = 0;
+        for (const double l : low) {
+            const double k = std::round((l - low[0]) / step);
+            const double middle = l + cutWidth / 2;
+            n += 1;
+            sk += k;
+            sm += middle;
+            skk += k * k;
+            skm += k * middle;
+        }
+        step = (n * skm - sk * sm) / (n * skk - sk * sk);
+    }
+    return step;
+}
+
+} // namespace
+
+std::vector<double> snapToGrid(const std::vector<double>& cutValues, double zoom)
 {
     const std::set<double> lineSet(cutValues.begin(), cutValues.end());
     const std::vector<double> lines(lineSet.begin(), lineSet.end());
@@ -207,51 +254,49 @@ std::vector<double> snapToGrid(const std::vector<double>& cutValues)
     for (const double line : lines) {
         low.push_back(lowEnd(line));
     }
-    // Number the lines with the smallest gap between neighbours, then fit start and step to
-    // the middles of their intervals, and number again with the fitted step.
-    std::vector<double> k(lines.size(), 0);
-    double step = 0;
-    double gap = HUGE_VAL;
-    for (std::size_t i = 1; i < lines.size(); ++i) {
-        gap = std::min(gap, low[i] - low[i - 1]);
-    }
-    for (int round = 0; round < 3 && lines.size() > 1; ++round) {
-        const double by = round == 0 ? gap : step;
-        double n = 0, sk = 0, sm = 0, skk = 0, skm = 0;
-        for (std::size_t i = 0; i < lines.size(); ++i) {
-            k[i] = std::round((low[i] - low[0]) / by);
-            const double middle = low[i] + cutWidth / 2;
-            n += 1;
-            sk += k[i];
-            sm += middle;
-            skk += k[i] * k[i];
-            skm += k[i] * middle;
+    // The downloader's steps are zoom / k for a whole offset k, 45 unless the user chose
+    // another: 45 first, then the whole k whose step is nearest the fitted one.
+    double step = zoom / 45;
+    Starts starts = startsFor(low, step);
+    if (lines.size() > 1 && !starts.any()) {
+        const double fitted = fittedStep(low);
+        const double nearest = std::max(1.0, std::round(zoom / fitted));
+        bool found = false;
+        for (int distance = 0; distance < 50 && !found; ++distance) {
+            for (const double k : {nearest - distance, nearest + distance}) {
+                if (k >= 1 && !found) {
+                    starts = startsFor(low, zoom / k);
+                    found = starts.any();
+                    step = zoom / k;
+                }
+            }
         }
-        step = (n * skm - sk * sm) / (n * skk - sk * sk);
+        if (!found) { // no whole offset fits: the fitted step, as near as it goes
+            step = fitted;
+            starts = startsFor(low, step);
+        }
     }
-    // The starts that keep every line within its interval.
-    double from = -HUGE_VAL;
-    double to = HUGE_VAL;
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        from = std::max(from, low[i] - k[i] * step);
-        to = std::min(to, low[i] + cutWidth - k[i] * step);
-    }
-    // Their middle; when the fitted step leaves none, the middle of the two ends.
-    double start = (from + to) / 2;
-    if (from <= to) {
-        // Regions begin on round coordinates and the downloader shifts every centre by a
-        // millionth of a degree: a start that puts a line there is the likely one.
-        for (std::size_t i = 0; i < lines.size(); ++i) {
-            const double candidate = low[i] + 1e-6 - k[i] * step;
-            if (candidate >= from && candidate <= to) {
-                start = candidate;
-                break;
+    // Their middle; when no start fits, the middle of the two ends.
+    double start = (starts.from + starts.to) / 2;
+    if (starts.any()) {
+        // Regions begin on round coordinates (from zoom 20 on, whole degrees) and the
+        // downloader shifts every centre by a millionth of a degree: a start that puts a line
+        // there is the likely one; whole degrees first, then hundredths.
+        bool found = false;
+        for (const bool whole : {zoom >= 20, false}) {
+            for (std::size_t i = 0; i < lines.size() && !found; ++i) {
+                const double round = whole ? std::floor(low[i]) : low[i];
+                const double candidate = round + 1e-6 - starts.k[i] * step;
+                if (candidate >= starts.from && candidate <= starts.to) {
+                    start = candidate;
+                    found = true;
+                }
             }
         }
     }
     std::map<double, double> snapped;
     for (std::size_t i = 0; i < lines.size(); ++i) {
-        snapped[lines[i]] = std::clamp(start + k[i] * step, low[i], low[i] + cutWidth);
+        snapped[lines[i]] = std::clamp(start + starts.k[i] * step, low[i], low[i] + cutWidth);
     }
     std::vector<double> out;
     out.reserve(cutValues.size());
@@ -271,8 +316,12 @@ std::vector<Centre> exactCentres(const std::vector<Tile>& tiles)
             longitudes.push_back(tile.nameLongitude);
         }
     }
-    const std::vector<double> snappedLat = latitudes.empty() ? latitudes : snapToGrid(latitudes);
-    const std::vector<double> snappedLon = longitudes.empty() ? longitudes : snapToGrid(longitudes);
+    // The tiles of an export share one zoom.
+    const double zoom = tiles.empty() ? 45 : tiles.front().zoom;
+    const std::vector<double> snappedLat =
+        latitudes.empty() ? latitudes : snapToGrid(latitudes, zoom);
+    const std::vector<double> snappedLon =
+        longitudes.empty() ? longitudes : snapToGrid(longitudes, zoom);
     std::vector<Centre> centres;
     std::size_t next = 0;
     for (const Tile& tile : tiles) {

@@ -60,10 +60,13 @@ using common::Centre;
 // centre snapped to the grid of the region, which the names give (see snapToGrid).
 std::vector<Centre> exactCentres(const std::vector<Tile>& tiles);
 
-// Values cut after the second decimal (toward zero) of positions on a regular grid, snapped back
-// to that grid: the grid's start and step fitted by least squares to the middles of the
-// intervals the cut values stand for, each result kept within its own interval. Equal values
-// stand for one grid line.
-std::vector<double> snapToGrid(const std::vector<double>& cutValues);
+// Values cut after the second decimal (toward zero) of positions on a regular grid of tiles of
+// |zoom|, snapped back to that grid, each result kept within its own interval; equal values
+// stand for one grid line. Of the grids that put every value in its interval, the step is
+// zoom / 45 (the downloader's default offset) when one of them has it, else zoom / k for the
+// whole k whose step is nearest the one least squares fit to the intervals' middles. The start
+// puts a line a millionth of a degree past a round value (from zoom 20 on, a whole degree),
+// as the downloader's corners do, where one fits.
+std::vector<double> snapToGrid(const std::vector<double>& cutValues, double zoom);
 
 } // namespace mapexport

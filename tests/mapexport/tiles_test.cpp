@@ -157,14 +157,17 @@ TEST(ExportSnap, CutCentresGoBackToTheRegionsGrid)
 {
     const struct {
         double start;
+        double zoom;
         double step;
         int lines;
         double within; // degrees
     } grids[] = {
-        {47.000001, 20.0 / 45, 8, 0.002},   // zoom 20, the default offset
-        {-12.499999, 150.0 / 50, 6, 0.002}, // zoom 150, offset 50, south of the equator
-        {9.476380, 5.0 / 45, 12, 0.002},    // zoom 5, not from a round start
-        {48.123457, 3, 1, 0.005},           // one line: the middle of its interval
+        {47.000001, 20, 20.0 / 45, 8, 1e-9},    // zoom 20, the default offset: exact
+        {49.000001, 20, 20.0 / 45, 3, 1e-9},    // three lines, cut to 49.00, 49.44, 49.88
+        {-12.499999, 150, 150.0 / 50, 6, 1e-9}, // zoom 150, offset 50, south of the equator
+        {9.476380, 5, 5.0 / 45, 12, 0.002},     // zoom 5, not from a round start
+        {-33.999999, 45, 1, 4, 1e-9},           // names without decimals: B-34, B-33, ...
+        {48.123457, 135, 3, 1, 0.005},          // one line: the middle of its interval
     };
     for (const auto& g : grids) {
         std::vector<double> truth;
@@ -175,7 +178,7 @@ TEST(ExportSnap, CutCentresGoBackToTheRegionsGrid)
                 names.push_back(cut(truth.back()));
             }
         }
-        const std::vector<double> snapped = mapexport::snapToGrid(names);
+        const std::vector<double> snapped = mapexport::snapToGrid(names, g.zoom);
         double worst = 0;
         for (std::size_t i = 0; i < truth.size(); ++i) {
             worst = std::max(worst, std::abs(snapped[i] - truth[i]));
