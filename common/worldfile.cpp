@@ -3,6 +3,7 @@
 #include "common/credit.h"
 
 #include <QList>
+#include <QXmlStreamReader>
 
 #include <cstdio>
 
@@ -82,6 +83,18 @@ std::optional<GeoTransform> readWorldFile(const QByteArray& text)
     }
     return GeoTransform{v[4] - v[0] / 2 - v[2] / 2, v[0], v[2],
                         v[5] - v[1] / 2 - v[3] / 2, v[1], v[3]};
+}
+
+QString readAuxCredit(const QByteArray& text)
+{
+    QXmlStreamReader xml(text);
+    while (!xml.atEnd()) {
+        if (xml.readNext() == QXmlStreamReader::StartElement && xml.name() == u"MDI" &&
+            xml.attributes().value(QLatin1String("key")) == QLatin1String("attribution")) {
+            return QString::fromStdString(cleanCredit(xml.readElementText().toStdString()));
+        }
+    }
+    return {};
 }
 
 } // namespace common

@@ -32,4 +32,8 @@ QByteArray exactNumber(double value);
 // The geotransform a world file's text gives, or nothing when it is not six numbers.
 std::optional<GeoTransform> readWorldFile(const QByteArray& text);
 
+// The credit that auxFileText wrote into a GDAL auxiliary file (the metadata item
+// "attribution"), cleaned as any credit; empty when there is none.
+QString readAuxCredit(const QByteArray& text);
+
 } // namespace common

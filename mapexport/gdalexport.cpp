@@ -11,9 +11,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
+#include <sqlite3.h>
+#include <string>
 #include <sys/file.h>
 #include <system_error>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace mapexport {
@@ -71,6 +74,75 @@ private:
     QString path_;
     int fd_ = -1;
 };
+
+// The metadata GDAL leaves out or gets wrong: the zoom levels the file really holds, the
+// centre to open it at, the credit (as HTML, which MBTiles readers show it as).
+common::Status completeMbtiles(const QString& path, const Mosaic& mosaic)
+{
+    sqlite3* db = nullptr;
+    const auto fail = [&db](const char* what) {
+        const std::string reason = db != nullptr ? sqlite3_errmsg(db) : "no memory";
+        sqlite3_close(db);
+        return common::permanent(std::string("the metadata cannot be ") + what + ": " + reason, 1);
+    };
+    if (sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READWRITE, nullptr) !=
+        SQLITE_OK) {
+        return fail("written");
+    }
+    sqlite3_stmt* zooms = nullptr;
+    int minZoom = 0;
+    int maxZoom = 0;
+    if (sqlite3_prepare_v2(db, "SELECT MIN(zoom_level), MAX(zoom_level) FROM tiles", -1, &zooms,
+                           nullptr) != SQLITE_OK) {
+        return fail("read");
+    }
+    if (sqlite3_step(zooms) == SQLITE_ROW) {
+        minZoom = sqlite3_column_int(zooms, 0);
+        maxZoom = sqlite3_column_int(zooms, 1);
+    }
+    sqlite3_finalize(zooms);
+    const common::GeoTransform& t = mosaic.transform;
+    const double lon = t[0] + t[1] * mosaic.width / 2;
+    const double lat = t[3] + t[5] * mosaic.height / 2;
+    const std::vector<std::pair<std::string, std::string>> items{
+        {"minzoom", std::to_string(minZoom)},
+        {"maxzoom", std::to_string(maxZoom)},
+        {"center", QStringLiteral("%1,%2,%3")
+                       .arg(lon, 0, 'f', 6)
+                       .arg(lat, 0, 'f', 6)
+                       .arg((minZoom + maxZoom) / 2)
+                       .toStdString()},
+        {"attribution", mosaic.credit.toHtmlEscaped().toStdString()},
+    };
+    sqlite3_stmt* drop = nullptr;
+    sqlite3_stmt* add = nullptr;
+    bool ok = sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr) == SQLITE_OK &&
+              sqlite3_prepare_v2(db, "DELETE FROM metadata WHERE name = ?1", -1, &drop, nullptr) ==
+                  SQLITE_OK &&
+              sqlite3_prepare_v2(db, "INSERT INTO metadata (name, value) VALUES (?1, ?2)", -1, &add,
+                                 nullptr) == SQLITE_OK;
+    for (const auto& [name, value] : items) {
+        if (!ok) {
+            break;
+        }
+        sqlite3_bind_text(drop, 1, name.c_str(), -1, SQLITE_TRANSIENT);
+        ok = sqlite3_step(drop) == SQLITE_DONE;
+        sqlite3_reset(drop);
+        if (ok && !value.empty()) {
+            sqlite3_bind_text(add, 1, name.c_str(), -1, SQLITE_TRANSIENT);
+            sqlite3_bind_text(add, 2, value.c_str(), -1, SQLITE_TRANSIENT);
+            ok = sqlite3_step(add) == SQLITE_DONE;
+            sqlite3_reset(add);
+        }
+    }
+    sqlite3_finalize(drop);
+    sqlite3_finalize(add);
+    if (!ok || sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
+        return fail("written");
+    }
+    sqlite3_close(db);
+    return {};
+}
 
 } // namespace
 
@@ -139,9 +211,11 @@ common::Status writeExport(const Mosaic& mosaic, Format format, const QString& o
     }
     CPLStringList arguments;
     if (format == Format::GeoTiff) {
-        for (const char* argument : {"-of", "COG", "-co", "COMPRESS=DEFLATE", "-co", "PREDICTOR=2",
-                                     "-co", "BIGTIFF=IF_SAFER", "-co", "NUM_THREADS=ALL_CPUS",
-                                     "-co", "OVERVIEW_RESAMPLING=AVERAGE"}) {
+        // Where no tile is, the blocks are left out of the file: gaps cost no disk.
+        for (const char* argument :
+             {"-of", "COG", "-co", "COMPRESS=DEFLATE", "-co", "PREDICTOR=2", "-co",
+              "SPARSE_OK=TRUE", "-co", "BIGTIFF=IF_SAFER", "-co", "NUM_THREADS=ALL_CPUS", "-co",
+              "OVERVIEW_RESAMPLING=AVERAGE"}) {
             arguments.AddString(argument);
         }
     } else {
@@ -185,6 +259,11 @@ common::Status writeExport(const Mosaic& mosaic, Format format, const QString& o
         }
     }
     source.value().reset();
+    if (!error && format == Format::MBTiles) {
+        if (auto completed = completeMbtiles(temporary, mosaic); !completed) {
+            error = completed.error();
+        }
+    }
     if (!error && !flushToDisk(temporary)) {
         error = common::permanent("the file cannot be flushed to the disk", 1);
     }

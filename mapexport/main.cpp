@@ -2,6 +2,7 @@
 // map apps, GeoTIFF for GIS programs.
 #include "common/atomicfile.h"
 #include "common/commandline.h"
+#include "common/credit.h"
 #include "common/errortext.h"
 #include "common/tilefolder.h"
 #include "mapexport/gdalexport.h"
@@ -110,7 +111,11 @@ int exportTiles(int argc, char** argv)
         return refuse(chosen.error());
     }
     const auto& tiles = *chosen;
-    const mapexport::Mosaic mosaic = mapexport::planMosaic(tiles, mapexport::exactCentres(tiles));
+    mapexport::Mosaic mosaic = mapexport::planMosaic(tiles, mapexport::exactCentres(tiles));
+    mosaic.credit =
+        !options->attribution.isEmpty()
+            ? QString::fromStdString(common::cleanCredit(options->attribution.toStdString()))
+            : mapexport::creditOf(tiles);
     const QString& output = options->output;
     const QString name = QFileInfo(output).completeBaseName();
     TerminalBar bar;

@@ -109,8 +109,12 @@ QByteArray mosaicVrt(const Mosaic& mosaic)
                      "\" rasterYSize=\"" + QByteArray::number(mosaic.height) + "\">\n" +
                      "  <SRS dataAxisToSRSAxisMapping=\"2,1\">EPSG:4326</SRS>\n" +
                      "  <GeoTransform>" + transform + "</GeoTransform>\n";
-    const char* const colours[] = {"Red", "Green", "Blue"};
-    for (int band = 1; band <= 3; ++band) {
+    if (!mosaic.credit.isEmpty()) {
+        vrt += "  <Metadata>\n    <MDI key=\"TIFFTAG_COPYRIGHT\">" + escaped(mosaic.credit) +
+               "</MDI>\n  </Metadata>\n";
+    }
+    const char* const colours[] = {"Red", "Green", "Blue", "Alpha"};
+    for (int band = 1; band <= 4; ++band) {
         vrt += "  <VRTRasterBand dataType=\"Byte\" band=\"" + QByteArray::number(band) + "\">\n" +
                "    <ColorInterp>" + colours[band - 1] + "</ColorInterp>\n";
         for (const Piece& piece : mosaic.pieces) {
@@ -128,9 +132,13 @@ QByteArray mosaicVrt(const Mosaic& mosaic)
                    "\" ySize=\"" + common::exactNumber(s.height()) +
                    "\"/>\n      <DstRect xOff=\"" + QByteArray::number(d.x()) + "\" yOff=\"" +
                    QByteArray::number(d.y()) + "\" xSize=\"" + QByteArray::number(d.width()) +
-                   "\" ySize=\"" + QByteArray::number(d.height()) +
-                   "\"/>\n      <ColorTableComponent>" + QByteArray::number(band) +
-                   "</ColorTableComponent>\n    </ComplexSource>\n";
+                   "\" ySize=\"" + QByteArray::number(d.height()) + "\"/>\n" +
+                   // Alpha: 255 wherever a tile is, whatever its value.
+                   (band == 4 ? QByteArray("      <ScaleOffset>255</ScaleOffset>\n"
+                                           "      <ScaleRatio>0</ScaleRatio>\n")
+                              : "      <ColorTableComponent>" + QByteArray::number(band) +
+                                    "</ColorTableComponent>\n") +
+                   "    </ComplexSource>\n";
         }
         vrt += "  </VRTRasterBand>\n";
     }

@@ -24,6 +24,7 @@ struct Mosaic {
     int width = 0;
     int height = 0;
     std::vector<Piece> pieces;
+    QString credit; // the map's, for the written file's metadata; empty: none
 };
 
 // The mosaic of |tiles| (one zoom) placed at |centres|. A tile's part is bounded, on each side,
@@ -31,7 +32,9 @@ struct Mosaic {
 // (north, south), or by its own edge where there is none. Parts meet on whole mosaic pixels.
 Mosaic planMosaic(const std::vector<Tile>& tiles, const std::vector<Centre>& centres);
 
-// A GDAL VRT of the mosaic as RGB: each tile's palette expanded, its part copied.
+// A GDAL VRT of the mosaic as RGB and alpha: each tile's palette expanded, its part copied and
+// opaque, and transparent where no tile is. The credit, when there is one, is its
+// TIFFTAG_COPYRIGHT.
 QByteArray mosaicVrt(const Mosaic& mosaic);
 
 } // namespace mapexport

@@ -34,6 +34,8 @@ common::Result<Options> parseOptions(const QStringList& arguments)
                 return refusal(QStringLiteral("--type takes 1 or 2, not \"%1\"").arg(type));
             }
             options.choice.mapType = type.toInt();
+        } else if (argument == u"--attribution" && hasValue) {
+            options.attribution = arguments[++i];
         } else if (!argument.startsWith(u"--") && options.output.isEmpty()) {
             options.output = argument;
         } else {

@@ -15,10 +15,12 @@ struct Options {
     QString output;
     Format format = Format::GeoTiff;
     Choice choice;
+    QString attribution; // empty: the tiles' own credit
 };
 
 inline const QString usageText =
-    QStringLiteral("usage: mapexport [--folder DIR] [--zoom Z] [--type 1|2] OUTPUT");
+    QStringLiteral("usage: mapexport [--folder DIR] [--zoom Z] [--type 1|2] [--attribution TEXT] "
+                   "OUTPUT");
 
 inline const QString helpText =
     usageText +
@@ -33,6 +35,8 @@ inline const QString helpText =
         "  --folder DIR  the folder that holds the tiles, instead of mymaps\n"
         "  --zoom Z      only the tiles of zoom Z\n"
         "  --type 1|2    only the tiles of map type 1 (letters E and U) or 2 (letter W)\n"
+        "  --attribution TEXT  the map's credit in the file (default: the one the map service\n"
+        "                sent with the tiles, kept in their .gif.aux.xml)\n"
         "  --help        this text\n"
         "  --version     the program's version\n");
 

@@ -155,9 +155,24 @@ Scan scanFolder(const common::TileFolder& folder)
                 tile.place.reset();
             }
         }
+        QFile aux(common::auxFilePath(tile.path));
+        if (aux.open(QIODevice::ReadOnly)) {
+            tile.credit = common::readAuxCredit(aux.read(qint64{64} * 1024));
+        }
         scan.tiles.push_back(tile);
     }
     return scan;
+}
+
+QString creditOf(const std::vector<Tile>& tiles)
+{
+    QStringList credits;
+    for (const Tile& tile : tiles) {
+        if (!tile.credit.isEmpty() && !credits.contains(tile.credit)) {
+            credits.append(tile.credit);
+        }
+    }
+    return credits.join(QStringLiteral("; "));
 }
 
 common::Result<std::vector<Tile>> chooseTiles(const std::vector<Tile>& tiles, const Choice& choice)

@@ -25,7 +25,12 @@ struct Tile {
     double nameLongitude = 0;
     // Where the downloader's world file says the tile lies, when there is one.
     std::optional<common::GeoTransform> place;
+    // The map's credit, from the .gif.aux.xml beside the tile; empty when it names none.
+    QString credit;
 };
+
+// The credits of |tiles|, each once, in the order they first come, joined by "; ".
+QString creditOf(const std::vector<Tile>& tiles);
 
 struct Scan {
     std::vector<Tile> tiles;

@@ -1,3 +1,4 @@
+#include "common/credit.h"
 #include "common/worldfile.h"
 
 #include <QList>
@@ -65,6 +66,9 @@ TEST(AuxFile, KeepsTheCreditCleanedAndEscaped)
         const QByteArray expected = c.item != nullptr ? QByteArray(c.item) : QByteArray(200, 'x');
         EXPECT_TRUE(text.contains("<MDI key=\"attribution\">" + expected + "</MDI>"))
             << text.toStdString();
+        // And back, as the exporter reads it.
+        EXPECT_EQ(common::readAuxCredit(text).toStdString(),
+                  common::cleanCredit(c.credit.toStdString()));
     }
 }
 

@@ -260,6 +260,60 @@ TEST(DamagedFolder, IsExportedWithoutItsDamagedTilesInOneRun)
     GDALClose(ds);
 }
 
+TEST(ExportedGaps, AreTransparentAndTheCreditTravels)
+{
+    TempWorkDir work;
+    // Three of a 2 x 2 region of 200-pixel tiles a degree wide: the north-east quarter is a gap.
+    TempWorkDir::write(QStringLiteral("t.gif"), testsupport::makeGif(200, 200));
+    const std::vector<mapexport::Centre> centres{{48, 10}, {48, 11}, {49, 10}};
+    std::vector<mapexport::Tile> tiles(centres.size());
+    for (mapexport::Tile& t : tiles) {
+        t.path = QFileInfo(QStringLiteral("t.gif")).absoluteFilePath();
+        t.width = t.height = 200;
+        t.mapType = 1;
+        t.zoom = 45 * 1999 / 200.0;
+    }
+    tiles[0].credit = QStringLiteral("Tiles & more");
+    mapexport::Mosaic mosaic = mapexport::planMosaic(tiles, centres);
+    mosaic.credit = mapexport::creditOf(tiles);
+    for (const char* output : {"gaps.tif", "gaps.mbtiles"}) {
+        SCOPED_TRACE(output);
+        const QString name = QString::fromLatin1(output);
+        ASSERT_TRUE(mapexport::writeExport(mosaic, *mapexport::formatOf(name), name, name).ok());
+        GDALDatasetH ds = GDALOpen(output, GA_ReadOnly);
+        ASSERT_NE(ds, nullptr);
+        ASSERT_EQ(GDALGetRasterCount(ds), 4);
+        GDALRasterBandH alpha = GDALGetRasterBand(ds, 4);
+        const int w = GDALGetRasterXSize(ds);
+        const int h = GDALGetRasterYSize(ds);
+        std::uint8_t gap = 1;
+        std::uint8_t filled = 0;
+        ASSERT_EQ(GDALRasterIO(alpha, GF_Read, w * 3 / 4, h / 4, 1, 1, &gap, 1, 1, GDT_Byte, 0, 0),
+                  CE_None);
+        ASSERT_EQ(
+            GDALRasterIO(alpha, GF_Read, w / 4, h * 3 / 4, 1, 1, &filled, 1, 1, GDT_Byte, 0, 0),
+            CE_None);
+        EXPECT_EQ(gap, 0);
+        EXPECT_EQ(filled, 255);
+        const std::string metadata = [&] {
+            std::string all;
+            for (char** item = GDALGetMetadata(ds, nullptr); item != nullptr && *item != nullptr;
+                 ++item) {
+                all += std::string(*item) + "\n";
+            }
+            return all;
+        }();
+        if (name.endsWith(u".tif")) {
+            EXPECT_NE(metadata.find("TIFFTAG_COPYRIGHT=Tiles & more"), std::string::npos)
+                << metadata;
+        } else {
+            EXPECT_NE(metadata.find("attribution=Tiles &amp; more"), std::string::npos) << metadata;
+            EXPECT_NE(metadata.find("center=10.5"), std::string::npos) << metadata;
+        }
+        GDALClose(ds);
+    }
+}
+
 TEST(ExportFailure, AStopAskedForLeavesTheEarlierFileAndNothingElse)
 {
     TempWorkDir work;

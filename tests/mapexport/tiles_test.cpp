@@ -217,7 +217,7 @@ TEST(ExportMosaic, EachTileShowsWhatIsNearerToItsCentre)
     EXPECT_EQ(mosaic.pieces[2].source, QRectF(0, 0, 100, 100));
 
     const QByteArray vrt = mapexport::mosaicVrt(mosaic);
-    EXPECT_EQ(vrt.count("<ComplexSource>"), 9); // three tiles, three colour bands
+    EXPECT_EQ(vrt.count("<ComplexSource>"), 12); // three tiles, three colour bands and alpha
     EXPECT_TRUE(vrt.contains("<ColorTableComponent>3</ColorTableComponent>"));
 }
 
