@@ -111,7 +111,18 @@ int exportTiles(int argc, char** argv)
         return refuse(chosen.error());
     }
     const auto& tiles = *chosen;
-    mapexport::Mosaic mosaic = mapexport::planMosaic(tiles, mapexport::exactCentres(tiles));
+    const std::vector<mapexport::Centre> centres = mapexport::exactCentres(tiles);
+    if (const auto groups = mapexport::tileGroups(tiles, centres); groups.size() > 1) {
+        std::fprintf(stderr,
+                     "mapexport: the tiles form %zu separate groups, exported as one file with "
+                     "transparent gaps:\n",
+                     groups.size());
+        for (const mapexport::TileGroup& g : groups) {
+            std::fprintf(stderr, "  %d tiles from %.4f to %.4f N, %.4f to %.4f E\n", g.tiles,
+                         g.south, g.north, g.west, g.east);
+        }
+    }
+    mapexport::Mosaic mosaic = mapexport::planMosaic(tiles, centres);
     mosaic.credit =
         !options->attribution.isEmpty()
             ? QString::fromStdString(common::cleanCredit(options->attribution.toStdString()))

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <map>
 
 namespace mapexport {
 
@@ -97,6 +98,60 @@ Mosaic planMosaic(const std::vector<Tile>& tiles, const std::vector<Centre>& cen
             {tiles[i].path, tiles[i].width, tiles[i].height, source, destination});
     }
     return mosaic;
+}
+
+std::vector<TileGroup> tileGroups(const std::vector<Tile>& tiles,
+                                  const std::vector<Centre>& centres)
+{
+    // Union-find over the pairs whose extents meet; a region's tiles are few thousand at most.
+    std::vector<std::size_t> parent(tiles.size());
+    for (std::size_t i = 0; i < parent.size(); ++i) {
+        parent[i] = i;
+    }
+    const auto root = [&parent](std::size_t i) {
+        while (parent[i] != i) {
+            i = parent[i] = parent[parent[i]];
+        }
+        return i;
+    };
+    const auto halfWidth = [&tiles](std::size_t i) {
+        return (tiles[i].width + 1) / 2.0 * common::degreesPerPixel(tiles[i].zoom);
+    };
+    const auto halfHeight = [&tiles](std::size_t i) {
+        return (tiles[i].height + 1) / 2.0 * common::degreesPerPixel(tiles[i].zoom);
+    };
+    for (std::size_t i = 0; i < tiles.size(); ++i) {
+        for (std::size_t j = i + 1; j < tiles.size(); ++j) {
+            if (std::abs(centres[i].longitude - centres[j].longitude) <=
+                    halfWidth(i) + halfWidth(j) &&
+                std::abs(centres[i].latitude - centres[j].latitude) <=
+                    halfHeight(i) + halfHeight(j)) {
+                parent[root(i)] = root(j);
+            }
+        }
+    }
+    std::map<std::size_t, TileGroup> byRoot;
+    for (std::size_t i = 0; i < tiles.size(); ++i) {
+        const double d = common::degreesPerPixel(tiles[i].zoom);
+        const TileGroup one{centres[i].longitude - tiles[i].width / 2.0 * d,
+                            centres[i].longitude + tiles[i].width / 2.0 * d,
+                            centres[i].latitude + tiles[i].height / 2.0 * d,
+                            centres[i].latitude - tiles[i].height / 2.0 * d, 1};
+        auto [it, added] = byRoot.try_emplace(root(i), one);
+        if (!added) {
+            TileGroup& g = it->second;
+            g = {std::min(g.west, one.west), std::max(g.east, one.east),
+                 std::max(g.north, one.north), std::min(g.south, one.south), g.tiles + 1};
+        }
+    }
+    std::vector<TileGroup> groups;
+    groups.reserve(byRoot.size());
+    for (const auto& [r, group] : byRoot) {
+        groups.push_back(group);
+    }
+    std::stable_sort(groups.begin(), groups.end(),
+                     [](const TileGroup& a, const TileGroup& b) { return a.tiles > b.tiles; });
+    return groups;
 }
 
 QByteArray mosaicVrt(const Mosaic& mosaic)

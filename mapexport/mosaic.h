@@ -32,6 +32,16 @@ struct Mosaic {
 // (north, south), or by its own edge where there is none. Parts meet on whole mosaic pixels.
 Mosaic planMosaic(const std::vector<Tile>& tiles, const std::vector<Centre>& centres);
 
+// Tiles that touch or overlap (their pictures' extents meet, with half a pixel to spare) form a
+// group; a folder may hold separate regions. Each group's bounds and number of tiles, the
+// largest first.
+struct TileGroup {
+    double west, east, north, south;
+    int tiles;
+};
+std::vector<TileGroup> tileGroups(const std::vector<Tile>& tiles,
+                                  const std::vector<Centre>& centres);
+
 // A GDAL VRT of the mosaic as RGB and alpha: each tile's palette expanded, its part copied and
 // opaque, and transparent where no tile is. The credit, when there is one, is its
 // TIFFTAG_COPYRIGHT.

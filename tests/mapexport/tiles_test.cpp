@@ -216,6 +216,15 @@ TEST(ExportMosaic, EachTileShowsWhatIsNearerToItsCentre)
     EXPECT_EQ(mosaic.pieces[2].destination, QRect(0, 110, 100, 100));
     EXPECT_EQ(mosaic.pieces[2].source, QRectF(0, 0, 100, 100));
 
+    // The third is 0.1 degrees below the first: a group of its own.
+    const auto groups = mapexport::tileGroups(tiles, centres);
+    ASSERT_EQ(groups.size(), 2u);
+    EXPECT_EQ(groups[0].tiles, 2);
+    EXPECT_NEAR(groups[0].west, 9.5, 1e-9);
+    EXPECT_NEAR(groups[0].east, 11.3, 1e-9);
+    EXPECT_EQ(groups[1].tiles, 1);
+    EXPECT_NEAR(groups[1].north, 47.4, 1e-9);
+
     const QByteArray vrt = mapexport::mosaicVrt(mosaic);
     EXPECT_EQ(vrt.count("<ComplexSource>"), 12); // three tiles, three colour bands and alpha
     EXPECT_TRUE(vrt.contains("<ColorTableComponent>3</ColorTableComponent>"));
