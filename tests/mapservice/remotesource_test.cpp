@@ -1,6 +1,7 @@
 // Pictures from a slippy-map tile server, played here by a server on 127.0.0.1 whose tiles
 // are flat colours: what is asked for and what arrives, what the cache saves, what missing
 // tiles and a failing, stuck or flooding upstream give.
+#include "geotiffwriter.h"
 #include "loopbackserver.h"
 #include "mapservice/answer.h"
 #include "mapservice/server.h"
@@ -18,6 +19,8 @@
 
 #include <httplib.h>
 
+#include <arpa/inet.h>
+#include <array>
 #include <atomic>
 #include <cctype>
 #include <chrono>
@@ -26,11 +29,14 @@
 #include <fstream>
 #include <functional>
 #include <mutex>
+#include <netinet/in.h>
 #include <set>
 #include <string>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <thread>
 #include <tuple>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -336,7 +342,9 @@ TEST_F(XyzSource, AGigabyteTileFailsItsPictureWithoutFillingTheMemory)
 // The service in this process, on a port of its own.
 class RunningServer {
 public:
-    explicit RunningServer(const Source& source) : server_(source)
+    explicit RunningServer(const Source& source, const ServerLimits& limits = {},
+                           MapServer::Log log = {})
+        : server_(source, limits, std::move(log))
     {
         port_ = *server_.bind("127.0.0.1", 0);
         thread_ = std::thread([this] { server_.run(); });
@@ -411,6 +419,58 @@ TEST_F(XyzSource, AClientThatHangsUpStopsTheFetching)
     std::this_thread::sleep_for(std::chrono::seconds(1));
     EXPECT_EQ(tiles.requests, asked) << "nothing asked for after two seconds";
     EXPECT_LT(asked, 40);
+}
+
+TEST(MapServiceLog, AReaderCutOffAtItsDeadlineIsLoggedWithWhatItGot)
+{
+    // Noise, so that the picture's GIF is larger than every buffer between the two ends.
+    testsupport::TempWorkDir work;
+    const std::string noise = work.path().toStdString() + "/noise.tif";
+    ASSERT_TRUE(
+        testsupport::writeGeotiff(noise, 4326, 99, 11, 0.001, 0.001, 2000, 2000, [](int x, int y) {
+            const auto v = static_cast<std::uint32_t>((x * 2654435761u) ^ (y * 40503u));
+            return std::array<std::uint8_t, 3>{static_cast<std::uint8_t>(v >> 8),
+                                               static_cast<std::uint8_t>(v >> 16),
+                                               static_cast<std::uint8_t>(v >> 24)};
+        }));
+    SourceTable table(testShores(), {});
+    ASSERT_TRUE(table.add(noise).ok());
+    std::mutex mutex;
+    std::vector<AccessRecord> records;
+    ServerLimits limits;
+    limits.writeTimeout = std::chrono::milliseconds(500);
+    const RunningServer service(table, limits, [&](const AccessRecord& record) {
+        const std::lock_guard lock(mutex);
+        records.push_back(record);
+    });
+    // A client with a tiny window that reads nothing: the picture cannot get out.
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int small = 4096;
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(service.port()));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    const std::string request = "GET /pub/agent.dll?CenP=10,100&Alti=45&Size=4000,4000"
+                                "&Lang=WLD0407 HTTP/1.1\r\nHost: x\r\n\r\n";
+    ASSERT_EQ(::send(fd, request.data(), request.size(), MSG_NOSIGNAL),
+              static_cast<ssize_t>(request.size()));
+    waitFor([&] {
+        const std::lock_guard lock(mutex);
+        return !records.empty();
+    });
+    ::close(fd);
+    std::unique_lock lock(mutex);
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records.front().status, 200);
+    const std::size_t cut = records.front().bodyBytes;
+    lock.unlock();
+    // The whole picture, as a reader that keeps up gets it.
+    httplib::Client reader("127.0.0.1", service.port());
+    const auto whole = reader.Get("/pub/agent.dll?CenP=10,100&Alti=45&Size=4000,4000&Lang=WLD0407");
+    ASSERT_TRUE(whole);
+    EXPECT_LT(cut, whole->body.size()) << "only what reached the client";
 }
 
 struct OutcomeCase {
