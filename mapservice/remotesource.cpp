@@ -518,10 +518,36 @@ std::string getMapUrl(const std::string& url, const WmsBlock& block)
     return out + "SERVICE=WMS&VERSION=1.1.1&REQUEST=GetMap&SRS=EPSG:4326&" + box;
 }
 
-XyzSource::XyzSource(std::string url, Upstreams& upstreams, const ShoreData& shores)
+RemoteSource::RemoteSource(std::string url, Upstreams& upstreams, const ShoreData& shores)
     : url_(std::move(url)), keyPrefix_(hexHash(url_)), upstream_(upstreams.of(url_)),
       options_(upstreams.options()), drawn_(shores)
 {}
+
+Wanted RemoteSource::withinTimeout(const Wanted& wanted) const
+{
+    return within(wanted, options_.timeoutSeconds);
+}
+
+common::Result<Picture> RemoteSource::drawGathered(const MapRequest& request,
+                                                   const Gathered* gathered) const
+{
+    auto out = drawnColours(drawn_, request);
+    if (!out) {
+        return out.error();
+    }
+    const Geometry g(request);
+    if (gathered != nullptr) {
+        if (auto laid = lay(*gathered, g, legendBox(g, request), *out); !laid) {
+            return laid.error();
+        }
+    }
+    return finish(request, *out);
+}
+
+common::Result<Picture> RemoteSource::draw(const MapRequest& request) const
+{
+    return gatherAndDraw(*this, request);
+}
 
 namespace {
 
@@ -547,14 +573,13 @@ void XyzSource::gather(const MapRequest& request, const Wanted& wanted, Gatherin
     if (g.lonAt(g.width) - g.lonAt(0) <= 360 * maxWorldsAcross) {
         range = coveringTiles(g, tileZoomFor(g.degreesPerPixel, request.maxZoom));
     }
-    auto collector =
-        std::make_shared<Collector>(upstream_, keyPrefix_, within(wanted, options_.timeoutSeconds),
-                                    std::move(done), [range](Collector::Files files) {
-                                        auto set = std::make_shared<TileSet>();
-                                        set->range = range;
-                                        set->files = std::move(files);
-                                        return set;
-                                    });
+    auto collector = std::make_shared<Collector>(upstream_, keyPrefix_, withinTimeout(wanted),
+                                                 std::move(done), [range](Collector::Files files) {
+                                                     auto set = std::make_shared<TileSet>();
+                                                     set->range = range;
+                                                     set->files = std::move(files);
+                                                     return set;
+                                                 });
     for (std::int64_t y = range.north; y <= range.south; ++y) {
         for (std::int64_t x = range.west; x <= range.east; ++x) {
             askTile(collector, url_, range.zoom, wrapColumn(x, range.zoom), y, 0);
@@ -563,32 +588,12 @@ void XyzSource::gather(const MapRequest& request, const Wanted& wanted, Gatherin
     collector->started();
 }
 
-common::Result<Picture> XyzSource::drawGathered(const MapRequest& request,
-                                                const Gathered* gathered) const
+common::Status XyzSource::lay(const Gathered& gathered, const Geometry& g, const Legend& legend,
+                              RgbImage& out) const
 {
-    auto out = drawnColours(drawn_, request);
-    if (!out) {
-        return out.error();
-    }
-    const auto* set = dynamic_cast<const TileSet*>(gathered);
-    const Geometry g(request);
-    if (set != nullptr && !set->range.empty()) {
-        if (auto laid = layTiles(*set, upstream_.host(), g, legendBox(g, request), *out); !laid) {
-            return laid.error();
-        }
-    }
-    return finish(request, *out);
+    const auto& set = dynamic_cast<const TileSet&>(gathered);
+    return set.range.empty() ? common::Status() : layTiles(set, upstream_.host(), g, legend, out);
 }
-
-common::Result<Picture> XyzSource::draw(const MapRequest& request) const
-{
-    return gatherAndDraw(*this, request);
-}
-
-WmsSource::WmsSource(std::string url, Upstreams& upstreams, const ShoreData& shores)
-    : url_(std::move(url)), keyPrefix_(hexHash(url_)), upstream_(upstreams.of(url_)),
-      options_(upstreams.options()), drawn_(shores)
-{}
 
 void WmsSource::gather(const MapRequest& request, const Wanted& wanted, Gathering done) const
 {
@@ -600,8 +605,8 @@ void WmsSource::gather(const MapRequest& request, const Wanted& wanted, Gatherin
         names.push_back(hexHash(urls.back()));
     }
     auto collector =
-        std::make_shared<Collector>(upstream_, keyPrefix_, within(wanted, options_.timeoutSeconds),
-                                    std::move(done), [plan, names](Collector::Files files) {
+        std::make_shared<Collector>(upstream_, keyPrefix_, withinTimeout(wanted), std::move(done),
+                                    [plan, names](Collector::Files files) {
                                         auto set = std::make_shared<WmsSet>();
                                         set->plan = plan;
                                         set->names = names;
@@ -618,26 +623,10 @@ void WmsSource::gather(const MapRequest& request, const Wanted& wanted, Gatherin
     collector->started();
 }
 
-common::Result<Picture> WmsSource::drawGathered(const MapRequest& request,
-                                                const Gathered* gathered) const
+common::Status WmsSource::lay(const Gathered& gathered, const Geometry& g, const Legend& legend,
+                              RgbImage& out) const
 {
-    auto out = drawnColours(drawn_, request);
-    if (!out) {
-        return out.error();
-    }
-    const auto* set = dynamic_cast<const WmsSet*>(gathered);
-    const Geometry g(request);
-    if (set != nullptr) {
-        if (auto laid = layWms(*set, upstream_.host(), g, legendBox(g, request), *out); !laid) {
-            return laid.error();
-        }
-    }
-    return finish(request, *out);
-}
-
-common::Result<Picture> WmsSource::draw(const MapRequest& request) const
-{
-    return gatherAndDraw(*this, request);
+    return layWms(dynamic_cast<const WmsSet&>(gathered), upstream_.host(), g, legend, out);
 }
 
 } // namespace mapservice

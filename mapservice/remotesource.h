@@ -1,5 +1,7 @@
 #pragma once
 
+#include "mapservice/image.h"
+#include "mapservice/render.h"
 #include "mapservice/source.h"
 #include "mapservice/tilecache.h"
 #include "mapservice/upstream.h"
@@ -59,21 +61,23 @@ WmsPlan wmsPlan(const Geometry& g, int most = 1024);
 // FORMAT and anything else the server wants): WMS 1.1.1 in geographic coordinates.
 std::string getMapUrl(const std::string& url, const WmsBlock& block);
 
-// A slippy-map tile server ("xyz:URL", URL holding {z}, {x} and {y}): each picture takes the
-// tiles of the coarsest zoom whose pixels are no larger than its own (at most the request's
-// maxZoom), plus one ring, on both sides of 180 degrees. A tile the server does not have (404,
-// 204) is taken from its parent tiles, up to 8 zoom levels coarser, enlarged; where none has
-// it the drawn map shows through. Tiles are fetched through |upstream|, and a picture fails
-// only when a tile fails with a server or network error (502) or not in time (504).
-class XyzSource : public Source {
+// What the remote sources share: the drawn map under the upstream's answers, the upstream of
+// the URL's host, the source's folder in the cache. A picture is drawn from what gather
+// fetched, laid over the drawn map by lay().
+class RemoteSource : public Source {
 public:
-    XyzSource(std::string url, Upstreams& upstreams, const ShoreData& shores);
-    void gather(const MapRequest& request, const Wanted& wanted, Gathering done) const override;
     common::Result<Picture> drawGathered(const MapRequest& request,
                                          const Gathered* gathered) const override;
     common::Result<Picture> draw(const MapRequest& request) const override;
 
-private:
+protected:
+    RemoteSource(std::string url, Upstreams& upstreams, const ShoreData& shores);
+    // Lays |gathered| (this source's own kind) over |out|; the error is what failed.
+    virtual common::Status lay(const Gathered& gathered, const Geometry& g, const Legend& legend,
+                               RgbImage& out) const = 0;
+    // |wanted|, ending at the latest when the upstream timeout has passed from now.
+    Wanted withinTimeout(const Wanted& wanted) const;
+
     const std::string url_;
     const std::string keyPrefix_; // the source's folder in the cache
     Upstream& upstream_;
@@ -81,23 +85,37 @@ private:
     DrawnSource drawn_;
 };
 
+// A slippy-map tile server ("xyz:URL", URL holding {z}, {x} and {y}): each picture takes the
+// tiles of the coarsest zoom whose pixels are no larger than its own (at most the request's
+// maxZoom), plus one ring, on both sides of 180 degrees. A tile the server does not have (404,
+// 204) is taken from its parent tiles, up to 8 zoom levels coarser, enlarged; where none has
+// it the drawn map shows through. A picture fails only when a tile fails with a server or
+// network error (502) or not in time (504).
+class XyzSource : public RemoteSource {
+public:
+    XyzSource(std::string url, Upstreams& upstreams, const ShoreData& shores)
+        : RemoteSource(std::move(url), upstreams, shores)
+    {}
+    void gather(const MapRequest& request, const Wanted& wanted, Gathering done) const override;
+
+private:
+    common::Status lay(const Gathered& gathered, const Geometry& g, const Legend& legend,
+                       RgbImage& out) const override;
+};
+
 // A WMS GetMap endpoint ("wms:URL", URL naming LAYERS): each picture asks for its own box in
 // geographic coordinates, in blocks of at most 1024 pixels, split at 180 degrees. As for tiles,
 // 404 and 204 leave the drawn map showing through.
-class WmsSource : public Source {
+class WmsSource : public RemoteSource {
 public:
-    WmsSource(std::string url, Upstreams& upstreams, const ShoreData& shores);
+    WmsSource(std::string url, Upstreams& upstreams, const ShoreData& shores)
+        : RemoteSource(std::move(url), upstreams, shores)
+    {}
     void gather(const MapRequest& request, const Wanted& wanted, Gathering done) const override;
-    common::Result<Picture> drawGathered(const MapRequest& request,
-                                         const Gathered* gathered) const override;
-    common::Result<Picture> draw(const MapRequest& request) const override;
 
 private:
-    const std::string url_;
-    const std::string keyPrefix_;
-    Upstream& upstream_;
-    const RemoteOptions options_;
-    DrawnSource drawn_;
+    common::Status lay(const Gathered& gathered, const Geometry& g, const Legend& legend,
+                       RgbImage& out) const override;
 };
 
 } // namespace mapservice
