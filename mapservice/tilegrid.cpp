@@ -8,10 +8,7 @@ namespace mapservice {
 
 namespace {
 
-double tilesAcross(int zoom)
-{
-    return std::ldexp(1.0, zoom);
-}
+using common::mercator::tilesAcross;
 
 std::int64_t column(double lon, int zoom)
 {
@@ -28,19 +25,6 @@ std::string replaced(std::string text, const std::string& key, const std::string
 }
 
 } // namespace
-
-double tileRow(double lat, int zoom)
-{
-    const double phi = std::clamp(lat, -mercatorLimit, mercatorLimit) * std::numbers::pi / 180;
-    const double y = std::log(std::tan(std::numbers::pi / 4 + phi / 2)); // -pi..pi
-    return (1 - y / std::numbers::pi) / 2 * tilesAcross(zoom);
-}
-
-double rowLatitude(double row, int zoom)
-{
-    const double y = std::numbers::pi * (1 - 2 * row / tilesAcross(zoom));
-    return std::atan(std::sinh(y)) * 180 / std::numbers::pi;
-}
 
 TileRange coveringTiles(const Geometry& g, int zoom, int ring)
 {
@@ -68,18 +52,6 @@ TileRange coveringTiles(const Geometry& g, int zoom, int ring)
         range.east = range.west + last + 1;
     }
     return range;
-}
-
-int tileZoomFor(double degreesPerPixel, int finestZoom)
-{
-    const double zoom = std::ceil(std::log2(360.0 / (256.0 * degreesPerPixel)) - 1e-9);
-    return static_cast<int>(std::clamp(zoom, 0.0, static_cast<double>(finestZoom)));
-}
-
-std::int64_t wrapColumn(std::int64_t x, int zoom)
-{
-    const auto n = static_cast<std::int64_t>(tilesAcross(zoom));
-    return ((x % n) + n) % n;
 }
 
 std::string tileUrl(const std::string& url, int zoom, std::int64_t x, std::int64_t y)

@@ -1,5 +1,7 @@
 #pragma once
 
+// The tiles a picture needs from a tile server, on the grid of common/webmercator.h.
+#include "common/webmercator.h"
 #include "mapservice/geometry.h"
 
 #include <cstdint>
@@ -7,10 +9,12 @@
 
 namespace mapservice {
 
-// The slippy-map tile grid: Web Mercator, 2^z x 2^z tiles of 256 pixels at zoom z, column 0 at
-// 180 degrees west, row 0 at the north edge (85.0511 degrees).
-constexpr int tilePixels = 256;
-constexpr double mercatorLimit = 85.0511287798066; // latitude of the grid's edges
+using common::mercator::mercatorLimit;
+using common::mercator::rowLatitude;
+using common::mercator::tilePixels;
+using common::mercator::tileRow;
+using common::mercator::tileZoomFor;
+using common::mercator::wrapColumn;
 
 // The tiles covering a picture, plus |ring| tiles all around (bilinear resampling reads past an
 // edge). Columns are counted on from the picture's own longitudes, so across 180 degrees they
@@ -27,18 +31,6 @@ struct TileRange {
 // A picture wider than the world takes one world's columns and one more, centred on the picture:
 // every longitude is then within 180 degrees of the centre on the tiles.
 TileRange coveringTiles(const Geometry& g, int zoom, int ring = 1);
-
-// The column of the tile a server holds for column |x| counted on past the grid's edges.
-std::int64_t wrapColumn(std::int64_t x, int zoom);
-
-// The row of latitude |lat| (clamped to the grid), fractional.
-double tileRow(double lat, int zoom);
-// The latitude of the top edge of fractional row |row|.
-double rowLatitude(double row, int zoom);
-
-// The tile zoom whose pixels, on the equator as everywhere in longitude, are no larger than
-// |degreesPerPixel|, capped by |finestZoom|: no blurry upscaling, no needless finer tiles.
-int tileZoomFor(double degreesPerPixel, int finestZoom);
 
 // |url| with {z}, {x} and {y} replaced by a tile's numbers.
 std::string tileUrl(const std::string& url, int zoom, std::int64_t x, std::int64_t y);
