@@ -347,4 +347,80 @@ TEST(ExportFailure, AStopAskedForLeavesTheEarlierFileAndNothingElse)
     }
 }
 
+// A picture of one colour, as a GIF through GDAL.
+void writeSolidGif(const char* path, int side, std::array<short, 3> rgb)
+{
+    GDALDatasetH mem = GDALCreate(GDALGetDriverByName("MEM"), "", side, side, 1, GDT_Byte, nullptr);
+    GDALColorTableH table = GDALCreateColorTable(GPI_RGB);
+    const GDALColorEntry entry{rgb[0], rgb[1], rgb[2], 255};
+    GDALSetColorEntry(table, 0, &entry);
+    GDALSetRasterColorTable(GDALGetRasterBand(mem, 1), table);
+    GDALDestroyColorTable(table);
+    GDALFillRaster(GDALGetRasterBand(mem, 1), 0, 0);
+    GDALClose(
+        GDALCreateCopy(GDALGetDriverByName("GIF"), path, mem, FALSE, nullptr, nullptr, nullptr));
+    GDALClose(mem);
+}
+
+TEST(ExportAcross180, EachSideLandsAtItsOwnLongitudeInBothFormats)
+{
+    TempWorkDir work;
+    GDALAllRegister();
+    // Two tiles a degree wide at 60 N: red west of 180 degrees, blue east of it.
+    writeSolidGif("west.gif", 200, {240, 30, 30});
+    writeSolidGif("east.gif", 200, {30, 30, 240});
+    const std::vector<mapexport::Centre> centres{{60.5, 179.5}, {60.5, 180.5}};
+    std::vector<mapexport::Tile> tiles(2);
+    for (int i = 0; i < 2; ++i) {
+        tiles[i].path =
+            QFileInfo(QString::fromLatin1(i == 0 ? "west.gif" : "east.gif")).absoluteFilePath();
+        tiles[i].width = tiles[i].height = 200;
+        tiles[i].mapType = 1;
+        tiles[i].zoom = 45 * 1999 / 200.0;
+    }
+    const mapexport::Mosaic mosaic = mapexport::planMosaic(tiles, centres);
+    for (const char* output : {"across.tif", "across.mbtiles"}) {
+        SCOPED_TRACE(output);
+        const QString name = QString::fromLatin1(output);
+        ASSERT_TRUE(mapexport::writeExport(mosaic, *mapexport::formatOf(name), name, name).ok());
+        GDALDatasetH ds = GDALOpen(output, GA_ReadOnly);
+        ASSERT_NE(ds, nullptr);
+        double t[6];
+        ASSERT_EQ(GDALGetGeoTransform(ds, t), CE_None);
+        const bool mercator = name.endsWith(u".mbtiles");
+        const double worldX = mercator ? earthRadius * pi : 180.0;
+        // A longitude east of 180 degrees may be given either way round: whichever the file
+        // holds.
+        const auto colourAt = [&](double lon, double lat) {
+            const double y =
+                mercator ? std::log(std::tan(pi / 4 + lat * pi / 360)) * earthRadius : lat;
+            double x = mercator ? lon * pi / 180 * earthRadius : lon;
+            const double right = t[0] + t[1] * GDALGetRasterXSize(ds);
+            x += x > right ? -2 * worldX : x < t[0] ? 2 * worldX : 0;
+            std::array<std::uint8_t, 4> rgba{};
+            const int column = static_cast<int>((x - t[0]) / t[1]);
+            const int row = static_cast<int>((y - t[3]) / t[5]);
+            for (int band = 1; band <= 4; ++band) {
+                GDALRasterIO(GDALGetRasterBand(ds, band), GF_Read, column, row, 1, 1,
+                             &rgba[static_cast<std::size_t>(band - 1)], 1, 1, GDT_Byte, 0, 0);
+            }
+            return rgba;
+        };
+        const std::array<std::uint8_t, 4> red{240, 30, 30, 255};
+        const std::array<std::uint8_t, 4> blue{30, 30, 240, 255};
+        EXPECT_EQ(colourAt(179.5, 60.5), red);
+        EXPECT_EQ(colourAt(179.99, 60.1), red);
+        EXPECT_EQ(colourAt(-179.5, 60.5), blue);
+        EXPECT_EQ(colourAt(-179.99, 60.9), blue);
+        if (mercator) {
+            const char* bounds = GDALGetMetadataItem(ds, "bounds", nullptr);
+            ASSERT_NE(bounds, nullptr);
+            EXPECT_STREQ(bounds, "179.000000,60.000000,-179.000000,61.000000");
+            EXPECT_STREQ(GDALGetMetadataItem(ds, "minzoom", nullptr), "0");
+            EXPECT_STREQ(GDALGetMetadataItem(ds, "maxzoom", nullptr), "9");
+        }
+        GDALClose(ds);
+    }
+}
+
 } // namespace

@@ -1,6 +1,7 @@
 #include "common/worldfile.h"
 #include "gifmaker.h"
 #include "mapexport/mosaic.h"
+#include "mapexport/tilepyramid.h"
 #include "mapexport/tiles.h"
 #include "tempworkdir.h"
 
@@ -228,6 +229,35 @@ TEST(ExportMosaic, EachTileShowsWhatIsNearerToItsCentre)
     const QByteArray vrt = mapexport::mosaicVrt(mosaic);
     EXPECT_EQ(vrt.count("<ComplexSource>"), 12); // three tiles, three colour bands and alpha
     EXPECT_TRUE(vrt.contains("<ColorTableComponent>3</ColorTableComponent>"));
+}
+
+TEST(ExportPyramid, ZoomsAndBoundsOnBothSidesOf180)
+{
+    struct Case {
+        double west, north, degrees, width, height; // the mosaic
+        int minZoom, maxZoom;
+        double boundsWest, boundsEast;
+    };
+    for (const Case& c : {
+             // A degree of zoom-45 tiles (0.0005 degrees a pixel) at 60 N.
+             Case{10, 61, 0.0005, 2000, 2000, 6, 12, 10, 11},
+             // The same across 180 degrees: only the whole world is one tile.
+             Case{179.5, 61, 0.0005, 2000, 2000, 0, 12, 179.5, -179.5},
+             // Named west of -180, and a region wider than the world stops at one world.
+             Case{-181, 61, 0.0005, 4000, 2000, 0, 12, 179, -179},
+             Case{-170, 10, 0.05, 8000, 200, 0, 5, -170, -170},
+         }) {
+        mapexport::Mosaic m;
+        m.transform = {c.west, c.degrees, 0, c.north, 0, -c.degrees};
+        m.width = static_cast<int>(c.width);
+        m.height = static_cast<int>(c.height);
+        const mapexport::PyramidPlan plan = mapexport::planPyramid(m);
+        SCOPED_TRACE(c.west);
+        EXPECT_EQ(plan.minZoom, c.minZoom);
+        EXPECT_EQ(plan.maxZoom, c.maxZoom);
+        EXPECT_DOUBLE_EQ(plan.west, c.boundsWest);
+        EXPECT_DOUBLE_EQ(plan.east, c.boundsEast);
+    }
 }
 
 } // namespace

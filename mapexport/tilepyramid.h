@@ -1,0 +1,50 @@
+#pragma once
+
+// A mosaic cut into the tiles of the Web Mercator grid that map apps read, at every zoom from
+// the mosaic's own resolution to one covering tile, on both sides of 180 degrees.
+#include "common/result.h"
+#include "mapexport/mosaic.h"
+
+#include <QByteArray>
+
+#include <cpl_progress.h>
+#include <gdal.h>
+
+#include <cstdint>
+
+namespace mapexport {
+
+// Where a mosaic lies on the grid and the zoom levels it is cut at.
+struct PyramidPlan {
+    int minZoom = 0; // the finest zoom at which one tile covers the whole mosaic
+    int maxZoom = 0; // the coarsest whose pixels are no larger than the mosaic's
+    // The mosaic's bounds in degrees, longitudes within -180..180: across 180 degrees the
+    // west bound is greater than the east one.
+    double west = 0, south = 0, east = 0, north = 0;
+};
+
+constexpr int finestTileZoom = 24;
+
+PyramidPlan planPyramid(const Mosaic& mosaic);
+
+// Takes the tiles as they are made, PNG-encoded, rows counted from the north (as tile servers
+// number them), columns within 0..2^zoom - 1.
+class TileSink {
+public:
+    virtual ~TileSink() = default;
+    virtual common::Status put(int zoom, std::int64_t column, std::int64_t row,
+                               const QByteArray& png) = 0;
+};
+
+// Cuts |source|, the mosaic's picture (see mosaicVrt), into the tiles of |plan| and gives every
+// tile that is not wholly transparent to |sink|. The finest tiles are warped from the mosaic
+// by GDAL, a block of 8 x 8 at a time, in an order that keeps the tiles read near each other;
+// each coarser tile is the average of the four beneath it. |progress| is called as GDAL's
+// tools call it; when it answers FALSE the cutting stops with an error. The number of tiles
+// given, or the first error.
+common::Result<std::int64_t> writePyramid(const Mosaic& mosaic, GDALDatasetH source,
+                                          const PyramidPlan& plan, TileSink& sink,
+                                          GDALProgressFunc progress = nullptr,
+                                          void* progressData = nullptr);
+
+} // namespace mapexport
