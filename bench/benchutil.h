@@ -11,10 +11,11 @@
 
 namespace bench {
 
-// Dialogs that acknowledge every message at once.
+// Dialogs that acknowledge every message at once and take the default answer.
 class SilentDialogs : public common::Dialogs {
 public:
     void message(const QString&) override { ++messages; }
+    Answer question(const QString&, bool, Answer preset) override { return preset; }
     int messages = 0;
 };
 

@@ -32,8 +32,12 @@ ErrorCapture::~ErrorCapture()
 
 void CPL_STDCALL ErrorCapture::handler(CPLErr type, CPLErrorNum number, const char* message)
 {
+    if (type == CE_Debug) {
+        CPLDefaultErrorHandler(type, number, message); // asked for with CPL_DEBUG
+        return;
+    }
     if (type < CE_Failure) {
-        return; // warnings and debug output are not failures
+        return; // warnings are not failures
     }
     auto* self = static_cast<ErrorCapture*>(CPLGetErrorHandlerUserData());
     self->last_ = {number, message != nullptr ? message : ""};

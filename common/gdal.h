@@ -37,7 +37,8 @@ struct GdalError {
     std::string message;
 };
 
-// While one lives, GDAL prints nothing on this thread and its failures are kept.
+// While one lives, GDAL prints nothing on this thread (but the debug output CPL_DEBUG asks for)
+// and its failures are kept.
 class ErrorCapture {
 public:
     ErrorCapture();

@@ -100,6 +100,24 @@ Mosaic planMosaic(const std::vector<Tile>& tiles, const std::vector<Centre>& cen
     return mosaic;
 }
 
+int widestRow(const Mosaic& mosaic)
+{
+    // Pieces begin and end at rows; the count after each change, the ends first at a row.
+    std::vector<std::pair<int, int>> changes;
+    for (const Piece& piece : mosaic.pieces) {
+        changes.emplace_back(piece.destination.top(), 1);
+        changes.emplace_back(piece.destination.bottom() + 1, -1);
+    }
+    std::sort(changes.begin(), changes.end());
+    int open = 0;
+    int widest = 0;
+    for (const auto& [row, change] : changes) {
+        open += change;
+        widest = std::max(widest, open);
+    }
+    return widest;
+}
+
 std::vector<TileGroup> tileGroups(const std::vector<Tile>& tiles,
                                   const std::vector<Centre>& centres)
 {

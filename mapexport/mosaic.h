@@ -32,6 +32,10 @@ struct Mosaic {
 // (north, south), or by its own edge where there is none. Parts meet on whole mosaic pixels.
 Mosaic planMosaic(const std::vector<Tile>& tiles, const std::vector<Centre>& centres);
 
+// The most tiles one row of the mosaic's pixels runs through: GDAL writes a file a strip of
+// rows at a time, so that many tiles are read together.
+int widestRow(const Mosaic& mosaic);
+
 // Tiles that touch or overlap (their pictures' extents meet, with half a pixel to spare) form a
 // group; a folder may hold separate regions. Each group's bounds and number of tiles, the
 // largest first.

@@ -1,0 +1,82 @@
+// 100 tiles of 1999 x 1999 pixels (a 10 x 10 region drawn by the map service, with world files)
+// exported to MBTiles by mapexport, against GDAL's own tools over the same tiles: a VRT of them
+// with alpha warped to Web Mercator at mapexport's finest zoom, gdal_translate -of MBTILES with
+// the same tile format, then gdaladdo down to one tile.
+#include "benchutil.h"
+#include "exportbench.h"
+#include "serviceprocess.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+
+#include <cstdio>
+#include <filesystem>
+#include <sqlite3.h>
+#include <string>
+
+namespace {
+
+constexpr int side = 10;
+
+long long tilesIn(const std::string& path)
+{
+    sqlite3* db = nullptr;
+    long long count = 0;
+    sqlite3_stmt* s = nullptr;
+    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK &&
+        sqlite3_prepare_v2(db, "SELECT COUNT(*) FROM tiles", -1, &s, nullptr) == SQLITE_OK &&
+        sqlite3_step(s) == SQLITE_ROW) {
+        count = sqlite3_column_int64(s, 0);
+    }
+    sqlite3_finalize(s);
+    sqlite3_close(db);
+    return count;
+}
+
+} // namespace
+
+int main(int, char** argv)
+{
+    QTemporaryDir work;
+    const QString folder = work.path() + QStringLiteral("/mymaps");
+    QDir().mkpath(folder);
+    {
+        const testsupport::ServiceProcess service(
+            testsupport::ServiceProcess::beside(argv[0], "mapservice"));
+        if (service.port() == 0 || !bench::drawTiles(service.port(), folder, side, side)) {
+            std::fprintf(stderr, "the tiles could not be made\n");
+            return 1;
+        }
+    }
+    const std::string dir = work.path().toStdString();
+    const std::string exporter =
+        std::filesystem::absolute(testsupport::ServiceProcess::beside(argv[0], "mapexport"));
+    const std::string gdal = "cd '" + dir + "/mymaps' && ";
+    int failures = bench::run(gdal + "for t in *.gif; do gdal_translate -q -of VRT -expand rgb "
+                                     "\"$t\" \"${t%.gif}.vrt\" || exit 1; done && "
+                                     "gdalbuildvrt -q -addalpha mosaic.vrt IDA_*.vrt");
+    // GDAL picks its zoom from a square pixel that keeps the picture's diagonal, a level
+    // coarser than mapexport's at this latitude: its warp is given mapexport's finest zoom.
+    const double finest = 2 * 3.14159265358979323846 * 6378137 / (256 << 12);
+    const bench::Rounds rounds = bench::alternate(
+        1,
+        [&] {
+            failures += bench::run("cd '" + dir + "' && rm -f out.mbtiles && '" + exporter +
+                                   "' out.mbtiles > /dev/null");
+        },
+        [&] {
+            failures += bench::run(
+                "cd '" + dir + "' && rm -f gdal.mbtiles && gdalwarp -q -of VRT -t_srs EPSG:3857 " +
+                "-r bilinear -tr " + std::to_string(finest) + " " + std::to_string(finest) +
+                " mymaps/mosaic.vrt warped.vrt && gdal_translate -q -of MBTILES -co "
+                "TILE_FORMAT=PNG warped.vrt gdal.mbtiles && gdaladdo -q -r average gdal.mbtiles");
+        });
+    const long long ours = tilesIn(dir + "/out.mbtiles");
+    const long long theirs = tilesIn(dir + "/gdal.mbtiles");
+    std::printf("mapexport: %lld map tiles in %.1f s (%.0f a second); GDAL's tools %lld in %.1f s "
+                "(%.0f a second); %d failures\n",
+                ours, rounds.value(), static_cast<double>(ours) / rounds.value(), theirs,
+                rounds.baseline(), static_cast<double>(theirs) / rounds.baseline(), failures);
+    bench::report("mapexport_mbtiles_100", rounds.value(), rounds.baseline(), "1.1");
+    return failures == 0 && ours > 0 ? 0 : 1;
+}

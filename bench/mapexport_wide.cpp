@@ -1,0 +1,68 @@
+// The time per tile of a wide region (48 x 4 tiles) exported to a GeoTIFF, against that of a
+// square one (20 x 20): a wide region must not cost more per tile because its rows are long.
+// The pictures are 400 tiles drawn by the map service; the wide region links them anew.
+#include "benchutil.h"
+#include "exportbench.h"
+#include "serviceprocess.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+namespace {
+
+struct Timed {
+    double perTile = 0;
+    double decodes = 0; // GIF decodes a tile
+    double peakMegabytes = 0;
+    int failures = 0;
+};
+
+Timed exportRegion(const std::string& exporter, const std::string& dir, int tiles)
+{
+    Timed t;
+    const double seconds = bench::secondsOf([&] {
+        t.failures = bench::run("cd '" + dir + "' && CPL_DEBUG=ON '" + exporter +
+                                    "' out.tif > /dev/null 2> debug.log",
+                                &t.peakMegabytes);
+    });
+    t.perTile = seconds / tiles;
+    t.decodes = bench::gifOpenings(dir + "/debug.log") / static_cast<double>(tiles);
+    return t;
+}
+
+} // namespace
+
+int main(int, char** argv)
+{
+    QTemporaryDir work;
+    const QString square = work.path() + QStringLiteral("/square");
+    const QString wide = work.path() + QStringLiteral("/wide");
+    QDir().mkpath(square + QStringLiteral("/mymaps"));
+    QDir().mkpath(wide + QStringLiteral("/mymaps"));
+    {
+        const testsupport::ServiceProcess service(
+            testsupport::ServiceProcess::beside(argv[0], "mapservice"));
+        if (service.port() == 0 ||
+            !bench::drawTiles(service.port(), square + QStringLiteral("/mymaps"), 20, 20) ||
+            !bench::linkTiles(square + QStringLiteral("/mymaps"), 20,
+                              wide + QStringLiteral("/mymaps"), 4, 48)) {
+            std::fprintf(stderr, "the tiles could not be made\n");
+            return 1;
+        }
+    }
+    const std::string exporter =
+        std::filesystem::absolute(testsupport::ServiceProcess::beside(argv[0], "mapexport"));
+    const Timed s = exportRegion(exporter, square.toStdString(), 400);
+    const Timed w = exportRegion(exporter, wide.toStdString(), 192);
+    std::printf("mapexport: 20 x 20 tiles %.3f s a tile (%.1f decodes a tile, peak %.0f MB), "
+                "48 x 4 tiles %.3f s a tile (%.1f decodes a tile, peak %.0f MB), %d failures\n",
+                s.perTile, s.decodes, s.peakMegabytes, w.perTile, w.decodes, w.peakMegabytes,
+                s.failures + w.failures);
+    bench::report("mapexport_wide_48x4", w.perTile, s.perTile, "1.2");
+    return s.failures + w.failures == 0 ? 0 : 1;
+}
