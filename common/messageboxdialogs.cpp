@@ -14,4 +14,27 @@ void MessageBoxDialogs::message(const QString& text)
     box.exec();
 }
 
+Dialogs::Answer MessageBoxDialogs::question(const QString& text, bool withCancel, Answer preset)
+{
+    const auto button = [](Answer a) {
+        return a == Answer::Yes  ? QMessageBox::Yes
+               : a == Answer::No ? QMessageBox::No
+                                 : QMessageBox::Cancel;
+    };
+    QMessageBox box(QMessageBox::Question, title_, text,
+                    withCancel ? QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel
+                               : QMessageBox::Yes | QMessageBox::No,
+                    QApplication::activeWindow());
+    box.setDefaultButton(button(preset));
+    box.setEscapeButton(withCancel ? QMessageBox::Cancel : QMessageBox::No);
+    switch (box.exec()) {
+    case QMessageBox::Yes:
+        return Answer::Yes;
+    case QMessageBox::No:
+        return Answer::No;
+    default:
+        return withCancel ? Answer::Cancel : Answer::No;
+    }
+}
+
 } // namespace common

@@ -4,12 +4,13 @@
 
 namespace common {
 
-// The production dialogs: QMessageBox with one OK button, titled with the program's name.
+// The production dialogs: QMessageBox, titled with the program's name.
 class MessageBoxDialogs : public Dialogs {
 public:
     explicit MessageBoxDialogs(QString title) : title_(std::move(title)) {}
 
     void message(const QString& text) override;
+    Answer question(const QString& text, bool withCancel, Answer preset) override;
 
 private:
     QString title_;

@@ -44,25 +44,50 @@ void Form1::Command4_Click()
         return;
     }
     // The tile folder is looked up once for the run.
-    auto plan = planRegion(settings_, stepb, stepl, serviceAddress_, common::TileFolder::lookUp());
+    const common::TileFolder folder = common::TileFolder::lookUp();
+    auto plan = planRegion(settings_, stepb, stepl, serviceAddress_, folder);
     if (!plan) {
         dialogs_.message(common::errorText(plan.error()));
         return;
+    }
+    // Tiles an earlier run stored whole need not come again, if the user agrees.
+    std::optional<std::vector<qint64>> only;
+    std::vector<qint64> missing = missingTiles(*plan);
+    const qint64 total = plan->tilecount();
+    const auto present = total - static_cast<qint64>(missing.size());
+    using Answer = common::Dialogs::Answer;
+    if (present > 0 && present < total) {
+        const Answer answer = dialogs_.question(
+            someTilesPresentQuestion(present, total, folder.path()), true, Answer::Yes);
+        if (answer == Answer::Cancel) {
+            return;
+        }
+        if (answer == Answer::Yes) {
+            only = std::move(missing);
+        }
+    } else if (present > 0 && dialogs_.question(allTilesPresentQuestion(total, folder.path()),
+                                                false, Answer::No) != Answer::Yes) {
+        return;
+    }
+    if (state_.activity != Activity::Idle) {
+        return; // closed while the question was open
     }
     state_.activity = Activity::Region;
     state_.startArmed = false;
     applyState();
     Image1->setStretch(true);
     Command6->setFocus();
-    runTilecount_ = plan->tilecount();
+    runTilecount_ = only ? static_cast<qint64>(only->size()) : total;
     runFailure_.reset();
     report(regionStartMessage(settings_, runTilecount_));
     if (state_.activity != Activity::Region) {
         return; // closed while the message was open
     }
 
-    run_ =
-        std::make_unique<RegionRun>(fetcher_, std::move(plan).value(), RetryPolicy{}, connections_);
+    run_ = only ? std::make_unique<RegionRun>(fetcher_, std::move(plan).value(), std::move(*only),
+                                              RetryPolicy{}, connections_)
+                : std::make_unique<RegionRun>(fetcher_, std::move(plan).value(), RetryPolicy{},
+                                              connections_);
     connect(run_.get(), &RegionRun::tileStored, this, [this](const QString& path, qint64 stored) {
         showStoredTile(path, stored, runTilecount_);
     });
@@ -95,6 +120,7 @@ void Form1::showStoredTile(const QString& path, qint64 stored, qint64 tilecount)
 {
     // A tile that cannot be shown is stored all the same: no reason to stop.
     if (Check1->isChecked() && QFileInfo(path).size() > 0) {
+        shown_.reset();
         (void)showPicture(path);
     }
     Label6->setText(regionProgressText(stored, tilecount));

@@ -32,6 +32,23 @@ QString divisorNotANumberMessage(const QString& heading)
         .arg(heading);
 }
 
+QString someTilesPresentQuestion(qint64 present, qint64 total, const QString& folder)
+{
+    return QStringLiteral("%1 of %2 tiles of this region are already in %3. Download only the %4 "
+                          "missing ones?")
+        .arg(present)
+        .arg(total)
+        .arg(folder)
+        .arg(total - present);
+}
+
+QString allTilesPresentQuestion(qint64 total, const QString& folder)
+{
+    return QStringLiteral("All %1 tiles of this region are already in %2. Download them all again?")
+        .arg(total)
+        .arg(folder);
+}
+
 QString regionStartMessage(const MapSettings& s, qint64 tilecount)
 {
     return QStringLiteral("Starting download from ") + numtext(s.beginlat) + u',' +

@@ -46,6 +46,10 @@ inline const QString regionTooLargeMessage = QStringLiteral(
 // The divisor box headed |heading| holds no number.
 QString divisorNotANumberMessage(const QString& heading);
 
+// A region some (|present| of |total|) or all of whose tiles are already in |folder|.
+QString someTilesPresentQuestion(qint64 present, qint64 total, const QString& folder);
+QString allTilesPresentQuestion(qint64 total, const QString& folder);
+
 QString regionStartMessage(const MapSettings& settings, qint64 tilecount);
 QString regionProgressText(qint64 donecount, qint64 tilecount);
 QString regionReadyMessage(qint64 donecount);

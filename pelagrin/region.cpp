@@ -1,9 +1,14 @@
 #include "pelagrin/region.h"
 
 #include "common/errortext.h"
+#include "common/gifcheck.h"
+#include "common/worldfile.h"
 #include "pelagrin/messages.h"
 #include "pelagrin/requesturl.h"
 #include "pelagrin/tilename.h"
+
+#include <QFile>
+#include <QFileInfo>
 
 #include <cmath>
 
@@ -73,6 +78,24 @@ TileJob RegionPlan::job(qint64 position) const
     job.path = folder_.pathOf(regionTileName(s));
     job.place = common::pictureGeoTransform(s.latitude, s.longitude, s.zoom, largeSide, largeSide);
     return job;
+}
+
+bool tilePresent(const TileJob& job)
+{
+    return QFileInfo(common::worldFilePath(job.path)).isFile() &&
+           QFileInfo(common::auxFilePath(job.path)).isFile() &&
+           common::isWholeGifFile(QFile::encodeName(job.path).toStdString());
+}
+
+std::vector<qint64> missingTiles(const RegionPlan& plan)
+{
+    std::vector<qint64> missing;
+    for (qint64 position = 0; position < plan.tilecount(); ++position) {
+        if (!tilePresent(plan.job(position))) {
+            missing.push_back(position);
+        }
+    }
+    return missing;
 }
 
 std::optional<double> localeDivisor(const QString& text, const QLocale& locale)

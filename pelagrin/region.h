@@ -73,6 +73,14 @@ private:
     QString codeAfterFirstRow_;
 };
 
+// Whether the tile of |job| is already in place from an earlier run: a whole GIF with its
+// world file and .gif.aux.xml beside it (a run killed between those writes leaves a tile to
+// fetch again).
+bool tilePresent(const TileJob& job);
+
+// The positions of |plan|'s tiles that are not in place, in plan order.
+std::vector<qint64> missingTiles(const RegionPlan& plan);
+
 // The plan for the corners in |settings| with tiles |stepb| and |stepl| degrees apart, asked of
 // the map service at |host| and stored in |folder|. A bad-input error when an axis has more
 // than maxAxisValues values.

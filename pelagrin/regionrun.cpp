@@ -23,6 +23,13 @@ RegionRun::RegionRun(Fetcher& fetcher, RegionPlan plan, RetryPolicy retry, int c
       connections_(std::max(1, connections))
 {}
 
+RegionRun::RegionRun(Fetcher& fetcher, RegionPlan plan, std::vector<qint64> positions,
+                     RetryPolicy retry, int connections, QObject* parent)
+    : RegionRun(fetcher, std::move(plan), retry, connections, parent)
+{
+    positions_ = std::move(positions);
+}
+
 RegionRun::~RegionRun() = default;
 
 void RegionRun::start()
@@ -37,7 +44,7 @@ void RegionRun::stop()
 
 void RegionRun::startTiles()
 {
-    const qint64 count = plan_.tilecount();
+    const qint64 count = positions_ ? static_cast<qint64>(positions_->size()) : plan_.tilecount();
     // A tile whose body has arrived no longer holds a connection: the next request overlaps
     // with writing it.
     const auto onNetwork = [this] {
@@ -46,7 +53,8 @@ void RegionRun::startTiles()
     };
     while (onNetwork() < connections_ && next_ < count && !stopped_) {
         Tile& tile = inFlight_.emplace_back();
-        tile.job = plan_.job(next_++);
+        tile.job = plan_.job(positions_ ? (*positions_)[static_cast<std::size_t>(next_)] : next_);
+        ++next_;
         startTransfer(tile);
     }
     if (inFlight_.empty() && !finished_) {

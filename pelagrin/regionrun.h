@@ -8,6 +8,8 @@
 
 #include <list>
 #include <memory>
+#include <optional>
+#include <vector>
 
 namespace pelagrin {
 
@@ -19,7 +21,8 @@ struct RetryPolicy {
     int pauseMs = 500;
 };
 
-// One region download: every job of a plan fetched into its file, in the plan's order, up to
+// One region download: every job of a plan (or those asked for) fetched into its file, in the
+// plan's order, up to
 // |connections| at once. It runs from the event loop: start() returns at once, and the signals
 // tell what happened. Destroying the run cancels the tiles in flight; their files stay as
 // they were.
@@ -28,6 +31,9 @@ class RegionRun : public QObject {
 public:
     RegionRun(Fetcher& fetcher, RegionPlan plan, RetryPolicy retry = {}, int connections = 1,
               QObject* parent = nullptr);
+    // Fetches only the jobs at |positions| of the plan, in that order.
+    RegionRun(Fetcher& fetcher, RegionPlan plan, std::vector<qint64> positions,
+              RetryPolicy retry = {}, int connections = 1, QObject* parent = nullptr);
     ~RegionRun() override;
 
     // Starts the first tiles. Call once.
@@ -62,7 +68,8 @@ private:
     RetryPolicy retry_;
     int connections_;
 
-    qint64 next_ = 0; // plan position of the next tile to start
+    std::optional<std::vector<qint64>> positions_; // the jobs to fetch; none: all
+    qint64 next_ = 0;                              // how many jobs have been started
     qint64 stored_ = 0;
     bool stopped_ = false;
     bool failed_ = false;

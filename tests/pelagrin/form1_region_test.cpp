@@ -5,6 +5,7 @@
 
 #include <QCheckBox>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QLabel>
 #include <QTimer>
@@ -289,6 +290,56 @@ TEST_F(RegionDownload, ClosingTheWindowDropsTheTileInFlightAndStartsNoMore)
     EXPECT_EQ(QDir(QStringLiteral("MyMaps")).entryList(QDir::Hidden | QDir::Files).filter(u".tmp"),
               QStringList());
     EXPECT_FALSE(QFileInfo::exists(pelagrin::previewFile));
+}
+
+TEST_F(RegionDownload, TilesStoredBeforeAreLeftOutWhenTheUserSaysSo)
+{
+    using Answer = common::Dialogs::Answer;
+    setRegion("45", "48", "9", "47", "11");
+    click("Command4"); // all six
+    const auto takeAway = [] {
+        QFile::remove(QStringLiteral("MyMaps/IDA_E_B47!00L10!00Z45.gif"));
+        QFile::remove(QStringLiteral("MyMaps/IDA_E_B48!00L11!00Z45.gfw"));
+    };
+    struct Case {
+        Answer answer;
+        int requests;
+        const char* centres;
+    };
+    for (const Case& c : {Case{Answer::Cancel, 0, ""}, Case{Answer::No, 6, ""},
+                          Case{Answer::Yes, 2, "47/10 48/11"}}) {
+        setRegion("45", "48", "9", "47", "11");
+        takeAway();
+        dialogs.questions.clear();
+        dialogs.answers = {c.answer};
+        click("Command4");
+        EXPECT_EQ(dialogs.questions,
+                  QStringList{QStringLiteral("4 of 6 tiles of this region are already in MyMaps. "
+                                             "Download only the 2 missing ones?")});
+        EXPECT_EQ(static_cast<int>(service.requests().size()) - requestsBefore, c.requests);
+        if (c.answer == Answer::Cancel) {
+            EXPECT_TRUE(dialogs.messages.isEmpty());
+            EXPECT_TRUE(control("Command4")->isEnabled());
+            EXPECT_DOUBLE_EQ(form->settings().endlong, 11);
+        }
+        if (c.answer == Answer::Yes) {
+            EXPECT_EQ(tileCentres().join(u' '), QString::fromLatin1(c.centres));
+            EXPECT_EQ(
+                dialogs.messages,
+                (QStringList{QStringLiteral("Starting download from  48, 9 to  47, 11. "
+                                            "This will make  2 images in this zoom mode!"),
+                             QStringLiteral("Ready.  2 images have been downloaded for you")}));
+        }
+    }
+    // All there: downloading them again is asked, and No is the default.
+    setRegion("45", "48", "9", "47", "11");
+    dialogs.questions.clear();
+    click("Command4");
+    EXPECT_EQ(dialogs.questions, QStringList{QStringLiteral("All 6 tiles of this region are "
+                                                            "already in MyMaps. Download them all "
+                                                            "again?")});
+    EXPECT_EQ(static_cast<int>(service.requests().size()), requestsBefore);
+    EXPECT_TRUE(control("Command4")->isEnabled());
 }
 
 } // namespace

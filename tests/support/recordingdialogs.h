@@ -4,12 +4,14 @@
 
 #include <QStringList>
 
+#include <deque>
 #include <functional>
 
 namespace testsupport {
 
-// The dialogs seam for tests: records every message, never blocks. |onMessage| runs when a message
-// is "shown", so a test can act while a handler waits for the user.
+// The dialogs seam for tests: records every message and question, never blocks. |onMessage| runs
+// when a message is "shown", so a test can act while a handler waits for the user. Questions
+// take the answers queued in |answers|, then the default button.
 class RecordingDialogs : public common::Dialogs {
 public:
     void message(const QString& text) override
@@ -20,7 +22,20 @@ public:
         }
     }
 
+    Answer question(const QString& text, bool, Answer preset) override
+    {
+        questions.append(text);
+        if (answers.empty()) {
+            return preset;
+        }
+        const Answer a = answers.front();
+        answers.pop_front();
+        return a;
+    }
+
     QStringList messages;
+    QStringList questions;
+    std::deque<Answer> answers;
     std::function<void(const QString&)> onMessage;
 };
 
