@@ -189,7 +189,8 @@ std::optional<int> Form1::Form_Load()
 void Form1::connectionTestEnded(const FetchResult& result)
 {
     if (result.failure || QFileInfo(previewFile).size() < minimumPreviewBytes) {
-        dialogs_.message(noConnectionMessage);
+        dialogs_.message(noConnectionMessage +
+                         QStringLiteral("\nMap service: http://%1/").arg(serviceAddress_));
         QFile::remove(previewFile);
         emit ended(1);
         return;

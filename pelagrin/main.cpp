@@ -41,7 +41,9 @@ int main(int argc, char** argv)
         }
     }
     common::MessageBoxDialogs dialogs(QStringLiteral("Pelagrin"));
-    pelagrin::Form1 window(QStringLiteral(PELAGRIN_MAP_SERVICE), dialogs);
+    pelagrin::Form1 window(parsed->service.isEmpty() ? QStringLiteral(PELAGRIN_MAP_SERVICE)
+                                                     : parsed->service,
+                           dialogs);
     window.setConnections(parsed->connections);
     // The window shows once its start-up preview has arrived; without a usable connection the
     // program ends with the code the start-up gives.

@@ -2,6 +2,9 @@
 
 #include "common/errortext.h"
 
+#include <QHostAddress>
+#include <QRegularExpression>
+
 #include <algorithm>
 
 namespace pelagrin {
@@ -14,7 +17,74 @@ common::Error refused(const QString& reason)
                              QStringLiteral("pelagrin: ") + reason + u'\n' + usageText, 2);
 }
 
+bool isIpv4(const QString& host)
+{
+    static const QRegularExpression quad(
+        QStringLiteral("^(\\d{1,3})\\.(\\d{1,3})\\.(\\d{1,3})\\.(\\d{1,3})$"));
+    const QRegularExpressionMatch m = quad.match(host);
+    if (!m.hasMatch()) {
+        return false;
+    }
+    for (int i = 1; i <= 4; ++i) {
+        if (m.captured(i).toInt() > 255) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// A host name: dot-separated labels of letters, digits and inner hyphens, the last one not
+// all digits (that would be a mistyped IPv4 address).
+bool isHostName(const QString& host)
+{
+    static const QRegularExpression name(
+        QStringLiteral("^(?=.{1,253}$)[A-Za-z0-9]([A-Za-z0-9-]{0,61}[A-Za-z0-9])?"
+                       "(\\.[A-Za-z0-9]([A-Za-z0-9-]{0,61}[A-Za-z0-9])?)*$"));
+    static const QRegularExpression digits(QStringLiteral("^[0-9]+$"));
+    return name.match(host).hasMatch() && !digits.match(host.section(u'.', -1)).hasMatch();
+}
+
 } // namespace
+
+common::Result<QString> parseServiceAddress(const QString& text)
+{
+    const auto refuse = [&text](const QString& why) {
+        return refused(QStringLiteral("--service takes HOST[:PORT]; \"%1\" %2").arg(text, why));
+    };
+    if (text.contains(u"://")) {
+        return refuse(QStringLiteral("has a scheme"));
+    }
+    QString host;
+    QString rest; // ":PORT" or nothing
+    if (text.startsWith(u'[')) {
+        const qsizetype close = text.indexOf(u']');
+        const QHostAddress address(text.mid(1, close - 1));
+        if (close < 0 || address.protocol() != QAbstractSocket::IPv6Protocol) {
+            return refuse(QStringLiteral("holds no IPv6 address in brackets"));
+        }
+        host = text.left(close + 1);
+        rest = text.mid(close + 1);
+    } else {
+        const qsizetype colon = text.indexOf(u':');
+        if (colon >= 0 && text.indexOf(u':', colon + 1) >= 0) {
+            return refuse(QStringLiteral("needs brackets around an IPv6 address, as [::1]:8047"));
+        }
+        host = colon < 0 ? text : text.left(colon);
+        rest = colon < 0 ? QString() : text.mid(colon);
+        if (!isIpv4(host) && !isHostName(host)) {
+            return refuse(QStringLiteral("names no host"));
+        }
+    }
+    int port = defaultServicePort;
+    if (!rest.isEmpty()) {
+        static const QRegularExpression digits(QStringLiteral("^:[0-9]{1,5}$"));
+        port = digits.match(rest).hasMatch() ? rest.mid(1).toInt() : 0;
+        if (port < 1 || port > 65535) {
+            return refuse(QStringLiteral("has no port from 1 to 65535 after \":\""));
+        }
+    }
+    return host + u':' + QString::number(port);
+}
 
 bool hasSingleDashArgument(const QStringList& arguments)
 {
@@ -29,6 +99,19 @@ common::Result<Options> parseArguments(const QStringList& arguments)
     for (qsizetype i = 0; i < arguments.size(); ++i) {
         const QString& argument = arguments[i];
         QString value;
+        if (argument == u"--service" || argument.startsWith(u"--service=")) {
+            if (argument == u"--service" && i + 1 == arguments.size()) {
+                return refused(QStringLiteral("--service needs HOST[:PORT]"));
+            }
+            auto address = parseServiceAddress(argument == u"--service"
+                                                   ? arguments[++i]
+                                                   : argument.mid(argument.indexOf(u'=') + 1));
+            if (!address) {
+                return address.error();
+            }
+            options.service = *address;
+            continue;
+        }
         if (argument == u"--connections") {
             if (i + 1 == arguments.size()) {
                 return refused(QStringLiteral("--connections needs a number"));

@@ -12,22 +12,29 @@ namespace pelagrin {
 constexpr int defaultConnections = 2;
 constexpr int maxConnections = 6;
 
+// The map service's port when --service names none.
+constexpr int defaultServicePort = 8047;
+
 struct Options {
     int connections = defaultConnections;
+    QString service; // "host:port" of --service; empty: the address the program was built with
 };
 
-inline const QString usageText =
-    QStringLiteral("usage: pelagrin [--connections N]  (N tiles at once, 1 to 6, default 2)");
+inline const QString usageText = QStringLiteral(
+    "usage: pelagrin [--connections N] [--service HOST[:PORT]]  (N tiles at once, 1 to 6, "
+    "default 2)");
 
 inline const QString helpText =
     usageText +
     QStringLiteral(
         "\n"
-        "Previews the map of the local map service around a centre and zoom, and downloads a "
-        "region\n"
+        "Previews the map of the map service around a centre and zoom, and downloads a region\n"
         "between two corners as tiles of 1999 x 1999 pixels into the folder MyMaps of the working\n"
         "folder.\n"
         "  --connections N  tiles fetched at once, 1 to 6 (default 2)\n"
+        "  --service HOST[:PORT]  the map service to ask: a name, an IPv4 address or an IPv6\n"
+        "                   address in brackets, PORT 1 to 65535 (default 8047), no scheme\n"
+        "                   (default: the local service, 127.0.0.1:8047)\n"
         "  --help           this text\n"
         "  --version        the program's version\n");
 
@@ -35,6 +42,10 @@ inline const QString helpText =
 // with exit status 2 whose text (the reason and the usage line) goes to standard error.
 // "--help" and "--version" are answered before this.
 common::Result<Options> parseArguments(const QStringList& arguments);
+
+// The address "HOST:PORT" that --service |text| names (an IPv6 host keeps its brackets), or
+// the bad-input error that parseArguments gives.
+common::Result<QString> parseServiceAddress(const QString& text);
 
 // Whether |arguments| hold one with the single dash of Qt's own options (-platform, -style
 // ...), which Qt takes out of the command line when it starts.

@@ -109,7 +109,9 @@ TEST_P(ConnectionTest, ShortOrFailedPreviewEndsBeforeTheWindowShows)
     if (GetParam().usable) {
         EXPECT_TRUE(dialogs.messages.isEmpty());
     } else {
-        EXPECT_EQ(dialogs.messages, QStringList{pelagrin::noConnectionMessage});
+        EXPECT_EQ(dialogs.messages,
+                  QStringList{pelagrin::noConnectionMessage +
+                              QStringLiteral("\nMap service: http://%1/").arg(service.address())});
         EXPECT_EQ(exitCode, 1);
         EXPECT_FALSE(form->isVisible());
     }

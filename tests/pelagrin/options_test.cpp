@@ -47,4 +47,43 @@ INSTANTIATE_TEST_SUITE_P(
                       OptionsCase{"StrayWord", {"--connections", "2", "extra"}, 0, "\"extra\""}),
     [](const auto& info) { return std::string(info.param.name); });
 
+TEST(ServiceAddress, HostAndPortOrTheReasonWithTheUsageLine)
+{
+    struct Case {
+        const char* given;
+        const char* address; // nullptr: refused
+    };
+    for (const Case& c : {
+             Case{"maps.example.org", "maps.example.org:8047"},
+             Case{"10.0.0.2:80", "10.0.0.2:80"},
+             Case{"[::1]", "[::1]:8047"},
+             Case{"[2001:db8::5]:65535", "[2001:db8::5]:65535"},
+             Case{"http://maps.example.org", nullptr},
+             Case{"::1", nullptr},
+             Case{"[::1", nullptr},
+             Case{"[10.0.0.1]", nullptr},
+             Case{"host:0", nullptr},
+             Case{"host:65536", nullptr},
+             Case{"host:", nullptr},
+             Case{"host:80x", nullptr},
+             Case{"999.1.1.1", nullptr},
+             Case{"-bad.example", nullptr},
+             Case{"", nullptr},
+         }) {
+        SCOPED_TRACE(c.given);
+        const auto parsed =
+            parseArguments({QStringLiteral("--service"), QString::fromUtf8(c.given)});
+        if (c.address != nullptr) {
+            ASSERT_TRUE(parsed.ok()) << parsed.error().text;
+            EXPECT_EQ(parsed->service, QString::fromLatin1(c.address));
+            continue;
+        }
+        ASSERT_FALSE(parsed.ok());
+        EXPECT_EQ(parsed.error().status, 2);
+        EXPECT_TRUE(QString::fromStdString(parsed.error().text).endsWith(usageText));
+    }
+    EXPECT_TRUE(parseArguments({QStringLiteral("--service=host:81")}).ok());
+    EXPECT_FALSE(parseArguments({QStringLiteral("--service")}).ok());
+}
+
 } // namespace
