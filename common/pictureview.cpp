@@ -1,5 +1,7 @@
 #include "common/pictureview.h"
 
+#include <QMouseEvent>
+
 namespace common {
 
 PictureView::PictureView(QWidget* parent) : QLabel(parent)
@@ -21,6 +23,15 @@ void PictureView::setPicture(const QPixmap& picture)
     if (!stretch()) {
         resize(picture.size());
     }
+}
+
+void PictureView::mousePressEvent(QMouseEvent* event)
+{
+    const QPoint at = event->position().toPoint() - contentsRect().topLeft();
+    if (hasPicture() && QRect(QPoint(0, 0), shownSize()).contains(at)) {
+        emit mouseDown(event->button(), at);
+    }
+    QLabel::mousePressEvent(event);
 }
 
 } // namespace common

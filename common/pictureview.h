@@ -18,6 +18,15 @@ public:
 
     void setPicture(const QPixmap& picture);
     bool hasPicture() const { return !pixmap().isNull(); }
+    // The size the picture is shown at: its own, or the area's when fitted.
+    QSize shownSize() const { return stretch() ? contentsRect().size() : pixmap().size(); }
+
+signals:
+    // A mouse button went down at |position| of the shown picture.
+    void mouseDown(Qt::MouseButton button, QPoint position);
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
 };
 
 } // namespace common

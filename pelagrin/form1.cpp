@@ -149,6 +149,7 @@ void Form1::connectHandlers()
     connect(Command5, &QPushButton::clicked, this, &Form1::Command5_Click);
     connect(Command6, &QPushButton::clicked, this, &Form1::Command6_Click);
     connect(Command7, &QPushButton::clicked, this, &Form1::Command7_Click);
+    connect(Image1, &common::PictureView::mouseDown, this, &Form1::Image1_MouseDown);
 }
 
 std::optional<int> Form1::Form_Load()
@@ -332,18 +333,43 @@ Form1::FetchEnded Form1::reportFailure(const QString& context, Stored stored)
 void Form1::Command1_Click()
 {
     readsettings();
-    fetch(generateurl(modePreview), previewFile, {}, reportFailure({}, [this] {
+    const FetchedPicture asked{settings_.latitude, settings_.longitude, settings_.zoom,
+                               previewSide};
+    fetch(generateurl(modePreview), previewFile, {}, reportFailure({}, [this, asked] {
               Image1->setStretch(false);
-              return RefreshMe();
+              return showFetched(asked);
           }));
 }
 
 void Form1::Command7_Click()
 {
     readsettings();
+    const FetchedPicture asked{settings_.latitude, settings_.longitude, settings_.zoom, largeSide};
     Image1->setStretch(true);
     fetch(generateurl(modeLarge), previewFile, {},
-          reportFailure({}, [this] { return RefreshMe(); }));
+          reportFailure({}, [this, asked] { return showFetched(asked); }));
+}
+
+common::Status Form1::showFetched(const FetchedPicture& picture)
+{
+    const common::Status shown = RefreshMe();
+    if (shown) {
+        shown_ = picture;
+    }
+    return shown;
+}
+
+void Form1::Image1_MouseDown(Qt::MouseButton button, QPoint position)
+{
+    const QSize size = Image1->shownSize();
+    if (button != Qt::LeftButton || !shown_ || state_.activity != Activity::Idle ||
+        size.isEmpty()) {
+        return;
+    }
+    const common::Centre c =
+        pointOnPicture(*shown_, position.x(), position.y(), size.width(), size.height());
+    Text1->setText(pointText(c.latitude));
+    Text2->setText(pointText(c.longitude));
 }
 
 void Form1::Command5_Click()

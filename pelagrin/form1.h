@@ -4,6 +4,7 @@
 #include "common/result.h"
 #include "pelagrin/fetch.h"
 #include "pelagrin/options.h"
+#include "pelagrin/picturepoint.h"
 #include "pelagrin/regionrun.h"
 #include "pelagrin/settings.h"
 #include "pelagrin/windowstate.h"
@@ -57,6 +58,9 @@ public:
     void Command5_Click(); // Save single HiRes BMP
     void Command6_Click(); // Abort Download
     void Command7_Click(); // Preview
+    // A left click on the picture Refresh or Preview fetched last puts the place under it into
+    // the centre boxes; |position| is in pixels of the picture as shown.
+    void Image1_MouseDown(Qt::MouseButton button, QPoint position);
 
     const MapSettings& settings() const { return settings_; }
     Activity activity() const { return state_.activity; }
@@ -93,6 +97,8 @@ private:
     void connectionTestEnded(const FetchResult& result);
     void report(const QString& text);
     common::Status showPicture(const QString& path);
+    // Shows the preview file that Refresh or Preview fetched as |picture|.
+    common::Status showFetched(const FetchedPicture& picture);
 
     // Region download (form1_region.cpp).
     bool regionStepsUsable(double& stepb, double& stepl);
@@ -109,6 +115,7 @@ private:
     std::unique_ptr<RegionRun> run_;    // the region download under way
     std::optional<QString> runFailure_; // the first tile of the run that failed for good
     qint64 runTilecount_ = 0;
+    std::optional<FetchedPicture> shown_; // what Image1 shows, when Refresh or Preview fetched it
 
     QLabel* Label1;
     QLineEdit* Text1;

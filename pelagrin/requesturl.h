@@ -11,6 +11,8 @@ constexpr int modeLarge = 1;
 // The side of a mode 1 image, in pixels.
 constexpr int largeSide = 1999;
 constexpr int modePreview = 2;
+// The side of a mode 2 image, in pixels.
+constexpr int previewSide = 320;
 
 // The map code corrected by longitude: map type 1 becomes the American map strictly between
 // -150 and -30, and the American map becomes map type 1 again east of -30.

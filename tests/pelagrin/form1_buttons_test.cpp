@@ -100,6 +100,28 @@ TEST_F(PelagrinButtons, PreviewIsFittedThenRefreshIsNaturalSize)
     EXPECT_TRUE(dialogs.messages.isEmpty());
 }
 
+TEST_F(PelagrinButtons, AClickPutsThePlaceUnderItIntoTheCentreBoxes)
+{
+    ASSERT_TRUE(load());
+    auto* image = control<common::PictureView>("Image1");
+    QTest::mouseClick(image, Qt::LeftButton, {}, QPoint(10, 10));
+    EXPECT_EQ(control<QLineEdit>("Text1")->text(), u"47.651931") << "no button fetched it";
+    type("Text1", QStringLiteral("10"));
+    type("Text2", QStringLiteral("20"));
+    type("Text5", QStringLiteral("45"));
+    service.enqueue(FakeReply::gif(1999, 1999));
+    click("Command7"); // shrunk into 320 x 320
+    type("Text1", QStringLiteral("0"));
+    type("Text5", QStringLiteral("90")); // the picture's own centre and zoom count
+    QTest::mouseClick(image, Qt::LeftButton, {}, QPoint(0, 319));
+    EXPECT_EQ(control<QLineEdit>("Text1")->text(), u"9.503252");
+    EXPECT_EQ(control<QLineEdit>("Text2")->text(), u"19.500250");
+    EXPECT_EQ(control<QLineEdit>("Text5")->text(), u"90");
+    QTest::mouseClick(image, Qt::RightButton, {}, QPoint(160, 160));
+    EXPECT_EQ(control<QLineEdit>("Text1")->text(), u"9.503252");
+    EXPECT_EQ(service.requests().size(), 2) << "a click fetches nothing";
+}
+
 struct SaveCase {
     const char* name;
     bool option2;

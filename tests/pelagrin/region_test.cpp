@@ -1,6 +1,11 @@
+#include "common/worldfile.h"
+#include "gifmaker.h"
 #include "pelagrin/messages.h"
+#include "pelagrin/picturepoint.h"
 #include "pelagrin/region.h"
+#include "tempworkdir.h"
 
+#include <QDir>
 #include <QLocale>
 
 #include <gtest/gtest.h>
@@ -144,6 +149,60 @@ TEST(RegionSteps, DivisorsFollowTheLocaleAndStepsMustBeUsable)
     EXPECT_FALSE(usableStep(0));
     EXPECT_FALSE(usableStep(45.0 / 0.0));
     EXPECT_FALSE(usableStep(std::numeric_limits<double>::quiet_NaN()));
+}
+
+TEST(RegionResume, ATileCountsAsPresentOnlyWholeAndWithItsSideFiles)
+{
+    testsupport::TempWorkDir work;
+    QDir().mkdir(QStringLiteral("mymaps"));
+    MapSettings s;
+    s.zoom = 45;
+    s.beginlat = s.endlat = 47;
+    s.beginlong = 9;
+    s.endlong = 12;
+    const auto plan =
+        planRegion(s, 1, 1, QStringLiteral("host:1"), common::TileFolder(QStringLiteral("mymaps")));
+    ASSERT_TRUE(plan.ok());
+    ASSERT_EQ(plan->tilecount(), 4);
+    EXPECT_EQ(missingTiles(*plan), (std::vector<qint64>{0, 1, 2, 3}));
+    const QByteArray gif = testsupport::makeGif(40, 40);
+    for (qint64 i = 0; i < 4; ++i) {
+        const QString path = plan->job(i).path;
+        // 0 whole, 1 cut short, 2 without its world file, 3 without its .aux.xml.
+        testsupport::TempWorkDir::write(path, i == 1 ? gif.left(gif.size() - 1) : gif);
+        if (i != 2) {
+            testsupport::TempWorkDir::write(common::worldFilePath(path), "1\n0\n0\n-1\n0\n0\n");
+        }
+        if (i != 3) {
+            testsupport::TempWorkDir::write(common::auxFilePath(path), "<PAMDataset/>");
+        }
+    }
+    EXPECT_EQ(missingTiles(*plan), (std::vector<qint64>{1, 2, 3}));
+}
+
+TEST(ClickToCentre, PixelCentresAtBothSizesWrappedAndClamped)
+{
+    struct Case {
+        FetchedPicture picture;
+        double x, y, shown; // the point and the shown side
+        const char* latitude;
+        const char* longitude;
+    };
+    for (const Case& c : {
+             // The middle pixel of 320 (159.5 from the centre is pixel 160's centre).
+             Case{{0, 0, 45, 320}, 160, 160, 320, "-0.000250", "0.000250"},
+             Case{{47.5, 9.25, 45, 320}, 0, 0, 320, "47.579790", "9.170210"},
+             // The shrunk Preview: a point of a 500-pixel view is pixel 3.998 times further.
+             Case{{0, 0, 45, 1999}, 250, 250, 500, "0.000000", "0.000000"},
+             Case{{0, 0, 45, 1999}, 0, 499.9, 500, "-0.499750", "-0.499750"},
+             // Across 180 degrees and past the pole.
+             Case{{0, 179.9, 45, 1999}, 499, 250, 500, "0.000000", "-179.601751"},
+             Case{{89.8, 0, 45, 1999}, 250, 0, 500, "90.000000", "0.000000"},
+         }) {
+        const common::Centre at = pointOnPicture(c.picture, c.x, c.y, c.shown, c.shown);
+        EXPECT_EQ(pointText(at.latitude), QString::fromLatin1(c.latitude)) << c.x << " " << c.y;
+        EXPECT_EQ(pointText(at.longitude), QString::fromLatin1(c.longitude)) << c.x << " " << c.y;
+    }
 }
 
 } // namespace
