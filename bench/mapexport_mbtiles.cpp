@@ -1,7 +1,8 @@
 // 100 tiles of 1999 x 1999 pixels (a 10 x 10 region drawn by the map service, with world files)
 // exported to MBTiles by mapexport, against GDAL's own tools over the same tiles: a VRT of them
 // with alpha warped to Web Mercator at mapexport's finest zoom, gdal_translate -of MBTILES with
-// the same tile format, then gdaladdo down to one tile.
+// the same tile format, then gdaladdo down to one tile. Then the same tiles to SQLiteDB, against
+// mapexport's own MBTiles.
 #include "benchutil.h"
 #include "exportbench.h"
 #include "serviceprocess.h"
@@ -62,7 +63,7 @@ int main(int, char** argv)
         1,
         [&] {
             failures += bench::run("cd '" + dir + "' && rm -f out.mbtiles && '" + exporter +
-                                   "' out.mbtiles > /dev/null");
+                                   "' --tile-format png out.mbtiles > /dev/null");
         },
         [&] {
             failures += bench::run(
@@ -78,5 +79,11 @@ int main(int, char** argv)
                 ours, rounds.value(), static_cast<double>(ours) / rounds.value(), theirs,
                 rounds.baseline(), static_cast<double>(theirs) / rounds.baseline(), failures);
     bench::report("mapexport_mbtiles_100", rounds.value(), rounds.baseline(), "1.1");
+    // The same tiles into the layout of OsmAnd and Locus Map.
+    const double sqlitedb = bench::secondsOf([&] {
+        failures += bench::run("cd '" + dir + "' && '" + exporter +
+                               "' --tile-format png out.sqlitedb > /dev/null");
+    });
+    bench::report("mapexport_sqlitedb_100", sqlitedb, rounds.value(), "1.2");
     return failures == 0 && ours > 0 ? 0 : 1;
 }

@@ -3,7 +3,7 @@
 #include "common/atomicfile.h"
 #include "common/errortext.h"
 #include "common/gdal.h"
-#include "mapexport/mbtiles.h"
+#include "mapexport/tilefiles.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -89,11 +89,15 @@ std::optional<Format> formatOf(const QString& output)
     if (suffix == u"mbtiles") {
         return Format::MBTiles;
     }
+    if (suffix == u"sqlitedb") {
+        return Format::SQLiteDB;
+    }
     return std::nullopt;
 }
 
 common::Status writeExport(const Mosaic& mosaic, Format format, const QString& output,
-                           const QString& name, GDALProgressFunc progress, void* progressData)
+                           const QString& name, GDALProgressFunc progress, void* progressData,
+                           TileFormat tiles)
 {
     // The tiles stay on disk: GDAL keeps a bounded number of them decoded (about 4 MB each)
     // and a bounded cache of blocks. A GeoTIFF is written a strip of rows at a time, so as many
@@ -126,9 +130,10 @@ common::Status writeExport(const Mosaic& mosaic, Format format, const QString& o
         return common::permanent(source.error().text, 1);
     }
     std::optional<common::Error> error;
-    if (format == Format::MBTiles) {
-        if (auto written = writeMbtiles(mosaic, gdal::handle(*source), temporary, name, progress,
-                                        progressData);
+    if (format != Format::GeoTiff) {
+        if (auto written = writeTileFile(
+                format == Format::MBTiles ? TileFile::MBTiles : TileFile::SQLiteDB, mosaic,
+                gdal::handle(*source), temporary, name, tiles, progress, progressData);
             !written) {
             error = written.error();
         }

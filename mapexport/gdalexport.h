@@ -3,6 +3,7 @@
 // Writing a mosaic as one file through GDAL.
 #include "common/result.h"
 #include "mapexport/mosaic.h"
+#include "mapexport/tilepyramid.h"
 
 #include <QString>
 
@@ -13,20 +14,21 @@
 namespace mapexport {
 
 enum class Format {
-    GeoTiff, // tiled, compressed, with overviews, in longitude and latitude
-    MBTiles, // Web Mercator tiles with overviews, name and bounds in the metadata
+    GeoTiff,  // tiled, compressed, with overviews, in longitude and latitude
+    MBTiles,  // Web Mercator tiles, name, bounds and credit in the metadata
+    SQLiteDB, // the same tiles as OsmAnd, Locus Map and RMaps read them
 };
 
-// The format an output's name asks for: ".tif" or ".tiff", ".mbtiles" (any case).
+// The format an output's name asks for: ".tif" or ".tiff", ".mbtiles", ".sqlitedb" (any case).
 std::optional<Format> formatOf(const QString& output);
 
 // Writes |mosaic| to |output| in |format|, named |name| where the format keeps a name. The file
 // is made under a hidden temporary name beside |output| and takes its place only when whole,
 // so an earlier file stays until then, and nothing is left when the export fails. |progress|,
 // when given, is called as GDAL's tools call it, with the part done from 0 to 1 and
-// |progressData|.
+// |progressData|. |tiles| says how the tiles of a tile file are encoded.
 common::Status writeExport(const Mosaic& mosaic, Format format, const QString& output,
                            const QString& name, GDALProgressFunc progress = nullptr,
-                           void* progressData = nullptr);
+                           void* progressData = nullptr, TileFormat tiles = TileFormat::Auto);
 
 } // namespace mapexport

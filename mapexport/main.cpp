@@ -1,5 +1,5 @@
-// Exports the tiles of a tile folder as one georeferenced file: MBTiles for phone and tablet
-// map apps, GeoTIFF for GIS programs.
+// Exports the tiles of a tile folder as one georeferenced file: MBTiles or SQLiteDB for phone
+// and tablet map apps, GeoTIFF for GIS programs.
 #include "common/atomicfile.h"
 #include "common/commandline.h"
 #include "common/credit.h"
@@ -130,8 +130,8 @@ int exportTiles(int argc, char** argv)
     const QString& output = options->output;
     const QString name = QFileInfo(output).completeBaseName();
     TerminalBar bar;
-    if (const auto written =
-            mapexport::writeExport(mosaic, options->format, output, name, showProgress, &bar);
+    if (const auto written = mapexport::writeExport(mosaic, options->format, output, name,
+                                                    showProgress, &bar, options->tileFormat);
         !written) {
         if (stopSignal != 0) {
             std::fputs("\nmapexport: stopped; nothing was written\n", stderr);

@@ -36,6 +36,16 @@ common::Result<Options> parseOptions(const QStringList& arguments)
             options.choice.mapType = type.toInt();
         } else if (argument == u"--attribution" && hasValue) {
             options.attribution = arguments[++i];
+        } else if (argument == u"--tile-format" && hasValue) {
+            const QString& format = arguments[++i];
+            if (format == u"auto" || format == u"png" || format == u"jpeg") {
+                options.tileFormat = format == u"png"    ? TileFormat::Png
+                                     : format == u"jpeg" ? TileFormat::Jpeg
+                                                         : TileFormat::Auto;
+            } else {
+                return refusal(QStringLiteral("--tile-format takes auto, png or jpeg, not \"%1\"")
+                                   .arg(format));
+            }
         } else if (!argument.startsWith(u"--") && options.output.isEmpty()) {
             options.output = argument;
         } else {
@@ -47,8 +57,8 @@ common::Result<Options> parseOptions(const QStringList& arguments)
     }
     const auto format = formatOf(options.output);
     if (!format) {
-        return refusal(
-            QStringLiteral("OUTPUT must end in .mbtiles, .tif or .tiff: %1").arg(options.output));
+        return refusal(QStringLiteral("OUTPUT must end in .mbtiles, .sqlitedb, .tif or .tiff: %1")
+                           .arg(options.output));
     }
     options.format = *format;
     return options;

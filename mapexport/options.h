@@ -16,11 +16,12 @@ struct Options {
     Format format = Format::GeoTiff;
     Choice choice;
     QString attribution; // empty: the tiles' own credit
+    TileFormat tileFormat = TileFormat::Auto;
 };
 
 inline const QString usageText =
     QStringLiteral("usage: mapexport [--folder DIR] [--zoom Z] [--type 1|2] [--attribution TEXT] "
-                   "OUTPUT");
+                   "[--tile-format auto|png|jpeg] OUTPUT");
 
 inline const QString helpText =
     usageText +
@@ -28,8 +29,10 @@ inline const QString helpText =
         "\n"
         "Writes the tiles of the folder mymaps in the working folder as one file, each tile "
         "placed\n"
-        "exactly where the map service drew it: OUTPUT.mbtiles (Web Mercator tiles, for map apps)\n"
-        "or OUTPUT.tif (a tiled, compressed GeoTIFF in longitude and latitude, for GIS programs).\n"
+        "exactly where the map service drew it: OUTPUT.mbtiles (Web Mercator tiles, for map "
+        "apps),\n"
+        "OUTPUT.sqlitedb (the same tiles for OsmAnd, Locus Map and RMaps) or OUTPUT.tif (a tiled,\n"
+        "compressed GeoTIFF in longitude and latitude, for GIS programs).\n"
         "Where tiles overlap, the one whose centre is nearer wins. An existing OUTPUT is replaced\n"
         "only when the new file is whole.\n"
         "  --folder DIR  the folder that holds the tiles, instead of mymaps\n"
@@ -37,6 +40,8 @@ inline const QString helpText =
         "  --type 1|2    only the tiles of map type 1 (letters E and U) or 2 (letter W)\n"
         "  --attribution TEXT  the map's credit in the file (default: the one the map service\n"
         "                sent with the tiles, kept in their .gif.aux.xml)\n"
+        "  --tile-format auto|png|jpeg  how MBTiles and SQLiteDB tiles are stored (default auto:\n"
+        "                PNG for tiles with transparency or at most 256 colours, else JPEG)\n"
         "  --help        this text\n"
         "  --version     the program's version\n");
 

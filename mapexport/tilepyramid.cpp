@@ -105,7 +105,7 @@ constexpr int blockLevels = 3; // a block is 8 x 8 of the finest tiles
 // is warped; a few dozen tiles wait at most.
 class Encoders {
 public:
-    explicit Encoders(TileSink& sink) : sink_(sink)
+    Encoders(TileSink& sink, TileFormat format) : sink_(sink), format_(format)
     {
         const unsigned cores = std::max(2U, std::thread::hardware_concurrency());
         for (unsigned i = 1; i < cores; ++i) {
@@ -166,24 +166,16 @@ private:
                 jobs_.pop_front();
                 room_.notify_one();
             }
-            const bool opaque =
-                std::all_of(reinterpret_cast<const QRgb*>(job.tile.constBits()),
-                            reinterpret_cast<const QRgb*>(job.tile.constBits()) +
-                                static_cast<std::ptrdiff_t>(job.tile.width()) * job.tile.height(),
-                            [](QRgb p) { return qAlpha(p) == 255; });
-            QByteArray png;
-            QBuffer buffer(&png);
-            buffer.open(QIODevice::WriteOnly);
-            const bool encoded =
-                (opaque ? job.tile.convertToFormat(QImage::Format_RGB888) : job.tile)
-                    .save(&buffer, "PNG");
+            const EncodedTile encoded = encodeTile(job.tile, format_);
             const std::lock_guard lock(mutex_);
             if (error_) {
                 continue;
             }
-            if (!encoded) {
-                error_ = common::permanent("a tile cannot be encoded as PNG", 1);
-            } else if (auto put = sink_.put(job.zoom, job.column, job.row, png); !put) {
+            if (encoded.bytes.isEmpty()) {
+                error_ = common::permanent("a tile cannot be encoded", 1);
+            } else if (auto put =
+                           sink_.put(job.zoom, job.column, job.row, encoded.bytes, encoded.jpeg);
+                       !put) {
                 error_ = put.error();
             }
             if (error_) {
@@ -193,6 +185,7 @@ private:
     }
 
     TileSink& sink_;
+    TileFormat format_;
     std::mutex mutex_;
     std::condition_variable work_;
     std::condition_variable room_;
@@ -205,9 +198,9 @@ private:
 class PyramidWriter {
 public:
     PyramidWriter(const Mosaic& mosaic, GDALDatasetH source, const PyramidPlan& plan,
-                  TileSink& sink, GDALProgressFunc progress, void* progressData)
-        : mosaic_(mosaic), source_(source), plan_(plan), sink_(sink), span_(spanOf(mosaic)),
-          blockZoom_(std::max(0, plan.maxZoom - blockLevels)),
+                  TileSink& sink, TileFormat format, GDALProgressFunc progress, void* progressData)
+        : mosaic_(mosaic), source_(source), plan_(plan), encoders_(sink, format),
+          span_(spanOf(mosaic)), blockZoom_(std::max(0, plan.maxZoom - blockLevels)),
           blockSide_(tilePixels << (plan.maxZoom - blockZoom_)), progress_(progress),
           progressData_(progressData)
     {
@@ -404,7 +397,7 @@ private:
     const Mosaic& mosaic_;
     GDALDatasetH source_;
     const PyramidPlan& plan_;
-    TileSink& sink_;
+    Encoders encoders_;
     Span span_;
     int blockZoom_;
     int blockSide_;
@@ -414,7 +407,6 @@ private:
     std::int64_t blocksDone_ = 0;
     std::int64_t given_ = 0;
     std::optional<common::Error> error_;
-    Encoders encoders_{sink_};
     BlockGeometry geometry_;
     common::gdal::Dataset block_;
     std::unique_ptr<void, ApproximationDeleter> approximation_;
@@ -445,9 +437,46 @@ PyramidPlan planPyramid(const Mosaic& mosaic)
 
 common::Result<std::int64_t> writePyramid(const Mosaic& mosaic, GDALDatasetH source,
                                           const PyramidPlan& plan, TileSink& sink,
-                                          GDALProgressFunc progress, void* progressData)
+                                          TileFormat format, GDALProgressFunc progress,
+                                          void* progressData)
 {
-    return PyramidWriter(mosaic, source, plan, sink, progress, progressData).run();
+    return PyramidWriter(mosaic, source, plan, sink, format, progress, progressData).run();
+}
+
+EncodedTile encodeTile(const QImage& tile, TileFormat format)
+{
+    const auto* pixels = reinterpret_cast<const QRgb*>(tile.constBits());
+    const auto* end = pixels + static_cast<std::ptrdiff_t>(tile.width()) * tile.height();
+    const bool opaque = std::all_of(pixels, end, [](QRgb p) { return qAlpha(p) == 255; });
+    bool jpeg = format == TileFormat::Jpeg;
+    if (format == TileFormat::Auto && opaque) {
+        // More than 256 colours: a photograph or shading, which JPEG keeps far smaller.
+        std::vector<QRgb> colours;
+        for (const QRgb* p = pixels; p != end && colours.size() <= 256; ++p) {
+            if (std::find(colours.begin(), colours.end(), *p) == colours.end()) {
+                colours.push_back(*p);
+            }
+        }
+        jpeg = colours.size() > 256;
+    }
+    EncodedTile encoded{{}, jpeg};
+    QBuffer buffer(&encoded.bytes);
+    buffer.open(QIODevice::WriteOnly);
+    bool saved = false;
+    if (jpeg) {
+        QImage white(tile.size(), QImage::Format_RGB888);
+        white.fill(Qt::white);
+        QPainter painter(&white);
+        painter.drawImage(0, 0, tile);
+        painter.end();
+        saved = white.save(&buffer, "JPEG", 85);
+    } else {
+        saved = (opaque ? tile.convertToFormat(QImage::Format_RGB888) : tile).save(&buffer, "PNG");
+    }
+    if (!saved) {
+        encoded.bytes.clear();
+    }
+    return encoded;
 }
 
 } // namespace mapexport

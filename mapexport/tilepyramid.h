@@ -6,6 +6,7 @@
 #include "mapexport/mosaic.h"
 
 #include <QByteArray>
+#include <QImage>
 
 #include <cpl_progress.h>
 #include <gdal.h>
@@ -27,23 +28,35 @@ constexpr int finestTileZoom = 24;
 
 PyramidPlan planPyramid(const Mosaic& mosaic);
 
-// Takes the tiles as they are made, PNG-encoded, rows counted from the north (as tile servers
-// number them), columns within 0..2^zoom - 1.
+// How tiles are encoded: Auto takes PNG for a tile with transparency or at most 256 colours,
+// else JPEG of quality 85. A JPEG tile's transparent parts are white.
+enum class TileFormat { Auto, Png, Jpeg };
+
+// Takes the tiles as they are made, encoded (|jpeg| or PNG), rows counted from the north (as
+// tile servers number them), columns within 0..2^zoom - 1; called by one thread at a time.
 class TileSink {
 public:
     virtual ~TileSink() = default;
     virtual common::Status put(int zoom, std::int64_t column, std::int64_t row,
-                               const QByteArray& png) = 0;
+                               const QByteArray& bytes, bool jpeg) = 0;
 };
 
+// |tile| (premultiplied ARGB) encoded as |format| asks; whether it became a JPEG.
+struct EncodedTile {
+    QByteArray bytes;
+    bool jpeg = false;
+};
+EncodedTile encodeTile(const QImage& tile, TileFormat format);
+
 // Cuts |source|, the mosaic's picture (see mosaicVrt), into the tiles of |plan| and gives every
-// tile that is not wholly transparent to |sink|. The finest tiles are warped from the mosaic
-// by GDAL, a block of 8 x 8 at a time, in an order that keeps the tiles read near each other;
-// each coarser tile is the average of the four beneath it. |progress| is called as GDAL's
-// tools call it; when it answers FALSE the cutting stops with an error. The number of tiles
+// tile that is not wholly transparent to |sink|, encoded as |format| asks. The finest tiles are
+// warped from the mosaic by GDAL, a block of 8 x 8 at a time, in an order that keeps the tiles read
+// near each other; each coarser tile is the average of the four beneath it. |progress| is called as
+// GDAL's tools call it; when it answers FALSE the cutting stops with an error. The number of tiles
 // given, or the first error.
 common::Result<std::int64_t> writePyramid(const Mosaic& mosaic, GDALDatasetH source,
                                           const PyramidPlan& plan, TileSink& sink,
+                                          TileFormat format = TileFormat::Png,
                                           GDALProgressFunc progress = nullptr,
                                           void* progressData = nullptr);
 

@@ -17,6 +17,7 @@
 #include "tempworkdir.h"
 
 #include <QDir>
+#include <QImage>
 #include <QUrl>
 
 #include <gtest/gtest.h>
@@ -25,6 +26,7 @@
 #include <httplib.h>
 
 #include <cmath>
+#include <sqlite3.h>
 #include <sys/stat.h>
 
 namespace {
@@ -362,7 +364,60 @@ void writeSolidGif(const char* path, int side, std::array<short, 3> rgb)
     GDALClose(mem);
 }
 
-TEST(ExportAcross180, EachSideLandsAtItsOwnLongitudeInBothFormats)
+// A SQLiteDB file read the way OsmAnd reads it: the zoom range from "info" (BigPlanet numbers,
+// 17 - zoom, unless "tilenumbering" says otherwise), a tile by x, y from the north and z.
+class SqlitedbReader {
+public:
+    explicit SqlitedbReader(const char* path)
+    {
+        sqlite3_open_v2(path, &db_, SQLITE_OPEN_READONLY, nullptr);
+        sqlite3_stmt* info = nullptr;
+        sqlite3_prepare_v2(db_, "SELECT minzoom, maxzoom, tilenumbering FROM info", -1, &info,
+                           nullptr);
+        if (sqlite3_step(info) == SQLITE_ROW) {
+            const auto* numbering = reinterpret_cast<const char*>(sqlite3_column_text(info, 2));
+            bigPlanet_ = numbering == nullptr || QByteArray(numbering).toLower() == "bigplanet";
+            minZoom = bigPlanet_ ? 17 - sqlite3_column_int(info, 1) : sqlite3_column_int(info, 0);
+            maxZoom = bigPlanet_ ? 17 - sqlite3_column_int(info, 0) : sqlite3_column_int(info, 1);
+        }
+        sqlite3_finalize(info);
+    }
+    ~SqlitedbReader() { sqlite3_close(db_); }
+    SqlitedbReader(const SqlitedbReader&) = delete;
+    SqlitedbReader& operator=(const SqlitedbReader&) = delete;
+
+    // The colour at |lon|, |lat| at |zoom|; transparent where no tile is.
+    QColor at(double lon, double lat, int zoom) const
+    {
+        const double world = 256.0 * (1 << zoom);
+        const double x = (lon + 180) / 360 * world;
+        const double y = (1 - std::log(std::tan(pi / 4 + lat * pi / 360)) / pi) / 2 * world;
+        sqlite3_stmt* tile = nullptr;
+        sqlite3_prepare_v2(db_, "SELECT image FROM tiles WHERE x = ?1 AND y = ?2 AND z = ?3", -1,
+                           &tile, nullptr);
+        sqlite3_bind_int(tile, 1, static_cast<int>(x / 256));
+        sqlite3_bind_int(tile, 2, static_cast<int>(y / 256));
+        sqlite3_bind_int(tile, 3, bigPlanet_ ? 17 - zoom : zoom);
+        QColor colour(Qt::transparent);
+        if (sqlite3_step(tile) == SQLITE_ROW) {
+            const QImage image =
+                QImage::fromData(static_cast<const uchar*>(sqlite3_column_blob(tile, 0)),
+                                 sqlite3_column_bytes(tile, 0));
+            colour = image.pixelColor(static_cast<int>(x) % 256, static_cast<int>(y) % 256);
+        }
+        sqlite3_finalize(tile);
+        return colour;
+    }
+
+    int minZoom = -1;
+    int maxZoom = -1;
+
+private:
+    sqlite3* db_ = nullptr;
+    bool bigPlanet_ = true;
+};
+
+TEST(ExportAcross180, EachSideLandsAtItsOwnLongitudeInEveryFormat)
 {
     TempWorkDir work;
     GDALAllRegister();
@@ -379,6 +434,24 @@ TEST(ExportAcross180, EachSideLandsAtItsOwnLongitudeInBothFormats)
         tiles[i].zoom = 45 * 1999 / 200.0;
     }
     const mapexport::Mosaic mosaic = mapexport::planMosaic(tiles, centres);
+    {
+        ASSERT_TRUE(mapexport::writeExport(mosaic, mapexport::Format::SQLiteDB,
+                                           QStringLiteral("across.sqlitedb"), QStringLiteral("x"))
+                        .ok());
+        const SqlitedbReader file("across.sqlitedb");
+        EXPECT_EQ(file.minZoom, 0);
+        ASSERT_EQ(file.maxZoom, 9);
+        EXPECT_EQ(file.at(179.5, 60.5, 9), QColor(240, 30, 30));
+        EXPECT_EQ(file.at(-179.5, 60.5, 9), QColor(30, 30, 240));
+        EXPECT_EQ(file.at(178.5, 60.5, 9).alpha(), 0);
+        // The coarsest tile holds both sides, each in its own edge pixel, partly covered.
+        const QColor west = file.at(179.9, 60.5, 0);
+        const QColor east = file.at(-179.9, 60.5, 0);
+        EXPECT_GT(west.alpha(), 0);
+        EXPECT_GT(west.red(), west.blue());
+        EXPECT_GT(east.alpha(), 0);
+        EXPECT_GT(east.blue(), east.red());
+    }
     for (const char* output : {"across.tif", "across.mbtiles"}) {
         SCOPED_TRACE(output);
         const QString name = QString::fromLatin1(output);

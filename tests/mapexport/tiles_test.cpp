@@ -260,4 +260,41 @@ TEST(ExportPyramid, ZoomsAndBoundsOnBothSidesOf180)
     }
 }
 
+TEST(ExportTileFormat, PngForTransparencyOrFewColoursElseJpeg)
+{
+    QImage flat(256, 256, QImage::Format_ARGB32_Premultiplied);
+    flat.fill(QColor(20, 120, 40));
+    QImage holed = flat;
+    for (int i = 0; i < 16 * 16; ++i) {
+        holed.setPixel(i % 16, i / 16, 0); // a transparent corner
+    }
+    QImage shaded = flat;
+    for (int i = 0; i < 300; ++i) {
+        shaded.setPixel(i % 256, i / 256, qRgb(i % 256, i / 256, 7));
+    }
+    using mapexport::TileFormat;
+    const struct {
+        const QImage* tile;
+        TileFormat format;
+        bool jpeg;
+    } cases[] = {{&flat, TileFormat::Auto, false},
+                 {&holed, TileFormat::Auto, false},
+                 {&shaded, TileFormat::Auto, true},
+                 {&shaded, TileFormat::Png, false},
+                 {&holed, TileFormat::Jpeg, true}};
+    for (const auto& c : cases) {
+        const mapexport::EncodedTile encoded = mapexport::encodeTile(*c.tile, c.format);
+        EXPECT_EQ(encoded.jpeg, c.jpeg);
+        EXPECT_EQ(encoded.bytes.startsWith("\xff\xd8"), c.jpeg);
+        const QImage back = QImage::fromData(encoded.bytes);
+        ASSERT_FALSE(back.isNull());
+        // A JPEG has no transparency: what was see-through is white.
+        if (c.tile == &holed) {
+            const QColor corner = back.pixelColor(4, 4);
+            EXPECT_EQ(corner.alpha(), c.jpeg ? 255 : 0);
+            EXPECT_EQ(std::min({corner.red(), corner.green(), corner.blue()}) > 240, c.jpeg);
+        }
+    }
+}
+
 } // namespace
