@@ -92,6 +92,9 @@ std::optional<Format> formatOf(const QString& output)
     if (suffix == u"sqlitedb") {
         return Format::SQLiteDB;
     }
+    if (suffix == u"gpkg") {
+        return Format::GeoPackage;
+    }
     return std::nullopt;
 }
 
@@ -131,9 +134,11 @@ common::Status writeExport(const Mosaic& mosaic, Format format, const QString& o
     }
     std::optional<common::Error> error;
     if (format != Format::GeoTiff) {
-        if (auto written = writeTileFile(
-                format == Format::MBTiles ? TileFile::MBTiles : TileFile::SQLiteDB, mosaic,
-                gdal::handle(*source), temporary, name, tiles, progress, progressData);
+        const TileFile kind = format == Format::MBTiles    ? TileFile::MBTiles
+                              : format == Format::SQLiteDB ? TileFile::SQLiteDB
+                                                           : TileFile::GeoPackage;
+        if (auto written = writeTileFile(kind, mosaic, gdal::handle(*source), temporary, name,
+                                         tiles, progress, progressData);
             !written) {
             error = written.error();
         }

@@ -14,12 +14,14 @@
 namespace mapexport {
 
 enum class Format {
-    GeoTiff,  // tiled, compressed, with overviews, in longitude and latitude
-    MBTiles,  // Web Mercator tiles, name, bounds and credit in the metadata
-    SQLiteDB, // the same tiles as OsmAnd, Locus Map and RMaps read them
+    GeoTiff,    // tiled, compressed, with overviews, in longitude and latitude
+    MBTiles,    // Web Mercator tiles, name, bounds and credit in the metadata
+    SQLiteDB,   // the same tiles as OsmAnd, Locus Map and RMaps read them
+    GeoPackage, // the same tiles in the OGC container GIS and field apps open
 };
 
-// The format an output's name asks for: ".tif" or ".tiff", ".mbtiles", ".sqlitedb" (any case).
+// The format an output's name asks for: ".tif" or ".tiff", ".mbtiles", ".sqlitedb", ".gpkg"
+// (any case).
 std::optional<Format> formatOf(const QString& output);
 
 // Writes |mosaic| to |output| in |format|, named |name| where the format keeps a name. The file

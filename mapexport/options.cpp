@@ -57,8 +57,9 @@ common::Result<Options> parseOptions(const QStringList& arguments)
     }
     const auto format = formatOf(options.output);
     if (!format) {
-        return refusal(QStringLiteral("OUTPUT must end in .mbtiles, .sqlitedb, .tif or .tiff: %1")
-                           .arg(options.output));
+        return refusal(
+            QStringLiteral("OUTPUT must end in .mbtiles, .sqlitedb, .gpkg, .tif or .tiff: %1")
+                .arg(options.output));
     }
     options.format = *format;
     return options;

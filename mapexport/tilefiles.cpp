@@ -1,6 +1,12 @@
 #include "mapexport/tilefiles.h"
 
+#include "common/gdal.h"
+#include "common/webmercator.h"
 #include "mapexport/tiledatabase.h"
+
+#include <QFile>
+
+#include <ogr_spatialref.h>
 
 #include <string>
 #include <utility>
@@ -112,6 +118,87 @@ private:
     sqlite3_stmt* insert_;
 };
 
+// The table GDAL's driver makes for the tiles.
+constexpr const char* geoPackageTable = "tiles";
+
+// Lets GDAL's driver make the container of |plan|'s tiles: an empty raster of the finest zoom
+// over the tiles the mosaic reaches into, which registers the tile matrices of every zoom from
+// 0 to the finest.
+common::Status makeGeoPackage(const QString& path, const PyramidPlan& plan, const QString& name,
+                              const QString& credit)
+{
+    namespace gdal = common::gdal;
+    constexpr double half = 20037508.342789244; // the grid's half width in metres
+    const double pixel =
+        2 * half / (common::mercator::tilePixels * common::mercator::tilesAcross(plan.maxZoom));
+    const int side = common::mercator::tilePixels;
+    const std::string table = std::string("RASTER_TABLE=") + geoPackageTable;
+    const std::string identifier = "RASTER_IDENTIFIER=" + name.toStdString();
+    const std::string description = "RASTER_DESCRIPTION=" + credit.toStdString();
+    const char* options[] = {"TILING_SCHEME=GoogleMapsCompatible", table.c_str(),
+                             identifier.c_str(), description.c_str(), nullptr};
+    const gdal::ErrorCapture errors;
+    gdal::Dataset dataset(GDALDataset::FromHandle(
+        GDALCreate(GDALGetDriverByName("GPKG"), QFile::encodeName(path).constData(),
+                   static_cast<int>((plan.lastColumn - plan.firstColumn + 1) * side),
+                   static_cast<int>((plan.lastRow - plan.firstRow + 1) * side), 4, GDT_Byte,
+                   const_cast<char**>(
+                       options)))); // NOLINT(cppcoreguidelines-pro-type-const-cast): GDAL's C API
+    if (!dataset) {
+        return errors.error(common::ErrorKind::Permanent, "the file cannot be created", 1);
+    }
+    OGRSpatialReference mercator;
+    mercator.importFromEPSG(3857);
+    double transform[6] = {
+        -half + static_cast<double>(plan.firstColumn) * side * pixel, pixel, 0,
+        half - static_cast<double>(plan.firstRow) * side * pixel,     0,     -pixel};
+    if (dataset->SetSpatialRef(&mercator) != CE_None ||
+        dataset->SetGeoTransform(transform) != CE_None) {
+        return errors.error(common::ErrorKind::Permanent, "the file cannot be set up", 1);
+    }
+    if (!credit.isEmpty()) {
+        dataset->SetMetadataItem("attribution", credit.toUtf8().constData());
+    }
+    dataset.reset();
+    if (errors.failed()) {
+        return errors.error(common::ErrorKind::Permanent, "the file cannot be set up", 1);
+    }
+    return {};
+}
+
+class GeoPackageFile : public TileSink {
+public:
+    explicit GeoPackageFile(const QString& path)
+        : db_(path, ""), insert_(db_.prepare((std::string("INSERT INTO \"") + geoPackageTable +
+                                              "\" (zoom_level, tile_column, tile_row, tile_data) "
+                                              "VALUES (?1, ?2, ?3, ?4)")
+                                                 .c_str()))
+    {}
+
+    const std::optional<common::Error>& error() const { return db_.error(); }
+
+    // The tile matrix set spans the whole grid, so a tile's numbers are the grid's.
+    common::Status put(int zoom, std::int64_t column, std::int64_t row, const QByteArray& bytes,
+                       bool) override
+    {
+        sqlite3_bind_int(insert_, 1, zoom);
+        sqlite3_bind_int64(insert_, 2, column);
+        sqlite3_bind_int64(insert_, 3, row);
+        sqlite3_bind_blob(insert_, 4, bytes.constData(), static_cast<int>(bytes.size()),
+                          SQLITE_STATIC);
+        if (!db_.step(insert_)) {
+            return *db_.error();
+        }
+        return {};
+    }
+
+    common::Status finish() { return db_.finish(""); }
+
+private:
+    TileDatabase db_;
+    sqlite3_stmt* insert_;
+};
+
 std::string number(double value)
 {
     return QString::number(value, 'f', 6).toStdString();
@@ -163,11 +250,21 @@ common::Status writeTileFile(TileFile kind, const Mosaic& mosaic, GDALDatasetH s
         }
         return file.finish(mbtilesMetadata(plan, mosaic, name));
     }
-    SqlitedbFile file(path);
+    if (kind == TileFile::SQLiteDB) {
+        SqlitedbFile file(path);
+        if (auto written = write(file); !written) {
+            return written;
+        }
+        return file.finish(plan);
+    }
+    if (auto made = makeGeoPackage(path, plan, name, mosaic.credit); !made) {
+        return made;
+    }
+    GeoPackageFile file(path);
     if (auto written = write(file); !written) {
         return written;
     }
-    return file.finish(plan);
+    return file.finish();
 }
 
 } // namespace mapexport

@@ -4,7 +4,9 @@
 // - MBTiles: rows counted from the south, with the metadata that tells an app where to open it
 //   and whose map it is;
 // - SQLiteDB, as OsmAnd, Locus Map and RMaps read it: tables "tiles" (x, y, z, s, image) and
-//   "info", zoom numbered the BigPlanet way (17 - zoom), rows counted from the north.
+//   "info", zoom numbered the BigPlanet way (17 - zoom), rows counted from the north;
+// - GeoPackage: made by GDAL's driver in the GoogleMapsCompatible tiling (its tables, the tile
+//   matrices of every zoom, the extent and the credit), the tiles then put into its table.
 #include "common/result.h"
 #include "mapexport/mosaic.h"
 #include "mapexport/tilepyramid.h"
@@ -16,12 +18,13 @@
 
 namespace mapexport {
 
-enum class TileFile { MBTiles, SQLiteDB };
+enum class TileFile { MBTiles, SQLiteDB, GeoPackage };
 
 // Writes the tiles of |mosaic| (|source| is its picture, see mosaicVrt) into a new file |path|
 // of |kind|, named |name|, its tiles encoded as |tiles| asks. MBTiles metadata holds the zoom
 // levels it stores, its bounds (the west one greater than the east one across 180 degrees), a
-// centre to open it at and the credit, as HTML; SQLiteDB has no place for a credit.
+// centre to open it at and the credit, as HTML; a GeoPackage keeps the credit as its
+// description and as the metadata item "attribution"; SQLiteDB has no place for a credit.
 common::Status writeTileFile(TileFile kind, const Mosaic& mosaic, GDALDatasetH source,
                              const QString& path, const QString& name, TileFormat tiles,
                              GDALProgressFunc progress = nullptr, void* progressData = nullptr);

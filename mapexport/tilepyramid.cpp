@@ -428,6 +428,13 @@ PyramidPlan planPyramid(const Mosaic& mosaic)
             break;
         }
     }
+    const Range finest = rangeOf(s, plan.maxZoom);
+    const auto across = static_cast<std::int64_t>(tilesAcross(plan.maxZoom));
+    const bool wraps = finest.east >= across;
+    plan.firstColumn = wraps ? 0 : finest.west;
+    plan.lastColumn = wraps ? across - 1 : finest.east;
+    plan.firstRow = finest.north;
+    plan.lastRow = finest.south;
     plan.west = s.west;
     plan.east = s.east > 180 ? s.east - 360 : s.east;
     plan.north = std::min(s.north, mercatorLimit);

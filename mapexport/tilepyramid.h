@@ -22,6 +22,9 @@ struct PyramidPlan {
     // The mosaic's bounds in degrees, longitudes within -180..180: across 180 degrees the
     // west bound is greater than the east one.
     double west = 0, south = 0, east = 0, north = 0;
+    // The tiles of the finest zoom that the mosaic reaches into (inclusive): every column of
+    // the grid across 180 degrees, where a container without wrapping must hold both sides.
+    std::int64_t firstColumn = 0, lastColumn = 0, firstRow = 0, lastRow = 0;
 };
 
 constexpr int finestTileZoom = 24;

@@ -26,7 +26,7 @@ TEST(ExportOptions, TakenOrRefusedWithTheUsageLine)
          0},
         {{}, "no OUTPUT named", Format::GeoTiff, 0, 0},
         {{"alps.png"},
-         "OUTPUT must end in .mbtiles, .sqlitedb, .tif or .tiff: alps.png",
+         "OUTPUT must end in .mbtiles, .sqlitedb, .gpkg, .tif or .tiff: alps.png",
          Format::GeoTiff,
          0,
          0},
