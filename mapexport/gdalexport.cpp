@@ -3,6 +3,7 @@
 #include "common/atomicfile.h"
 #include "common/errortext.h"
 #include "common/gdal.h"
+#include "mapexport/kmz.h"
 #include "mapexport/tilefiles.h"
 
 #include <QByteArray>
@@ -95,12 +96,15 @@ std::optional<Format> formatOf(const QString& output)
     if (suffix == u"gpkg") {
         return Format::GeoPackage;
     }
+    if (suffix == u"kmz") {
+        return Format::KMZ;
+    }
     return std::nullopt;
 }
 
 common::Status writeExport(const Mosaic& mosaic, Format format, const QString& output,
                            const QString& name, GDALProgressFunc progress, void* progressData,
-                           TileFormat tiles)
+                           const ExportSettings& settings)
 {
     // The tiles stay on disk: GDAL keeps a bounded number of them decoded (about 4 MB each)
     // and a bounded cache of blocks. A GeoTIFF is written a strip of rows at a time, so as many
@@ -133,12 +137,18 @@ common::Status writeExport(const Mosaic& mosaic, Format format, const QString& o
         return common::permanent(source.error().text, 1);
     }
     std::optional<common::Error> error;
-    if (format != Format::GeoTiff) {
+    if (format == Format::KMZ) {
+        if (auto written = writeKmz(mosaic, kmzLayout(mosaic, settings.maxImages),
+                                    gdal::handle(*source), temporary, name, progress, progressData);
+            !written) {
+            error = written.error();
+        }
+    } else if (format != Format::GeoTiff) {
         const TileFile kind = format == Format::MBTiles    ? TileFile::MBTiles
                               : format == Format::SQLiteDB ? TileFile::SQLiteDB
                                                            : TileFile::GeoPackage;
         if (auto written = writeTileFile(kind, mosaic, gdal::handle(*source), temporary, name,
-                                         tiles, progress, progressData);
+                                         settings.tiles, progress, progressData);
             !written) {
             error = written.error();
         }

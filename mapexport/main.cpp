@@ -6,6 +6,7 @@
 #include "common/errortext.h"
 #include "common/tilefolder.h"
 #include "mapexport/gdalexport.h"
+#include "mapexport/kmz.h"
 #include "mapexport/mosaic.h"
 #include "mapexport/options.h"
 #include "mapexport/tiles.h"
@@ -127,11 +128,21 @@ int exportTiles(int argc, char** argv)
         !options->attribution.isEmpty()
             ? QString::fromStdString(common::cleanCredit(options->attribution.toStdString()))
             : mapexport::creditOf(tiles);
+    if (options->format == mapexport::Format::KMZ) {
+        if (const auto layout = mapexport::kmzLayout(mosaic, options->settings.maxImages);
+            layout.factor > 1) {
+            std::fprintf(stderr,
+                         "mapexport: at its own resolution the region needs %lld images, more than "
+                         "%d (--max-images); written at 1/%d of it in %zu images\n",
+                         static_cast<long long>(layout.ownCount), options->settings.maxImages,
+                         layout.factor, layout.images.size());
+        }
+    }
     const QString& output = options->output;
     const QString name = QFileInfo(output).completeBaseName();
     TerminalBar bar;
     if (const auto written = mapexport::writeExport(mosaic, options->format, output, name,
-                                                    showProgress, &bar, options->tileFormat);
+                                                    showProgress, &bar, options->settings);
         !written) {
         if (stopSignal != 0) {
             std::fputs("\nmapexport: stopped; nothing was written\n", stderr);

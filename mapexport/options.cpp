@@ -36,12 +36,20 @@ common::Result<Options> parseOptions(const QStringList& arguments)
             options.choice.mapType = type.toInt();
         } else if (argument == u"--attribution" && hasValue) {
             options.attribution = arguments[++i];
+        } else if (argument == u"--max-images" && hasValue) {
+            bool ok = false;
+            options.settings.maxImages = arguments[++i].toInt(&ok);
+            if (!ok || options.settings.maxImages < 1) {
+                return refusal(
+                    QStringLiteral("--max-images takes a whole number from 1, not \"%1\"")
+                        .arg(arguments[i]));
+            }
         } else if (argument == u"--tile-format" && hasValue) {
             const QString& format = arguments[++i];
             if (format == u"auto" || format == u"png" || format == u"jpeg") {
-                options.tileFormat = format == u"png"    ? TileFormat::Png
-                                     : format == u"jpeg" ? TileFormat::Jpeg
-                                                         : TileFormat::Auto;
+                options.settings.tiles = format == u"png"    ? TileFormat::Png
+                                         : format == u"jpeg" ? TileFormat::Jpeg
+                                                             : TileFormat::Auto;
             } else {
                 return refusal(QStringLiteral("--tile-format takes auto, png or jpeg, not \"%1\"")
                                    .arg(format));
@@ -58,7 +66,7 @@ common::Result<Options> parseOptions(const QStringList& arguments)
     const auto format = formatOf(options.output);
     if (!format) {
         return refusal(
-            QStringLiteral("OUTPUT must end in .mbtiles, .sqlitedb, .gpkg, .tif or .tiff: %1")
+            QStringLiteral("OUTPUT must end in .mbtiles, .sqlitedb, .gpkg, .kmz, .tif or .tiff: %1")
                 .arg(options.output));
     }
     options.format = *format;

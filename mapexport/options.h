@@ -16,12 +16,12 @@ struct Options {
     Format format = Format::GeoTiff;
     Choice choice;
     QString attribution; // empty: the tiles' own credit
-    TileFormat tileFormat = TileFormat::Auto;
+    ExportSettings settings;
 };
 
 inline const QString usageText =
     QStringLiteral("usage: mapexport [--folder DIR] [--zoom Z] [--type 1|2] [--attribution TEXT] "
-                   "[--tile-format auto|png|jpeg] OUTPUT");
+                   "[--tile-format auto|png|jpeg] [--max-images N] OUTPUT");
 
 inline const QString helpText =
     usageText +
@@ -45,6 +45,8 @@ inline const QString helpText =
         "  --tile-format auto|png|jpeg  how MBTiles, SQLiteDB and GeoPackage tiles are stored\n"
         "                (default auto: PNG for tiles with transparency or at most 256 colours,\n"
         "                else JPEG)\n"
+        "  --max-images N  the most overlay images of a KMZ (default 100, what Garmin units take;\n"
+        "                more halves the resolution until they fit)\n"
         "  --help        this text\n"
         "  --version     the program's version\n");
 

@@ -8,6 +8,7 @@
 #include "gifmaker.h"
 #include "leftovers.h"
 #include "mapexport/gdalexport.h"
+#include "mapexport/kmz.h"
 #include "mapexport/mosaic.h"
 #include "mapexport/tiles.h"
 #include "pelagrin/requesturl.h"
@@ -19,9 +20,11 @@
 #include <QDir>
 #include <QImage>
 #include <QUrl>
+#include <QXmlStreamReader>
 
 #include <gtest/gtest.h>
 
+#include <cpl_vsi.h>
 #include <gdal.h>
 #include <httplib.h>
 
@@ -419,6 +422,89 @@ private:
     bool bigPlanet_ = true;
 };
 
+// A KMZ read as a GPS unit reads it: the zip's first entry, doc.kml's description and its
+// ground overlays, each a JPEG placed by its LatLonBox.
+struct KmzFile {
+    struct Overlay {
+        QImage image;
+        double north = 0, south = 0, east = 0, west = 0;
+        int drawOrder = 0;
+    };
+    QByteArray firstEntry;
+    QString description;
+    std::vector<Overlay> overlays;
+
+    explicit KmzFile(const QString& path)
+    {
+        QFile zip(path);
+        if (zip.open(QIODevice::ReadOnly)) {
+            const QByteArray header = zip.read(30);
+            const auto length = static_cast<unsigned char>(header[26]) |
+                                static_cast<unsigned char>(header[27]) << 8;
+            firstEntry = zip.read(length);
+        }
+        QXmlStreamReader kml(entry(path, "doc.kml"));
+        Overlay* overlay = nullptr;
+        while (kml.readNextStartElement() || !kml.atEnd()) {
+            if (!kml.isStartElement()) {
+                kml.readNext();
+                continue;
+            }
+            const auto name = kml.name();
+            if (name == u"GroundOverlay") {
+                overlay = &overlays.emplace_back();
+            } else if (name == u"description" && overlay == nullptr) {
+                description = kml.readElementText();
+            } else if (overlay != nullptr && name == u"href") {
+                overlay->image = QImage::fromData(entry(path, kml.readElementText()));
+            } else if (overlay != nullptr && name == u"drawOrder") {
+                overlay->drawOrder = kml.readElementText().toInt();
+            } else if (overlay != nullptr && (name == u"north" || name == u"south" ||
+                                              name == u"east" || name == u"west")) {
+                const double value = kml.readElementText().toDouble();
+                (name == u"north"   ? overlay->north
+                 : name == u"south" ? overlay->south
+                 : name == u"east"  ? overlay->east
+                                    : overlay->west) = value;
+            }
+        }
+    }
+
+    QColor at(double lon, double lat) const
+    {
+        for (const Overlay& o : overlays) {
+            if (lon >= o.west && lon < o.east && lat <= o.north && lat > o.south) {
+                return o.image.pixelColor(
+                    static_cast<int>((lon - o.west) / (o.east - o.west) * o.image.width()),
+                    static_cast<int>((o.north - lat) / (o.north - o.south) * o.image.height()));
+            }
+        }
+        return Qt::transparent;
+    }
+
+private:
+    static QByteArray entry(const QString& zip, const QString& name)
+    {
+        const std::string vsi = "/vsizip/" + zip.toStdString() + "/" + name.toStdString();
+        VSIStatBufL stat{};
+        VSILFILE* file = VSIFOpenL(vsi.c_str(), "rb");
+        if (file == nullptr || VSIStatL(vsi.c_str(), &stat) != 0) {
+            return {};
+        }
+        QByteArray bytes(static_cast<qsizetype>(stat.st_size), '\0');
+        bytes.resize(static_cast<qsizetype>(VSIFReadL(bytes.data(), 1, bytes.size(), file)));
+        VSIFCloseL(file);
+        return bytes;
+    }
+};
+
+// Near enough for a JPEG of one colour.
+bool near(const QColor& a, const QColor& b)
+{
+    return std::abs(a.red() - b.red()) < 12 && std::abs(a.green() - b.green()) < 12 &&
+           std::abs(a.blue() - b.blue()) < 12 && a.alpha() == b.alpha();
+}
+
 TEST(ExportAcross180, EachSideLandsAtItsOwnLongitudeInEveryFormat)
 {
     TempWorkDir work;
@@ -453,6 +539,22 @@ TEST(ExportAcross180, EachSideLandsAtItsOwnLongitudeInEveryFormat)
         EXPECT_GT(west.red(), west.blue());
         EXPECT_GT(east.alpha(), 0);
         EXPECT_GT(east.blue(), east.red());
+    }
+    {
+        ASSERT_TRUE(mapexport::writeExport(mosaic, mapexport::Format::KMZ,
+                                           QStringLiteral("across.kmz"), QStringLiteral("x"))
+                        .ok());
+        const KmzFile file(QStringLiteral("across.kmz"));
+        EXPECT_EQ(file.firstEntry, "doc.kml");
+        ASSERT_EQ(file.overlays.size(), 2) << "split at 180 degrees";
+        for (const auto& o : file.overlays) {
+            EXPECT_EQ(o.drawOrder, 50);
+            EXPECT_LE(o.east - o.west, 1.0 + 1e-9);
+            EXPECT_GE(o.west, -180);
+            EXPECT_LE(o.east, 180);
+        }
+        EXPECT_TRUE(near(file.at(179.5, 60.5), QColor(240, 30, 30)));
+        EXPECT_TRUE(near(file.at(-179.5, 60.5), QColor(30, 30, 240)));
     }
     for (const char* output : {"across.tif", "across.mbtiles", "across.gpkg"}) {
         SCOPED_TRACE(output);
@@ -495,6 +597,34 @@ TEST(ExportAcross180, EachSideLandsAtItsOwnLongitudeInEveryFormat)
             EXPECT_STREQ(GDALGetMetadataItem(ds, "maxzoom", nullptr), "9");
         }
         GDALClose(ds);
+    }
+}
+
+TEST(KmzLayout, ImagesWithinTheLimitsAndOnlyWhereTilesAre)
+{
+    // A mosaic of 3000 x 2500 pixels, a degree a thousand pixels, with a tile in the north-west
+    // and one in the south-east corner.
+    mapexport::Mosaic m;
+    m.transform = {10, 0.001, 0, 50, 0, -0.001};
+    m.width = 3000;
+    m.height = 2500;
+    m.pieces = {{QString(), 1000, 1000, {}, QRect(0, 0, 1000, 1000)},
+                {QString(), 1000, 1000, {}, QRect(2000, 1500, 1000, 1000)}};
+    const struct {
+        int maxImages;
+        int factor;
+        std::size_t images;
+    } cases[] = {{100, 1, 5}, {4, 2, 4}, {3, 4, 1}};
+    for (const auto& c : cases) {
+        const mapexport::KmzLayout layout = mapexport::kmzLayout(m, c.maxImages);
+        EXPECT_EQ(layout.ownCount, 5) << "of 9 cells of 1024 pixels, 5 hold a tile";
+        EXPECT_EQ(layout.factor, c.factor) << c.maxImages;
+        ASSERT_EQ(layout.images.size(), c.images) << c.maxImages;
+        for (const auto& image : layout.images) {
+            EXPECT_LE(std::max(image.width, image.height), mapexport::kmzImageSide);
+            EXPECT_DOUBLE_EQ(image.west, 10 + image.window.left() * 0.001);
+            EXPECT_DOUBLE_EQ(image.north, 50 - image.window.top() * 0.001);
+        }
     }
 }
 

@@ -1,0 +1,176 @@
+#include "mapexport/kmz.h"
+
+#include "common/gdal.h"
+
+#include <QBuffer>
+#include <QFile>
+#include <QImage>
+#include <QPainter>
+
+#include <cpl_conv.h>
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+
+namespace mapexport {
+
+namespace {
+
+QByteArray xmlEscaped(const QString& text)
+{
+    return text.toHtmlEscaped().toUtf8();
+}
+
+QByteArray degrees(double value)
+{
+    return QByteArray::number(value, 'f', 9);
+}
+
+// The layout at |factor|: the cells with a tile in them, and how many there are.
+std::vector<KmzImage> cellsAt(const Mosaic& mosaic, int factor)
+{
+    const common::GeoTransform& t = mosaic.transform;
+    const double d = t[1];
+    const double west = t[0] - std::floor((t[0] + 180) / 360) * 360; // within -180..180
+    // The columns west and east of 180 degrees; a pixel across it goes to the west part.
+    const int split =
+        std::clamp(static_cast<int>(std::ceil((180 - west) / d - 1e-9)), 0, mosaic.width);
+    const int step = kmzImageSide * factor;
+    std::vector<KmzImage> images;
+    for (const auto& [from, to] : {std::pair{0, split}, std::pair{split, mosaic.width}}) {
+        for (int y = 0; y < mosaic.height; y += step) {
+            for (int x = from; x < to; x += step) {
+                const QRect window(x, y, std::min(step, to - x), std::min(step, mosaic.height - y));
+                if (std::none_of(mosaic.pieces.begin(), mosaic.pieces.end(), [&](const Piece& p) {
+                        return p.destination.intersects(window);
+                    })) {
+                    continue;
+                }
+                const double shift = from == 0 ? 0 : 360;
+                KmzImage image;
+                image.window = window;
+                image.width = (window.width() + factor - 1) / factor;
+                image.height = (window.height() + factor - 1) / factor;
+                image.west = std::max(-180.0, west + window.left() * d - shift);
+                image.east = std::min(180.0, west + (window.right() + 1) * d - shift);
+                image.north = t[3] + window.top() * t[5];
+                image.south = t[3] + (window.bottom() + 1) * t[5];
+                images.push_back(image);
+            }
+        }
+    }
+    return images;
+}
+
+// |image| of the mosaic as a JPEG, on white where no tile is.
+QByteArray renderImage(GDALDatasetH source, const KmzImage& image, std::string& failure)
+{
+    QImage pixels(image.width, image.height, QImage::Format_RGBA8888);
+    GDALRasterIOExtraArg extra;
+    INIT_RASTERIO_EXTRA_ARG(extra);
+    extra.eResampleAlg = GRIORA_Average;
+    const QRect& w = image.window;
+    const common::gdal::ErrorCapture errors;
+    if (GDALDatasetRasterIOEx(source, GF_Read, w.x(), w.y(), w.width(), w.height(), pixels.bits(),
+                              image.width, image.height, GDT_Byte, 4, nullptr, 4,
+                              pixels.bytesPerLine(), 1, &extra) != CE_None) {
+        failure = errors.failed() ? errors.last().message : "unknown error";
+        return {};
+    }
+    QImage white(image.width, image.height, QImage::Format_RGB888);
+    white.fill(Qt::white);
+    QPainter painter(&white);
+    painter.drawImage(0, 0, pixels);
+    painter.end();
+    QByteArray jpeg;
+    QBuffer buffer(&jpeg);
+    buffer.open(QIODevice::WriteOnly);
+    if (!white.save(&buffer, "JPEG", 85)) {
+        failure = "an image cannot be encoded";
+        return {};
+    }
+    return jpeg;
+}
+
+struct ZipCloser {
+    void operator()(void* zip) const { CPLCloseZip(zip); }
+};
+
+} // namespace
+
+KmzLayout kmzLayout(const Mosaic& mosaic, int maxImages)
+{
+    KmzLayout layout;
+    layout.images = cellsAt(mosaic, 1);
+    layout.ownCount = static_cast<qsizetype>(layout.images.size());
+    while (static_cast<int>(layout.images.size()) > std::max(1, maxImages) &&
+           layout.factor < (1 << 20)) {
+        layout.factor *= 2;
+        layout.images = cellsAt(mosaic, layout.factor);
+    }
+    return layout;
+}
+
+common::Status writeKmz(const Mosaic& mosaic, const KmzLayout& layout, GDALDatasetH source,
+                        const QString& path, const QString& name, GDALProgressFunc progress,
+                        void* progressData)
+{
+    QByteArray kml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                     "<kml xmlns=\"http://www.opengis.net/kml/2.2\">\n<Document>\n<name>" +
+                     xmlEscaped(name) + "</name>\n";
+    if (!mosaic.credit.isEmpty()) {
+        kml += "<description>" + xmlEscaped(mosaic.credit) + "</description>\n";
+    }
+    for (std::size_t i = 0; i < layout.images.size(); ++i) {
+        const KmzImage& image = layout.images[i];
+        kml += "<GroundOverlay>\n<name>" + xmlEscaped(name) + " " + QByteArray::number(i + 1) +
+               "</name>\n<drawOrder>50</drawOrder>\n<Icon><href>files/" +
+               QByteArray::number(i + 1) + ".jpg</href></Icon>\n<LatLonBox><north>" +
+               degrees(image.north) + "</north><south>" + degrees(image.south) + "</south><east>" +
+               degrees(image.east) + "</east><west>" + degrees(image.west) +
+               "</west></LatLonBox>\n</GroundOverlay>\n";
+    }
+    kml += "</Document>\n</kml>\n";
+
+    const common::gdal::ErrorCapture errors;
+    const auto failed = [&errors](const std::string& what) {
+        return errors.error(common::ErrorKind::Permanent, what, 1);
+    };
+    const std::unique_ptr<void, ZipCloser> zip(
+        CPLCreateZip(QFile::encodeName(path).constData(), nullptr));
+    if (!zip) {
+        return failed("the file cannot be created");
+    }
+    // The document first, as readers expect; the JPEGs as they are (they compress no further).
+    if (CPLCreateFileInZip(zip.get(), "doc.kml", nullptr) != CE_None ||
+        CPLWriteFileInZip(zip.get(), kml.constData(), static_cast<int>(kml.size())) != CE_None ||
+        CPLCloseFileInZip(zip.get()) != CE_None) {
+        return failed("the document cannot be written");
+    }
+    const char* stored[] = {"COMPRESSED=NO", nullptr};
+    for (std::size_t i = 0; i < layout.images.size(); ++i) {
+        std::string failure;
+        const QByteArray jpeg = renderImage(source, layout.images[i], failure);
+        if (jpeg.isEmpty()) {
+            return common::permanent("an image cannot be made: " + failure, 1);
+        }
+        const std::string entry = "files/" + std::to_string(i + 1) + ".jpg";
+        if (CPLCreateFileInZip(zip.get(), entry.c_str(),
+                               const_cast<char**>(stored)) != // NOLINT: GDAL's C API
+                CE_None ||
+            CPLWriteFileInZip(zip.get(), jpeg.constData(), static_cast<int>(jpeg.size())) !=
+                CE_None ||
+            CPLCloseFileInZip(zip.get()) != CE_None) {
+            return failed("an image cannot be written");
+        }
+        if (progress != nullptr &&
+            progress(static_cast<double>(i + 1) / static_cast<double>(layout.images.size()), "",
+                     progressData) == FALSE) {
+            return common::permanent("stopped", 1);
+        }
+    }
+    return {};
+}
+
+} // namespace mapexport

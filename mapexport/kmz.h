@@ -1,0 +1,47 @@
+#pragma once
+
+// Garmin Custom Maps: a KMZ (a zip) of doc.kml and JPEG ground overlays that handheld GPS units
+// show as a map layer. The tiles are plate carree already, so each overlay is a window of the
+// mosaic placed by its exact LatLonBox.
+#include "common/result.h"
+#include "mapexport/mosaic.h"
+
+#include <QRect>
+#include <QString>
+
+#include <cpl_progress.h>
+#include <gdal.h>
+
+#include <vector>
+
+namespace mapexport {
+
+// The units take this many overlay images at most, each at most kmzImageSide pixels a side.
+constexpr int garminMaxImages = 100;
+constexpr int kmzImageSide = 1024;
+
+struct KmzImage {
+    QRect window;                                    // pixels of the mosaic
+    int width = 0, height = 0;                       // of the JPEG
+    double north = 0, south = 0, east = 0, west = 0; // degrees, longitudes within -180..180
+};
+
+struct KmzLayout {
+    int factor = 1;         // mosaic pixels an image pixel takes, each way
+    qsizetype ownCount = 0; // images the region needs at its own resolution
+    std::vector<KmzImage> images;
+};
+
+// The overlays of |mosaic|: cells of at most kmzImageSide pixels from its north-west corner,
+// split at 180 degrees so that none crosses it, and only those with a tile in them. When more
+// than |maxImages| are needed, the resolution is halved until they fit.
+KmzLayout kmzLayout(const Mosaic& mosaic, int maxImages);
+
+// Writes |layout| of |mosaic| (|source| is its picture, see mosaicVrt) as a KMZ at |path|:
+// doc.kml first, named |name|, the credit as its description, one GroundOverlay (drawOrder 50)
+// per JPEG under files/; where no tile is, an image is white.
+common::Status writeKmz(const Mosaic& mosaic, const KmzLayout& layout, GDALDatasetH source,
+                        const QString& path, const QString& name,
+                        GDALProgressFunc progress = nullptr, void* progressData = nullptr);
+
+} // namespace mapexport
