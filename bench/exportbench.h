@@ -4,6 +4,7 @@
 // the world files the downloader writes, and timed runs of mapexport and of GDAL's tools.
 #include "common/tilegeometry.h"
 #include "common/worldfile.h"
+#include "serviceprocess.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -12,6 +13,7 @@
 #include <httplib.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <sys/resource.h>
@@ -63,6 +65,25 @@ inline bool drawTiles(int port, const QString& folder, int rows, int columns)
         }
     }
     return true;
+}
+
+// The same, drawn by a map service of its own started from beside the benchmark |argv0|;
+// false (and a message) when the tiles could not be made.
+inline bool drawRegion(const char* argv0, const QString& folder, int rows, int columns)
+{
+    const testsupport::ServiceProcess service(
+        testsupport::ServiceProcess::beside(argv0, "mapservice"));
+    if (service.port() == 0 || !drawTiles(service.port(), folder, rows, columns)) {
+        std::fprintf(stderr, "the tiles could not be made\n");
+        return false;
+    }
+    return true;
+}
+
+// The exporter beside the benchmark |argv0|.
+inline std::string exporterBeside(const char* argv0)
+{
+    return std::filesystem::absolute(testsupport::ServiceProcess::beside(argv0, "mapexport"));
 }
 
 // A region of |rows| x |columns| tiles in |folder| whose pictures are those of a drawn region

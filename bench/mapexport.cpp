@@ -32,17 +32,11 @@ int main(int, char** argv)
                        nullptr); // NOLINT(concurrency-mt-unsafe)
     const QString folder = work.path() + QStringLiteral("/mymaps");
     QDir().mkpath(folder);
-    {
-        const testsupport::ServiceProcess service(
-            testsupport::ServiceProcess::beside(argv[0], "mapservice"));
-        if (service.port() == 0 || !bench::drawTiles(service.port(), folder, side, side)) {
-            std::fprintf(stderr, "the tiles could not be made\n");
-            return 1;
-        }
+    if (!bench::drawRegion(argv[0], folder, side, side)) {
+        return 1;
     }
     const std::string dir = work.path().toStdString();
-    const std::string exporter =
-        std::filesystem::absolute(testsupport::ServiceProcess::beside(argv[0], "mapexport"));
+    const std::string exporter = bench::exporterBeside(argv[0]);
     int failures = 0;
     const double value = bench::secondsOf([&] {
         failures += bench::run("cd '" + dir + "' && CPL_DEBUG=ON '" + exporter +

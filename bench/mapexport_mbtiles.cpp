@@ -41,17 +41,11 @@ int main(int, char** argv)
     QTemporaryDir work;
     const QString folder = work.path() + QStringLiteral("/mymaps");
     QDir().mkpath(folder);
-    {
-        const testsupport::ServiceProcess service(
-            testsupport::ServiceProcess::beside(argv[0], "mapservice"));
-        if (service.port() == 0 || !bench::drawTiles(service.port(), folder, side, side)) {
-            std::fprintf(stderr, "the tiles could not be made\n");
-            return 1;
-        }
+    if (!bench::drawRegion(argv[0], folder, side, side)) {
+        return 1;
     }
     const std::string dir = work.path().toStdString();
-    const std::string exporter =
-        std::filesystem::absolute(testsupport::ServiceProcess::beside(argv[0], "mapexport"));
+    const std::string exporter = bench::exporterBeside(argv[0]);
     const std::string gdal = "cd '" + dir + "/mymaps' && ";
     int failures = bench::run(gdal + "for t in *.gif; do gdal_translate -q -of VRT -expand rgb "
                                      "\"$t\" \"${t%.gif}.vrt\" || exit 1; done && "

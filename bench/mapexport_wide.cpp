@@ -44,19 +44,12 @@ int main(int, char** argv)
     const QString wide = work.path() + QStringLiteral("/wide");
     QDir().mkpath(square + QStringLiteral("/mymaps"));
     QDir().mkpath(wide + QStringLiteral("/mymaps"));
-    {
-        const testsupport::ServiceProcess service(
-            testsupport::ServiceProcess::beside(argv[0], "mapservice"));
-        if (service.port() == 0 ||
-            !bench::drawTiles(service.port(), square + QStringLiteral("/mymaps"), 20, 20) ||
-            !bench::linkTiles(square + QStringLiteral("/mymaps"), 20,
-                              wide + QStringLiteral("/mymaps"), 4, 48)) {
-            std::fprintf(stderr, "the tiles could not be made\n");
-            return 1;
-        }
+    if (!bench::drawRegion(argv[0], square + QStringLiteral("/mymaps"), 20, 20) ||
+        !bench::linkTiles(square + QStringLiteral("/mymaps"), 20, wide + QStringLiteral("/mymaps"),
+                          4, 48)) {
+        return 1;
     }
-    const std::string exporter =
-        std::filesystem::absolute(testsupport::ServiceProcess::beside(argv[0], "mapexport"));
+    const std::string exporter = bench::exporterBeside(argv[0]);
     const Timed s = exportRegion(exporter, square.toStdString(), 400);
     const Timed w = exportRegion(exporter, wide.toStdString(), 192);
     std::printf("mapexport: 20 x 20 tiles %.3f s a tile (%.1f decodes a tile, peak %.0f MB), "
