@@ -287,7 +287,7 @@ private:
             if (block.isNull()) {
                 return {};
             }
-            const QImage tile = cut(block, zoom, column, row, 0, 0);
+            QImage tile = cut(block, zoom, column, row, 0, 0);
             report();
             return tile;
         }

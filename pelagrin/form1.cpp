@@ -352,7 +352,7 @@ void Form1::Command7_Click()
 
 common::Status Form1::showFetched(const FetchedPicture& picture)
 {
-    const common::Status shown = RefreshMe();
+    common::Status shown = RefreshMe();
     if (shown) {
         shown_ = picture;
     }
