@@ -1,11 +1,10 @@
 #include "mapexport/kmz.h"
 
 #include "common/gdal.h"
+#include "mapexport/tilepyramid.h"
 
-#include <QBuffer>
 #include <QFile>
 #include <QImage>
-#include <QPainter>
 
 #include <cpl_conv.h>
 
@@ -32,7 +31,7 @@ std::vector<KmzImage> cellsAt(const Mosaic& mosaic, int factor)
 {
     const common::GeoTransform& t = mosaic.transform;
     const double d = t[1];
-    const double west = t[0] - std::floor((t[0] + 180) / 360) * 360; // within -180..180
+    const double west = westWithin180(mosaic);
     // The columns west and east of 180 degrees; a pixel across it goes to the west part.
     const int split =
         std::clamp(static_cast<int>(std::ceil((180 - west) / d - 1e-9)), 0, mosaic.width);
@@ -78,17 +77,9 @@ QByteArray renderImage(GDALDatasetH source, const KmzImage& image, std::string& 
         failure = errors.failed() ? errors.last().message : "unknown error";
         return {};
     }
-    QImage white(image.width, image.height, QImage::Format_RGB888);
-    white.fill(Qt::white);
-    QPainter painter(&white);
-    painter.drawImage(0, 0, pixels);
-    painter.end();
-    QByteArray jpeg;
-    QBuffer buffer(&jpeg);
-    buffer.open(QIODevice::WriteOnly);
-    if (!white.save(&buffer, "JPEG", 85)) {
+    QByteArray jpeg = jpegOnWhite(pixels);
+    if (jpeg.isEmpty()) {
         failure = "an image cannot be encoded";
-        return {};
     }
     return jpeg;
 }

@@ -100,6 +100,12 @@ Mosaic planMosaic(const std::vector<Tile>& tiles, const std::vector<Centre>& cen
     return mosaic;
 }
 
+double westWithin180(const Mosaic& mosaic)
+{
+    const double west = mosaic.transform[0];
+    return west - std::floor((west + 180) / 360) * 360;
+}
+
 int widestRow(const Mosaic& mosaic)
 {
     // Pieces begin and end at rows; the count after each change, the ends first at a row.

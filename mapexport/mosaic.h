@@ -32,6 +32,9 @@ struct Mosaic {
 // (north, south), or by its own edge where there is none. Parts meet on whole mosaic pixels.
 Mosaic planMosaic(const std::vector<Tile>& tiles, const std::vector<Centre>& centres);
 
+// The longitude of the mosaic's west edge, shifted by whole turns into -180..180.
+double westWithin180(const Mosaic& mosaic);
+
 // The most tiles one row of the mosaic's pixels runs through: GDAL writes a file a strip of
 // rows at a time, so that many tiles are read together.
 int widestRow(const Mosaic& mosaic);

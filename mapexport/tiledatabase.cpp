@@ -42,6 +42,22 @@ bool TileDatabase::step(sqlite3_stmt* statement)
     return done;
 }
 
+common::Status TileDatabase::insert(sqlite3_stmt* statement,
+                                    std::initializer_list<std::int64_t> numbers,
+                                    const QByteArray& blob)
+{
+    int parameter = 0;
+    for (const std::int64_t number : numbers) {
+        sqlite3_bind_int64(statement, ++parameter, number);
+    }
+    sqlite3_bind_blob(statement, ++parameter, blob.constData(), static_cast<int>(blob.size()),
+                      SQLITE_STATIC);
+    if (!step(statement)) {
+        return *error_;
+    }
+    return {};
+}
+
 bool TileDatabase::run(const char* sql)
 {
     if (!error_ && sqlite3_exec(db_.get(), sql, nullptr, nullptr, nullptr) != SQLITE_OK) {

@@ -4,8 +4,11 @@
 // flushed before it is renamed, so it keeps no journal. MBTiles and SQLiteDB both write so.
 #include "common/result.h"
 
+#include <QByteArray>
 #include <QString>
 
+#include <cstdint>
+#include <initializer_list>
 #include <memory>
 #include <optional>
 #include <sqlite3.h>
@@ -26,6 +29,9 @@ public:
     sqlite3_stmt* prepare(const char* sql);
     // Runs a bound statement once and resets it; false (and the error kept) on failure.
     bool step(sqlite3_stmt* statement);
+    // Runs |statement| with |numbers| for its first parameters and |blob| for the next.
+    common::Status insert(sqlite3_stmt* statement, std::initializer_list<std::int64_t> numbers,
+                          const QByteArray& blob);
     bool run(const char* sql);
     // Runs |last| (indexes, say), commits and closes.
     common::Status finish(const char* last);

@@ -31,15 +31,8 @@ public:
                        bool jpeg) override
     {
         (jpeg ? jpegs_ : pngs_) = true;
-        sqlite3_bind_int(insert_, 1, zoom);
-        sqlite3_bind_int64(insert_, 2, column);
-        sqlite3_bind_int64(insert_, 3, (std::int64_t{1} << zoom) - 1 - row); // from the south
-        sqlite3_bind_blob(insert_, 4, bytes.constData(), static_cast<int>(bytes.size()),
-                          SQLITE_STATIC);
-        if (!db_.step(insert_)) {
-            return *db_.error();
-        }
-        return {};
+        // Rows counted from the south.
+        return db_.insert(insert_, {zoom, column, (std::int64_t{1} << zoom) - 1 - row}, bytes);
     }
 
     common::Status finish(std::vector<std::pair<std::string, std::string>> metadata)
@@ -90,15 +83,7 @@ public:
     common::Status put(int zoom, std::int64_t column, std::int64_t row, const QByteArray& bytes,
                        bool) override
     {
-        sqlite3_bind_int64(insert_, 1, column);
-        sqlite3_bind_int64(insert_, 2, row);
-        sqlite3_bind_int(insert_, 3, bigPlanetZoom(zoom));
-        sqlite3_bind_blob(insert_, 4, bytes.constData(), static_cast<int>(bytes.size()),
-                          SQLITE_STATIC);
-        if (!db_.step(insert_)) {
-            return *db_.error();
-        }
-        return {};
+        return db_.insert(insert_, {column, row, bigPlanetZoom(zoom)}, bytes);
     }
 
     // The zoom levels in BigPlanet numbers, the finest the smaller.
@@ -181,15 +166,7 @@ public:
     common::Status put(int zoom, std::int64_t column, std::int64_t row, const QByteArray& bytes,
                        bool) override
     {
-        sqlite3_bind_int(insert_, 1, zoom);
-        sqlite3_bind_int64(insert_, 2, column);
-        sqlite3_bind_int64(insert_, 3, row);
-        sqlite3_bind_blob(insert_, 4, bytes.constData(), static_cast<int>(bytes.size()),
-                          SQLITE_STATIC);
-        if (!db_.step(insert_)) {
-            return *db_.error();
-        }
-        return {};
+        return db_.insert(insert_, {zoom, column, row}, bytes);
     }
 
     common::Status finish() { return db_.finish(""); }

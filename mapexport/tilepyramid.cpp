@@ -35,8 +35,7 @@ struct Span {
 Span spanOf(const Mosaic& mosaic)
 {
     const common::GeoTransform& t = mosaic.transform;
-    const double shift = std::floor((t[0] + 180) / 360) * 360;
-    const double west = t[0] - shift;
+    const double west = westWithin180(mosaic);
     return {west, std::min(west + t[1] * mosaic.width, west + 360), t[3],
             t[3] + t[5] * mosaic.height};
 }
@@ -466,24 +465,32 @@ EncodedTile encodeTile(const QImage& tile, TileFormat format)
         }
         jpeg = colours.size() > 256;
     }
-    EncodedTile encoded{{}, jpeg};
+    if (jpeg) {
+        return {jpegOnWhite(tile), true};
+    }
+    EncodedTile encoded{{}, false};
     QBuffer buffer(&encoded.bytes);
     buffer.open(QIODevice::WriteOnly);
-    bool saved = false;
-    if (jpeg) {
-        QImage white(tile.size(), QImage::Format_RGB888);
-        white.fill(Qt::white);
-        QPainter painter(&white);
-        painter.drawImage(0, 0, tile);
-        painter.end();
-        saved = white.save(&buffer, "JPEG", 85);
-    } else {
-        saved = (opaque ? tile.convertToFormat(QImage::Format_RGB888) : tile).save(&buffer, "PNG");
-    }
-    if (!saved) {
+    if (!(opaque ? tile.convertToFormat(QImage::Format_RGB888) : tile).save(&buffer, "PNG")) {
         encoded.bytes.clear();
     }
     return encoded;
+}
+
+QByteArray jpegOnWhite(const QImage& image)
+{
+    QImage white(image.size(), QImage::Format_RGB888);
+    white.fill(Qt::white);
+    QPainter painter(&white);
+    painter.drawImage(0, 0, image);
+    painter.end();
+    QByteArray jpeg;
+    QBuffer buffer(&jpeg);
+    buffer.open(QIODevice::WriteOnly);
+    if (!white.save(&buffer, "JPEG", 85)) {
+        jpeg.clear();
+    }
+    return jpeg;
 }
 
 } // namespace mapexport

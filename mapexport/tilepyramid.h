@@ -51,6 +51,10 @@ struct EncodedTile {
 };
 EncodedTile encodeTile(const QImage& tile, TileFormat format);
 
+// |image| as a JPEG of quality 85 on white, which shows where it is transparent; empty when it
+// cannot be encoded.
+QByteArray jpegOnWhite(const QImage& image);
+
 // Cuts |source|, the mosaic's picture (see mosaicVrt), into the tiles of |plan| and gives every
 // tile that is not wholly transparent to |sink|, encoded as |format| asks. The finest tiles are
 // warped from the mosaic by GDAL, a block of 8 x 8 at a time, in an order that keeps the tiles read

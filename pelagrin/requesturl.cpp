@@ -27,9 +27,9 @@ QString generateurl(const MapSettings& s, int mode, const QString& host)
 {
     QString size;
     if (mode == modeLarge) {
-        size = QStringLiteral("1999,1999");
+        size = QStringLiteral("%1,%1").arg(largeSide);
     } else if (mode == modePreview) {
-        size = QStringLiteral("320,320");
+        size = QStringLiteral("%1,%1").arg(previewSide);
     } else {
         return {};
     }
