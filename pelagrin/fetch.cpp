@@ -4,10 +4,12 @@
 #include "common/worldfile.h"
 #include "pelagrin/messages.h"
 
-#include <QNetworkReply>
-#include <QNetworkRequest>
-#include <QTimer>
-#include <QUrl>
+#include <QSocketNotifier>
+
+#include <algorithm>
+#include <climits>
+#include <unordered_map>
+#include <utility>
 
 namespace pelagrin {
 
@@ -16,104 +18,253 @@ namespace {
 using common::Error;
 using common::ErrorKind;
 
-// How much of a body Qt may hold before it is read here.
-constexpr qint64 readAheadBytes = qint64{4} << 20;
+// The writer's thread is handed the body a few hundred kilobytes at a time, not at every piece
+// the network gives.
+constexpr qsizetype handOverBytes = qsizetype{256} * 1024;
 
-QString describeFailure(const QNetworkReply& reply, const QUrl& url)
+// How much libcurl reads from the socket at once. Each piece is kept as it came, in a block
+// small enough for the allocator to reuse at once: gathering a body into one large buffer costs
+// a fresh mapping of memory, and its page faults, for every tile.
+constexpr long receiveBufferBytes = 64L * 1024;
+
+bool statusOk(long status)
 {
-    const QString service = url.authority();
-    const QVariant status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    if (status.isValid()) {
-        const int code = status.toInt();
-        if (code < 200 || code > 299) {
-            const QString reason =
-                reply.attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString();
-            return serviceErrorText(service, code, reason);
-        }
-    }
-    switch (reply.error()) {
-    case QNetworkReply::ConnectionRefusedError:
-        return connectionRefusedText(service);
-    case QNetworkReply::HostNotFoundError:
-        return hostNotFoundText(url.host());
-    case QNetworkReply::TimeoutError:
-    case QNetworkReply::OperationCanceledError:
-        return noAnswerInTimeText(service);
-    case QNetworkReply::RemoteHostClosedError:
-        return cutShortText(service);
-    default:
-        return fetchFailedText(service, reply.errorString());
-    }
+    return status >= 200 && status <= 299;
 }
 
 } // namespace
 
-Transfer::Transfer(Fetcher& fetcher, QNetworkReply* reply, QUrl url, const QString& path,
+// libcurl's multi interface on the Qt event loop: a notifier for each socket libcurl watches and
+// one timer for its time-outs. Transfers end, and are told so, only from here, never from inside
+// a libcurl call. Not Qt's own HTTP client: the one of Qt 6.4 reads every byte of a response's
+// header with a system call of its own (some 150 for a tile) and hands each body over from a
+// thread of its own.
+class Fetcher::Loop {
+public:
+    Loop()
+    {
+        static const bool initialised = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+        (void)initialised; // a failure shows as curl_multi_init's
+        multi_ = curl_multi_init();
+        curl_multi_setopt(multi_, CURLMOPT_SOCKETFUNCTION, &Loop::onSocket);
+        curl_multi_setopt(multi_, CURLMOPT_SOCKETDATA, this);
+        curl_multi_setopt(multi_, CURLMOPT_TIMERFUNCTION, &Loop::onTimer);
+        curl_multi_setopt(multi_, CURLMOPT_TIMERDATA, this);
+        timer_.setSingleShot(true);
+        QObject::connect(&timer_, &QTimer::timeout, [this] { act(CURL_SOCKET_TIMEOUT, 0); });
+    }
+    ~Loop()
+    {
+        // Closing the kept connections tells onSocket() of each: the notifiers are still there.
+        curl_multi_cleanup(multi_);
+    }
+    Loop(const Loop&) = delete;
+    Loop& operator=(const Loop&) = delete;
+
+    bool add(CURL* easy) { return curl_multi_add_handle(multi_, easy) == CURLM_OK; }
+    void remove(CURL* easy) { curl_multi_remove_handle(multi_, easy); }
+
+private:
+    struct Watch {
+        QSocketNotifier* read = nullptr;
+        QSocketNotifier* write = nullptr;
+    };
+
+    static int onSocket(CURL*, curl_socket_t socket, int what, void* self, void*)
+    {
+        static_cast<Loop*>(self)->watch(socket, what);
+        return 0;
+    }
+
+    static int onTimer(CURLM*, long timeoutMs, void* self)
+    {
+        QTimer& timer = static_cast<Loop*>(self)->timer_;
+        if (timeoutMs < 0) {
+            timer.stop();
+        } else {
+            timer.start(static_cast<int>(std::min(timeoutMs, long{INT_MAX})));
+        }
+        return 0;
+    }
+
+    void watch(curl_socket_t socket, int what)
+    {
+        if (what == CURL_POLL_REMOVE) {
+            if (const auto it = watches_.find(socket); it != watches_.end()) {
+                // This may run inside one of the notifiers' own signals.
+                for (QSocketNotifier* notifier : {it->second.read, it->second.write}) {
+                    notifier->setEnabled(false);
+                    notifier->deleteLater();
+                }
+                watches_.erase(it);
+            }
+            return;
+        }
+        Watch& watch = watches_[socket];
+        if (watch.read == nullptr) {
+            watch.read = notifier(socket, QSocketNotifier::Read, CURL_CSELECT_IN);
+            watch.write = notifier(socket, QSocketNotifier::Write, CURL_CSELECT_OUT);
+        }
+        watch.read->setEnabled((what & CURL_POLL_IN) != 0);
+        watch.write->setEnabled((what & CURL_POLL_OUT) != 0);
+    }
+
+    QSocketNotifier* notifier(curl_socket_t socket, QSocketNotifier::Type type, int events)
+    {
+        auto* notifier = new QSocketNotifier(socket, type, &notifiers_);
+        QObject::connect(notifier, &QSocketNotifier::activated,
+                         [this, socket, events] { act(socket, events); });
+        return notifier;
+    }
+
+    void act(curl_socket_t socket, int events)
+    {
+        int running = 0;
+        curl_multi_socket_action(multi_, socket, events, &running);
+        std::vector<std::pair<CURL*, CURLcode>> ended;
+        int left = 0;
+        while (CURLMsg* message = curl_multi_info_read(multi_, &left)) {
+            if (message->msg == CURLMSG_DONE) {
+                ended.emplace_back(message->easy_handle, message->data.result);
+            }
+        }
+        for (const auto& [easy, code] : ended) {
+            Transfer* transfer = nullptr;
+            curl_easy_getinfo(easy, CURLINFO_PRIVATE, &transfer);
+            transfer->finish(code);
+        }
+    }
+
+    QObject notifiers_; // the parent of every notifier, so none outlives the loop
+    std::unordered_map<curl_socket_t, Watch> watches_;
+    QTimer timer_;
+    CURLM* multi_ = nullptr; // cleaned up first, while the notifiers and the timer are there
+};
+
+Transfer::Transfer(Fetcher& fetcher, const QUrl& url, const QString& path,
                    std::function<void(FetchResult)> done, std::function<void()> arrived,
                    std::vector<FileBeside> beside)
-    : fetcher_(fetcher), file_(fetcher.writer_.open(path)), reply_(reply), url_(std::move(url)),
-      done_(std::move(done)), arrived_(std::move(arrived)), beside_(std::move(beside))
+    : fetcher_(fetcher), file_(fetcher.writer_.open(path)), easy_(curl_easy_init()), url_(url),
+      encodedUrl_(url.toEncoded()), done_(std::move(done)), arrived_(std::move(arrived)),
+      beside_(std::move(beside))
 {
     fetcher_.live_[file_] = this;
-    QObject::connect(reply, &QNetworkReply::readyRead, [this] { take(); });
-    QObject::connect(reply, &QNetworkReply::finished, [this] { finish(); });
+    curl_easy_setopt(easy_, CURLOPT_URL, encodedUrl_.constData());
+    curl_easy_setopt(easy_, CURLOPT_PRIVATE, this);
+    curl_easy_setopt(easy_, CURLOPT_PROTOCOLS_STR, "http,https");
+    // Redirects are followed, but never from HTTPS to plain HTTP.
+    curl_easy_setopt(easy_, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(easy_, CURLOPT_MAXREDIRS, 20L);
+    curl_easy_setopt(easy_, CURLOPT_REDIR_PROTOCOLS_STR,
+                     url.scheme() == u"https" ? "https" : "http,https");
+    curl_easy_setopt(easy_, CURLOPT_USERAGENT, "pelagrin/" MAPSUITE_VERSION);
+    curl_easy_setopt(easy_, CURLOPT_PROXY, ""); // the map service is asked directly
+    curl_easy_setopt(easy_, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(easy_, CURLOPT_BUFFERSIZE, receiveBufferBytes);
+    curl_easy_setopt(easy_, CURLOPT_ERRORBUFFER, error_.data());
+    curl_easy_setopt(easy_, CURLOPT_WRITEFUNCTION, &Transfer::onBody);
+    curl_easy_setopt(easy_, CURLOPT_WRITEDATA, this);
+    curl_easy_setopt(easy_, CURLOPT_HEADERFUNCTION, &Transfer::onHeader);
+    curl_easy_setopt(easy_, CURLOPT_HEADERDATA, this);
+
+    activity_.setSingleShot(true);
+    QObject::connect(&activity_, &QTimer::timeout, [this] { checkActivity(); });
+    sinceActivity_.start();
+    activity_.start(fetcher_.transferTimeoutMs_);
+    // Without a handle (no memory, or no multi handle) the transfer never starts: download()
+    // refuses it.
+    running_ = easy_ != nullptr && fetcher_.loop_->add(easy_);
 }
 
 Transfer::~Transfer()
 {
     fetcher_.live_.erase(file_);
     fetcher_.writer_.discard(file_); // nothing when the file is already in place
-    reply_->disconnect();
-    reply_->abort(); // nothing when it has finished
-    reply_.release()->deleteLater();
+    if (running_) {
+        fetcher_.loop_->remove(easy_);
+    }
+    curl_easy_cleanup(easy_);
 }
 
-void Transfer::take()
+std::size_t Transfer::onBody(char* data, std::size_t size, std::size_t count, void* self)
 {
-    if (!reply_->isOpen() || tooLarge_) {
-        return; // aborted: nothing to read
+    const std::size_t bytes = size * count;
+    // Anything but all of it ends the transfer, with CURLE_WRITE_ERROR.
+    return static_cast<Transfer*>(self)->take(data, bytes) ? bytes : 0;
+}
+
+std::size_t Transfer::onHeader(char* data, std::size_t size, std::size_t count, void* self)
+{
+    auto* transfer = static_cast<Transfer*>(self);
+    const std::size_t bytes = size * count;
+    transfer->sinceActivity_.restart();
+    // Each answer, after a redirect too, begins with its status line: "HTTP/1.1 404 Not Found".
+    const QByteArray line = QByteArray(data, static_cast<qsizetype>(bytes)).trimmed();
+    if (line.startsWith("HTTP/")) {
+        const qsizetype code = line.indexOf(' ');
+        const qsizetype reason = code < 0 ? -1 : line.indexOf(' ', code + 1);
+        transfer->reason_ = reason < 0 ? QByteArray() : line.mid(reason + 1);
     }
-    const QByteArray chunk = reply_->readAll();
-    received_ += chunk.size();
+    return bytes;
+}
+
+bool Transfer::take(const char* data, std::size_t size)
+{
+    sinceActivity_.restart();
+    received_ += static_cast<qint64>(size);
     if (received_ > maxPictureBytes) {
         tooLarge_ = true;
         pending_.clear();
-        reply_->abort(); // finished() follows, and check() tells why
-        return;
+        pendingBytes_ = 0;
+        return false; // check() tells why
     }
     if (notGif_) {
-        return; // read only to be counted
+        return true; // read only to be counted
     }
-    gif_.feed(chunk.constData(), static_cast<std::size_t>(chunk.size()));
+    gif_.feed(data, size);
     if (gif_.broken()) {
         notGif_ = true;
         pending_.clear();
-        const int status = reply_->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-        if (status >= 200 && status <= 299) {
-            reply_->abort(); // a page sent as a picture: the rest would change nothing
-        }
-        return;
+        pendingBytes_ = 0;
+        // A page sent as a picture: the rest would change nothing. The body of an error is
+        // read to its end, so that the connection can serve the next request.
+        return !statusOk(status());
     }
-    pending_ += chunk; // shares rather than copies when nothing is pending
-    // The writer's thread is handed the body in pieces of a few hundred kilobytes, not in
-    // every small piece the network gives.
-    constexpr qsizetype handOverBytes = qsizetype{256} * 1024;
-    if (pending_.size() >= handOverBytes) {
+    pending_.append(QByteArray(data, static_cast<qsizetype>(size)));
+    pendingBytes_ += static_cast<qsizetype>(size);
+    if (pendingBytes_ >= handOverBytes) {
         handOver();
     }
+    return true;
 }
 
 void Transfer::handOver()
 {
     if (!pending_.isEmpty()) {
-        fetcher_.writer_.write(file_, pending_);
-        pending_.clear();
+        fetcher_.writer_.write(file_, std::exchange(pending_, {}));
+        pendingBytes_ = 0;
     }
 }
 
-void Transfer::finish()
+void Transfer::checkActivity()
 {
-    take();
+    const qint64 quiet = sinceActivity_.elapsed();
+    if (quiet < fetcher_.transferTimeoutMs_) {
+        activity_.start(static_cast<int>(fetcher_.transferTimeoutMs_ - quiet));
+        return;
+    }
+    timedOut_ = true;
+    finish(CURLE_OPERATION_TIMEDOUT);
+}
+
+void Transfer::finish(CURLcode code)
+{
+    if (!running_) {
+        return;
+    }
+    running_ = false;
+    fetcher_.loop_->remove(easy_); // the connection goes back to the fetcher's, when whole
+    activity_.stop();
     handOver();
     const auto settle = [fetcher = &fetcher_, id = file_](std::optional<Error> failure,
                                                           bool stored) {
@@ -121,7 +272,7 @@ void Transfer::finish()
             it->second->settled(std::move(failure), stored);
         }
     };
-    if (auto failure = check()) {
+    if (auto failure = check(code)) {
         // |done| runs once the temporary file is gone.
         fetcher_.writer_.discard(file_, [settle, failure] { settle(failure, false); });
         return;
@@ -131,34 +282,25 @@ void Transfer::finish()
         arrived_();
     }
     // A file that cannot be written stays so (a permanent error): trying the fetch again will
-    // not help.
-    const auto failureOf = [](const common::Status& written) {
-        return written ? std::nullopt : std::optional<Error>(written.error());
-    };
-    const QString credit = QString::fromUtf8(reply_->rawHeader("Map-Credit"));
-    fetcher_.writer_.commit(file_, [settle, failureOf, writer = &fetcher_.writer_, beside = beside_,
-                                    credit](const common::Status& written) {
-        if (!written || beside.empty()) {
-            settle(failureOf(written), written.ok());
-            return;
-        }
-        // The files beside it go through the writer too, in order: the last to end settles,
-        // with the first failure among them.
-        auto left = std::make_shared<std::pair<common::Status, std::size_t>>(common::Status(),
-                                                                             beside.size());
-        for (const FileBeside& file : beside) {
-            const FileWriter::Id id = writer->open(file.path);
-            writer->write(id, file.bytes(credit));
-            writer->commit(id, [settle, failureOf, left](const common::Status& written) {
-                if (left->first && !written) {
-                    left->first = written;
-                }
-                if (--left->second == 0) {
-                    settle(failureOf(left->first), true);
-                }
-            });
-        }
-    });
+    // not help. The files beside it are written once it is in place; the first failure among
+    // them fails the transfer, the picture staying.
+    QString credit;
+    curl_header* header = nullptr;
+    if (curl_easy_header(easy_, "Map-Credit", 0, CURLH_HEADER, -1, &header) == CURLHE_OK) {
+        credit = QString::fromUtf8(header->value);
+    }
+    std::vector<FileWriter::WholeFile> beside;
+    beside.reserve(beside_.size());
+    for (const FileBeside& file : beside_) {
+        beside.push_back({file.path, file.bytes(credit)});
+    }
+    fetcher_.writer_.commit(
+        file_,
+        [settle](const common::Status& written, const common::Status& besideWritten) {
+            const common::Status& first = written ? besideWritten : written;
+            settle(first ? std::nullopt : std::optional<Error>(first.error()), written.ok());
+        },
+        std::move(beside));
 }
 
 void Transfer::settled(std::optional<Error> failure, bool stored)
@@ -170,32 +312,64 @@ void Transfer::settled(std::optional<Error> failure, bool stored)
     done(std::move(result));
 }
 
-std::optional<Error> Transfer::check() const
+long Transfer::status() const
 {
-    const QVariant status = reply_->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    const int code = status.toInt();
-    const bool statusOk = status.isValid() && code >= 200 && code <= 299;
-    const QString contentType = reply_->header(QNetworkRequest::ContentTypeHeader).toString();
+    long code = 0;
+    curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &code);
+    return code;
+}
+
+QString Transfer::describeFailure(CURLcode code) const
+{
+    const QString service = url_.authority();
+    const long answered = status();
+    if (answered != 0 && !statusOk(answered)) {
+        return serviceErrorText(service, static_cast<int>(answered), QString::fromUtf8(reason_));
+    }
+    switch (code) {
+    case CURLE_COULDNT_CONNECT:
+        return connectionRefusedText(service);
+    case CURLE_COULDNT_RESOLVE_HOST:
+        return hostNotFoundText(url_.host());
+    case CURLE_OPERATION_TIMEDOUT:
+        return noAnswerInTimeText(service);
+    case CURLE_GOT_NOTHING:
+    case CURLE_PARTIAL_FILE:
+    case CURLE_RECV_ERROR:
+    case CURLE_SEND_ERROR:
+        return cutShortText(service);
+    default:
+        return fetchFailedText(
+            service,
+            QString::fromUtf8(error_[0] != '\0' ? error_.data() : curl_easy_strerror(code)));
+    }
+}
+
+std::optional<Error> Transfer::check(CURLcode code) const
+{
+    const long answered = status();
+    const char* type = nullptr;
+    curl_easy_getinfo(easy_, CURLINFO_CONTENT_TYPE, &type);
+    const QString contentType = QString::fromUtf8(type != nullptr ? type : "");
     if (tooLarge_) {
         return common::makeError(ErrorKind::Permanent,
                                  tooLargeText(url_.authority(), contentType, maxPictureBytes));
     }
-    if (notGif_ && statusOk) {
+    if (notGif_ && statusOk(answered)) {
         return common::makeError(ErrorKind::Passing,
                                  notWholePictureText(url_.authority(), contentType, received_));
     }
-    if (reply_->error() != QNetworkReply::NoError || !statusOk) {
-        const bool clientError = status.isValid() && code >= 400 && code <= 499;
-        const bool late =
-            !status.isValid() && (reply_->error() == QNetworkReply::TimeoutError ||
-                                  reply_->error() == QNetworkReply::OperationCanceledError);
+    if (code != CURLE_OK || !statusOk(answered)) {
+        const bool clientError = answered >= 400 && answered <= 499;
+        const bool late = answered == 0 && timedOut_;
         const ErrorKind kind = clientError ? ErrorKind::Permanent
                                : late      ? ErrorKind::TimedOut
                                            : ErrorKind::Passing;
-        return common::makeError(kind, describeFailure(*reply_, url_), status.isValid() ? code : 0);
+        return common::makeError(kind, describeFailure(code), static_cast<int>(answered));
     }
-    const QVariant length = reply_->header(QNetworkRequest::ContentLengthHeader);
-    if (length.isValid() && length.toLongLong() != received_) {
+    curl_off_t length = -1;
+    curl_easy_getinfo(easy_, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+    if (length >= 0 && length != received_) {
         return common::makeError(ErrorKind::Passing, cutShortText(url_.authority()));
     }
     if (!gif_.whole()) {
@@ -213,7 +387,9 @@ std::vector<FileBeside> georeferencing(const QString& path, const common::GeoTra
              [place](const QString& credit) { return common::auxFileText(place, credit); }}};
 }
 
-Fetcher::Fetcher(int transferTimeoutMs) : transferTimeoutMs_(transferTimeoutMs) {}
+Fetcher::Fetcher(int transferTimeoutMs)
+    : loop_(std::make_unique<Loop>()), transferTimeoutMs_(transferTimeoutMs)
+{}
 
 Fetcher::~Fetcher() = default;
 
@@ -228,15 +404,14 @@ common::Result<std::unique_ptr<Transfer>> Fetcher::download(const QString& urlad
     if (!url.isValid() || (url.scheme() != u"http" && url.scheme() != u"https")) {
         return common::makeError(ErrorKind::BadInput, invalidAddressText(urladdy));
     }
-    QNetworkRequest request(url);
-    request.setTransferTimeout(transferTimeoutMs_);
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                         QNetworkRequest::NoLessSafeRedirectPolicy);
-    QNetworkReply* reply = manager_.get(request);
-    // Qt's network thread reads no further ahead than this, so a flood waits in the socket.
-    reply->setReadBufferSize(readAheadBytes);
-    return std::make_unique<Transfer>(*this, reply, url, wheretobmp, std::move(done),
-                                      std::move(arrived), std::move(beside));
+    auto transfer = std::make_unique<Transfer>(*this, url, wheretobmp, std::move(done),
+                                               std::move(arrived), std::move(beside));
+    if (!transfer->running_) {
+        return common::makeError(
+            ErrorKind::Permanent,
+            fetchFailedText(url.authority(), QStringLiteral("no HTTP client")));
+    }
+    return transfer;
 }
 
 } // namespace pelagrin

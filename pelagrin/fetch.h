@@ -6,17 +6,19 @@
 #include "pelagrin/filewriter.h"
 
 #include <QByteArray>
-#include <QNetworkAccessManager>
+#include <QByteArrayList>
+#include <QElapsedTimer>
 #include <QString>
+#include <QTimer>
 #include <QUrl>
 
+#include <array>
+#include <curl/curl.h>
 #include <functional>
 #include <map>
 #include <memory>
 #include <optional>
 #include <vector>
-
-class QNetworkReply;
 
 namespace pelagrin {
 
@@ -44,12 +46,12 @@ struct FileBeside {
 // and its GDAL auxiliary file, which keeps the credit too.
 std::vector<FileBeside> georeferencing(const QString& path, const common::GeoTransform& place);
 
-// One request in flight: the reply, the file its body goes to, and whom to tell when it ends.
-// Destroying it cancels the request and drops what has arrived, unless the body was whole and
-// already on its way into the file.
+// One request in flight: the transfer, the file its body goes to, and whom to tell when it
+// ends. Destroying it cancels the request and drops what has arrived, unless the body was whole
+// and already on its way into the file.
 class Transfer {
 public:
-    Transfer(Fetcher& fetcher, QNetworkReply* reply, QUrl url, const QString& path,
+    Transfer(Fetcher& fetcher, const QUrl& url, const QString& path,
              std::function<void(FetchResult)> done, std::function<void()> arrived,
              std::vector<FileBeside> beside);
     ~Transfer();
@@ -59,23 +61,38 @@ public:
 private:
     friend class Fetcher;
 
-    void take();
-    void finish();
+    static std::size_t onBody(char* data, std::size_t size, std::size_t count, void* self);
+    static std::size_t onHeader(char* data, std::size_t size, std::size_t count, void* self);
+    // Takes a piece of the body; false ends the transfer (too large, or not a picture).
+    bool take(const char* data, std::size_t size);
+    // The transfer has ended with |code|, or with the time-out: stores or drops the body.
+    void finish(CURLcode code);
     // The file is in place, or gone after |failure|: tells the owner.
     void settled(std::optional<common::Error> failure, bool stored);
-    std::optional<common::Error> check() const;
-    void handOver(); // what arrived so far, to the file writer
+    std::optional<common::Error> check(CURLcode code) const;
+    QString describeFailure(CURLcode code) const;
+    long status() const;  // the HTTP status, 0 before one came
+    void handOver();      // what arrived so far, to the file writer
+    void checkActivity(); // fails the transfer when nothing came for the time-out
 
     Fetcher& fetcher_;
     FileWriter::Id file_;
-    std::unique_ptr<QNetworkReply> reply_; // deleted later: it may be emitting
+    CURL* easy_;
+    bool running_ = false; // in the fetcher's transfers, not yet finished
     QUrl url_;
-    QByteArray pending_;  // arrived, not yet handed to the writer
+    QByteArray encodedUrl_; // libcurl reads it until the transfer ends
+    std::array<char, CURL_ERROR_SIZE> error_{};
+    QByteArray reason_;      // the reason phrase of the latest status line
+    QByteArrayList pending_; // arrived, not yet handed to the writer
+    qsizetype pendingBytes_ = 0;
     qint64 received_ = 0; // bytes of the body so far
     common::GifWalker gif_;
     bool tooLarge_ = false;
-    bool notGif_ = false; // what came cannot be the start of a GIF
-    bool whole_ = false;  // the whole picture came with a 2xx status
+    bool notGif_ = false;   // what came cannot be the start of a GIF
+    bool whole_ = false;    // the whole picture came with a 2xx status
+    bool timedOut_ = false; // nothing came for the time-out
+    QElapsedTimer sinceActivity_;
+    QTimer activity_;
     std::function<void(FetchResult)> done_;
     std::function<void()> arrived_;
     std::vector<FileBeside> beside_;
@@ -124,8 +141,11 @@ public:
 
 private:
     friend class Transfer;
+    class Loop;
 
-    QNetworkAccessManager manager_;
+    // libcurl's transfers, run by the window's event loop; its connections are kept between
+    // requests.
+    std::unique_ptr<Loop> loop_;
     int transferTimeoutMs_;
     FileWriter writer_;
     std::map<FileWriter::Id, Transfer*> live_; // transfers that still want to hear of their file

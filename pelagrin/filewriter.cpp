@@ -2,8 +2,8 @@
 
 #include "common/atomicfile.h"
 
-#include <map>
 #include <memory>
+#include <utility>
 
 namespace pelagrin {
 
@@ -15,10 +15,12 @@ public:
         file->open(); // a failure shows at commit, with its reason
         files_[id] = std::move(file);
     }
-    void write(Id id, const QByteArray& bytes)
+    void write(Id id, const QByteArrayList& pieces)
     {
         if (const auto it = files_.find(id); it != files_.end()) {
-            it->second->write(bytes);
+            for (const QByteArray& piece : pieces) {
+                it->second->write(piece);
+            }
         }
     }
     common::Status commit(Id id)
@@ -48,47 +50,83 @@ FileWriter::FileWriter() : worker_(new Worker)
 FileWriter::~FileWriter()
 {
     // Queued behind the work already asked for, which is therefore done first.
-    QMetaObject::invokeMethod(
-        worker_, [t = &thread_] { t->quit(); }, Qt::QueuedConnection);
+    post([t = &thread_] { t->quit(); });
     thread_.wait();
 }
 
 FileWriter::Id FileWriter::open(const QString& path)
 {
     const Id id = next_++;
-    QMetaObject::invokeMethod(
-        worker_, [w = worker_, id, path] { w->open(id, path); }, Qt::QueuedConnection);
+    live_.emplace(id, path);
     return id;
 }
 
-void FileWriter::write(Id id, const QByteArray& bytes)
+void FileWriter::write(Id id, QByteArrayList pieces)
 {
-    QMetaObject::invokeMethod(
-        worker_, [w = worker_, id, bytes] { w->write(id, bytes); }, Qt::QueuedConnection);
+    const auto it = live_.find(id);
+    if (it == live_.end()) {
+        return;
+    }
+    post([w = worker_, id, path = std::exchange(it->second, std::nullopt),
+          pieces = std::move(pieces)] {
+        if (path) {
+            w->open(id, *path);
+        }
+        w->write(id, pieces);
+    });
 }
 
-void FileWriter::commit(Id id, Ended ended)
+void FileWriter::commit(Id id, Ended ended, std::vector<WholeFile> beside)
 {
-    QMetaObject::invokeMethod(
-        worker_,
-        [this, id, ended = std::move(ended)] {
-            const common::Status written = worker_->commit(id);
-            answer([ended, written] { ended(written); });
-        },
-        Qt::QueuedConnection);
+    const auto it = live_.find(id);
+    if (it == live_.end()) {
+        return;
+    }
+    const std::optional<QString> path = it->second;
+    live_.erase(it);
+    post([this, id, path, ended = std::move(ended), beside = std::move(beside)] {
+        if (path) {
+            worker_->open(id, *path); // nothing was written
+        }
+        const common::Status written = worker_->commit(id);
+        common::Status besideWritten;
+        for (const WholeFile& file : beside) {
+            if (!written) {
+                break;
+            }
+            const common::Status one = common::writeFileAtomically(file.path, file.bytes);
+            if (besideWritten && !one) {
+                besideWritten = one;
+            }
+        }
+        answer([ended, written, besideWritten] { ended(written, besideWritten); });
+    });
 }
 
 void FileWriter::discard(Id id, std::function<void()> ended)
 {
-    QMetaObject::invokeMethod(
-        worker_,
-        [this, id, ended = std::move(ended)] {
-            worker_->discard(id);
-            if (ended) {
-                answer(ended);
-            }
-        },
-        Qt::QueuedConnection);
+    const auto it = live_.find(id);
+    const bool onThread = it != live_.end() && !it->second;
+    if (it != live_.end()) {
+        live_.erase(it);
+    }
+    if (!onThread) {
+        if (ended) {
+            answer(std::move(ended)); // there is no temporary file
+        }
+        return;
+    }
+    post([this, id, ended = std::move(ended)] {
+        worker_->discard(id);
+        if (ended) {
+            answer(ended);
+        }
+    });
+}
+
+void FileWriter::post(std::function<void()> work)
+{
+    QMetaObject::invokeMethod(worker_, std::move(work), Qt::QueuedConnection);
 }
 
 void FileWriter::answer(std::function<void()> answer)

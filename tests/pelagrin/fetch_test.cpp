@@ -195,7 +195,8 @@ TEST_P(FailedFetch, ReportsATypedErrorAndLeavesTheFileAlone)
 INSTANTIATE_TEST_SUITE_P(
     Replies, FailedFetch,
     ::testing::Values(
-        FailureCase{"NotFound", FakeReply::error(404), "HTTP 404", common::ErrorKind::Permanent},
+        FailureCase{"NotFound", FakeReply::error(404), "(HTTP 404 Error)",
+                    common::ErrorKind::Permanent},
         FailureCase{"ServerError", FakeReply::error(500), "HTTP 500", common::ErrorKind::Passing},
         FailureCase{"CutShort", FakeReply::cutShort(testsupport::makeGif(320, 320)),
                     "closed the connection", common::ErrorKind::Passing},

@@ -26,14 +26,14 @@ TEST(FileWriter, AnswersOnTheOwnersThreadOnceTheFileIsInPlace)
     const FileWriter::Id good = writer.open(QStringLiteral("a.gif"));
     const FileWriter::Id bad = writer.open(QStringLiteral("missing/b.gif"));
     for (const FileWriter::Id id : {good, bad}) {
-        writer.write(id, "first ");
-        writer.write(id, "second");
+        writer.write(id, {"first ", "sec"});
+        writer.write(id, {"ond"});
     }
     std::optional<common::Status> goodEnd;
     std::optional<common::Status> badEnd;
     bool onOwnersThread = true;
     const auto ended = [&](std::optional<common::Status>& slot) {
-        return [&](const common::Status& written) {
+        return [&](const common::Status& written, const common::Status&) {
             onOwnersThread = onOwnersThread && QThread::currentThread() == qApp->thread();
             slot = written;
         };
@@ -56,10 +56,11 @@ TEST(FileWriter, WorkAskedForBeforeTheEndIsDoneAndADiscardLeavesNothing)
     {
         FileWriter writer;
         const FileWriter::Id kept = writer.open(QStringLiteral("kept.gif"));
-        writer.write(kept, "whole");
-        writer.commit(kept, [](const common::Status&) {}); // no answer comes: the writer ends
+        writer.write(kept, {"whole"});
+        writer.commit(kept, [](const common::Status&, const common::Status&) {
+        }); // no answer comes: the writer ends
         const FileWriter::Id dropped = writer.open(QStringLiteral("old.gif"));
-        writer.write(dropped, "half");
+        writer.write(dropped, {"half"});
         writer.discard(dropped);
     }
     EXPECT_EQ(TempWorkDir::read(QStringLiteral("kept.gif")), QByteArray("whole"));
