@@ -11,9 +11,9 @@ int main(int argc, char** argv)
     bench::TileServer server(300 * 1024, 0);
     bench::RegionBench region(server.address());
 
-    // Each round fetches the region five times (1,000 tiles, about a second) into emptied
-    // folders, timing the fetching alone; rounds alternate between the window and curl.
-    constexpr int repeats = 5;
+    // Each round fetches the region ten times (2,000 tiles, one to two seconds for both) into
+    // emptied folders, timing the fetching alone; rounds alternate between the window and curl.
+    constexpr int repeats = 10;
     bench::Rounds rounds;
     for (int round = 0; round < 11; ++round) {
         double window = 0;
