@@ -273,6 +273,21 @@ TEST(Download, RefusedConnectionIsATypedError)
     EXPECT_FALSE(QFileInfo::exists(QStringLiteral("temp.gif")));
 }
 
+TEST(Download, AProxyNamedByTheEnvironmentIsNotUsed)
+{
+    TempWorkDir work;
+    FakeMapService service;
+    const QString refusing = QStringLiteral("http://127.0.0.1:%1").arg(closedPort());
+    qputenv("http_proxy", refusing.toUtf8());
+    qputenv("HTTP_PROXY", refusing.toUtf8());
+    Fetcher fetcher;
+    const FetchResult result = fetchAndWait(fetcher, requestUrl(service), QStringLiteral("t.gif"));
+    qunsetenv("http_proxy");
+    qunsetenv("HTTP_PROXY");
+    EXPECT_FALSE(result.failure.has_value()) << result.failure->text;
+    EXPECT_EQ(service.requests().size(), 1);
+}
+
 TEST(Download, SequentialFetchesReuseOneConnection)
 {
     TempWorkDir work;
