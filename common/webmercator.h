@@ -11,7 +11,8 @@
 namespace common::mercator {
 
 constexpr int tilePixels = 256;
-constexpr double mercatorLimit = 85.0511287798066; // latitude of the grid's edges
+constexpr double mercatorLimit = 85.0511287798066;     // latitude of the grid's edges
+constexpr double halfWorldMetres = 20037508.342789244; // the grid's half width, EPSG:3857
 
 inline double tilesAcross(int zoom)
 {

@@ -36,19 +36,37 @@ std::vector<KmzImage> cellsAt(const Mosaic& mosaic, int factor)
     const int split =
         std::clamp(static_cast<int>(std::ceil((180 - west) / d - 1e-9)), 0, mosaic.width);
     const int step = kmzImageSide * factor;
+    const int rows = (mosaic.height + step - 1) / step;
     std::vector<KmzImage> images;
     for (const auto& [from, to] : {std::pair{0, split}, std::pair{split, mosaic.width}}) {
-        for (int y = 0; y < mosaic.height; y += step) {
-            for (int x = from; x < to; x += step) {
-                const QRect window(x, y, std::min(step, to - x), std::min(step, mosaic.height - y));
-                if (std::none_of(mosaic.pieces.begin(), mosaic.pieces.end(), [&](const Piece& p) {
-                        return p.destination.intersects(window);
-                    })) {
+        // The cells each piece reaches into, marked piece by piece.
+        const int columns = (to - from + step - 1) / step;
+        std::vector<char> used(static_cast<std::size_t>(columns) * static_cast<std::size_t>(rows));
+        const auto cell = [&used, columns](int cx, int cy) -> char& {
+            return used[static_cast<std::size_t>(cy) * static_cast<std::size_t>(columns) +
+                        static_cast<std::size_t>(cx)];
+        };
+        const QRect part(from, 0, to - from, mosaic.height);
+        for (const Piece& piece : mosaic.pieces) {
+            const QRect r = piece.destination.intersected(part);
+            for (int cy = r.top() / step; !r.isEmpty() && cy <= r.bottom() / step; ++cy) {
+                for (int cx = (r.left() - from) / step; cx <= (r.right() - from) / step; ++cx) {
+                    cell(cx, cy) = 1;
+                }
+            }
+        }
+        const double shift = from == 0 ? 0 : 360;
+        for (int cy = 0; cy < rows; ++cy) {
+            for (int cx = 0; cx < columns; ++cx) {
+                if (cell(cx, cy) == 0) {
                     continue;
                 }
-                const double shift = from == 0 ? 0 : 360;
+                const int x = from + cx * step;
+                const int y = cy * step;
                 KmzImage image;
-                image.window = window;
+                image.window =
+                    QRect(x, y, std::min(step, to - x), std::min(step, mosaic.height - y));
+                const QRect& window = image.window;
                 image.width = (window.width() + factor - 1) / factor;
                 image.height = (window.height() + factor - 1) / factor;
                 image.west = std::max(-180.0, west + window.left() * d - shift);
@@ -139,7 +157,8 @@ common::Status writeKmz(const Mosaic& mosaic, const KmzLayout& layout, GDALDatas
         CPLCloseFileInZip(zip.get()) != CE_None) {
         return failed("the document cannot be written");
     }
-    const char* stored[] = {"COMPRESSED=NO", nullptr};
+    CPLStringList stored;
+    stored.SetNameValue("COMPRESSED", "NO");
     for (std::size_t i = 0; i < layout.images.size(); ++i) {
         std::string failure;
         const QByteArray jpeg = renderImage(source, layout.images[i], failure);
@@ -147,9 +166,7 @@ common::Status writeKmz(const Mosaic& mosaic, const KmzLayout& layout, GDALDatas
             return common::permanent("an image cannot be made: " + failure, 1);
         }
         const std::string entry = "files/" + std::to_string(i + 1) + ".jpg";
-        if (CPLCreateFileInZip(zip.get(), entry.c_str(),
-                               const_cast<char**>(stored)) != // NOLINT: GDAL's C API
-                CE_None ||
+        if (CPLCreateFileInZip(zip.get(), entry.c_str(), stored.List()) != CE_None ||
             CPLWriteFileInZip(zip.get(), jpeg.constData(), static_cast<int>(jpeg.size())) !=
                 CE_None ||
             CPLCloseFileInZip(zip.get()) != CE_None) {

@@ -113,22 +113,20 @@ common::Status makeGeoPackage(const QString& path, const PyramidPlan& plan, cons
                               const QString& credit)
 {
     namespace gdal = common::gdal;
-    constexpr double half = 20037508.342789244; // the grid's half width in metres
+    constexpr double half = common::mercator::halfWorldMetres;
     const double pixel =
         2 * half / (common::mercator::tilePixels * common::mercator::tilesAcross(plan.maxZoom));
     const int side = common::mercator::tilePixels;
-    const std::string table = std::string("RASTER_TABLE=") + geoPackageTable;
-    const std::string identifier = "RASTER_IDENTIFIER=" + name.toStdString();
-    const std::string description = "RASTER_DESCRIPTION=" + credit.toStdString();
-    const char* options[] = {"TILING_SCHEME=GoogleMapsCompatible", table.c_str(),
-                             identifier.c_str(), description.c_str(), nullptr};
+    CPLStringList options;
+    options.SetNameValue("TILING_SCHEME", "GoogleMapsCompatible");
+    options.SetNameValue("RASTER_TABLE", geoPackageTable);
+    options.SetNameValue("RASTER_IDENTIFIER", name.toUtf8().constData());
+    options.SetNameValue("RASTER_DESCRIPTION", credit.toUtf8().constData());
     const gdal::ErrorCapture errors;
-    gdal::Dataset dataset(GDALDataset::FromHandle(
-        GDALCreate(GDALGetDriverByName("GPKG"), QFile::encodeName(path).constData(),
-                   static_cast<int>((plan.lastColumn - plan.firstColumn + 1) * side),
-                   static_cast<int>((plan.lastRow - plan.firstRow + 1) * side), 4, GDT_Byte,
-                   const_cast<char**>(
-                       options)))); // NOLINT(cppcoreguidelines-pro-type-const-cast): GDAL's C API
+    gdal::Dataset dataset(GDALDataset::FromHandle(GDALCreate(
+        GDALGetDriverByName("GPKG"), QFile::encodeName(path).constData(),
+        static_cast<int>((plan.lastColumn - plan.firstColumn + 1) * side),
+        static_cast<int>((plan.lastRow - plan.firstRow + 1) * side), 4, GDT_Byte, options.List())));
     if (!dataset) {
         return errors.error(common::ErrorKind::Permanent, "the file cannot be created", 1);
     }

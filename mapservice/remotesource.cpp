@@ -26,7 +26,6 @@ namespace {
 namespace gdal = common::gdal;
 
 // Half the Web Mercator world's width in metres.
-constexpr double mercatorHalf = 20037508.342789244;
 // The most a band of tiles laid out for the warper may hold.
 constexpr std::int64_t mosaicBudget = std::int64_t{48} << 20;
 // The largest picture an upstream answer may hold, a side.
@@ -288,7 +287,7 @@ common::Status layTiles(const TileSet& set, const std::string& host, const Geome
 {
     const TileRange& r = set.range;
     const int z = r.zoom;
-    const double tileMetres = 2 * mercatorHalf / std::ldexp(1.0, z);
+    const double tileMetres = 2 * common::mercator::halfWorldMetres / std::ldexp(1.0, z);
     const std::int64_t rowBytes = r.columns() * tilePixels * tilePixels * 4;
     const std::int64_t band = std::max<std::int64_t>(1, mosaicBudget / rowBytes - 2);
     const double centre = g.centreLon - 360.0 * std::round(g.centreLon / 360.0);
@@ -304,11 +303,11 @@ common::Status layTiles(const TileSet& set, const std::string& host, const Geome
         const std::int64_t top = std::max(r.north, first - 1);   // a row more each side, for
         const std::int64_t bottom = std::min(r.south, last + 1); // resampling at the edges
         const std::array<double, 6> transform{
-            (static_cast<double>(r.west) * tileMetres - mercatorHalf) -
-                g.centreLon * mercatorHalf / 180.0,
+            (static_cast<double>(r.west) * tileMetres - common::mercator::halfWorldMetres) -
+                g.centreLon * common::mercator::halfWorldMetres / 180.0,
             tileMetres / tilePixels,
             0,
-            mercatorHalf - static_cast<double>(top) * tileMetres,
+            common::mercator::halfWorldMetres - static_cast<double>(top) * tileMetres,
             0,
             -tileMetres / tilePixels};
         const gdal::Dataset mosaic = rgbaDataset(

@@ -90,13 +90,12 @@ void FileWriter::commit(Id id, Ended ended, std::vector<WholeFile> beside)
         }
         const common::Status written = worker_->commit(id);
         common::Status besideWritten;
-        for (const WholeFile& file : beside) {
-            if (!written) {
-                break;
-            }
-            const common::Status one = common::writeFileAtomically(file.path, file.bytes);
-            if (besideWritten && !one) {
-                besideWritten = one;
+        if (written) {
+            for (const WholeFile& file : beside) {
+                const common::Status one = common::writeFileAtomically(file.path, file.bytes);
+                if (besideWritten && !one) {
+                    besideWritten = one;
+                }
             }
         }
         answer([ended, written, besideWritten] { ended(written, besideWritten); });
