@@ -17,16 +17,21 @@ common::Error refused(const QString& reason)
                              QStringLiteral("pelagrin: ") + reason + u'\n' + usageText, 2);
 }
 
+// Patterns are anchored with \A and \z: "$" would also match before a final line break.
+
+// Four decimal parts of 0 to 255. A part with a leading zero is no IPv4 address: the resolver
+// would read it as octal, so that "127.000.000.010" went to 127.0.0.8.
 bool isIpv4(const QString& host)
 {
     static const QRegularExpression quad(
-        QStringLiteral("^(\\d{1,3})\\.(\\d{1,3})\\.(\\d{1,3})\\.(\\d{1,3})$"));
+        QStringLiteral("\\A([0-9]{1,3})\\.([0-9]{1,3})\\.([0-9]{1,3})\\.([0-9]{1,3})\\z"));
     const QRegularExpressionMatch m = quad.match(host);
     if (!m.hasMatch()) {
         return false;
     }
     for (int i = 1; i <= 4; ++i) {
-        if (m.captured(i).toInt() > 255) {
+        const QString part = m.captured(i);
+        if (part.toInt() > 255 || (part.size() > 1 && part.startsWith(u'0'))) {
             return false;
         }
     }
@@ -38,9 +43,9 @@ bool isIpv4(const QString& host)
 bool isHostName(const QString& host)
 {
     static const QRegularExpression name(
-        QStringLiteral("^(?=.{1,253}$)[A-Za-z0-9]([A-Za-z0-9-]{0,61}[A-Za-z0-9])?"
-                       "(\\.[A-Za-z0-9]([A-Za-z0-9-]{0,61}[A-Za-z0-9])?)*$"));
-    static const QRegularExpression digits(QStringLiteral("^[0-9]+$"));
+        QStringLiteral("\\A(?=.{1,253}\\z)[A-Za-z0-9]([A-Za-z0-9-]{0,61}[A-Za-z0-9])?"
+                       "(\\.[A-Za-z0-9]([A-Za-z0-9-]{0,61}[A-Za-z0-9])?)*\\z"));
+    static const QRegularExpression digits(QStringLiteral("\\A[0-9]+\\z"));
     return name.match(host).hasMatch() && !digits.match(host.section(u'.', -1)).hasMatch();
 }
 
@@ -49,8 +54,13 @@ bool isHostName(const QString& host)
 common::Result<QString> parseServiceAddress(const QString& text)
 {
     const auto refuse = [&text](const QString& why) {
-        return refused(QStringLiteral("--service takes HOST[:PORT]; \"%1\" %2").arg(text, why));
+        return refused(QStringLiteral("--service takes HOST[:PORT]; \"%1\" %2")
+                           .arg(common::printable(text), why));
     };
+    static const QRegularExpression blankOrControl(QStringLiteral("[\\s\\p{Cc}\\p{Cf}]"));
+    if (text.contains(blankOrControl)) {
+        return refuse(QStringLiteral("holds a blank or a control character"));
+    }
     if (text.contains(u"://")) {
         return refuse(QStringLiteral("has a scheme"));
     }
@@ -72,12 +82,17 @@ common::Result<QString> parseServiceAddress(const QString& text)
         host = colon < 0 ? text : text.left(colon);
         rest = colon < 0 ? QString() : text.mid(colon);
         if (!isIpv4(host) && !isHostName(host)) {
-            return refuse(QStringLiteral("names no host"));
+            static const QRegularExpression zeroLed(QStringLiteral("\\A([0-9]+\\.){3}[0-9]+\\z"));
+            return refuse(zeroLed.match(host).hasMatch()
+                              ? QStringLiteral("is no IPv4 address of four parts from 0 to 255 "
+                                               "without leading zeros (those would be read as "
+                                               "octal)")
+                              : QStringLiteral("names no host"));
         }
     }
     int port = defaultServicePort;
     if (!rest.isEmpty()) {
-        static const QRegularExpression digits(QStringLiteral("^:[0-9]{1,5}$"));
+        static const QRegularExpression digits(QStringLiteral("\\A:[0-9]{1,5}\\z"));
         port = digits.match(rest).hasMatch() ? rest.mid(1).toInt() : 0;
         if (port < 1 || port > 65535) {
             return refuse(QStringLiteral("has no port from 1 to 65535 after \":\""));

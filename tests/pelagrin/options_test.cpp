@@ -69,6 +69,15 @@ TEST(ServiceAddress, HostAndPortOrTheReasonWithTheUsageLine)
              Case{"999.1.1.1", nullptr},
              Case{"-bad.example", nullptr},
              Case{"", nullptr},
+             // Zero-led parts would be read as octal: 127.0.0.8.
+             Case{"127.000.000.010:18300", nullptr},
+             Case{"127.0.0.01", nullptr},
+             Case{"127.0.0.0", "127.0.0.0:8047"},
+             // "$" matched before a final line break.
+             Case{"127.0.0.1\n:18300", nullptr},
+             Case{"127.0.0.1:18300\n", nullptr},
+             Case{"maps.example.org\n", nullptr},
+             Case{"host :80", nullptr},
          }) {
         SCOPED_TRACE(c.given);
         const auto parsed =
@@ -80,7 +89,9 @@ TEST(ServiceAddress, HostAndPortOrTheReasonWithTheUsageLine)
         }
         ASSERT_FALSE(parsed.ok());
         EXPECT_EQ(parsed.error().status, 2);
-        EXPECT_TRUE(QString::fromStdString(parsed.error().text).endsWith(usageText));
+        const QString text = QString::fromStdString(parsed.error().text);
+        EXPECT_TRUE(text.endsWith(usageText));
+        EXPECT_EQ(text.count(u'\n'), usageText.count(u'\n') + 1) << "one line of reason";
     }
     EXPECT_TRUE(parseArguments({QStringLiteral("--service=host:81")}).ok());
     EXPECT_FALSE(parseArguments({QStringLiteral("--service")}).ok());
