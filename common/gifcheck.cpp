@@ -14,6 +14,11 @@ std::size_t colourTableBytes(std::uint8_t flags)
     return (flags & 0x80) != 0 ? std::size_t{3} << ((flags & 0x07) + 1) : 0;
 }
 
+int littleEndian(const std::uint8_t* at)
+{
+    return at[0] | at[1] << 8;
+}
+
 } // namespace
 
 void GifWalker::skip(std::size_t count, State then)
@@ -41,11 +46,19 @@ void GifWalker::feed(const std::uint8_t* bytes, std::size_t size)
             }
             have_ = 0;
             if (state_ == State::ImageDescriptor) {
+                // Left, top, width, height, then the flags.
+                ++images_;
+                imagesFill_ = imagesFill_ && littleEndian(header_) == 0 &&
+                              littleEndian(header_ + 2) == 0 &&
+                              littleEndian(header_ + 4) == screenWidth_ &&
+                              littleEndian(header_ + 6) == screenHeight_;
                 skip(colourTableBytes(header_[8]), State::CodeSize);
             } else if (std::memcmp(header_, "GIF87a", 6) != 0 &&
                        std::memcmp(header_, "GIF89a", 6) != 0) {
                 state_ = State::Broken;
             } else {
+                screenWidth_ = littleEndian(header_ + 6);
+                screenHeight_ = littleEndian(header_ + 8);
                 skip(colourTableBytes(header_[10]), State::Block);
             }
             break;
@@ -95,7 +108,7 @@ void GifWalker::feed(const std::uint8_t* bytes, std::size_t size)
     }
 }
 
-bool isWholeGifFile(const std::string& path)
+bool isWholeGifFile(const std::string& path, GifWalker* walked)
 {
     std::FILE* file = std::fopen(path.c_str(), "rbe");
     if (file == nullptr) {
@@ -109,6 +122,9 @@ bool isWholeGifFile(const std::string& path)
         walker.feed(buffer, n);
     }
     std::fclose(file);
+    if (walked != nullptr) {
+        *walked = walker;
+    }
     return walker.whole();
 }
 

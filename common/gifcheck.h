@@ -22,6 +22,13 @@ public:
     // Something that cannot be part of a GIF came.
     bool broken() const { return state_ == State::Broken; }
 
+    // The logical screen's size from the header; 0 until the header came.
+    int screenWidth() const { return screenWidth_; }
+    int screenHeight() const { return screenHeight_; }
+    // Whether at least one image came and every image so far fills the screen exactly: the
+    // suite's pictures are one frame of the screen's size.
+    bool imagesFillScreen() const { return images_ > 0 && imagesFill_; }
+
 private:
     enum class State {
         Signature, // "GIF87a" or "GIF89a", then the screen descriptor
@@ -42,9 +49,14 @@ private:
     std::uint8_t header_[13] = {}; // the signature and screen descriptor, or an image descriptor
     std::size_t have_ = 0;         // bytes of header_ so far
     std::size_t skip_ = 0;
+    int screenWidth_ = 0;
+    int screenHeight_ = 0;
+    int images_ = 0;
+    bool imagesFill_ = true;
 };
 
-// Whether the file at |path| is a whole GIF (false also when it cannot be read).
-bool isWholeGifFile(const std::string& path);
+// Whether the file at |path| is a whole GIF (false also when it cannot be read). |walked|, when
+// given, receives the walker, with the sizes the blocks declare.
+bool isWholeGifFile(const std::string& path, GifWalker* walked = nullptr);
 
 } // namespace common

@@ -32,6 +32,15 @@ bool statusOk(long status)
     return status >= 200 && status <= 299;
 }
 
+bool isRedirect(long status)
+{
+    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+// The activity timer ticks this many times within one time-out, so that a transfer that stops
+// is noticed at most an eighth of the time-out late.
+constexpr int activityTicks = 8;
+
 } // namespace
 
 // libcurl's multi interface on the Qt event loop: a notifier for each socket libcurl watches and
@@ -143,20 +152,17 @@ private:
 
 Transfer::Transfer(Fetcher& fetcher, const QUrl& url, const QString& path,
                    std::function<void(FetchResult)> done, std::function<void()> arrived,
-                   std::vector<FileBeside> beside)
+                   std::vector<FileBeside> beside, QSize picture)
     : fetcher_(fetcher), file_(fetcher.writer_.open(path)), easy_(curl_easy_init()), url_(url),
-      encodedUrl_(url.toEncoded()), done_(std::move(done)), arrived_(std::move(arrived)),
-      beside_(std::move(beside))
+      encodedUrl_(url.toEncoded()), picture_(picture), done_(std::move(done)),
+      arrived_(std::move(arrived)), beside_(std::move(beside))
 {
     fetcher_.live_[file_] = this;
     curl_easy_setopt(easy_, CURLOPT_URL, encodedUrl_.constData());
     curl_easy_setopt(easy_, CURLOPT_PRIVATE, this);
     curl_easy_setopt(easy_, CURLOPT_PROTOCOLS_STR, "http,https");
-    // Redirects are followed, but never from HTTPS to plain HTTP.
-    curl_easy_setopt(easy_, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(easy_, CURLOPT_MAXREDIRS, 20L);
-    curl_easy_setopt(easy_, CURLOPT_REDIR_PROTOCOLS_STR,
-                     url.scheme() == u"https" ? "https" : "http,https");
+    // libcurl would follow a redirect to any host: followRedirect() decides instead.
+    curl_easy_setopt(easy_, CURLOPT_FOLLOWLOCATION, 0L);
     curl_easy_setopt(easy_, CURLOPT_USERAGENT, "pelagrin/" MAPSUITE_VERSION);
     curl_easy_setopt(easy_, CURLOPT_PROXY, ""); // the map service is asked directly
     curl_easy_setopt(easy_, CURLOPT_NOSIGNAL, 1L);
@@ -167,10 +173,10 @@ Transfer::Transfer(Fetcher& fetcher, const QUrl& url, const QString& path,
     curl_easy_setopt(easy_, CURLOPT_HEADERFUNCTION, &Transfer::onHeader);
     curl_easy_setopt(easy_, CURLOPT_HEADERDATA, this);
 
-    activity_.setSingleShot(true);
     QObject::connect(&activity_, &QTimer::timeout, [this] { checkActivity(); });
-    sinceActivity_.start();
-    activity_.start(fetcher_.transferTimeoutMs_);
+    started_.start();
+    samples_.emplace_back(0, 0);
+    activity_.start(std::max(1, fetcher_.transferTimeoutMs_ / activityTicks));
     // Without a handle (no memory, or no multi handle) the transfer never starts: download()
     // refuses it.
     running_ = easy_ != nullptr && fetcher_.loop_->add(easy_);
@@ -197,7 +203,7 @@ std::size_t Transfer::onHeader(char* data, std::size_t size, std::size_t count, 
 {
     auto* transfer = static_cast<Transfer*>(self);
     const std::size_t bytes = size * count;
-    transfer->sinceActivity_.restart();
+    transfer->activityBytes_ += static_cast<qint64>(bytes);
     // Each answer, after a redirect too, begins with its status line: "HTTP/1.1 404 Not Found".
     const QByteArray line = QByteArray(data, static_cast<qsizetype>(bytes)).trimmed();
     if (line.startsWith("HTTP/")) {
@@ -210,7 +216,10 @@ std::size_t Transfer::onHeader(char* data, std::size_t size, std::size_t count, 
 
 bool Transfer::take(const char* data, std::size_t size)
 {
-    sinceActivity_.restart();
+    activityBytes_ += static_cast<qint64>(size);
+    if (isRedirect(status())) {
+        return true; // the page beside a redirect is no picture; finish() follows it
+    }
     received_ += static_cast<qint64>(size);
     if (received_ > maxPictureBytes) {
         tooLarge_ = true;
@@ -222,6 +231,13 @@ bool Transfer::take(const char* data, std::size_t size)
         return true; // read only to be counted
     }
     gif_.feed(data, size);
+    if (picture_.isValid() && gif_.screenWidth() > 0 && statusOk(status()) &&
+        QSize(gif_.screenWidth(), gif_.screenHeight()) != picture_) {
+        wrongSize_ = true; // check() tells why; the rest would change nothing
+        pending_.clear();
+        pendingBytes_ = 0;
+        return false;
+    }
     if (gif_.broken()) {
         notGif_ = true;
         pending_.clear();
@@ -248,18 +264,65 @@ void Transfer::handOver()
 
 void Transfer::checkActivity()
 {
-    const qint64 quiet = sinceActivity_.elapsed();
-    if (quiet < fetcher_.transferTimeoutMs_) {
-        activity_.start(static_cast<int>(fetcher_.transferTimeoutMs_ - quiet));
+    // The oldest count kept is the latest one at least a time-out old: what came since then
+    // decides.
+    const qint64 now = started_.elapsed();
+    const qint64 window = fetcher_.transferTimeoutMs_;
+    samples_.emplace_back(now, activityBytes_);
+    while (samples_.size() > 1 && samples_[1].first <= now - window) {
+        samples_.pop_front();
+    }
+    if (samples_.front().first > now - window ||
+        activityBytes_ - samples_.front().second >= Fetcher::minBytesPerTimeout) {
         return;
     }
     timedOut_ = true;
     finish(CURLE_OPERATION_TIMEDOUT);
 }
 
+bool Transfer::followRedirect()
+{
+    char* location = nullptr;
+    curl_easy_getinfo(easy_, CURLINFO_REDIRECT_URL, &location);
+    if (location == nullptr) {
+        return false; // a redirect without a place: a failure with its status
+    }
+    const QUrl next(QString::fromUtf8(location), QUrl::StrictMode);
+    const QString service = url_.authority();
+    const bool sameHost =
+        next.isValid() && next.host().compare(url_.host(), Qt::CaseInsensitive) == 0;
+    const bool schemeKept =
+        next.scheme() == u"https" || (next.scheme() == u"http" && url_.scheme() == u"http");
+    if (!sameHost || !schemeKept) {
+        refusedRedirect_ =
+            common::makeError(ErrorKind::Permanent,
+                              redirectedElsewhereText(
+                                  service, next.isValid() && !next.host().isEmpty()
+                                               ? next.scheme() + QStringLiteral("://") + next.host()
+                                               : QStringLiteral("an unreadable address")));
+        return false;
+    }
+    if (++redirects_ > Fetcher::maxRedirects) {
+        refusedRedirect_ = common::makeError(ErrorKind::Permanent,
+                                             tooManyRedirectsText(service, Fetcher::maxRedirects));
+        return false;
+    }
+    fetcher_.loop_->remove(easy_);
+    encodedUrl_ = next.toEncoded();
+    curl_easy_setopt(easy_, CURLOPT_URL, encodedUrl_.constData());
+    gif_ = {};
+    received_ = 0;
+    notGif_ = false;
+    reason_.clear();
+    return fetcher_.loop_->add(easy_);
+}
+
 void Transfer::finish(CURLcode code)
 {
     if (!running_) {
+        return;
+    }
+    if (code == CURLE_OK && isRedirect(status()) && followRedirect()) {
         return;
     }
     running_ = false;
@@ -355,6 +418,15 @@ std::optional<Error> Transfer::check(CURLcode code) const
         return common::makeError(ErrorKind::Permanent,
                                  tooLargeText(url_.authority(), contentType, maxPictureBytes));
     }
+    if (refusedRedirect_) {
+        return refusedRedirect_;
+    }
+    if (wrongSize_ || (picture_.isValid() && gif_.whole() && !gif_.imagesFillScreen())) {
+        return common::makeError(ErrorKind::Passing,
+                                 wrongSizeText(url_.authority(), gif_.screenWidth(),
+                                               gif_.screenHeight(), picture_.width(),
+                                               picture_.height()));
+    }
     if (notGif_ && statusOk(answered)) {
         return common::makeError(ErrorKind::Passing,
                                  notWholePictureText(url_.authority(), contentType, received_));
@@ -393,11 +465,10 @@ Fetcher::Fetcher(int transferTimeoutMs)
 
 Fetcher::~Fetcher() = default;
 
-common::Result<std::unique_ptr<Transfer>> Fetcher::download(const QString& urladdy,
-                                                            const QString& wheretobmp,
-                                                            std::function<void(FetchResult)> done,
-                                                            std::function<void()> arrived,
-                                                            std::vector<FileBeside> beside)
+common::Result<std::unique_ptr<Transfer>>
+Fetcher::download(const QString& urladdy, const QString& wheretobmp,
+                  std::function<void(FetchResult)> done, std::function<void()> arrived,
+                  std::vector<FileBeside> beside, QSize picture)
 {
     // Blanks and other characters a URL cannot carry are percent-encoded on the wire.
     const QUrl url(urladdy, QUrl::TolerantMode);
@@ -405,7 +476,7 @@ common::Result<std::unique_ptr<Transfer>> Fetcher::download(const QString& urlad
         return common::makeError(ErrorKind::BadInput, invalidAddressText(urladdy));
     }
     auto transfer = std::make_unique<Transfer>(*this, url, wheretobmp, std::move(done),
-                                               std::move(arrived), std::move(beside));
+                                               std::move(arrived), std::move(beside), picture);
     if (!transfer->running_) {
         return common::makeError(
             ErrorKind::Permanent,

@@ -8,12 +8,14 @@
 #include <QByteArray>
 #include <QByteArrayList>
 #include <QElapsedTimer>
+#include <QSize>
 #include <QString>
 #include <QTimer>
 #include <QUrl>
 
 #include <array>
 #include <curl/curl.h>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -53,7 +55,7 @@ class Transfer {
 public:
     Transfer(Fetcher& fetcher, const QUrl& url, const QString& path,
              std::function<void(FetchResult)> done, std::function<void()> arrived,
-             std::vector<FileBeside> beside);
+             std::vector<FileBeside> beside, QSize picture);
     ~Transfer();
     Transfer(const Transfer&) = delete;
     Transfer& operator=(const Transfer&) = delete;
@@ -73,14 +75,19 @@ private:
     QString describeFailure(CURLcode code) const;
     long status() const;  // the HTTP status, 0 before one came
     void handOver();      // what arrived so far, to the file writer
-    void checkActivity(); // fails the transfer when nothing came for the time-out
+    void checkActivity(); // fails the transfer when too little came within the time-out
+    // Asks the place a redirect names, when it may be followed: true when the transfer goes on.
+    bool followRedirect();
 
     Fetcher& fetcher_;
     FileWriter::Id file_;
     CURL* easy_;
-    bool running_ = false; // in the fetcher's transfers, not yet finished
-    QUrl url_;
+    bool running_ = false;  // in the fetcher's transfers, not yet finished
+    QUrl url_;              // as asked, which names the service in messages
     QByteArray encodedUrl_; // libcurl reads it until the transfer ends
+    QSize picture_;         // the size the GIF must have; empty: any
+    int redirects_ = 0;
+    std::optional<common::Error> refusedRedirect_;
     std::array<char, CURL_ERROR_SIZE> error_{};
     QByteArray reason_;      // the reason phrase of the latest status line
     QByteArrayList pending_; // arrived, not yet handed to the writer
@@ -88,10 +95,15 @@ private:
     qint64 received_ = 0; // bytes of the body so far
     common::GifWalker gif_;
     bool tooLarge_ = false;
-    bool notGif_ = false;   // what came cannot be the start of a GIF
-    bool whole_ = false;    // the whole picture came with a 2xx status
-    bool timedOut_ = false; // nothing came for the time-out
-    QElapsedTimer sinceActivity_;
+    bool notGif_ = false;    // what came cannot be the start of a GIF
+    bool wrongSize_ = false; // the GIF's screen is not the size asked for
+    bool whole_ = false;     // the whole picture came with a 2xx status
+    bool timedOut_ = false;  // too little came within the time-out
+    // Bytes of headers and bodies so far, and how many there were at the latest ticks of
+    // |activity_|, with the milliseconds of |started_| when they were counted.
+    qint64 activityBytes_ = 0;
+    std::deque<std::pair<qint64, qint64>> samples_;
+    QElapsedTimer started_;
     QTimer activity_;
     std::function<void(FetchResult)> done_;
     std::function<void()> arrived_;
@@ -104,8 +116,12 @@ private:
 class Fetcher {
 public:
     static constexpr int defaultTransferTimeoutMs = 60'000;
+    static constexpr qint64 minBytesPerTimeout = 1024;
+    // Redirects are followed on the same host only, this many at most.
+    static constexpr int maxRedirects = 5;
 
-    // |transferTimeoutMs|: a transfer that receives nothing for this long fails.
+    // |transferTimeoutMs|: a transfer that receives fewer than minBytesPerTimeout bytes within
+    // the last this many milliseconds fails, so that a body that trickles in ends too.
     explicit Fetcher(int transferTimeoutMs = defaultTransferTimeoutMs);
     ~Fetcher();
     Fetcher(const Fetcher&) = delete;
@@ -130,14 +146,16 @@ public:
     // before |done| runs; one that cannot be written fails the transfer (permanently).
     //
     // Only a whole GIF is stored: a body that is not one (cut short, with or without a length
-    // announced, or an error page sent as 200) fails as passing, one larger than
-    // maxPictureBytes for good, each naming its content type and size. The body is never held
-    // whole in memory.
-    common::Result<std::unique_ptr<Transfer>> download(const QString& urladdy,
-                                                       const QString& wheretobmp,
-                                                       std::function<void(FetchResult)> done,
-                                                       std::function<void()> arrived = {},
-                                                       std::vector<FileBeside> beside = {});
+    // announced, or an error page sent as 200), or, when |picture| is given, one whose screen
+    // and frames are not of that size, fails as passing; one larger than maxPictureBytes fails
+    // for good, each naming its content type and size. The body is never held whole in memory.
+    //
+    // A redirect is followed when it stays on the same host (from HTTP to HTTPS too, never
+    // back), at most maxRedirects times; any other fails for good, naming where it pointed.
+    common::Result<std::unique_ptr<Transfer>>
+    download(const QString& urladdy, const QString& wheretobmp,
+             std::function<void(FetchResult)> done, std::function<void()> arrived = {},
+             std::vector<FileBeside> beside = {}, QSize picture = {});
 
 private:
     friend class Transfer;

@@ -181,7 +181,7 @@ std::optional<int> Form1::Form_Load()
     common::removeStaleTemporaries(common::TileFolder::lookUp().path());
 
     // The connection test: the start-up preview, made from the start-up settings.
-    fetch(generateurl(modePreview), previewFile, {},
+    fetch(previewSide, generateurl(modePreview), previewFile, {},
           [this](const FetchResult& result) { connectionTestEnded(result); });
     return std::nullopt;
 }
@@ -287,7 +287,7 @@ void Form1::applyState()
     }
 }
 
-void Form1::fetch(const QString& url, const QString& path, std::vector<FileBeside> beside,
+void Form1::fetch(int side, const QString& url, const QString& path, std::vector<FileBeside> beside,
                   std::function<void(const FetchResult&)> ended)
 {
     state_.activity = Activity::Fetching;
@@ -302,7 +302,7 @@ void Form1::fetch(const QString& url, const QString& path, std::vector<FileBesid
         applyState();
         ended(result);
     };
-    auto transfer = fetcher_.download(url, path, settle, {}, std::move(beside));
+    auto transfer = fetcher_.download(url, path, settle, {}, std::move(beside), QSize(side, side));
     if (!transfer) {
         // Told from the event loop like every end of a fetch (where ended() can end the program).
         QTimer::singleShot(0, this, [settle, error = transfer.error()] {
@@ -335,7 +335,7 @@ void Form1::Command1_Click()
     readsettings();
     const FetchedPicture asked{settings_.latitude, settings_.longitude, settings_.zoom,
                                previewSide};
-    fetch(generateurl(modePreview), previewFile, {}, reportFailure({}, [this, asked] {
+    fetch(previewSide, generateurl(modePreview), previewFile, {}, reportFailure({}, [this, asked] {
               Image1->setStretch(false);
               return showFetched(asked);
           }));
@@ -346,7 +346,7 @@ void Form1::Command7_Click()
     readsettings();
     const FetchedPicture asked{settings_.latitude, settings_.longitude, settings_.zoom, largeSide};
     Image1->setStretch(true);
-    fetch(generateurl(modeLarge), previewFile, {},
+    fetch(largeSide, generateurl(modeLarge), previewFile, {},
           reportFailure({}, [this, asked] { return showFetched(asked); }));
 }
 
@@ -380,15 +380,16 @@ void Form1::Command5_Click()
     // Like a region tile, the image opens in place in GIS programs.
     const common::GeoTransform place = common::pictureGeoTransform(
         settings_.latitude, settings_.longitude, settings_.zoom, largeSide, largeSide);
-    fetch(url, path, georeferencing(path, place), [this, path](const FetchResult& result) {
-        if (!result.failure) {
-            return;
-        }
-        // The image may be in place while a file beside it is not: say which.
-        const QString reason = common::errorText(*result.failure);
-        report(result.stored ? imageSavedUnplacedMessage(path, reason)
-                             : imageNotSavedMessage(path) + u' ' + reason);
-    });
+    fetch(largeSide, url, path, georeferencing(path, place),
+          [this, path](const FetchResult& result) {
+              if (!result.failure) {
+                  return;
+              }
+              // The image may be in place while a file beside it is not: say which.
+              const QString reason = common::errorText(*result.failure);
+              report(result.stored ? imageSavedUnplacedMessage(path, reason)
+                                   : imageNotSavedMessage(path) + u' ' + reason);
+          });
 }
 
 void Form1::Command2_Click()

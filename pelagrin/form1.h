@@ -84,11 +84,12 @@ private:
 
     void readsettings();
     QString generateurl(int mode);
-    // Fetches |url| into |path| (and |beside| next to it) in the Fetching state and returns
+    // Fetches |url|, a GIF of |side| x |side| pixels, into |path| (and |beside| next to it) in
+    // the Fetching state and returns
     // at once; |ended| runs from the event loop when the fetch is over, back in the Idle state,
     // unless the window was closed meanwhile.
     using FetchEnded = std::function<void(const FetchResult&)>;
-    void fetch(const QString& url, const QString& path, std::vector<FileBeside> beside,
+    void fetch(int side, const QString& url, const QString& path, std::vector<FileBeside> beside,
                FetchEnded ended);
     // The end of a button's fetch: |stored| runs once the file is in place; a failure of either
     // is reported with |context| before its text.

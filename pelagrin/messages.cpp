@@ -103,6 +103,39 @@ QString tooLargeText(const QString& service, const QString& contentType, qint64 
         .arg(contentTypeOrNone(contentType));
 }
 
+QString wrongSizeText(const QString& service, int width, int height, int wantedWidth,
+                      int wantedHeight)
+{
+    if (width == wantedWidth && height == wantedHeight) {
+        return QStringLiteral("The map service at %1 sent a GIF image of %2 x %3 pixels whose "
+                              "picture does not fill it.")
+            .arg(service)
+            .arg(width)
+            .arg(height);
+    }
+    return QStringLiteral("The map service at %1 sent a GIF image of %2 x %3 pixels, not the "
+                          "%4 x %5 asked for.")
+        .arg(service)
+        .arg(width)
+        .arg(height)
+        .arg(wantedWidth)
+        .arg(wantedHeight);
+}
+
+QString redirectedElsewhereText(const QString& service, const QString& target)
+{
+    return QStringLiteral("The map service at %1 sent the request on to another host, %2, "
+                          "which is not followed.")
+        .arg(service, target);
+}
+
+QString tooManyRedirectsText(const QString& service, int hops)
+{
+    return QStringLiteral("The map service at %1 sent the request on more than %2 times.")
+        .arg(service)
+        .arg(hops);
+}
+
 QString imageSavedUnplacedMessage(const QString& path, const QString& reason)
 {
     return QStringLiteral("The image %1 was saved, but the files beside it that place it on the "

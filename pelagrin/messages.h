@@ -73,6 +73,10 @@ QString cutShortText(const QString& service);
 // A body that is no whole GIF: what came instead (its content type and size).
 QString notWholePictureText(const QString& service, const QString& contentType, qint64 bytes);
 QString tooLargeText(const QString& service, const QString& contentType, qint64 limit);
+QString wrongSizeText(const QString& service, int width, int height, int wantedWidth,
+                      int wantedHeight);
+QString redirectedElsewhereText(const QString& service, const QString& target);
+QString tooManyRedirectsText(const QString& service, int hops);
 QString fetchFailedText(const QString& service, const QString& error);
 QString invalidAddressText(const QString& url);
 

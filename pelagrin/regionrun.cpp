@@ -2,6 +2,7 @@
 
 #include "common/errortext.h"
 #include "pelagrin/messages.h"
+#include "pelagrin/requesturl.h"
 
 #include <QTimer>
 
@@ -76,7 +77,7 @@ void RegionRun::startTransfer(Tile& tile)
             tile.onNetwork = false;
             startTiles();
         },
-        georeferencing(tile.job.path, tile.job.place));
+        georeferencing(tile.job.path, tile.job.place), QSize(largeSide, largeSide));
     if (!transfer) {
         // The request could not even be made: no retry helps.
         transferEnded(tile, FetchResult{transfer.error(), false, false});

@@ -47,6 +47,28 @@ TEST(GifWalker, OnlyAStructureEndingInItsTrailerIsWhole)
         }
         EXPECT_EQ(byByte.whole(), c.whole);
     }
+    // The sizes come from the blocks walked: the screen's, and whether each frame fills it.
+    QByteArray smallFrame = gif;
+    smallFrame[13 + 16 * 3 + 1 + 4] = 20; // the first image descriptor's width: 20, not 40
+    QByteArray huge = gif;
+    huge[6] = huge[7] = huge[8] = huge[9] = '\xff';
+    const struct {
+        const char* name;
+        QByteArray bytes;
+        int width, height;
+        bool fills;
+    } sizes[] = {{"as made", gif, 40, 30, true},
+                 {"a frame narrower than the screen", smallFrame, 40, 30, false},
+                 {"a screen of 65535 pixels a side", huge, 65535, 65535, false},
+                 {"no image yet", gif.left(13), 40, 30, false}};
+    for (const auto& c : sizes) {
+        SCOPED_TRACE(c.name);
+        common::GifWalker walker;
+        walker.feed(c.bytes.constData(), static_cast<std::size_t>(c.bytes.size()));
+        EXPECT_EQ(walker.screenWidth(), c.width);
+        EXPECT_EQ(walker.screenHeight(), c.height);
+        EXPECT_EQ(walker.imagesFillScreen(), c.fills);
+    }
     testsupport::TempWorkDir work;
     testsupport::TempWorkDir::write(QStringLiteral("a.gif"), gif);
     testsupport::TempWorkDir::write(QStringLiteral("b.gif"), cut(gif, 1));

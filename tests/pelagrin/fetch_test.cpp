@@ -151,11 +151,18 @@ int closedPort()
     return port;
 }
 
+const QSize tileSize(largeSide, largeSide);
+
+QByteArray flatTile()
+{
+    return testsupport::makeFlatGif(largeSide, largeSide);
+}
+
 // A GIF whose trailer and last block terminator are cut off, its last data byte made 0x3B:
 // it ends in the trailer's byte, but not as a trailer.
 QByteArray gifWithoutTrailer()
 {
-    QByteArray gif = testsupport::makeGif(64, 64);
+    QByteArray gif = flatTile();
     gif.chop(2);
     gif.back() = 0x3B;
     return gif;
@@ -179,7 +186,8 @@ TEST_P(FailedFetch, ReportsATypedErrorAndLeavesTheFileAlone)
 
     FakeMapService service(GetParam().reply);
     Fetcher fetcher(400); // the transfer time-out, short for the test
-    const FetchResult result = fetchAndWait(fetcher, requestUrl(service, modeLarge), target);
+    const FetchResult result =
+        fetchAndWait(fetcher, requestUrl(service, modeLarge), target, tileSize);
     ASSERT_TRUE(result.failure.has_value()) << "the fetch must fail";
     EXPECT_NE(result.failure->text.find(GetParam().textPart), std::string::npos)
         << result.failure->text;
@@ -198,13 +206,24 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"NotFound", FakeReply::error(404), "(HTTP 404 Error)",
                     common::ErrorKind::Permanent},
         FailureCase{"ServerError", FakeReply::error(500), "HTTP 500", common::ErrorKind::Passing},
-        FailureCase{"CutShort", FakeReply::cutShort(testsupport::makeGif(320, 320)),
-                    "closed the connection", common::ErrorKind::Passing},
+        FailureCase{"CutShort", FakeReply::cutShort(flatTile()), "closed the connection",
+                    common::ErrorKind::Passing},
         FailureCase{"NoAnswer", FakeReply::never(), "did not answer in time",
                     common::ErrorKind::TimedOut},
         // Nothing but a whole GIF is stored, whatever the status and length say.
-        FailureCase{"HalfWithoutLength", FakeReply::unframedHalf(testsupport::makeGif(320, 320)),
-                    "no whole GIF image", common::ErrorKind::Passing},
+        FailureCase{"HalfWithoutLength", FakeReply::unframedHalf(flatTile()), "no whole GIF image",
+                    common::ErrorKind::Passing},
+        // A byte every 60 ms keeps no transfer alive: under 1024 bytes in the time-out.
+        FailureCase{"Trickle", FakeReply::trickle(flatTile(), 60), "did not answer in time",
+                    common::ErrorKind::Passing},
+        FailureCase{"OtherSize", FakeReply::flatGif(320, 320), "not the 1999 x 1999 asked for",
+                    common::ErrorKind::Passing},
+        FailureCase{"RedirectElsewhere", FakeReply::redirect("http://127.0.0.2:9/x"),
+                    "another host, http://127.0.0.2,", common::ErrorKind::Permanent},
+        FailureCase{"RedirectLoop", FakeReply::redirect("/pub/agent.dll?again"),
+                    "more than 5 times", common::ErrorKind::Permanent},
+        FailureCase{"RedirectToAnotherScheme", FakeReply::redirect("ftp://127.0.0.1/x"),
+                    "another host, ftp://127.0.0.1,", common::ErrorKind::Permanent},
         FailureCase{"HtmlAs200", FakeReply::html(), "17 bytes of text/html",
                     common::ErrorKind::Passing},
         FailureCase{"Empty", FakeReply::bytes({}), "0 bytes", common::ErrorKind::Passing},
@@ -286,6 +305,22 @@ TEST(Download, AProxyNamedByTheEnvironmentIsNotUsed)
     qunsetenv("HTTP_PROXY");
     EXPECT_FALSE(result.failure.has_value()) << result.failure->text;
     EXPECT_EQ(service.requests().size(), 1);
+}
+
+TEST(Download, ARedirectOnTheSameHostIsFollowed)
+{
+    TempWorkDir work;
+    FakeMapService service(FakeReply::flatGif(previewSide, previewSide));
+    service.enqueue(FakeReply::redirect("/moved?x"));
+    Fetcher fetcher;
+    const FetchResult result = fetchAndWait(fetcher, requestUrl(service), QStringLiteral("t.gif"),
+                                            QSize(previewSide, previewSide));
+    EXPECT_FALSE(result.failure.has_value()) << result.failure->text;
+    ASSERT_EQ(service.requests().size(), 2);
+    EXPECT_TRUE(service.requests()[1].startsWith(u"GET /moved?x "))
+        << service.requests()[1].toStdString();
+    EXPECT_EQ(TempWorkDir::read(QStringLiteral("t.gif")),
+              testsupport::makeFlatGif(previewSide, previewSide));
 }
 
 TEST(Download, SequentialFetchesReuseOneConnection)

@@ -151,7 +151,7 @@ TEST_F(RegionDownload, AbortDuringTheThirdTileCompletesIt)
 TEST_F(RegionDownload, AbortBetweenTwoTilesCompletesTheOneInFlight)
 {
     setRegion("45", "48", "9", "47", "11");
-    service.setDefault(FakeReply::slow(testsupport::makeGif(64, 64), 50));
+    service.setDefault(FakeReply::slow(testsupport::makeFlatGif(1999, 1999), 50));
     bool aborted = false;
     const QMetaObject::Connection watch =
         QObject::connect(control<QPushButton>("Command4"), &QPushButton::clicked, [&] {
@@ -187,15 +187,15 @@ TEST_F(RegionDownload, ShowsEachTileWhenAsked)
 {
     setRegion("45", "48", "9", "48", "9");
     service.onRequest = [&](int) { control<QCheckBox>("Check1")->setChecked(true); };
-    service.setDefault(FakeReply::gif(64, 48));
+    service.setDefault(FakeReply::gif(1999, 1999));
     click("Command4");
-    EXPECT_EQ(control<QLabel>("Image1")->pixmap().size(), QSize(64, 48));
+    EXPECT_EQ(control<QLabel>("Image1")->pixmap().size(), QSize(1999, 1999));
 }
 
 TEST_F(RegionDownload, AFailingTileIsTriedThreeTimesThenTheRunStops)
 {
     setRegion("45", "48", "9", "47", "11");
-    service.enqueue(FakeReply::gif(32, 32));
+    service.enqueue(FakeReply::flatGif(1999, 1999));
     for (int i = 0; i < 3; ++i) {
         service.enqueue(FakeReply::error(503));
     }
@@ -213,7 +213,7 @@ TEST_F(RegionDownload, AFailingTileIsTriedThreeTimesThenTheRunStops)
 TEST_F(RegionDownload, AbortWhileATileFailsStopsWithoutItsRetries)
 {
     setRegion("45", "48", "9", "47", "11");
-    service.enqueue(FakeReply::gif(32, 32));
+    service.enqueue(FakeReply::flatGif(1999, 1999));
     service.setDefault(FakeReply::error(503));
     service.onRequest = [&](int n) {
         if (n == requestsBefore + 2) {

@@ -120,12 +120,12 @@ TEST_P(ConnectionTest, ShortOrFailedPreviewEndsBeforeTheWindowShows)
 INSTANTIATE_TEST_SUITE_P(
     Previews, ConnectionTest,
     ::testing::Values(
-        ConnectionCase{"Exactly3000",
-                       FakeReply::bytes(testsupport::padGif(testsupport::makeGif(30, 30), 3000)),
-                       true},
-        ConnectionCase{"Only2999",
-                       FakeReply::bytes(testsupport::padGif(testsupport::makeGif(30, 30), 2999)),
-                       false},
+        ConnectionCase{
+            "Exactly3000",
+            FakeReply::bytes(testsupport::padGif(testsupport::makeFlatGif(320, 320), 3000)), true},
+        ConnectionCase{
+            "Only2999",
+            FakeReply::bytes(testsupport::padGif(testsupport::makeFlatGif(320, 320), 2999)), false},
         ConnectionCase{"Empty", FakeReply::bytes({}), false},
         ConnectionCase{"NoGif", FakeReply::bytes(QByteArray(4000, 'x')), false},
         ConnectionCase{"ErrorStatus", FakeReply::error(503), false},

@@ -143,7 +143,7 @@ TEST_P(RegionRunFailures, CountOnlyStoredTilesAndRetryOnlyPassingFailures)
     }
 }
 
-const QByteArray tile = testsupport::makeGif(40, 40);
+const QByteArray tile = testsupport::makeFlatGif(1999, 1999);
 
 INSTANTIATE_TEST_SUITE_P(
     Replies, RegionRunFailures,
@@ -216,7 +216,7 @@ TEST_P(ParallelRun, StartsInPlanOrderWithAtMostNInFlight)
 {
     const int n = GetParam();
     // Half a body at once and the rest later, so that transfers overlap.
-    service.setDefault(FakeReply::slow(testsupport::makeGif(120, 120), 5));
+    service.setDefault(FakeReply::slow(testsupport::makeFlatGif(1999, 1999), 5));
     const auto result = run({47, 48, 49}, {9, 10, 11, 12}, {2, 10}, n);
     EXPECT_EQ(result.stored, 12);
     EXPECT_FALSE(result.failure);
@@ -237,7 +237,7 @@ INSTANTIATE_TEST_SUITE_P(Connections, ParallelRun, ::testing::Values(1, 2, 4, 6)
 
 TEST_F(RegionRunTest, StopWithTilesInFlightCompletesThemAndStartsNoMore)
 {
-    service.setDefault(FakeReply::slow(testsupport::makeGif(120, 120), 20));
+    service.setDefault(FakeReply::slow(testsupport::makeFlatGif(1999, 1999), 20));
     service.onRequest = [this](int n) {
         if (n == 3) {
             current->stop();
@@ -252,8 +252,8 @@ TEST_F(RegionRunTest, StopWithTilesInFlightCompletesThemAndStartsNoMore)
 
 TEST_F(RegionRunTest, AFailingTileAmongParallelOnesStopsTheRunAfterTheOthers)
 {
-    service.setDefault(FakeReply::slow(testsupport::makeGif(120, 120), 20));
-    service.enqueue(FakeReply::slow(testsupport::makeGif(120, 120), 20));
+    service.setDefault(FakeReply::slow(testsupport::makeFlatGif(1999, 1999), 20));
+    service.enqueue(FakeReply::slow(testsupport::makeFlatGif(1999, 1999), 20));
     service.enqueue(FakeReply::error(404)); // the second tile: 47/10
     const auto result = run({47, 48}, {9, 10, 11, 12}, {2, 10}, 2);
     ASSERT_TRUE(result.failure);

@@ -3,6 +3,7 @@
 #include "gifmaker.h"
 
 #include <QPointer>
+#include <QRegularExpression>
 #include <QTcpSocket>
 #include <QTimer>
 #include <QUrl>
@@ -14,6 +15,11 @@ namespace testsupport {
 FakeReply FakeReply::gif(int width, int height)
 {
     return bytes(makeGif(width, height));
+}
+
+FakeReply FakeReply::flatGif(int width, int height)
+{
+    return bytes(makeFlatGif(width, height));
 }
 
 FakeMapService::FakeMapService(FakeReply defaultReply) : default_(std::move(defaultReply))
@@ -77,6 +83,16 @@ void FakeMapService::readFrom(QTcpSocket* socket)
             reply = std::move(queue_.front());
             queue_.pop_front();
         }
+        if (reply.kind == FakeReply::Kind::Asked) {
+            static const QRegularExpression size(QStringLiteral("Size=([0-9]+),([0-9]+)"));
+            const QRegularExpressionMatch m = size.match(decodedQueries().back());
+            const int width = m.hasMatch() ? m.captured(1).toInt() : 320;
+            const int height = m.hasMatch() ? m.captured(2).toInt() : 320;
+            // A preview must weigh 3000 bytes to count as a map: a patterned one does; larger
+            // pictures are of one colour, so that they stay small.
+            reply = FakeReply::bytes(width * height <= 320 * 320 ? makeGif(width, height)
+                                                                 : makeFlatGif(width, height));
+        }
         answer(socket, reply);
     }
 }
@@ -90,9 +106,12 @@ void FakeMapService::answer(QTcpSocket* socket, const FakeReply& reply)
                                   ? QByteArray("Connection: close")
                                   : "Content-Length: " + QByteArray::number(reply.body.size()) +
                                         "\r\nConnection: keep-alive";
-    const QByteArray head = "HTTP/1.1 " + QByteArray::number(reply.status) +
-                            (reply.status / 100 == 2 ? " OK" : " Error") +
-                            "\r\nContent-Type: " + reply.contentType + "\r\n" + length + "\r\n\r\n";
+    const QByteArray head =
+        "HTTP/1.1 " + QByteArray::number(reply.status) +
+        (reply.status / 100 == 2 ? " OK" : " Error") + "\r\nContent-Type: " + reply.contentType +
+        "\r\n" +
+        (reply.location.isEmpty() ? QByteArray() : "Location: " + reply.location + "\r\n") +
+        length + "\r\n\r\n";
     const QByteArray half = reply.body.left(reply.body.size() / 2);
     switch (reply.kind) {
     case FakeReply::Kind::Body:
@@ -114,6 +133,21 @@ void FakeMapService::answer(QTcpSocket* socket, const FakeReply& reply)
                 guarded->write(rest);
             }
         });
+        break;
+    }
+    case FakeReply::Kind::Trickle: {
+        socket->write(head);
+        QPointer<QTcpSocket> guarded(socket);
+        auto* timer = new QTimer(socket);
+        QObject::connect(timer, &QTimer::timeout, timer,
+                         [guarded, timer, body = reply.body, sent = qsizetype{0}]() mutable {
+                             if (!guarded || sent >= body.size()) {
+                                 timer->stop();
+                                 return;
+                             }
+                             guarded->write(body.mid(sent++, 1));
+                         });
+        timer->start(reply.delayMs);
         break;
     }
     case FakeReply::Kind::Never:

@@ -24,27 +24,57 @@ struct FakeReply {
         Slow,     // sends half of the body, the rest after delayMs
         Never,    // reads the request and never answers
         Unframed, // announces no length, sends half of the body and closes the connection
+        Trickle,  // sends the body a byte every delayMs
+        Asked,    // a GIF of the size the request asks for ("Size=W,H")
     };
     Kind kind = Kind::Body;
     int status = 200;
     QByteArray body;
     int delayMs = 0;
     QByteArray contentType = "image/gif";
+    QByteArray location; // sent as the Location header when not empty
 
+    // A GIF of one colour: a few kilobytes even at 1999 x 1999 pixels.
+    static FakeReply flatGif(int width, int height);
+    static FakeReply redirect(QByteArray to)
+    {
+        return make(Kind::Body, 302, {}, 0, "text/html", std::move(to));
+    }
+    static FakeReply trickle(QByteArray body, int delayMs)
+    {
+        return make(Kind::Trickle, 200, std::move(body), delayMs);
+    }
+
+    static FakeReply make(Kind kind, int status, QByteArray body, int delayMs,
+                          QByteArray contentType = "image/gif", QByteArray location = {})
+    {
+        FakeReply reply;
+        reply.kind = kind;
+        reply.status = status;
+        reply.body = std::move(body);
+        reply.delayMs = delayMs;
+        reply.contentType = std::move(contentType);
+        reply.location = std::move(location);
+        return reply;
+    }
     static FakeReply gif(int width, int height);
-    static FakeReply bytes(QByteArray body) { return {Kind::Body, 200, std::move(body), 0}; }
-    static FakeReply error(int status) { return {Kind::Body, status, "<html>error</html>", 0}; }
-    static FakeReply cutShort(QByteArray body) { return {Kind::CutShort, 200, std::move(body), 0}; }
+    static FakeReply asked() { return make(Kind::Asked, 200, {}, 0); }
+    static FakeReply bytes(QByteArray body) { return make(Kind::Body, 200, std::move(body), 0); }
+    static FakeReply error(int status) { return make(Kind::Body, status, "<html>error</html>", 0); }
+    static FakeReply cutShort(QByteArray body)
+    {
+        return make(Kind::CutShort, 200, std::move(body), 0);
+    }
     static FakeReply slow(QByteArray body, int delayMs)
     {
-        return {Kind::Slow, 200, std::move(body), delayMs};
+        return make(Kind::Slow, 200, std::move(body), delayMs);
     }
-    static FakeReply never() { return {Kind::Never, 200, {}, 0}; }
+    static FakeReply never() { return make(Kind::Never, 200, {}, 0); }
     static FakeReply unframedHalf(QByteArray body)
     {
-        return {Kind::Unframed, 200, std::move(body), 0};
+        return make(Kind::Unframed, 200, std::move(body), 0);
     }
-    static FakeReply html() { return {Kind::Body, 200, "<html>busy</html>", 0, "text/html"}; }
+    static FakeReply html() { return make(Kind::Body, 200, "<html>busy</html>", 0, "text/html"); }
 };
 
 // An HTTP map service for tests on 127.0.0.1, port chosen by the system. It runs on the test's
@@ -53,7 +83,7 @@ struct FakeReply {
 class FakeMapService : public QObject {
     Q_OBJECT
 public:
-    explicit FakeMapService(FakeReply defaultReply = FakeReply::gif(320, 320));
+    explicit FakeMapService(FakeReply defaultReply = FakeReply::asked());
     ~FakeMapService() override;
 
     // "127.0.0.1:<port>", the form the downloader takes as its service address.

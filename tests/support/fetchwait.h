@@ -8,17 +8,20 @@
 
 namespace testsupport {
 
-// Fetches |url| into |path| and waits for the end, as only a test may: the downloader itself
-// never waits for the network.
+// Fetches |url| into |path| (a GIF of |picture|'s size, when given) and waits for the end, as
+// only a test may: the downloader itself never waits for the network.
 inline pelagrin::FetchResult fetchAndWait(pelagrin::Fetcher& fetcher, const QString& url,
-                                          const QString& path)
+                                          const QString& path, QSize picture = {})
 {
     std::optional<pelagrin::FetchResult> result;
     QEventLoop loop;
-    auto transfer = fetcher.download(url, path, [&](pelagrin::FetchResult r) {
-        result = std::move(r);
-        loop.quit();
-    });
+    auto transfer = fetcher.download(
+        url, path,
+        [&](pelagrin::FetchResult r) {
+            result = std::move(r);
+            loop.quit();
+        },
+        {}, {}, picture);
     if (!transfer) {
         return {transfer.error(), false, {}};
     }

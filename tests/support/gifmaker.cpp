@@ -2,6 +2,7 @@
 
 #include "mapservice/gifencode.h"
 
+#include <map>
 #include <stdexcept>
 #include <vector>
 
@@ -24,6 +25,19 @@ QByteArray makeGif(int width, int height, unsigned seed)
     }
     const std::string gif = mapservice::encodeGif(image, palette);
     return {gif.data(), static_cast<qsizetype>(gif.size())};
+}
+
+QByteArray makeFlatGif(int width, int height)
+{
+    // Tests ask for the same few sizes again and again.
+    static std::map<std::pair<int, int>, QByteArray> made;
+    if (const auto it = made.find({width, height}); it != made.end()) {
+        return it->second;
+    }
+    const mapservice::IndexedImage image(width, height, 0);
+    const std::vector<mapservice::Rgb> palette{{200, 220, 240}, {0, 0, 0}};
+    const std::string gif = mapservice::encodeGif(image, palette);
+    return made[{width, height}] = QByteArray(gif.data(), static_cast<qsizetype>(gif.size()));
 }
 
 QByteArray padGif(QByteArray gif, int length)

@@ -10,5 +10,7 @@ namespace testsupport {
 // picture to an exact length.
 QByteArray makeGif(int width, int height, unsigned seed = 1);
 QByteArray padGif(QByteArray gif, int length);
+// A GIF of one colour, a few kilobytes at any size the downloader asks for.
+QByteArray makeFlatGif(int width, int height);
 
 } // namespace testsupport
