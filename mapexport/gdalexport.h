@@ -21,6 +21,12 @@ enum class Format {
     KMZ,        // JPEG ground overlays for Garmin handheld GPS units
 };
 
+// Whether |format| holds map tiles of the Web Mercator grid (MBTiles, SQLiteDB, GeoPackage).
+constexpr bool isTileFormat(Format format)
+{
+    return format == Format::MBTiles || format == Format::SQLiteDB || format == Format::GeoPackage;
+}
+
 struct ExportSettings {
     TileFormat tiles = TileFormat::Auto; // of MBTiles, SQLiteDB and GeoPackage
     int maxImages = 100;                 // of a KMZ

@@ -24,8 +24,18 @@ namespace {
 
 int refuse(const QString& message, int status)
 {
-    std::fprintf(stderr, "mapexport: %s\n", qPrintable(message));
+    std::fprintf(stderr, "mapexport: %s\n", qPrintable(common::printable(message)));
     return status;
+}
+
+// Names from the folder, one a line, each shown without its control characters.
+QByteArray lines(const QStringList& names)
+{
+    QStringList shown;
+    for (const QString& name : names) {
+        shown.append(common::printable(name));
+    }
+    return shown.join(QStringLiteral("\n  ")).toLocal8Bit();
 }
 
 int refuse(const common::Error& error)
@@ -97,22 +107,34 @@ int exportTiles(int argc, char** argv)
     const mapexport::Scan scan = mapexport::scanFolder(folder);
     if (!scan.foreign.isEmpty()) {
         std::fprintf(stderr, "mapexport: left out, since their names are not tile names:\n  %s\n",
-                     qPrintable(scan.foreign.join(QStringLiteral("\n  "))));
+                     lines(scan.foreign).constData());
     }
     if (!scan.leftOut.isEmpty()) {
-        std::fprintf(stderr, "mapexport: tiles left out:\n  %s\n",
-                     qPrintable(scan.leftOut.join(QStringLiteral("\n  "))));
+        std::fprintf(stderr, "mapexport: tiles left out:\n  %s\n", lines(scan.leftOut).constData());
     }
     if (!scan.warnings.isEmpty()) {
         std::fprintf(stderr, "mapexport: world files ignored:\n  %s\n",
-                     qPrintable(scan.warnings.join(QStringLiteral("\n  "))));
+                     lines(scan.warnings).constData());
     }
     const auto chosen = mapexport::chooseTiles(scan.tiles, options->choice);
     if (!chosen) {
         return refuse(chosen.error());
     }
-    const auto& tiles = *chosen;
-    const std::vector<mapexport::Centre> centres = mapexport::exactCentres(tiles);
+    std::vector<mapexport::Tile> tiles = *chosen;
+    std::vector<mapexport::Centre> centres = mapexport::exactCentres(tiles);
+    if (mapexport::isTileFormat(options->format)) {
+        mapexport::OnGrid onGrid = mapexport::keepOnGrid(std::move(tiles), std::move(centres));
+        if (!onGrid.leftOut.isEmpty()) {
+            std::fprintf(stderr,
+                         "mapexport: tiles left out, since map tiles cannot hold them:\n  %s\n",
+                         lines(onGrid.leftOut).constData());
+        }
+        if (onGrid.tiles.empty()) {
+            return refuse(QStringLiteral("no tile is left to export"), 1);
+        }
+        tiles = std::move(onGrid.tiles);
+        centres = std::move(onGrid.centres);
+    }
     if (const auto groups = mapexport::tileGroups(tiles, centres); groups.size() > 1) {
         std::fprintf(stderr,
                      "mapexport: the tiles form %zu separate groups, exported as one file with "
@@ -150,8 +172,8 @@ int exportTiles(int argc, char** argv)
         }
         return refuse(QStringLiteral("%1: %2").arg(output, common::errorText(written.error())), 1);
     }
-    std::printf("mapexport: %s: %zu tiles, %d x %d pixels\n", qPrintable(output), tiles.size(),
-                mosaic.width, mosaic.height);
+    std::printf("mapexport: %s: %zu tiles, %d x %d pixels\n", qPrintable(common::printable(output)),
+                tiles.size(), mosaic.width, mosaic.height);
     return 0;
 }
 

@@ -182,9 +182,6 @@ std::string number(double value)
 std::vector<std::pair<std::string, std::string>>
 mbtilesMetadata(const PyramidPlan& plan, const Mosaic& mosaic, const QString& name)
 {
-    // The centre of the bounds, on the right side of 180 degrees.
-    double centreLon = (plan.west + plan.east + (plan.west > plan.east ? 360 : 0)) / 2;
-    centreLon -= centreLon > 180 ? 360 : 0;
     const std::string named = name.toStdString();
     return {
         {"name", named},
@@ -195,8 +192,8 @@ mbtilesMetadata(const PyramidPlan& plan, const Mosaic& mosaic, const QString& na
         {"maxzoom", std::to_string(plan.maxZoom)},
         {"bounds", number(plan.west) + "," + number(plan.south) + "," + number(plan.east) + "," +
                        number(plan.north)},
-        {"center", number(centreLon) + "," + number((plan.north + plan.south) / 2) + "," +
-                       std::to_string((plan.minZoom + plan.maxZoom + 1) / 2)},
+        {"center", number(plan.centreLongitude) + "," + number((plan.north + plan.south) / 2) +
+                       "," + std::to_string((plan.minZoom + plan.maxZoom + 1) / 2)},
         {"attribution", mosaic.credit.toHtmlEscaped().toStdString()},
     };
 }
@@ -212,9 +209,12 @@ common::Status writeTileFile(TileFile kind, const Mosaic& mosaic, GDALDatasetH s
         if (file.error()) {
             return *file.error();
         }
-        if (auto given = writePyramid(mosaic, source, plan, file, tiles, progress, progressData);
-            !given) {
+        auto given = writePyramid(mosaic, source, plan, file, tiles, progress, progressData);
+        if (!given) {
             return given.error();
+        }
+        if (*given == 0) {
+            return common::permanent("no map tile holds any part of the region", 1);
         }
         return {};
     };

@@ -4,6 +4,7 @@
 #include "common/webmercator.h"
 
 #include <QBuffer>
+#include <QFileInfo>
 #include <QImage>
 #include <QPainter>
 
@@ -231,7 +232,10 @@ private:
         if (!block_) {
             return common::permanent("no memory for a block of tiles", 1);
         }
+        // The mosaic's own west edge may lie anywhere a name can put it (to 540 degrees either
+        // way): its longitudes are taken shifted by whole turns to the span's.
         geometry_.mosaic = mosaic_.transform;
+        geometry_.mosaic[0] = span_.west;
         geometry_.west = span_.west;
         geometry_.zoom = plan_.maxZoom;
         GDALWarpOptions* o = GDALCreateWarpOptions();
@@ -434,11 +438,56 @@ PyramidPlan planPyramid(const Mosaic& mosaic)
     plan.lastColumn = wraps ? across - 1 : finest.east;
     plan.firstRow = finest.north;
     plan.lastRow = finest.south;
-    plan.west = s.west;
-    plan.east = s.east > 180 ? s.east - 360 : s.east;
+    // Across 180 degrees the bounds take every longitude: readers want west < east.
+    const bool crosses = s.east > 180;
+    plan.west = crosses ? -180 : s.west;
+    plan.east = crosses ? 180 : s.east;
+    plan.centreLongitude = (s.west + s.east) / 2;
+    plan.centreLongitude -= plan.centreLongitude > 180 ? 360 : 0;
     plan.north = std::min(s.north, mercatorLimit);
     plan.south = std::max(s.south, -mercatorLimit);
     return plan;
+}
+
+std::optional<QString> gridProblem(const Tile& tile, const Centre& centre)
+{
+    const double d = common::degreesPerPixel(tile.zoom);
+    const double wide = d * tile.width;
+    const double finestPixel = 360 / (tilesAcross(finestTileZoom) * tilePixels);
+    if (!(wide <= 360)) {
+        return QStringLiteral("its name's zoom %1 makes it %2 degrees wide, more than the whole "
+                              "earth")
+            .arg(tile.zoom, 0, 'g', 12)
+            .arg(wide, 0, 'g', 6);
+    }
+    if (!(wide >= finestPixel)) {
+        return QStringLiteral("its name's zoom %1 makes it narrower than one pixel of the finest "
+                              "map tiles (zoom %2)")
+            .arg(tile.zoom, 0, 'g', 12)
+            .arg(finestTileZoom);
+    }
+    const double north = centre.latitude + d * tile.height / 2;
+    const double south = centre.latitude - d * tile.height / 2;
+    if (south >= mercatorLimit || north <= -mercatorLimit) {
+        return QStringLiteral("it lies wholly beyond %1 degrees of latitude, where map tiles end")
+            .arg(mercatorLimit, 0, 'f', 4);
+    }
+    return std::nullopt;
+}
+
+OnGrid keepOnGrid(std::vector<Tile> tiles, std::vector<Centre> centres)
+{
+    OnGrid kept;
+    for (std::size_t i = 0; i < tiles.size(); ++i) {
+        if (const auto problem = gridProblem(tiles[i], centres[i])) {
+            kept.leftOut.append(QFileInfo(tiles[i].path).fileName() + QStringLiteral(": ") +
+                                *problem);
+        } else {
+            kept.tiles.push_back(std::move(tiles[i]));
+            kept.centres.push_back(centres[i]);
+        }
+    }
+    return kept;
 }
 
 common::Result<std::int64_t> writePyramid(const Mosaic& mosaic, GDALDatasetH source,

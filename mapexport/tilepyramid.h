@@ -12,6 +12,7 @@
 #include <gdal.h>
 
 #include <cstdint>
+#include <optional>
 
 namespace mapexport {
 
@@ -19,15 +20,30 @@ namespace mapexport {
 struct PyramidPlan {
     int minZoom = 0; // the finest zoom at which one tile covers the whole mosaic
     int maxZoom = 0; // the coarsest whose pixels are no larger than the mosaic's
-    // The mosaic's bounds in degrees, longitudes within -180..180: across 180 degrees the
-    // west bound is greater than the east one.
+    // The mosaic's bounds in degrees, longitudes within -180..180, west < east: across 180
+    // degrees every longitude, from -180 to 180.
     double west = 0, south = 0, east = 0, north = 0;
+    double centreLongitude = 0; // the mosaic's middle, within -180..180, across 180 too
     // The tiles of the finest zoom that the mosaic reaches into (inclusive): every column of
     // the grid across 180 degrees, where a container without wrapping must hold both sides.
     std::int64_t firstColumn = 0, lastColumn = 0, firstRow = 0, lastRow = 0;
 };
 
-constexpr int finestTileZoom = 24;
+// The finest zoom cut: GDAL's GeoPackage driver counts the grid's pixels in 32 bits, which
+// zoom 23 passes.
+constexpr int finestTileZoom = 22;
+
+// Why |tile| at |centre| cannot be cut into the grid, or nothing: it spans more than the whole
+// earth, less than a pixel of the finest zoom, or lies wholly beyond the grid's latitudes.
+std::optional<QString> gridProblem(const Tile& tile, const Centre& centre);
+
+// The tiles that the grid can hold, with their centres, and "name: why" for each of the rest.
+struct OnGrid {
+    std::vector<Tile> tiles;
+    std::vector<Centre> centres;
+    QStringList leftOut;
+};
+OnGrid keepOnGrid(std::vector<Tile> tiles, std::vector<Centre> centres);
 
 PyramidPlan planPyramid(const Mosaic& mosaic);
 

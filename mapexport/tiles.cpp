@@ -7,7 +7,9 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QImageReader>
+#include <QtConcurrent/QtConcurrentMap>
+
+#include <gif_lib.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -38,14 +40,23 @@ QString numberList(const std::set<double>& values)
     return texts.join(QStringLiteral(", "));
 }
 
-// A GIF's size from its header, without decoding it.
-bool readGifSize(const QString& path, int& width, int& height)
+// Why the GIF at |path| cannot be decoded, or nothing. Decoded as GDAL decodes it, with giflib,
+// so that a tile that passes here does not stop the export later.
+std::optional<QString> decodeProblem(const QString& path)
 {
-    QImageReader reader(path, "gif");
-    const QSize size = reader.size();
-    width = size.width();
-    height = size.height();
-    return reader.canRead() && !size.isEmpty();
+    int error = 0;
+    GifFileType* gif = DGifOpenFileName(QFile::encodeName(path).constData(), &error);
+    if (gif == nullptr) {
+        return QString::fromUtf8(GifErrorString(error));
+    }
+    std::optional<QString> problem;
+    if (DGifSlurp(gif) != GIF_OK) {
+        problem = QString::fromUtf8(GifErrorString(gif->Error));
+    } else if (gif->ImageCount < 1) {
+        problem = QStringLiteral("it holds no picture");
+    }
+    DGifCloseFile(gif, &error);
+    return problem;
 }
 
 // Whether |path| is missing or a regular file (a symlink to one counts).
@@ -136,12 +147,24 @@ Scan scanFolder(const common::TileFolder& folder)
                                           "file"));
             continue;
         }
-        if (!common::isWholeGifFile(QFile::encodeName(tile.path).toStdString()) ||
-            !readGifSize(tile.path, tile.width, tile.height)) {
+        common::GifWalker gif;
+        if (!common::isWholeGifFile(QFile::encodeName(tile.path).toStdString(), &gif) ||
+            gif.screenWidth() < 1 || gif.screenHeight() < 1) {
             leaveOut(name, QStringLiteral("not a readable picture (no whole GIF, %1 bytes)")
                                .arg(QFileInfo(tile.path).size()));
             continue;
         }
+        // Checked before anything decodes it: a few bytes can declare gigabytes of pixels.
+        if (gif.screenWidth() > maxTileSide || gif.screenHeight() > maxTileSide) {
+            leaveOut(name, QStringLiteral("its picture declares %1 x %2 pixels, more than the %3 x "
+                                          "%3 of any tile")
+                               .arg(gif.screenWidth())
+                               .arg(gif.screenHeight())
+                               .arg(maxTileSide));
+            continue;
+        }
+        tile.width = gif.screenWidth();
+        tile.height = gif.screenHeight();
         tile.mapType = type;
         tile.zoom = centre->zoom;
         tile.nameLatitude = centre->latitude;
@@ -161,6 +184,22 @@ Scan scanFolder(const common::TileFolder& folder)
         }
         scan.tiles.push_back(tile);
     }
+    // Whole blocks may still hold data that do not decode: each tile is decoded once, on the
+    // global thread pool, and those that fail are left out.
+    const auto problems = QtConcurrent::blockingMapped<std::vector<std::optional<QString>>>(
+        scan.tiles, [](const Tile& tile) { return decodeProblem(tile.path); });
+    std::vector<Tile> decodable;
+    decodable.reserve(scan.tiles.size());
+    for (std::size_t i = 0; i < problems.size(); ++i) {
+        Tile& tile = scan.tiles[i];
+        if (problems[i]) {
+            leaveOut(QFileInfo(tile.path).fileName(),
+                     QStringLiteral("its picture cannot be decoded: ") + *problems[i]);
+        } else {
+            decodable.push_back(std::move(tile));
+        }
+    }
+    scan.tiles = std::move(decodable);
     return scan;
 }
 

@@ -32,6 +32,9 @@ struct Tile {
 // The credits of |tiles|, each once, in the order they first come, joined by "; ".
 QString creditOf(const std::vector<Tile>& tiles);
 
+// The largest picture the suite stores: a region tile or a single large picture.
+constexpr int maxTileSide = 1999;
+
 struct Scan {
     std::vector<Tile> tiles;
     QStringList foreign;  // pictures whose names are no tile names, skipped
@@ -42,7 +45,8 @@ struct Scan {
 // The tile pictures of |folder|, with the world files beside them. Nothing in the folder is
 // taken on trust: a tile is left out when its name places it nowhere on the earth (zoom 0 or
 // less, latitude beyond 90, longitude beyond 540), when it or a file beside it that GDAL would
-// open (.gfw, .gif.aux.xml) is no regular file, or when it is no whole GIF. A world file whose
+// open (.gfw, .gif.aux.xml) is no regular file, when it is no whole GIF, declares more than
+// maxTileSide pixels a side, or does not decode. A world file whose
 // numbers are not finite, whose pixel size is zero or of the wrong sign, or that puts its tile
 // more than a tile from its name's place is ignored.
 Scan scanFolder(const common::TileFolder& folder);

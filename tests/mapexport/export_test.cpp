@@ -505,6 +505,72 @@ bool near(const QColor& a, const QColor& b)
            std::abs(a.blue() - b.blue()) < 12 && a.alpha() == b.alpha();
 }
 
+// The colour of an export GDAL reads at |lon|, |lat|: Web Mercator (|mercator|) or degrees. A
+// longitude past the file's east edge is taken a turn further west, and one before its west edge
+// a turn further east: whichever the file holds.
+std::array<std::uint8_t, 4> colourIn(GDALDatasetH ds, bool mercator, double lon, double lat)
+{
+    double t[6] = {};
+    GDALGetGeoTransform(ds, t);
+    const double worldX = mercator ? earthRadius * pi : 180.0;
+    const double y = mercator ? std::log(std::tan(pi / 4 + lat * pi / 360)) * earthRadius : lat;
+    double x = mercator ? lon * pi / 180 * earthRadius : lon;
+    const double right = t[0] + t[1] * GDALGetRasterXSize(ds);
+    x += x > right ? -2 * worldX : x < t[0] ? 2 * worldX : 0;
+    std::array<std::uint8_t, 4> rgba{};
+    const int column = static_cast<int>((x - t[0]) / t[1]);
+    const int row = static_cast<int>((y - t[3]) / t[5]);
+    for (int band = 1; band <= 4; ++band) {
+        if (GDALRasterIO(GDALGetRasterBand(ds, band), GF_Read, column, row, 1, 1,
+                         &rgba[static_cast<std::size_t>(band - 1)], 1, 1, GDT_Byte, 0,
+                         0) != CE_None) {
+            return {};
+        }
+    }
+    return rgba;
+}
+
+// A tile whose name puts it anywhere a name can (to 540 degrees either way) is in every format
+// where the GeoTIFF shows it: the GeoTIFF at the named longitude, the others a whole turn away
+// where need be.
+TEST(ExportAtAnyLongitude, EveryFormatHoldsTheTileWhereTheGeoTiffDoes)
+{
+    GDALAllRegister();
+    const std::array<std::uint8_t, 4> red{240, 30, 30, 255};
+    for (const char* longitude : {"-179!99", "-181!00", "190!00", "-360!00", "181!66", "539!99"}) {
+        SCOPED_TRACE(longitude);
+        TempWorkDir work;
+        ASSERT_TRUE(QDir().mkdir(QStringLiteral("mymaps")));
+        const std::string tile = std::string("mymaps/IDA_E_B48!50L") + longitude + "Z45.gif";
+        writeSolidGif(tile.c_str(), 200, {240, 30, 30});
+        const mapexport::Scan scan = mapexport::scanFolder(common::TileFolder::lookUp());
+        ASSERT_EQ(scan.tiles.size(), 1u);
+        const auto centres = mapexport::exactCentres(scan.tiles);
+        const mapexport::Mosaic mosaic = mapexport::planMosaic(scan.tiles, centres);
+        const double lat = centres[0].latitude;
+        const double named = centres[0].longitude;
+        const double lon = named - 360 * std::round(named / 360);
+        for (const char* output : {"x.tif", "x.mbtiles", "x.gpkg", "x.sqlitedb", "x.kmz"}) {
+            SCOPED_TRACE(output);
+            const QString name = QString::fromLatin1(output);
+            ASSERT_TRUE(
+                mapexport::writeExport(mosaic, *mapexport::formatOf(name), name, name).ok());
+            if (name.endsWith(u".sqlitedb")) {
+                const SqlitedbReader file(output);
+                EXPECT_EQ(file.at(lon, lat, file.maxZoom), QColor(240, 30, 30));
+            } else if (name.endsWith(u".kmz")) {
+                EXPECT_TRUE(near(KmzFile(name).at(lon, lat), QColor(240, 30, 30)));
+            } else {
+                GDALDatasetH ds = GDALOpen(output, GA_ReadOnly);
+                ASSERT_NE(ds, nullptr);
+                const bool degrees = name.endsWith(u".tif");
+                EXPECT_EQ(colourIn(ds, !degrees, degrees ? named : lon, lat), red);
+                GDALClose(ds);
+            }
+        }
+    }
+}
+
 TEST(ExportAcross180, EachSideLandsAtItsOwnLongitudeInEveryFormat)
 {
     TempWorkDir work;
@@ -564,24 +630,8 @@ TEST(ExportAcross180, EachSideLandsAtItsOwnLongitudeInEveryFormat)
         ASSERT_NE(ds, nullptr);
         double t[6];
         ASSERT_EQ(GDALGetGeoTransform(ds, t), CE_None);
-        const bool mercator = !name.endsWith(u".tif");
-        const double worldX = mercator ? earthRadius * pi : 180.0;
-        // A longitude east of 180 degrees may be given either way round: whichever the file
-        // holds.
         const auto colourAt = [&](double lon, double lat) {
-            const double y =
-                mercator ? std::log(std::tan(pi / 4 + lat * pi / 360)) * earthRadius : lat;
-            double x = mercator ? lon * pi / 180 * earthRadius : lon;
-            const double right = t[0] + t[1] * GDALGetRasterXSize(ds);
-            x += x > right ? -2 * worldX : x < t[0] ? 2 * worldX : 0;
-            std::array<std::uint8_t, 4> rgba{};
-            const int column = static_cast<int>((x - t[0]) / t[1]);
-            const int row = static_cast<int>((y - t[3]) / t[5]);
-            for (int band = 1; band <= 4; ++band) {
-                GDALRasterIO(GDALGetRasterBand(ds, band), GF_Read, column, row, 1, 1,
-                             &rgba[static_cast<std::size_t>(band - 1)], 1, 1, GDT_Byte, 0, 0);
-            }
-            return rgba;
+            return colourIn(ds, !name.endsWith(u".tif"), lon, lat);
         };
         const std::array<std::uint8_t, 4> red{240, 30, 30, 255};
         const std::array<std::uint8_t, 4> blue{30, 30, 240, 255};
@@ -590,9 +640,11 @@ TEST(ExportAcross180, EachSideLandsAtItsOwnLongitudeInEveryFormat)
         EXPECT_EQ(colourAt(-179.5, 60.5), blue);
         EXPECT_EQ(colourAt(-179.99, 60.9), blue);
         if (name.endsWith(u".mbtiles")) {
+            // Across 180 degrees the bounds take every longitude, the centre stays on the region.
             const char* bounds = GDALGetMetadataItem(ds, "bounds", nullptr);
             ASSERT_NE(bounds, nullptr);
-            EXPECT_STREQ(bounds, "179.000000,60.000000,-179.000000,61.000000");
+            EXPECT_STREQ(bounds, "-180.000000,60.000000,180.000000,61.000000");
+            EXPECT_STREQ(GDALGetMetadataItem(ds, "center", nullptr), "180.000000,60.500000,5");
             EXPECT_STREQ(GDALGetMetadataItem(ds, "minzoom", nullptr), "0");
             EXPECT_STREQ(GDALGetMetadataItem(ds, "maxzoom", nullptr), "9");
         }

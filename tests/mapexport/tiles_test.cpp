@@ -56,6 +56,14 @@ TEST(ExportScan, NothingInTheFolderIsTakenOnTrust)
     TempWorkDir work;
     const QByteArray gif = testsupport::makeGif(8, 6);
     const QByteArray world = common::worldFileText(common::pictureGeoTransform(48, 10, 45, 8, 6));
+    // Whole blocks whose compressed data are noise: only decoding tells.
+    QByteArray garbled = gif;
+    const int firstBlock = 13 + 16 * 3 + 10 + 1; // header, colours, image descriptor, code size
+    for (int i = 1; i <= static_cast<unsigned char>(gif[firstBlock]); ++i) {
+        garbled[firstBlock + i] = '\xff';
+    }
+    QByteArray huge = gif; // a few bytes that declare 65535 x 65535 pixels
+    huge[6] = huge[7] = huge[8] = huge[9] = '\xff';
     const DamageCase cases[] = {
         {"IDA_E_B48!00L10!00Z45.gif", gif, world.constData(), nullptr, nullptr},
         {"IDA_E_B47!00L10!00Z45.gif", gif.left(gif.size() - 1), nullptr, "not a readable picture",
@@ -69,6 +77,8 @@ TEST(ExportScan, NothingInTheFolderIsTakenOnTrust)
         {"IDA_E_B0!00L10!00Z0.gif", gif, nullptr, "zoom 0", nullptr},
         {"IDA_E_B95!00L10!00Z45.gif", gif, nullptr, "not on the earth", nullptr},
         {"IDA_E_B40!00L600!00Z45.gif", gif, nullptr, "not on the earth", nullptr},
+        {"IDA_E_B39!00L10!00Z45.gif", garbled, nullptr, "cannot be decoded", nullptr},
+        {"IDA_E_B38!00L10!00Z45.gif", huge, nullptr, "declares 65535 x 65535 pixels", nullptr},
     };
     ASSERT_TRUE(QDir().mkdir(QStringLiteral("mymaps")));
     for (const DamageCase& c : cases) {
@@ -241,11 +251,13 @@ TEST(ExportPyramid, ZoomsAndBoundsOnBothSidesOf180)
     for (const Case& c : {
              // A degree of zoom-45 tiles (0.0005 degrees a pixel) at 60 N.
              Case{10, 61, 0.0005, 2000, 2000, 6, 12, 10, 11},
-             // The same across 180 degrees: only the whole world is one tile.
-             Case{179.5, 61, 0.0005, 2000, 2000, 0, 12, 179.5, -179.5},
+             // The same across 180 degrees: only the whole world is one tile, and the bounds
+             // take every longitude.
+             Case{179.5, 61, 0.0005, 2000, 2000, 0, 12, -180, 180},
              // Named west of -180, and a region wider than the world stops at one world.
-             Case{-181, 61, 0.0005, 4000, 2000, 0, 12, 179, -179},
-             Case{-170, 10, 0.05, 8000, 200, 0, 5, -170, -170},
+             Case{-181, 61, 0.0005, 4000, 2000, 0, 12, -180, 180},
+             Case{-361, 61, 0.0005, 2000, 2000, 6, 12, -1, 0},
+             Case{-170, 10, 0.05, 8000, 200, 0, 5, -180, 180},
          }) {
         mapexport::Mosaic m;
         m.transform = {c.west, c.degrees, 0, c.north, 0, -c.degrees};
@@ -258,6 +270,46 @@ TEST(ExportPyramid, ZoomsAndBoundsOnBothSidesOf180)
         EXPECT_DOUBLE_EQ(plan.west, c.boundsWest);
         EXPECT_DOUBLE_EQ(plan.east, c.boundsEast);
     }
+}
+
+TEST(ExportGrid, TilesTheMapTileGridCannotHoldAreLeftOutWithTheirReason)
+{
+    const struct {
+        double zoom, latitude, longitude;
+        const char* why; // nullptr: kept
+    } cases[] = {
+        {150, 48.5, -179.99, nullptr},
+        {150, 48.5, 539.99, nullptr},
+        {0.01, 10, 10, nullptr},
+        {0.00001, 10, 10, "narrower than one pixel"},
+        {1e15, 10, 10, "more than the whole earth"},
+        {150, 89.99, 539.99, "wholly beyond 85.0511"},
+        {150, -89.99, 0, "wholly beyond 85.0511"},
+        {150, 86, 0, nullptr}, // reaches below the grid's edge
+    };
+    std::vector<Tile> tiles;
+    std::vector<Centre> centres;
+    for (const auto& c : cases) {
+        Tile t = tile(c.zoom, 1);
+        t.width = t.height = 1999;
+        t.path = QString::number(tiles.size());
+        tiles.push_back(t);
+        centres.push_back({c.latitude, c.longitude});
+    }
+    const mapexport::OnGrid kept = mapexport::keepOnGrid(tiles, centres);
+    int leftOut = 0;
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        SCOPED_TRACE(i);
+        const QStringList out = kept.leftOut.filter(QStringLiteral("%1: ").arg(i));
+        ASSERT_EQ(out.size(), cases[i].why != nullptr ? 1 : 0);
+        if (cases[i].why != nullptr) {
+            EXPECT_TRUE(out.front().contains(QString::fromLatin1(cases[i].why)))
+                << out.front().toStdString();
+            ++leftOut;
+        }
+    }
+    EXPECT_EQ(kept.tiles.size(), std::size(cases) - static_cast<std::size_t>(leftOut));
+    EXPECT_EQ(kept.centres.size(), kept.tiles.size());
 }
 
 TEST(ExportTileFormat, PngForTransparencyOrFewColoursElseJpeg)
