@@ -428,7 +428,7 @@ Upstreams::Upstreams(const RemoteOptions& options)
 
 Upstream& Upstreams::of(const std::string& url)
 {
-    const std::string host = hostOf(url);
+    const std::string host = authorityOf(url);
     auto& upstream = byHost_[host];
     if (!upstream) {
         upstream = std::make_unique<Upstream>(
@@ -527,6 +527,19 @@ Wanted RemoteSource::withinTimeout(const Wanted& wanted) const
     return within(wanted, options_.timeoutSeconds);
 }
 
+std::optional<Gathering> RemoteSource::takePlace(Gathering done) const
+{
+    if (waiting_->fetch_add(1) >= options_.waitingPerSource) {
+        waiting_->fetch_sub(1);
+        done(common::passing("busy: too many pictures wait for this map's source", 503));
+        return std::nullopt;
+    }
+    return [waiting = waiting_, done = std::move(done)](common::Result<GatheredPtr> gathered) {
+        waiting->fetch_sub(1);
+        done(std::move(gathered));
+    };
+}
+
 common::Result<Picture> RemoteSource::drawGathered(const MapRequest& request,
                                                    const Gathered* gathered) const
 {
@@ -565,15 +578,19 @@ void askTile(const std::shared_ptr<Collector>& collector, const std::string& url
 
 } // namespace
 
-void XyzSource::gather(const MapRequest& request, const Wanted& wanted, Gathering done) const
+void XyzSource::gather(const MapRequest& request, const Wanted& wanted, Gathering asked) const
 {
+    auto done = takePlace(std::move(asked));
+    if (!done) {
+        return;
+    }
     const Geometry g(request);
     TileRange range;
     if (g.lonAt(g.width) - g.lonAt(0) <= 360 * maxWorldsAcross) {
         range = coveringTiles(g, tileZoomFor(g.degreesPerPixel, request.maxZoom));
     }
     auto collector = std::make_shared<Collector>(upstream_, keyPrefix_, withinTimeout(wanted),
-                                                 std::move(done), [range](Collector::Files files) {
+                                                 std::move(*done), [range](Collector::Files files) {
                                                      auto set = std::make_shared<TileSet>();
                                                      set->range = range;
                                                      set->files = std::move(files);
@@ -594,8 +611,12 @@ common::Status XyzSource::lay(const Gathered& gathered, const Geometry& g, const
     return set.range.empty() ? common::Status() : layTiles(set, upstream_.host(), g, legend, out);
 }
 
-void WmsSource::gather(const MapRequest& request, const Wanted& wanted, Gathering done) const
+void WmsSource::gather(const MapRequest& request, const Wanted& wanted, Gathering asked) const
 {
+    auto done = takePlace(std::move(asked));
+    if (!done) {
+        return;
+    }
     const WmsPlan plan = wmsPlan(Geometry(request));
     std::vector<std::string> urls;
     std::vector<std::string> names;
@@ -604,7 +625,7 @@ void WmsSource::gather(const MapRequest& request, const Wanted& wanted, Gatherin
         names.push_back(hexHash(urls.back()));
     }
     auto collector =
-        std::make_shared<Collector>(upstream_, keyPrefix_, withinTimeout(wanted), std::move(done),
+        std::make_shared<Collector>(upstream_, keyPrefix_, withinTimeout(wanted), std::move(*done),
                                     [plan, names](Collector::Files files) {
                                         auto set = std::make_shared<WmsSet>();
                                         set->plan = plan;

@@ -6,8 +6,10 @@
 #include "mapservice/tilecache.h"
 #include "mapservice/upstream.h"
 
+#include <atomic>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,13 +25,17 @@ struct RemoteOptions {
     int cacheMaxMegabytes = 2048;
     int timeoutSeconds = 30;
     int maxTileMegabytes = 16;
+    // Pictures that may wait at once for one source's upstream answers (they hold no drawing
+    // slot meanwhile); past them that source's pictures are answered 503 at once, and no other
+    // source's.
+    int waitingPerSource = 64;
 };
 
-// The upstream servers of all remote sources, one per host, and their cache.
+// The upstream servers of all remote sources, one per host and port, and their cache.
 class Upstreams {
 public:
     explicit Upstreams(const RemoteOptions& options);
-    // The one of |url|'s host; made on first use (while the sources are set up).
+    // The one of |url|'s host and port; made on first use (while the sources are set up).
     Upstream& of(const std::string& url);
     const RemoteOptions& options() const { return options_; }
 
@@ -77,12 +83,16 @@ protected:
                                RgbImage& out) const = 0;
     // |wanted|, ending at the latest when the upstream timeout has passed from now.
     Wanted withinTimeout(const Wanted& wanted) const;
+    // |done| holding one of the source's places for waiting pictures until it is called; or
+    // nothing, |done| having been answered 503, when every place is taken.
+    std::optional<Gathering> takePlace(Gathering done) const;
 
     const std::string url_;
     const std::string keyPrefix_; // the source's folder in the cache
     Upstream& upstream_;
     const RemoteOptions options_;
     DrawnSource drawn_;
+    const std::shared_ptr<std::atomic<int>> waiting_ = std::make_shared<std::atomic<int>>(0);
 };
 
 // A slippy-map tile server ("xyz:URL", URL holding {z}, {x} and {y}): each picture takes the

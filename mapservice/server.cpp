@@ -92,8 +92,7 @@ struct ServerState {
     std::unordered_map<std::string, int> perClient;
     int connections = 0;
 
-    int admitted = 0;  // map requests being drawn or waiting; on the connections' thread only
-    int gathering = 0; // map requests waiting for upstream answers; the same
+    int admitted = 0; // map requests being drawn or waiting; on the connections' thread only
     std::atomic<bool> stopping{false};
     std::atomic<int> drawingNow{0};
 
@@ -211,28 +210,23 @@ private:
             respond(refusal(read.error()));
             return;
         }
-        if (state_.gathering >= state_.limits.upstreamWaits) {
-            respond({503, "text/plain", "busy: too many pictures wait for their sources\n", {}});
-            return;
-        }
-        ++state_.gathering;
+        // Each remote source bounds the pictures waiting on it; the others wait for nothing.
         stream_.expires_never();
         const Wanted wanted;
         watching_ = true;
         watchClient(wanted.abandoned);
         // The answer may come on any thread, or never if the server goes first; it holds the
         // connection only through the watch above, so a client that hangs up ends it.
-        state_.source.gather(
-            *read, wanted,
-            [mailbox = state_.mailbox, state = &state_, weak = weak_from_this(),
-             request = *read](common::Result<GatheredPtr> gathered) {
-                mailbox->post([state, weak, request, gathered = std::move(gathered)]() mutable {
-                    --state->gathering;
-                    if (const auto self = weak.lock()) {
-                        self->draw(std::move(request), std::move(gathered));
-                    }
-                });
-            });
+        state_.source.gather(*read, wanted,
+                             [mailbox = state_.mailbox, weak = weak_from_this(),
+                              request = *read](common::Result<GatheredPtr> gathered) {
+                                 mailbox->post(
+                                     [weak, request, gathered = std::move(gathered)]() mutable {
+                                         if (const auto self = weak.lock()) {
+                                             self->draw(std::move(request), std::move(gathered));
+                                         }
+                                     });
+                             });
     }
 
     // Reads while a picture is gathered: a client that hangs up abandons it, and what a client

@@ -31,9 +31,6 @@ struct ServerLimits {
     int drawingSlots = 0;
     // Map requests that may wait for a drawing slot; past them the answer is 503 at once.
     int queue = 32;
-    // Pictures that may wait at once for their upstream answers (they hold no drawing slot
-    // meanwhile); past them the answer is 503 at once.
-    int upstreamWaits = 256;
 };
 
 // The HTTP side of the service: map pictures at /pub/agent.dll, 404 elsewhere, 405 for methods

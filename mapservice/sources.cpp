@@ -6,7 +6,9 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <optional>
+#include <strings.h>
 #include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
@@ -102,6 +104,32 @@ SourceTable::SourceTable(const ShoreData& shores, RemoteOptions options)
 
 SourceTable::~SourceTable() = default;
 
+namespace {
+
+// |text| with its control characters shown as "?", for a message on one line.
+std::string printable(std::string text)
+{
+    std::replace_if(
+        text.begin(), text.end(), [](unsigned char c) { return c < 0x20 || c == 0x7F; }, '?');
+    return text;
+}
+
+// An HTTP or HTTPS URL with a host that travels as it is written: no blank or control
+// character, which would be sent otherwise than the user wrote it, or not at all.
+bool isFetchableUrl(const std::string& url)
+{
+    const auto starts = [&url](const char* scheme) {
+        const std::size_t n = std::strlen(scheme);
+        return url.size() > n && strncasecmp(url.c_str(), scheme, n) == 0;
+    };
+    return (starts("http://") || starts("https://")) &&
+           std::none_of(url.begin(), url.end(),
+                        [](unsigned char c) { return c <= 0x20 || c == 0x7F; }) &&
+           authorityOf(url) != unreadableAddress;
+}
+
+} // namespace
+
 common::Result<const Source*> SourceTable::make(const std::string& spec)
 {
     if (spec == "drawn") {
@@ -111,6 +139,11 @@ common::Result<const Source*> SourceTable::make(const std::string& spec)
     const bool wms = spec.rfind("wms:", 0) == 0;
     if (xyz || wms) {
         const std::string url = spec.substr(4);
+        if (!isFetchableUrl(url)) {
+            return common::badInput(std::string(xyz ? "an xyz:" : "a wms:") +
+                                    " source needs an http:// or https:// URL with a host and "
+                                    "without blanks or control characters");
+        }
         if (xyz && (url.find("{z}") == std::string::npos || url.find("{x}") == std::string::npos ||
                     url.find("{y}") == std::string::npos)) {
             return common::badInput("an xyz: source needs {z}, {x} and {y} in its URL");
@@ -148,12 +181,12 @@ common::Status SourceTable::add(const std::string& argument)
     const std::vector<std::string>& codes = coded->codes;
     const std::string& spec = coded->value;
     if (spec.empty()) {
-        return common::badInput("--source " + argument + ": no source given", 2);
+        return common::badInput("--source " + printable(argument) + ": no source given", 2);
     }
     auto made = make(spec);
     if (!made) {
         common::Error error = made.error();
-        error.text = "--source " + argument + ": " + error.text;
+        error.text = "--source " + printable(argument) + ": " + error.text;
         error.status = 2;
         return error;
     }

@@ -82,7 +82,12 @@ common::Result<std::string> TileCache::temporaryFor(const std::string& key)
 {
     const fs::path file = path(key);
     std::error_code ec;
-    fs::create_directories(file.parent_path(), ec);
+    // Its reason (a read-only cache, one of another user's) is the one to tell: the file's own
+    // would only say that the folder is not there.
+    if (!fs::create_directories(file.parent_path(), ec) && ec) {
+        return common::permanent("the tile cache " + folder_ +
+                                 " cannot be written: " + ec.message());
+    }
     std::string name = (file.parent_path() / ("." + file.filename().native() + ".XXXXXX")).native();
     const int fd = ::mkstemp(name.data());
     if (fd < 0) {

@@ -1,12 +1,15 @@
 #include "mapservice/upstream.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstring>
 #include <curl/curl.h>
 #include <map>
 #include <mutex>
+#include <strings.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -44,6 +47,10 @@ Fetched transferOutcome(int curlCode, const std::string& curlReason, long httpSt
     if (curlCode == CURLE_OPERATION_TIMEDOUT) {
         return common::timedOut(from + "no answer in time for " + what, 504);
     }
+    if (curlCode == CURLE_OUT_OF_MEMORY) {
+        // What libcurl answers for a header past its limit of 100 kB.
+        return common::passing(from + "header too large (" + what + ")", 502);
+    }
     if (curlCode != CURLE_OK) {
         return common::passing(from + curlReason + " (" + what + ")", 502);
     }
@@ -56,18 +63,21 @@ Fetched transferOutcome(int curlCode, const std::string& curlReason, long httpSt
     return std::optional<std::string>{std::string()};
 }
 
-std::string hostOf(const std::string& url)
+std::string authorityOf(const std::string& url)
 {
     CURLU* parsed = curl_url();
-    std::string host = url;
-    char* part = nullptr;
+    std::string authority = unreadableAddress;
+    char* host = nullptr;
+    char* port = nullptr;
     if (curl_url_set(parsed, CURLUPART_URL, url.c_str(), 0) == CURLUE_OK &&
-        curl_url_get(parsed, CURLUPART_HOST, &part, 0) == CURLUE_OK) {
-        host = part;
-        curl_free(part);
+        curl_url_get(parsed, CURLUPART_HOST, &host, 0) == CURLUE_OK &&
+        curl_url_get(parsed, CURLUPART_PORT, &port, CURLU_DEFAULT_PORT) == CURLUE_OK) {
+        authority = std::string(host) + ":" + port;
     }
+    curl_free(host);
+    curl_free(port);
     curl_url_cleanup(parsed);
-    return host;
+    return authority;
 }
 
 namespace {
@@ -82,9 +92,19 @@ struct Job {
     Waiter waiter;
 };
 
+// Redirects are followed on the same host only, this many at most.
+constexpr int maxRedirects = 5;
+
+bool isRedirect(long status)
+{
+    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
 // One transfer in flight and the pictures waiting for it.
 struct Transfer {
     CURL* easy = nullptr;
+    std::string url; // as asked
+    int redirects = 0;
     std::string key, what, temporary;
     std::FILE* file = nullptr;
     std::int64_t bytes = 0;
@@ -98,6 +118,11 @@ std::size_t writeBody(char* data, std::size_t size, std::size_t count, void* tra
 {
     auto* t = static_cast<Transfer*>(transfer);
     const std::size_t bytes = size * count;
+    long status = 0;
+    curl_easy_getinfo(t->easy, CURLINFO_RESPONSE_CODE, &status);
+    if (isRedirect(status)) {
+        return bytes; // the page beside a redirect is no answer
+    }
     if (t->bytes + static_cast<std::int64_t>(bytes) > t->maxBytes) {
         t->tooBig = true;
         return 0; // curl ends the transfer with a write error
@@ -192,14 +217,16 @@ struct Upstream::Private {
             return;
         }
         auto transfer = std::make_unique<Transfer>();
+        transfer->url = job.url;
         transfer->key = job.key;
         transfer->what = job.what;
         transfer->temporary = *temporary;
         transfer->maxBytes = options.maxBodyBytes;
         transfer->file = std::fopen(temporary->c_str(), "wb");
         if (transfer->file == nullptr) {
+            const std::string reason = std::strerror(errno);
             ::unlink(temporary->c_str());
-            job.waiter.done(common::permanent("the tile cache cannot be written", 500));
+            job.waiter.done(common::permanent("the tile cache cannot be written: " + reason, 500));
             return;
         }
         // curl's own limit is a backstop: the waiters' deadlines are kept here.
@@ -210,9 +237,8 @@ struct Upstream::Private {
         CURL* easy = curl_easy_init();
         curl_easy_setopt(easy, CURLOPT_URL, job.url.c_str());
         curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
-        curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-        curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
-        curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 5L);
+        // libcurl would follow a redirect to any host: redirect() decides instead.
+        curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
         curl_easy_setopt(easy, CURLOPT_USERAGENT, options.userAgent.c_str());
         curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, ""); // the cap counts decoded bytes
         curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
@@ -235,12 +261,21 @@ struct Upstream::Private {
         curl_easy_getinfo(easy, CURLINFO_PRIVATE, &t);
         long status = 0;
         curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
+        std::optional<common::Error> refused;
+        if (code == CURLE_OK && isRedirect(status)) {
+            refused = redirect(*t);
+            if (!refused) {
+                return; // on its way to the new place
+            }
+        }
         const bool written = std::fclose(t->file) == 0;
         t->file = nullptr;
         const std::string reason = t->error[0] != '\0' ? t->error : curl_easy_strerror(code);
         Fetched outcome =
             transferOutcome(code, reason, status, t->tooBig, host, t->what, options.maxBodyBytes);
-        if (outcome && !written) {
+        if (refused) {
+            outcome = *refused;
+        } else if (outcome && !written) {
             outcome = common::permanent("the tile cache cannot be written", 500);
         }
         if (outcome) {
@@ -264,6 +299,59 @@ struct Upstream::Private {
         for (Waiter& waiter : node.mapped()->waiters) {
             waiter.done(outcome);
         }
+    }
+
+    // Sends |t| on to the place its redirect names, when that is on the same host (from HTTP to
+    // HTTPS too, never back) within maxRedirects hops; else why not.
+    std::optional<common::Error> redirect(Transfer& t)
+    {
+        char* location = nullptr;
+        curl_easy_getinfo(t.easy, CURLINFO_REDIRECT_URL, &location);
+        const std::string next = location != nullptr ? location : "";
+        const auto failed = [&](const std::string& why) {
+            return common::passing("upstream " + host + ": " + t.what + " " + why, 502);
+        };
+        if (next.empty()) {
+            return failed("was redirected without a place");
+        }
+        const auto partOf = [](const std::string& url, CURLUPart which) {
+            CURLU* parsed = curl_url();
+            char* part = nullptr;
+            std::string out;
+            if (curl_url_set(parsed, CURLUPART_URL, url.c_str(), 0) == CURLUE_OK &&
+                curl_url_get(parsed, which, &part, 0) == CURLUE_OK) {
+                out = part;
+            }
+            curl_free(part);
+            curl_url_cleanup(parsed);
+            return out;
+        };
+        const std::string toHost = partOf(next, CURLUPART_HOST);
+        const std::string toScheme = partOf(next, CURLUPART_SCHEME);
+        const bool sameHost =
+            !toHost.empty() &&
+            strcasecmp(toHost.c_str(), partOf(t.url, CURLUPART_HOST).c_str()) == 0;
+        const bool schemeKept = toScheme == "https" ||
+                                (toScheme == "http" && partOf(t.url, CURLUPART_SCHEME) == "http");
+        if (!sameHost || !schemeKept) {
+            return failed("was redirected to another host, " +
+                          (toHost.empty() ? std::string("an unreadable address")
+                                          : toScheme + "://" + toHost) +
+                          ", which is not followed");
+        }
+        if (++t.redirects > maxRedirects) {
+            return failed("was redirected more than " + std::to_string(maxRedirects) + " times");
+        }
+        // The page beside the redirect was not written; the file starts again all the same.
+        if (std::fflush(t.file) != 0 || ::ftruncate(::fileno(t.file), 0) != 0) {
+            return common::permanent("the tile cache cannot be written", 500);
+        }
+        std::rewind(t.file);
+        t.bytes = 0;
+        curl_multi_remove_handle(multi, t.easy);
+        curl_easy_setopt(t.easy, CURLOPT_URL, next.c_str());
+        curl_multi_add_handle(multi, t.easy);
+        return std::nullopt;
     }
 
     // Calls back the pictures no longer wanted; a transfer nobody waits for any more stops.

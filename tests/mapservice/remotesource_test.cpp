@@ -404,6 +404,51 @@ TEST_F(XyzSource, AStuckUpstreamIsAnswered504InTimeWhileTheDrawnMapIsServed)
     tiles.letGo = true;
 }
 
+// 300 clients wait on a hung tile server: past its 64 places its own pictures are answered 503
+// at once, while a healthy server on the same host (another port) and the drawn map answer
+// within a second.
+TEST_F(XyzSource, AHungSourceHoldsUpOnlyItsOwnPictures)
+{
+    timeoutSeconds = 3;
+    tiles.hang = true;
+    TileServer healthy;
+    SourceTable table(testShores(), options());
+    ASSERT_TRUE(table.add("EUR0407=" + tiles.spec()).ok());
+    ASSERT_TRUE(table.add("USA407=" + healthy.spec()).ok());
+    ServerLimits limits;
+    limits.maxPerClient = 400;
+    {
+        const RunningServer service(table, limits);
+        constexpr int clients = 300;
+        std::vector<std::thread> waiting;
+        std::atomic<int> busy{0};
+        std::atomic<int> late{0};
+        for (int i = 0; i < clients; ++i) {
+            waiting.emplace_back([&, i] {
+                const int status = service
+                                       .get("CenP=" + std::to_string(40 + i % 20) +
+                                            ",10&Alti=90&Size=64,64"
+                                            "&Lang=EUR0407")
+                                       .first;
+                (status == 503 ? busy : late) += status == 503 || status == 504 ? 1 : 0;
+            });
+        }
+        waitFor([&] { return busy >= clients - 64; });
+        EXPECT_EQ(busy, clients - 64) << "the source's own places are 64";
+        const auto other = service.get("CenP=40,-100&Alti=90&Size=64,64&Lang=USA407");
+        const auto drawn = service.get("CenP=48,10&Alti=90&Size=400,400&Lang=WLD0407");
+        EXPECT_EQ(other.first, 200);
+        EXPECT_LT(other.second, 1.0);
+        EXPECT_EQ(drawn.first, 200);
+        EXPECT_LT(drawn.second, 1.0);
+        for (std::thread& t : waiting) {
+            t.join();
+        }
+        EXPECT_EQ(late, 64) << "the waiting pictures end in time";
+    }
+    tiles.letGo = true;
+}
+
 TEST_F(XyzSource, AClientThatHangsUpStopsTheFetching)
 {
     tiles.delayMs = 100; // 210 tiles two at a time: ten seconds
