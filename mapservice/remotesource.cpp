@@ -63,9 +63,10 @@ public:
           done_(std::move(done)), make_(std::move(make))
     {}
 
-    // Asks for |name| at |url|; |ifMissing| runs when the upstream has nothing there.
+    // Asks for |name| at |url|, a picture of |size|; |ifMissing| runs when the upstream has
+    // nothing there.
     void ask(const std::string& name, const std::string& url, const std::string& what,
-             std::function<void()> ifMissing = {})
+             PictureSize size, std::function<void()> ifMissing = {})
     {
         {
             const std::lock_guard lock(mutex_);
@@ -74,7 +75,7 @@ public:
             }
             ++outstanding_;
         }
-        upstream_.fetch(url, keyPrefix_ + "/" + name, what, wanted_,
+        upstream_.fetch(url, keyPrefix_ + "/" + name, what, size, wanted_,
                         [self = shared_from_this(), name, ifMissing = std::move(ifMissing)](
                             const Fetched& fetched) { self->arrived(name, fetched, ifMissing); });
     }
@@ -315,6 +316,7 @@ common::Status layTiles(const TileSet& set, const std::string& host, const Geome
         if (!mosaic) {
             return common::permanent("cannot make room for the upstream tiles", 500);
         }
+        std::optional<common::Error> failed;
         for (std::int64_t y = top; y <= bottom; ++y) {
             for (std::int64_t x = r.west; x <= r.east; ++x) {
                 const std::int64_t column = wrapColumn(x, z);
@@ -329,7 +331,10 @@ common::Status layTiles(const TileSet& set, const std::string& host, const Geome
                         decodeRgba(found->second, level, column & part, y & part, tilePixels,
                                    tilePixels, "upstream " + host + ": tile " + found->first);
                     if (!rgba) {
-                        return rgba.error();
+                        // The rest are still decoded, so that every damaged tile leaves the
+                        // cache now, not one a picture.
+                        failed = failed ? failed : std::optional(rgba.error());
+                        break;
                     }
                     if (auto laid = writeRgba(gdal::handle(mosaic),
                                               static_cast<int>((x - r.west) * tilePixels),
@@ -341,6 +346,9 @@ common::Status layTiles(const TileSet& set, const std::string& host, const Geome
                     break;
                 }
             }
+        }
+        if (failed) {
+            return *failed;
         }
         const auto pictureRow = [&](std::int64_t row) {
             return std::clamp(
@@ -573,7 +581,8 @@ void askTile(const std::shared_ptr<Collector>& collector, const std::string& url
             askTile(collector, url, zoom - 1, x / 2, y / 2, level + 1);
         };
     }
-    collector->ask(name, tileUrl(url, zoom, x, y), "tile " + name, std::move(ifMissing));
+    collector->ask(name, tileUrl(url, zoom, x, y), "tile " + name, {tilePixels, tilePixels},
+                   std::move(ifMissing));
 }
 
 } // namespace
@@ -638,7 +647,7 @@ void WmsSource::gather(const MapRequest& request, const Wanted& wanted, Gatherin
         char what[160];
         std::snprintf(what, sizeof what, "GetMap %.6f,%.6f,%.6f,%.6f", b.west, b.south, b.east,
                       b.north);
-        collector->ask(names[i], urls[i], what);
+        collector->ask(names[i], urls[i], what, {b.width, b.height});
     }
     collector->started();
 }

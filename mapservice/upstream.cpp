@@ -89,6 +89,7 @@ struct Waiter {
 
 struct Job {
     std::string url, key, what;
+    PictureSize size;
     Waiter waiter;
 };
 
@@ -104,6 +105,7 @@ bool isRedirect(long status)
 struct Transfer {
     CURL* easy = nullptr;
     std::string url; // as asked
+    PictureSize size;
     int redirects = 0;
     std::string key, what, temporary;
     std::FILE* file = nullptr;
@@ -134,10 +136,24 @@ std::size_t writeBody(char* data, std::size_t size, std::size_t count, void* tra
     return bytes;
 }
 
-bool emptyFile(const std::string& file)
+// What a cache entry records that the upstream has nothing there (404, 204, an empty body).
+// No picture begins so; an empty file, which an earlier version wrote for it, is fetched again.
+constexpr std::string_view nothingThere = "mapservice: nothing there\n";
+
+enum class Entry { Picture, Nothing, Unusable };
+
+Entry entryOf(const std::string& file)
 {
-    struct stat status {};
-    return ::stat(file.c_str(), &status) == 0 && status.st_size == 0;
+    char start[nothingThere.size()] = {};
+    std::FILE* f = std::fopen(file.c_str(), "rbe");
+    const std::size_t n = f != nullptr ? std::fread(start, 1, sizeof start, f) : 0;
+    if (f != nullptr) {
+        std::fclose(f);
+    }
+    if (n == 0) {
+        return Entry::Unusable;
+    }
+    return std::string_view(start, n) == nothingThere ? Entry::Nothing : Entry::Picture;
 }
 
 } // namespace
@@ -204,8 +220,11 @@ struct Upstream::Private {
             return;
         }
         if (const auto file = cache.find(job.key)) {
-            job.waiter.done(emptyFile(*file) ? std::optional<std::string>{} : file);
-            return;
+            const Entry entry = entryOf(*file);
+            if (entry != Entry::Unusable) {
+                job.waiter.done(entry == Entry::Nothing ? std::optional<std::string>{} : file);
+                return;
+            }
         }
         if (const auto it = inFlight.find(job.key); it != inFlight.end()) {
             it->second->waiters.push_back(std::move(job.waiter));
@@ -218,6 +237,7 @@ struct Upstream::Private {
         }
         auto transfer = std::make_unique<Transfer>();
         transfer->url = job.url;
+        transfer->size = job.size;
         transfer->key = job.key;
         transfer->what = job.what;
         transfer->temporary = *temporary;
@@ -278,10 +298,26 @@ struct Upstream::Private {
         } else if (outcome && !written) {
             outcome = common::permanent("the tile cache cannot be written", 500);
         }
-        if (outcome) {
-            if (!outcome->has_value()) { // nothing there: an empty entry says so
-                ::truncate(t->temporary.c_str(), 0);
+        if (outcome && outcome->has_value() && t->bytes > 0) {
+            // Checked here, on the upstream's thread: only whole pictures enter the cache.
+            if (const auto problem = fileProblem(t->temporary, t->size,
+                                                 static_cast<std::size_t>(options.maxBodyBytes))) {
+                outcome =
+                    common::passing("upstream " + host + ": " + t->what + " is " + *problem, 502);
             }
+        }
+        if (outcome) {
+            if (!outcome->has_value() || t->bytes == 0) { // nothing there: a marker says so
+                std::FILE* marker = std::fopen(t->temporary.c_str(), "wbe");
+                const bool ok = marker != nullptr &&
+                                std::fwrite(nothingThere.data(), 1, nothingThere.size(), marker) ==
+                                    nothingThere.size();
+                if (marker == nullptr || std::fclose(marker) != 0 || !ok) {
+                    outcome = common::permanent("the tile cache cannot be written", 500);
+                }
+            }
+        }
+        if (outcome) {
             if (const auto stored = cache.store(t->key, t->temporary); !stored) {
                 outcome = stored.error();
             } else if (outcome->has_value() && t->bytes > 0) {
@@ -418,14 +454,15 @@ Upstream::Upstream(std::string host, Options options, TileCache& cache)
 
 Upstream::~Upstream() = default;
 
-void Upstream::fetch(std::string url, std::string key, std::string what, Wanted wanted,
-                     std::function<void(Fetched)> done)
+void Upstream::fetch(std::string url, std::string key, std::string what, PictureSize size,
+                     Wanted wanted, std::function<void(Fetched)> done)
 {
     {
         const std::lock_guard lock(d_->mutex);
         d_->queued.push_back({std::move(url),
                               std::move(key),
                               std::move(what),
+                              size,
                               {std::move(wanted), std::move(done)}});
     }
     curl_multi_wakeup(d_->multi);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/result.h"
+#include "mapservice/bodycheck.h"
 #include "mapservice/source.h"
 #include "mapservice/tilecache.h"
 
@@ -52,7 +53,9 @@ public:
     // upstream's thread. |what| names it in failures ("tile 12/2047/1361"). Once |wanted| is
     // over, |done| is called with a time-out (or, when abandoned, any failure) and the transfer
     // stops unless another picture still wants it.
-    void fetch(std::string url, std::string key, std::string what, Wanted wanted,
+    // A body is cached only when it is a whole picture of |size| (see bodyProblem); any other
+    // fails the transfer with the reason.
+    void fetch(std::string url, std::string key, std::string what, PictureSize size, Wanted wanted,
                std::function<void(Fetched)> done);
 
     const std::string& host() const { return host_; }

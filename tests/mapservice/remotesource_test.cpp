@@ -26,6 +26,7 @@
 #include <chrono>
 #include <cstdio>
 #include <curl/curl.h>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <mutex>
@@ -203,6 +204,47 @@ TEST_F(XyzSource, DrawsTheTilesAndAsksNothingTheSecondTime)
     ASSERT_EQ(second.status, 200);
     EXPECT_EQ(second.body, first.body);
     EXPECT_EQ(tiles.requests, asked) << "the upstream is asked nothing again";
+}
+
+// A tile cut short or not of the grid's size fails its picture and is not cached: the next
+// picture, once the upstream mends, is drawn. An empty entry left by an earlier version is
+// fetched again, not taken for "nothing there".
+TEST_F(XyzSource, OnlyWholeTilesOfTheGridsSizeEnterTheCache)
+{
+    const std::string whole = png(QColor(250, 150, 20));
+    const struct {
+        std::string body;
+        const char* reason;
+    } cases[] = {{whole.substr(0, whole.size() - 100), "is a PNG cut short"},
+                 {[] {
+                      QImage big(512, 512, QImage::Format_RGB32);
+                      big.fill(Qt::red);
+                      QByteArray bytes;
+                      QBuffer buffer(&bytes);
+                      buffer.open(QIODevice::WriteOnly);
+                      big.save(&buffer, "PNG");
+                      return bytes.toStdString();
+                  }(),
+                  "of 512 x 512 pixels, not 256 x 256"}};
+    for (const auto& c : cases) {
+        tiles.body = c.body;
+        const Answer bad = ask(query);
+        EXPECT_EQ(bad.status, 502);
+        EXPECT_NE(bad.body.find(c.reason), std::string::npos) << bad.body;
+    }
+    tiles.body.clear();
+    const Answer mended = ask(query);
+    ASSERT_EQ(mended.status, 200) << mended.body;
+    const int asked = tiles.requests;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(
+             (work.path() + QStringLiteral("/cache")).toStdString())) {
+        if (entry.is_regular_file()) {
+            std::filesystem::resize_file(entry.path(), 0);
+        }
+    }
+    const Answer again = ask(query);
+    EXPECT_EQ(again.body, mended.body);
+    EXPECT_GT(tiles.requests, asked) << "empty entries are fetched again";
 }
 
 TEST_F(XyzSource, AFailingUpstreamIsNeverDrawnIntoAPicture)

@@ -129,7 +129,9 @@ INSTANTIATE_TEST_SUITE_P(
         ConnectionCase{"Empty", FakeReply::bytes({}), false},
         ConnectionCase{"NoGif", FakeReply::bytes(QByteArray(4000, 'x')), false},
         ConnectionCase{"ErrorStatus", FakeReply::error(503), false},
-        ConnectionCase{"NoAnswer", FakeReply::never(), false}),
+        ConnectionCase{"NoAnswer", FakeReply::never(), false},
+        // A byte at a time keeps no transfer alive: the start-up ends with its message.
+        ConnectionCase{"Trickle", FakeReply::trickle(testsupport::makeGif(320, 320), 60), false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 class UnwritableFolder : public PelagrinWindow, public ::testing::WithParamInterface<bool> {};
