@@ -128,7 +128,7 @@ std::optional<std::string> bodyProblem(std::string_view body, PictureSize size)
         f = jpeg(body);
     } else if (body.substr(0, 6) == "GIF87a" || body.substr(0, 6) == "GIF89a") {
         f = gif(body);
-    } else if (body.substr(0, 4) == "RIFF" && body.substr(8, 4) == "WEBP") {
+    } else if (body.size() >= 12 && body.substr(0, 4) == "RIFF" && body.substr(8, 4) == "WEBP") {
         f = webp(body);
     } else {
         return "no PNG, JPEG, GIF or WEBP picture but " + std::to_string(body.size()) + " bytes";

@@ -11,6 +11,7 @@
 #include <mutex>
 #include <strings.h>
 #include <sys/stat.h>
+#include <system_error>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -244,7 +245,7 @@ struct Upstream::Private {
         transfer->maxBytes = options.maxBodyBytes;
         transfer->file = std::fopen(temporary->c_str(), "wb");
         if (transfer->file == nullptr) {
-            const std::string reason = std::strerror(errno);
+            const std::string reason = std::error_code(errno, std::generic_category()).message();
             ::unlink(temporary->c_str());
             job.waiter.done(common::permanent("the tile cache cannot be written: " + reason, 500));
             return;

@@ -26,8 +26,8 @@ std::string encoded(int side, const char* format)
 // A lossless WEBP's header of |side| pixels, its RIFF length counting |payload| more bytes.
 std::string webp(int side, std::size_t payload, std::size_t sent)
 {
-    const std::uint32_t bits = static_cast<std::uint32_t>(side - 1) |
-                               static_cast<std::uint32_t>(side - 1) << 14;
+    const std::uint32_t bits =
+        static_cast<std::uint32_t>(side - 1) | static_cast<std::uint32_t>(side - 1) << 14;
     std::string b = "RIFF____WEBPVP8L____\x2F";
     for (int i = 0; i < 4; ++i) {
         b += static_cast<char>(bits >> (8 * i));
@@ -62,6 +62,7 @@ TEST(UpstreamBody, OnlyAWholePictureOfTheGridsSizeIsKept)
         {"a WEBP of 4096", webp(4096, 40, 40), "of 4096 x 4096 pixels"},
         {"a page", "<html>busy</html>", "no PNG, JPEG, GIF or WEBP picture but 17 bytes"},
         {"nothing", "", "but 0 bytes"},
+        {"a RIFF header alone", "RIFF", "but 4 bytes"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

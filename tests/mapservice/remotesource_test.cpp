@@ -44,9 +44,9 @@ namespace {
 
 using namespace mapservice;
 
-std::string png(QColor colour)
+std::string png(QColor colour, int side = 256)
 {
-    QImage image(256, 256, QImage::Format_RGB32);
+    QImage image(side, side, QImage::Format_RGB32);
     image.fill(colour);
     QByteArray bytes;
     QBuffer buffer(&bytes);
@@ -216,16 +216,7 @@ TEST_F(XyzSource, OnlyWholeTilesOfTheGridsSizeEnterTheCache)
         std::string body;
         const char* reason;
     } cases[] = {{whole.substr(0, whole.size() - 100), "is a PNG cut short"},
-                 {[] {
-                      QImage big(512, 512, QImage::Format_RGB32);
-                      big.fill(Qt::red);
-                      QByteArray bytes;
-                      QBuffer buffer(&bytes);
-                      buffer.open(QIODevice::WriteOnly);
-                      big.save(&buffer, "PNG");
-                      return bytes.toStdString();
-                  }(),
-                  "of 512 x 512 pixels, not 256 x 256"}};
+                 {png(Qt::red, 512), "of 512 x 512 pixels, not 256 x 256"}};
     for (const auto& c : cases) {
         tiles.body = c.body;
         const Answer bad = ask(query);
