@@ -1,6 +1,7 @@
 #pragma once
 
 // The Qt side of common::Error: texts in and out as QString.
+#include "common/printable.h"
 #include "common/result.h"
 
 #include <QString>
@@ -12,16 +13,10 @@ inline QString errorText(const Error& error)
     return QString::fromStdString(error.text);
 }
 
-// |text| with every control character (a line break, ESC, BEL ...) shown as "?", so that a
-// name from outside stays on its line and cannot steer a terminal.
-inline QString printable(QString text)
+// printable() for Qt's strings.
+inline QString printable(const QString& text)
 {
-    for (QChar& c : text) {
-        if (c.category() == QChar::Other_Control) {
-            c = u'?';
-        }
-    }
-    return text;
+    return QString::fromStdString(printable(text.toStdString()));
 }
 
 inline Error makeError(ErrorKind kind, const QString& text, int status = 0)

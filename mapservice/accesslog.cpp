@@ -1,21 +1,13 @@
 #include "mapservice/accesslog.h"
 
+#include "common/printable.h"
+
 #include <cstdio>
 #include <ctime>
 
 namespace mapservice {
 
 namespace {
-
-std::string printable(std::string text)
-{
-    for (char& c : text) {
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) {
-            c = '?';
-        }
-    }
-    return text;
-}
 
 std::string isoTime(std::chrono::system_clock::time_point time)
 {
@@ -39,8 +31,8 @@ std::string accessLogLine(const AccessRecord& record)
     char numbers[64];
     std::snprintf(numbers, sizeof numbers, "%d\t%zu\t%.1f", record.status, record.bodyBytes,
                   record.milliseconds);
-    return isoTime(record.time) + '\t' + record.client + '\t' + printable(record.method) + '\t' +
-           printable(record.target) + '\t' + numbers;
+    return isoTime(record.time) + '\t' + record.client + '\t' + common::printable(record.method) +
+           '\t' + common::printable(record.target) + '\t' + numbers;
 }
 
 } // namespace mapservice

@@ -1,6 +1,7 @@
 #include "mapservice/remotesource.h"
 
 #include "common/gdal.h"
+#include "common/redirect.h"
 #include "mapservice/drawing.h"
 #include "mapservice/geometry.h"
 #include "mapservice/overlay.h"
@@ -436,7 +437,7 @@ Upstreams::Upstreams(const RemoteOptions& options)
 
 Upstream& Upstreams::of(const std::string& url)
 {
-    const std::string host = authorityOf(url);
+    const std::string host = common::authorityOf(url);
     auto& upstream = byHost_[host];
     if (!upstream) {
         upstream = std::make_unique<Upstream>(

@@ -1,5 +1,7 @@
 #include "mapservice/sources.h"
 
+#include "common/printable.h"
+#include "common/redirect.h"
 #include "mapservice/rastersource.h"
 
 #include <algorithm>
@@ -106,14 +108,6 @@ SourceTable::~SourceTable() = default;
 
 namespace {
 
-// |text| with its control characters shown as "?", for a message on one line.
-std::string printable(std::string text)
-{
-    std::replace_if(
-        text.begin(), text.end(), [](unsigned char c) { return c < 0x20 || c == 0x7F; }, '?');
-    return text;
-}
-
 // An HTTP or HTTPS URL with a host that travels as it is written: no blank or control
 // character, which would be sent otherwise than the user wrote it, or not at all.
 bool isFetchableUrl(const std::string& url)
@@ -125,7 +119,7 @@ bool isFetchableUrl(const std::string& url)
     return (starts("http://") || starts("https://")) &&
            std::none_of(url.begin(), url.end(),
                         [](unsigned char c) { return c <= 0x20 || c == 0x7F; }) &&
-           authorityOf(url) != unreadableAddress;
+           common::authorityOf(url) != common::unreadableAddress;
 }
 
 } // namespace
@@ -181,12 +175,12 @@ common::Status SourceTable::add(const std::string& argument)
     const std::vector<std::string>& codes = coded->codes;
     const std::string& spec = coded->value;
     if (spec.empty()) {
-        return common::badInput("--source " + printable(argument) + ": no source given", 2);
+        return common::badInput("--source " + common::printable(argument) + ": no source given", 2);
     }
     auto made = make(spec);
     if (!made) {
         common::Error error = made.error();
-        error.text = "--source " + printable(argument) + ": " + error.text;
+        error.text = "--source " + common::printable(argument) + ": " + error.text;
         error.status = 2;
         return error;
     }

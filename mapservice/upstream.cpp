@@ -1,15 +1,15 @@
 #include "mapservice/upstream.h"
 
+#include "common/redirect.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
-#include <cstring>
 #include <curl/curl.h>
 #include <map>
 #include <mutex>
-#include <strings.h>
 #include <sys/stat.h>
 #include <system_error>
 #include <thread>
@@ -64,23 +64,6 @@ Fetched transferOutcome(int curlCode, const std::string& curlReason, long httpSt
     return std::optional<std::string>{std::string()};
 }
 
-std::string authorityOf(const std::string& url)
-{
-    CURLU* parsed = curl_url();
-    std::string authority = unreadableAddress;
-    char* host = nullptr;
-    char* port = nullptr;
-    if (curl_url_set(parsed, CURLUPART_URL, url.c_str(), 0) == CURLUE_OK &&
-        curl_url_get(parsed, CURLUPART_HOST, &host, 0) == CURLUE_OK &&
-        curl_url_get(parsed, CURLUPART_PORT, &port, CURLU_DEFAULT_PORT) == CURLUE_OK) {
-        authority = std::string(host) + ":" + port;
-    }
-    curl_free(host);
-    curl_free(port);
-    curl_url_cleanup(parsed);
-    return authority;
-}
-
 namespace {
 
 struct Waiter {
@@ -93,14 +76,6 @@ struct Job {
     PictureSize size;
     Waiter waiter;
 };
-
-// Redirects are followed on the same host only, this many at most.
-constexpr int maxRedirects = 5;
-
-bool isRedirect(long status)
-{
-    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
-}
 
 // One transfer in flight and the pictures waiting for it.
 struct Transfer {
@@ -123,7 +98,7 @@ std::size_t writeBody(char* data, std::size_t size, std::size_t count, void* tra
     const std::size_t bytes = size * count;
     long status = 0;
     curl_easy_getinfo(t->easy, CURLINFO_RESPONSE_CODE, &status);
-    if (isRedirect(status)) {
+    if (common::isRedirect(status)) {
         return bytes; // the page beside a redirect is no answer
     }
     if (t->bytes + static_cast<std::int64_t>(bytes) > t->maxBytes) {
@@ -283,7 +258,7 @@ struct Upstream::Private {
         long status = 0;
         curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
         std::optional<common::Error> refused;
-        if (code == CURLE_OK && isRedirect(status)) {
+        if (code == CURLE_OK && common::isRedirect(status)) {
             refused = redirect(*t);
             if (!refused) {
                 return; // on its way to the new place
@@ -351,33 +326,13 @@ struct Upstream::Private {
         if (next.empty()) {
             return failed("was redirected without a place");
         }
-        const auto partOf = [](const std::string& url, CURLUPart which) {
-            CURLU* parsed = curl_url();
-            char* part = nullptr;
-            std::string out;
-            if (curl_url_set(parsed, CURLUPART_URL, url.c_str(), 0) == CURLUE_OK &&
-                curl_url_get(parsed, which, &part, 0) == CURLUE_OK) {
-                out = part;
-            }
-            curl_free(part);
-            curl_url_cleanup(parsed);
-            return out;
-        };
-        const std::string toHost = partOf(next, CURLUPART_HOST);
-        const std::string toScheme = partOf(next, CURLUPART_SCHEME);
-        const bool sameHost =
-            !toHost.empty() &&
-            strcasecmp(toHost.c_str(), partOf(t.url, CURLUPART_HOST).c_str()) == 0;
-        const bool schemeKept = toScheme == "https" ||
-                                (toScheme == "http" && partOf(t.url, CURLUPART_SCHEME) == "http");
-        if (!sameHost || !schemeKept) {
-            return failed("was redirected to another host, " +
-                          (toHost.empty() ? std::string("an unreadable address")
-                                          : toScheme + "://" + toHost) +
+        if (const auto elsewhere = common::redirectElsewhere(t.url, next)) {
+            return failed("was redirected to another host, " + *elsewhere +
                           ", which is not followed");
         }
-        if (++t.redirects > maxRedirects) {
-            return failed("was redirected more than " + std::to_string(maxRedirects) + " times");
+        if (++t.redirects > common::maxRedirects) {
+            return failed("was redirected more than " + std::to_string(common::maxRedirects) +
+                          " times");
         }
         // The page beside the redirect was not written; the file starts again all the same.
         if (std::fflush(t.file) != 0 || ::ftruncate(::fileno(t.file), 0) != 0) {

@@ -26,12 +26,6 @@ Fetched transferOutcome(int curlCode, const std::string& curlReason, long httpSt
                         const std::string& host, const std::string& what,
                         std::int64_t maxBodyBytes);
 
-// "host:port" of |url| (the port its scheme implies when it names none), which tells upstreams
-// apart and names them in messages; never the path or query, which may hold a key.
-// unreadableAddress when |url| cannot be read.
-constexpr const char* unreadableAddress = "an unreadable address";
-std::string authorityOf(const std::string& url);
-
 // One upstream server: a thread of its own drives all transfers to it with libcurl, at most two
 // connections at once, so that no wait for it holds any other thread, and a stuck server holds
 // up nothing but its own pictures. Bodies go straight to disk, capped; what a transfer fetches

@@ -1,6 +1,7 @@
 #include "pelagrin/fetch.h"
 
 #include "common/errortext.h"
+#include "common/redirect.h"
 #include "common/worldfile.h"
 #include "pelagrin/messages.h"
 
@@ -30,11 +31,6 @@ constexpr long receiveBufferBytes = 64L * 1024;
 bool statusOk(long status)
 {
     return status >= 200 && status <= 299;
-}
-
-bool isRedirect(long status)
-{
-    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
 
 // The activity timer ticks this many times within one time-out, so that a transfer that stops
@@ -217,7 +213,7 @@ std::size_t Transfer::onHeader(char* data, std::size_t size, std::size_t count, 
 bool Transfer::take(const char* data, std::size_t size)
 {
     activityBytes_ += static_cast<qint64>(size);
-    if (isRedirect(status())) {
+    if (common::isRedirect(status())) {
         return true; // the page beside a redirect is no picture; finish() follows it
     }
     received_ += static_cast<qint64>(size);
@@ -287,28 +283,21 @@ bool Transfer::followRedirect()
     if (location == nullptr) {
         return false; // a redirect without a place: a failure with its status
     }
-    const QUrl next(QString::fromUtf8(location), QUrl::StrictMode);
     const QString service = url_.authority();
-    const bool sameHost =
-        next.isValid() && next.host().compare(url_.host(), Qt::CaseInsensitive) == 0;
-    const bool schemeKept =
-        next.scheme() == u"https" || (next.scheme() == u"http" && url_.scheme() == u"http");
-    if (!sameHost || !schemeKept) {
+    if (const auto elsewhere =
+            common::redirectElsewhere(url_.toEncoded().toStdString(), location)) {
         refusedRedirect_ =
             common::makeError(ErrorKind::Permanent,
-                              redirectedElsewhereText(
-                                  service, next.isValid() && !next.host().isEmpty()
-                                               ? next.scheme() + QStringLiteral("://") + next.host()
-                                               : QStringLiteral("an unreadable address")));
+                              redirectedElsewhereText(service, QString::fromStdString(*elsewhere)));
         return false;
     }
-    if (++redirects_ > Fetcher::maxRedirects) {
+    if (++redirects_ > common::maxRedirects) {
         refusedRedirect_ = common::makeError(ErrorKind::Permanent,
-                                             tooManyRedirectsText(service, Fetcher::maxRedirects));
+                                             tooManyRedirectsText(service, common::maxRedirects));
         return false;
     }
     fetcher_.loop_->remove(easy_);
-    encodedUrl_ = next.toEncoded();
+    encodedUrl_ = location; // absolute, as libcurl gives it
     curl_easy_setopt(easy_, CURLOPT_URL, encodedUrl_.constData());
     gif_ = {};
     received_ = 0;
@@ -322,7 +311,7 @@ void Transfer::finish(CURLcode code)
     if (!running_) {
         return;
     }
-    if (code == CURLE_OK && isRedirect(status()) && followRedirect()) {
+    if (code == CURLE_OK && common::isRedirect(status()) && followRedirect()) {
         return;
     }
     running_ = false;

@@ -117,8 +117,6 @@ class Fetcher {
 public:
     static constexpr int defaultTransferTimeoutMs = 60'000;
     static constexpr qint64 minBytesPerTimeout = 1024;
-    // Redirects are followed on the same host only, this many at most.
-    static constexpr int maxRedirects = 5;
 
     // |transferTimeoutMs|: a transfer that receives fewer than minBytesPerTimeout bytes within
     // the last this many milliseconds fails, so that a body that trickles in ends too.
@@ -151,7 +149,7 @@ public:
     // for good, each naming its content type and size. The body is never held whole in memory.
     //
     // A redirect is followed when it stays on the same host (from HTTP to HTTPS too, never
-    // back), at most maxRedirects times; any other fails for good, naming where it pointed.
+    // back), at most common::maxRedirects times; any other fails for good, naming where it pointed.
     common::Result<std::unique_ptr<Transfer>>
     download(const QString& urladdy, const QString& wheretobmp,
              std::function<void(FetchResult)> done, std::function<void()> arrived = {},
