@@ -8,6 +8,7 @@
 #include "mapexport/gdalexport.h"
 #include "mapexport/kmz.h"
 #include "mapexport/mosaic.h"
+#include "mapexport/ongrid.h"
 #include "mapexport/options.h"
 #include "mapexport/tiles.h"
 

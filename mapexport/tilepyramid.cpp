@@ -3,8 +3,6 @@
 #include "common/gdal.h"
 #include "common/webmercator.h"
 
-#include <QBuffer>
-#include <QFileInfo>
 #include <QImage>
 #include <QPainter>
 
@@ -13,12 +11,8 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <condition_variable>
-#include <deque>
 #include <memory>
-#include <mutex>
 #include <optional>
-#include <thread>
 #include <vector>
 
 namespace mapexport {
@@ -100,100 +94,6 @@ int transformPoints(void* arg, int dstToSrc, int count, double* x, double* y, do
 }
 
 constexpr int blockLevels = 3; // a block is 8 x 8 of the finest tiles
-
-// Encodes tiles as PNG and gives them to the sink on threads of its own, while the next block
-// is warped; a few dozen tiles wait at most.
-class Encoders {
-public:
-    Encoders(TileSink& sink, TileFormat format) : sink_(sink), format_(format)
-    {
-        const unsigned cores = std::max(2U, std::thread::hardware_concurrency());
-        for (unsigned i = 1; i < cores; ++i) {
-            threads_.emplace_back([this] { work(); });
-        }
-    }
-    ~Encoders() { finish(); }
-    Encoders(const Encoders&) = delete;
-    Encoders& operator=(const Encoders&) = delete;
-
-    // Waits while the queue is full; false once an encoding or the sink has failed.
-    bool add(int zoom, std::int64_t column, std::int64_t row, QImage tile)
-    {
-        std::unique_lock lock(mutex_);
-        room_.wait(lock, [this] { return jobs_.size() < maxWaiting || error_; });
-        if (error_) {
-            return false;
-        }
-        jobs_.push_back({zoom, column, row, std::move(tile)});
-        work_.notify_one();
-        return true;
-    }
-
-    // Waits for every tile given; the first error, if any.
-    std::optional<common::Error> finish()
-    {
-        {
-            const std::lock_guard lock(mutex_);
-            closing_ = true;
-        }
-        work_.notify_all();
-        for (std::thread& t : threads_) {
-            t.join();
-        }
-        threads_.clear();
-        return error_;
-    }
-
-private:
-    struct Job {
-        int zoom;
-        std::int64_t column, row;
-        QImage tile;
-    };
-    static constexpr std::size_t maxWaiting = 64;
-
-    void work()
-    {
-        for (;;) {
-            Job job;
-            {
-                std::unique_lock lock(mutex_);
-                work_.wait(lock, [this] { return !jobs_.empty() || closing_; });
-                if (jobs_.empty()) {
-                    return;
-                }
-                job = std::move(jobs_.front());
-                jobs_.pop_front();
-                room_.notify_one();
-            }
-            const EncodedTile encoded = encodeTile(job.tile, format_);
-            const std::lock_guard lock(mutex_);
-            if (error_) {
-                continue;
-            }
-            if (encoded.bytes.isEmpty()) {
-                error_ = common::permanent("a tile cannot be encoded", 1);
-            } else if (auto put =
-                           sink_.put(job.zoom, job.column, job.row, encoded.bytes, encoded.jpeg);
-                       !put) {
-                error_ = put.error();
-            }
-            if (error_) {
-                room_.notify_all();
-            }
-        }
-    }
-
-    TileSink& sink_;
-    TileFormat format_;
-    std::mutex mutex_;
-    std::condition_variable work_;
-    std::condition_variable room_;
-    std::deque<Job> jobs_;
-    bool closing_ = false;
-    std::optional<common::Error> error_;
-    std::vector<std::thread> threads_;
-};
 
 class PyramidWriter {
 public:
@@ -400,7 +300,7 @@ private:
     const Mosaic& mosaic_;
     GDALDatasetH source_;
     const PyramidPlan& plan_;
-    Encoders encoders_;
+    TileEncoders encoders_;
     Span span_;
     int blockZoom_;
     int blockSide_;
@@ -449,97 +349,12 @@ PyramidPlan planPyramid(const Mosaic& mosaic)
     return plan;
 }
 
-std::optional<QString> gridProblem(const Tile& tile, const Centre& centre)
-{
-    const double d = common::degreesPerPixel(tile.zoom);
-    const double wide = d * tile.width;
-    const double finestPixel = 360 / (tilesAcross(finestTileZoom) * tilePixels);
-    if (!(wide <= 360)) {
-        return QStringLiteral("its name's zoom %1 makes it %2 degrees wide, more than the whole "
-                              "earth")
-            .arg(tile.zoom, 0, 'g', 12)
-            .arg(wide, 0, 'g', 6);
-    }
-    if (!(wide >= finestPixel)) {
-        return QStringLiteral("its name's zoom %1 makes it narrower than one pixel of the finest "
-                              "map tiles (zoom %2)")
-            .arg(tile.zoom, 0, 'g', 12)
-            .arg(finestTileZoom);
-    }
-    const double north = centre.latitude + d * tile.height / 2;
-    const double south = centre.latitude - d * tile.height / 2;
-    if (south >= mercatorLimit || north <= -mercatorLimit) {
-        return QStringLiteral("it lies wholly beyond %1 degrees of latitude, where map tiles end")
-            .arg(mercatorLimit, 0, 'f', 4);
-    }
-    return std::nullopt;
-}
-
-OnGrid keepOnGrid(std::vector<Tile> tiles, std::vector<Centre> centres)
-{
-    OnGrid kept;
-    for (std::size_t i = 0; i < tiles.size(); ++i) {
-        if (const auto problem = gridProblem(tiles[i], centres[i])) {
-            kept.leftOut.append(QFileInfo(tiles[i].path).fileName() + QStringLiteral(": ") +
-                                *problem);
-        } else {
-            kept.tiles.push_back(std::move(tiles[i]));
-            kept.centres.push_back(centres[i]);
-        }
-    }
-    return kept;
-}
-
 common::Result<std::int64_t> writePyramid(const Mosaic& mosaic, GDALDatasetH source,
                                           const PyramidPlan& plan, TileSink& sink,
                                           TileFormat format, GDALProgressFunc progress,
                                           void* progressData)
 {
     return PyramidWriter(mosaic, source, plan, sink, format, progress, progressData).run();
-}
-
-EncodedTile encodeTile(const QImage& tile, TileFormat format)
-{
-    const auto* pixels = reinterpret_cast<const QRgb*>(tile.constBits());
-    const auto* end = pixels + static_cast<std::ptrdiff_t>(tile.width()) * tile.height();
-    const bool opaque = std::all_of(pixels, end, [](QRgb p) { return qAlpha(p) == 255; });
-    bool jpeg = format == TileFormat::Jpeg;
-    if (format == TileFormat::Auto && opaque) {
-        // More than 256 colours: a photograph or shading, which JPEG keeps far smaller.
-        std::vector<QRgb> colours;
-        for (const QRgb* p = pixels; p != end && colours.size() <= 256; ++p) {
-            if (std::find(colours.begin(), colours.end(), *p) == colours.end()) {
-                colours.push_back(*p);
-            }
-        }
-        jpeg = colours.size() > 256;
-    }
-    if (jpeg) {
-        return {jpegOnWhite(tile), true};
-    }
-    EncodedTile encoded{{}, false};
-    QBuffer buffer(&encoded.bytes);
-    buffer.open(QIODevice::WriteOnly);
-    if (!(opaque ? tile.convertToFormat(QImage::Format_RGB888) : tile).save(&buffer, "PNG")) {
-        encoded.bytes.clear();
-    }
-    return encoded;
-}
-
-QByteArray jpegOnWhite(const QImage& image)
-{
-    QImage white(image.size(), QImage::Format_RGB888);
-    white.fill(Qt::white);
-    QPainter painter(&white);
-    painter.drawImage(0, 0, image);
-    painter.end();
-    QByteArray jpeg;
-    QBuffer buffer(&jpeg);
-    buffer.open(QIODevice::WriteOnly);
-    if (!white.save(&buffer, "JPEG", 85)) {
-        jpeg.clear();
-    }
-    return jpeg;
 }
 
 } // namespace mapexport

@@ -4,15 +4,12 @@
 // the mosaic's own resolution to one covering tile, on both sides of 180 degrees.
 #include "common/result.h"
 #include "mapexport/mosaic.h"
-
-#include <QByteArray>
-#include <QImage>
+#include "mapexport/tileencoding.h"
 
 #include <cpl_progress.h>
 #include <gdal.h>
 
 #include <cstdint>
-#include <optional>
 
 namespace mapexport {
 
@@ -33,43 +30,7 @@ struct PyramidPlan {
 // zoom 23 passes.
 constexpr int finestTileZoom = 22;
 
-// Why |tile| at |centre| cannot be cut into the grid, or nothing: it spans more than the whole
-// earth, less than a pixel of the finest zoom, or lies wholly beyond the grid's latitudes.
-std::optional<QString> gridProblem(const Tile& tile, const Centre& centre);
-
-// The tiles that the grid can hold, with their centres, and "name: why" for each of the rest.
-struct OnGrid {
-    std::vector<Tile> tiles;
-    std::vector<Centre> centres;
-    QStringList leftOut;
-};
-OnGrid keepOnGrid(std::vector<Tile> tiles, std::vector<Centre> centres);
-
 PyramidPlan planPyramid(const Mosaic& mosaic);
-
-// How tiles are encoded: Auto takes PNG for a tile with transparency or at most 256 colours,
-// else JPEG of quality 85. A JPEG tile's transparent parts are white.
-enum class TileFormat { Auto, Png, Jpeg };
-
-// Takes the tiles as they are made, encoded (|jpeg| or PNG), rows counted from the north (as
-// tile servers number them), columns within 0..2^zoom - 1; called by one thread at a time.
-class TileSink {
-public:
-    virtual ~TileSink() = default;
-    virtual common::Status put(int zoom, std::int64_t column, std::int64_t row,
-                               const QByteArray& bytes, bool jpeg) = 0;
-};
-
-// |tile| (premultiplied ARGB) encoded as |format| asks; whether it became a JPEG.
-struct EncodedTile {
-    QByteArray bytes;
-    bool jpeg = false;
-};
-EncodedTile encodeTile(const QImage& tile, TileFormat format);
-
-// |image| as a JPEG of quality 85 on white, which shows where it is transparent; empty when it
-// cannot be encoded.
-QByteArray jpegOnWhite(const QImage& image);
 
 // Cuts |source|, the mosaic's picture (see mosaicVrt), into the tiles of |plan| and gives every
 // tile that is not wholly transparent to |sink|, encoded as |format| asks. The finest tiles are

@@ -1,6 +1,7 @@
 #include "common/worldfile.h"
 #include "gifmaker.h"
 #include "mapexport/mosaic.h"
+#include "mapexport/ongrid.h"
 #include "mapexport/tilepyramid.h"
 #include "mapexport/tiles.h"
 #include "tempworkdir.h"
