@@ -5,8 +5,6 @@
 #include "common/worldfile.h"
 #include "pelagrin/messages.h"
 
-#include <QSocketNotifier>
-
 #include <algorithm>
 #include <climits>
 #include <unordered_map>
@@ -38,113 +36,6 @@ bool statusOk(long status)
 constexpr int activityTicks = 8;
 
 } // namespace
-
-// libcurl's multi interface on the Qt event loop: a notifier for each socket libcurl watches and
-// one timer for its time-outs. Transfers end, and are told so, only from here, never from inside
-// a libcurl call. Not Qt's own HTTP client: the one of Qt 6.4 reads every byte of a response's
-// header with a system call of its own (some 150 for a tile) and hands each body over from a
-// thread of its own.
-class Fetcher::Loop {
-public:
-    Loop()
-    {
-        static const bool initialised = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
-        (void)initialised; // a failure shows as curl_multi_init's
-        multi_ = curl_multi_init();
-        curl_multi_setopt(multi_, CURLMOPT_SOCKETFUNCTION, &Loop::onSocket);
-        curl_multi_setopt(multi_, CURLMOPT_SOCKETDATA, this);
-        curl_multi_setopt(multi_, CURLMOPT_TIMERFUNCTION, &Loop::onTimer);
-        curl_multi_setopt(multi_, CURLMOPT_TIMERDATA, this);
-        timer_.setSingleShot(true);
-        QObject::connect(&timer_, &QTimer::timeout, [this] { act(CURL_SOCKET_TIMEOUT, 0); });
-    }
-    ~Loop()
-    {
-        // Closing the kept connections tells onSocket() of each: the notifiers are still there.
-        curl_multi_cleanup(multi_);
-    }
-    Loop(const Loop&) = delete;
-    Loop& operator=(const Loop&) = delete;
-
-    bool add(CURL* easy) { return curl_multi_add_handle(multi_, easy) == CURLM_OK; }
-    void remove(CURL* easy) { curl_multi_remove_handle(multi_, easy); }
-
-private:
-    struct Watch {
-        QSocketNotifier* read = nullptr;
-        QSocketNotifier* write = nullptr;
-    };
-
-    static int onSocket(CURL*, curl_socket_t socket, int what, void* self, void*)
-    {
-        static_cast<Loop*>(self)->watch(socket, what);
-        return 0;
-    }
-
-    static int onTimer(CURLM*, long timeoutMs, void* self)
-    {
-        QTimer& timer = static_cast<Loop*>(self)->timer_;
-        if (timeoutMs < 0) {
-            timer.stop();
-        } else {
-            timer.start(static_cast<int>(std::min(timeoutMs, long{INT_MAX})));
-        }
-        return 0;
-    }
-
-    void watch(curl_socket_t socket, int what)
-    {
-        if (what == CURL_POLL_REMOVE) {
-            if (const auto it = watches_.find(socket); it != watches_.end()) {
-                // This may run inside one of the notifiers' own signals.
-                for (QSocketNotifier* notifier : {it->second.read, it->second.write}) {
-                    notifier->setEnabled(false);
-                    notifier->deleteLater();
-                }
-                watches_.erase(it);
-            }
-            return;
-        }
-        Watch& watch = watches_[socket];
-        if (watch.read == nullptr) {
-            watch.read = notifier(socket, QSocketNotifier::Read, CURL_CSELECT_IN);
-            watch.write = notifier(socket, QSocketNotifier::Write, CURL_CSELECT_OUT);
-        }
-        watch.read->setEnabled((what & CURL_POLL_IN) != 0);
-        watch.write->setEnabled((what & CURL_POLL_OUT) != 0);
-    }
-
-    QSocketNotifier* notifier(curl_socket_t socket, QSocketNotifier::Type type, int events)
-    {
-        auto* notifier = new QSocketNotifier(socket, type, &notifiers_);
-        QObject::connect(notifier, &QSocketNotifier::activated,
-                         [this, socket, events] { act(socket, events); });
-        return notifier;
-    }
-
-    void act(curl_socket_t socket, int events)
-    {
-        int running = 0;
-        curl_multi_socket_action(multi_, socket, events, &running);
-        std::vector<std::pair<CURL*, CURLcode>> ended;
-        int left = 0;
-        while (CURLMsg* message = curl_multi_info_read(multi_, &left)) {
-            if (message->msg == CURLMSG_DONE) {
-                ended.emplace_back(message->easy_handle, message->data.result);
-            }
-        }
-        for (const auto& [easy, code] : ended) {
-            Transfer* transfer = nullptr;
-            curl_easy_getinfo(easy, CURLINFO_PRIVATE, &transfer);
-            transfer->finish(code);
-        }
-    }
-
-    QObject notifiers_; // the parent of every notifier, so none outlives the loop
-    std::unordered_map<curl_socket_t, Watch> watches_;
-    QTimer timer_;
-    CURLM* multi_ = nullptr; // cleaned up first, while the notifiers and the timer are there
-};
 
 Transfer::Transfer(Fetcher& fetcher, const QUrl& url, const QString& path,
                    std::function<void(FetchResult)> done, std::function<void()> arrived,
@@ -449,7 +340,12 @@ std::vector<FileBeside> georeferencing(const QString& path, const common::GeoTra
 }
 
 Fetcher::Fetcher(int transferTimeoutMs)
-    : loop_(std::make_unique<Loop>()), transferTimeoutMs_(transferTimeoutMs)
+    : loop_(std::make_unique<CurlLoop>([](CURL* easy, CURLcode code) {
+          Transfer* transfer = nullptr;
+          curl_easy_getinfo(easy, CURLINFO_PRIVATE, &transfer);
+          transfer->finish(code);
+      })),
+      transferTimeoutMs_(transferTimeoutMs)
 {}
 
 Fetcher::~Fetcher() = default;

@@ -3,6 +3,7 @@
 #include "common/gifcheck.h"
 #include "common/result.h"
 #include "common/tilegeometry.h"
+#include "pelagrin/curlloop.h"
 #include "pelagrin/filewriter.h"
 
 #include <QByteArray>
@@ -157,11 +158,10 @@ public:
 
 private:
     friend class Transfer;
-    class Loop;
 
     // libcurl's transfers, run by the window's event loop; its connections are kept between
     // requests.
-    std::unique_ptr<Loop> loop_;
+    std::unique_ptr<CurlLoop> loop_;
     int transferTimeoutMs_;
     FileWriter writer_;
     std::map<FileWriter::Id, Transfer*> live_; // transfers that still want to hear of their file
