@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <fcntl.h>
 #include <filesystem>
+#include <string_view>
 #include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
@@ -14,6 +16,9 @@ namespace mapservice {
 namespace {
 
 namespace fs = std::filesystem;
+
+// What records that the upstream has nothing there. No picture begins so.
+constexpr std::string_view nothingThere = "mapservice: nothing there\n";
 
 std::string systemReason()
 {
@@ -59,13 +64,23 @@ void TileCache::loadOnce()
     }
 }
 
-std::optional<std::string> TileCache::find(const std::string& key)
+std::optional<TileCache::Cached> TileCache::find(const std::string& key)
 {
     const std::string file = path(key);
     struct stat status {};
-    if (::stat(file.c_str(), &status) != 0 || !S_ISREG(status.st_mode) ||
+    if (::stat(file.c_str(), &status) != 0 || !S_ISREG(status.st_mode) || status.st_size == 0 ||
         std::time(nullptr) - status.st_mtime > maxAge_) {
         return std::nullopt;
+    }
+    bool nothing = false;
+    if (static_cast<std::size_t>(status.st_size) == nothingThere.size()) {
+        char start[nothingThere.size()] = {};
+        std::FILE* f = std::fopen(file.c_str(), "rbe");
+        nothing = f != nullptr && std::fread(start, 1, sizeof start, f) == sizeof start &&
+                  std::string_view(start, sizeof start) == nothingThere;
+        if (f != nullptr) {
+            std::fclose(f);
+        }
     }
     // The access time orders the entries by use; the modification time is the fetch's.
     const timespec times[2] = {{0, UTIME_NOW}, {0, UTIME_OMIT}};
@@ -75,7 +90,7 @@ std::optional<std::string> TileCache::find(const std::string& key)
     if (const auto it = entries_.find(file); it != entries_.end()) {
         it->second.used = ++uses_;
     }
-    return file;
+    return Cached{file, nothing};
 }
 
 common::Result<std::string> TileCache::temporaryFor(const std::string& key)
@@ -118,6 +133,20 @@ common::Status TileCache::store(const std::string& key, const std::string& tempo
     total_ += size;
     evict();
     return {};
+}
+
+common::Status TileCache::storeNothing(const std::string& key, const std::string& temporary)
+{
+    std::FILE* marker = std::fopen(temporary.c_str(), "wbe");
+    const bool written =
+        marker != nullptr &&
+        std::fwrite(nothingThere.data(), 1, nothingThere.size(), marker) == nothingThere.size();
+    if (marker == nullptr || std::fclose(marker) != 0 || !written) {
+        const std::string reason = systemReason();
+        ::unlink(temporary.c_str());
+        return common::permanent("the tile cache " + folder_ + " cannot be written: " + reason);
+    }
+    return store(key, temporary);
 }
 
 void TileCache::evict()

@@ -112,24 +112,10 @@ std::size_t writeBody(char* data, std::size_t size, std::size_t count, void* tra
     return bytes;
 }
 
-// What a cache entry records that the upstream has nothing there (404, 204, an empty body).
-// No picture begins so; an empty file, which an earlier version wrote for it, is fetched again.
-constexpr std::string_view nothingThere = "mapservice: nothing there\n";
-
-enum class Entry { Picture, Nothing, Unusable };
-
-Entry entryOf(const std::string& file)
+// The picture a cache entry holds, or nothing.
+std::optional<std::string> pictureOf(const std::optional<TileCache::Cached>& cached)
 {
-    char start[nothingThere.size()] = {};
-    std::FILE* f = std::fopen(file.c_str(), "rbe");
-    const std::size_t n = f != nullptr ? std::fread(start, 1, sizeof start, f) : 0;
-    if (f != nullptr) {
-        std::fclose(f);
-    }
-    if (n == 0) {
-        return Entry::Unusable;
-    }
-    return std::string_view(start, n) == nothingThere ? Entry::Nothing : Entry::Picture;
+    return cached && !cached->nothing ? std::optional(cached->file) : std::nullopt;
 }
 
 } // namespace
@@ -195,12 +181,9 @@ struct Upstream::Private {
             job.waiter.done(overFor(job.waiter, job.what));
             return;
         }
-        if (const auto file = cache.find(job.key)) {
-            const Entry entry = entryOf(*file);
-            if (entry != Entry::Unusable) {
-                job.waiter.done(entry == Entry::Nothing ? std::optional<std::string>{} : file);
-                return;
-            }
+        if (const auto cached = cache.find(job.key)) {
+            job.waiter.done(pictureOf(cached));
+            return;
         }
         if (const auto it = inFlight.find(job.key); it != inFlight.end()) {
             it->second->waiters.push_back(std::move(job.waiter));
@@ -283,24 +266,10 @@ struct Upstream::Private {
             }
         }
         if (outcome) {
-            if (!outcome->has_value() || t->bytes == 0) { // nothing there: a marker says so
-                std::FILE* marker = std::fopen(t->temporary.c_str(), "wbe");
-                const bool ok = marker != nullptr &&
-                                std::fwrite(nothingThere.data(), 1, nothingThere.size(), marker) ==
-                                    nothingThere.size();
-                if (marker == nullptr || std::fclose(marker) != 0 || !ok) {
-                    outcome = common::permanent("the tile cache cannot be written", 500);
-                }
-            }
-        }
-        if (outcome) {
-            if (const auto stored = cache.store(t->key, t->temporary); !stored) {
-                outcome = stored.error();
-            } else if (outcome->has_value() && t->bytes > 0) {
-                outcome = cache.find(t->key);
-            } else {
-                outcome = std::optional<std::string>{};
-            }
+            const bool nothing = !outcome->has_value() || t->bytes == 0;
+            const common::Status stored = nothing ? cache.storeNothing(t->key, t->temporary)
+                                                  : cache.store(t->key, t->temporary);
+            outcome = !stored ? Fetched(stored.error()) : pictureOf(cache.find(t->key));
         } else {
             ::unlink(t->temporary.c_str());
         }
