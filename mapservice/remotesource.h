@@ -45,27 +45,9 @@ private:
     std::map<std::string, std::unique_ptr<Upstream>> byHost_;
 };
 
-// The WMS requests that cover a picture: for each world copy it shows, the part within
-// -180..180 degrees and -90..90, in blocks of at most |most| pixels a side.
-struct WmsBlock {
-    double west, south, east, north;
-    int width, height;
-    int piece;     // which part of the picture the block belongs to
-    int left, top; // where in its part, in pixels
-};
-struct WmsPiece {
-    double west, south, east, north;
-    int width, height;
-};
-struct WmsPlan {
-    std::vector<WmsPiece> pieces;
-    std::vector<WmsBlock> blocks;
-};
-WmsPlan wmsPlan(const Geometry& g, int most = 1024);
-
-// The GetMap URL of |block| for the endpoint |url| (which names LAYERS and may name STYLES,
-// FORMAT and anything else the server wants): WMS 1.1.1 in geographic coordinates.
-std::string getMapUrl(const std::string& url, const WmsBlock& block);
+// A short name for |text| that stays the same from run to run: the cache's folder of a source,
+// the file of a WMS block.
+std::string hexHash(const std::string& text);
 
 // What the remote sources share: the drawn map under the upstream's answers, the upstream of
 // the URL's host, the source's folder in the cache. A picture is drawn from what gather
@@ -104,21 +86,6 @@ protected:
 class XyzSource : public RemoteSource {
 public:
     XyzSource(std::string url, Upstreams& upstreams, const ShoreData& shores)
-        : RemoteSource(std::move(url), upstreams, shores)
-    {}
-    void gather(const MapRequest& request, const Wanted& wanted, Gathering done) const override;
-
-private:
-    common::Status lay(const Gathered& gathered, const Geometry& g, const Legend& legend,
-                       RgbImage& out) const override;
-};
-
-// A WMS GetMap endpoint ("wms:URL", URL naming LAYERS): each picture asks for its own box in
-// geographic coordinates, in blocks of at most 1024 pixels, split at 180 degrees. As for tiles,
-// 404 and 204 leave the drawn map showing through.
-class WmsSource : public RemoteSource {
-public:
-    WmsSource(std::string url, Upstreams& upstreams, const ShoreData& shores)
         : RemoteSource(std::move(url), upstreams, shores)
     {}
     void gather(const MapRequest& request, const Wanted& wanted, Gathering done) const override;

@@ -3,6 +3,7 @@
 #include "common/printable.h"
 #include "common/redirect.h"
 #include "mapservice/rastersource.h"
+#include "mapservice/wmssource.h"
 
 #include <algorithm>
 #include <cctype>

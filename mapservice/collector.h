@@ -1,0 +1,101 @@
+#pragma once
+
+#include "mapservice/source.h"
+#include "mapservice/upstream.h"
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+
+namespace mapservice {
+
+// Gathers the upstream answers one picture needs: each name asked once, the picture failed at
+// its first failing answer (the others then stop), done once all have come.
+class Collector : public std::enable_shared_from_this<Collector> {
+public:
+    using Files = std::map<std::string, std::string>; // name: cached file
+    using Make = std::function<GatheredPtr(Files)>;
+
+    Collector(Upstream& upstream, std::string keyPrefix, Wanted wanted, Gathering done, Make make)
+        : upstream_(upstream), keyPrefix_(std::move(keyPrefix)), wanted_(std::move(wanted)),
+          done_(std::move(done)), make_(std::move(make))
+    {}
+
+    // Asks for |name| at |url|, a picture of |size|; |ifMissing| runs when the upstream has
+    // nothing there.
+    void ask(const std::string& name, const std::string& url, const std::string& what,
+             PictureSize size, std::function<void()> ifMissing = {})
+    {
+        {
+            const std::lock_guard lock(mutex_);
+            if (finished_ || !asked_.insert(name).second) {
+                return;
+            }
+            ++outstanding_;
+        }
+        upstream_.fetch(url, keyPrefix_ + "/" + name, what, size, wanted_,
+                        [self = shared_from_this(), name, ifMissing = std::move(ifMissing)](
+                            const Fetched& fetched) { self->arrived(name, fetched, ifMissing); });
+    }
+
+    // Every first request is made.
+    void started() { release(); }
+
+private:
+    void arrived(const std::string& name, const Fetched& fetched,
+                 const std::function<void()>& ifMissing)
+    {
+        if (!fetched) {
+            fail(fetched.error());
+        } else if (fetched->has_value()) {
+            const std::lock_guard lock(mutex_);
+            files_[name] = **fetched;
+        } else if (ifMissing) {
+            ifMissing();
+        }
+        release();
+    }
+
+    void release()
+    {
+        Files files;
+        {
+            const std::lock_guard lock(mutex_);
+            if (--outstanding_ > 0 || finished_) {
+                return;
+            }
+            finished_ = true;
+            files.swap(files_);
+        }
+        done_(make_(std::move(files)));
+    }
+
+    void fail(const common::Error& error)
+    {
+        {
+            const std::lock_guard lock(mutex_);
+            if (finished_) {
+                return;
+            }
+            finished_ = true;
+        }
+        *wanted_.abandoned = true; // the picture's other requests stop
+        done_(error);
+    }
+
+    Upstream& upstream_;
+    const std::string keyPrefix_;
+    const Wanted wanted_;
+    const Gathering done_;
+    const Make make_;
+    std::mutex mutex_;
+    int outstanding_ = 1; // the first requests being made
+    bool finished_ = false;
+    std::set<std::string> asked_;
+    Files files_;
+};
+
+} // namespace mapservice

@@ -1,0 +1,196 @@
+#include "mapservice/wmssource.h"
+
+#include "mapservice/collector.h"
+#include "mapservice/drawing.h"
+#include "mapservice/geometry.h"
+#include "mapservice/overlay.h"
+#include "mapservice/upstreampixels.h"
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+
+namespace mapservice {
+
+namespace {
+
+namespace gdal = common::gdal;
+
+std::string upper(std::string text)
+{
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    return text;
+}
+
+// The answers a WMS picture needs, by block.
+struct WmsSet : Gathered {
+    WmsPlan plan;
+    std::vector<std::string> names; // of each block
+    std::map<std::string, std::string> files;
+};
+
+common::Status layWms(const WmsSet& set, const std::string& host, const Geometry& g,
+                      const Legend& legend, RgbImage& out)
+{
+    const SpatialReference wgs84("+proj=longlat +datum=WGS84 +no_defs");
+    for (std::size_t p = 0; p < set.plan.pieces.size(); ++p) {
+        const WmsPiece& piece = set.plan.pieces[p];
+        const std::array<double, 6> transform{
+            piece.west, (piece.east - piece.west) / piece.width,    0, piece.north,
+            0,          -(piece.north - piece.south) / piece.height};
+        const gdal::Dataset mosaic = rgbaDataset(piece.width, piece.height, transform, wgs84.get());
+        if (!mosaic) {
+            return common::permanent("cannot make room for the upstream pictures", 500);
+        }
+        bool any = false;
+        for (std::size_t b = 0; b < set.plan.blocks.size(); ++b) {
+            const WmsBlock& block = set.plan.blocks[b];
+            const auto found = set.files.find(set.names[b]);
+            if (block.piece != static_cast<int>(p) || found == set.files.end()) {
+                continue;
+            }
+            auto rgba = decodeRgba(found->second, 0, 0, 0, block.width, block.height,
+                                   "upstream " + host + ": the GetMap answer");
+            if (!rgba) {
+                return rgba.error();
+            }
+            if (auto laid = writeRgba(gdal::handle(mosaic), block.left, block.top, block.width,
+                                      block.height, *rgba);
+                !laid) {
+                return laid;
+            }
+            any = true;
+        }
+        if (!any) {
+            continue;
+        }
+        if (auto laid = overlayRaster(gdal::handle(mosaic), "NONE", g, legend, 0, g.height, out);
+            !laid) {
+            return common::permanent("cannot warp the upstream pictures: " + laid.error().text,
+                                     500);
+        }
+    }
+    return {};
+}
+
+} // namespace
+
+WmsPlan wmsPlan(const Geometry& g, int most)
+{
+    WmsPlan plan;
+    const double west = g.lonAt(0);
+    const double east = g.lonAt(g.width);
+    const double north = std::min(90.0, g.latAt(0));
+    const double south = std::max(-90.0, g.latAt(g.height));
+    if (north <= south || east - west > 360 * maxWorldsAcross) {
+        return plan;
+    }
+    const auto pixels = [&](double degrees) {
+        return std::max(1, static_cast<int>(std::lround(degrees / g.degreesPerPixel)));
+    };
+    const long firstWorld = static_cast<long>(std::floor((west + 180) / 360));
+    const long lastWorld = static_cast<long>(std::floor((east + 180) / 360));
+    for (long world = firstWorld; world <= lastWorld; ++world) {
+        const double shift = 360.0 * static_cast<double>(world);
+        const double a = std::max(west, shift - 180) - shift;
+        const double b = std::min(east, shift + 180) - shift;
+        const bool seen =
+            std::any_of(plan.pieces.begin(), plan.pieces.end(),
+                        [&](const WmsPiece& p) { return p.west == a && p.east == b; });
+        if (b - a < g.degreesPerPixel / 2 || seen) {
+            continue;
+        }
+        const WmsPiece piece{a, south, b, north, pixels(b - a), pixels(north - south)};
+        const int index = static_cast<int>(plan.pieces.size());
+        plan.pieces.push_back(piece);
+        const double dx = (b - a) / piece.width;
+        const double dy = (north - south) / piece.height;
+        for (int top = 0; top < piece.height; top += most) {
+            const int h = std::min(most, piece.height - top);
+            for (int left = 0; left < piece.width; left += most) {
+                const int w = std::min(most, piece.width - left);
+                plan.blocks.push_back({a + left * dx, north - (top + h) * dy, a + (left + w) * dx,
+                                       north - top * dy, w, h, index, left, top});
+            }
+        }
+    }
+    return plan;
+}
+
+std::string getMapUrl(const std::string& url, const WmsBlock& block)
+{
+    const std::size_t question = url.find('?');
+    std::string out = url.substr(0, question) + "?";
+    bool styles = false;
+    bool format = false;
+    if (question != std::string::npos) {
+        const std::string query = url.substr(question + 1);
+        for (std::size_t start = 0; start <= query.size();) {
+            const std::size_t end = std::min(query.find('&', start), query.size());
+            const std::string part = query.substr(start, end - start);
+            const std::string key = upper(part.substr(0, part.find('=')));
+            start = end + 1;
+            if (part.empty() || key == "SERVICE" || key == "REQUEST" || key == "VERSION" ||
+                key == "SRS" || key == "CRS" || key == "BBOX" || key == "WIDTH" ||
+                key == "HEIGHT") {
+                continue;
+            }
+            styles = styles || key == "STYLES";
+            format = format || key == "FORMAT";
+            out += part + "&";
+        }
+    }
+    if (!styles) {
+        out += "STYLES=&";
+    }
+    if (!format) {
+        out += "FORMAT=image/png&";
+    }
+    char box[200];
+    std::snprintf(box, sizeof box, "BBOX=%.9f,%.9f,%.9f,%.9f&WIDTH=%d&HEIGHT=%d", block.west,
+                  block.south, block.east, block.north, block.width, block.height);
+    return out + "SERVICE=WMS&VERSION=1.1.1&REQUEST=GetMap&SRS=EPSG:4326&" + box;
+}
+
+void WmsSource::gather(const MapRequest& request, const Wanted& wanted, Gathering asked) const
+{
+    auto done = takePlace(std::move(asked));
+    if (!done) {
+        return;
+    }
+    const WmsPlan plan = wmsPlan(Geometry(request));
+    std::vector<std::string> urls;
+    std::vector<std::string> names;
+    for (const WmsBlock& block : plan.blocks) {
+        urls.push_back(getMapUrl(url_, block));
+        names.push_back(hexHash(urls.back()));
+    }
+    auto collector =
+        std::make_shared<Collector>(upstream_, keyPrefix_, withinTimeout(wanted), std::move(*done),
+                                    [plan, names](Collector::Files files) {
+                                        auto set = std::make_shared<WmsSet>();
+                                        set->plan = plan;
+                                        set->names = names;
+                                        set->files = std::move(files);
+                                        return set;
+                                    });
+    for (std::size_t i = 0; i < urls.size(); ++i) {
+        const WmsBlock& b = plan.blocks[i];
+        char what[160];
+        std::snprintf(what, sizeof what, "GetMap %.6f,%.6f,%.6f,%.6f", b.west, b.south, b.east,
+                      b.north);
+        collector->ask(names[i], urls[i], what, {b.width, b.height});
+    }
+    collector->started();
+}
+
+common::Status WmsSource::lay(const Gathered& gathered, const Geometry& g, const Legend& legend,
+                              RgbImage& out) const
+{
+    return layWms(dynamic_cast<const WmsSet&>(gathered), upstream_.host(), g, legend, out);
+}
+
+} // namespace mapservice

@@ -1,0 +1,175 @@
+// The parts of fetching from upstream servers that need no tile server: reading a transfer's
+// outcome, the cache's limit, the tile grid and zoom, and the access log of a slow reader.
+#include "geotiffwriter.h"
+#include "upstreamfakes.h"
+
+namespace {
+
+using namespace mapservice;
+using testsupport::png;
+using testsupport::RunningServer;
+using testsupport::TileServer;
+using testsupport::waitFor;
+
+TEST(MapServiceLog, AReaderCutOffAtItsDeadlineIsLoggedWithWhatItGot)
+{
+    // Noise, so that the picture's GIF is larger than every buffer between the two ends.
+    testsupport::TempWorkDir work;
+    const std::string noise = work.path().toStdString() + "/noise.tif";
+    ASSERT_TRUE(
+        testsupport::writeGeotiff(noise, 4326, 99, 11, 0.001, 0.001, 2000, 2000, [](int x, int y) {
+            const auto v = static_cast<std::uint32_t>((x * 2654435761u) ^ (y * 40503u));
+            return std::array<std::uint8_t, 3>{static_cast<std::uint8_t>(v >> 8),
+                                               static_cast<std::uint8_t>(v >> 16),
+                                               static_cast<std::uint8_t>(v >> 24)};
+        }));
+    SourceTable table(testShores(), {});
+    ASSERT_TRUE(table.add(noise).ok());
+    std::mutex mutex;
+    std::vector<AccessRecord> records;
+    ServerLimits limits;
+    limits.writeTimeout = std::chrono::milliseconds(500);
+    const RunningServer service(table, limits, [&](const AccessRecord& record) {
+        const std::lock_guard lock(mutex);
+        records.push_back(record);
+    });
+    // A client with a tiny window that reads nothing: the picture cannot get out.
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int small = 4096;
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(service.port()));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    const std::string request = "GET /pub/agent.dll?CenP=10,100&Alti=45&Size=4000,4000"
+                                "&Lang=WLD0407 HTTP/1.1\r\nHost: x\r\n\r\n";
+    ASSERT_EQ(::send(fd, request.data(), request.size(), MSG_NOSIGNAL),
+              static_cast<ssize_t>(request.size()));
+    waitFor([&] {
+        const std::lock_guard lock(mutex);
+        return !records.empty();
+    });
+    ::close(fd);
+    std::unique_lock lock(mutex);
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records.front().status, 200);
+    const std::size_t cut = records.front().bodyBytes;
+    lock.unlock();
+    // The whole picture, as a reader that keeps up gets it.
+    httplib::Client reader("127.0.0.1", service.port());
+    const auto whole = reader.Get("/pub/agent.dll?CenP=10,100&Alti=45&Size=4000,4000&Lang=WLD0407");
+    ASSERT_TRUE(whole);
+    EXPECT_LT(cut, whole->body.size()) << "only what reached the client";
+}
+
+struct OutcomeCase {
+    int curlCode;
+    long status;
+    bool tooBig;
+    int answerStatus; // 0: a body, -1: nothing there
+    const char* reason;
+};
+
+TEST(Upstream, EachTransferEndsAsABodyNothingOrANamedFailure)
+{
+    const OutcomeCase cases[] = {
+        {CURLE_OK, 200, false, 0, ""},
+        {CURLE_OK, 404, false, -1, ""},
+        {CURLE_OK, 204, false, -1, ""},
+        {CURLE_OK, 503, false, 502, "upstream t.example: status 503 for tile 3/1/2"},
+        {CURLE_OK, 302, false, 502, "status 302"},
+        {CURLE_OK, 200, true, 502, "tile 3/1/2 is larger than 16 MB"},
+        {CURLE_FILESIZE_EXCEEDED, 200, false, 502, "larger than 16 MB"},
+        {CURLE_OPERATION_TIMEDOUT, 0, false, 504, "no answer in time for tile 3/1/2"},
+        {CURLE_COULDNT_CONNECT, 0, false, 502, "upstream t.example: refused (tile 3/1/2)"},
+    };
+    for (const OutcomeCase& c : cases) {
+        const Fetched f = transferOutcome(c.curlCode, "refused", c.status, c.tooBig, "t.example",
+                                          "tile 3/1/2", std::int64_t{16} << 20);
+        SCOPED_TRACE(c.reason);
+        if (c.answerStatus > 0) {
+            ASSERT_FALSE(f);
+            EXPECT_EQ(f.error().status, c.answerStatus);
+            EXPECT_NE(f.error().text.find(c.reason), std::string::npos) << f.error().text;
+        } else {
+            ASSERT_TRUE(f);
+            EXPECT_EQ(f->has_value(), c.answerStatus == 0);
+        }
+    }
+}
+
+TEST(TileCache, DropsTheLeastRecentlyUsedBeyondItsLimit)
+{
+    testsupport::TempWorkDir work;
+    TileCache cache(work.path().toStdString() + "/cache", 3000);
+    const auto put = [&cache](const std::string& key) {
+        const auto temporary = cache.temporaryFor(key);
+        ASSERT_TRUE(temporary);
+        std::ofstream(*temporary) << std::string(1000, 'x');
+        ASSERT_TRUE(cache.store(key, *temporary).ok());
+    };
+    put("s/1/0/0");
+    put("s/1/0/1");
+    put("s/1/1/0");
+    EXPECT_TRUE(cache.find("s/1/0/0")); // used: now the second is the oldest
+    put("s/1/1/1");
+    EXPECT_TRUE(cache.find("s/1/0/0"));
+    EXPECT_FALSE(cache.find("s/1/0/1"));
+    EXPECT_TRUE(cache.find("s/1/1/1"));
+    EXPECT_LE(cache.bytes(), 3000u);
+    // Another process, later: it counts what is on disk.
+    TileCache again(work.path().toStdString() + "/cache", 3000);
+    EXPECT_EQ(again.bytes(), cache.bytes());
+}
+
+struct CoverCase {
+    const char* name;
+    MapRequest request;
+    int zoom;
+    std::int64_t west, east, north, south;
+};
+
+TEST(TileGrid, CoveringTilesRunOnAcross180AndStopAtTheGridsEdges)
+{
+    const CoverCase cases[] = {
+        {"1 degree at 179.9 E", {-17, 179.9, 45, 1999, 1999}, 12, 4088, 4101, 2237, 2251},
+        {"720 degrees at 0: one world and a column", {0, 0, 45 * 720, 1999, 1999}, 2, 0, 4, 0, 3},
+        {"beyond 85 N", {89, 0, 45, 1999, 1999}, 12, 0, -1, 0, -1},
+    };
+    for (const CoverCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Geometry g(c.request);
+        const TileRange r = coveringTiles(g, tileZoomFor(g.degreesPerPixel, 19));
+        if (c.east < c.west) {
+            EXPECT_TRUE(r.empty());
+            continue;
+        }
+        EXPECT_EQ(r.zoom, c.zoom);
+        EXPECT_EQ(std::make_tuple(r.west, r.east, r.north, r.south),
+                  std::make_tuple(c.west, c.east, c.north, c.south));
+    }
+    EXPECT_EQ(wrapColumn(4100, 12), 4);
+    EXPECT_EQ(wrapColumn(-1, 12), 4095);
+}
+
+struct ZoomCase {
+    double degreesPerPixel;
+    int finest;
+    int zoom;
+};
+
+TEST(TileZoom, CoarsestWhosePixelsAreNoLargerThanThePicturesCappedByTheFinest)
+{
+    const double zoom8 = 360.0 / 256 / 256; // a pixel of zoom 8, in degrees of longitude
+    const ZoomCase cases[] = {
+        {zoom8, 19, 8}, {zoom8 * 1.01, 19, 8}, {zoom8 * 0.99, 19, 9}, {0.001, 19, 11},
+        {1e-9, 19, 19}, {1e-9, 15, 15},        {400, 19, 0}, // a picture of the whole world in a
+                                                             // few pixels
+    };
+    for (const ZoomCase& c : cases) {
+        EXPECT_EQ(tileZoomFor(c.degreesPerPixel, c.finest), c.zoom) << c.degreesPerPixel;
+    }
+}
+
+} // namespace
