@@ -1,0 +1,168 @@
+// Exports of tiles on both sides of 180 degrees and wherever a name can put them, read back in
+// every format, and the KMZ's division into images.
+#include "exportreaders.h"
+#include "mapexport/gdalexport.h"
+#include "mapexport/kmz.h"
+#include "mapexport/mosaic.h"
+#include "mapexport/tiles.h"
+#include "tempworkdir.h"
+
+#include <QDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace testsupport;
+
+// A tile whose name puts it anywhere a name can (to 540 degrees either way) is in every format
+// where the GeoTIFF shows it: the GeoTIFF at the named longitude, the others a whole turn away
+// where need be.
+TEST(ExportAtAnyLongitude, EveryFormatHoldsTheTileWhereTheGeoTiffDoes)
+{
+    GDALAllRegister();
+    const std::array<std::uint8_t, 4> red{240, 30, 30, 255};
+    for (const char* longitude : {"-179!99", "-181!00", "190!00", "-360!00", "181!66", "539!99"}) {
+        SCOPED_TRACE(longitude);
+        TempWorkDir work;
+        ASSERT_TRUE(QDir().mkdir(QStringLiteral("mymaps")));
+        const std::string tile = std::string("mymaps/IDA_E_B48!50L") + longitude + "Z45.gif";
+        writeSolidGif(tile.c_str(), 200, {240, 30, 30});
+        const mapexport::Scan scan = mapexport::scanFolder(common::TileFolder::lookUp());
+        ASSERT_EQ(scan.tiles.size(), 1u);
+        const auto centres = mapexport::exactCentres(scan.tiles);
+        const mapexport::Mosaic mosaic = mapexport::planMosaic(scan.tiles, centres);
+        const double lat = centres[0].latitude;
+        const double named = centres[0].longitude;
+        const double lon = named - 360 * std::round(named / 360);
+        for (const char* output : {"x.tif", "x.mbtiles", "x.gpkg", "x.sqlitedb", "x.kmz"}) {
+            SCOPED_TRACE(output);
+            const QString name = QString::fromLatin1(output);
+            ASSERT_TRUE(
+                mapexport::writeExport(mosaic, *mapexport::formatOf(name), name, name).ok());
+            if (name.endsWith(u".sqlitedb")) {
+                const SqlitedbReader file(output);
+                EXPECT_EQ(file.at(lon, lat, file.maxZoom), QColor(240, 30, 30));
+            } else if (name.endsWith(u".kmz")) {
+                EXPECT_TRUE(near(KmzFile(name).at(lon, lat), QColor(240, 30, 30)));
+            } else {
+                GDALDatasetH ds = GDALOpen(output, GA_ReadOnly);
+                ASSERT_NE(ds, nullptr);
+                const bool degrees = name.endsWith(u".tif");
+                EXPECT_EQ(colourIn(ds, !degrees, degrees ? named : lon, lat), red);
+                GDALClose(ds);
+            }
+        }
+    }
+}
+
+TEST(ExportAcross180, EachSideLandsAtItsOwnLongitudeInEveryFormat)
+{
+    TempWorkDir work;
+    GDALAllRegister();
+    // Two tiles a degree wide at 60 N: red west of 180 degrees, blue east of it.
+    writeSolidGif("west.gif", 200, {240, 30, 30});
+    writeSolidGif("east.gif", 200, {30, 30, 240});
+    const std::vector<mapexport::Centre> centres{{60.5, 179.5}, {60.5, 180.5}};
+    std::vector<mapexport::Tile> tiles(2);
+    for (int i = 0; i < 2; ++i) {
+        tiles[i].path =
+            QFileInfo(QString::fromLatin1(i == 0 ? "west.gif" : "east.gif")).absoluteFilePath();
+        tiles[i].width = tiles[i].height = 200;
+        tiles[i].mapType = 1;
+        tiles[i].zoom = 45 * 1999 / 200.0;
+    }
+    const mapexport::Mosaic mosaic = mapexport::planMosaic(tiles, centres);
+    {
+        ASSERT_TRUE(mapexport::writeExport(mosaic, mapexport::Format::SQLiteDB,
+                                           QStringLiteral("across.sqlitedb"), QStringLiteral("x"))
+                        .ok());
+        const SqlitedbReader file("across.sqlitedb");
+        EXPECT_EQ(file.minZoom, 0);
+        ASSERT_EQ(file.maxZoom, 9);
+        EXPECT_EQ(file.at(179.5, 60.5, 9), QColor(240, 30, 30));
+        EXPECT_EQ(file.at(-179.5, 60.5, 9), QColor(30, 30, 240));
+        EXPECT_EQ(file.at(178.5, 60.5, 9).alpha(), 0);
+        // The coarsest tile holds both sides, each in its own edge pixel, partly covered.
+        const QColor west = file.at(179.9, 60.5, 0);
+        const QColor east = file.at(-179.9, 60.5, 0);
+        EXPECT_GT(west.alpha(), 0);
+        EXPECT_GT(west.red(), west.blue());
+        EXPECT_GT(east.alpha(), 0);
+        EXPECT_GT(east.blue(), east.red());
+    }
+    {
+        ASSERT_TRUE(mapexport::writeExport(mosaic, mapexport::Format::KMZ,
+                                           QStringLiteral("across.kmz"), QStringLiteral("x"))
+                        .ok());
+        const KmzFile file(QStringLiteral("across.kmz"));
+        EXPECT_EQ(file.firstEntry, "doc.kml");
+        ASSERT_EQ(file.overlays.size(), 2) << "split at 180 degrees";
+        for (const auto& o : file.overlays) {
+            EXPECT_EQ(o.drawOrder, 50);
+            EXPECT_LE(o.east - o.west, 1.0 + 1e-9);
+            EXPECT_GE(o.west, -180);
+            EXPECT_LE(o.east, 180);
+        }
+        EXPECT_TRUE(near(file.at(179.5, 60.5), QColor(240, 30, 30)));
+        EXPECT_TRUE(near(file.at(-179.5, 60.5), QColor(30, 30, 240)));
+    }
+    for (const char* output : {"across.tif", "across.mbtiles", "across.gpkg"}) {
+        SCOPED_TRACE(output);
+        const QString name = QString::fromLatin1(output);
+        ASSERT_TRUE(mapexport::writeExport(mosaic, *mapexport::formatOf(name), name, name).ok());
+        GDALDatasetH ds = GDALOpen(output, GA_ReadOnly);
+        ASSERT_NE(ds, nullptr);
+        double t[6];
+        ASSERT_EQ(GDALGetGeoTransform(ds, t), CE_None);
+        const auto colourAt = [&](double lon, double lat) {
+            return colourIn(ds, !name.endsWith(u".tif"), lon, lat);
+        };
+        const std::array<std::uint8_t, 4> red{240, 30, 30, 255};
+        const std::array<std::uint8_t, 4> blue{30, 30, 240, 255};
+        EXPECT_EQ(colourAt(179.5, 60.5), red);
+        EXPECT_EQ(colourAt(179.99, 60.1), red);
+        EXPECT_EQ(colourAt(-179.5, 60.5), blue);
+        EXPECT_EQ(colourAt(-179.99, 60.9), blue);
+        if (name.endsWith(u".mbtiles")) {
+            // Across 180 degrees the bounds take every longitude, the centre stays on the region.
+            const char* bounds = GDALGetMetadataItem(ds, "bounds", nullptr);
+            ASSERT_NE(bounds, nullptr);
+            EXPECT_STREQ(bounds, "-180.000000,60.000000,180.000000,61.000000");
+            EXPECT_STREQ(GDALGetMetadataItem(ds, "center", nullptr), "180.000000,60.500000,5");
+            EXPECT_STREQ(GDALGetMetadataItem(ds, "minzoom", nullptr), "0");
+            EXPECT_STREQ(GDALGetMetadataItem(ds, "maxzoom", nullptr), "9");
+        }
+        GDALClose(ds);
+    }
+}
+
+TEST(KmzLayout, ImagesWithinTheLimitsAndOnlyWhereTilesAre)
+{
+    // A mosaic of 3000 x 2500 pixels, a degree a thousand pixels, with a tile in the north-west
+    // and one in the south-east corner.
+    mapexport::Mosaic m;
+    m.transform = {10, 0.001, 0, 50, 0, -0.001};
+    m.width = 3000;
+    m.height = 2500;
+    m.pieces = {{QString(), 1000, 1000, {}, QRect(0, 0, 1000, 1000)},
+                {QString(), 1000, 1000, {}, QRect(2000, 1500, 1000, 1000)}};
+    const struct {
+        int maxImages;
+        int factor;
+        std::size_t images;
+    } cases[] = {{100, 1, 5}, {4, 2, 4}, {3, 4, 1}};
+    for (const auto& c : cases) {
+        const mapexport::KmzLayout layout = mapexport::kmzLayout(m, c.maxImages);
+        EXPECT_EQ(layout.ownCount, 5) << "of 9 cells of 1024 pixels, 5 hold a tile";
+        EXPECT_EQ(layout.factor, c.factor) << c.maxImages;
+        ASSERT_EQ(layout.images.size(), c.images) << c.maxImages;
+        for (const auto& image : layout.images) {
+            EXPECT_LE(std::max(image.width, image.height), mapexport::kmzImageSide);
+            EXPECT_DOUBLE_EQ(image.west, 10 + image.window.left() * 0.001);
+            EXPECT_DOUBLE_EQ(image.north, 50 - image.window.top() * 0.001);
+        }
+    }
+}
+
+} // namespace
