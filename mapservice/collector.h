@@ -17,7 +17,7 @@ namespace mapservice {
 class Collector : public std::enable_shared_from_this<Collector> {
 public:
     using Files = std::map<std::string, std::string>; // name: cached file
-    using Make = std::function<GatheredPtr(Files)>;
+    using Make = std::function<std::shared_ptr<Gathered>(Files)>;
 
     Collector(Upstream& upstream, std::string keyPrefix, Wanted wanted, Gathering done, Make make)
         : upstream_(upstream), keyPrefix_(std::move(keyPrefix)), wanted_(std::move(wanted)),
@@ -70,7 +70,9 @@ private:
             finished_ = true;
             files.swap(files_);
         }
-        done_(make_(std::move(files)));
+        auto made = make_(std::move(files));
+        made->deadline = wanted_.deadline; // fetching, decoding and warping share one time-out
+        done_(GatheredPtr(std::move(made)));
     }
 
     void fail(const common::Error& error)

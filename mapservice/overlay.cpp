@@ -139,7 +139,8 @@ int colourBands(GDALDatasetH ds)
 }
 
 common::Status overlayRaster(GDALDatasetH source, const std::string& overview, const Geometry& g,
-                             const Legend& legend, int top, int bottom, RgbImage& out)
+                             const Legend& legend, int top, int bottom, RgbImage& out,
+                             std::chrono::steady_clock::time_point deadline)
 {
     const int bands = colourBands(source);
     const double west = g.lonAt(0);
@@ -154,6 +155,9 @@ common::Status overlayRaster(GDALDatasetH source, const std::string& overview, c
             continue;
         }
         for (int row = first; row < end; row += stripRows) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                return common::timedOut("the picture could not be drawn in time", 504);
+            }
             const Window strip{w.left, w.right, row, std::min(end, row + stripRows)};
             if (auto warped = warpStrip(source, bands, overview, g, world, strip, legend, out);
                 !warped) {

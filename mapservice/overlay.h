@@ -6,6 +6,7 @@
 #include "mapservice/image.h"
 #include "mapservice/render.h"
 
+#include <chrono>
 #include <string>
 
 namespace mapservice {
@@ -19,8 +20,11 @@ namespace mapservice {
 int colourBands(GDALDatasetH ds);
 
 // Warps |source| (colour bands, then alpha where it has one) over rows |top| to |bottom| of
-// |out|, from overview |overview| ("AUTO", "NONE" or a number). The error gives GDAL's reason.
-common::Status overlayRaster(GDALDatasetH source, const std::string& overview, const Geometry& g,
-                             const Legend& legend, int top, int bottom, RgbImage& out);
+// |out|, from overview |overview| ("AUTO", "NONE" or a number). The error gives GDAL's reason,
+// or is a time-out (504) once |deadline| has passed between two strips.
+common::Status overlayRaster(
+    GDALDatasetH source, const std::string& overview, const Geometry& g, const Legend& legend,
+    int top, int bottom, RgbImage& out,
+    std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::time_point::max());
 
 } // namespace mapservice

@@ -104,6 +104,9 @@ common::Status layTiles(const TileSet& set, const std::string& host, const Geome
         }
         std::optional<common::Error> failed;
         for (std::int64_t y = top; y <= bottom; ++y) {
+            if (set.late()) {
+                return lateError(host);
+            }
             for (std::int64_t x = r.west; x <= r.east; ++x) {
                 const std::int64_t column = wrapColumn(x, z);
                 for (int level = 0; level <= parentLevels && level <= z; ++level) {
@@ -144,9 +147,13 @@ common::Status layTiles(const TileSet& set, const std::string& host, const Geome
         };
         const int from = first == r.north ? 0 : pictureRow(first);
         const int to = last == r.south ? g.height : pictureRow(last + 1);
-        if (auto laid = overlayRaster(gdal::handle(mosaic), "NONE", g, legend, from, to, out);
+        if (auto laid =
+                overlayRaster(gdal::handle(mosaic), "NONE", g, legend, from, to, out, set.deadline);
             !laid) {
-            return common::permanent("cannot warp the upstream tiles: " + laid.error().text, 500);
+            return laid.error().kind == common::ErrorKind::TimedOut
+                       ? lateError(host)
+                       : common::permanent("cannot warp the upstream tiles: " + laid.error().text,
+                                           500);
         }
     }
     return {};
@@ -160,6 +167,12 @@ common::Result<Picture> finish(const MapRequest& request, RgbImage& out)
 }
 
 } // namespace
+
+common::Error lateError(const std::string& host)
+{
+    return common::timedOut(
+        "upstream " + host + ": the picture was not fetched and drawn within the time-out", 504);
+}
 
 std::string hexHash(const std::string& text)
 {
@@ -226,6 +239,9 @@ common::Result<Picture> RemoteSource::drawGathered(const MapRequest& request,
     }
     const Geometry g(request);
     if (gathered != nullptr) {
+        if (gathered->late()) {
+            return lateError(upstream_.host());
+        }
         if (auto laid = lay(*gathered, g, legendBox(g, request), *out); !laid) {
             return laid.error();
         }

@@ -49,6 +49,9 @@ private:
 // the file of a WMS block.
 std::string hexHash(const std::string& text);
 
+// A picture that its sources and its drawing together took longer than the time-out for.
+common::Error lateError(const std::string& host);
+
 // What the remote sources share: the drawn map under the upstream's answers, the upstream of
 // the URL's host, the source's folder in the cache. A picture is drawn from what gather
 // fetched, laid over the drawn map by lay().

@@ -25,6 +25,10 @@ struct Wanted {
 class Gathered {
 public:
     virtual ~Gathered() = default;
+    // When the picture must be drawn by: past it, drawing it stops and the picture fails as
+    // timed out, so that no picture holds a drawing thread longer than its sources may take.
+    std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::time_point::max();
+    bool late() const { return std::chrono::steady_clock::now() > deadline; }
 };
 using GatheredPtr = std::shared_ptr<const Gathered>;
 using Gathering = std::function<void(common::Result<GatheredPtr>)>;

@@ -52,6 +52,9 @@ common::Status layWms(const WmsSet& set, const std::string& host, const Geometry
             if (block.piece != static_cast<int>(p) || found == set.files.end()) {
                 continue;
             }
+            if (set.late()) {
+                return lateError(host);
+            }
             auto rgba = decodeRgba(found->second, 0, 0, 0, block.width, block.height,
                                    "upstream " + host + ": the GetMap answer");
             if (!rgba) {
@@ -67,10 +70,13 @@ common::Status layWms(const WmsSet& set, const std::string& host, const Geometry
         if (!any) {
             continue;
         }
-        if (auto laid = overlayRaster(gdal::handle(mosaic), "NONE", g, legend, 0, g.height, out);
+        if (auto laid = overlayRaster(gdal::handle(mosaic), "NONE", g, legend, 0, g.height, out,
+                                      set.deadline);
             !laid) {
-            return common::permanent("cannot warp the upstream pictures: " + laid.error().text,
-                                     500);
+            return laid.error().kind == common::ErrorKind::TimedOut
+                       ? lateError(host)
+                       : common::permanent(
+                             "cannot warp the upstream pictures: " + laid.error().text, 500);
         }
     }
     return {};

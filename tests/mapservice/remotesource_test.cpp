@@ -4,6 +4,8 @@
 #include "geotiffwriter.h"
 #include "upstreamfakes.h"
 
+#include <future>
+
 namespace {
 
 using namespace mapservice;
@@ -293,6 +295,29 @@ TEST_F(XyzSource, AHungSourceHoldsUpOnlyItsOwnPictures)
         EXPECT_EQ(late, 64) << "the waiting pictures end in time";
     }
     tiles.letGo = true;
+}
+
+// Fetching, decoding and warping share one time-out from the picture's arrival: a picture whose
+// tiles came but that is drawn only after it is answered 504 and holds no drawing thread.
+TEST_F(XyzSource, APictureNotDrawnWithinTheTimeOutIsAnswered504)
+{
+    timeoutSeconds = 2;
+    SourceTable table(testShores(), options());
+    ASSERT_TRUE(table.add(tiles.spec()).ok());
+    const auto request = readMapRequest(query);
+    ASSERT_TRUE(request.ok());
+    std::promise<common::Result<GatheredPtr>> gathered;
+    table.gather(*request, Wanted{},
+                 [&](common::Result<GatheredPtr> g) { gathered.set_value(std::move(g)); });
+    const auto tilesCame = gathered.get_future().get();
+    ASSERT_TRUE(tilesCame.ok()) << tilesCame.error().text;
+    EXPECT_TRUE(table.drawGathered(*request, tilesCame->get()).ok()) << "drawn in time";
+    std::this_thread::sleep_for(std::chrono::milliseconds(2100));
+    const auto late = table.drawGathered(*request, tilesCame->get());
+    ASSERT_FALSE(late.ok());
+    EXPECT_EQ(late.error().status, 504);
+    EXPECT_NE(late.error().text.find("within the time-out"), std::string::npos)
+        << late.error().text;
 }
 
 TEST_F(XyzSource, AClientThatHangsUpStopsTheFetching)
