@@ -115,6 +115,12 @@ int serve(int argc, char** argv)
     mapservice::RemoteOptions remote;
     remote.cacheFolder = options->cache;
     remote.cacheMaxMegabytes = options->cacheMaxMegabytes;
+    if (remote.cacheMaxMegabytes < 64) {
+        std::fprintf(stderr,
+                     "mapservice: --cache-max-mb %d is below 64: the cache goes over it while the "
+                     "pictures whose tiles it holds are drawn\n",
+                     remote.cacheMaxMegabytes);
+    }
     remote.timeoutSeconds = options->upstreamTimeout;
     remote.maxTileMegabytes = options->maxTileMegabytes;
     remote.userAgent = std::string("mapservice/") + MAPSUITE_VERSION;

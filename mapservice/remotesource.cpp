@@ -190,7 +190,11 @@ Upstreams::Upstreams(const RemoteOptions& options)
       cache_(options.cacheFolder.empty()
                  ? (std::filesystem::temp_directory_path() / "mapservice-cache").native()
                  : options.cacheFolder,
-             static_cast<std::uint64_t>(options.cacheMaxMegabytes) << 20)
+             // A picture's tiles stay while it may still be drawn: no picture takes longer than
+             // the upstream time-out.
+             TileCache::Limits{static_cast<std::uint64_t>(options.cacheMaxMegabytes) << 20,
+                               std::time_t{7} * 24 * 3600,
+                               std::chrono::seconds(options.timeoutSeconds + 5)})
 {}
 
 Upstream& Upstreams::of(const std::string& url)

@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <fcntl.h>
 #include <filesystem>
+#include <stdio_ext.h>
 #include <string_view>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <system_error>
+#include <tuple>
 #include <unistd.h>
 #include <vector>
 
@@ -19,48 +21,109 @@ namespace fs = std::filesystem;
 
 // What records that the upstream has nothing there. No picture begins so.
 constexpr std::string_view nothingThere = "mapservice: nothing there\n";
+// The file a service locks while it evicts, so that services sharing the folder take turns.
+constexpr const char* evictionLock = ".evict.lock";
 
-std::string systemReason()
+std::string systemReason(int error = errno)
 {
-    return std::error_code(errno, std::generic_category()).message();
+    return std::error_code(error, std::generic_category()).message();
+}
+
+bool diskFull(int error)
+{
+    return error == ENOSPC || error == EDQUOT;
 }
 
 } // namespace
 
-TileCache::TileCache(std::string folder, std::uint64_t maxBytes, std::time_t maxAge)
-    : folder_(std::move(folder)), maxBytes_(maxBytes), maxAge_(maxAge)
+TileCache::Temporary::~Temporary()
+{
+    if (!stored_) {
+        ::unlink(path_.c_str()); // while the lock is still held
+    }
+    std::fclose(file_);
+}
+
+bool TileCache::Temporary::restart()
+{
+    // What is still buffered belongs to the answer being dropped: it is not written.
+    ::__fpurge(file_);
+    std::clearerr(file_);
+    const bool emptied = ::ftruncate(::fileno(file_), 0) == 0;
+    std::rewind(file_);
+    return emptied;
+}
+
+TileCache::TileCache(std::string folder, Limits limits)
+    : folder_(std::move(folder)), limits_(limits)
 {}
 
-void TileCache::loadOnce()
+void TileCache::walkIfDue()
 {
-    if (loaded_) {
-        return;
+    const auto now = SteadyClock::now();
+    if (walked_ && now - lastSweep_ >= limits_.sweepEvery) {
+        sweepTemporaries();
     }
-    loaded_ = true;
+    if (!walked_ || now - lastWalk_ >= limits_.walkEvery) {
+        walk();
+    }
+}
+
+void TileCache::walk()
+{
+    if (!walked_) {
+        sweepTemporaries();
+    }
+    walked_ = true;
+    lastWalk_ = SteadyClock::now();
     std::error_code ec;
-    const std::time_t now = std::time(nullptr);
-    std::vector<std::pair<std::time_t, std::string>> byAccess; // what was used last comes last
+    std::vector<std::pair<timespec, std::string>> byAccess; // what was used last comes last
+    std::unordered_map<std::string, Entry> found;
+    total_ = 0;
     for (fs::recursive_directory_iterator it(folder_, ec), end; !ec && it != end;
          it.increment(ec)) {
         struct stat status {};
-        if (::lstat(it->path().c_str(), &status) != 0 || !S_ISREG(status.st_mode)) {
+        if (it->path().filename().native().front() == '.' ||
+            ::lstat(it->path().c_str(), &status) != 0 || !S_ISREG(status.st_mode)) {
             continue;
         }
-        if (it->path().filename().native().front() == '.') {
-            // A temporary whose writer was killed; one still being written is younger.
-            if (now - status.st_mtime > 3600) {
-                ::unlink(it->path().c_str());
-            }
-            continue;
+        Entry& entry = found[it->path().native()];
+        entry.size = static_cast<std::uint64_t>(status.st_size);
+        if (const auto known = entries_.find(it->path().native()); known != entries_.end()) {
+            entry.last = known->second.last; // still in use by a picture, perhaps
         }
-        const auto size = static_cast<std::uint64_t>(status.st_size);
-        entries_[it->path().native()] = {size, 0};
-        byAccess.emplace_back(status.st_atime, it->path().native());
-        total_ += size;
+        byAccess.emplace_back(status.st_atim, it->path().native());
+        total_ += entry.size;
     }
-    std::sort(byAccess.begin(), byAccess.end());
+    // The access time orders the entries by use across every service sharing the folder.
+    std::sort(byAccess.begin(), byAccess.end(), [](const auto& a, const auto& b) {
+        return std::tie(a.first.tv_sec, a.first.tv_nsec, a.second) <
+               std::tie(b.first.tv_sec, b.first.tv_nsec, b.second);
+    });
     for (const auto& [time, file] : byAccess) {
-        entries_[file].used = ++uses_;
+        found[file].used = ++uses_;
+    }
+    entries_ = std::move(found);
+}
+
+void TileCache::sweepTemporaries()
+{
+    lastSweep_ = SteadyClock::now();
+    std::error_code ec;
+    for (fs::recursive_directory_iterator it(folder_, ec), end; !ec && it != end;
+         it.increment(ec)) {
+        const std::string name = it->path().filename().native();
+        if (name.front() != '.' || name == evictionLock || !it->is_regular_file(ec)) {
+            continue;
+        }
+        // A writer that is alive holds the lock on its temporary.
+        const int fd = ::open(it->path().c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+        if (fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+            ::unlink(it->path().c_str());
+        }
+        if (fd >= 0) {
+            ::close(fd);
+        }
     }
 }
 
@@ -69,7 +132,7 @@ std::optional<TileCache::Cached> TileCache::find(const std::string& key)
     const std::string file = path(key);
     struct stat status {};
     if (::stat(file.c_str(), &status) != 0 || !S_ISREG(status.st_mode) || status.st_size == 0 ||
-        std::time(nullptr) - status.st_mtime > maxAge_) {
+        std::time(nullptr) - status.st_mtime > limits_.maxAge) {
         return std::nullopt;
     }
     bool nothing = false;
@@ -86,95 +149,141 @@ std::optional<TileCache::Cached> TileCache::find(const std::string& key)
     const timespec times[2] = {{0, UTIME_NOW}, {0, UTIME_OMIT}};
     ::utimensat(AT_FDCWD, file.c_str(), times, 0);
     const std::lock_guard lock(mutex_);
-    loadOnce();
-    if (const auto it = entries_.find(file); it != entries_.end()) {
-        it->second.used = ++uses_;
+    walkIfDue();
+    auto [it, added] = entries_.try_emplace(file);
+    if (added) { // stored by another service since the last walk
+        it->second.size = static_cast<std::uint64_t>(status.st_size);
+        total_ += it->second.size;
     }
+    it->second.used = ++uses_;
+    it->second.last = SteadyClock::now();
     return Cached{file, nothing};
 }
 
-common::Result<std::string> TileCache::temporaryFor(const std::string& key)
+common::Result<std::unique_ptr<TileCache::Temporary>>
+TileCache::temporaryFor(const std::string& key)
 {
     const fs::path file = path(key);
-    std::error_code ec;
-    // Its reason (a read-only cache, one of another user's) is the one to tell: the file's own
-    // would only say that the folder is not there.
-    if (!fs::create_directories(file.parent_path(), ec) && ec) {
-        return common::permanent("the tile cache " + folder_ +
-                                 " cannot be written: " + ec.message());
+    for (int attempt = 0;; ++attempt) {
+        std::error_code ec;
+        // Its reason (a read-only cache, one of another user's) is the one to tell: the file's
+        // own would only say that the folder is not there.
+        if (!fs::create_directories(file.parent_path(), ec) && ec) {
+            if (diskFull(ec.value()) && attempt == 0) {
+                makeRoom();
+                continue;
+            }
+            return common::permanent("the tile cache " + folder_ +
+                                     " cannot be written: " + ec.message());
+        }
+        std::string name =
+            (file.parent_path() / ("." + file.filename().native() + ".XXXXXX")).native();
+        const int fd = ::mkstemp(name.data());
+        if (fd < 0 && diskFull(errno) && attempt == 0) {
+            makeRoom();
+            continue;
+        }
+        std::FILE* f = fd < 0 ? nullptr : ::fdopen(fd, "w+b");
+        if (f == nullptr) {
+            const std::string reason = systemReason();
+            if (fd >= 0) {
+                ::unlink(name.c_str());
+                ::close(fd);
+            }
+            return common::permanent("the tile cache " + folder_ + " cannot be written: " + reason);
+        }
+        ::flock(fd, LOCK_EX); // a new file: nobody else holds it
+        return std::unique_ptr<Temporary>(new Temporary(std::move(name), f));
     }
-    std::string name = (file.parent_path() / ("." + file.filename().native() + ".XXXXXX")).native();
-    const int fd = ::mkstemp(name.data());
-    if (fd < 0) {
-        return common::permanent("the tile cache " + folder_ +
-                                 " cannot be written: " + systemReason());
-    }
-    ::close(fd);
-    return name;
 }
 
-common::Status TileCache::store(const std::string& key, const std::string& temporary)
+common::Status TileCache::store(const std::string& key, Temporary& written)
 {
     const std::string file = path(key);
     struct stat status {};
-    if (::stat(temporary.c_str(), &status) != 0 || ::rename(temporary.c_str(), file.c_str()) != 0) {
-        const std::string reason = systemReason();
-        ::unlink(temporary.c_str());
-        return common::permanent("the tile cache " + folder_ + " cannot be written: " + reason);
+    if (std::fflush(written.file_) != 0 || ::fstat(::fileno(written.file_), &status) != 0 ||
+        ::rename(written.path_.c_str(), file.c_str()) != 0) {
+        return common::permanent("the tile cache " + folder_ +
+                                 " cannot be written: " + systemReason());
     }
+    written.stored_ = true;
     const std::lock_guard lock(mutex_);
-    loadOnce();
+    walkIfDue();
     const auto size = static_cast<std::uint64_t>(status.st_size);
-    auto [it, added] = entries_.try_emplace(file, Entry{size, ++uses_});
-    if (!added) {
-        total_ -= it->second.size;
-        it->second = {size, uses_};
+    Entry& entry = entries_[file];
+    total_ = total_ - entry.size + size;
+    entry = {size, ++uses_, SteadyClock::now()};
+    if (total_ > limits_.maxBytes) {
+        // Down to nine tenths of the limit, so that the sorting is not done again at every store.
+        evictTo(limits_.maxBytes / 10 * 9);
     }
-    total_ += size;
-    evict();
     return {};
 }
 
-common::Status TileCache::storeNothing(const std::string& key, const std::string& temporary)
+common::Status TileCache::storeNothing(const std::string& key, Temporary& written)
 {
-    std::FILE* marker = std::fopen(temporary.c_str(), "wbe");
-    const bool written =
-        marker != nullptr &&
-        std::fwrite(nothingThere.data(), 1, nothingThere.size(), marker) == nothingThere.size();
-    if (marker == nullptr || std::fclose(marker) != 0 || !written) {
-        const std::string reason = systemReason();
-        ::unlink(temporary.c_str());
-        return common::permanent("the tile cache " + folder_ + " cannot be written: " + reason);
+    for (int attempt = 0;; ++attempt) {
+        const bool ok = written.restart() &&
+                        std::fwrite(nothingThere.data(), 1, nothingThere.size(), written.file_) ==
+                            nothingThere.size() &&
+                        std::fflush(written.file_) == 0;
+        if (ok) {
+            return store(key, written);
+        }
+        const int error = errno;
+        if (!diskFull(error) || attempt > 0) {
+            return common::permanent("the tile cache " + folder_ +
+                                     " cannot be written: " + systemReason(error));
+        }
+        makeRoom();
     }
-    return store(key, temporary);
 }
 
-void TileCache::evict()
+void TileCache::makeRoom()
 {
-    if (total_ <= maxBytes_) {
+    const std::lock_guard lock(mutex_);
+    walk(); // what the file system holds now
+    evictTo(std::min(limits_.maxBytes, total_) / 2);
+}
+
+void TileCache::evictTo(std::uint64_t target)
+{
+    if (total_ <= target) {
         return;
     }
-    // Down to nine tenths of the limit, so that the sorting is not done again at every store.
+    const int fd =
+        ::open((folder_ + "/" + evictionLock).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd >= 0) {
+        ::flock(fd, LOCK_EX); // held for a few unlinks by whoever has it
+    }
     std::vector<std::pair<std::uint64_t, std::string>> byUse;
     byUse.reserve(entries_.size());
+    const auto pinnedSince = SteadyClock::now() - limits_.pinFor;
     for (const auto& [file, entry] : entries_) {
-        byUse.emplace_back(entry.used, file);
+        const bool pinned = limits_.pinFor.count() > 0 && entry.last != SteadyClock::time_point{} &&
+                            entry.last > pinnedSince;
+        if (!pinned) {
+            byUse.emplace_back(entry.used, file);
+        }
     }
     std::sort(byUse.begin(), byUse.end());
     for (const auto& [used, file] : byUse) {
-        if (total_ <= maxBytes_ / 10 * 9) {
+        if (total_ <= target) {
             break;
         }
         ::unlink(file.c_str());
         total_ -= entries_[file].size;
         entries_.erase(file);
     }
+    if (fd >= 0) {
+        ::close(fd);
+    }
 }
 
 std::uint64_t TileCache::bytes()
 {
     const std::lock_guard lock(mutex_);
-    loadOnce();
+    walkIfDue();
     return total_;
 }
 

@@ -2,8 +2,11 @@
 
 #include "common/result.h"
 
+#include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <ctime>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -15,12 +18,25 @@ namespace mapservice {
 // limit by dropping the least recently used first. A file appears under its name only when it
 // is whole. A marker of its own records that the upstream has nothing there (404 or 204); an
 // empty file, which an earlier version wrote for it, counts as no entry. Entries older than
-// |maxAge| seconds are fetched again. Safe to use from several threads; several
-// processes may share the folder, each keeping its own count.
+// |maxAge| seconds are fetched again. Safe to use from several threads.
+//
+// Several services may share the folder: each counts what the folder holds by a walk at start
+// and every |walkEvery|, and by its own writes between walks; eviction holds a lock file in the
+// folder, so that two never evict at once. A writer holds a lock on its hidden temporary while
+// it writes: temporaries whose lock is free (their writer died) are removed at start and every
+// |sweepEvery|, whatever their age.
 class TileCache {
 public:
-    TileCache(std::string folder, std::uint64_t maxBytes,
-              std::time_t maxAge = std::time_t{7} * 24 * 3600);
+    struct Limits {
+        std::uint64_t maxBytes = std::uint64_t{2048} << 20;
+        std::time_t maxAge = std::time_t{7} * 24 * 3600;
+        // Entries found or stored within this long may be in use by a picture being drawn
+        // (pictures take no longer than that): eviction passes over them, even past the limit.
+        std::chrono::seconds pinFor{0};
+        std::chrono::seconds walkEvery{600};
+        std::chrono::seconds sweepEvery{3600};
+    };
+    TileCache(std::string folder, Limits limits);
 
     // What the cache holds for a key: the file of a picture, or that there is nothing there.
     struct Cached {
@@ -30,31 +46,59 @@ public:
     // The entry of |key|, when the cache holds a fresh one; marks it used.
     std::optional<Cached> find(const std::string& key);
 
-    // A new hidden file beside where |key| goes, for an answer to be written into.
-    common::Result<std::string> temporaryFor(const std::string& key);
+    // A hidden file being written beside where its key goes, locked while this object lives and
+    // removed with it unless it was stored.
+    class Temporary {
+    public:
+        ~Temporary();
+        Temporary(const Temporary&) = delete;
+        Temporary& operator=(const Temporary&) = delete;
+        const std::string& path() const { return path_; }
+        std::FILE* file() const { return file_; }
+        // Empties it, for an answer that starts again; false when that fails.
+        bool restart();
 
-    // Puts the whole file |temporary| in place as |key|, then drops the least recently used
-    // entries until the cache is within its limit again.
-    common::Status store(const std::string& key, const std::string& temporary);
-    // Records in |temporary|, then puts in place as |key|, that the upstream has nothing there.
-    common::Status storeNothing(const std::string& key, const std::string& temporary);
+    private:
+        friend class TileCache;
+        Temporary(std::string path, std::FILE* file) : path_(std::move(path)), file_(file) {}
+        std::string path_;
+        std::FILE* file_;
+        bool stored_ = false;
+    };
+    // A new temporary for |key|. A full file system makes room and is tried once more.
+    common::Result<std::unique_ptr<Temporary>> temporaryFor(const std::string& key);
+
+    // Puts the whole |written| in place as |key|, then drops the least recently used entries
+    // not in use until the cache is within its limit again.
+    common::Status store(const std::string& key, Temporary& written);
+    // Records in |written|, then puts in place as |key|, that the upstream has nothing there.
+    common::Status storeNothing(const std::string& key, Temporary& written);
+
+    // The file system is full: drops the entries not in use down to half of what the cache
+    // holds (or of its limit, when it holds more).
+    void makeRoom();
 
     std::uint64_t bytes();
 
 private:
+    using SteadyClock = std::chrono::steady_clock;
     struct Entry {
-        std::uint64_t size;
-        std::uint64_t used; // the order of use: larger is later
+        std::uint64_t size = 0;
+        std::uint64_t used = 0;         // the order of use: larger is later
+        SteadyClock::time_point last{}; // of the latest use by this service
     };
-    void loadOnce();
-    void evict();
+    void walkIfDue();
+    void walk();
+    void sweepTemporaries();
+    void evictTo(std::uint64_t target);
     std::string path(const std::string& key) const { return folder_ + "/" + key; }
 
     const std::string folder_;
-    const std::uint64_t maxBytes_;
-    const std::time_t maxAge_;
+    const Limits limits_;
     std::mutex mutex_;
-    bool loaded_ = false;
+    bool walked_ = false;
+    SteadyClock::time_point lastWalk_{};
+    SteadyClock::time_point lastSweep_{};
     std::unordered_map<std::string, Entry> entries_; // by path
     std::uint64_t total_ = 0;
     std::uint64_t uses_ = 0;

@@ -83,11 +83,14 @@ struct Transfer {
     std::string url; // as asked
     PictureSize size;
     int redirects = 0;
-    std::string key, what, temporary;
-    std::FILE* file = nullptr;
+    std::string key, what;
+    std::unique_ptr<TileCache::Temporary> temporary; // the body, as it arrives
     std::int64_t bytes = 0;
     std::int64_t maxBytes = 0;
     bool tooBig = false;
+    int writeError = 0;    // errno of a write that failed
+    bool madeRoom = false; // the file system was full once, and the cache made room
+
     char error[CURL_ERROR_SIZE] = {};
     std::vector<Waiter> waiters;
 };
@@ -105,7 +108,8 @@ std::size_t writeBody(char* data, std::size_t size, std::size_t count, void* tra
         t->tooBig = true;
         return 0; // curl ends the transfer with a write error
     }
-    if (std::fwrite(data, 1, bytes, t->file) != bytes) {
+    if (std::fwrite(data, 1, bytes, t->temporary->file()) != bytes) {
+        t->writeError = errno;
         return 0;
     }
     t->bytes += static_cast<std::int64_t>(bytes);
@@ -199,15 +203,8 @@ struct Upstream::Private {
         transfer->size = job.size;
         transfer->key = job.key;
         transfer->what = job.what;
-        transfer->temporary = *temporary;
+        transfer->temporary = std::move(temporary).value();
         transfer->maxBytes = options.maxBodyBytes;
-        transfer->file = std::fopen(temporary->c_str(), "wb");
-        if (transfer->file == nullptr) {
-            const std::string reason = std::error_code(errno, std::generic_category()).message();
-            ::unlink(temporary->c_str());
-            job.waiter.done(common::permanent("the tile cache cannot be written: " + reason, 500));
-            return;
-        }
         // curl's own limit is a backstop: the waiters' deadlines are kept here.
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             job.waiter.wanted.deadline - Clock::now());
@@ -247,19 +244,31 @@ struct Upstream::Private {
                 return; // on its way to the new place
             }
         }
-        const bool written = std::fclose(t->file) == 0;
-        t->file = nullptr;
+        errno = 0;
+        const bool written = std::fflush(t->temporary->file()) == 0;
+        const int writeError = written ? t->writeError : errno;
+        if (!refused && !t->madeRoom && (writeError == ENOSPC || writeError == EDQUOT)) {
+            // A full file system: the cache makes room and the tile is fetched once more.
+            t->madeRoom = true;
+            cache.makeRoom();
+            if (startAgain(*t, t->url)) {
+                return;
+            }
+        }
         const std::string reason = t->error[0] != '\0' ? t->error : curl_easy_strerror(code);
         Fetched outcome =
             transferOutcome(code, reason, status, t->tooBig, host, t->what, options.maxBodyBytes);
         if (refused) {
             outcome = *refused;
         } else if (outcome && !written) {
-            outcome = common::permanent("the tile cache cannot be written", 500);
+            outcome = common::permanent(
+                "the tile cache cannot be written: " +
+                    std::error_code(writeError, std::generic_category()).message(),
+                500);
         }
         if (outcome && outcome->has_value() && t->bytes > 0) {
             // Checked here, on the upstream's thread: only whole pictures enter the cache.
-            if (const auto problem = fileProblem(t->temporary, t->size,
+            if (const auto problem = fileProblem(t->temporary->path(), t->size,
                                                  static_cast<std::size_t>(options.maxBodyBytes))) {
                 outcome =
                     common::passing("upstream " + host + ": " + t->what + " is " + *problem, 502);
@@ -267,12 +276,11 @@ struct Upstream::Private {
         }
         if (outcome) {
             const bool nothing = !outcome->has_value() || t->bytes == 0;
-            const common::Status stored = nothing ? cache.storeNothing(t->key, t->temporary)
-                                                  : cache.store(t->key, t->temporary);
+            const common::Status stored = nothing ? cache.storeNothing(t->key, *t->temporary)
+                                                  : cache.store(t->key, *t->temporary);
             outcome = !stored ? Fetched(stored.error()) : pictureOf(cache.find(t->key));
-        } else {
-            ::unlink(t->temporary.c_str());
         }
+        t->temporary.reset(); // removed unless stored
         curl_multi_remove_handle(multi, easy);
         curl_easy_cleanup(easy);
         t->easy = nullptr;
@@ -303,16 +311,24 @@ struct Upstream::Private {
             return failed("was redirected more than " + std::to_string(common::maxRedirects) +
                           " times");
         }
-        // The page beside the redirect was not written; the file starts again all the same.
-        if (std::fflush(t.file) != 0 || ::ftruncate(::fileno(t.file), 0) != 0) {
+        if (!startAgain(t, next)) {
             return common::permanent("the tile cache cannot be written", 500);
         }
-        std::rewind(t.file);
-        t.bytes = 0;
-        curl_multi_remove_handle(multi, t.easy);
-        curl_easy_setopt(t.easy, CURLOPT_URL, next.c_str());
-        curl_multi_add_handle(multi, t.easy);
         return std::nullopt;
+    }
+
+    // Asks for |t| at |url| from the start, its file emptied; false when that fails.
+    bool startAgain(Transfer& t, const std::string& url)
+    {
+        if (!t.temporary->restart()) {
+            return false;
+        }
+        t.bytes = 0;
+        t.writeError = 0;
+        curl_multi_remove_handle(multi, t.easy);
+        curl_easy_setopt(t.easy, CURLOPT_URL, url.c_str());
+        curl_multi_add_handle(multi, t.easy);
+        return true;
     }
 
     // Calls back the pictures no longer wanted; a transfer nobody waits for any more stops.
@@ -353,11 +369,7 @@ struct Upstream::Private {
             curl_easy_cleanup(t.easy);
             t.easy = nullptr;
         }
-        if (t.file != nullptr) {
-            std::fclose(t.file);
-            t.file = nullptr;
-        }
-        ::unlink(t.temporary.c_str());
+        t.temporary.reset();
     }
 
     const std::string host;

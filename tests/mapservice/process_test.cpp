@@ -118,6 +118,12 @@ TEST(MapServiceStart, WhatStopsItAtStartIsNamedWithItsReason)
     } cases[] = {
         {{"--source", "type2=missing.tif"}, 2, {"--source type2=missing.tif", "cannot be opened"}},
         {{"--port", taken}, 1, {"cannot listen on 127.0.0.1:", "already in use"}},
+        {{"--source", "xyz:http://tiles.example/{z}/{x}/{y}.png?key=a b"},
+         2,
+         {"an xyz: source needs an http:// or https:// URL", "without blanks"}},
+        {{"--cache-max-mb", "1", "--source", "type2=missing.tif"},
+         2,
+         {"--cache-max-mb 1 is below 64: the cache goes over it"}},
     };
     for (const auto& c : cases) {
         const std::string errorFile = (work.path() + QStringLiteral("/errors.txt")).toStdString();

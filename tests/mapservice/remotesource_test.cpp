@@ -5,6 +5,8 @@
 #include "upstreamfakes.h"
 
 #include <future>
+#include <sched.h>
+#include <sys/mount.h>
 
 namespace {
 
@@ -19,7 +21,7 @@ protected:
     RemoteOptions options()
     {
         return {(work.path() + QStringLiteral("/cache")).toStdString(), 19,
-                "mapservice/test (tests@example.org)", 2048, timeoutSeconds};
+                "mapservice/test (tests@example.org)", cacheMegabytes, timeoutSeconds};
     }
     QImage picture(const Answer& answer)
     {
@@ -36,6 +38,7 @@ protected:
     testsupport::TempWorkDir work;
     TileServer tiles;
     int timeoutSeconds = 30;
+    int cacheMegabytes = 2048;
     // 0.4 degrees around 48 N 10 E, 0.001 degrees a pixel: tiles of zoom 11 (0.0014 degrees
     // a pixel would be coarser than the picture, zoom 12 needlessly fine).
     const std::string query = "CenP=48,10&Alti=90&Size=400,400&Lang=EUR0407";
@@ -94,6 +97,47 @@ TEST_F(XyzSource, OnlyWholeTilesOfTheGridsSizeEnterTheCache)
     const Answer again = ask(query);
     EXPECT_EQ(again.body, mended.body);
     EXPECT_GT(tiles.requests, asked) << "empty entries are fetched again";
+}
+
+// A cache smaller than one picture's tiles (a megabyte, tiles of 197 kB) keeps them while the
+// picture is drawn; a full file system makes room, and the tile is fetched once more.
+TEST_F(XyzSource, TheCacheNeverFailsAPictureForItsOwnSize)
+{
+    QImage noise(256, 256, QImage::Format_RGB32);
+    std::uint32_t state = 1;
+    for (int i = 0; i < 256 * 256; ++i) {
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        noise.setPixel(i % 256, i / 256, state);
+    }
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    noise.save(&buffer, "PNG");
+    tiles.body = bytes.toStdString();
+    cacheMegabytes = 1;
+    const Answer small = ask(query);
+    EXPECT_EQ(small.status, 200) << small.body;
+
+    // A file system of its own for the cache, in a mount namespace of this process's own.
+    const std::string cache = (work.path() + QStringLiteral("/cache")).toStdString();
+    std::filesystem::remove_all(cache);
+    std::filesystem::create_directory(cache);
+    if (::geteuid() != 0 || ::unshare(CLONE_NEWNS) != 0 ||
+        ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        ::mount("tmpfs", cache.c_str(), "tmpfs", 0, "size=4m") != 0) {
+        GTEST_SKIP() << "a file system of a few megabytes needs root";
+    }
+    // An earlier picture's tiles fill the file system to its last byte.
+    for (int i = 0; std::ofstream(cache + "/old" + std::to_string(i)) << std::string(1 << 16, 'x');
+         ++i) {
+    }
+    cacheMegabytes = 64;
+    tiles.body.clear(); // small tiles again: the picture's fit once the old ones go
+    const Answer full = ask("CenP=-30,100&Alti=90&Size=400,400&Lang=EUR0407");
+    ::umount2(cache.c_str(), MNT_DETACH);
+    EXPECT_EQ(full.status, 200) << full.body;
 }
 
 TEST_F(XyzSource, AFailingUpstreamIsNeverDrawnIntoAPicture)

@@ -99,28 +99,82 @@ TEST(Upstream, EachTransferEndsAsABodyNothingOrANamedFailure)
     }
 }
 
+// A cache entry of |bytes| bytes.
+void put(TileCache& cache, const std::string& key, std::size_t bytes = 1000)
+{
+    const auto temporary = cache.temporaryFor(key);
+    ASSERT_TRUE(temporary);
+    std::fputs(std::string(bytes, 'x').c_str(), (*temporary)->file());
+    ASSERT_TRUE(cache.store(key, **temporary).ok());
+}
+
+TileCache::Limits limits(std::uint64_t bytes, int pinSeconds = 0, int walkSeconds = 600)
+{
+    return {bytes, std::time_t{7} * 24 * 3600, std::chrono::seconds(pinSeconds),
+            std::chrono::seconds(walkSeconds), std::chrono::seconds(3600)};
+}
+
 TEST(TileCache, DropsTheLeastRecentlyUsedBeyondItsLimit)
 {
     testsupport::TempWorkDir work;
-    TileCache cache(work.path().toStdString() + "/cache", 3000);
-    const auto put = [&cache](const std::string& key) {
-        const auto temporary = cache.temporaryFor(key);
-        ASSERT_TRUE(temporary);
-        std::ofstream(*temporary) << std::string(1000, 'x');
-        ASSERT_TRUE(cache.store(key, *temporary).ok());
-    };
-    put("s/1/0/0");
-    put("s/1/0/1");
-    put("s/1/1/0");
+    const std::string folder = work.path().toStdString() + "/cache";
+    TileCache cache(folder, limits(3000));
+    put(cache, "s/1/0/0");
+    put(cache, "s/1/0/1");
+    put(cache, "s/1/1/0");
     EXPECT_TRUE(cache.find("s/1/0/0")); // used: now the second is the oldest
-    put("s/1/1/1");
+    put(cache, "s/1/1/1");
     EXPECT_TRUE(cache.find("s/1/0/0"));
     EXPECT_FALSE(cache.find("s/1/0/1"));
     EXPECT_TRUE(cache.find("s/1/1/1"));
     EXPECT_LE(cache.bytes(), 3000u);
     // Another process, later: it counts what is on disk.
-    TileCache again(work.path().toStdString() + "/cache", 3000);
+    TileCache again(folder, limits(3000));
     EXPECT_EQ(again.bytes(), cache.bytes());
+}
+
+// Tiles used within the time a picture may take are in use: a cache smaller than one picture's
+// tiles goes over its limit rather than fail the picture.
+TEST(TileCache, TilesInUseStayEvenPastTheLimit)
+{
+    testsupport::TempWorkDir work;
+    TileCache cache(work.path().toStdString() + "/cache", limits(3000, 60));
+    for (int i = 0; i < 5; ++i) {
+        put(cache, "s/1/0/" + std::to_string(i));
+    }
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_TRUE(cache.find("s/1/0/" + std::to_string(i))) << i;
+    }
+    EXPECT_EQ(cache.bytes(), 5000u);
+}
+
+// Two services on one folder, each walking it before it evicts: together under the limit.
+TEST(TileCache, TwoServicesSharingAFolderKeepItUnderTheLimitTogether)
+{
+    testsupport::TempWorkDir work;
+    const std::string folder = work.path().toStdString() + "/cache";
+    TileCache first(folder, limits(3000, 0, 0));
+    TileCache second(folder, limits(3000, 0, 0));
+    for (int i = 0; i < 8; ++i) {
+        put(i % 2 == 0 ? first : second, "s/2/0/" + std::to_string(i));
+    }
+    EXPECT_LE(TileCache(folder, limits(3000)).bytes(), 3000u);
+}
+
+// A writer locks its temporary: one whose lock is free (its writer died) goes, however young;
+// one still being written stays.
+TEST(TileCache, TemporariesOfDeadWritersGoWhateverTheirAge)
+{
+    testsupport::TempWorkDir work;
+    const std::string folder = work.path().toStdString() + "/cache";
+    TileCache writer(folder, limits(3000));
+    const auto alive = writer.temporaryFor("s/1/0/0");
+    ASSERT_TRUE(alive);
+    const std::string dead = folder + "/s/1/0/.0.abandoned";
+    std::ofstream(dead) << "half a tile";
+    EXPECT_EQ(TileCache(folder, limits(3000)).bytes(), 0u);
+    EXPECT_FALSE(std::filesystem::exists(dead));
+    EXPECT_TRUE(std::filesystem::exists((*alive)->path()));
 }
 
 struct CoverCase {
