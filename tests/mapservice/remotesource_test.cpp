@@ -140,6 +140,56 @@ TEST_F(XyzSource, TheCacheNeverFailsAPictureForItsOwnSize)
     EXPECT_EQ(full.status, 200) << full.body;
 }
 
+// What an upstream or the cache does wrong is named as it is: a redirect to another host (not
+// followed), a header past libcurl's limit, a cache on a read-only file system.
+TEST_F(XyzSource, FaultsAreNamedTruly)
+{
+    testsupport::LoopbackServer odd;
+    const std::string tilesUrl = tiles.spec().substr(4, tiles.spec().find("/{z}") - 4);
+    odd.server().Get(R"(/same/(\d+)/(\d+)/(\d+)\.png)", [&](const auto& req, auto& res) {
+        res.set_redirect(tilesUrl + "/" + std::string(req.matches[1]) + "/" +
+                         std::string(req.matches[2]) + "/" + std::string(req.matches[3]) + ".png");
+    });
+    odd.server().Get(R"(/elsewhere/.*)", [&](const auto&, auto& res) {
+        res.set_redirect("http://localhost:" + std::to_string(odd.port()) + "/x.png");
+    });
+    odd.server().Get(R"(/header/.*)", [](const auto&, auto& res) {
+        res.set_header("X-Padding", std::string(200'000, 'x'));
+        res.set_content("x", "image/png");
+    });
+    odd.start();
+    const struct {
+        const char* path;
+        int status;
+        const char* reason;
+    } cases[] = {
+        {"/same", 200, ""},
+        {"/elsewhere", 502, "redirected to another host, http://localhost, which is not followed"},
+        {"/header", 502, "header too large"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        SourceTable table(testShores(), options());
+        ASSERT_TRUE(table.add("xyz:" + odd.url() + c.path + "/{z}/{x}/{y}.png").ok());
+        const Answer answer = answerMapRequest(query, table);
+        EXPECT_EQ(answer.status, c.status) << answer.body;
+        EXPECT_NE(answer.body.find(c.reason), std::string::npos) << answer.body;
+    }
+
+    const std::string cache = (work.path() + QStringLiteral("/cache")).toStdString();
+    std::filesystem::remove_all(cache);
+    std::filesystem::create_directory(cache);
+    if (::geteuid() != 0 || ::unshare(CLONE_NEWNS) != 0 ||
+        ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        ::mount("tmpfs", cache.c_str(), "tmpfs", MS_RDONLY, "size=1m") != 0) {
+        GTEST_SKIP() << "a read-only file system needs root";
+    }
+    const Answer readOnly = ask("CenP=-30,100&Alti=90&Size=400,400&Lang=EUR0407");
+    ::umount2(cache.c_str(), MNT_DETACH);
+    EXPECT_EQ(readOnly.status, 500);
+    EXPECT_NE(readOnly.body.find("Read-only file system"), std::string::npos) << readOnly.body;
+}
+
 TEST_F(XyzSource, AFailingUpstreamIsNeverDrawnIntoAPicture)
 {
     tiles.status = 500;
