@@ -45,6 +45,13 @@ namespace testsupport {
 
 using namespace mapservice;
 
+// How many times longer things take under the sanitizers, for bounds that tell a wait from none.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr double timeScale = 3;
+#else
+constexpr double timeScale = 1;
+#endif
+
 inline std::string png(QColor colour, int side = 256)
 {
     QImage image(side, side, QImage::Format_RGB32);
