@@ -150,23 +150,39 @@ TEST_F(HostileFolder, TramselStepsBetweenTheValidTilesAndNamesBrokenOnes)
     // Of two names that differ only in case, the upper-case one comes first in the list.
     EXPECT_EQ(form.windowTitle(), (locked ? longValid : QStringLiteral("IDA_E_B46L11Z45.GIF")) +
                                       u' ' + tramsel::designCaption);
-    const QString start = form.windowTitle();
     for (const char key : {'i', 'm', 'j', 'k', 'k', 'i', 'i', 'm', 'm', 'j', ' ', 'k', ' '}) {
         QTest::keyClick(&form, key);
     }
     EXPECT_EQ(snapshot(), before);
     EXPECT_TRUE(form.isVisible());
-    // Whatever happened, a caption names a tile of the list or is the start caption.
-    EXPECT_TRUE(form.windowTitle().endsWith(tramsel::designCaption)) << start.toStdString();
+    // Up, down, west and east through broken and missing neighbours: the moves end on the tile
+    // of 46 and 11 (the upper-case name, first in the list), with the locked tile or without.
+    EXPECT_EQ(form.windowTitle(), QStringLiteral("IDA_E_B46L11Z45.GIF ") + tramsel::designCaption);
 }
 
 TEST_F(HostileFolder, BrontileShowsTheValidTilesAndListsTheBrokenOnes)
 {
+    // One more valid tile, so that the walk begins its second row and reaches the broken tiles
+    // of the rows below (49: a PNG; 48: zero bytes, cut off, a giant; 47: two bad links).
+    TempWorkDir::write(QStringLiteral("mymaps/IDA_E_B49L11Z45.gif"), testsupport::makeGif(64, 64));
+    before = snapshot();
     brontile::Form1 form(dialogs);
     ASSERT_EQ(form.Form_Load(), std::nullopt);
     EXPECT_EQ(snapshot(), before);
-    ASSERT_FALSE(dialogs.messages.isEmpty());
+    ASSERT_EQ(dialogs.messages.size(), 2) << dialogs.messages.join(u'\n').toStdString();
     EXPECT_EQ(dialogs.messages.last(), brontile::readyMessage);
+    // Exactly the tiles that cannot be decoded, each once with its reason: the empty file and
+    // the giant. Qt decodes the PNG by its content and the cut-off GIF as far as it goes.
+    QStringList lines = dialogs.messages.first().split(u'\n');
+    EXPECT_EQ(lines.takeFirst(), QStringLiteral("These tiles could not be shown as pictures:"));
+    ASSERT_EQ(lines.size(), 2) << dialogs.messages.first().toStdString();
+    const QStringList broken{QStringLiteral("mymaps/IDA_E_B48L10Z45.gif"),
+                             QStringLiteral("mymaps/IDA_E_B48L12Z45.gif")};
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        EXPECT_TRUE(lines[i].startsWith(broken[i] + QStringLiteral(" (")) &&
+                    lines[i].endsWith(u')'))
+            << lines[i].toStdString();
+    }
     // The walk starts at 50 north: the two valid tiles of that row come first, with pictures.
     ASSERT_GE(form.images().size(), 2u);
     EXPECT_TRUE(form.images()[0]->hasPicture());

@@ -8,17 +8,28 @@ using mapexport::Format;
 
 TEST(ExportOptions, TakenOrRefusedWithTheUsageLine)
 {
+    using mapexport::TileFormat;
     const struct {
         QStringList arguments;
         const char* refusal; // nullptr: taken
         Format format;
         double zoom; // 0: none chosen
         int type;    // 0: none chosen
+        TileFormat tiles = TileFormat::Auto;
+        int maxImages = 100;
     } cases[] = {
         {{"alps.tif"}, nullptr, Format::GeoTiff, 0, 0},
         {{"--zoom", "45", "--type", "2", "ALPS.MBTiles"}, nullptr, Format::MBTiles, 45, 2},
         {{"--folder", "tiles", "a.tiff"}, nullptr, Format::GeoTiff, 0, 0},
-        {{"--tile-format", "jpeg", "a.sqlitedb"}, nullptr, Format::SQLiteDB, 0, 0},
+        {{"--tile-format", "jpeg", "a.sqlitedb"},
+         nullptr,
+         Format::SQLiteDB,
+         0,
+         0,
+         TileFormat::Jpeg},
+        {{"--tile-format", "png", "a.gpkg"}, nullptr, Format::GeoPackage, 0, 0, TileFormat::Png},
+        {{"--tile-format", "auto", "a.mbtiles"}, nullptr, Format::MBTiles, 0, 0, TileFormat::Auto},
+        {{"--max-images", "7", "a.kmz"}, nullptr, Format::KMZ, 0, 0, TileFormat::Auto, 7},
         {{"--max-images", "0", "a.kmz"},
          "--max-images takes a whole number from 1, not \"0\"",
          Format::KMZ,
@@ -58,6 +69,8 @@ TEST(ExportOptions, TakenOrRefusedWithTheUsageLine)
         EXPECT_EQ(parsed->format, c.format) << line;
         EXPECT_EQ(parsed->choice.zoom.value_or(0), c.zoom) << line;
         EXPECT_EQ(parsed->choice.mapType.value_or(0), c.type) << line;
+        EXPECT_EQ(parsed->settings.tiles, c.tiles) << line;
+        EXPECT_EQ(parsed->settings.maxImages, c.maxImages) << line;
     }
 }
 

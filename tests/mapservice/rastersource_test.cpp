@@ -332,7 +332,9 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(RemoteSources, AreAcceptedWithoutBeingContacted)
 {
-    SourceTable table(testShores(), {::testing::TempDir() + "remote-cache"});
+    RemoteOptions remote;
+    remote.cacheFolder = ::testing::TempDir() + "remote-cache";
+    SourceTable table(testShores(), remote);
     EXPECT_TRUE(table.add("xyz:http://127.0.0.1:9/{z}/{x}/{y}.png").ok());
     EXPECT_TRUE(table.add("type2=wms:http://127.0.0.1:9/wms?LAYERS=topo").ok());
     EXPECT_TRUE(table.addMaxZoom("EUR0407=4").ok());

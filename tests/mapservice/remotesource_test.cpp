@@ -292,7 +292,9 @@ TEST_F(XyzSource, MissingTilesLeaveTheDrawnMapOrTheirParentsEnlarged)
         tiles.missing = c.missing;
         tiles.zooms = 0;
         testsupport::TempWorkDir fresh; // no cache of the case before
-        SourceTable table(testShores(), {(fresh.path() + QStringLiteral("/cache")).toStdString()});
+        RemoteOptions remote;
+        remote.cacheFolder = (fresh.path() + QStringLiteral("/cache")).toStdString();
+        SourceTable table(testShores(), remote);
         ASSERT_TRUE(table.add(tiles.spec()).ok());
         const Answer answer = answerMapRequest(query, table);
         ASSERT_EQ(answer.status, 200) << answer.body;

@@ -179,7 +179,7 @@ TEST(TileCache, TemporariesOfDeadWritersGoWhateverTheirAge)
 
 struct CoverCase {
     const char* name;
-    MapRequest request;
+    double latitude, longitude, mapZoom; // of a picture of 1999 x 1999 pixels
     int zoom;
     std::int64_t west, east, north, south;
 };
@@ -187,13 +187,18 @@ struct CoverCase {
 TEST(TileGrid, CoveringTilesRunOnAcross180AndStopAtTheGridsEdges)
 {
     const CoverCase cases[] = {
-        {"1 degree at 179.9 E", {-17, 179.9, 45, 1999, 1999}, 12, 4088, 4101, 2237, 2251},
-        {"720 degrees at 0: one world and a column", {0, 0, 45 * 720, 1999, 1999}, 2, 0, 4, 0, 3},
-        {"beyond 85 N", {89, 0, 45, 1999, 1999}, 12, 0, -1, 0, -1},
+        {"1 degree at 179.9 E", -17, 179.9, 45, 12, 4088, 4101, 2237, 2251},
+        {"720 degrees at 0: one world and a column", 0, 0, 45 * 720, 2, 0, 4, 0, 3},
+        {"beyond 85 N", 89, 0, 45, 12, 0, -1, 0, -1},
     };
     for (const CoverCase& c : cases) {
         SCOPED_TRACE(c.name);
-        const Geometry g(c.request);
+        MapRequest request;
+        request.latitude = c.latitude;
+        request.longitude = c.longitude;
+        request.zoom = c.mapZoom;
+        request.width = request.height = 1999;
+        const Geometry g(request);
         const TileRange r = coveringTiles(g, tileZoomFor(g.degreesPerPixel, 19));
         if (c.east < c.west) {
             EXPECT_TRUE(r.empty());

@@ -98,7 +98,10 @@ TEST(WmsSource, AsksForTheLayerInGeographicCoordinatesAndPlacesTheAnswer)
 
 TEST(WmsSource, APictureAcross180IsAskedForInPiecesOnBothSides)
 {
-    MapRequest across{0, 180, 45, 1999, 1999};
+    MapRequest across;
+    across.longitude = 180;
+    across.zoom = 45;
+    across.width = across.height = 1999;
     const WmsPlan plan = wmsPlan(Geometry(across));
     ASSERT_EQ(plan.pieces.size(), 2u);
     EXPECT_NEAR(plan.pieces[0].west, 179.5, 1e-3);

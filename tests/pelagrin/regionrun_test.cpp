@@ -216,7 +216,7 @@ TEST_P(ParallelRun, StartsInPlanOrderWithAtMostNInFlight)
 {
     const int n = GetParam();
     // Half a body at once and the rest later, so that transfers overlap.
-    service.setDefault(FakeReply::slow(testsupport::makeFlatGif(1999, 1999), 5));
+    service.setDefault(FakeReply::slow(testsupport::makeFlatGif(1999, 1999), 40));
     const auto result = run({47, 48, 49}, {9, 10, 11, 12}, {2, 10}, n);
     EXPECT_EQ(result.stored, 12);
     EXPECT_FALSE(result.failure);
@@ -228,8 +228,10 @@ TEST_P(ParallelRun, StartsInPlanOrderWithAtMostNInFlight)
         EXPECT_LE(positions[k], k + n - 1) << "arrival " << k;
     }
     EXPECT_EQ(counts, (QList<qint64>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}));
+    EXPECT_LE(service.mostInFlight(), n);
     if (n > 1) {
         EXPECT_GE(service.connectionCount(), 2);
+        EXPECT_GE(service.mostInFlight(), 2) << "the transfers overlap";
     }
 }
 

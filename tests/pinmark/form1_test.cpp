@@ -42,9 +42,21 @@ protected:
     QStringList labelAtMessage;
 };
 
-TEST_F(PinmarkWindow, ClosingMessageIsExact)
+TEST_F(PinmarkWindow, ShowsTheClosingMessageWordForWord)
 {
-    EXPECT_EQ(pinmark::closingMessage.size(), 558);
+    // Written out here apart from the program's constant: a change to either shows.
+    const QString expected = QStringLiteral(
+        "Ready! Creating automatic map files. Note this is the first release of the map file "
+        "generator. you have to set the calibration point 1 and point 2 manually in each map "
+        "file. it could be possible that the coordinates are already ok and you only have to "
+        "move the points to the right position of the grid. next release will do this automatic "
+        "and will create full automatic calibrated map files. Note: Be sure to have in your "
+        "OziExplorer configuration->Maps->Lat/Long Display selected 'Degrees' (the first) "
+        "otherwise it could be possible the map file won't works");
+    ASSERT_EQ(expected.size(), 558);
+    images({QStringLiteral("IDA_E_B48!50L11!25Z150.gif")});
+    ASSERT_TRUE(load());
+    EXPECT_EQ(dialogs.messages, QStringList{expected});
 }
 
 TEST_F(PinmarkWindow, EmptyFolderShowsTheClosingMessageAtOnce)

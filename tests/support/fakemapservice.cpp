@@ -8,6 +8,7 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace testsupport {
@@ -75,6 +76,7 @@ void FakeMapService::readFrom(QTcpSocket* socket)
         const QByteArray head = buffer.left(end);
         buffer.remove(0, end + 4);
         requests_.append(QString::fromLatin1(head.left(head.indexOf("\r\n"))));
+        mostInFlight_ = std::max(mostInFlight_, ++inFlight_);
         if (onRequest) {
             onRequest(static_cast<int>(requests_.size()));
         }
@@ -116,19 +118,22 @@ void FakeMapService::answer(QTcpSocket* socket, const FakeReply& reply)
     switch (reply.kind) {
     case FakeReply::Kind::Body:
         socket->write(head + reply.body);
+        --inFlight_;
         break;
     case FakeReply::Kind::CutShort:
     case FakeReply::Kind::Unframed:
         socket->write(head + half);
         socket->flush();
         socket->disconnectFromHost();
+        --inFlight_;
         break;
     case FakeReply::Kind::Slow: {
         socket->write(head + half);
         socket->flush();
         QPointer<QTcpSocket> guarded(socket);
         const QByteArray rest = reply.body.mid(half.size());
-        QTimer::singleShot(reply.delayMs, this, [guarded, rest] {
+        QTimer::singleShot(reply.delayMs, this, [this, guarded, rest] {
+            --inFlight_;
             if (guarded) {
                 guarded->write(rest);
             }
@@ -140,8 +145,9 @@ void FakeMapService::answer(QTcpSocket* socket, const FakeReply& reply)
         QPointer<QTcpSocket> guarded(socket);
         auto* timer = new QTimer(socket);
         QObject::connect(timer, &QTimer::timeout, timer,
-                         [guarded, timer, body = reply.body, sent = qsizetype{0}]() mutable {
+                         [this, guarded, timer, body = reply.body, sent = qsizetype{0}]() mutable {
                              if (!guarded || sent >= body.size()) {
+                                 --inFlight_;
                                  timer->stop();
                                  return;
                              }
@@ -151,6 +157,7 @@ void FakeMapService::answer(QTcpSocket* socket, const FakeReply& reply)
         break;
     }
     case FakeReply::Kind::Never:
+    case FakeReply::Kind::Asked: // made a picture on arrival
         break;
     }
 }

@@ -97,6 +97,8 @@ public:
     // The query of each request, percent-decoded.
     QStringList decodedQueries() const;
     int connectionCount() const { return connections_; }
+    // The most requests that were at once received and not yet answered in full.
+    int mostInFlight() const { return mostInFlight_; }
 
     // Runs when a request has arrived, before it is answered, with its number from 1.
     std::function<void(int)> onRequest;
@@ -112,6 +114,8 @@ private:
     QStringList requests_;
     QHash<QTcpSocket*, QByteArray> pending_;
     int connections_ = 0;
+    int inFlight_ = 0;
+    int mostInFlight_ = 0;
 };
 
 } // namespace testsupport
