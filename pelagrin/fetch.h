@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/gifcheck.h"
+#include "common/httpclient.h"
 #include "common/result.h"
 #include "common/tilegeometry.h"
 #include "pelagrin/curlloop.h"
@@ -8,15 +9,10 @@
 
 #include <QByteArray>
 #include <QByteArrayList>
-#include <QElapsedTimer>
 #include <QSize>
 #include <QString>
-#include <QTimer>
 #include <QUrl>
 
-#include <array>
-#include <curl/curl.h>
-#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -64,51 +60,36 @@ public:
 private:
     friend class Fetcher;
 
-    static std::size_t onBody(char* data, std::size_t size, std::size_t count, void* self);
-    static std::size_t onHeader(char* data, std::size_t size, std::size_t count, void* self);
-    // Takes a piece of the body; false ends the transfer (too large, or not a picture).
+    // Asks for the picture; an error when the request cannot be made.
+    common::Status start();
+    // Takes a piece of the body; false ends the transfer (not a picture, or of another size).
     bool take(const char* data, std::size_t size);
-    // The transfer has ended with |code|, or with the time-out: stores or drops the body.
-    void finish(CURLcode code);
+    // A redirect is followed: what came is void.
+    void restart();
+    // The transfer has ended: stores or drops the body.
+    void finish(const common::http::Ended& ended);
     // The file is in place, or gone after |failure|: tells the owner.
     void settled(std::optional<common::Error> failure, bool stored);
-    std::optional<common::Error> check(CURLcode code) const;
-    QString describeFailure(CURLcode code) const;
-    long status() const;  // the HTTP status, 0 before one came
-    void handOver();      // what arrived so far, to the file writer
-    void checkActivity(); // fails the transfer when too little came within the time-out
-    // Asks the place a redirect names, when it may be followed: true when the transfer goes on.
-    bool followRedirect();
+    std::optional<common::Error> check(const common::http::Ended& ended) const;
+    QString describeFailure(const common::http::Ended& ended) const;
+    void handOver(); // what arrived so far, to the file writer
+
+    enum class Body { Picture, NotGif, WrongSize };
 
     Fetcher& fetcher_;
     FileWriter::Id file_;
-    CURL* easy_;
-    bool running_ = false;  // in the fetcher's transfers, not yet finished
-    QUrl url_;              // as asked, which names the service in messages
-    QByteArray encodedUrl_; // libcurl reads it until the transfer ends
-    QSize picture_;         // the size the GIF must have; empty: any
-    int redirects_ = 0;
-    std::optional<common::Error> refusedRedirect_;
-    std::array<char, CURL_ERROR_SIZE> error_{};
-    QByteArray reason_;      // the reason phrase of the latest status line
+    QUrl url_;               // as asked, which names the service in messages
+    QSize picture_;          // the size the GIF must have; empty: any
+    long status_ = 0;        // of the answer whose body arrives
     QByteArrayList pending_; // arrived, not yet handed to the writer
     qsizetype pendingBytes_ = 0;
-    qint64 received_ = 0; // bytes of the body so far
     common::GifWalker gif_;
-    bool tooLarge_ = false;
-    bool notGif_ = false;    // what came cannot be the start of a GIF
-    bool wrongSize_ = false; // the GIF's screen is not the size asked for
-    bool whole_ = false;     // the whole picture came with a 2xx status
-    bool timedOut_ = false;  // too little came within the time-out
-    // Bytes of headers and bodies so far, and how many there were at the latest ticks of
-    // |activity_|, with the milliseconds of |started_| when they were counted.
-    qint64 activityBytes_ = 0;
-    std::deque<std::pair<qint64, qint64>> samples_;
-    QElapsedTimer started_;
-    QTimer activity_;
+    Body body_ = Body::Picture;
+    bool whole_ = false; // the whole picture came with a 2xx status
     std::function<void(FetchResult)> done_;
     std::function<void()> arrived_;
     std::vector<FileBeside> beside_;
+    std::unique_ptr<common::http::Transfer> http_; // first to go: no handler runs after
 };
 
 // The downloader's only contact with the network. One Fetcher per window, so connections to
@@ -159,7 +140,7 @@ public:
 private:
     friend class Transfer;
 
-    // libcurl's transfers, run by the window's event loop; its connections are kept between
+    // The HTTP client, run by the window's event loop; its connections are kept between
     // requests.
     std::unique_ptr<CurlLoop> loop_;
     int transferTimeoutMs_;
