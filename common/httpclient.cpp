@@ -129,7 +129,7 @@ Transfer::~Transfer()
     }
 }
 
-Client::Client(EventLoop& loop, long maxPerHost) : loop_(loop)
+Client::Client(EventLoop& loop) : loop_(loop)
 {
     initialiseOnce();
     multi_ = curl_multi_init();
@@ -137,9 +137,6 @@ Client::Client(EventLoop& loop, long maxPerHost) : loop_(loop)
     curl_multi_setopt(multi_, CURLMOPT_SOCKETDATA, this);
     curl_multi_setopt(multi_, CURLMOPT_TIMERFUNCTION, &Client::onTimer);
     curl_multi_setopt(multi_, CURLMOPT_TIMERDATA, this);
-    if (maxPerHost > 0) {
-        curl_multi_setopt(multi_, CURLMOPT_MAX_HOST_CONNECTIONS, maxPerHost);
-    }
 }
 
 Client::~Client()

@@ -121,8 +121,7 @@ private:
 // One multi handle: its connections are kept and reused from one request to the next.
 class Client {
 public:
-    // |maxPerHost|: connections to one host and port at once (0: any); more requests wait.
-    explicit Client(EventLoop& loop, long maxPerHost = 0);
+    explicit Client(EventLoop& loop);
     ~Client(); // cancels what is in flight; no handler is called
     Client(const Client&) = delete;
     Client& operator=(const Client&) = delete;

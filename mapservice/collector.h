@@ -84,7 +84,7 @@ private:
             }
             finished_ = true;
         }
-        *wanted_.abandoned = true; // the picture's other requests stop
+        wanted_.abandoned->set(); // the picture's other requests stop
         done_(error);
     }
 

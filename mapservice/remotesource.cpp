@@ -194,7 +194,9 @@ Upstreams::Upstreams(const RemoteOptions& options)
              // the upstream time-out.
              TileCache::Limits{static_cast<std::uint64_t>(options.cacheMaxMegabytes) << 20,
                                std::time_t{7} * 24 * 3600,
-                               std::chrono::seconds(options.timeoutSeconds + 5)})
+                               std::chrono::seconds(options.timeoutSeconds + 5)}),
+      network_({options.userAgent, static_cast<std::int64_t>(options.maxTileMegabytes) << 20, 2},
+               cache_)
 {}
 
 Upstream& Upstreams::of(const std::string& url)
@@ -202,11 +204,7 @@ Upstream& Upstreams::of(const std::string& url)
     const std::string host = common::authorityOf(url);
     auto& upstream = byHost_[host];
     if (!upstream) {
-        upstream = std::make_unique<Upstream>(
-            host,
-            Upstream::Options{options_.userAgent,
-                              static_cast<std::int64_t>(options_.maxTileMegabytes) << 20, 2},
-            cache_);
+        upstream = std::make_unique<Upstream>(host, network_);
     }
     return *upstream;
 }

@@ -31,17 +31,20 @@ struct RemoteOptions {
     int waitingPerSource = 64;
 };
 
-// The upstream servers of all remote sources, one per host and port, and their cache.
+// The upstream servers of all remote sources, one per host and port, their cache and the
+// network they are asked through.
 class Upstreams {
 public:
     explicit Upstreams(const RemoteOptions& options);
     // The one of |url|'s host and port; made on first use (while the sources are set up).
     Upstream& of(const std::string& url);
     const RemoteOptions& options() const { return options_; }
+    Network& network() { return network_; }
 
 private:
     RemoteOptions options_;
     TileCache cache_;
+    Network network_;
     std::map<std::string, std::unique_ptr<Upstream>> byHost_;
 };
 
@@ -60,6 +63,14 @@ public:
     common::Result<Picture> drawGathered(const MapRequest& request,
                                          const Gathered* gathered) const override;
     common::Result<Picture> draw(const MapRequest& request) const override;
+    void serveOn(boost::asio::io_context* loop) const override
+    {
+        upstream_.network().serveOn(loop);
+    }
+    bool runNetworkFor(std::chrono::milliseconds most) const override
+    {
+        return upstream_.network().runFor(most);
+    }
 
 protected:
     RemoteSource(std::string url, Upstreams& upstreams, const ShoreData& shores);

@@ -38,7 +38,9 @@ constexpr std::chrono::milliseconds stopWait{500};
 struct MapServer::Private {
     Private(const Source& source, const ServerLimits& limits, Log log)
         : state(source, limits, std::move(log))
-    {}
+    {
+        source.serveOn(&state.io); // one loop for the clients and the upstreams
+    }
 
     void accept()
     {
@@ -99,6 +101,7 @@ MapServer::MapServer(const Source& source, const ServerLimits& limits, Log log)
 
 MapServer::~MapServer()
 {
+    d_->state.source.serveOn(nullptr);
     d_->state.mailbox->close(); // sources may still answer pictures that were gathering
 }
 

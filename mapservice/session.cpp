@@ -154,7 +154,7 @@ private:
 
     // Reads while a picture is gathered: a client that hangs up abandons it, and what a client
     // sends meanwhile (its next request) is kept for later.
-    void watchClient(const std::shared_ptr<std::atomic<bool>>& abandoned)
+    void watchClient(const std::shared_ptr<Abandonment>& abandoned)
     {
         stream_.async_read_some(buffer_.prepare(4096), [self = shared_from_this(), abandoned](
                                                            beast::error_code ec, std::size_t n) {
@@ -165,7 +165,7 @@ private:
                 return;
             }
             if (ec || self->buffer_.size() > requestLimit) {
-                *abandoned = true;
+                abandoned->set();
                 self->watching_ = false;
                 self->close();
                 return;

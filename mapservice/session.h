@@ -3,6 +3,7 @@
 // The service's connections: what they and the drawing threads share, and one session per
 // client connection, run by the connections' thread.
 #include "mapservice/answer.h"
+#include "mapservice/mailbox.h"
 #include "mapservice/server.h"
 
 #include <boost/asio/io_context.hpp>
@@ -22,28 +23,6 @@ namespace asio = boost::asio;
 
 // The drawing threads: as many as asked, else one per core, at least two.
 int slotsFor(const ServerLimits& limits);
-
-// Hands work to the connections' thread from any thread, for as long as the server lives.
-class Mailbox {
-public:
-    explicit Mailbox(asio::io_context& io) : io_(&io) {}
-    template <typename Handler> void post(Handler&& handler)
-    {
-        const std::lock_guard lock(mutex_);
-        if (io_ != nullptr) {
-            asio::post(*io_, std::forward<Handler>(handler));
-        }
-    }
-    void close()
-    {
-        const std::lock_guard lock(mutex_);
-        io_ = nullptr;
-    }
-
-private:
-    std::mutex mutex_;
-    asio::io_context* io_;
-};
 
 // What the connections and the drawing threads share.
 struct ServerState {

@@ -26,6 +26,10 @@ common::Result<Picture> gatherAndDraw(const Source& source, const MapRequest& re
     source.gather(request, Wanted{}, [promise](common::Result<GatheredPtr> gathered) {
         promise->set_value(std::move(gathered));
     });
+    // While no server runs the source's loop, this thread does, until the picture is gathered.
+    while (future.wait_for(std::chrono::seconds(0)) != std::future_status::ready &&
+           source.runNetworkFor(std::chrono::milliseconds(10))) {
+    }
     const auto gathered = future.get();
     if (!gathered) {
         return gathered.error();

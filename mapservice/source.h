@@ -9,15 +9,61 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <vector>
+
+namespace boost::asio {
+class io_context;
+} // namespace boost::asio
 
 namespace mapservice {
 
+// Set once a picture is no longer wanted (its client has gone, or it has failed already); what
+// is fetched for it hears of it and stops.
+class Abandonment {
+public:
+    bool isSet() const { return set_; }
+    // Sets it and calls what listens, once, on this thread.
+    void set()
+    {
+        std::vector<std::function<void()>> listeners;
+        {
+            const std::lock_guard lock(mutex_);
+            if (set_) {
+                return;
+            }
+            set_ = true;
+            listeners.swap(listeners_);
+        }
+        for (const auto& listener : listeners) {
+            listener();
+        }
+    }
+    // |listener| runs when it is set; at once when it is set already.
+    void onSet(std::function<void()> listener)
+    {
+        {
+            const std::lock_guard lock(mutex_);
+            if (!set_) {
+                listeners_.push_back(std::move(listener));
+                return;
+            }
+        }
+        listener();
+    }
+
+private:
+    std::atomic<bool> set_{false};
+    std::mutex mutex_;
+    std::vector<std::function<void()>> listeners_;
+};
+
 // How long a picture is wanted: what it needs from elsewhere is fetched until |deadline|, or
-// until |abandoned| is set (its client has gone, or the picture has failed already).
+// until |abandoned| is set.
 struct Wanted {
     std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::time_point::max();
-    std::shared_ptr<std::atomic<bool>> abandoned = std::make_shared<std::atomic<bool>>(false);
-    bool over() const { return *abandoned || std::chrono::steady_clock::now() >= deadline; }
+    std::shared_ptr<Abandonment> abandoned = std::make_shared<Abandonment>();
+    bool over() const { return abandoned->isSet() || std::chrono::steady_clock::now() >= deadline; }
 };
 
 // What a picture needs from elsewhere (upstream tiles on disk), fetched before a drawing thread
@@ -50,6 +96,14 @@ public:
 
     // Gathers, waits for it and draws: for callers that may wait.
     virtual common::Result<Picture> draw(const MapRequest& request) const = 0;
+
+    // From now on what the source fetches runs on |loop|, a server's, which serves the clients
+    // too; nullptr: on the source's own loop again, which callers that wait for a picture run.
+    virtual void serveOn(boost::asio::io_context* /*loop*/) const {}
+    // Runs the source's own loop for at most |most|, or until one of its handlers has run, for a
+    // caller that waits for a picture; callers on several threads take turns. False when there
+    // is nothing for the caller to run: a server's thread runs the loop, or there is none.
+    virtual bool runNetworkFor(std::chrono::milliseconds /*most*/) const { return false; }
 };
 
 // Source::draw for a source that gathers: gather, wait on this thread, drawGathered.

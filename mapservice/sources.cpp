@@ -148,6 +148,7 @@ common::Result<const Source*> SourceTable::make(const std::string& spec)
         }
         if (!upstreams_) {
             upstreams_ = std::make_unique<Upstreams>(options_);
+            upstreams_->network().serveOn(servedOn_);
         }
         if (xyz) {
             owned_.push_back(std::make_unique<XyzSource>(url, *upstreams_, shores_));
@@ -285,6 +286,19 @@ common::Result<Picture> SourceTable::drawGathered(const MapRequest& request,
 common::Result<Picture> SourceTable::draw(const MapRequest& request) const
 {
     return gatherAndDraw(*this, request);
+}
+
+void SourceTable::serveOn(boost::asio::io_context* loop) const
+{
+    servedOn_ = loop;
+    if (upstreams_) {
+        upstreams_->network().serveOn(loop);
+    }
+}
+
+bool SourceTable::runNetworkFor(std::chrono::milliseconds most) const
+{
+    return upstreams_ && upstreams_->network().runFor(most);
 }
 
 } // namespace mapservice

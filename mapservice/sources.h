@@ -43,6 +43,8 @@ public:
     common::Result<Picture> drawGathered(const MapRequest& request,
                                          const Gathered* gathered) const override;
     common::Result<Picture> draw(const MapRequest& request) const override;
+    void serveOn(boost::asio::io_context* loop) const override;
+    bool runNetworkFor(std::chrono::milliseconds most) const override;
 
 private:
     common::Result<const Source*> make(const std::string& spec);
@@ -62,6 +64,7 @@ private:
     std::map<std::string, std::string> attributionByCode_;
     std::map<std::string, int> maxZoomByCode_;
     std::unique_ptr<Upstreams> upstreams_; // made with the first remote source
+    mutable boost::asio::io_context* servedOn_ = nullptr;
 };
 
 } // namespace mapservice

@@ -178,7 +178,12 @@ TileCache::temporaryFor(const std::string& key)
         }
         std::string name =
             (file.parent_path() / ("." + file.filename().native() + ".XXXXXX")).native();
+        std::unique_lock lock(mutex_); // no sweep of this process between making and locking
         const int fd = ::mkstemp(name.data());
+        if (fd >= 0) {
+            ::flock(fd, LOCK_EX); // a new file: nobody else holds it
+        }
+        lock.unlock();
         if (fd < 0 && diskFull(errno) && attempt == 0) {
             makeRoom();
             continue;
@@ -192,7 +197,6 @@ TileCache::temporaryFor(const std::string& key)
             }
             return common::permanent("the tile cache " + folder_ + " cannot be written: " + reason);
         }
-        ::flock(fd, LOCK_EX); // a new file: nobody else holds it
         return std::unique_ptr<Temporary>(new Temporary(std::move(name), f));
     }
 }

@@ -1,119 +1,35 @@
 #include "mapservice/upstream.h"
 
 #include "common/redirect.h"
+#include "mapservice/asioloop.h"
+#include "mapservice/mailbox.h"
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/post.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <boost/asio/thread_pool.hpp>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
-#include <chrono>
-#include <condition_variable>
 #include <cstdio>
-#include <curl/curl.h>
+#include <deque>
+#include <list>
 #include <map>
 #include <mutex>
-#include <sys/stat.h>
 #include <system_error>
-#include <thread>
-#include <unistd.h>
-#include <vector>
 
 namespace mapservice {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-// How often the thread looks at deadlines and abandoned pictures when nothing else happens.
-constexpr std::chrono::milliseconds tick{50};
+namespace asio = boost::asio;
+using common::http::Ended;
+using common::http::Failure;
 
 std::string megabytes(std::int64_t bytes)
 {
     return std::to_string(bytes >> 20) + " MB";
-}
-
-void initialiseCurlOnce()
-{
-    static const bool done = [] { return curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK; }();
-    (void)done;
-}
-
-} // namespace
-
-Fetched transferOutcome(int curlCode, const std::string& curlReason, long httpStatus, bool tooBig,
-                        const std::string& host, const std::string& what, std::int64_t maxBodyBytes)
-{
-    const std::string from = "upstream " + host + ": ";
-    if (tooBig || curlCode == CURLE_FILESIZE_EXCEEDED) {
-        return common::passing(from + what + " is larger than " + megabytes(maxBodyBytes), 502);
-    }
-    if (curlCode == CURLE_OPERATION_TIMEDOUT) {
-        return common::timedOut(from + "no answer in time for " + what, 504);
-    }
-    if (curlCode == CURLE_OUT_OF_MEMORY) {
-        // What libcurl answers for a header past its limit of 100 kB.
-        return common::passing(from + "header too large (" + what + ")", 502);
-    }
-    if (curlCode != CURLE_OK) {
-        return common::passing(from + curlReason + " (" + what + ")", 502);
-    }
-    if (httpStatus == 404 || httpStatus == 204) {
-        return std::optional<std::string>{}; // nothing there: no data, not a failure
-    }
-    if (httpStatus < 200 || httpStatus > 299) {
-        return common::passing(from + "status " + std::to_string(httpStatus) + " for " + what, 502);
-    }
-    return std::optional<std::string>{std::string()};
-}
-
-namespace {
-
-struct Waiter {
-    Wanted wanted;
-    std::function<void(Fetched)> done;
-};
-
-struct Job {
-    std::string url, key, what;
-    PictureSize size;
-    Waiter waiter;
-};
-
-// One transfer in flight and the pictures waiting for it.
-struct Transfer {
-    CURL* easy = nullptr;
-    std::string url; // as asked
-    PictureSize size;
-    int redirects = 0;
-    std::string key, what;
-    std::unique_ptr<TileCache::Temporary> temporary; // the body, as it arrives
-    std::int64_t bytes = 0;
-    std::int64_t maxBytes = 0;
-    bool tooBig = false;
-    int writeError = 0;    // errno of a write that failed
-    bool madeRoom = false; // the file system was full once, and the cache made room
-
-    char error[CURL_ERROR_SIZE] = {};
-    std::vector<Waiter> waiters;
-};
-
-std::size_t writeBody(char* data, std::size_t size, std::size_t count, void* transfer)
-{
-    auto* t = static_cast<Transfer*>(transfer);
-    const std::size_t bytes = size * count;
-    long status = 0;
-    curl_easy_getinfo(t->easy, CURLINFO_RESPONSE_CODE, &status);
-    if (common::isRedirect(status)) {
-        return bytes; // the page beside a redirect is no answer
-    }
-    if (t->bytes + static_cast<std::int64_t>(bytes) > t->maxBytes) {
-        t->tooBig = true;
-        return 0; // curl ends the transfer with a write error
-    }
-    if (std::fwrite(data, 1, bytes, t->temporary->file()) != bytes) {
-        t->writeError = errno;
-        return 0;
-    }
-    t->bytes += static_cast<std::int64_t>(bytes);
-    return bytes;
 }
 
 // The picture a cache entry holds, or nothing.
@@ -124,285 +40,415 @@ std::optional<std::string> pictureOf(const std::optional<TileCache::Cached>& cac
 
 } // namespace
 
-struct Upstream::Private {
-    Private(const std::string& h, Options o, TileCache& c)
-        : host(h), options(std::move(o)), cache(c)
+Fetched transferOutcome(const Ended& ended, const std::string& host, const std::string& what,
+                        std::int64_t maxBodyBytes)
+{
+    const std::string from = "upstream " + host + ": ";
+    switch (ended.failure) {
+    case Failure::None:
+        break;
+    case Failure::TooLarge:
+        return common::passing(from + what + " is larger than " + megabytes(maxBodyBytes), 502);
+    case Failure::TimedOut:
+        return common::timedOut(from + "no answer in time for " + what, 504);
+    case Failure::HeaderTooLarge:
+        return common::passing(from + "header too large (" + what + ")", 502);
+    case Failure::RedirectWithoutPlace:
+        return common::passing(from + what + " was redirected without a place", 502);
+    case Failure::RedirectElsewhere:
+        return common::passing(from + what + " was redirected to another host, " + ended.elsewhere +
+                                   ", which is not followed",
+                               502);
+    case Failure::TooManyRedirects:
+        return common::passing(from + what + " was redirected more than " +
+                                   std::to_string(common::maxRedirects) + " times",
+                               502);
+    default:
+        return common::passing(from + ended.message + " (" + what + ")", 502);
+    }
+    if (ended.status == 404 || ended.status == 204) {
+        return std::optional<std::string>{}; // nothing there: no data, not a failure
+    }
+    if (ended.status < 200 || ended.status > 299) {
+        return common::passing(from + "status " + std::to_string(ended.status) + " for " + what,
+                               502);
+    }
+    return std::optional<std::string>{std::string()};
+}
+
+namespace {
+
+struct Waiter {
+    std::uint64_t id = 0;
+    Wanted wanted;
+    std::function<void(Fetched)> done;
+    std::unique_ptr<asio::steady_timer> deadline; // none when the picture has no deadline
+};
+
+// One key being looked up, fetched or stored, and the pictures waiting for it. Its fields
+// belong to the loop's thread; the temporary file goes to the pool with the body once it is in.
+struct Fetch {
+    enum class Stage { LookingUp, Fetching, Storing };
+    Stage stage = Stage::LookingUp;
+    std::string host, url, key, what;
+    PictureSize size;
+    std::unique_ptr<TileCache::Temporary> temporary; // the body, as it arrives
+    int writeError = 0;                              // errno of a write that failed
+    bool madeRoom = false;        // the file system was full once, and the cache made room
+    bool holdsConnection = false; // counted among its host's connections
+    std::list<Waiter> waiters;
+    std::unique_ptr<common::http::Transfer> http;
+};
+using FetchPtr = std::shared_ptr<Fetch>;
+
+} // namespace
+
+struct Network::Private : std::enable_shared_from_this<Network::Private> {
+    Private(Options o, TileCache& c) : options(std::move(o)), cache(c) { serveOn(nullptr); }
+
+    // On the loop's thread, or while no loop runs.
+    void serveOn(asio::io_context* served)
     {
-        initialiseCurlOnce();
-        multi = curl_multi_init();
-        curl_multi_setopt(multi, CURLMOPT_MAX_HOST_CONNECTIONS, long{options.connections});
-        curl_multi_setopt(multi, CURLMOPT_MAX_TOTAL_CONNECTIONS, long{options.connections});
-        thread = std::thread([this] { run(); });
+        inFlight.clear(); // their transfers and timers go with them
+        if (mailbox) {
+            mailbox->close();
+        }
+        client.reset();
+        loop = served != nullptr ? served : &own;
+        this->served = served != nullptr;
+        mailbox = std::make_shared<Mailbox>(*loop);
+        busyPerHost.clear();
+        queued.clear();
+        client = std::make_unique<AsioCurlLoop>(*loop);
     }
 
-    ~Private()
+    // A new request: joined to the same key in flight, or looked up in the cache on the pool,
+    // then fetched when it is not there.
+    void take(const FetchPtr& asked, Waiter waiter)
     {
-        {
-            const std::lock_guard lock(mutex);
-            stopping = true;
+        if (waiter.wanted.over()) {
+            waiter.done(overFor(waiter, asked->host, asked->what));
+            return;
         }
-        curl_multi_wakeup(multi);
-        thread.join();
-        curl_multi_cleanup(multi);
+        auto [it, fresh] = inFlight.try_emplace(asked->key, asked);
+        const FetchPtr fetch = it->second;
+        wait(fetch, std::move(waiter));
+        if (!fresh) {
+            return;
+        }
+        asio::post(pool, [self = shared_from_this(), box = mailbox, fetch] {
+            auto cached = self->cache.find(fetch->key);
+            common::Result<std::unique_ptr<TileCache::Temporary>> temporary =
+                std::unique_ptr<TileCache::Temporary>();
+            if (!cached) {
+                temporary = self->cache.temporaryFor(fetch->key);
+            }
+            box->post([self, fetch, cached, temporary = std::move(temporary)]() mutable {
+                self->lookedUp(fetch, cached, std::move(temporary));
+            });
+        });
     }
 
-    void run()
+    void lookedUp(const FetchPtr& fetch, const std::optional<TileCache::Cached>& cached,
+                  common::Result<std::unique_ptr<TileCache::Temporary>> temporary)
     {
-        for (;;) {
-            std::vector<Job> jobs;
-            {
-                const std::lock_guard lock(mutex);
-                if (stopping) {
-                    break;
-                }
-                jobs.swap(queued);
+        if (!isInFlight(fetch)) { // nobody waits any more
+            if (temporary && *temporary) {
+                asio::post(pool, [t = std::move(temporary).value()] {}); // removed there
             }
-            for (Job& job : jobs) {
-                take(std::move(job));
-            }
-            int running = 0;
-            curl_multi_perform(multi, &running);
-            int left = 0;
-            while (CURLMsg* message = curl_multi_info_read(multi, &left)) {
-                if (message->msg == CURLMSG_DONE) {
-                    finish(message->easy_handle, message->data.result);
-                }
-            }
-            dropUnwanted();
-            curl_multi_poll(multi, nullptr, 0, static_cast<int>(tick.count()), nullptr);
+            return;
         }
-        // Stopping: what is in flight ends here, and nobody is called back any more.
-        for (auto& [key, transfer] : inFlight) {
-            abort(*transfer);
+        if (cached) {
+            deliver(fetch, pictureOf(cached));
+        } else if (!temporary) {
+            deliver(fetch, temporary.error());
+        } else {
+            fetch->temporary = std::move(temporary).value();
+            fetch->stage = Fetch::Stage::Fetching;
+            start(fetch);
         }
-        inFlight.clear();
     }
 
-    // A new request: from the cache, joined to a transfer of the same key, or a new transfer.
-    void take(Job job)
+    // Asks for the body once one of its host's connections is free. libcurl's own limit per
+    // host would count all ports of a host together.
+    void start(const FetchPtr& fetch)
     {
-        if (job.waiter.wanted.over()) {
-            job.waiter.done(overFor(job.waiter, job.what));
+        int& busy = busyPerHost[fetch->host];
+        if (busy >= options.connectionsPerHost) {
+            queued[fetch->host].push_back(fetch);
             return;
         }
-        if (const auto cached = cache.find(job.key)) {
-            job.waiter.done(pictureOf(cached));
-            return;
-        }
-        if (const auto it = inFlight.find(job.key); it != inFlight.end()) {
-            it->second->waiters.push_back(std::move(job.waiter));
-            return;
-        }
-        auto temporary = cache.temporaryFor(job.key);
-        if (!temporary) {
-            job.waiter.done(temporary.error());
-            return;
-        }
-        auto transfer = std::make_unique<Transfer>();
-        transfer->url = job.url;
-        transfer->size = job.size;
-        transfer->key = job.key;
-        transfer->what = job.what;
-        transfer->temporary = std::move(temporary).value();
-        transfer->maxBytes = options.maxBodyBytes;
-        // curl's own limit is a backstop: the waiters' deadlines are kept here.
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            job.waiter.wanted.deadline - Clock::now());
-        const long timeoutMs =
-            static_cast<long>(std::clamp<std::int64_t>(left.count() + 1000, 1000, 3'600'000));
-        CURL* easy = curl_easy_init();
-        curl_easy_setopt(easy, CURLOPT_URL, job.url.c_str());
-        curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
-        // libcurl would follow a redirect to any host: redirect() decides instead.
-        curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
-        curl_easy_setopt(easy, CURLOPT_USERAGENT, options.userAgent.c_str());
-        curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, ""); // the cap counts decoded bytes
-        curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-        curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, timeoutMs);
-        curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE,
-                         static_cast<curl_off_t>(options.maxBodyBytes));
-        curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, writeBody);
-        curl_easy_setopt(easy, CURLOPT_WRITEDATA, transfer.get());
-        curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, transfer->error);
-        curl_easy_setopt(easy, CURLOPT_PRIVATE, transfer.get());
-        transfer->easy = easy;
-        transfer->waiters.push_back(std::move(job.waiter));
-        curl_multi_add_handle(multi, easy);
-        inFlight.emplace(job.key, std::move(transfer));
+        ++busy;
+        fetch->holdsConnection = true;
+        launch(fetch);
     }
 
-    void finish(CURL* easy, CURLcode code)
+    // |fetch| no longer needs its connection: the next one waiting for its host starts.
+    void release(Fetch& fetch)
     {
-        Transfer* t = nullptr;
-        curl_easy_getinfo(easy, CURLINFO_PRIVATE, &t);
-        long status = 0;
-        curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
-        std::optional<common::Error> refused;
-        if (code == CURLE_OK && common::isRedirect(status)) {
-            refused = redirect(*t);
-            if (!refused) {
-                return; // on its way to the new place
-            }
+        if (!fetch.holdsConnection) {
+            return;
         }
-        errno = 0;
-        const bool written = std::fflush(t->temporary->file()) == 0;
-        const int writeError = written ? t->writeError : errno;
-        if (!refused && !t->madeRoom && (writeError == ENOSPC || writeError == EDQUOT)) {
-            // A full file system: the cache makes room and the tile is fetched once more.
-            t->madeRoom = true;
-            cache.makeRoom();
-            if (startAgain(*t, t->url)) {
+        fetch.holdsConnection = false;
+        --busyPerHost[fetch.host];
+        auto& waiting = queued[fetch.host];
+        while (!waiting.empty()) {
+            const FetchPtr next = waiting.front();
+            waiting.pop_front();
+            if (isInFlight(next) && next->stage == Fetch::Stage::Fetching) {
+                start(next);
                 return;
             }
         }
-        const std::string reason = t->error[0] != '\0' ? t->error : curl_easy_strerror(code);
-        Fetched outcome =
-            transferOutcome(code, reason, status, t->tooBig, host, t->what, options.maxBodyBytes);
-        if (refused) {
-            outcome = *refused;
-        } else if (outcome && !written) {
-            outcome = common::permanent(
-                "the tile cache cannot be written: " +
-                    std::error_code(writeError, std::generic_category()).message(),
-                500);
+    }
+
+    // Asks for the body, or delivers why it cannot be asked for.
+    void launch(const FetchPtr& fetch)
+    {
+        common::http::Request request;
+        request.url = fetch->url;
+        request.userAgent = options.userAgent;
+        request.maxBodyBytes = options.maxBodyBytes;
+        request.decodeContent = true; // the cap counts decoded bytes
+        request.deadline = fetch->waiters.front().wanted.deadline;
+        common::http::Handlers handlers;
+        Fetch* raw = fetch.get(); // the handlers go with fetch->http, before the fetch
+        handlers.body = [raw](long, const char* data, std::size_t size) {
+            if (std::fwrite(data, 1, size, raw->temporary->file()) != size) {
+                raw->writeError = errno;
+                return false;
+            }
+            return true;
+        };
+        handlers.restart = [raw] {
+            if (!raw->temporary->restart()) {
+                raw->writeError = errno != 0 ? errno : EIO;
+            }
+        };
+        handlers.ended = [this, raw](const Ended& ended) { transferEnded(raw, ended); };
+        auto started = client->client().start(std::move(request), std::move(handlers));
+        if (!started) {
+            deliver(fetch, common::passing("upstream " + fetch->host + ": " + started.error().text +
+                                               " (" + fetch->what + ")",
+                                           502));
+            return;
         }
-        if (outcome && outcome->has_value() && t->bytes > 0) {
-            // Checked here, on the upstream's thread: only whole pictures enter the cache.
-            if (const auto problem = fileProblem(t->temporary->path(), t->size,
+        fetch->http = std::move(started).value();
+    }
+
+    // The body is in, or the transfer failed: checked and stored on the pool.
+    void transferEnded(Fetch* raw, const Ended& ended)
+    {
+        const auto it = inFlight.find(raw->key);
+        if (it == inFlight.end() || it->second.get() != raw) {
+            return;
+        }
+        const FetchPtr fetch = it->second;
+        fetch->stage = Fetch::Stage::Storing;
+        release(*fetch);
+        Fetched outcome = transferOutcome(ended, fetch->host, fetch->what, options.maxBodyBytes);
+        asio::post(pool, [self = shared_from_this(), box = mailbox, fetch, outcome,
+                          temporary = std::move(fetch->temporary),
+                          bytes = ended.bodyBytes]() mutable {
+            errno = 0;
+            const bool written = std::fflush(temporary->file()) == 0;
+            const int writeError = written ? fetch->writeError : errno;
+            if (!fetch->madeRoom && (writeError == ENOSPC || writeError == EDQUOT)) {
+                // A full file system: the cache makes room and the tile is fetched once more.
+                self->cache.makeRoom();
+                const bool again = temporary->restart();
+                box->post([self, fetch, again, temporary = std::move(temporary)]() mutable {
+                    self->fetchAgain(fetch, again, std::move(temporary));
+                });
+                return;
+            }
+            if (outcome && !written) {
+                outcome = common::permanent(
+                    "the tile cache cannot be written: " +
+                        std::error_code(writeError, std::generic_category()).message(),
+                    500);
+            }
+            outcome = self->store(*fetch, *temporary, std::move(outcome), bytes);
+            temporary.reset(); // removed unless stored
+            box->post([self, fetch, outcome] { self->deliver(fetch, outcome); });
+        });
+    }
+
+    // On the pool: a whole picture of the size asked for is stored, and nothing where the
+    // upstream has nothing.
+    Fetched store(const Fetch& fetch, TileCache::Temporary& temporary, Fetched outcome,
+                  std::int64_t bytes)
+    {
+        if (outcome && outcome->has_value() && bytes > 0) {
+            if (const auto problem = fileProblem(temporary.path(), fetch.size,
                                                  static_cast<std::size_t>(options.maxBodyBytes))) {
-                outcome =
-                    common::passing("upstream " + host + ": " + t->what + " is " + *problem, 502);
+                outcome = common::passing(
+                    "upstream " + fetch.host + ": " + fetch.what + " is " + *problem, 502);
             }
         }
-        if (outcome) {
-            const bool nothing = !outcome->has_value() || t->bytes == 0;
-            const common::Status stored = nothing ? cache.storeNothing(t->key, *t->temporary)
-                                                  : cache.store(t->key, *t->temporary);
-            outcome = !stored ? Fetched(stored.error()) : pictureOf(cache.find(t->key));
+        if (!outcome) {
+            return outcome;
         }
-        t->temporary.reset(); // removed unless stored
-        curl_multi_remove_handle(multi, easy);
-        curl_easy_cleanup(easy);
-        t->easy = nullptr;
-        auto node = inFlight.extract(t->key);
-        for (Waiter& waiter : node.mapped()->waiters) {
+        const bool nothing = !outcome->has_value() || bytes == 0;
+        const common::Status stored =
+            nothing ? cache.storeNothing(fetch.key, temporary) : cache.store(fetch.key, temporary);
+        return !stored ? Fetched(stored.error()) : Fetched(pictureOf(cache.find(fetch.key)));
+    }
+
+    void fetchAgain(const FetchPtr& fetch, bool restarted,
+                    std::unique_ptr<TileCache::Temporary> temporary)
+    {
+        if (!isInFlight(fetch)) {
+            asio::post(pool, [temporary = std::move(temporary)] {}); // removed there
+            return;
+        }
+        if (!restarted) {
+            deliver(fetch, common::permanent("the tile cache cannot be written", 500));
+            return;
+        }
+        fetch->madeRoom = true;
+        fetch->writeError = 0;
+        fetch->temporary = std::move(temporary);
+        fetch->stage = Fetch::Stage::Fetching;
+        start(fetch);
+    }
+
+    // A picture waits for |fetch| until it is done, over its deadline or abandoned.
+    void wait(const FetchPtr& fetch, Waiter waiter)
+    {
+        waiter.id = ++waiters;
+        fetch->waiters.push_back(std::move(waiter));
+        const auto at = std::prev(fetch->waiters.end());
+        const std::weak_ptr<Fetch> weak = fetch;
+        const auto giveUp = [self = weak_from_this(), weak, id = at->id] {
+            const auto me = self.lock();
+            const auto fetch = weak.lock();
+            if (me && fetch) {
+                me->drop(fetch, id);
+            }
+        };
+        if (at->wanted.deadline != std::chrono::steady_clock::time_point::max()) {
+            at->deadline = std::make_unique<asio::steady_timer>(*loop, at->wanted.deadline);
+            at->deadline->async_wait([giveUp](const boost::system::error_code& ec) {
+                if (!ec) {
+                    giveUp();
+                }
+            });
+        }
+        at->wanted.abandoned->onSet([box = std::weak_ptr<Mailbox>(mailbox), giveUp] {
+            if (const auto mailbox = box.lock()) {
+                mailbox->post(giveUp); // it may be set on any thread
+            }
+        });
+    }
+
+    // Tells the picture |id| that it is over, unless it was told already; a transfer nobody
+    // waits for any more stops.
+    void drop(const FetchPtr& fetch, std::uint64_t id)
+    {
+        const auto at = std::find_if(fetch->waiters.begin(), fetch->waiters.end(),
+                                     [id](const Waiter& w) { return w.id == id; });
+        if (!isInFlight(fetch) || at == fetch->waiters.end()) {
+            return; // delivered or dropped meanwhile
+        }
+        Waiter waiter = std::move(*at);
+        fetch->waiters.erase(at);
+        if (fetch->waiters.empty()) {
+            inFlight.erase(fetch->key);
+            fetch->http.reset();
+            release(*fetch);
+            if (fetch->stage == Fetch::Stage::Fetching) {
+                asio::post(pool, [temporary = std::move(fetch->temporary)] {}); // removed there
+            }
+        }
+        waiter.deadline.reset();
+        waiter.done(overFor(waiter, fetch->host, fetch->what));
+    }
+
+    void deliver(const FetchPtr& fetch, const Fetched& outcome)
+    {
+        if (!isInFlight(fetch)) {
+            return;
+        }
+        inFlight.erase(fetch->key);
+        fetch->http.reset();
+        release(*fetch);
+        for (Waiter& waiter : std::exchange(fetch->waiters, {})) {
+            waiter.deadline.reset();
             waiter.done(outcome);
         }
     }
 
-    // Sends |t| on to the place its redirect names, when that is on the same host (from HTTP to
-    // HTTPS too, never back) within maxRedirects hops; else why not.
-    std::optional<common::Error> redirect(Transfer& t)
+    bool isInFlight(const FetchPtr& fetch) const
     {
-        char* location = nullptr;
-        curl_easy_getinfo(t.easy, CURLINFO_REDIRECT_URL, &location);
-        const std::string next = location != nullptr ? location : "";
-        const auto failed = [&](const std::string& why) {
-            return common::passing("upstream " + host + ": " + t.what + " " + why, 502);
-        };
-        if (next.empty()) {
-            return failed("was redirected without a place");
-        }
-        if (const auto elsewhere = common::redirectElsewhere(t.url, next)) {
-            return failed("was redirected to another host, " + *elsewhere +
-                          ", which is not followed");
-        }
-        if (++t.redirects > common::maxRedirects) {
-            return failed("was redirected more than " + std::to_string(common::maxRedirects) +
-                          " times");
-        }
-        if (!startAgain(t, next)) {
-            return common::permanent("the tile cache cannot be written", 500);
-        }
-        return std::nullopt;
+        const auto it = inFlight.find(fetch->key);
+        return it != inFlight.end() && it->second == fetch;
     }
 
-    // Asks for |t| at |url| from the start, its file emptied; false when that fails.
-    bool startAgain(Transfer& t, const std::string& url)
+    static Fetched overFor(const Waiter& waiter, const std::string& host, const std::string& what)
     {
-        if (!t.temporary->restart()) {
-            return false;
-        }
-        t.bytes = 0;
-        t.writeError = 0;
-        curl_multi_remove_handle(multi, t.easy);
-        curl_easy_setopt(t.easy, CURLOPT_URL, url.c_str());
-        curl_multi_add_handle(multi, t.easy);
-        return true;
-    }
-
-    // Calls back the pictures no longer wanted; a transfer nobody waits for any more stops.
-    void dropUnwanted()
-    {
-        for (auto it = inFlight.begin(); it != inFlight.end();) {
-            Transfer& t = *it->second;
-            const auto over =
-                std::stable_partition(t.waiters.begin(), t.waiters.end(),
-                                      [](const Waiter& w) { return !w.wanted.over(); });
-            std::vector<Waiter> gone(std::make_move_iterator(over),
-                                     std::make_move_iterator(t.waiters.end()));
-            t.waiters.erase(over, t.waiters.end());
-            for (Waiter& waiter : gone) {
-                waiter.done(overFor(waiter, t.what));
-            }
-            if (t.waiters.empty()) {
-                abort(t);
-                it = inFlight.erase(it);
-            } else {
-                ++it;
-            }
-        }
-    }
-
-    Fetched overFor(const Waiter& waiter, const std::string& what) const
-    {
-        if (*waiter.wanted.abandoned) {
+        if (waiter.wanted.abandoned->isSet()) {
             return common::passing("upstream " + host + ": " + what + " no longer wanted", 502);
         }
         return common::timedOut("upstream " + host + ": no answer in time for " + what, 504);
     }
 
-    void abort(Transfer& t)
-    {
-        if (t.easy != nullptr) {
-            curl_multi_remove_handle(multi, t.easy);
-            curl_easy_cleanup(t.easy);
-            t.easy = nullptr;
-        }
-        t.temporary.reset();
-    }
-
-    const std::string host;
     const Options options;
     TileCache& cache;
-    CURLM* multi = nullptr;
-
-    std::mutex mutex; // guards queued and stopping
-    std::vector<Job> queued;
-    bool stopping = false;
-
-    std::map<std::string, std::unique_ptr<Transfer>> inFlight; // the thread's own
-    std::thread thread;
+    asio::thread_pool pool{2}; // the cache's work
+    asio::io_context own{1};   // the loop while no server runs
+    asio::io_context* loop = nullptr;
+    std::atomic<bool> served{false};
+    std::mutex running;               // held by the thread that runs |own|
+    std::shared_ptr<Mailbox> mailbox; // onto *loop
+    std::unique_ptr<AsioCurlLoop> client;
+    std::map<std::string, FetchPtr> inFlight;           // by key
+    std::uint64_t waiters = 0;                          // numbers them
+    std::map<std::string, int> busyPerHost;             // connections in use, by host and port
+    std::map<std::string, std::deque<FetchPtr>> queued; // waiting for one, by host and port
 };
 
-Upstream::Upstream(std::string host, Options options, TileCache& cache)
-    : host_(std::move(host)), d_(std::make_unique<Private>(host_, std::move(options), cache))
+Network::Network(Options options, TileCache& cache)
+    : d_(std::make_shared<Private>(std::move(options), cache))
 {}
 
-Upstream::~Upstream() = default;
-
-void Upstream::fetch(std::string url, std::string key, std::string what, PictureSize size,
-                     Wanted wanted, std::function<void(Fetched)> done)
+Network::~Network()
 {
-    {
-        const std::lock_guard lock(d_->mutex);
-        d_->queued.push_back({std::move(url),
-                              std::move(key),
-                              std::move(what),
-                              size,
-                              {std::move(wanted), std::move(done)}});
+    d_->mailbox->close();
+    d_->inFlight.clear();
+    d_->client.reset();
+    d_->pool.join(); // its work holds d_ until it is done
+}
+
+void Network::serveOn(boost::asio::io_context* loop)
+{
+    d_->serveOn(loop);
+}
+
+bool Network::runFor(std::chrono::milliseconds most)
+{
+    if (d_->served) {
+        return false;
     }
-    curl_multi_wakeup(d_->multi);
+    const std::lock_guard lock(d_->running); // one thread at a time runs the loop
+    d_->own.restart();
+    d_->own.run_one_for(most);
+    return true;
+}
+
+void Network::fetch(const std::string& host, std::string url, std::string key, std::string what,
+                    PictureSize size, Wanted wanted, std::function<void(Fetched)> done)
+{
+    auto fetch = std::make_shared<Fetch>();
+    fetch->host = host;
+    fetch->url = std::move(url);
+    fetch->key = std::move(key);
+    fetch->what = std::move(what);
+    fetch->size = size;
+    d_->mailbox->post(
+        [d = d_, fetch, waiter = Waiter{0, std::move(wanted), std::move(done), nullptr}]() mutable {
+            d->take(fetch, std::move(waiter));
+        });
 }
 
 } // namespace mapservice

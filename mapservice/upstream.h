@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/httpclient.h"
 #include "common/result.h"
 #include "mapservice/bodycheck.h"
 #include "mapservice/source.h"
@@ -19,45 +20,65 @@ namespace mapservice {
 // was asked for.
 using Fetched = common::Result<std::optional<std::string>>;
 
-// How the outcome of one transfer is read. |curlCode| is curl's result (0: the transfer ended
-// well), |httpStatus| the upstream's status, |tooBig| whether the body passed the cap.
-// A Fetched holding an empty file name stands for a body to be kept.
-Fetched transferOutcome(int curlCode, const std::string& curlReason, long httpStatus, bool tooBig,
-                        const std::string& host, const std::string& what,
-                        std::int64_t maxBodyBytes);
+// How the end of one transfer reads. A Fetched holding an empty file name stands for a body to
+// be kept.
+Fetched transferOutcome(const common::http::Ended& ended, const std::string& host,
+                        const std::string& what, std::int64_t maxBodyBytes);
 
-// One upstream server: a thread of its own drives all transfers to it with libcurl, at most two
-// connections at once, so that no wait for it holds any other thread, and a stuck server holds
-// up nothing but its own pictures. Bodies go straight to disk, capped; what a transfer fetches
-// is kept in the cache under its key, and a key already cached or being fetched is not asked
-// for again.
-class Upstream {
+// The service's side of the network: one HTTP client for every upstream (at most two
+// connections to each host and port; more requests wait for one), driven by the loop that serves
+// the clients, or while no server runs by whoever waits for a picture; and a small pool of two
+// threads for the cache's work (looking up, checking and storing bodies, making room), so that none
+// of it holds the loop. Bodies go straight to disk, capped; what a transfer fetches is kept in the
+// cache under its key, and a key already cached or being fetched is not asked for again.
+class Network {
 public:
     struct Options {
         std::string userAgent;
         std::int64_t maxBodyBytes = std::int64_t{16} << 20;
-        int connections = 2;
+        long connectionsPerHost = 2;
     };
-    Upstream(std::string host, Options options, TileCache& cache);
-    ~Upstream(); // abandons what is in flight; nothing is called back any more
-    Upstream(const Upstream&) = delete;
-    Upstream& operator=(const Upstream&) = delete;
+    Network(Options options, TileCache& cache);
+    ~Network(); // abandons what is in flight; nothing is called back any more
+    Network(const Network&) = delete;
+    Network& operator=(const Network&) = delete;
 
-    // Fetches |url| into the cache as |key| (or finds it there) and calls |done| once, on the
-    // upstream's thread. |what| names it in failures ("tile 12/2047/1361"). Once |wanted| is
-    // over, |done| is called with a time-out (or, when abandoned, any failure) and the transfer
-    // stops unless another picture still wants it.
+    // See Source::serveOn and Source::runNetworkFor. What is in flight is abandoned.
+    void serveOn(boost::asio::io_context* loop);
+    bool runFor(std::chrono::milliseconds most);
+
+    // Fetches |url| from |host| into the cache as |key| (or finds it there) and calls |done|
+    // once, on the loop's thread; may be called from any thread. |what| names it in failures
+    // ("tile 12/2047/1361"). Once |wanted| is over, |done| is called with a time-out (or, when
+    // abandoned, any failure) and the transfer stops unless another picture still wants it.
     // A body is cached only when it is a whole picture of |size| (see bodyProblem); any other
     // fails the transfer with the reason.
-    void fetch(std::string url, std::string key, std::string what, PictureSize size, Wanted wanted,
-               std::function<void(Fetched)> done);
+    void fetch(const std::string& host, std::string url, std::string key, std::string what,
+               PictureSize size, Wanted wanted, std::function<void(Fetched)> done);
 
-    const std::string& host() const { return host_; }
+    struct Private;
 
 private:
-    struct Private;
+    std::shared_ptr<Private> d_;
+};
+
+// One upstream server, by host and port, as failures name it.
+class Upstream {
+public:
+    Upstream(std::string host, Network& network) : host_(std::move(host)), network_(network) {}
+
+    void fetch(std::string url, std::string key, std::string what, PictureSize size, Wanted wanted,
+               std::function<void(Fetched)> done)
+    {
+        network_.fetch(host_, std::move(url), std::move(key), std::move(what), size,
+                       std::move(wanted), std::move(done));
+    }
+    const std::string& host() const { return host_; }
+    Network& network() const { return network_; }
+
+private:
     const std::string host_;
-    std::unique_ptr<Private> d_;
+    Network& network_;
 };
 
 } // namespace mapservice

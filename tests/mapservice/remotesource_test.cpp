@@ -406,7 +406,11 @@ TEST_F(XyzSource, APictureNotDrawnWithinTheTimeOutIsAnswered504)
     std::promise<common::Result<GatheredPtr>> gathered;
     table.gather(*request, Wanted{},
                  [&](common::Result<GatheredPtr> g) { gathered.set_value(std::move(g)); });
-    const auto tilesCame = gathered.get_future().get();
+    auto future = gathered.get_future();
+    while (future.wait_for(std::chrono::seconds(0)) != std::future_status::ready &&
+           table.runNetworkFor(std::chrono::milliseconds(10))) {
+    }
+    const auto tilesCame = future.get();
     ASSERT_TRUE(tilesCame.ok()) << tilesCame.error().text;
     std::this_thread::sleep_for(std::chrono::milliseconds(2100));
     const auto late = table.drawGathered(*request, tilesCame->get());

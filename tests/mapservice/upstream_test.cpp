@@ -64,29 +64,33 @@ TEST(MapServiceLog, AReaderCutOffAtItsDeadlineIsLoggedWithWhatItGot)
 }
 
 struct OutcomeCase {
-    int curlCode;
+    common::http::Failure failure;
     long status;
-    bool tooBig;
     int answerStatus; // 0: a body, -1: nothing there
     const char* reason;
 };
 
 TEST(Upstream, EachTransferEndsAsABodyNothingOrANamedFailure)
 {
+    using common::http::Failure;
     const OutcomeCase cases[] = {
-        {CURLE_OK, 200, false, 0, ""},
-        {CURLE_OK, 404, false, -1, ""},
-        {CURLE_OK, 204, false, -1, ""},
-        {CURLE_OK, 503, false, 502, "upstream t.example: status 503 for tile 3/1/2"},
-        {CURLE_OK, 302, false, 502, "status 302"},
-        {CURLE_OK, 200, true, 502, "tile 3/1/2 is larger than 16 MB"},
-        {CURLE_FILESIZE_EXCEEDED, 200, false, 502, "larger than 16 MB"},
-        {CURLE_OPERATION_TIMEDOUT, 0, false, 504, "no answer in time for tile 3/1/2"},
-        {CURLE_COULDNT_CONNECT, 0, false, 502, "upstream t.example: refused (tile 3/1/2)"},
+        {Failure::None, 200, 0, ""},
+        {Failure::None, 404, -1, ""},
+        {Failure::None, 204, -1, ""},
+        {Failure::None, 503, 502, "upstream t.example: status 503 for tile 3/1/2"},
+        {Failure::RedirectWithoutPlace, 302, 502, "tile 3/1/2 was redirected without a place"},
+        {Failure::TooLarge, 200, 502, "tile 3/1/2 is larger than 16 MB"},
+        {Failure::TimedOut, 0, 504, "no answer in time for tile 3/1/2"},
+        {Failure::TimedOut, 200, 504, "no answer in time for tile 3/1/2"},
+        {Failure::Refused, 0, 502, "upstream t.example: refused (tile 3/1/2)"},
+        {Failure::HeaderTooLarge, 0, 502, "header too large (tile 3/1/2)"},
     };
     for (const OutcomeCase& c : cases) {
-        const Fetched f = transferOutcome(c.curlCode, "refused", c.status, c.tooBig, "t.example",
-                                          "tile 3/1/2", std::int64_t{16} << 20);
+        common::http::Ended ended;
+        ended.failure = c.failure;
+        ended.status = c.status;
+        ended.message = "refused";
+        const Fetched f = transferOutcome(ended, "t.example", "tile 3/1/2", std::int64_t{16} << 20);
         SCOPED_TRACE(c.reason);
         if (c.answerStatus > 0) {
             ASSERT_FALSE(f);
