@@ -9,7 +9,7 @@
 #include <optional>
 #include <vector>
 
-// The tile list of the viewers and the exporter: the names of a tile folder, each read once,
+// The tile list of the viewers (Tramsel and Brontile): the names of a tile folder, each read once,
 // and the neighbour search over them.
 namespace common {
 

@@ -1,5 +1,6 @@
-// Exports the tiles of a tile folder as one georeferenced file: MBTiles or SQLiteDB for phone
-// and tablet map apps, GeoTIFF for GIS programs.
+// Exports the tiles of a tile folder as one georeferenced file: MBTiles, SQLiteDB or GeoPackage
+// tiles for phone, tablet and field apps, a KMZ of overlay images for GPS units, a GeoTIFF for
+// GIS programs.
 #include "common/atomicfile.h"
 #include "common/commandline.h"
 #include "common/credit.h"

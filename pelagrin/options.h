@@ -7,13 +7,14 @@
 
 namespace pelagrin {
 
-// How many tiles of a region are requested at once: one Qt network manager keeps at most six
-// connections to one host.
+// How many tiles of a region are requested at once, each on a connection of its own: a service
+// is not asked for more than six at a time.
 constexpr int defaultConnections = 2;
 constexpr int maxConnections = 6;
 
-// The map service's port when --service names none.
-constexpr int defaultServicePort = 8047;
+// The map service's port when --service names none: the one of the address the program was
+// built with (PELAGRIN_MAP_SERVICE, "host:port").
+constexpr int defaultServicePort = PELAGRIN_SERVICE_PORT;
 
 struct Options {
     int connections = defaultConnections;
@@ -33,10 +34,12 @@ inline const QString helpText =
         "folder.\n"
         "  --connections N  tiles fetched at once, 1 to 6 (default 2)\n"
         "  --service HOST[:PORT]  the map service to ask: a name, an IPv4 address or an IPv6\n"
-        "                   address in brackets, PORT 1 to 65535 (default 8047), no scheme\n"
-        "                   (default: the local service, 127.0.0.1:8047)\n"
-        "  --help           this text\n"
-        "  --version        the program's version\n");
+        "                   address in brackets, PORT 1 to 65535 (default " QT_STRINGIFY(
+            PELAGRIN_SERVICE_PORT) "), no scheme\n"
+                                   "                   (default: the local "
+                                   "service, " PELAGRIN_MAP_SERVICE ")\n"
+                                   "  --help           this text\n"
+                                   "  --version        the program's version\n");
 
 // The command line's options (|arguments| without the program's name), or a bad-input error
 // with exit status 2 whose text (the reason and the usage line) goes to standard error.

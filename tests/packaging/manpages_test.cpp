@@ -1,0 +1,97 @@
+// Each program's manual page against its --help: the same options, so that neither drifts from
+// the parser the help is made with; and the exporter's help names every file it writes.
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QRegularExpression>
+#include <QSet>
+#include <QString>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+// The long options a text names; a manual page's escaped dashes ("\\-") read as dashes, and
+// another program's option it refers to ("mapservice --bind") is not its own.
+QSet<QString> optionsIn(QString text)
+{
+    text.replace(QStringLiteral("\\-"), QStringLiteral("-"));
+    static const QRegularExpression reference(QStringLiteral("\"mapservice --[a-z-]+\""));
+    text.remove(reference);
+    QSet<QString> found;
+    static const QRegularExpression option(QStringLiteral("--([a-z][a-z-]*[a-z])"));
+    for (auto it = option.globalMatch(text); it.hasNext();) {
+        found.insert(it.next().captured(1));
+    }
+    return found;
+}
+
+QString helpOf(const QString& program)
+{
+    QProcess process;
+    auto environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    process.setProcessEnvironment(environment);
+    process.start(program, {QStringLiteral("--help")});
+    EXPECT_TRUE(process.waitForFinished(30'000)) << program.toStdString();
+    EXPECT_EQ(process.exitCode(), 0) << program.toStdString();
+    return QString::fromUtf8(process.readAllStandardOutput());
+}
+
+QString fileText(const char* path)
+{
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    EXPECT_FALSE(text.str().empty()) << path;
+    return QString::fromStdString(text.str());
+}
+
+TEST(ManualPages, NameTheOptionsThatHelpNames)
+{
+    const struct {
+        const char* binary;
+        const char* page;
+    } programs[] = {
+        {PELAGRIN_BIN, PELAGRIN_PAGE},     {PINMARK_BIN, PINMARK_PAGE},
+        {TRAMSEL_BIN, TRAMSEL_PAGE},       {BRONTILE_BIN, BRONTILE_PAGE},
+        {MAPSERVICE_BIN, MAPSERVICE_PAGE}, {MAPEXPORT_BIN, MAPEXPORT_PAGE},
+    };
+    for (const auto& p : programs) {
+        SCOPED_TRACE(p.page);
+        const QSet<QString> help = optionsIn(helpOf(QString::fromUtf8(p.binary)));
+        const QSet<QString> page = optionsIn(fileText(p.page));
+        EXPECT_TRUE(help.contains(QStringLiteral("help")));
+        for (const QString& option : help) {
+            EXPECT_TRUE(page.contains(option)) << "the page lacks --" << option.toStdString();
+        }
+        for (const QString& option : page) {
+            EXPECT_TRUE(help.contains(option)) << "--help lacks --" << option.toStdString();
+        }
+    }
+}
+
+TEST(ManualPages, PelagrinNamesTheServiceAddressItWasBuiltWith)
+{
+    const QString address = QStringLiteral(PELAGRIN_MAP_SERVICE);
+    const QString port = address.section(u':', -1);
+    const QString help = helpOf(QStringLiteral(PELAGRIN_BIN));
+    EXPECT_TRUE(help.contains(QStringLiteral("the local service, ") + address))
+        << help.toStdString();
+    EXPECT_TRUE(help.contains(QStringLiteral("(default ") + port + u')')) << help.toStdString();
+    const QString page = fileText(PELAGRIN_PAGE);
+    EXPECT_TRUE(page.contains(QStringLiteral("map service at ") + address));
+    EXPECT_TRUE(page.contains(QStringLiteral("default ") + port + u')'));
+}
+
+TEST(ManualPages, ExporterHelpNamesEveryEndingItWrites)
+{
+    const QString help = helpOf(QStringLiteral(MAPEXPORT_BIN));
+    for (const char* ending : {".mbtiles", ".sqlitedb", ".gpkg", ".kmz", ".tif", ".tiff"}) {
+        EXPECT_TRUE(help.contains(QString::fromLatin1(ending))) << ending;
+    }
+}
+
+} // namespace
