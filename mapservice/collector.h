@@ -38,21 +38,23 @@ public:
         }
         upstream_.fetch(url, keyPrefix_ + "/" + name, what, size, wanted_,
                         [self = shared_from_this(), name, ifMissing = std::move(ifMissing)](
-                            const Fetched& fetched) { self->arrived(name, fetched, ifMissing); });
+                            const common::Result<std::string>& fetched) {
+                            self->arrived(name, fetched, ifMissing);
+                        });
     }
 
     // Every first request is made.
     void started() { release(); }
 
 private:
-    void arrived(const std::string& name, const Fetched& fetched,
+    void arrived(const std::string& name, const common::Result<std::string>& fetched,
                  const std::function<void()>& ifMissing)
     {
-        if (!fetched) {
-            fail(fetched.error());
-        } else if (fetched->has_value()) {
+        if (fetched) {
             const std::lock_guard lock(mutex_);
-            files_[name] = **fetched;
+            files_[name] = *fetched;
+        } else if (fetched.error().kind != common::ErrorKind::NotFound) {
+            fail(fetched.error());
         } else if (ifMissing) {
             ifMissing();
         }

@@ -32,16 +32,21 @@ std::string megabytes(std::int64_t bytes)
     return std::to_string(bytes >> 20) + " MB";
 }
 
-// The picture a cache entry holds, or nothing.
-std::optional<std::string> pictureOf(const std::optional<TileCache::Cached>& cached)
+using Fetched = common::Result<std::string>;
+
+// The picture a cache entry holds, or that there is nothing.
+Fetched pictureOf(const std::optional<TileCache::Cached>& cached, const std::string& what)
 {
-    return cached && !cached->nothing ? std::optional(cached->file) : std::nullopt;
+    if (cached && !cached->nothing) {
+        return cached->file;
+    }
+    return common::notFound(what + ": nothing there");
 }
 
 } // namespace
 
-Fetched transferOutcome(const Ended& ended, const std::string& host, const std::string& what,
-                        std::int64_t maxBodyBytes)
+common::Status transferOutcome(const Ended& ended, const std::string& host, const std::string& what,
+                               std::int64_t maxBodyBytes)
 {
     const std::string from = "upstream " + host + ": ";
     switch (ended.failure) {
@@ -67,13 +72,13 @@ Fetched transferOutcome(const Ended& ended, const std::string& host, const std::
         return common::passing(from + ended.message + " (" + what + ")", 502);
     }
     if (ended.status == 404 || ended.status == 204) {
-        return std::optional<std::string>{}; // nothing there: no data, not a failure
+        return common::notFound(from + "nothing there for " + what); // no data, not a failure
     }
     if (ended.status < 200 || ended.status > 299) {
         return common::passing(from + "status " + std::to_string(ended.status) + " for " + what,
                                502);
     }
-    return std::optional<std::string>{std::string()};
+    return {};
 }
 
 namespace {
@@ -81,7 +86,7 @@ namespace {
 struct Waiter {
     std::uint64_t id = 0;
     Wanted wanted;
-    std::function<void(Fetched)> done;
+    std::function<void(common::Result<std::string>)> done;
     std::unique_ptr<asio::steady_timer> deadline; // none when the picture has no deadline
 };
 
@@ -159,7 +164,7 @@ struct Network::Private : std::enable_shared_from_this<Network::Private> {
             return;
         }
         if (cached) {
-            deliver(fetch, pictureOf(cached));
+            deliver(fetch, pictureOf(cached, "upstream " + fetch->host + ": " + fetch->what));
         } else if (!temporary) {
             deliver(fetch, temporary.error());
         } else {
@@ -246,7 +251,8 @@ struct Network::Private : std::enable_shared_from_this<Network::Private> {
         const FetchPtr fetch = it->second;
         fetch->stage = Fetch::Stage::Storing;
         release(*fetch);
-        Fetched outcome = transferOutcome(ended, fetch->host, fetch->what, options.maxBodyBytes);
+        common::Status outcome =
+            transferOutcome(ended, fetch->host, fetch->what, options.maxBodyBytes);
         asio::post(pool, [self = shared_from_this(), box = mailbox, fetch, outcome,
                           temporary = std::move(fetch->temporary),
                           bytes = ended.bodyBytes]() mutable {
@@ -262,37 +268,41 @@ struct Network::Private : std::enable_shared_from_this<Network::Private> {
                 });
                 return;
             }
-            if (outcome && !written) {
+            if (outcome.ok() && !written) {
                 outcome = common::permanent(
                     "the tile cache cannot be written: " +
                         std::error_code(writeError, std::generic_category()).message(),
                     500);
             }
-            outcome = self->store(*fetch, *temporary, std::move(outcome), bytes);
+            Fetched stored = self->store(*fetch, *temporary, outcome, bytes);
             temporary.reset(); // removed unless stored
-            box->post([self, fetch, outcome] { self->deliver(fetch, outcome); });
+            box->post([self, fetch, stored] { self->deliver(fetch, stored); });
         });
     }
 
-    // On the pool: a whole picture of the size asked for is stored, and nothing where the
-    // upstream has nothing.
-    Fetched store(const Fetch& fetch, TileCache::Temporary& temporary, Fetched outcome,
-                  std::int64_t bytes)
+    // On the pool: a whole picture of the size asked for is stored, and that there is nothing
+    // where the upstream has nothing; the cached file, or why there is none.
+    Fetched store(const Fetch& fetch, TileCache::Temporary& temporary,
+                  const common::Status& outcome, std::int64_t bytes)
     {
-        if (outcome && outcome->has_value() && bytes > 0) {
+        const bool notFound = !outcome.ok() && outcome.error().kind == common::ErrorKind::NotFound;
+        if (!outcome.ok() && !notFound) {
+            return outcome.error();
+        }
+        const bool nothing = notFound || bytes == 0; // an empty body is nothing there too
+        if (!nothing) {
             if (const auto problem = fileProblem(temporary.path(), fetch.size,
                                                  static_cast<std::size_t>(options.maxBodyBytes))) {
-                outcome = common::passing(
+                return common::passing(
                     "upstream " + fetch.host + ": " + fetch.what + " is " + *problem, 502);
             }
         }
-        if (!outcome) {
-            return outcome;
-        }
-        const bool nothing = !outcome->has_value() || bytes == 0;
         const common::Status stored =
             nothing ? cache.storeNothing(fetch.key, temporary) : cache.store(fetch.key, temporary);
-        return !stored ? Fetched(stored.error()) : Fetched(pictureOf(cache.find(fetch.key)));
+        if (!stored) {
+            return stored.error();
+        }
+        return pictureOf(cache.find(fetch.key), "upstream " + fetch.host + ": " + fetch.what);
     }
 
     void fetchAgain(const FetchPtr& fetch, bool restarted,
@@ -437,7 +447,8 @@ bool Network::runFor(std::chrono::milliseconds most)
 }
 
 void Network::fetch(const std::string& host, std::string url, std::string key, std::string what,
-                    PictureSize size, Wanted wanted, std::function<void(Fetched)> done)
+                    PictureSize size, Wanted wanted,
+                    std::function<void(common::Result<std::string>)> done)
 {
     auto fetch = std::make_shared<Fetch>();
     fetch->host = host;

@@ -14,16 +14,11 @@
 
 namespace mapservice {
 
-// What one upstream request gave: the cached file holding the body, or nothing when the
-// upstream has nothing there (404, 204 or an empty body); or why it failed: a passing error
-// (status 502) or a timed-out one (504), naming the host, the status or network error and what
-// was asked for.
-using Fetched = common::Result<std::optional<std::string>>;
-
-// How the end of one transfer reads. A Fetched holding an empty file name stands for a body to
-// be kept.
-Fetched transferOutcome(const common::http::Ended& ended, const std::string& host,
-                        const std::string& what, std::int64_t maxBodyBytes);
+// How the end of one transfer reads: a body to keep; a not-found error when the upstream has
+// nothing there (404 or 204); or why it failed: a passing error (status 502) or a timed-out
+// one (504), naming the host, the status or network error and what was asked for.
+common::Status transferOutcome(const common::http::Ended& ended, const std::string& host,
+                               const std::string& what, std::int64_t maxBodyBytes);
 
 // The service's side of the network: one HTTP client for every upstream (at most two
 // connections to each host and port; more requests wait for one), driven by the loop that serves
@@ -48,13 +43,16 @@ public:
     bool runFor(std::chrono::milliseconds most);
 
     // Fetches |url| from |host| into the cache as |key| (or finds it there) and calls |done|
-    // once, on the loop's thread; may be called from any thread. |what| names it in failures
+    // once, on the loop's thread, with the cached file, a not-found error when the upstream
+    // has nothing there (404, 204 or an empty body), or why it failed; may be called from any
+    // thread. |what| names it in failures
     // ("tile 12/2047/1361"). Once |wanted| is over, |done| is called with a time-out (or, when
     // abandoned, any failure) and the transfer stops unless another picture still wants it.
     // A body is cached only when it is a whole picture of |size| (see bodyProblem); any other
     // fails the transfer with the reason.
     void fetch(const std::string& host, std::string url, std::string key, std::string what,
-               PictureSize size, Wanted wanted, std::function<void(Fetched)> done);
+               PictureSize size, Wanted wanted,
+               std::function<void(common::Result<std::string>)> done);
 
     struct Private;
 
@@ -68,7 +66,7 @@ public:
     Upstream(std::string host, Network& network) : host_(std::move(host)), network_(network) {}
 
     void fetch(std::string url, std::string key, std::string what, PictureSize size, Wanted wanted,
-               std::function<void(Fetched)> done)
+               std::function<void(common::Result<std::string>)> done)
     {
         network_.fetch(host_, std::move(url), std::move(key), std::move(what), size,
                        std::move(wanted), std::move(done));
