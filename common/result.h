@@ -17,6 +17,7 @@ enum class ErrorKind {
     Passing,   // may well succeed when tried again: no connection, a server error
     Permanent, // will fail the same way again
     TimedOut,  // no answer within the time allowed
+    NotPlaced, // stored, but what places it (a file beside it) could not be written
 };
 
 struct Error {

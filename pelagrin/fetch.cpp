@@ -35,9 +35,8 @@ bool statusOk(long status)
 
 } // namespace
 
-Transfer::Transfer(Fetcher& fetcher, const QUrl& url, const QString& path,
-                   std::function<void(FetchResult)> done, std::function<void()> arrived,
-                   std::vector<FileBeside> beside, QSize picture)
+Transfer::Transfer(Fetcher& fetcher, const QUrl& url, const QString& path, FetchEnded done,
+                   std::function<void()> arrived, std::vector<FileBeside> beside, QSize picture)
     : fetcher_(fetcher), file_(fetcher.writer_.open(path)), url_(url), picture_(picture),
       done_(std::move(done)), arrived_(std::move(arrived)), beside_(std::move(beside))
 {
@@ -127,18 +126,16 @@ void Transfer::handOver()
 void Transfer::finish(const Ended& ended)
 {
     handOver();
-    const auto settle = [fetcher = &fetcher_, id = file_](std::optional<Error> failure,
-                                                          bool stored) {
+    const auto settle = [fetcher = &fetcher_, id = file_](const common::Status& status) {
         if (const auto it = fetcher->live_.find(id); it != fetcher->live_.end()) {
-            it->second->settled(std::move(failure), stored);
+            it->second->settled(status);
         }
     };
     if (auto failure = check(ended)) {
         // |done| runs once the temporary file is gone.
-        fetcher_.writer_.discard(file_, [settle, failure] { settle(failure, false); });
+        fetcher_.writer_.discard(file_, [settle, failure] { settle(*failure); });
         return;
     }
-    whole_ = true;
     if (arrived_) {
         arrived_();
     }
@@ -156,19 +153,24 @@ void Transfer::finish(const Ended& ended)
     fetcher_.writer_.commit(
         file_,
         [settle](const common::Status& written, const common::Status& besideWritten) {
-            const common::Status& first = written ? besideWritten : written;
-            settle(first ? std::nullopt : std::optional<Error>(first.error()), written.ok());
+            if (!written) {
+                settle(written);
+            } else if (!besideWritten) {
+                settle(Error{ErrorKind::NotPlaced, besideWritten.error().text,
+                             besideWritten.error().status});
+            } else {
+                settle({});
+            }
         },
         std::move(beside));
 }
 
-void Transfer::settled(std::optional<Error> failure, bool stored)
+void Transfer::settled(const common::Status& ended)
 {
     fetcher_.live_.erase(file_);
-    FetchResult result{std::move(failure), whole_, stored};
     // The owner may destroy this object from |done|: nothing of it is touched afterwards.
     auto done = std::move(done_);
-    done(std::move(result));
+    done(ended);
 }
 
 QString Transfer::describeFailure(const Ended& ended) const
@@ -249,9 +251,8 @@ Fetcher::Fetcher(int transferTimeoutMs)
 Fetcher::~Fetcher() = default;
 
 common::Result<std::unique_ptr<Transfer>>
-Fetcher::download(const QString& urladdy, const QString& wheretobmp,
-                  std::function<void(FetchResult)> done, std::function<void()> arrived,
-                  std::vector<FileBeside> beside, QSize picture)
+Fetcher::download(const QString& urladdy, const QString& wheretobmp, FetchEnded done,
+                  std::function<void()> arrived, std::vector<FileBeside> beside, QSize picture)
 {
     // Blanks and other characters a URL cannot carry are percent-encoded on the wire.
     const QUrl url(urladdy, QUrl::TolerantMode);

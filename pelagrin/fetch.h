@@ -21,13 +21,10 @@
 
 namespace pelagrin {
 
-// What one transfer ended with: whether the whole picture arrived, and whether its file is in
-// place (it may be while a file beside it could not be written).
-struct FetchResult {
-    std::optional<common::Error> failure;
-    bool arrived = false;
-    bool stored = false;
-};
+// How one transfer ended: its file and the files beside it written; an error of kind
+// NotPlaced when its file is in place but a file beside it could not be written; any other
+// error when its file is as it was.
+using FetchEnded = std::function<void(const common::Status&)>;
 
 // The most one picture's body may hold; a larger one fails for good.
 constexpr qint64 maxPictureBytes = qint64{64} << 20;
@@ -50,9 +47,8 @@ std::vector<FileBeside> georeferencing(const QString& path, const common::GeoTra
 // and already on its way into the file.
 class Transfer {
 public:
-    Transfer(Fetcher& fetcher, const QUrl& url, const QString& path,
-             std::function<void(FetchResult)> done, std::function<void()> arrived,
-             std::vector<FileBeside> beside, QSize picture);
+    Transfer(Fetcher& fetcher, const QUrl& url, const QString& path, FetchEnded done,
+             std::function<void()> arrived, std::vector<FileBeside> beside, QSize picture);
     ~Transfer();
     Transfer(const Transfer&) = delete;
     Transfer& operator=(const Transfer&) = delete;
@@ -68,8 +64,8 @@ private:
     void restart();
     // The transfer has ended: stores or drops the body.
     void finish(const common::http::Ended& ended);
-    // The file is in place, or gone after |failure|: tells the owner.
-    void settled(std::optional<common::Error> failure, bool stored);
+    // The file is in place, or gone: tells the owner.
+    void settled(const common::Status& ended);
     std::optional<common::Error> check(const common::http::Ended& ended) const;
     QString describeFailure(const common::http::Ended& ended) const;
     void handOver(); // what arrived so far, to the file writer
@@ -85,8 +81,7 @@ private:
     qsizetype pendingBytes_ = 0;
     common::GifWalker gif_;
     Body body_ = Body::Picture;
-    bool whole_ = false; // the whole picture came with a 2xx status
-    std::function<void(FetchResult)> done_;
+    FetchEnded done_;
     std::function<void()> arrived_;
     std::vector<FileBeside> beside_;
     std::unique_ptr<common::http::Transfer> http_; // first to go: no handler runs after
@@ -132,10 +127,11 @@ public:
     //
     // A redirect is followed when it stays on the same host (from HTTP to HTTPS too, never
     // back), at most common::maxRedirects times; any other fails for good, naming where it pointed.
-    common::Result<std::unique_ptr<Transfer>>
-    download(const QString& urladdy, const QString& wheretobmp,
-             std::function<void(FetchResult)> done, std::function<void()> arrived = {},
-             std::vector<FileBeside> beside = {}, QSize picture = {});
+    common::Result<std::unique_ptr<Transfer>> download(const QString& urladdy,
+                                                       const QString& wheretobmp, FetchEnded done,
+                                                       std::function<void()> arrived = {},
+                                                       std::vector<FileBeside> beside = {},
+                                                       QSize picture = {});
 
 private:
     friend class Transfer;

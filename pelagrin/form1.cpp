@@ -76,14 +76,14 @@ std::optional<int> Form1::Form_Load()
 
     // The connection test: the start-up preview, made from the start-up settings.
     fetch(previewSide, generateurl(modePreview), previewFile, {},
-          [this](const FetchResult& result) { connectionTestEnded(result); });
+          [this](const common::Status& ended) { connectionTestEnded(ended); });
     return std::nullopt;
 }
 
 // Any failure to fetch counts as no connection, like a preview too short to be a map.
-void Form1::connectionTestEnded(const FetchResult& result)
+void Form1::connectionTestEnded(const common::Status& fetched)
 {
-    if (result.failure || QFileInfo(previewFile).size() < minimumPreviewBytes) {
+    if (!fetched || QFileInfo(previewFile).size() < minimumPreviewBytes) {
         dialogs_.message(noConnectionMessage +
                          QStringLiteral("\nMap service: http://%1/").arg(serviceAddress_));
         QFile::remove(previewFile);
@@ -182,11 +182,11 @@ void Form1::applyState()
 }
 
 void Form1::fetch(int side, const QString& url, const QString& path, std::vector<FileBeside> beside,
-                  std::function<void(const FetchResult&)> ended)
+                  FetchEnded ended)
 {
     state_.activity = Activity::Fetching;
     applyState();
-    auto settle = [this, ended = std::move(ended)](const FetchResult& result) {
+    auto settle = [this, ended = std::move(ended)](const common::Status& result) {
         pending_.reset();
         if (state_.activity == Activity::Closed) {
             return;
@@ -199,23 +199,21 @@ void Form1::fetch(int side, const QString& url, const QString& path, std::vector
     auto transfer = fetcher_.download(url, path, settle, {}, std::move(beside), QSize(side, side));
     if (!transfer) {
         // Told from the event loop like every end of a fetch (where ended() can end the program).
-        QTimer::singleShot(0, this, [settle, error = transfer.error()] {
-            settle(FetchResult{error, false, false});
-        });
+        QTimer::singleShot(0, this, [settle, error = transfer.error()] { settle(error); });
         return;
     }
     pending_ = std::move(transfer).value();
 }
 
-Form1::FetchEnded Form1::reportFailure(const QString& context, Stored stored)
+FetchEnded Form1::reportFailure(const QString& context, Stored stored)
 {
-    return [this, context, stored = std::move(stored)](const FetchResult& result) {
+    return [this, context, stored = std::move(stored)](const common::Status& result) {
         const auto tell = [&](const common::Error& error) {
             const QString text = common::errorText(error);
             report(context.isEmpty() ? text : context + u' ' + text);
         };
-        if (result.failure) {
-            tell(*result.failure);
+        if (!result) {
+            tell(result.error());
             return;
         }
         if (const common::Status done = stored(); !done) {
@@ -275,14 +273,15 @@ void Form1::Command5_Click()
     const common::GeoTransform place = common::pictureGeoTransform(
         settings_.latitude, settings_.longitude, settings_.zoom, largeSide, largeSide);
     fetch(largeSide, url, path, georeferencing(path, place),
-          [this, path](const FetchResult& result) {
-              if (!result.failure) {
+          [this, path](const common::Status& result) {
+              if (result) {
                   return;
               }
               // The image may be in place while a file beside it is not: say which.
-              const QString reason = common::errorText(*result.failure);
-              report(result.stored ? imageSavedUnplacedMessage(path, reason)
-                                   : imageNotSavedMessage(path) + u' ' + reason);
+              const QString reason = common::errorText(result.error());
+              report(result.error().kind == common::ErrorKind::NotPlaced
+                         ? imageSavedUnplacedMessage(path, reason)
+                         : imageNotSavedMessage(path) + u' ' + reason);
           });
 }
 

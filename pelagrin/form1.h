@@ -88,14 +88,13 @@ private:
     // the Fetching state and returns
     // at once; |ended| runs from the event loop when the fetch is over, back in the Idle state,
     // unless the window was closed meanwhile.
-    using FetchEnded = std::function<void(const FetchResult&)>;
     void fetch(int side, const QString& url, const QString& path, std::vector<FileBeside> beside,
                FetchEnded ended);
     // The end of a button's fetch: |stored| runs once the file is in place; a failure of either
     // is reported with |context| before its text.
     using Stored = std::function<common::Status()>;
     FetchEnded reportFailure(const QString& context, Stored stored);
-    void connectionTestEnded(const FetchResult& result);
+    void connectionTestEnded(const common::Status& fetched);
     void report(const QString& text);
     common::Status showPicture(const QString& path);
     // Shows the preview file that Refresh or Preview fetched as |picture|.

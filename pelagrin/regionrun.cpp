@@ -72,7 +72,7 @@ void RegionRun::startTransfer(Tile& tile)
     // name gives only to two decimals.
     auto transfer = fetcher_.download(
         tile.job.url, tile.job.path,
-        [this, &tile](FetchResult r) { transferEnded(tile, std::move(r)); },
+        [this, &tile](const common::Status& ended) { transferEnded(tile, ended); },
         [this, &tile] {
             tile.onNetwork = false;
             startTiles();
@@ -80,15 +80,15 @@ void RegionRun::startTransfer(Tile& tile)
         georeferencing(tile.job.path, tile.job.place), QSize(largeSide, largeSide));
     if (!transfer) {
         // The request could not even be made: no retry helps.
-        transferEnded(tile, FetchResult{transfer.error(), false, false});
+        transferEnded(tile, transfer.error());
         return;
     }
     tile.transfer = std::move(transfer).value();
 }
 
-void RegionRun::transferEnded(Tile& tile, FetchResult result)
+void RegionRun::transferEnded(Tile& tile, const common::Status& ended)
 {
-    if (!result.failure) {
+    if (ended.ok()) {
         const QString path = tile.job.path;
         remove(tile);
         ++stored_;
@@ -96,8 +96,8 @@ void RegionRun::transferEnded(Tile& tile, FetchResult result)
         startTiles();
         return;
     }
-    tile.lastFailure = common::errorText(*result.failure);
-    if (result.failure->worthRetry() && tile.attempt < retry_.retries && !stopped_) {
+    tile.lastFailure = common::errorText(ended.error());
+    if (ended.error().worthRetry() && tile.attempt < retry_.retries && !stopped_) {
         tile.transfer.reset();
         retryLater(tile);
         return;

@@ -57,7 +57,7 @@ private:
 
     void startTiles();
     void startTransfer(Tile& tile);
-    void transferEnded(Tile& tile, FetchResult result);
+    void transferEnded(Tile& tile, const common::Status& ended);
     void retryLater(Tile& tile);
     // The tile failed for good: the run stops after the tiles in flight.
     void giveUp(Tile& tile);

@@ -49,7 +49,7 @@ TEST(Download, StoresTheBodyByteForByte)
     const QByteArray gif = testsupport::makeGif(320, 320);
     FakeMapService service(FakeReply::bytes(gif));
     Fetcher fetcher;
-    const FetchResult result =
+    const testsupport::FetchSeen result =
         fetchAndWait(fetcher, requestUrl(service), QStringLiteral("temp.gif"));
     EXPECT_FALSE(result.failure.has_value());
     EXPECT_TRUE(result.stored);
@@ -69,12 +69,12 @@ TEST(Start, WritesTheFilesBesideOnlyOnceTheBodyIsInPlace)
         bool fails;
     } cases[] = {{"beside.gfw", false}, {"no-such-folder/beside.gfw", true}};
     for (const auto& c : cases) {
-        std::optional<FetchResult> result;
+        std::optional<testsupport::FetchSeen> result;
         QEventLoop loop;
         const auto transfer =
             fetcher.download(requestUrl(service), QStringLiteral("tile.gif"),
-                             [&](FetchResult r) {
-                                 result = std::move(r);
+                             [&](const common::Status& ended) {
+                                 result = testsupport::seen(ended, true);
                                  loop.quit();
                              },
                              {}, {{QString::fromLatin1(c.besidePath), [](const QString&) {
@@ -131,7 +131,7 @@ TEST(Download, MissingFolderFailsAfterTheBodyArrived)
     const QByteArray gif = testsupport::makeGif(320, 320);
     FakeMapService service(FakeReply::bytes(gif));
     Fetcher fetcher;
-    const FetchResult result =
+    const testsupport::FetchSeen result =
         fetchAndWait(fetcher, requestUrl(service), QStringLiteral("nofolder/x.gif"));
     ASSERT_TRUE(result.failure.has_value()) << "writing into a missing folder must fail";
     EXPECT_NE(result.failure->text.find("nofolder/x.gif"), std::string::npos)
@@ -186,7 +186,7 @@ TEST_P(FailedFetch, ReportsATypedErrorAndLeavesTheFileAlone)
 
     FakeMapService service(GetParam().reply);
     Fetcher fetcher(400); // the transfer time-out, short for the test
-    const FetchResult result =
+    const testsupport::FetchSeen result =
         fetchAndWait(fetcher, requestUrl(service, modeLarge), target, tileSize);
     ASSERT_TRUE(result.failure.has_value()) << "the fetch must fail";
     EXPECT_NE(result.failure->text.find(GetParam().textPart), std::string::npos)
@@ -264,7 +264,7 @@ TEST(Download, AGigabyteBodyFailsForGoodWithoutFillingTheMemory)
     rusage before{};
     getrusage(RUSAGE_SELF, &before);
     Fetcher fetcher;
-    const FetchResult result =
+    const testsupport::FetchSeen result =
         fetchAndWait(fetcher, QString::fromStdString(service.url() + "/pub/agent.dll?x"),
                      QStringLiteral("t.gif"));
     rusage after{};
@@ -284,7 +284,7 @@ TEST(Download, RefusedConnectionIsATypedError)
     TempWorkDir work;
     Fetcher fetcher;
     const QString url = QStringLiteral("http://127.0.0.1:%1/pub/agent.dll?x").arg(closedPort());
-    const FetchResult result = fetchAndWait(fetcher, url, QStringLiteral("temp.gif"));
+    const testsupport::FetchSeen result = fetchAndWait(fetcher, url, QStringLiteral("temp.gif"));
     ASSERT_TRUE(result.failure.has_value());
     EXPECT_TRUE(result.failure->worthRetry());
     EXPECT_FALSE(
@@ -300,7 +300,8 @@ TEST(Download, AProxyNamedByTheEnvironmentIsNotUsed)
     qputenv("http_proxy", refusing.toUtf8());
     qputenv("HTTP_PROXY", refusing.toUtf8());
     Fetcher fetcher;
-    const FetchResult result = fetchAndWait(fetcher, requestUrl(service), QStringLiteral("t.gif"));
+    const testsupport::FetchSeen result =
+        fetchAndWait(fetcher, requestUrl(service), QStringLiteral("t.gif"));
     qunsetenv("http_proxy");
     qunsetenv("HTTP_PROXY");
     EXPECT_FALSE(result.failure.has_value()) << result.failure->text;
@@ -313,8 +314,8 @@ TEST(Download, ARedirectOnTheSameHostIsFollowed)
     FakeMapService service(FakeReply::flatGif(previewSide, previewSide));
     service.enqueue(FakeReply::redirect("/moved?x"));
     Fetcher fetcher;
-    const FetchResult result = fetchAndWait(fetcher, requestUrl(service), QStringLiteral("t.gif"),
-                                            QSize(previewSide, previewSide));
+    const testsupport::FetchSeen result = fetchAndWait(
+        fetcher, requestUrl(service), QStringLiteral("t.gif"), QSize(previewSide, previewSide));
     EXPECT_FALSE(result.failure.has_value()) << result.failure->text;
     ASSERT_EQ(service.requests().size(), 2);
     EXPECT_TRUE(service.requests()[1].startsWith(u"GET /moved?x "))

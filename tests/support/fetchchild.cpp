@@ -14,7 +14,7 @@ int main(int argc, char** argv)
         return 2;
     }
     pelagrin::Fetcher fetcher;
-    const pelagrin::FetchResult result = testsupport::fetchAndWait(
+    const testsupport::FetchSeen result = testsupport::fetchAndWait(
         fetcher, QString::fromLocal8Bit(argv[1]), QString::fromLocal8Bit(argv[2]));
     if (result.failure) {
         std::fprintf(stderr, "%s\n", result.failure->text.c_str());
