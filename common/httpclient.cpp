@@ -307,7 +307,7 @@ void Client::checkTransfers()
         ended.reason = core->reason;
         ended.bodyBytes = core->bodyBytes;
         ended.redirects = core->redirects;
-        end(core, std::move(ended));
+        end(core, ended);
     }
 }
 
@@ -396,10 +396,10 @@ void Client::finished(const CorePtr& core, CURLcode code)
             ended.headers[name] = header->value;
         }
     }
-    end(core, std::move(ended));
+    end(core, ended);
 }
 
-void Client::end(const CorePtr& core, Ended ended)
+void Client::end(const CorePtr& core, const Ended& ended)
 {
     core->state = Transfer::Core::State::Ended;
     live_.erase(core);

@@ -141,7 +141,7 @@ private:
     void finished(const CorePtr& core, CURLcode code);
     // Asks again at |location|, on the same host: false when that cannot start.
     bool followRedirect(const CorePtr& core, const char* location);
-    void end(const CorePtr& core, Ended ended);
+    void end(const CorePtr& core, const Ended& ended);
     void checkTransfers();
     void armTimer();
     void cancel(const CorePtr& core);
