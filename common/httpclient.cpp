@@ -102,25 +102,6 @@ struct Transfer::Core : std::enable_shared_from_this<Transfer::Core> {
     }
 };
 
-ErrorKind kindOf(const Ended& ended)
-{
-    switch (ended.failure) {
-    case Failure::TooLarge:
-    case Failure::RedirectElsewhere:
-    case Failure::TooManyRedirects:
-        return ErrorKind::Permanent;
-    default:
-        break;
-    }
-    if (ended.status >= 400 && ended.status <= 499) {
-        return ErrorKind::Permanent;
-    }
-    if (ended.failure == Failure::TimedOut && ended.status == 0) {
-        return ErrorKind::TimedOut;
-    }
-    return ErrorKind::Passing;
-}
-
 Transfer::~Transfer()
 {
     core_->handlers = {};
@@ -353,31 +334,7 @@ void Client::finished(const CorePtr& core, CURLcode code)
         } else if (core->stopped) {
             ended.failure = Failure::Stopped;
         } else {
-            switch (code) {
-            case CURLE_OK:
-                break;
-            case CURLE_COULDNT_CONNECT:
-                ended.failure = Failure::Refused;
-                break;
-            case CURLE_COULDNT_RESOLVE_HOST:
-                ended.failure = Failure::NoHost;
-                break;
-            case CURLE_OPERATION_TIMEDOUT:
-                ended.failure = Failure::TimedOut;
-                break;
-            case CURLE_GOT_NOTHING:
-            case CURLE_PARTIAL_FILE:
-            case CURLE_RECV_ERROR:
-            case CURLE_SEND_ERROR:
-                ended.failure = Failure::CutShort;
-                break;
-            case CURLE_OUT_OF_MEMORY: // what libcurl answers for a header past its 100 kB
-                ended.failure = Failure::HeaderTooLarge;
-                break;
-            default:
-                ended.failure = Failure::Other;
-                break;
-            }
+            ended.failure = failureOf(code);
         }
     }
     ended.message = core->error[0] != '\0' ? core->error.data() : curl_easy_strerror(code);

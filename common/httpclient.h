@@ -85,6 +85,9 @@ struct Ended {
     bool complete() const { return announcedBytes < 0 || announcedBytes == bodyBytes; }
 };
 
+// What libcurl's |code| for the end of a transfer means.
+Failure failureOf(CURLcode code);
+
 // The suite's reading of an ending that is not ok(): a 4xx status, a body too large and a
 // redirect not followed fail for good; no answer in time is timed out; the rest passing.
 ErrorKind kindOf(const Ended& ended);

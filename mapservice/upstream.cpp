@@ -25,61 +25,9 @@ namespace {
 
 namespace asio = boost::asio;
 using common::http::Ended;
-using common::http::Failure;
-
-std::string megabytes(std::int64_t bytes)
-{
-    return std::to_string(bytes >> 20) + " MB";
-}
-
 using Fetched = common::Result<std::string>;
 
-// The picture a cache entry holds, or that there is nothing.
-Fetched pictureOf(const std::optional<TileCache::Cached>& cached, const std::string& what)
-{
-    if (cached && !cached->nothing) {
-        return cached->file;
-    }
-    return common::notFound(what + ": nothing there");
-}
-
 } // namespace
-
-common::Status transferOutcome(const Ended& ended, const std::string& host, const std::string& what,
-                               std::int64_t maxBodyBytes)
-{
-    const std::string from = "upstream " + host + ": ";
-    switch (ended.failure) {
-    case Failure::None:
-        break;
-    case Failure::TooLarge:
-        return common::passing(from + what + " is larger than " + megabytes(maxBodyBytes), 502);
-    case Failure::TimedOut:
-        return common::timedOut(from + "no answer in time for " + what, 504);
-    case Failure::HeaderTooLarge:
-        return common::passing(from + "header too large (" + what + ")", 502);
-    case Failure::RedirectWithoutPlace:
-        return common::passing(from + what + " was redirected without a place", 502);
-    case Failure::RedirectElsewhere:
-        return common::passing(from + what + " was redirected to another host, " + ended.elsewhere +
-                                   ", which is not followed",
-                               502);
-    case Failure::TooManyRedirects:
-        return common::passing(from + what + " was redirected more than " +
-                                   std::to_string(common::maxRedirects) + " times",
-                               502);
-    default:
-        return common::passing(from + ended.message + " (" + what + ")", 502);
-    }
-    if (ended.status == 404 || ended.status == 204) {
-        return common::notFound(from + "nothing there for " + what); // no data, not a failure
-    }
-    if (ended.status < 200 || ended.status > 299) {
-        return common::passing(from + "status " + std::to_string(ended.status) + " for " + what,
-                               502);
-    }
-    return {};
-}
 
 namespace {
 
@@ -274,35 +222,12 @@ struct Network::Private : std::enable_shared_from_this<Network::Private> {
                         std::error_code(writeError, std::generic_category()).message(),
                     500);
             }
-            Fetched stored = self->store(*fetch, *temporary, outcome, bytes);
+            Fetched stored =
+                keepAnswer(self->cache, fetch->key, "upstream " + fetch->host + ": " + fetch->what,
+                           fetch->size, self->options.maxBodyBytes, *temporary, outcome, bytes);
             temporary.reset(); // removed unless stored
             box->post([self, fetch, stored] { self->deliver(fetch, stored); });
         });
-    }
-
-    // On the pool: a whole picture of the size asked for is stored, and that there is nothing
-    // where the upstream has nothing; the cached file, or why there is none.
-    Fetched store(const Fetch& fetch, TileCache::Temporary& temporary,
-                  const common::Status& outcome, std::int64_t bytes)
-    {
-        const bool notFound = !outcome.ok() && outcome.error().kind == common::ErrorKind::NotFound;
-        if (!outcome.ok() && !notFound) {
-            return outcome.error();
-        }
-        const bool nothing = notFound || bytes == 0; // an empty body is nothing there too
-        if (!nothing) {
-            if (const auto problem = fileProblem(temporary.path(), fetch.size,
-                                                 static_cast<std::size_t>(options.maxBodyBytes))) {
-                return common::passing(
-                    "upstream " + fetch.host + ": " + fetch.what + " is " + *problem, 502);
-            }
-        }
-        const common::Status stored =
-            nothing ? cache.storeNothing(fetch.key, temporary) : cache.store(fetch.key, temporary);
-        if (!stored) {
-            return stored.error();
-        }
-        return pictureOf(cache.find(fetch.key), "upstream " + fetch.host + ": " + fetch.what);
     }
 
     void fetchAgain(const FetchPtr& fetch, bool restarted,

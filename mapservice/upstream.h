@@ -5,6 +5,7 @@
 #include "mapservice/bodycheck.h"
 #include "mapservice/source.h"
 #include "mapservice/tilecache.h"
+#include "mapservice/upstreamanswer.h"
 
 #include <cstdint>
 #include <functional>
@@ -13,12 +14,6 @@
 #include <string>
 
 namespace mapservice {
-
-// How the end of one transfer reads: a body to keep; a not-found error when the upstream has
-// nothing there (404 or 204); or why it failed: a passing error (status 502) or a timed-out
-// one (504), naming the host, the status or network error and what was asked for.
-common::Status transferOutcome(const common::http::Ended& ended, const std::string& host,
-                               const std::string& what, std::int64_t maxBodyBytes);
 
 // The service's side of the network: one HTTP client for every upstream (at most two
 // connections to each host and port; more requests wait for one), driven by the loop that serves

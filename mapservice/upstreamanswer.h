@@ -1,0 +1,37 @@
+#pragma once
+
+// How an upstream's answer is read and kept: its outcome from the end of its transfer, and
+// the cache entry made of it.
+#include "common/httpclient.h"
+#include "common/result.h"
+#include "mapservice/bodycheck.h"
+#include "mapservice/tilecache.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace mapservice {
+
+// How the end of one transfer reads: a body to keep; a not-found error when the upstream has
+// nothing there (404 or 204); or why it failed: a passing error (status 502) or a timed-out
+// one (504), naming the host, the status or network error and what was asked for.
+common::Status transferOutcome(const common::http::Ended& ended, const std::string& host,
+                               const std::string& what, std::int64_t maxBodyBytes);
+
+// The picture a cache entry holds, or a not-found error naming |what| when it holds that there
+// is nothing (or is gone).
+common::Result<std::string> pictureOf(const std::optional<TileCache::Cached>& cached,
+                                      const std::string& what);
+
+// Keeps the answer in |temporary| (|bytes| long, read as |outcome|) in |cache| as |key|: a whole
+// picture of |size| as it is, nothing there (a not-found outcome, or an empty body) as such;
+// the cached file, a not-found error, or why nothing was kept (a failed outcome, a body that is
+// no such picture, a cache that cannot be written). |what| names the answer in errors. Does the
+// disk's work: not for the loop's thread.
+common::Result<std::string> keepAnswer(TileCache& cache, const std::string& key,
+                                       const std::string& what, PictureSize size,
+                                       std::int64_t maxBodyBytes, TileCache::Temporary& temporary,
+                                       const common::Status& outcome, std::int64_t bytes);
+
+} // namespace mapservice

@@ -1,0 +1,135 @@
+// Pictures from a tile server that is slow, stuck or hung, or whose clients hang up: every
+// picture ends in time, and a stuck server holds up nothing but its own pictures.
+#include "upstreamfakes.h"
+#include "xyzfixture.h"
+
+#include <future>
+
+namespace {
+
+using namespace mapservice;
+using testsupport::RunningServer;
+using testsupport::TileServer;
+using testsupport::waitFor;
+using testsupport::XyzSource;
+
+TEST_F(XyzSource, AnUpstreamTooSlowIsAnsweredAsATimeOut)
+{
+    timeoutSeconds = 1;
+    tiles.delayMs = 2500;
+    const Answer slow = ask("CenP=48.01,10.01&Alti=90&Size=20,20&Lang=EUR0407"); // one tile
+    EXPECT_EQ(slow.status, 504) << slow.body;
+}
+
+TEST_F(XyzSource, AStuckUpstreamIsAnswered504InTimeWhileTheDrawnMapIsServed)
+{
+    timeoutSeconds = 2;
+    tiles.hang = true;
+    SourceTable table(testShores(), options());
+    ASSERT_TRUE(table.add("type1=" + tiles.spec()).ok());
+    {
+        const RunningServer service(table);
+        std::pair<int, double> remote;
+        std::thread waiting([&] { remote = service.get(query); });
+        waitFor([&] { return tiles.requests > 0; });
+        const auto drawn = service.get("CenP=48,10&Alti=90&Size=400,400&Lang=WLD0407");
+        EXPECT_EQ(drawn.first, 200);
+        EXPECT_LT(drawn.second, 1.5);
+        waiting.join();
+        EXPECT_EQ(remote.first, 504);
+        EXPECT_GT(remote.second, 1.9);
+        EXPECT_LT(remote.second, 3.5);
+    }
+    tiles.letGo = true;
+}
+
+// 300 clients wait on a hung tile server: past its 64 places its own pictures are answered 503
+// at once, while a healthy server on the same host (another port) and the drawn map answer
+// within a second.
+TEST_F(XyzSource, AHungSourceHoldsUpOnlyItsOwnPictures)
+{
+    timeoutSeconds = 5;
+    tiles.hang = true;
+    TileServer healthy;
+    SourceTable table(testShores(), options());
+    ASSERT_TRUE(table.add("EUR0407=" + tiles.spec()).ok());
+    ASSERT_TRUE(table.add("USA407=" + healthy.spec()).ok());
+    ServerLimits limits;
+    limits.maxPerClient = 400;
+    {
+        const RunningServer service(table, limits);
+        constexpr int clients = 300;
+        std::vector<std::thread> waiting;
+        std::atomic<int> busy{0};
+        std::atomic<int> late{0};
+        for (int i = 0; i < clients; ++i) {
+            waiting.emplace_back([&, i] {
+                const int status = service
+                                       .get("CenP=" + std::to_string(40 + i % 20) +
+                                            ",10&Alti=90&Size=64,64"
+                                            "&Lang=EUR0407")
+                                       .first;
+                (status == 503 ? busy : late) += status == 503 || status == 504 ? 1 : 0;
+            });
+        }
+        waitFor([&] { return busy >= clients - 64; });
+        EXPECT_EQ(busy, clients - 64) << "the source's own places are 64";
+        const auto other = service.get("CenP=40,-100&Alti=90&Size=64,64&Lang=USA407");
+        const auto drawn = service.get("CenP=48,10&Alti=90&Size=400,400&Lang=WLD0407");
+        EXPECT_EQ(other.first, 200);
+        EXPECT_LT(other.second, 1.0 * testsupport::timeScale);
+        EXPECT_EQ(drawn.first, 200);
+        EXPECT_LT(drawn.second, 1.0 * testsupport::timeScale);
+        for (std::thread& t : waiting) {
+            t.join();
+        }
+        EXPECT_EQ(late, 64) << "the waiting pictures end in time";
+    }
+    tiles.letGo = true;
+}
+
+// Fetching, decoding and warping share one time-out from the picture's arrival: a picture whose
+// tiles came but that is drawn only after it is answered 504 and holds no drawing thread.
+TEST_F(XyzSource, APictureNotDrawnWithinTheTimeOutIsAnswered504)
+{
+    ASSERT_EQ(ask(query).status, 200); // the tiles are in the cache, so gathering is quick
+    timeoutSeconds = 2;
+    SourceTable table(testShores(), options());
+    ASSERT_TRUE(table.add(tiles.spec()).ok());
+    const auto request = readMapRequest(query);
+    ASSERT_TRUE(request.ok());
+    std::promise<common::Result<GatheredPtr>> gathered;
+    table.gather(*request, Wanted{},
+                 [&](common::Result<GatheredPtr> g) { gathered.set_value(std::move(g)); });
+    auto future = gathered.get_future();
+    while (future.wait_for(std::chrono::seconds(0)) != std::future_status::ready &&
+           table.runNetworkFor(std::chrono::milliseconds(10))) {
+    }
+    const auto tilesCame = future.get();
+    ASSERT_TRUE(tilesCame.ok()) << tilesCame.error().text;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2100));
+    const auto late = table.drawGathered(*request, tilesCame->get());
+    ASSERT_FALSE(late.ok());
+    EXPECT_EQ(late.error().status, 504);
+    EXPECT_NE(late.error().text.find("within the time-out"), std::string::npos)
+        << late.error().text;
+}
+
+TEST_F(XyzSource, AClientThatHangsUpStopsTheFetching)
+{
+    tiles.delayMs = 100; // 210 tiles two at a time: ten seconds
+    SourceTable table(testShores(), options());
+    ASSERT_TRUE(table.add(tiles.spec()).ok());
+    const RunningServer service(table);
+    httplib::Client client("127.0.0.1", service.port());
+    client.set_read_timeout(0, 300'000); // gives up after 0.3 s and closes the connection
+    EXPECT_FALSE(client.Get("/pub/agent.dll?CenP=-17,179.9&Alti=45&Size=1999,1999&Lang=EUR0407"));
+    client.stop();
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    const int asked = tiles.requests;
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    EXPECT_EQ(tiles.requests, asked) << "nothing asked for after two seconds";
+    EXPECT_LT(asked, 40);
+}
+
+} // namespace
