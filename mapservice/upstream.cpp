@@ -67,7 +67,7 @@ struct Network::Private : std::enable_shared_from_this<Network::Private> {
             mailbox->close();
         }
         client.reset();
-        loop = served != nullptr ? served : &own;
+        loop = served != nullptr ? served : own.get();
         this->served = served != nullptr;
         mailbox = std::make_shared<Mailbox>(*loop);
         busyPerHost.clear();
@@ -331,7 +331,8 @@ struct Network::Private : std::enable_shared_from_this<Network::Private> {
     const Options options;
     TileCache& cache;
     asio::thread_pool pool{2}; // the cache's work
-    asio::io_context own{1};   // the loop while no server runs
+    // The loop while no server runs. What is queued on it holds this object: ~Network drops it.
+    std::unique_ptr<asio::io_context> own = std::make_unique<asio::io_context>(1);
     asio::io_context* loop = nullptr;
     std::atomic<bool> served{false};
     std::mutex running;               // held by the thread that runs |own|
@@ -351,8 +352,11 @@ Network::~Network()
 {
     d_->mailbox->close();
     d_->inFlight.clear();
+    d_->queued.clear();
     d_->client.reset();
     d_->pool.join(); // its work holds d_ until it is done
+    // What is still queued on the own loop holds d_ too: it goes, unrun.
+    d_->own.reset();
 }
 
 void Network::serveOn(boost::asio::io_context* loop)
@@ -366,8 +370,8 @@ bool Network::runFor(std::chrono::milliseconds most)
         return false;
     }
     const std::lock_guard lock(d_->running); // one thread at a time runs the loop
-    d_->own.restart();
-    d_->own.run_one_for(most);
+    d_->own->restart();
+    d_->own->run_one_for(most);
     return true;
 }
 
