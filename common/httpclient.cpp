@@ -287,7 +287,6 @@ void Client::checkTransfers()
         ended.status = core->status();
         ended.reason = core->reason;
         ended.bodyBytes = core->bodyBytes;
-        ended.redirects = core->redirects;
         end(core, ended);
     }
 }
@@ -340,7 +339,6 @@ void Client::finished(const CorePtr& core, CURLcode code)
     ended.message = core->error[0] != '\0' ? core->error.data() : curl_easy_strerror(code);
     ended.reason = core->reason;
     ended.bodyBytes = core->bodyBytes;
-    ended.redirects = core->redirects;
     const char* type = nullptr;
     curl_easy_getinfo(core->easy, CURLINFO_CONTENT_TYPE, &type);
     ended.contentType = type != nullptr ? type : "";

@@ -74,10 +74,9 @@ struct Ended {
     std::string reason;      // the reason phrase of the status line
     std::string contentType; // as the answer named it
     std::int64_t bodyBytes = 0;
-    std::int64_t announcedBytes = -1; // Content-Length, -1 when none
-    std::string message;              // libcurl's words for Failure::Other
-    std::string elsewhere;            // where a redirect not followed pointed
-    int redirects = 0;
+    std::int64_t announcedBytes = -1;           // Content-Length, -1 when none
+    std::string message;                        // libcurl's words for Failure::Other
+    std::string elsewhere;                      // where a redirect not followed pointed
     std::map<std::string, std::string> headers; // those of Request::keep that came
 
     bool ok() const { return failure == Failure::None && status >= 200 && status <= 299; }

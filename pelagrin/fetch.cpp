@@ -62,8 +62,7 @@ common::Status Transfer::start()
     request.keep = {"Map-Credit"};
     common::http::Handlers handlers;
     handlers.body = [this](long status, const char* data, std::size_t size) {
-        status_ = status;
-        return take(data, size);
+        return take(status, data, size);
     };
     handlers.restart = [this] { restart(); };
     handlers.ended = [this](const Ended& ended) { finish(ended); };
@@ -77,13 +76,13 @@ common::Status Transfer::start()
     return {};
 }
 
-bool Transfer::take(const char* data, std::size_t size)
+bool Transfer::take(long status, const char* data, std::size_t size)
 {
     if (body_ != Body::Picture) {
         return true; // read only to be counted
     }
     gif_.feed(data, size);
-    if (picture_.isValid() && gif_.screenWidth() > 0 && statusOk(status_) &&
+    if (picture_.isValid() && gif_.screenWidth() > 0 && statusOk(status) &&
         QSize(gif_.screenWidth(), gif_.screenHeight()) != picture_) {
         body_ = Body::WrongSize; // check() tells why; the rest would change nothing
         pending_.clear();
@@ -96,7 +95,7 @@ bool Transfer::take(const char* data, std::size_t size)
         pendingBytes_ = 0;
         // A page sent as a picture: the rest would change nothing. The body of an error is
         // read to its end, so that the connection can serve the next request.
-        return !statusOk(status_);
+        return !statusOk(status);
     }
     pending_.append(QByteArray(data, static_cast<qsizetype>(size)));
     pendingBytes_ += static_cast<qsizetype>(size);
@@ -110,7 +109,6 @@ void Transfer::restart()
 {
     gif_ = {};
     body_ = Body::Picture;
-    status_ = 0;
     pending_.clear();
     pendingBytes_ = 0;
 }

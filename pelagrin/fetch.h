@@ -58,8 +58,9 @@ private:
 
     // Asks for the picture; an error when the request cannot be made.
     common::Status start();
-    // Takes a piece of the body; false ends the transfer (not a picture, or of another size).
-    bool take(const char* data, std::size_t size);
+    // Takes a piece of the body of an answer with |status|; false ends the transfer (not a
+    // picture, or of another size).
+    bool take(long status, const char* data, std::size_t size);
     // A redirect is followed: what came is void.
     void restart();
     // The transfer has ended: stores or drops the body.
@@ -76,7 +77,6 @@ private:
     FileWriter::Id file_;
     QUrl url_;               // as asked, which names the service in messages
     QSize picture_;          // the size the GIF must have; empty: any
-    long status_ = 0;        // of the answer whose body arrives
     QByteArrayList pending_; // arrived, not yet handed to the writer
     qsizetype pendingBytes_ = 0;
     common::GifWalker gif_;
