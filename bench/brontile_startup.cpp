@@ -42,8 +42,7 @@ int main(int argc, char** argv)
 
     // The tiles of a region downloaded with zoom 45 over the Alps and the Adriatic, drawn in
     // worker threads so that making them does not raise this process's memory peak.
-    std::string errors;
-    const mapservice::ShoreFiles files = mapservice::loadShoreFiles(MAPSERVICE_DATA_DIR, errors);
+    const mapservice::ShoreFiles files = mapservice::loadShoreFiles(MAPSERVICE_DATA_DIR);
     const mapservice::ShoreData shores = mapservice::shoreData(files);
     QStringList paths;
     std::vector<pelagrin::MapSettings> centres;
@@ -52,16 +51,16 @@ int main(int argc, char** argv)
             pelagrin::MapSettings s;
             s.mapcode = pelagrin::mapcodeType1;
             s.zoom = 45;
-            s.latitude = 40 + row + pelagrin::centreShift;
-            s.longitude = 5 + column + pelagrin::centreShift;
+            s.centre.latitude = 40 + row + pelagrin::centreShift;
+            s.centre.longitude = 5 + column + pelagrin::centreShift;
             centres.push_back(s);
             paths.append(
                 common::TileFolder(QStringLiteral("MyMaps")).pathOf(pelagrin::regionTileName(s)));
         }
     }
     QtConcurrent::blockingMap(centres, [&](const pelagrin::MapSettings& s) {
-        const mapservice::MapRequest request{
-            s.latitude, s.longitude, s.zoom, 1999, 1999, s.mapcode.toStdString(), {}};
+        const mapservice::MapRequest request{s.centre, s.zoom, 1999, 1999, s.mapcode.toStdString(),
+                                             {}};
         const std::string gif = mapservice::encodeGif(mapservice::render(request, shores),
                                                       mapservice::paletteFor(request.mapcode));
         QFile file(

@@ -38,8 +38,8 @@ inline QString tilePath(const QString& folder, int row, int column)
 // The world files of the tile |row|, |column| of a region whose north-west tile lies at 60 N 0 E.
 inline bool placeTile(const QString& path, int row, int column)
 {
-    const auto place =
-        common::pictureGeoTransform(60 - row + 0.000001, column + 0.000001, exportZoom, 1999, 1999);
+    const auto place = common::pictureGeoTransform({60 - row + 0.000001, column + 0.000001},
+                                                   exportZoom, 1999, 1999);
     return writeFile(common::worldFilePath(path), common::worldFileText(place)) &&
            writeFile(common::auxFilePath(path), common::auxFileText(place));
 }

@@ -7,10 +7,9 @@
 
 int main()
 {
-    std::string errors;
-    const mapservice::ShoreFiles files = mapservice::loadShoreFiles(MAPSERVICE_DATA_DIR, errors);
-    if (!errors.empty()) {
-        std::fprintf(stderr, "shoreline data missing:\n%s", errors.c_str());
+    const mapservice::ShoreFiles files = mapservice::loadShoreFiles(MAPSERVICE_DATA_DIR);
+    if (!files.errors.empty()) {
+        std::fprintf(stderr, "shoreline data missing:\n%s", files.errors.c_str());
         return 1;
     }
     const mapservice::ShoreData shores = mapservice::shoreData(files);

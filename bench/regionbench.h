@@ -105,8 +105,8 @@ private:
         pelagrin::MapSettings s = window_.settings();
         for (int lat = 50; lat <= 59; ++lat) {
             for (int lon = 0; lon <= 19; ++lon) {
-                s.latitude = lat + pelagrin::centreShift;
-                s.longitude = lon + pelagrin::centreShift;
+                s.centre.latitude = lat + pelagrin::centreShift;
+                s.centre.longitude = lon + pelagrin::centreShift;
                 s.mapcode = pelagrin::mapcodeType1;
                 const QString url = pelagrin::generateurl(s, pelagrin::modeLarge, address);
                 config.write("url = \"" + QUrl(url).toEncoded() + "\"\noutput = \"curl/" +

@@ -1,65 +1,45 @@
 #pragma once
 
 #include "common/result.h"
+#include "common/wholefile.h"
 
 #include <QByteArray>
 #include <QString>
 
-#include <optional>
-
 namespace common {
 
-// A file that appears under its name only when it is whole. The content goes to a temporary
-// file in the target's folder, is flushed to disk and then renamed over the target, so at any
-// moment (a failure, a kill, a power cut) the target is either its old self or, for a new
-// file, absent. Until commit() succeeds nothing of the new content remains when the object
-// goes away.
-//
-// Temporary names are ".~<pid>-<serial>.tmp" with the writing process's id and a serial, both
-// as 8 hex digits: hidden, 23 characters whatever the target's name (so a target name that
-// fits the file system fits as a temporary too), and never a "*.gif" or "*.map" that a reader
-// would pick up. The writer holds an exclusive lock on its temporary file until the rename.
-//
-// Errors are sticky: after the first failure open() and write() do nothing, and commit() is
-// the one place that reports it. Not QSaveFile: its temporary names grow with the target's
-// (a 250-character tile name would not fit) and carry no process id and no lock, so a leftover
-// of a killed writer could not be told from the file of one that still runs.
+// A WholeFile for the windows' Qt paths and bytes (see common/wholefile.h): the content
+// appears under |path| only when it is whole and on the disk.
 class AtomicFile {
 public:
-    explicit AtomicFile(QString path);
-    ~AtomicFile();
+    explicit AtomicFile(const QString& path);
     AtomicFile(const AtomicFile&) = delete;
     AtomicFile& operator=(const AtomicFile&) = delete;
 
     // Creates the temporary file.
-    void open();
+    void open() { file_.open(); }
     // Appends |bytes|.
-    void write(const QByteArray& bytes);
+    void write(const QByteArray& bytes)
+    {
+        file_.write(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+    }
     // Whether nothing has failed so far (errorString() says what did).
-    bool ok() const { return error_ == 0; }
+    bool ok() const { return file_.ok(); }
     // Puts the content in place. An error naming the file when opening, a write, the flush or
     // the replacement failed.
     Status commit();
     // Drops what was written; the target stays as it was.
-    void discard();
+    void discard() { file_.discard(); }
 
     QString errorString() const;
 
 private:
     QString path_;
-    QByteArray target_;
-    QByteArray temporary_; // empty when nothing is open
-    int fd_ = -1;
-    int error_ = 0;
+    WholeFile file_;
 };
 
 // Writes |bytes| to |path| through an AtomicFile; an error names the file.
 Status writeFileAtomically(const QString& path, const QByteArray& bytes);
-
-// A new temporary name beside |target| of the form AtomicFile uses, for files another library
-// writes (an export through GDAL): the writer creates and locks the file of this name itself
-// and lets the library write to names that append to it (".out", ".out.ovr.tmp", ...).
-QString temporaryPathFor(const QString& target);
 
 // Whether |fileName| (without folder) has the form of an AtomicFile's temporary name, or of one
 // with a suffix appended.

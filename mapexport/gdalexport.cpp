@@ -3,6 +3,7 @@
 #include "common/atomicfile.h"
 #include "common/errortext.h"
 #include "common/gdal.h"
+#include "common/wholefile.h"
 #include "mapexport/kmz.h"
 #include "mapexport/tilefiles.h"
 
@@ -11,12 +12,7 @@
 #include <QFileInfo>
 
 #include <algorithm>
-#include <cerrno>
-#include <fcntl.h>
 #include <string>
-#include <sys/file.h>
-#include <system_error>
-#include <unistd.h>
 #include <utility>
 #include <vector>
 
@@ -29,55 +25,12 @@ namespace gdal = common::gdal;
 // At most this many tiles are open and decoded at once (about 1 GB).
 constexpr int maxOpenTiles = 256;
 
-// The file's bytes on the disk before it is renamed into place.
-bool flushToDisk(const QString& path)
-{
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return false;
-    }
-    const bool ok = ::fdatasync(fd) == 0;
-    ::close(fd);
-    return ok;
-}
-
 void removeWithCompanions(const QString& path)
 {
     for (const char* suffix : {"", "-journal", "-wal", "-shm", ".ovr.tmp", ".aux.xml"}) {
         QFile::remove(path + QString::fromLatin1(suffix));
     }
 }
-
-// The export's temporary name, created and locked by this process while GDAL writes beside it
-// (GDAL may create its files afresh, which would lose a lock held on them), so that no clean-up
-// takes the files of a running export; gone with the object.
-class ExportLock {
-public:
-    explicit ExportLock(const QString& target) : path_(common::temporaryPathFor(target))
-    {
-        fd_ = ::open(QFile::encodeName(path_).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
-                     0600);
-        if (fd_ >= 0) {
-            ::flock(fd_, LOCK_EX | LOCK_NB);
-        }
-    }
-    ~ExportLock()
-    {
-        if (fd_ >= 0) {
-            ::unlink(QFile::encodeName(path_).constData());
-            ::close(fd_);
-        }
-    }
-    ExportLock(const ExportLock&) = delete;
-    ExportLock& operator=(const ExportLock&) = delete;
-    bool ok() const { return fd_ >= 0; }
-    // Where GDAL writes the export.
-    QString output() const { return path_ + QStringLiteral(".out"); }
-
-private:
-    QString path_;
-    int fd_ = -1;
-};
 
 } // namespace
 
@@ -119,17 +72,19 @@ common::Status writeExport(const Mosaic& mosaic, Format format, const QString& o
     const QFileInfo target(output);
     // Leftovers of exports that were killed go first.
     common::removeStaleTemporaries(target.absolutePath());
-    const ExportLock lock(target.absoluteFilePath());
-    if (!lock.ok()) {
+    // The lock is held on the temporary's own name while GDAL writes beside it (GDAL may create
+    // its files afresh, which would lose a lock held on them), so that no clean-up takes the
+    // files of a running export.
+    common::WholeFile file(QFile::encodeName(target.absoluteFilePath()).toStdString());
+    file.open();
+    if (!file.ok()) {
         return common::makeError(
             common::ErrorKind::Permanent,
             QStringLiteral("no file can be made in %1: %2")
-                .arg(target.absolutePath(),
-                     QString::fromStdString(
-                         std::error_code(errno, std::generic_category()).message())),
+                .arg(target.absolutePath(), QString::fromStdString(file.error()->text)),
             1);
     }
-    const QString temporary = lock.output();
+    const QString temporary = QFile::decodeName(QByteArray::fromStdString(file.companion(".out")));
 
     const QByteArray vrt = mosaicVrt(mosaic);
     auto source = gdal::openRaster(vrt.toStdString(), "the mosaic of the tiles");
@@ -175,14 +130,15 @@ common::Status writeExport(const Mosaic& mosaic, Format format, const QString& o
         }
     }
     source.value().reset();
-    if (!error && !flushToDisk(temporary)) {
-        error = common::permanent("the file cannot be flushed to the disk", 1);
-    }
-    if (!error && ::rename(QFile::encodeName(temporary).constData(),
-                           QFile::encodeName(target.absoluteFilePath()).constData()) != 0) {
-        error = common::makeError(
-            common::ErrorKind::Permanent,
-            QStringLiteral("the file cannot take the place of %1").arg(output), 1);
+    if (!error) {
+        if (auto committed = file.commitFrom(QFile::encodeName(temporary).toStdString());
+            !committed) {
+            error =
+                common::makeError(common::ErrorKind::Permanent,
+                                  QStringLiteral("the file cannot take the place of %1: %2")
+                                      .arg(output, QString::fromStdString(committed.error().text)),
+                                  1);
+        }
     }
     if (error) {
         removeWithCompanions(temporary);

@@ -69,10 +69,10 @@ std::vector<KmzImage> cellsAt(const Mosaic& mosaic, int factor)
                 const QRect& window = image.window;
                 image.width = (window.width() + factor - 1) / factor;
                 image.height = (window.height() + factor - 1) / factor;
-                image.west = std::max(-180.0, west + window.left() * d - shift);
-                image.east = std::min(180.0, west + (window.right() + 1) * d - shift);
-                image.north = t[3] + window.top() * t[5];
-                image.south = t[3] + (window.bottom() + 1) * t[5];
+                image.box = {.west = std::max(-180.0, west + window.left() * d - shift),
+                             .south = t[3] + (window.bottom() + 1) * t[5],
+                             .east = std::min(180.0, west + (window.right() + 1) * d - shift),
+                             .north = t[3] + window.top() * t[5]};
                 images.push_back(image);
             }
         }
@@ -136,9 +136,9 @@ common::Status writeKmz(const Mosaic& mosaic, const KmzLayout& layout, GDALDatas
         kml += "<GroundOverlay>\n<name>" + xmlEscaped(name) + " " + QByteArray::number(i + 1) +
                "</name>\n<drawOrder>50</drawOrder>\n<Icon><href>files/" +
                QByteArray::number(i + 1) + ".jpg</href></Icon>\n<LatLonBox><north>" +
-               degrees(image.north) + "</north><south>" + degrees(image.south) + "</south><east>" +
-               degrees(image.east) + "</east><west>" + degrees(image.west) +
-               "</west></LatLonBox>\n</GroundOverlay>\n";
+               degrees(image.box.north) + "</north><south>" + degrees(image.box.south) +
+               "</south><east>" + degrees(image.box.east) + "</east><west>" +
+               degrees(image.box.west) + "</west></LatLonBox>\n</GroundOverlay>\n";
     }
     kml += "</Document>\n</kml>\n";
 

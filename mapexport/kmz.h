@@ -21,9 +21,9 @@ constexpr int garminMaxImages = 100;
 constexpr int kmzImageSide = 1024;
 
 struct KmzImage {
-    QRect window;                                    // pixels of the mosaic
-    int width = 0, height = 0;                       // of the JPEG
-    double north = 0, south = 0, east = 0, west = 0; // degrees, longitudes within -180..180
+    QRect window;              // pixels of the mosaic
+    int width = 0, height = 0; // of the JPEG
+    common::GeoBox box;        // degrees, longitudes within -180..180
 };
 
 struct KmzLayout {

@@ -144,7 +144,7 @@ int exportTiles(int argc, char** argv)
                      groups.size());
         for (const mapexport::TileGroup& g : groups) {
             std::fprintf(stderr, "  %d tiles from %.4f to %.4f N, %.4f to %.4f E\n", g.tiles,
-                         g.south, g.north, g.west, g.east);
+                         g.bounds.south, g.bounds.north, g.bounds.west, g.bounds.east);
         }
     }
     mapexport::Mosaic mosaic = mapexport::planMosaic(tiles, centres);

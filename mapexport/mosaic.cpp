@@ -19,10 +19,6 @@ QByteArray escaped(const QString& text)
         .replace('"', "&quot;");
 }
 
-struct Box {
-    double west, east, north, south;
-};
-
 } // namespace
 
 Mosaic planMosaic(const std::vector<Tile>& tiles, const std::vector<Centre>& centres)
@@ -33,17 +29,15 @@ Mosaic planMosaic(const std::vector<Tile>& tiles, const std::vector<Centre>& cen
     }
     const double d = common::degreesPerPixel(tiles.front().zoom);
     const double near = d / 2; // centres this close lie on one row or column
-    std::vector<Box> cells;
+    std::vector<common::GeoBox> cells;
     std::vector<bool> twin(tiles.size(), false); // a second tile at the same place shows nothing
     for (std::size_t i = 0; i < tiles.size(); ++i) {
-        const Centre& c = centres[i];
         cells.push_back(
-            {c.longitude - tiles[i].width / 2.0 * d, c.longitude + tiles[i].width / 2.0 * d,
-             c.latitude + tiles[i].height / 2.0 * d, c.latitude - tiles[i].height / 2.0 * d});
+            common::pictureBox(centres[i], tiles[i].zoom, tiles[i].width, tiles[i].height));
     }
     for (std::size_t i = 0; i < tiles.size(); ++i) {
         const Centre& a = centres[i];
-        Box& cell = cells[i];
+        common::GeoBox& cell = cells[i];
         for (std::size_t j = 0; j < tiles.size(); ++j) {
             const Centre& b = centres[j];
             const bool sameRow = std::abs(a.latitude - b.latitude) < near;
@@ -66,14 +60,13 @@ Mosaic planMosaic(const std::vector<Tile>& tiles, const std::vector<Centre>& cen
             }
         }
     }
-    Box all = cells.front();
-    for (const Box& cell : cells) {
-        all = {std::min(all.west, cell.west), std::max(all.east, cell.east),
-               std::max(all.north, cell.north), std::min(all.south, cell.south)};
+    common::GeoBox all = cells.front();
+    for (const common::GeoBox& cell : cells) {
+        all = all.united(cell);
     }
     mosaic.transform = {all.west, d, 0, all.north, 0, -d};
-    mosaic.width = static_cast<int>(std::lround((all.east - all.west) / d));
-    mosaic.height = static_cast<int>(std::lround((all.north - all.south) / d));
+    mosaic.width = static_cast<int>(std::lround(all.width() / d));
+    mosaic.height = static_cast<int>(std::lround(all.height() / d));
     const auto column = [&](double lon) {
         return static_cast<int>(std::lround((lon - all.west) / d));
     };
@@ -81,7 +74,7 @@ Mosaic planMosaic(const std::vector<Tile>& tiles, const std::vector<Centre>& cen
         return static_cast<int>(std::lround((all.north - lat) / d));
     };
     for (std::size_t i = 0; i < tiles.size(); ++i) {
-        const Box& cell = cells[i];
+        const common::GeoBox& cell = cells[i];
         const QRect destination(QPoint(column(cell.west), row(cell.north)),
                                 QPoint(column(cell.east) - 1, row(cell.south) - 1));
         if (twin[i] || destination.isEmpty()) {
@@ -156,16 +149,11 @@ std::vector<TileGroup> tileGroups(const std::vector<Tile>& tiles,
     }
     std::map<std::size_t, TileGroup> byRoot;
     for (std::size_t i = 0; i < tiles.size(); ++i) {
-        const double d = common::degreesPerPixel(tiles[i].zoom);
-        const TileGroup one{centres[i].longitude - tiles[i].width / 2.0 * d,
-                            centres[i].longitude + tiles[i].width / 2.0 * d,
-                            centres[i].latitude + tiles[i].height / 2.0 * d,
-                            centres[i].latitude - tiles[i].height / 2.0 * d, 1};
-        auto [it, added] = byRoot.try_emplace(root(i), one);
+        const common::GeoBox box =
+            common::pictureBox(centres[i], tiles[i].zoom, tiles[i].width, tiles[i].height);
+        auto [it, added] = byRoot.try_emplace(root(i), TileGroup{box, 1});
         if (!added) {
-            TileGroup& g = it->second;
-            g = {std::min(g.west, one.west), std::max(g.east, one.east),
-                 std::max(g.north, one.north), std::min(g.south, one.south), g.tiles + 1};
+            it->second = {it->second.bounds.united(box), it->second.tiles + 1};
         }
     }
     std::vector<TileGroup> groups;

@@ -43,8 +43,8 @@ int widestRow(const Mosaic& mosaic);
 // group; a folder may hold separate regions. Each group's bounds and number of tiles, the
 // largest first.
 struct TileGroup {
-    double west, east, north, south;
-    int tiles;
+    common::GeoBox bounds;
+    int tiles = 0;
 };
 std::vector<TileGroup> tileGroups(const std::vector<Tile>& tiles,
                                   const std::vector<Centre>& centres);

@@ -190,10 +190,11 @@ mbtilesMetadata(const PyramidPlan& plan, const Mosaic& mosaic, const QString& na
         {"version", "1.1"},
         {"minzoom", std::to_string(plan.minZoom)},
         {"maxzoom", std::to_string(plan.maxZoom)},
-        {"bounds", number(plan.west) + "," + number(plan.south) + "," + number(plan.east) + "," +
-                       number(plan.north)},
-        {"center", number(plan.centreLongitude) + "," + number((plan.north + plan.south) / 2) +
-                       "," + std::to_string((plan.minZoom + plan.maxZoom + 1) / 2)},
+        {"bounds", number(plan.bounds.west) + "," + number(plan.bounds.south) + "," +
+                       number(plan.bounds.east) + "," + number(plan.bounds.north)},
+        {"center", number(plan.centreLongitude) + "," +
+                       number((plan.bounds.north + plan.bounds.south) / 2) + "," +
+                       std::to_string((plan.minZoom + plan.maxZoom + 1) / 2)},
         {"attribution", mosaic.credit.toHtmlEscaped().toStdString()},
     };
 }

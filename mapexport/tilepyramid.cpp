@@ -23,16 +23,14 @@ using namespace common::mercator;
 
 // The mosaic's bounds with its west edge within -180..180 and the east edge after it, past 180
 // where the mosaic crosses it.
-struct Span {
-    double west, east, north, south;
-};
-
-Span spanOf(const Mosaic& mosaic)
+common::GeoBox spanOf(const Mosaic& mosaic)
 {
     const common::GeoTransform& t = mosaic.transform;
     const double west = westWithin180(mosaic);
-    return {west, std::min(west + t[1] * mosaic.width, west + 360), t[3],
-            t[3] + t[5] * mosaic.height};
+    return {.west = west,
+            .south = t[3] + t[5] * mosaic.height,
+            .east = std::min(west + t[1] * mosaic.width, west + 360),
+            .north = t[3]};
 }
 
 // The columns and rows of the tiles at |zoom| that the span reaches into.
@@ -41,7 +39,7 @@ struct Range {
     std::int64_t count() const { return (east - west + 1) * (south - north + 1); }
 };
 
-Range rangeOf(const Span& s, int zoom)
+Range rangeOf(const common::GeoBox& s, int zoom)
 {
     const auto n = static_cast<std::int64_t>(tilesAcross(zoom));
     Range r{static_cast<std::int64_t>(std::floor(tileColumn(s.west, zoom))),
@@ -301,7 +299,7 @@ private:
     GDALDatasetH source_;
     const PyramidPlan& plan_;
     TileEncoders encoders_;
-    Span span_;
+    common::GeoBox span_;
     int blockZoom_;
     int blockSide_;
     GDALProgressFunc progress_;
@@ -321,7 +319,7 @@ private:
 
 PyramidPlan planPyramid(const Mosaic& mosaic)
 {
-    const Span s = spanOf(mosaic);
+    const common::GeoBox s = spanOf(mosaic);
     PyramidPlan plan;
     plan.maxZoom = tileZoomFor(mosaic.transform[1], finestTileZoom);
     plan.minZoom = 0;
@@ -340,12 +338,12 @@ PyramidPlan planPyramid(const Mosaic& mosaic)
     plan.lastRow = finest.south;
     // Across 180 degrees the bounds take every longitude: readers want west < east.
     const bool crosses = s.east > 180;
-    plan.west = crosses ? -180 : s.west;
-    plan.east = crosses ? 180 : s.east;
+    plan.bounds = {.west = crosses ? -180 : s.west,
+                   .south = std::max(s.south, -mercatorLimit),
+                   .east = crosses ? 180 : s.east,
+                   .north = std::min(s.north, mercatorLimit)};
     plan.centreLongitude = (s.west + s.east) / 2;
     plan.centreLongitude -= plan.centreLongitude > 180 ? 360 : 0;
-    plan.north = std::min(s.north, mercatorLimit);
-    plan.south = std::max(s.south, -mercatorLimit);
     return plan;
 }
 

@@ -19,7 +19,7 @@ struct PyramidPlan {
     int maxZoom = 0; // the coarsest whose pixels are no larger than the mosaic's
     // The mosaic's bounds in degrees, longitudes within -180..180, west < east: across 180
     // degrees every longitude, from -180 to 180.
-    double west = 0, south = 0, east = 0, north = 0;
+    common::GeoBox bounds;
     double centreLongitude = 0; // the mosaic's middle, within -180..180, across 180 too
     // The tiles of the finest zoom that the mosaic reaches into (inclusive): every column of
     // the grid across 180 degrees, where a container without wrapping must hold both sides.

@@ -100,7 +100,8 @@ std::optional<QString> worldProblem(const common::GeoTransform& t, const Tile& t
     const double reach = tile.zoom / 45 + 0.01;
     const double lat = t[3] + t[5] * tile.height / 2;
     const double lon = t[0] + t[1] * tile.width / 2;
-    if (std::fabs(lat - tile.nameLatitude) > reach || std::fabs(lon - tile.nameLongitude) > reach) {
+    if (std::fabs(lat - tile.nameCentre.latitude) > reach ||
+        std::fabs(lon - tile.nameCentre.longitude) > reach) {
         return QStringLiteral("its world file puts it more than a tile from its name's place");
     }
     return std::nullopt;
@@ -167,8 +168,7 @@ Scan scanFolder(const common::TileFolder& folder)
         tile.height = gif.screenHeight();
         tile.mapType = type;
         tile.zoom = centre->zoom;
-        tile.nameLatitude = centre->latitude;
-        tile.nameLongitude = centre->longitude;
+        tile.nameCentre = {.latitude = centre->latitude, .longitude = centre->longitude};
         QFile world(worldPath);
         if (world.open(QIODevice::ReadOnly)) {
             tile.place = common::readWorldFile(world.read(1000));
@@ -366,8 +366,8 @@ std::vector<Centre> exactCentres(const std::vector<Tile>& tiles)
     std::vector<double> longitudes;
     for (const Tile& tile : tiles) {
         if (!tile.place) {
-            latitudes.push_back(tile.nameLatitude);
-            longitudes.push_back(tile.nameLongitude);
+            latitudes.push_back(tile.nameCentre.latitude);
+            longitudes.push_back(tile.nameCentre.longitude);
         }
     }
     // The tiles of an export share one zoom.

@@ -21,8 +21,7 @@ struct Tile {
     int mapType = 0; // 1 for the map letters E and U, 2 for W
     double zoom = 0;
     // The centre as the name gives it, cut after the second decimal.
-    double nameLatitude = 0;
-    double nameLongitude = 0;
+    common::Centre nameCentre;
     // Where the downloader's world file says the tile lies, when there is one.
     std::optional<common::GeoTransform> place;
     // The map's credit, from the .gif.aux.xml beside the tile; empty when it names none.

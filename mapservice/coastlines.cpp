@@ -65,12 +65,11 @@ private:
 
 } // namespace
 
-std::optional<Coastlines> Coastlines::load(const std::string& path, std::string& error)
+common::Result<Coastlines> Coastlines::load(const std::string& path)
 {
     NetcdfFile file(path);
     if (!file.ok()) {
-        error = path + ": " + file.error();
-        return std::nullopt;
+        return common::permanent(path + ": " + file.error());
     }
     Coastlines c;
     const int minutes = file.scalar("Bin_size_in_minutes");
@@ -81,8 +80,7 @@ std::optional<Coastlines> Coastlines::load(const std::string& path, std::string&
     const int points = file.scalar("N_points_in_file");
     if (!file.ok() || minutes <= 0 || bins != c.binsAcross_ * c.binsDown_ || segments < 0 ||
         points < 0) {
-        error = path + ": not a binned shoreline file";
-        return std::nullopt;
+        return common::permanent(path + ": not a binned shoreline file");
     }
     c.binSize_ = minutes / 60.0;
     std::vector<int> info;
@@ -100,8 +98,7 @@ std::optional<Coastlines> Coastlines::load(const std::string& path, std::string&
         !file.read("Id_of_first_point_in_a_segment", firstPoint, nSegments) ||
         !file.read("Relative_longitude_from_SW_corner_of_bin", dlon, nPoints) ||
         !file.read("Relative_latitude_from_SW_corner_of_bin", dlat, nPoints)) {
-        error = path + ": " + file.error();
-        return std::nullopt;
+        return common::permanent(path + ": " + file.error());
     }
 
     // Points are stored per bin, relative to its south-west corner in 1/65535 of the bin size.
@@ -124,14 +121,12 @@ std::optional<Coastlines> Coastlines::load(const std::string& path, std::string&
             const auto segment =
                 static_cast<std::size_t>(c.firstSegment_[bin]) + static_cast<std::size_t>(s);
             if (segment >= nSegments) {
-                error = path + ": segment index out of range";
-                return std::nullopt;
+                return common::permanent(path + ": segment index out of range");
             }
             const auto first = static_cast<std::size_t>(firstPoint[segment]);
             const auto count = static_cast<std::size_t>(info[segment] >> 9);
             if (first + count > nPoints) {
-                error = path + ": point index out of range";
-                return std::nullopt;
+                return common::permanent(path + ": point index out of range");
             }
             c.segmentStart_[segment] = static_cast<int>(first);
             c.segmentLength_[segment] = static_cast<int>(count);
@@ -147,17 +142,22 @@ std::optional<Coastlines> Coastlines::load(const std::string& path, std::string&
     return c;
 }
 
-ShoreFiles loadShoreFiles(const std::string& folder, std::string& errors)
+ShoreFiles loadShoreFiles(const std::string& folder)
 {
-    const auto load = [&](char resolution) {
-        std::string error;
-        auto shores = Coastlines::load(folder + "/binned_GSHHS_" + resolution + ".nc", error);
-        if (!shores) {
-            errors += error + "\n";
+    ShoreFiles files;
+    const auto load = [&](char resolution, std::optional<Coastlines>& into) {
+        auto shores = Coastlines::load(folder + "/binned_GSHHS_" + resolution + ".nc");
+        if (shores) {
+            into = std::move(shores).value();
+        } else {
+            files.errors += shores.error().text + "\n";
         }
-        return shores;
     };
-    return {load('c'), load('l'), load('i'), load('h')};
+    load('c', files.crude);
+    load('l', files.low);
+    load('i', files.intermediate);
+    load('h', files.high);
+    return files;
 }
 
 } // namespace mapservice

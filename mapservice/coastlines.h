@@ -1,5 +1,8 @@
 #pragma once
 
+#include "common/geobox.h"
+#include "common/result.h"
+
 #include <algorithm>
 #include <cmath>
 #include <optional>
@@ -18,17 +21,16 @@ struct GeoPoint {
 // into square bins, each holding the pieces of shoreline that lie in it.
 class Coastlines {
 public:
-    // Reads a binned GSHHG netCDF file (binned_GSHHS_<c|l|i|h>.nc); nothing when it cannot.
-    static std::optional<Coastlines> load(const std::string& path, std::string& error);
+    // Reads a binned GSHHG netCDF file (binned_GSHHS_<c|l|i|h>.nc); the error names the file.
+    static common::Result<Coastlines> load(const std::string& path);
 
     std::size_t segmentCount() const { return segmentStart_.size(); }
 
-    // Calls |draw| for every shoreline piece in the bins that overlap latitudes |south| to
-    // |north| and longitudes |west| to |east| (any range; the world repeats every 360
-    // degrees). Each piece comes with the offset in degrees to add to its longitudes and its
-    // level: 1 sea shore, 2 lake shore, 3 island in a lake, 4 pond, 5 and 6 Antarctic shores.
-    template <typename Draw>
-    void forEachSegment(double south, double north, double west, double east, Draw&& draw) const;
+    // Calls |draw| for every shoreline piece in the bins that overlap |box| (longitudes of any
+    // range, west below east; the world repeats every 360 degrees). Each piece comes with the
+    // offset in degrees to add to its longitudes and its level: 1 sea shore, 2 lake shore, 3 island
+    // in a lake, 4 pond, 5 and 6 Antarctic shores.
+    template <typename Draw> void forEachSegment(const common::GeoBox& box, Draw&& draw) const;
 
     // A bin as the fill of land sees it: its corner, size, the level at its south-west
     // corner (0 sea, 1 land, 2 lake, 3 island in a lake, 4 pond) and its pieces of shoreline.
@@ -41,8 +43,7 @@ public:
     };
 
     // Calls |visit| for every bin that overlaps the given range (see forEachSegment).
-    template <typename Visit>
-    void forEachBin(double south, double north, double west, double east, Visit&& visit) const;
+    template <typename Visit> void forEachBin(const common::GeoBox& box, Visit&& visit) const;
 
     // Calls |draw| for each piece of shoreline of |bin|, with the same arguments as
     // forEachSegment (the offset moves the points into the bin's world copy).
@@ -68,24 +69,24 @@ struct ShoreFiles {
     std::optional<Coastlines> low;
     std::optional<Coastlines> intermediate;
     std::optional<Coastlines> high;
+    std::string errors;
 };
-ShoreFiles loadShoreFiles(const std::string& folder, std::string& errors);
+ShoreFiles loadShoreFiles(const std::string& folder);
 
 template <typename Visit>
-void Coastlines::forEachBin(double south, double north, double west, double east,
-                            Visit&& visit) const
+void Coastlines::forEachBin(const common::GeoBox& box, Visit&& visit) const
 {
     // Bounds are clamped before they become integers: at extreme zooms they lie far outside.
     const auto clampedRow = [this](double latitude) {
         return static_cast<int>(std::clamp((90 - latitude) / binSize_, 0.0, binsDown_ - 1.0));
     };
-    const int rowFirst = clampedRow(north);
-    const int rowLast = clampedRow(south);
+    const int rowFirst = clampedRow(box.north);
+    const int rowLast = clampedRow(box.south);
     const double columnLimit = 1e6 * binsAcross_;
     const long columnFirst =
-        static_cast<long>(std::clamp(std::floor(west / binSize_), -columnLimit, columnLimit));
+        static_cast<long>(std::clamp(std::floor(box.west / binSize_), -columnLimit, columnLimit));
     const long columnLast =
-        static_cast<long>(std::clamp(std::floor(east / binSize_), -columnLimit, columnLimit));
+        static_cast<long>(std::clamp(std::floor(box.east / binSize_), -columnLimit, columnLimit));
     for (int row = rowFirst; row <= rowLast; ++row) {
         for (long column = columnFirst; column <= columnLast; ++column) {
             const long wrapped = ((column % binsAcross_) + binsAcross_) % binsAcross_;
@@ -111,10 +112,9 @@ template <typename Draw> void Coastlines::forEachSegmentOf(const Bin& bin, Draw&
 }
 
 template <typename Draw>
-void Coastlines::forEachSegment(double south, double north, double west, double east,
-                                Draw&& draw) const
+void Coastlines::forEachSegment(const common::GeoBox& box, Draw&& draw) const
 {
-    forEachBin(south, north, west, east, [&](const Bin& bin) { forEachSegmentOf(bin, draw); });
+    forEachBin(box, [&](const Bin& bin) { forEachSegmentOf(bin, draw); });
 }
 
 } // namespace mapservice

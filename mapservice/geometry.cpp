@@ -8,7 +8,7 @@
 namespace mapservice {
 
 Geometry::Geometry(const MapRequest& request)
-    : centreLat(request.latitude), centreLon(request.longitude),
+    : centre(request.centre),
       // Below a millionth of a millionth of a degree the scale means nothing, and smaller
       // values would vanish into 0 and divide by it.
       degreesPerPixel(std::max(common::degreesPerPixel(request.zoom), 1e-12)), width(request.width),

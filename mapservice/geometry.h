@@ -7,18 +7,22 @@ namespace mapservice {
 // Plate carree around the centre: every pixel spans zoom / (45 x 1999) degrees both ways, so a
 // 1999-pixel picture spans zoom / 45 degrees. Pixel columns and rows count from the top left.
 struct Geometry {
-    double centreLat;
-    double centreLon;
+    common::Centre centre;
     double degreesPerPixel;
     int width;
     int height;
 
     explicit Geometry(const MapRequest& request);
     // Position in pixels (fractional; pixel i covers [i, i + 1)).
-    double x(double lon) const { return (lon - centreLon) / degreesPerPixel + width / 2.0; }
-    double y(double lat) const { return (centreLat - lat) / degreesPerPixel + height / 2.0; }
-    double lonAt(double x) const { return centreLon + (x - width / 2.0) * degreesPerPixel; }
-    double latAt(double y) const { return centreLat - (y - height / 2.0) * degreesPerPixel; }
+    double x(double lon) const { return (lon - centre.longitude) / degreesPerPixel + width / 2.0; }
+    double y(double lat) const { return (centre.latitude - lat) / degreesPerPixel + height / 2.0; }
+    double lonAt(double x) const { return centre.longitude + (x - width / 2.0) * degreesPerPixel; }
+    double latAt(double y) const { return centre.latitude - (y - height / 2.0) * degreesPerPixel; }
+    // What the picture covers; its longitudes may lie anywhere and span more than 360 degrees.
+    common::GeoBox box() const
+    {
+        return {.west = lonAt(0), .south = latAt(height), .east = lonAt(width), .north = latAt(0)};
+    }
     // The larger side's extent in degrees.
     double span() const;
 };

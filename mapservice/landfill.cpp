@@ -118,9 +118,10 @@ void fillLand(IndexedImage& image, const Geometry& g, const Coastlines& shores)
     if (g.lonAt(g.width) - g.lonAt(0) > 360 * maxWorldsAcross) {
         return;
     }
-    shores.forEachBin(std::max(-90.0, g.latAt(g.height)), std::min(90.0, g.latAt(0)), g.lonAt(0),
-                      g.lonAt(g.width),
-                      [&](const Coastlines::Bin& bin) { fillBin(image, g, shores, bin); });
+    common::GeoBox box = g.box();
+    box.south = std::max(-90.0, box.south);
+    box.north = std::min(90.0, box.north);
+    shores.forEachBin(box, [&](const Coastlines::Bin& bin) { fillBin(image, g, shores, bin); });
 }
 
 } // namespace mapservice

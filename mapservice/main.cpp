@@ -105,10 +105,9 @@ int serve(int argc, char** argv)
         std::fprintf(stderr, "mapservice: %s; the pictures have no text\n",
                      font.error().text.c_str());
     }
-    std::string errors;
-    const mapservice::ShoreFiles files = mapservice::loadShoreFiles(options->data, errors);
-    if (!errors.empty()) {
-        std::fprintf(stderr, "mapservice: shorelines missing:\n%s", errors.c_str());
+    const mapservice::ShoreFiles files = mapservice::loadShoreFiles(options->data);
+    if (!files.errors.empty()) {
+        std::fprintf(stderr, "mapservice: shorelines missing:\n%s", files.errors.c_str());
     }
     const mapservice::ShoreData shores = mapservice::shoreData(files);
 
@@ -172,8 +171,12 @@ int serve(int argc, char** argv)
     server.stopOnSignals();
     std::printf("mapservice: serving http://%s:%d/pub/agent.dll\n", options->bind.c_str(), *port);
     std::fflush(stdout);
-    server.run();
+    const mapservice::MapServer::Ended ended = server.run();
     std::printf("mapservice: stopped\n");
+    if (ended.picturesLeft > 0) {
+        std::fprintf(stderr, "mapservice: %d pictures still being drawn are dropped\n",
+                     ended.picturesLeft);
+    }
     // Pictures may still be drawn or wait for upstream servers; nothing of them is kept, so
     // the process ends now rather than when they are done. The log is written out first.
     logWriter.reset();

@@ -77,7 +77,7 @@ common::Status layTiles(const TileSet& set, const std::string& host, const Geome
     const double tileMetres = 2 * common::mercator::halfWorldMetres / std::ldexp(1.0, z);
     const std::int64_t rowBytes = r.columns() * tilePixels * tilePixels * 4;
     const std::int64_t band = std::max<std::int64_t>(1, mosaicBudget / rowBytes - 2);
-    const double centre = g.centreLon - 360.0 * std::round(g.centreLon / 360.0);
+    const double centre = g.centre.longitude - 360.0 * std::round(g.centre.longitude / 360.0);
     char proj4[200];
     std::snprintf(proj4, sizeof proj4,
                   "+proj=merc +a=6378137 +b=6378137 +lat_ts=0 +lon_0=%.12f +x_0=0 +y_0=0 +k=1 "
@@ -91,7 +91,7 @@ common::Status layTiles(const TileSet& set, const std::string& host, const Geome
         const std::int64_t bottom = std::min(r.south, last + 1); // resampling at the edges
         const std::array<double, 6> transform{
             (static_cast<double>(r.west) * tileMetres - common::mercator::halfWorldMetres) -
-                g.centreLon * common::mercator::halfWorldMetres / 180.0,
+                g.centre.longitude * common::mercator::halfWorldMetres / 180.0,
             tileMetres / tilePixels,
             0,
             common::mercator::halfWorldMetres - static_cast<double>(top) * tileMetres,

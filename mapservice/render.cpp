@@ -22,8 +22,7 @@ void drawShores(IndexedImage& image, const Geometry& g, const Coastlines& shores
     }
     const int thickness = lineWidth(g);
     shores.forEachSegment(
-        g.latAt(g.height), g.latAt(0), g.lonAt(0), g.lonAt(g.width),
-        [&](const GeoPoint* points, std::size_t count, double offset, int level) {
+        g.box(), [&](const GeoPoint* points, std::size_t count, double offset, int level) {
             const std::uint8_t colour = (level >= 2 && level <= 4) ? lakeShore : shore;
             for (std::size_t i = 1; i < count; ++i) {
                 drawLine(image, g.x(points[i - 1].lon + offset), g.y(points[i - 1].lat),
@@ -36,9 +35,10 @@ void drawShores(IndexedImage& image, const Geometry& g, const Coastlines& shores
 std::string legendLine(const MapRequest& request)
 {
     char text[96];
-    std::snprintf(text, sizeof text, "%s %.4f %s %.4f Z %.6g", request.latitude < 0 ? "S" : "N",
-                  std::fabs(request.latitude), request.longitude < 0 ? "W" : "E",
-                  std::fabs(request.longitude), request.zoom);
+    std::snprintf(text, sizeof text, "%s %.4f %s %.4f Z %.6g",
+                  request.centre.latitude < 0 ? "S" : "N", std::fabs(request.centre.latitude),
+                  request.centre.longitude < 0 ? "W" : "E", std::fabs(request.centre.longitude),
+                  request.zoom);
     return request.attribution.empty() ? std::string(text)
                                        : std::string(text) + "   " + request.attribution;
 }

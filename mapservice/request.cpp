@@ -51,14 +51,19 @@ std::string_view trimmed(std::string_view text)
 }
 
 // "a,b" as two numbers.
-bool parsePair(const std::string& text, double& first, double& second)
+std::optional<std::pair<double, double>> parsePair(const std::string& text)
 {
     const auto comma = text.find(',');
     if (comma == std::string::npos) {
-        return false;
+        return std::nullopt;
     }
     const std::string_view view(text);
-    return parseNumber(view.substr(0, comma), first) && parseNumber(view.substr(comma + 1), second);
+    const auto first = parseNumber(view.substr(0, comma));
+    const auto second = parseNumber(view.substr(comma + 1));
+    if (!first || !second) {
+        return std::nullopt;
+    }
+    return std::pair{*first, *second};
 }
 
 } // namespace
@@ -82,14 +87,14 @@ std::map<std::string, std::string> parseQuery(std::string_view query)
     return keys;
 }
 
-bool parseNumber(std::string_view text, double& value)
+std::optional<double> parseNumber(std::string_view text)
 {
     text = trimmed(text);
     if (!text.empty() && text.front() == '+') {
         text.remove_prefix(1);
     }
     if (text.empty()) {
-        return false;
+        return std::nullopt;
     }
     // Pelagrin writes magnitudes below 1 without a leading zero (" .5", "-.25").
     const bool negative = text.front() == '-';
@@ -99,9 +104,13 @@ bool parseNumber(std::string_view text, double& value)
         copy += '0';
     }
     copy += magnitude;
+    double value = 0;
     const auto result = std::from_chars(copy.data(), copy.data() + copy.size(), value);
-    return result.ec == std::errc() && result.ptr == copy.data() + copy.size() &&
-           std::isfinite(value);
+    if (result.ec != std::errc() || result.ptr != copy.data() + copy.size() ||
+        !std::isfinite(value)) {
+        return std::nullopt;
+    }
+    return value;
 }
 
 std::string_view originForm(std::string_view target)
@@ -160,28 +169,32 @@ common::Result<MapRequest> parseMapRequest(const std::map<std::string, std::stri
     };
     MapRequest request;
     const std::string* cenp = find("CenP");
-    if (cenp == nullptr || !parsePair(*cenp, request.latitude, request.longitude)) {
+    const auto centre = cenp == nullptr ? std::nullopt : parsePair(*cenp);
+    if (!centre) {
         return badRequest("CenP must be latitude,longitude");
     }
-    if (request.latitude < -90 || request.latitude > 90) {
+    request.centre = {.latitude = centre->first, .longitude = centre->second};
+    if (request.centre.latitude < -90 || request.centre.latitude > 90) {
         return badRequest("the latitude of CenP must lie between -90 and 90");
     }
-    if (!(std::abs(request.longitude) <= maxLongitude)) {
+    if (!(std::abs(request.centre.longitude) <= maxLongitude)) {
         return badRequest("the longitude of CenP must lie between -1000000 and 1000000");
     }
     const std::string* alti = find("Alti");
-    if (alti == nullptr || !parseNumber(*alti, request.zoom)) {
+    const auto zoom = alti == nullptr ? std::nullopt : parseNumber(*alti);
+    if (!zoom) {
         return badRequest("Alti must be a number");
     }
+    request.zoom = *zoom;
     if (!(request.zoom > 0)) {
         return badRequest("Alti must be greater than 0");
     }
-    double width = 0;
-    double height = 0;
     const std::string* size = find("Size");
-    if (size == nullptr || !parsePair(*size, width, height)) {
+    const auto sides = size == nullptr ? std::nullopt : parsePair(*size);
+    if (!sides) {
         return badRequest("Size must be width,height in pixels");
     }
+    const auto [width, height] = *sides;
     if (width != std::floor(width) || height != std::floor(height) || width < 1 || height < 1 ||
         width > maxSide || height > maxSide) {
         return badRequest("Size must be two whole numbers from 1 to 4000");

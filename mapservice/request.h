@@ -1,8 +1,10 @@
 #pragma once
 
 #include "common/result.h"
+#include "common/tilegeometry.h"
 
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -10,10 +12,10 @@ namespace mapservice {
 
 // One map picture as the service is asked for it. Angles in decimal degrees.
 struct MapRequest {
-    double latitude = 0;  // centre, -90..90
-    double longitude = 0; // centre, any value; the world repeats every 360 degrees
-    double zoom = 0;      // "Alti": an image 1999 pixels wide spans zoom / 45 degrees
-    int width = 0;        // pixels, 1..4000
+    // Latitude -90..90, longitude any value: the world repeats every 360 degrees.
+    common::Centre centre;
+    double zoom = 0; // "Alti": an image 1999 pixels wide spans zoom / 45 degrees
+    int width = 0;   // pixels, 1..4000
     int height = 0;
     std::string mapcode; // "Lang"; chooses the palette
     // The legend's credit line for the source (set by the service, never by the client).
@@ -30,7 +32,7 @@ constexpr int maxSide = 4000;
 std::map<std::string, std::string> parseQuery(std::string_view query);
 
 // A plain decimal number, blanks around it allowed; nothing else ("1e3" is fine, "12abc" not).
-bool parseNumber(std::string_view text, double& value);
+std::optional<double> parseNumber(std::string_view text);
 
 // The path and query of a request target: the target itself in origin form ("/pub/...?..."),
 // the part after the authority in absolute form ("http://host:port/pub/...?..."), which a

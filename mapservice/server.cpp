@@ -93,6 +93,7 @@ struct MapServer::Private {
     tcp::acceptor acceptor{state.io};
     asio::steady_timer acceptPause{state.io};
     std::optional<asio::signal_set> signals;
+    int stoppedBy = 0; // the signal that stopped the server, if one did
 };
 
 MapServer::MapServer(const Source& source, const ServerLimits& limits, Log log)
@@ -140,14 +141,15 @@ common::Result<int> MapServer::bind(const std::string& address, int port)
 void MapServer::stopOnSignals()
 {
     d_->signals.emplace(d_->state.io, SIGINT, SIGTERM);
-    d_->signals->async_wait([this](beast::error_code ec, int) {
+    d_->signals->async_wait([this](beast::error_code ec, int signal) {
         if (!ec) {
+            d_->stoppedBy = signal;
             stop();
         }
     });
 }
 
-bool MapServer::run()
+MapServer::Ended MapServer::run()
 {
     ServerState& state = d_->state;
     d_->accept();
@@ -157,7 +159,7 @@ bool MapServer::run()
     while (state.drawingNow > 0 && SteadyClock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    return state.drawingNow == 0;
+    return {d_->stoppedBy, state.drawingNow.load()};
 }
 
 void MapServer::stop()

@@ -52,10 +52,15 @@ public:
     common::Result<int> bind(const std::string& address, int port);
     // SIGINT and SIGTERM stop the server from then on.
     void stopOnSignals();
-    // Serves until stop() is called, from any thread. Then waits at most half a second for the
-    // pictures being drawn; false when some are still being drawn, in which case the caller
-    // should end the process without destroying the server, which would wait for them.
-    bool run();
+    // Why serving ended, and what it left behind.
+    struct Ended {
+        int signal = 0;       // SIGINT or SIGTERM, when one stopped it; 0: stop() was called
+        int picturesLeft = 0; // still being drawn after the wait
+    };
+    // Serves until stop() is called, from any thread, or a signal stops it. Then waits at most
+    // half a second for the pictures being drawn. When some are left, the caller should end the
+    // process without destroying the server, which would wait for them.
+    Ended run();
     void stop();
 
 private:

@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <filesystem>
-#include <stdio_ext.h>
 #include <string_view>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -36,22 +35,16 @@ bool diskFull(int error)
 
 } // namespace
 
-TileCache::Temporary::~Temporary()
+bool TileCache::Temporary::write(const char* data, std::size_t size)
 {
-    if (!stored_) {
-        ::unlink(path_.c_str()); // while the lock is still held
-    }
-    std::fclose(file_);
+    file_.write(data, size);
+    return file_.ok();
 }
 
 bool TileCache::Temporary::restart()
 {
-    // What is still buffered belongs to the answer being dropped: it is not written.
-    ::__fpurge(file_);
-    std::clearerr(file_);
-    const bool emptied = ::ftruncate(::fileno(file_), 0) == 0;
-    std::rewind(file_);
-    return emptied;
+    file_.restart();
+    return file_.ok();
 }
 
 TileCache::TileCache(std::string folder, Limits limits)
@@ -116,14 +109,25 @@ void TileCache::sweepTemporaries()
         if (name.front() != '.' || name == evictionLock || !it->is_regular_file(ec)) {
             continue;
         }
-        // A writer that is alive holds the lock on its temporary.
-        const int fd = ::open(it->path().c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-        if (fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0) {
-            ::unlink(it->path().c_str());
+        // A temporary of this process, or of a writer that is alive, stays; so does one of an
+        // earlier version's form whose writer still holds its lock.
+        const int folderFd =
+            ::open(it->path().parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (folderFd < 0) {
+            continue;
         }
-        if (fd >= 0) {
-            ::close(fd);
+        bool stale = common::isStaleTemporary(folderFd, name);
+        if (!common::isTemporaryName(name)) {
+            const int fd = ::openat(folderFd, name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+            stale = fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+            if (fd >= 0) {
+                ::close(fd);
+            }
         }
+        if (stale) {
+            ::unlinkat(folderFd, name.c_str(), 0);
+        }
+        ::close(folderFd);
     }
 }
 
@@ -176,28 +180,17 @@ TileCache::temporaryFor(const std::string& key)
             return common::permanent("the tile cache " + folder_ +
                                      " cannot be written: " + ec.message());
         }
-        std::string name =
-            (file.parent_path() / ("." + file.filename().native() + ".XXXXXX")).native();
-        std::unique_lock lock(mutex_); // no sweep of this process between making and locking
-        const int fd = ::mkstemp(name.data());
-        if (fd >= 0) {
-            ::flock(fd, LOCK_EX); // a new file: nobody else holds it
-        }
-        lock.unlock();
-        if (fd < 0 && diskFull(errno) && attempt == 0) {
+        std::unique_ptr<Temporary> temporary(new Temporary(file.native()));
+        temporary->file_.open();
+        if (temporary->diskFull() && attempt == 0) {
             makeRoom();
             continue;
         }
-        std::FILE* f = fd < 0 ? nullptr : ::fdopen(fd, "w+b");
-        if (f == nullptr) {
-            const std::string reason = systemReason();
-            if (fd >= 0) {
-                ::unlink(name.c_str());
-                ::close(fd);
-            }
-            return common::permanent("the tile cache " + folder_ + " cannot be written: " + reason);
+        if (const auto& error = temporary->error()) {
+            return common::permanent("the tile cache " + folder_ +
+                                     " cannot be written: " + error->text);
         }
-        return std::unique_ptr<Temporary>(new Temporary(std::move(name), f));
+        return temporary;
     }
 }
 
@@ -205,12 +198,14 @@ common::Status TileCache::store(const std::string& key, Temporary& written)
 {
     const std::string file = path(key);
     struct stat status {};
-    if (std::fflush(written.file_) != 0 || ::fstat(::fileno(written.file_), &status) != 0 ||
-        ::rename(written.path_.c_str(), file.c_str()) != 0) {
+    if (::stat(written.path().c_str(), &status) != 0) {
         return common::permanent("the tile cache " + folder_ +
                                  " cannot be written: " + systemReason());
     }
-    written.stored_ = true;
+    if (auto committed = written.file_.commit(); !committed) {
+        return common::permanent("the tile cache " + folder_ +
+                                 " cannot be written: " + committed.error().text);
+    }
     const std::lock_guard lock(mutex_);
     walkIfDue();
     const auto size = static_cast<std::uint64_t>(status.st_size);
@@ -227,17 +222,12 @@ common::Status TileCache::store(const std::string& key, Temporary& written)
 common::Status TileCache::storeNothing(const std::string& key, Temporary& written)
 {
     for (int attempt = 0;; ++attempt) {
-        const bool ok = written.restart() &&
-                        std::fwrite(nothingThere.data(), 1, nothingThere.size(), written.file_) ==
-                            nothingThere.size() &&
-                        std::fflush(written.file_) == 0;
-        if (ok) {
+        if (written.restart() && written.write(nothingThere.data(), nothingThere.size())) {
             return store(key, written);
         }
-        const int error = errno;
-        if (!diskFull(error) || attempt > 0) {
-            return common::permanent("the tile cache " + folder_ +
-                                     " cannot be written: " + systemReason(error));
+        if (!written.diskFull() || attempt > 0) {
+            return common::permanent("the tile cache " + folder_ + " cannot be written: " +
+                                     (written.error() ? written.error()->text : systemReason()));
         }
         makeRoom();
     }

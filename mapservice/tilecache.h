@@ -1,10 +1,10 @@
 #pragma once
 
 #include "common/result.h"
+#include "common/wholefile.h"
 
 #include <chrono>
 #include <cstdint>
-#include <cstdio>
 #include <ctime>
 #include <memory>
 #include <mutex>
@@ -50,20 +50,23 @@ public:
     // removed with it unless it was stored.
     class Temporary {
     public:
-        ~Temporary();
         Temporary(const Temporary&) = delete;
         Temporary& operator=(const Temporary&) = delete;
-        const std::string& path() const { return path_; }
-        std::FILE* file() const { return file_; }
+        const std::string& path() const { return file_.temporary(); }
+        // Appends |size| bytes; false, with errno set, when that fails.
+        bool write(const char* data, std::size_t size);
         // Empties it, for an answer that starts again; false when that fails.
         bool restart();
+        // The first failure to write, if any; a full file system is told apart.
+        const std::optional<common::Error>& error() const { return file_.error(); }
+        bool diskFull() const { return file_.diskFull(); }
 
     private:
         friend class TileCache;
-        Temporary(std::string path, std::FILE* file) : path_(std::move(path)), file_(file) {}
-        std::string path_;
-        std::FILE* file_;
-        bool stored_ = false;
+        explicit Temporary(std::string target)
+            : file_(std::move(target), common::WholeFile::Durability::Unsynced)
+        {}
+        common::WholeFile file_;
     };
     // A new temporary for |key|. A full file system makes room and is tried once more.
     common::Result<std::unique_ptr<Temporary>> temporaryFor(const std::string& key);

@@ -48,7 +48,7 @@ TileRange coveringTiles(const Geometry& g, int zoom, int ring)
                      std::ceil((g.lonAt(g.width) + 180.0) / 360.0 * tilesAcross(zoom)) - 1) +
                  ring;
     if (range.east - range.west + 1 > last + 2) {
-        range.west = column(g.centreLon - 180.0, zoom);
+        range.west = column(g.centre.longitude - 180.0, zoom);
         range.east = range.west + last + 1;
     }
     return range;

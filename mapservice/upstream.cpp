@@ -46,7 +46,6 @@ struct Fetch {
     std::string host, url, key, what;
     PictureSize size;
     std::unique_ptr<TileCache::Temporary> temporary; // the body, as it arrives
-    int writeError = 0;                              // errno of a write that failed
     bool madeRoom = false;        // the file system was full once, and the cache made room
     bool holdsConnection = false; // counted among its host's connections
     std::list<Waiter> waiters;
@@ -167,17 +166,9 @@ struct Network::Private : std::enable_shared_from_this<Network::Private> {
         common::http::Handlers handlers;
         Fetch* raw = fetch.get(); // the handlers go with fetch->http, before the fetch
         handlers.body = [raw](long, const char* data, std::size_t size) {
-            if (std::fwrite(data, 1, size, raw->temporary->file()) != size) {
-                raw->writeError = errno;
-                return false;
-            }
-            return true;
+            return raw->temporary->write(data, size);
         };
-        handlers.restart = [raw] {
-            if (!raw->temporary->restart()) {
-                raw->writeError = errno != 0 ? errno : EIO;
-            }
-        };
+        handlers.restart = [raw] { raw->temporary->restart(); };
         handlers.ended = [this, raw](const Ended& ended) { transferEnded(raw, ended); };
         auto started = client->client().start(std::move(request), std::move(handlers));
         if (!started) {
@@ -204,10 +195,7 @@ struct Network::Private : std::enable_shared_from_this<Network::Private> {
         asio::post(pool, [self = shared_from_this(), box = mailbox, fetch, outcome,
                           temporary = std::move(fetch->temporary),
                           bytes = ended.bodyBytes]() mutable {
-            errno = 0;
-            const bool written = std::fflush(temporary->file()) == 0;
-            const int writeError = written ? fetch->writeError : errno;
-            if (!fetch->madeRoom && (writeError == ENOSPC || writeError == EDQUOT)) {
+            if (!fetch->madeRoom && temporary->diskFull()) {
                 // A full file system: the cache makes room and the tile is fetched once more.
                 self->cache.makeRoom();
                 const bool again = temporary->restart();
@@ -216,11 +204,9 @@ struct Network::Private : std::enable_shared_from_this<Network::Private> {
                 });
                 return;
             }
-            if (outcome.ok() && !written) {
-                outcome = common::permanent(
-                    "the tile cache cannot be written: " +
-                        std::error_code(writeError, std::generic_category()).message(),
-                    500);
+            if (const auto& error = temporary->error(); outcome.ok() && error) {
+                outcome =
+                    common::permanent("the tile cache cannot be written: " + error->text, 500);
             }
             Fetched stored =
                 keepAnswer(self->cache, fetch->key, "upstream " + fetch->host + ": " + fetch->what,
@@ -242,7 +228,6 @@ struct Network::Private : std::enable_shared_from_this<Network::Private> {
             return;
         }
         fetch->madeRoom = true;
-        fetch->writeError = 0;
         fetch->temporary = std::move(temporary);
         fetch->stage = Fetch::Stage::Fetching;
         start(fetch);

@@ -38,9 +38,9 @@ common::Status layWms(const WmsSet& set, const std::string& host, const Geometry
     const SpatialReference wgs84("+proj=longlat +datum=WGS84 +no_defs");
     for (std::size_t p = 0; p < set.plan.pieces.size(); ++p) {
         const WmsPiece& piece = set.plan.pieces[p];
-        const std::array<double, 6> transform{
-            piece.west, (piece.east - piece.west) / piece.width,    0, piece.north,
-            0,          -(piece.north - piece.south) / piece.height};
+        const common::GeoBox& box = piece.box;
+        const std::array<double, 6> transform{box.west, box.width() / piece.width,   0, box.north,
+                                              0,        -box.height() / piece.height};
         const gdal::Dataset mosaic = rgbaDataset(piece.width, piece.height, transform, wgs84.get());
         if (!mosaic) {
             return common::permanent("cannot make room for the upstream pictures", 500);
@@ -105,11 +105,13 @@ WmsPlan wmsPlan(const Geometry& g, int most)
         const double b = std::min(east, shift + 180) - shift;
         const bool seen =
             std::any_of(plan.pieces.begin(), plan.pieces.end(),
-                        [&](const WmsPiece& p) { return p.west == a && p.east == b; });
+                        [&](const WmsPiece& p) { return p.box.west == a && p.box.east == b; });
         if (b - a < g.degreesPerPixel / 2 || seen) {
             continue;
         }
-        const WmsPiece piece{a, south, b, north, pixels(b - a), pixels(north - south)};
+        const WmsPiece piece{{.west = a, .south = south, .east = b, .north = north},
+                             pixels(b - a),
+                             pixels(north - south)};
         const int index = static_cast<int>(plan.pieces.size());
         plan.pieces.push_back(piece);
         const double dx = (b - a) / piece.width;
@@ -118,8 +120,11 @@ WmsPlan wmsPlan(const Geometry& g, int most)
             const int h = std::min(most, piece.height - top);
             for (int left = 0; left < piece.width; left += most) {
                 const int w = std::min(most, piece.width - left);
-                plan.blocks.push_back({a + left * dx, north - (top + h) * dy, a + (left + w) * dx,
-                                       north - top * dy, w, h, index, left, top});
+                const common::GeoBox box{.west = a + left * dx,
+                                         .south = north - (top + h) * dy,
+                                         .east = a + (left + w) * dx,
+                                         .north = north - top * dy};
+                plan.blocks.push_back({box, w, h, index, left, top});
             }
         }
     }
@@ -156,8 +161,8 @@ std::string getMapUrl(const std::string& url, const WmsBlock& block)
         out += "FORMAT=image/png&";
     }
     char box[200];
-    std::snprintf(box, sizeof box, "BBOX=%.9f,%.9f,%.9f,%.9f&WIDTH=%d&HEIGHT=%d", block.west,
-                  block.south, block.east, block.north, block.width, block.height);
+    std::snprintf(box, sizeof box, "BBOX=%.9f,%.9f,%.9f,%.9f&WIDTH=%d&HEIGHT=%d", block.box.west,
+                  block.box.south, block.box.east, block.box.north, block.width, block.height);
     return out + "SERVICE=WMS&VERSION=1.1.1&REQUEST=GetMap&SRS=EPSG:4326&" + box;
 }
 
@@ -186,8 +191,8 @@ void WmsSource::gather(const MapRequest& request, const Wanted& wanted, Gatherin
     for (std::size_t i = 0; i < urls.size(); ++i) {
         const WmsBlock& b = plan.blocks[i];
         char what[160];
-        std::snprintf(what, sizeof what, "GetMap %.6f,%.6f,%.6f,%.6f", b.west, b.south, b.east,
-                      b.north);
+        std::snprintf(what, sizeof what, "GetMap %.6f,%.6f,%.6f,%.6f", b.box.west, b.box.south,
+                      b.box.east, b.box.north);
         collector->ask(names[i], urls[i], what, {b.width, b.height});
     }
     collector->started();

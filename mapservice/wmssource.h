@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/geobox.h"
 #include "mapservice/remotesource.h"
 
 #include <string>
@@ -10,13 +11,13 @@ namespace mapservice {
 // The WMS requests that cover a picture: for each world copy it shows, the part within
 // -180..180 degrees and -90..90, in blocks of at most |most| pixels a side.
 struct WmsBlock {
-    double west, south, east, north;
+    common::GeoBox box;
     int width, height;
     int piece;     // which part of the picture the block belongs to
     int left, top; // where in its part, in pixels
 };
 struct WmsPiece {
-    double west, south, east, north;
+    common::GeoBox box;
     int width, height;
 };
 struct WmsPlan {

@@ -51,8 +51,8 @@ std::optional<int> Form1::Form_Load()
     settings_ = MapSettings{};
     state_ = WindowState{};
     applyState();
-    Text1->setText(localeNumberText(settings_.latitude));
-    Text2->setText(localeNumberText(settings_.longitude));
+    Text1->setText(localeNumberText(settings_.centre.latitude));
+    Text2->setText(localeNumberText(settings_.centre.longitude));
     Text5->setText(localeNumberText(settings_.zoom));
     Option1->setChecked(true);
 
@@ -225,8 +225,7 @@ FetchEnded Form1::reportFailure(const QString& context, Stored stored)
 void Form1::Command1_Click()
 {
     readsettings();
-    const FetchedPicture asked{settings_.latitude, settings_.longitude, settings_.zoom,
-                               previewSide};
+    const FetchedPicture asked{settings_.centre, settings_.zoom, previewSide};
     fetch(previewSide, generateurl(modePreview), previewFile, {}, reportFailure({}, [this, asked] {
               Image1->setStretch(false);
               return showFetched(asked);
@@ -236,7 +235,7 @@ void Form1::Command1_Click()
 void Form1::Command7_Click()
 {
     readsettings();
-    const FetchedPicture asked{settings_.latitude, settings_.longitude, settings_.zoom, largeSide};
+    const FetchedPicture asked{settings_.centre, settings_.zoom, largeSide};
     Image1->setStretch(true);
     fetch(largeSide, generateurl(modeLarge), previewFile, {},
           reportFailure({}, [this, asked] { return showFetched(asked); }));
@@ -270,8 +269,8 @@ void Form1::Command5_Click()
     const QString url = generateurl(modeLarge);
     const QString path = common::TileFolder::lookUp().pathOf(singleImageName(settings_));
     // Like a region tile, the image opens in place in GIS programs.
-    const common::GeoTransform place = common::pictureGeoTransform(
-        settings_.latitude, settings_.longitude, settings_.zoom, largeSide, largeSide);
+    const common::GeoTransform place =
+        common::pictureGeoTransform(settings_.centre, settings_.zoom, largeSide, largeSide);
     fetch(largeSide, url, path, georeferencing(path, place),
           [this, path](const common::Status& result) {
               if (result) {
@@ -292,8 +291,8 @@ void Form1::Command2_Click()
         dialogs_.message(zoomLimitMessage);
         return;
     }
-    settings_.beginlong = cornerValue(settings_.longitude, settings_.zoom);
-    settings_.beginlat = cornerValue(settings_.latitude, settings_.zoom);
+    settings_.beginlong = cornerValue(settings_.centre.longitude, settings_.zoom);
+    settings_.beginlat = cornerValue(settings_.centre.latitude, settings_.zoom);
     dialogs_.message(beginCornerMessage(settings_.beginlat, settings_.beginlong));
     state_.zoomLocked = true;
     applyState();
@@ -302,8 +301,8 @@ void Form1::Command2_Click()
 void Form1::Command3_Click()
 {
     readsettings();
-    settings_.endlong = cornerValue(settings_.longitude, settings_.zoom);
-    settings_.endlat = cornerValue(settings_.latitude, settings_.zoom);
+    settings_.endlong = cornerValue(settings_.centre.longitude, settings_.zoom);
+    settings_.endlat = cornerValue(settings_.centre.latitude, settings_.zoom);
     dialogs_.message(endCornerMessage(settings_.endlat, settings_.endlong));
     state_.startArmed = true;
     applyState();

@@ -101,7 +101,8 @@ private:
     common::Status showFetched(const FetchedPicture& picture);
 
     // Region download (form1_region.cpp).
-    bool regionStepsUsable(double& stepb, double& stepl);
+    // The spacing the divisor boxes give, or nothing after telling the user what is wrong.
+    std::optional<RegionSteps> regionSteps();
     void showStoredTile(const QString& path, qint64 stored, qint64 tilecount);
     void regionEnded(qint64 stored);
 

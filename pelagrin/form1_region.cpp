@@ -16,36 +16,37 @@
 
 namespace pelagrin {
 
-bool Form1::regionStepsUsable(double& stepb, double& stepl)
+std::optional<RegionSteps> Form1::regionSteps()
 {
     const auto divisorb = localeDivisor(Text3->text());
     const auto divisorl = localeDivisor(Text4->text());
     for (const auto& [divisor, box] : {std::pair{divisorb, Label3}, std::pair{divisorl, Label4}}) {
         if (!divisor) {
             dialogs_.message(divisorNotANumberMessage(box->text()));
-            return false;
+            return std::nullopt;
         }
     }
-    stepb = settings_.zoom / *divisorb;
-    stepl = settings_.zoom / *divisorl;
-    if (!usableStep(stepb) || !usableStep(stepl)) {
+    const RegionSteps steps{settings_.zoom / *divisorb, settings_.zoom / *divisorl};
+    if (!usableStep(steps.latitude) || !usableStep(steps.longitude)) {
         dialogs_.message(zeroStepMessage);
-        return false;
+        return std::nullopt;
     }
-    return true;
+    return steps;
 }
 
 // Starts the run and returns; regionEnded() finishes it.
 void Form1::Command4_Click()
 {
-    double stepb = 0;
-    double stepl = 0;
-    if (state_.activity != Activity::Idle || !regionStepsUsable(stepb, stepl)) {
+    if (state_.activity != Activity::Idle) {
+        return;
+    }
+    const auto steps = regionSteps();
+    if (!steps) {
         return;
     }
     // The tile folder is looked up once for the run.
     const common::TileFolder folder = common::TileFolder::lookUp();
-    auto plan = planRegion(settings_, stepb, stepl, serviceAddress_, folder);
+    auto plan = planRegion(settings_, steps->latitude, steps->longitude, serviceAddress_, folder);
     if (!plan) {
         dialogs_.message(common::errorText(plan.error()));
         return;

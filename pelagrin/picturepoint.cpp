@@ -14,8 +14,8 @@ common::Centre pointOnPicture(const FetchedPicture& picture, double x, double y,
     };
     const double d = common::degreesPerPixel(picture.zoom);
     const double half = side / 2.0;
-    double lon = picture.longitude + (pixel(x, shownWidth) + 0.5 - half) * d;
-    const double lat = picture.latitude - (pixel(y, shownHeight) + 0.5 - half) * d;
+    double lon = picture.centre.longitude + (pixel(x, shownWidth) + 0.5 - half) * d;
+    const double lat = picture.centre.latitude - (pixel(y, shownHeight) + 0.5 - half) * d;
     lon = std::fmod(lon + 180, 360);
     lon += lon < 0 ? 180 : -180;
     return {std::clamp(lat, -90.0, 90.0), lon};

@@ -10,8 +10,7 @@ namespace pelagrin {
 // A picture Refresh or Preview fetched: the centre and zoom it was asked for, and its side in
 // pixels (it is square).
 struct FetchedPicture {
-    double latitude = 0;
-    double longitude = 0;
+    common::Centre centre;
     double zoom = 0;
     int side = 0;
 };

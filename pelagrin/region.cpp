@@ -65,18 +65,17 @@ TileJob RegionPlan::job(qint64 position) const
     const auto row = static_cast<std::size_t>(position / columns);
     const auto column = static_cast<std::size_t>(position % columns);
     MapSettings s = settings_;
-    s.latitude = latitudes_[row] + centreShift;
-    s.longitude = longitudes_[column] + centreShift;
+    s.centre.latitude = latitudes_[row] + centreShift;
+    s.centre.longitude = longitudes_[column] + centreShift;
     const QString entering = row == 0 ? settings_.mapcode : codeAfterFirstRow_;
     s.mapcode = codeUpTo_[column].value_or(entering);
     TileJob job;
     job.position = position;
-    job.latitude = s.latitude;
-    job.longitude = s.longitude;
+    job.centre = s.centre;
     job.mapcode = s.mapcode;
     job.url = generateurl(s, modeLarge, host_);
     job.path = folder_.pathOf(regionTileName(s));
-    job.place = common::pictureGeoTransform(s.latitude, s.longitude, s.zoom, largeSide, largeSide);
+    job.place = common::pictureGeoTransform(s.centre, s.zoom, largeSide, largeSide);
     return job;
 }
 

@@ -31,9 +31,8 @@ std::optional<std::vector<double>> loopValues(double start, double bound, double
 // it is stored.
 struct TileJob {
     qint64 position = 0;
-    double latitude = 0; // the centre asked for, shifted by centreShift
-    double longitude = 0;
-    QString mapcode; // after the correction by longitude
+    common::Centre centre; // the one asked for, shifted by centreShift
+    QString mapcode;       // after the correction by longitude
     QString url;
     QString path;                 // in the tile folder
     common::GeoTransform place{}; // where the service draws it
@@ -90,6 +89,13 @@ common::Result<RegionPlan> planRegion(const MapSettings& settings, double stepb,
 // A divisor box read as the user's locale writes numbers ("45", or "0,5" under a comma
 // locale); nothing when the text is not a number.
 std::optional<double> localeDivisor(const QString& text, const QLocale& locale = QLocale());
+
+// How far apart the centres of a region's tiles lie, in degrees of latitude (stepb) and of
+// longitude (stepl).
+struct RegionSteps {
+    double latitude = 0;
+    double longitude = 0;
+};
 
 // A tile spacing that a run can use: finite and not 0.
 bool usableStep(double step);

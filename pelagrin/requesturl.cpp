@@ -20,7 +20,7 @@ QString correctedMapcode(const QString& mapcode, double longitude)
 
 void correctMapcode(MapSettings& s)
 {
-    s.mapcode = correctedMapcode(s.mapcode, s.longitude);
+    s.mapcode = correctedMapcode(s.mapcode, s.centre.longitude);
 }
 
 QString generateurl(const MapSettings& s, int mode, const QString& host)
@@ -34,11 +34,11 @@ QString generateurl(const MapSettings& s, int mode, const QString& host)
         return {};
     }
     return QStringLiteral("http://") + host + QStringLiteral("/pub/agent.dll?qscr=mrdt&ID=7QbRk.") +
-           QStringLiteral("&CenP=") + numtext(s.latitude) + u',' + numtext(s.longitude) +
-           QStringLiteral("&Lang=") + correctedMapcode(s.mapcode, s.longitude) +
-           QStringLiteral("&Alti=") + numtext(s.zoom) + QStringLiteral("&Size=") + size +
-           QStringLiteral("&Offs=") + numtext(s.offsx) + u',' + numtext(s.offsy) +
-           QStringLiteral("&MapS=0&Pins=|2ccf|");
+           QStringLiteral("&CenP=") + numtext(s.centre.latitude) + u',' +
+           numtext(s.centre.longitude) + QStringLiteral("&Lang=") +
+           correctedMapcode(s.mapcode, s.centre.longitude) + QStringLiteral("&Alti=") +
+           numtext(s.zoom) + QStringLiteral("&Size=") + size + QStringLiteral("&Offs=") +
+           numtext(s.offsx) + u',' + numtext(s.offsy) + QStringLiteral("&MapS=0&Pins=|2ccf|");
 }
 
 } // namespace pelagrin

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/tilegeometry.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -15,11 +17,11 @@ inline const QString mapcodeStartup = QStringLiteral("EURO809");
 // The state every operation of the downloader works on. Angles are decimal degrees, north and
 // east positive. The members start with the values the program starts with.
 struct MapSettings {
-    int abortflag = 0;           // 1 asks a running region download to stop
-    double zoom = 50000;         // the service's "Alti"; also the numerator of the tile step
-    double longitude = 9.476379; // current centre
-    double latitude = 47.651931; // current centre
-    int offsx = 0;               // the request's "Offs" pair
+    int abortflag = 0;   // 1 asks a running region download to stop
+    double zoom = 50000; // the service's "Alti"; also the numerator of the tile step
+    // The current centre: its latitude and longitude.
+    common::Centre centre{.latitude = 47.651931, .longitude = 9.476379};
+    int offsx = 0; // the request's "Offs" pair
     int offsy = 0;
     QString mapcode = mapcodeStartup;
     // Region corners; a corner that was never set counts as 0.

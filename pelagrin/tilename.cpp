@@ -38,14 +38,14 @@ QString regionCoordinate(double value)
 
 QString regionTileName(const MapSettings& s)
 {
-    return name(QStringLiteral("IDA_"), s, regionCoordinate(s.latitude),
-                regionCoordinate(s.longitude));
+    return name(QStringLiteral("IDA_"), s, regionCoordinate(s.centre.latitude),
+                regionCoordinate(s.centre.longitude));
 }
 
 QString singleImageName(const MapSettings& s)
 {
-    return name(QStringLiteral("ID_"), s, fileNameText(common::numtext(s.latitude)),
-                fileNameText(common::numtext(s.longitude)));
+    return name(QStringLiteral("ID_"), s, fileNameText(common::numtext(s.centre.latitude)),
+                fileNameText(common::numtext(s.centre.longitude)));
 }
 
 } // namespace pelagrin

@@ -160,6 +160,42 @@ TEST(StaleTemporaries, AnOpenWriterOfThisProcessIsNeverDisturbed)
     EXPECT_EQ(TempWorkDir::read(QStringLiteral("tile.gif")), QByteArray("arriving"));
 }
 
+// What a library wrote beside the locked temporary takes the target's place whole, or nothing
+// changes; either way nothing hidden is left.
+TEST(WholeFile, AFileAnotherLibraryWroteTakesThePlaceOnlyWhenItIsThere)
+{
+    struct Case {
+        bool written;
+        QByteArray target;
+    };
+    for (const Case& c : {Case{true, "new"}, Case{false, "old"}}) {
+        TempWorkDir work;
+        TempWorkDir::write(QStringLiteral("export.tif"), "old");
+        common::WholeFile file("export.tif");
+        file.open();
+        const std::string companion = file.companion(".out");
+        if (c.written) {
+            TempWorkDir::write(QString::fromStdString(companion), "new");
+        }
+        EXPECT_EQ(hiddenFiles().size(), c.written ? 3 : 2) << "the temporary is held meanwhile";
+        EXPECT_EQ(file.commitFrom(companion).ok(), c.written);
+        EXPECT_EQ(TempWorkDir::read(QStringLiteral("export.tif")), c.target);
+        EXPECT_EQ(hiddenFiles(), QStringList{QStringLiteral("export.tif")});
+    }
+}
+
+TEST(WholeFile, ARestartDropsWhatWasWritten)
+{
+    TempWorkDir work;
+    common::WholeFile file("tile", common::WholeFile::Durability::Unsynced);
+    file.open();
+    file.write("first answer, cut short", 23);
+    file.restart();
+    file.write("second", 6);
+    ASSERT_TRUE(file.commit().ok());
+    EXPECT_EQ(TempWorkDir::read(QStringLiteral("tile")), QByteArray("second"));
+}
+
 TEST(FolderWriteError, TellsWhyAFolderCannotTakeFiles)
 {
     TempWorkDir work;

@@ -28,7 +28,7 @@ TEST(WorldFile, NamesSitBesideThePicture)
 TEST(WorldFile, NamesTheCentreOfTheTopLeftPixelAndReadsBackExactly)
 {
     // 48.5 N 11.25 E at zoom 45: a degree in 1999 pixels.
-    const common::GeoTransform tile = common::pictureGeoTransform(48.5, 11.25, 45, 1999, 1999);
+    const common::GeoTransform tile = common::pictureGeoTransform({48.5, 11.25}, 45, 1999, 1999);
     EXPECT_DOUBLE_EQ(tile[0], 10.75);
     EXPECT_DOUBLE_EQ(tile[3], 49.0);
     const QByteArray text = common::worldFileText(tile);
@@ -47,7 +47,7 @@ TEST(WorldFile, NamesTheCentreOfTheTopLeftPixelAndReadsBackExactly)
 // The credit comes from a server: it is cleaned and escaped before it goes into the file.
 TEST(AuxFile, KeepsTheCreditCleanedAndEscaped)
 {
-    const common::GeoTransform tile = common::pictureGeoTransform(48.5, 11.25, 45, 1999, 1999);
+    const common::GeoTransform tile = common::pictureGeoTransform({48.5, 11.25}, 45, 1999, 1999);
     const struct {
         QString credit;
         const char* item; // nullptr: no metadata at all

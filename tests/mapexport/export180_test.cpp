@@ -159,8 +159,8 @@ TEST(KmzLayout, ImagesWithinTheLimitsAndOnlyWhereTilesAre)
         ASSERT_EQ(layout.images.size(), c.images) << c.maxImages;
         for (const auto& image : layout.images) {
             EXPECT_LE(std::max(image.width, image.height), mapexport::kmzImageSide);
-            EXPECT_DOUBLE_EQ(image.west, 10 + image.window.left() * 0.001);
-            EXPECT_DOUBLE_EQ(image.north, 50 - image.window.top() * 0.001);
+            EXPECT_DOUBLE_EQ(image.box.west, 10 + image.window.left() * 0.001);
+            EXPECT_DOUBLE_EQ(image.box.north, 50 - image.window.top() * 0.001);
         }
     }
 }

@@ -90,8 +90,8 @@ bool downloadRegion(int port, double lat0, double lon0, double zoom, double step
             pelagrin::MapSettings s;
             s.zoom = zoom;
             s.mapcode = pelagrin::mapcodeType1;
-            s.latitude = lat0 - i * step + 0.000001;
-            s.longitude = lon0 + j * step + 0.000001;
+            s.centre.latitude = lat0 - i * step + 0.000001;
+            s.centre.longitude = lon0 + j * step + 0.000001;
             const QUrl url(pelagrin::generateurl(s, pelagrin::modeLarge,
                                                  QStringLiteral("127.0.0.1:%1").arg(port)),
                            QUrl::TolerantMode);
@@ -102,8 +102,8 @@ bool downloadRegion(int port, double lat0, double lon0, double zoom, double step
             }
             const QString path = QStringLiteral("mymaps/") + pelagrin::regionTileName(s);
             TempWorkDir::write(path, QByteArray::fromStdString(reply->body));
-            const auto place = common::pictureGeoTransform(
-                s.latitude, s.longitude, zoom, pelagrin::largeSide, pelagrin::largeSide);
+            const auto place = common::pictureGeoTransform(s.centre, zoom, pelagrin::largeSide,
+                                                           pelagrin::largeSide);
             TempWorkDir::write(common::worldFilePath(path), common::worldFileText(place));
             TempWorkDir::write(common::auxFilePath(path), common::auxFileText(place));
         }

@@ -29,7 +29,7 @@ TEST(ExportScan, ForeignNamesAreListedAndWorldFilesRead)
     TempWorkDir::writeTiles({"IDA_E_B48!00L10!00Z45.gif", "IDA_W_B48!00L11!00Z45.gif", "notes.gif",
                              "IDA_X_B48L12Z45.gif"},
                             gif);
-    const auto place = common::pictureGeoTransform(48.000001, 10.000001, 45, 8, 6);
+    const auto place = common::pictureGeoTransform({48.000001, 10.000001}, 45, 8, 6);
     TempWorkDir::write(QStringLiteral("mymaps/IDA_E_B48!00L10!00Z45.gfw"),
                        common::worldFileText(place));
 
@@ -56,7 +56,7 @@ TEST(ExportScan, NothingInTheFolderIsTakenOnTrust)
 {
     TempWorkDir work;
     const QByteArray gif = testsupport::makeGif(8, 6);
-    const QByteArray world = common::worldFileText(common::pictureGeoTransform(48, 10, 45, 8, 6));
+    const QByteArray world = common::worldFileText(common::pictureGeoTransform({48, 10}, 45, 8, 6));
     // Whole blocks whose compressed data are noise: only decoding tells.
     QByteArray garbled = gif;
     const int firstBlock = 13 + 16 * 3 + 10 + 1; // header, colours, image descriptor, code size
@@ -232,10 +232,10 @@ TEST(ExportMosaic, EachTileShowsWhatIsNearerToItsCentre)
     const auto groups = mapexport::tileGroups(tiles, centres);
     ASSERT_EQ(groups.size(), 2u);
     EXPECT_EQ(groups[0].tiles, 2);
-    EXPECT_NEAR(groups[0].west, 9.5, 1e-9);
-    EXPECT_NEAR(groups[0].east, 11.3, 1e-9);
+    EXPECT_NEAR(groups[0].bounds.west, 9.5, 1e-9);
+    EXPECT_NEAR(groups[0].bounds.east, 11.3, 1e-9);
     EXPECT_EQ(groups[1].tiles, 1);
-    EXPECT_NEAR(groups[1].north, 47.4, 1e-9);
+    EXPECT_NEAR(groups[1].bounds.north, 47.4, 1e-9);
 
     const QByteArray vrt = mapexport::mosaicVrt(mosaic);
     EXPECT_EQ(vrt.count("<ComplexSource>"), 12); // three tiles, three colour bands and alpha
@@ -268,8 +268,8 @@ TEST(ExportPyramid, ZoomsAndBoundsOnBothSidesOf180)
         SCOPED_TRACE(c.west);
         EXPECT_EQ(plan.minZoom, c.minZoom);
         EXPECT_EQ(plan.maxZoom, c.maxZoom);
-        EXPECT_DOUBLE_EQ(plan.west, c.boundsWest);
-        EXPECT_DOUBLE_EQ(plan.east, c.boundsEast);
+        EXPECT_DOUBLE_EQ(plan.bounds.west, c.boundsWest);
+        EXPECT_DOUBLE_EQ(plan.bounds.east, c.boundsEast);
     }
 }
 

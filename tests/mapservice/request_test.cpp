@@ -31,8 +31,8 @@ TEST_P(MapQuery, ServedOrRefusedWithAReason)
     }
     ASSERT_TRUE(parsed.ok()) << parsed.error().text;
     const auto& r = *parsed;
-    EXPECT_DOUBLE_EQ(r.latitude, c.lat);
-    EXPECT_DOUBLE_EQ(r.longitude, c.lon);
+    EXPECT_DOUBLE_EQ(r.centre.latitude, c.lat);
+    EXPECT_DOUBLE_EQ(r.centre.longitude, c.lon);
     EXPECT_DOUBLE_EQ(r.zoom, c.zoom);
     EXPECT_EQ(r.width, c.width);
     EXPECT_EQ(r.height, c.height);

@@ -9,8 +9,7 @@ namespace mapservice {
 // The shoreline data of this machine, read once for all tests.
 inline const ShoreData& testShores()
 {
-    static std::string errors;
-    static const ShoreFiles files = loadShoreFiles(MAPSERVICE_DATA_DIR, errors);
+    static const ShoreFiles files = loadShoreFiles(MAPSERVICE_DATA_DIR);
     static const ShoreData data = shoreData(files);
     return data;
 }

@@ -1,7 +1,17 @@
 // The parts of fetching from upstream servers that need no tile server: reading a transfer's
 // outcome, the cache's limit, the tile grid and zoom, and the access log of a slow reader.
 #include "geotiffwriter.h"
+#include "leftovers.h"
+#include "tempworkdir.h"
 #include "upstreamfakes.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 namespace {
 
@@ -111,7 +121,7 @@ void put(TileCache& cache, const std::string& key, std::size_t bytes = 1000)
 {
     const auto temporary = cache.temporaryFor(key);
     ASSERT_TRUE(temporary);
-    std::fputs(std::string(bytes, 'x').c_str(), (*temporary)->file());
+    ASSERT_TRUE((*temporary)->write(std::string(bytes, 'x').data(), bytes));
     ASSERT_TRUE(cache.store(key, **temporary).ok());
 }
 
@@ -119,6 +129,31 @@ TileCache::Limits limits(std::uint64_t bytes, int pinSeconds = 0, int walkSecond
 {
     return {bytes, std::time_t{7} * 24 * 3600, std::chrono::seconds(pinSeconds),
             std::chrono::seconds(walkSeconds), std::chrono::seconds(3600)};
+}
+
+// Temporaries of writers that died go when a cache first looks at its folder, in either name
+// form; one whose writer runs or holds its lock stays.
+TEST(TileCache, OpeningRemovesOnlyTheTemporariesOfDeadWriters)
+{
+    testsupport::TempWorkDir work;
+    const QString dir = QStringLiteral("cache/s/1/0/");
+    const QString dead = dir + testsupport::temporaryNameOf(testsupport::endedProcessId());
+    const QString ours = dir + testsupport::temporaryNameOf(::getpid());
+    const QString oldForm = dir + QStringLiteral(".0.png.Ab12Cd");
+    const QString oldFormHeld = dir + QStringLiteral(".1.png.Ef34Gh");
+    ASSERT_TRUE(QDir().mkpath(dir));
+    for (const QString& name : {dead, ours, oldForm, oldFormHeld}) {
+        testsupport::TempWorkDir::write(name, "part of a tile");
+    }
+    const int held = ::open(QFile::encodeName(oldFormHeld).constData(), O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+    TileCache cache("cache", limits(1 << 20));
+    EXPECT_EQ(cache.bytes(), 0u) << "temporaries are no entries";
+    ::close(held);
+    EXPECT_FALSE(QFileInfo::exists(dead));
+    EXPECT_FALSE(QFileInfo::exists(oldForm));
+    EXPECT_TRUE(QFileInfo::exists(ours));
+    EXPECT_TRUE(QFileInfo::exists(oldFormHeld));
 }
 
 TEST(TileCache, DropsTheLeastRecentlyUsedBeyondItsLimit)
@@ -201,8 +236,7 @@ TEST(TileGrid, CoveringTilesRunOnAcross180AndStopAtTheGridsEdges)
     for (const CoverCase& c : cases) {
         SCOPED_TRACE(c.name);
         MapRequest request;
-        request.latitude = c.latitude;
-        request.longitude = c.longitude;
+        request.centre = {.latitude = c.latitude, .longitude = c.longitude};
         request.zoom = c.mapZoom;
         request.width = request.height = 1999;
         const Geometry g(request);

@@ -99,15 +99,15 @@ TEST(WmsSource, AsksForTheLayerInGeographicCoordinatesAndPlacesTheAnswer)
 TEST(WmsSource, APictureAcross180IsAskedForInPiecesOnBothSides)
 {
     MapRequest across;
-    across.longitude = 180;
+    across.centre.longitude = 180;
     across.zoom = 45;
     across.width = across.height = 1999;
     const WmsPlan plan = wmsPlan(Geometry(across));
     ASSERT_EQ(plan.pieces.size(), 2u);
-    EXPECT_NEAR(plan.pieces[0].west, 179.5, 1e-3);
-    EXPECT_DOUBLE_EQ(plan.pieces[0].east, 180);
-    EXPECT_DOUBLE_EQ(plan.pieces[1].west, -180); // east of 180, in the next world
-    EXPECT_NEAR(plan.pieces[1].east, -179.5, 1e-3);
+    EXPECT_NEAR(plan.pieces[0].box.west, 179.5, 1e-3);
+    EXPECT_DOUBLE_EQ(plan.pieces[0].box.east, 180);
+    EXPECT_DOUBLE_EQ(plan.pieces[1].box.west, -180); // east of 180, in the next world
+    EXPECT_NEAR(plan.pieces[1].box.east, -179.5, 1e-3);
     EXPECT_NEAR(plan.pieces[0].width + plan.pieces[1].width, 1999, 1);
     EXPECT_EQ(plan.blocks.size(), 4u) << "1999 rows in two blocks each";
     const std::string url = getMapUrl("http://h.example/wms?map=x&LAYERS=topo&srs=EPSG:3857&"

@@ -107,7 +107,7 @@ TEST_F(RegionDownload, WindowIsRestoredAndStartStaysDisabled)
     EXPECT_FALSE(control("Check1")->isVisible());
     EXPECT_TRUE(control("Command7")->isVisible());
     EXPECT_TRUE(control<QLabel>("Label6")->text().isEmpty());
-    EXPECT_DOUBLE_EQ(form->settings().latitude, 47) << "the boxes are read back";
+    EXPECT_DOUBLE_EQ(form->settings().centre.latitude, 47) << "the boxes are read back";
 }
 
 TEST_F(RegionDownload, ReversedCornersMakeNoImages)

@@ -82,8 +82,8 @@ TEST_P(RegionPlanTable, JobsInRowOrderWithTheMapCodeCarriedOn)
         const TileJob job = plan->job(i);
         EXPECT_EQ(job.position, i);
         centres.append(QStringLiteral("%1/%2")
-                           .arg(qRound(job.latitude - centreShift))
-                           .arg(qRound(job.longitude - centreShift)));
+                           .arg(qRound(job.centre.latitude - centreShift))
+                           .arg(qRound(job.centre.longitude - centreShift)));
         letters.append(job.mapcode.front());
         EXPECT_TRUE(job.path.startsWith(QStringLiteral("mymaps/IDA_") + job.mapcode.front()));
         EXPECT_TRUE(job.url.contains(QStringLiteral("&Lang=%1&").arg(job.mapcode)));

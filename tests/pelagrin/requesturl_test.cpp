@@ -12,8 +12,8 @@ TEST(GenerateUrl, RegionTileRequestToTheByte)
 {
     MapSettings s;
     s.mapcode = mapcodeType1;
-    s.latitude = 48.5 + 0.000001;
-    s.longitude = 11.25 + 0.000001;
+    s.centre.latitude = 48.5 + 0.000001;
+    s.centre.longitude = 11.25 + 0.000001;
     s.zoom = 150;
     EXPECT_EQ(generateurl(s, modeLarge, host),
               QStringLiteral("http://maps.example:8047/pub/agent.dll?qscr=mrdt&ID=7QbRk.&CenP= "
@@ -34,8 +34,8 @@ TEST(GenerateUrl, NegativeCentreHasNoBlank)
 {
     MapSettings s;
     s.mapcode = mapcodeType2;
-    s.latitude = -33.85;
-    s.longitude = -70.65;
+    s.centre.latitude = -33.85;
+    s.centre.longitude = -70.65;
     EXPECT_TRUE(generateurl(s, modePreview, host).contains(u"&CenP=-33.85,-70.65&Lang=WLD0407"));
 }
 
@@ -53,7 +53,7 @@ TEST_P(MapcodeCorrection, GoesIntoTheUrlAndTheWindowsSettings)
     const CorrectionCase c = GetParam();
     MapSettings s;
     s.mapcode = QString::fromLatin1(c.before);
-    s.longitude = c.longitude;
+    s.centre.longitude = c.longitude;
     const QString url = generateurl(s, c.mode, host);
     EXPECT_EQ(s.mapcode, QString::fromLatin1(c.before)); // the settings given are left alone
     correctMapcode(s);

@@ -22,8 +22,8 @@ MapSettings settingsFor(const NameCase& c)
 {
     MapSettings s;
     s.mapcode = QString::fromLatin1(c.mapcode);
-    s.latitude = c.latitude;
-    s.longitude = c.longitude;
+    s.centre.latitude = c.latitude;
+    s.centre.longitude = c.longitude;
     s.zoom = c.zoom;
     return s;
 }
@@ -84,8 +84,8 @@ TEST(TileNames, AZoomTypedHugeOrTinyStillGivesANameTheReadersTake)
     for (const double zoom : {1e15, 2.5e20, 1e-7}) {
         MapSettings s;
         s.mapcode = mapcodeType1;
-        s.latitude = 48.5 + shift;
-        s.longitude = 11.25 + shift;
+        s.centre.latitude = 48.5 + shift;
+        s.centre.longitude = 11.25 + shift;
         s.zoom = zoom;
         for (const QString& name : {regionTileName(s), singleImageName(s)}) {
             const auto read = common::readTileName(name);
