@@ -1,73 +1,166 @@
 #include "mapexport/options.h"
 
 #include "common/errortext.h"
+#include "common/optiontable.h"
 
 namespace mapexport {
 
 namespace {
 
-common::Error refusal(const QString& reason)
+using common::options::Option;
+using common::options::Refusal;
+
+QString fromUtf8(const std::string& text)
+{
+    return QString::fromStdString(text);
+}
+
+Refusal refusal(const QString& text)
+{
+    return text.toStdString();
+}
+
+// The options, each storing what it takes in |into|.
+std::vector<Option> optionTable(Options& into)
+{
+    return {
+        {"--folder", "DIR", "the folder that holds the tiles, instead of mymaps",
+         [&into](const std::string& value) -> Refusal {
+             into.folder = fromUtf8(value);
+             return std::nullopt;
+         }},
+        {"--zoom", "Z", "only the tiles of zoom Z",
+         [&into](const std::string& value) -> Refusal {
+             bool ok = false;
+             into.choice.zoom = fromUtf8(value).toDouble(&ok);
+             if (!ok) {
+                 return refusal(
+                     QStringLiteral("--zoom takes a number, not \"%1\"").arg(fromUtf8(value)));
+             }
+             return std::nullopt;
+         }},
+        {"--type", "1|2", "only the tiles of map type 1 (letters E and U) or 2 (letter W)",
+         [&into](const std::string& value) -> Refusal {
+             if (value != "1" && value != "2") {
+                 return refusal(
+                     QStringLiteral("--type takes 1 or 2, not \"%1\"").arg(fromUtf8(value)));
+             }
+             into.choice.mapType = value == "1" ? 1 : 2;
+             return std::nullopt;
+         }},
+        {"--attribution", "TEXT",
+         "the map's credit in the file (default: the one the map service\n"
+         "sent with the tiles, kept in their .gif.aux.xml)",
+         [&into](const std::string& value) -> Refusal {
+             into.attribution = fromUtf8(value);
+             return std::nullopt;
+         }},
+        {"--tile-format", "auto|png|jpeg",
+         "how MBTiles, SQLiteDB and GeoPackage tiles are stored\n"
+         "(default auto: PNG for tiles with transparency or at most 256 colours,\n"
+         "else JPEG)",
+         [&into](const std::string& value) -> Refusal {
+             if (value != "auto" && value != "png" && value != "jpeg") {
+                 return refusal(QStringLiteral("--tile-format takes auto, png or jpeg, not \"%1\"")
+                                    .arg(fromUtf8(value)));
+             }
+             into.settings.tiles = value == "png"    ? TileFormat::Png
+                                   : value == "jpeg" ? TileFormat::Jpeg
+                                                     : TileFormat::Auto;
+             return std::nullopt;
+         }},
+        {"--max-images", "N",
+         "the most overlay images of a KMZ (default 100, what Garmin units take;\n"
+         "more halves the resolution until they fit)",
+         [&into](const std::string& value) -> Refusal {
+             bool ok = false;
+             into.settings.maxImages = fromUtf8(value).toInt(&ok);
+             if (!ok || into.settings.maxImages < 1) {
+                 return refusal(
+                     QStringLiteral("--max-images takes a whole number from 1, not \"%1\"")
+                         .arg(fromUtf8(value)));
+             }
+             return std::nullopt;
+         }},
+        {"--help", "", "this text", nullptr, false, false},
+        {"--version", "", "the program's version", nullptr, false, false},
+    };
+}
+
+// The options' column of help, and the usage line's indent.
+constexpr std::size_t helpColumn = 16;
+constexpr char usageStart[] = "usage: mapexport ";
+// The usage line is not wrapped: a refusal prints it as one line of text.
+constexpr std::size_t oneLine = 1000;
+
+QString makeUsage()
+{
+    Options unused;
+    return QString::fromLatin1(usageStart) +
+           fromUtf8(common::options::synopsis(optionTable(unused), 0, oneLine)) +
+           QStringLiteral(" OUTPUT");
+}
+
+QString makeHelp()
+{
+    Options unused;
+    return usageText +
+           QStringLiteral(
+               "\n"
+               "Writes the tiles of the folder mymaps in the working folder as one file, each "
+               "tile\n"
+               "placed exactly where the map service drew it:\n") +
+           formatHelp() +
+           QStringLiteral(
+               "Where tiles overlap, the one whose centre is nearer wins. An existing OUTPUT is "
+               "replaced\n"
+               "only when the new file is whole.\n") +
+           fromUtf8(common::options::optionLines(optionTable(unused), helpColumn));
+}
+
+common::Error refused(const QString& reason)
 {
     return common::makeError(common::ErrorKind::BadInput, reason + u'\n' + usageText, 2);
 }
 
 } // namespace
 
+const QString usageText = makeUsage();
+const QString helpText = makeHelp();
+
 common::Result<Options> parseOptions(const QStringList& arguments)
 {
     Options options;
-    for (qsizetype i = 0; i < arguments.size(); ++i) {
-        const QString& argument = arguments[i];
-        const bool hasValue = i + 1 < arguments.size();
-        if (argument == u"--folder" && hasValue) {
-            options.folder = arguments[++i];
-        } else if (argument == u"--zoom" && hasValue) {
-            bool ok = false;
-            options.choice.zoom = arguments[++i].toDouble(&ok);
-            if (!ok) {
-                return refusal(
-                    QStringLiteral("--zoom takes a number, not \"%1\"").arg(arguments[i]));
+    std::vector<std::string> list;
+    for (const QString& argument : arguments) {
+        list.push_back(argument.toStdString());
+    }
+    common::options::Wording wording;
+    wording.unknown = [](const std::string& argument) {
+        return QStringLiteral("unknown or incomplete argument \"%1\"")
+            .arg(fromUtf8(argument))
+            .toStdString();
+    };
+    auto table = optionTable(options);
+    table.resize(table.size() - 2); // --help and --version are answered before this
+    const Refusal refusedArgument = common::options::parse(
+        table, list, wording, [&options, &wording](const std::string& argument) -> Refusal {
+            if (!options.output.isEmpty()) {
+                return wording.unknown(argument);
             }
-        } else if (argument == u"--type" && hasValue) {
-            const QString& type = arguments[++i];
-            if (type != u"1" && type != u"2") {
-                return refusal(QStringLiteral("--type takes 1 or 2, not \"%1\"").arg(type));
-            }
-            options.choice.mapType = type.toInt();
-        } else if (argument == u"--attribution" && hasValue) {
-            options.attribution = arguments[++i];
-        } else if (argument == u"--max-images" && hasValue) {
-            bool ok = false;
-            options.settings.maxImages = arguments[++i].toInt(&ok);
-            if (!ok || options.settings.maxImages < 1) {
-                return refusal(
-                    QStringLiteral("--max-images takes a whole number from 1, not \"%1\"")
-                        .arg(arguments[i]));
-            }
-        } else if (argument == u"--tile-format" && hasValue) {
-            const QString& format = arguments[++i];
-            if (format == u"auto" || format == u"png" || format == u"jpeg") {
-                options.settings.tiles = format == u"png"    ? TileFormat::Png
-                                         : format == u"jpeg" ? TileFormat::Jpeg
-                                                             : TileFormat::Auto;
-            } else {
-                return refusal(QStringLiteral("--tile-format takes auto, png or jpeg, not \"%1\"")
-                                   .arg(format));
-            }
-        } else if (!argument.startsWith(u"--") && options.output.isEmpty()) {
-            options.output = argument;
-        } else {
-            return refusal(QStringLiteral("unknown or incomplete argument \"%1\"").arg(argument));
-        }
+            options.output = fromUtf8(argument);
+            return std::nullopt;
+        });
+    if (refusedArgument) {
+        return refused(fromUtf8(*refusedArgument));
     }
     if (options.output.isEmpty()) {
-        return refusal(QStringLiteral("no OUTPUT named"));
+        return refused(QStringLiteral("no OUTPUT named"));
     }
     const auto format = formatOf(options.output);
     if (!format) {
-        return refusal(
-            QStringLiteral("OUTPUT must end in .mbtiles, .sqlitedb, .gpkg, .kmz, .tif or .tiff: %1")
-                .arg(options.output));
+        return refused(
+            QStringLiteral("OUTPUT must end in %1: %2").arg(formatEndings(), options.output));
     }
     options.format = *format;
     return options;

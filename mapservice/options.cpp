@@ -1,5 +1,7 @@
 #include "mapservice/options.h"
 
+#include "common/optiontable.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
@@ -22,76 +24,149 @@ std::optional<long> number(const std::string& text, long low, long high)
     return value;
 }
 
-// Where each numeric option's value goes, and the values it may take.
-struct NumberOption {
-    const char* name;
-    long low;
-    long high;
-    void (*store)(Options&, long);
-};
+using common::options::Option;
+using common::options::Refusal;
 
-const NumberOption numberOptions[] = {
-    {"--port", 0, 65535, [](Options& o, long v) { o.port = static_cast<int>(v); }},
-    {"--upstream-timeout", 1, 3600,
-     [](Options& o, long v) { o.upstreamTimeout = static_cast<int>(v); }},
-    {"--max-tile-mb", 1, 1024,
-     [](Options& o, long v) { o.maxTileMegabytes = static_cast<int>(v); }},
-    {"--cache-max-mb", 1, 1'000'000,
-     [](Options& o, long v) { o.cacheMaxMegabytes = static_cast<int>(v); }},
-    {"--header-timeout", 1, 3600,
-     [](Options& o, long v) { o.limits.headerTimeout = std::chrono::seconds(v); }},
-    {"--max-per-client", 1, 10'000,
-     [](Options& o, long v) { o.limits.maxPerClient = static_cast<int>(v); }},
-    {"--queue", 0, 10'000, [](Options& o, long v) { o.limits.queue = static_cast<int>(v); }},
-};
+// An option that takes a whole number from |low| to |high| into |store|.
+Option numberOption(const char* name, const char* placeholder, std::string help, long low,
+                    long high, std::function<void(long)> store)
+{
+    return {name, placeholder, std::move(help),
+            [name, low, high, store = std::move(store)](const std::string& text) -> Refusal {
+                const auto value = number(text, low, high);
+                if (!value) {
+                    return "bad value for " + std::string(name) + ": " + text + " (" +
+                           std::to_string(low) + " to " + std::to_string(high) + ")";
+                }
+                store(*value);
+                return std::nullopt;
+            }};
+}
+
+// An option whose value is kept as it is given.
+Option textOption(const char* name, const char* placeholder, std::string help,
+                  std::function<void(const std::string&)> store, bool repeatable = false)
+{
+    return {name, placeholder, std::move(help),
+            [store = std::move(store)](const std::string& text) -> Refusal {
+                store(text);
+                return std::nullopt;
+            },
+            repeatable};
+}
+
+Option switchOption(const char* name, std::string help, bool& flag, bool inSynopsis = true)
+{
+    return {name,
+            "",
+            std::move(help),
+            [&flag](const std::string&) -> Refusal {
+                flag = true;
+                return std::nullopt;
+            },
+            false,
+            inSynopsis};
+}
+
+// The options, each storing what it takes in |o|; |dataFolder| is named as the shorelines'
+// default.
+std::vector<Option> optionTable(Options& o, const std::string& dataFolder)
+{
+    return {
+        textOption("--bind", "ADDRESS", "address to listen on (default " MAPSUITE_SERVICE_HOST ")",
+                   [&o](const std::string& v) { o.bind = v; }),
+        numberOption("--port", "PORT",
+                     "port to listen on (default " + std::to_string(MAPSUITE_SERVICE_PORT) +
+                         "; 0 picks a free one)",
+                     0, 65535, [&o](long v) { o.port = static_cast<int>(v); }),
+        textOption("--data", "FOLDER", "binned shoreline files (default " + dataFolder + ")",
+                   [&o](const std::string& v) { o.data = v; }),
+        textOption(
+            "--source", "[CODE=]SPEC",
+            "where the pictures come from, for every map code or\n"
+            "for one CODE (EUR0407, USA407, EURO809, WLD0407), or type1 (the first\n"
+            "three) or type2 (WLD0407); a CODE wins over SPEC alone:\n"
+            "  drawn        the map drawn from the shorelines (default)\n"
+            "  xyz:URL      a slippy-map tile server, URL with {z} {x} {y}\n"
+            "  wms:URL      a WMS GetMap endpoint, URL with LAYERS=...\n"
+            "  FILE         anything GDAL opens as a raster (GeoTIFF, MBTiles,\n"
+            "               VRT)\n"
+            "where a server has no tile (404, 204), its parent tiles up\n"
+            "to 8 zooms coarser are enlarged, else the drawn map shows",
+            [&o](const std::string& v) { o.sources.push_back(v); }, true),
+        textOption(
+            "--attribution", "[CODE=]TEXT",
+            "the credit of the source of every map code or of one\n"
+            "(default: the source's own, where it has one; the drawn map's\n"
+            "is its shoreline data), sent in each picture's Map-Credit header",
+            [&o](const std::string& v) { o.attributions.push_back(v); }, true),
+        textOption(
+            "--legend", "[CODE=]full|none",
+            "whether pictures carry the legend box with centre, zoom\n"
+            "and credit (default: the drawn map full, a real source none)",
+            [&o](const std::string& v) { o.legends.push_back(v); }, true),
+        textOption("--cache", "FOLDER",
+                   "upstream tiles (default $XDG_CACHE_HOME/mapservice or\n"
+                   "~/.cache/mapservice)",
+                   [&o](const std::string& v) { o.cache = v; }),
+        numberOption("--cache-max-mb", "MB",
+                     "the most the cache may hold; the least recently used tiles\n"
+                     "go first (default 2048)",
+                     1, 1'000'000, [&o](long v) { o.cacheMaxMegabytes = static_cast<int>(v); }),
+        textOption(
+            "--max-zoom", "[CODE=]Z",
+            "the finest tile zoom asked of a tile server, of every map\n"
+            "code or of one (default 19)",
+            [&o](const std::string& v) { o.maxZooms.push_back(v); }, true),
+        numberOption("--upstream-timeout", "SECONDS",
+                     "the most a picture waits for its upstream servers:\n"
+                     "504 after it, 502 when they fail (default 30)",
+                     1, 3600, [&o](long v) { o.upstreamTimeout = static_cast<int>(v); }),
+        numberOption("--max-tile-mb", "MB",
+                     "the largest upstream answer taken; a larger one fails its\n"
+                     "picture (default 16)",
+                     1, 1024, [&o](long v) { o.maxTileMegabytes = static_cast<int>(v); }),
+        textOption("--contact", "TEXT", "added to the User-Agent, as tile servers ask",
+                   [&o](const std::string& v) { o.contact = v; }),
+        numberOption("--header-timeout", "SECONDS",
+                     "the most a client may take to send a request, counted\n"
+                     "from its first byte (default 10)",
+                     1, 3600, [&o](long v) { o.limits.headerTimeout = std::chrono::seconds(v); }),
+        numberOption("--max-per-client", "N",
+                     "open connections one client address may hold (default 16)", 1, 10'000,
+                     [&o](long v) { o.limits.maxPerClient = static_cast<int>(v); }),
+        numberOption("--queue", "N",
+                     "map requests that may wait for a drawing slot; more are\n"
+                     "answered 503 at once (default 32)",
+                     0, 10'000, [&o](long v) { o.limits.queue = static_cast<int>(v); }),
+        switchOption("--log",
+                     "one line per request on standard error: time, client, method,\n"
+                     "path, status, body bytes, milliseconds, separated by tabs",
+                     o.log),
+        switchOption("--help", "this text", o.help, false),
+        switchOption("--version", "the service's version", o.version, false),
+    };
+}
 
 } // namespace
 
 common::Result<Options> parseOptions(const std::vector<std::string>& arguments, Options options)
 {
-    for (std::size_t i = 0; i < arguments.size(); ++i) {
-        const std::string& arg = arguments[i];
-        const bool hasValue = i + 1 < arguments.size();
-        const NumberOption* numeric = nullptr;
-        for (const NumberOption& candidate : numberOptions) {
-            if (arg == candidate.name) {
-                numeric = &candidate;
+    const auto table = optionTable(options, {});
+    common::options::Wording wording;
+    wording.unknown = [](const std::string& argument) {
+        return "unknown or incomplete option " + argument;
+    };
+    const Refusal refused = common::options::parse(
+        table, arguments, wording, [&options, &wording](const std::string& argument) -> Refusal {
+            if (argument == "-h") {
+                options.help = true;
+                return std::nullopt;
             }
-        }
-        if (arg == "--help" || arg == "-h") {
-            options.help = true;
-        } else if (arg == "--version") {
-            options.version = true;
-        } else if (arg == "--log") {
-            options.log = true;
-        } else if (numeric != nullptr && hasValue) {
-            const auto value = number(arguments[++i], numeric->low, numeric->high);
-            if (!value) {
-                return common::badInput("bad value for " + arg + ": " + arguments[i] + " (" +
-                                            std::to_string(numeric->low) + " to " +
-                                            std::to_string(numeric->high) + ")",
-                                        2);
-            }
-            numeric->store(options, *value);
-        } else if (arg == "--bind" && hasValue) {
-            options.bind = arguments[++i];
-        } else if (arg == "--data" && hasValue) {
-            options.data = arguments[++i];
-        } else if (arg == "--source" && hasValue) {
-            options.sources.push_back(arguments[++i]);
-        } else if (arg == "--attribution" && hasValue) {
-            options.attributions.push_back(arguments[++i]);
-        } else if (arg == "--max-zoom" && hasValue) {
-            options.maxZooms.push_back(arguments[++i]);
-        } else if (arg == "--legend" && hasValue) {
-            options.legends.push_back(arguments[++i]);
-        } else if (arg == "--cache" && hasValue) {
-            options.cache = arguments[++i];
-        } else if (arg == "--contact" && hasValue) {
-            options.contact = arguments[++i];
-        } else {
-            return common::badInput("unknown or incomplete option " + arg, 2);
-        }
+            return wording.unknown(argument);
+        });
+    if (refused) {
+        return common::badInput(*refused, 2);
     }
     return options;
 }
@@ -143,62 +218,17 @@ std::string optionsFilePath(const std::string& configHome, const std::string& sy
 
 std::string usageText(const std::string& dataFolder)
 {
-    std::string text = R"(usage: mapservice [--bind ADDRESS] [--port PORT] [--data FOLDER]
-                  [--source [CODE=]SPEC]... [--attribution [CODE=]TEXT]...
-                  [--legend [CODE=]full|none]...
-                  [--cache FOLDER] [--cache-max-mb MB] [--max-zoom [CODE=]Z]
-                  [--upstream-timeout SECONDS] [--max-tile-mb MB] [--contact TEXT]
-                  [--header-timeout SECONDS] [--max-per-client N] [--queue N] [--log]
-Serves map pictures at http://ADDRESS:PORT/pub/agent.dll
-  --bind ADDRESS      address to listen on (default @HOST@)
-  --port PORT         port to listen on (default @PORT@; 0 picks a free one)
-  --data FOLDER       binned shoreline files (default @DATA@)
-  --source SPEC       where the pictures come from, for every map code:
-                        drawn        the map drawn from the shorelines (default)
-                        xyz:URL      a slippy-map tile server, URL with {z} {x} {y}
-                        wms:URL      a WMS GetMap endpoint, URL with LAYERS=...
-                        FILE         anything GDAL opens as a raster (GeoTIFF, MBTiles,
-                                     VRT)
-                      where a server has no tile (404, 204), its parent tiles up
-                      to 8 zooms coarser are enlarged, else the drawn map shows
-  --source CODE=SPEC  the same for one map code (EUR0407, USA407, EURO809, WLD0407), or
-                      type1 (the first three) or type2 (WLD0407); wins over SPEC alone
-  --attribution [CODE=]TEXT  the credit of the source of every map code or of one
-                      (default: the source's own, where it has one; the drawn map's
-                      is its shoreline data), sent in each picture's Map-Credit header
-  --legend [CODE=]full|none  whether pictures carry the legend box with centre, zoom
-                      and credit (default: the drawn map full, a real source none)
-  --cache FOLDER      upstream tiles (default $XDG_CACHE_HOME/mapservice or
-                      ~/.cache/mapservice)
-  --cache-max-mb MB   the most the cache may hold; the least recently used tiles
-                      go first (default 2048)
-  --max-zoom [CODE=]Z  the finest tile zoom asked of a tile server, of every map
-                      code or of one (default 19)
-  --upstream-timeout SECONDS  the most a picture waits for its upstream servers:
-                      504 after it, 502 when they fail (default 30)
-  --max-tile-mb MB    the largest upstream answer taken; a larger one fails its
-                      picture (default 16)
-  --contact TEXT      added to the User-Agent, as tile servers ask
-  --header-timeout SECONDS  the most a client may take to send a request, counted
-                      from its first byte (default 10)
-  --max-per-client N  open connections one client address may hold (default 16)
-  --queue N           map requests that may wait for a drawing slot; more are
-                      answered 503 at once (default 32)
-  --log               one line per request on standard error: time, client, method,
-                      path, status, body bytes, milliseconds, separated by tabs
-  --help              this text
-  --version           the service's version
-Options are also read from $XDG_CONFIG_HOME/mapservice/options (~/.config/mapservice/options)
-or, when there is none, /etc/mapservice/options: one option per line, "#" starts a comment.
-Options on the command line win.
-)";
-    const auto fill = [&text](const std::string& key, const std::string& value) {
-        text.replace(text.find(key), key.size(), value);
-    };
-    fill("@DATA@", dataFolder);
-    fill("@HOST@", MAPSUITE_SERVICE_HOST);
-    fill("@PORT@", std::to_string(MAPSUITE_SERVICE_PORT));
-    return text;
+    constexpr char start[] = "usage: mapservice ";
+    Options unused;
+    const auto table = optionTable(unused, dataFolder);
+    return start + common::options::synopsis(table, sizeof start - 1) +
+           "\nServes map pictures at http://ADDRESS:PORT/pub/agent.dll\n" +
+           common::options::optionLines(table, 22) +
+           "Options are also read from $XDG_CONFIG_HOME/mapservice/options "
+           "(~/.config/mapservice/options)\n"
+           "or, when there is none, /etc/mapservice/options: one option per line, \"#\" starts a "
+           "comment.\n"
+           "Options on the command line win.\n";
 }
 
 } // namespace mapservice

@@ -1,6 +1,7 @@
 #include "pelagrin/options.h"
 
 #include "common/errortext.h"
+#include "common/optiontable.h"
 
 #include <QHostAddress>
 #include <QRegularExpression>
@@ -108,43 +109,101 @@ bool hasSingleDashArgument(const QStringList& arguments)
     });
 }
 
+namespace {
+
+using common::options::Option;
+using common::options::Refusal;
+
+// The options, each storing what it takes in |into|; a refusal is the whole text to report.
+std::vector<Option> optionTable(Options& into)
+{
+    return {
+        {"--connections", "N", "tiles fetched at once, 1 to 6 (default 2)",
+         [&into](const std::string& text) -> Refusal {
+             const QString value = QString::fromStdString(text);
+             bool ok = false;
+             const int n = value.toInt(&ok);
+             if (!ok || n < 1 || n > maxConnections) {
+                 return refused(QStringLiteral("--connections takes a number from 1 to %1, not "
+                                               "\"%2\"")
+                                    .arg(maxConnections)
+                                    .arg(value))
+                     .text;
+             }
+             into.connections = n;
+             return std::nullopt;
+         }},
+        {"--service", "HOST[:PORT]",
+         "the map service to ask: a name, an IPv4 address or an IPv6\n"
+         "address in brackets, PORT 1 to 65535 (default " QT_STRINGIFY(
+             PELAGRIN_SERVICE_PORT) "), no scheme\n"
+                                    "(default: the local service, " PELAGRIN_MAP_SERVICE ")",
+         [&into](const std::string& text) -> Refusal {
+             auto address = parseServiceAddress(QString::fromStdString(text));
+             if (!address) {
+                 return address.error().text;
+             }
+             into.service = *address;
+             return std::nullopt;
+         }},
+        {"--help", "", "this text", nullptr, false, false},
+        {"--version", "", "the program's version", nullptr, false, false},
+    };
+}
+
+constexpr std::size_t helpColumn = 19;
+constexpr char usageStart[] = "usage: pelagrin ";
+// One line, as the refusals end with it.
+constexpr std::size_t oneLine = 1000;
+
+QString makeUsage()
+{
+    Options unused;
+    return QString::fromLatin1(usageStart) +
+           QString::fromStdString(common::options::synopsis(optionTable(unused), 0, oneLine)) +
+           QStringLiteral("  (N tiles at once, 1 to 6, default 2)");
+}
+
+QString makeHelp()
+{
+    Options unused;
+    return usageText +
+           QStringLiteral("\n"
+                          "Previews the map of the map service around a centre and zoom, and "
+                          "downloads a region\n"
+                          "between two corners as tiles of 1999 x 1999 pixels into the folder "
+                          "MyMaps of the working\n"
+                          "folder.\n") +
+           QString::fromStdString(common::options::optionLines(optionTable(unused), helpColumn));
+}
+
+} // namespace
+
+const QString usageText = makeUsage();
+const QString helpText = makeHelp();
+
 common::Result<Options> parseArguments(const QStringList& arguments)
 {
     Options options;
-    for (qsizetype i = 0; i < arguments.size(); ++i) {
-        const QString& argument = arguments[i];
-        QString value;
-        if (argument == u"--service" || argument.startsWith(u"--service=")) {
-            if (argument == u"--service" && i + 1 == arguments.size()) {
-                return refused(QStringLiteral("--service needs HOST[:PORT]"));
-            }
-            auto address = parseServiceAddress(argument == u"--service"
-                                                   ? arguments[++i]
-                                                   : argument.mid(argument.indexOf(u'=') + 1));
-            if (!address) {
-                return address.error();
-            }
-            options.service = *address;
-            continue;
-        }
-        if (argument == u"--connections") {
-            if (i + 1 == arguments.size()) {
-                return refused(QStringLiteral("--connections needs a number"));
-            }
-            value = arguments[++i];
-        } else if (argument.startsWith(u"--connections=")) {
-            value = argument.mid(argument.indexOf(u'=') + 1);
-        } else {
-            return refused(QStringLiteral("unknown argument \"%1\"").arg(argument));
-        }
-        bool ok = false;
-        const int n = value.toInt(&ok);
-        if (!ok || n < 1 || n > maxConnections) {
-            return refused(QStringLiteral("--connections takes a number from 1 to %1, not \"%2\"")
-                               .arg(maxConnections)
-                               .arg(value));
-        }
-        options.connections = n;
+    std::vector<std::string> list;
+    for (const QString& argument : arguments) {
+        list.push_back(argument.toStdString());
+    }
+    common::options::Wording wording;
+    wording.unknown = [](const std::string& argument) {
+        return refused(
+                   QStringLiteral("unknown argument \"%1\"").arg(QString::fromStdString(argument)))
+            .text;
+    };
+    wording.missingValue = [](const Option& option) {
+        const QString what =
+            option.name == "--service" ? QStringLiteral("HOST[:PORT]") : QStringLiteral("a number");
+        return refused(QString::fromStdString(option.name) + QStringLiteral(" needs ") + what).text;
+    };
+    auto table = optionTable(options);
+    table.resize(table.size() - 2); // --help and --version are answered before this
+    if (const Refusal refusal = common::options::parse(table, list, wording)) {
+        return common::makeError(common::ErrorKind::BadInput, QString::fromStdString(*refusal), 2);
     }
     return options;
 }

@@ -21,25 +21,9 @@ struct Options {
     QString service; // "host:port" of --service; empty: the address the program was built with
 };
 
-inline const QString usageText = QStringLiteral(
-    "usage: pelagrin [--connections N] [--service HOST[:PORT]]  (N tiles at once, 1 to 6, "
-    "default 2)");
-
-inline const QString helpText =
-    usageText +
-    QStringLiteral(
-        "\n"
-        "Previews the map of the map service around a centre and zoom, and downloads a region\n"
-        "between two corners as tiles of 1999 x 1999 pixels into the folder MyMaps of the working\n"
-        "folder.\n"
-        "  --connections N  tiles fetched at once, 1 to 6 (default 2)\n"
-        "  --service HOST[:PORT]  the map service to ask: a name, an IPv4 address or an IPv6\n"
-        "                   address in brackets, PORT 1 to 65535 (default " QT_STRINGIFY(
-            PELAGRIN_SERVICE_PORT) "), no scheme\n"
-                                   "                   (default: the local "
-                                   "service, " PELAGRIN_MAP_SERVICE ")\n"
-                                   "  --help           this text\n"
-                                   "  --version        the program's version\n");
+// The usage line and the --help text, both from the one table of options.
+extern const QString usageText;
+extern const QString helpText;
 
 // The command line's options (|arguments| without the program's name), or a bad-input error
 // with exit status 2 whose text (the reason and the usage line) goes to standard error.

@@ -21,6 +21,7 @@ TEST(ExportOptions, TakenOrRefusedWithTheUsageLine)
         {{"alps.tif"}, nullptr, Format::GeoTiff, 0, 0},
         {{"--zoom", "45", "--type", "2", "ALPS.MBTiles"}, nullptr, Format::MBTiles, 45, 2},
         {{"--folder", "tiles", "a.tiff"}, nullptr, Format::GeoTiff, 0, 0},
+        {{"--zoom=45", "--type=1", "a.kmz"}, nullptr, Format::KMZ, 45, 1},
         {{"--tile-format", "jpeg", "a.sqlitedb"},
          nullptr,
          Format::SQLiteDB,

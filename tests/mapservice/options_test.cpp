@@ -23,6 +23,7 @@ TEST(ServiceOptions, LimitsAreReadAndCheckedForRange)
         {{}, 10, 16, 32, false},
         {{"--header-timeout", "1", "--max-per-client", "2", "--queue", "0"}, 1, 2, 0, false},
         {{"--log", "--queue", "500", "--header-timeout", "3600"}, 3600, 16, 500, true},
+        {{"--queue=7", "--max-per-client=3"}, 10, 3, 7, false},
     };
     for (const auto& c : accepted) {
         const auto parsed = parseOptions(c.arguments, Options{});

@@ -1,0 +1,93 @@
+// One table of options parses the command line and prints its usage and help.
+#include "common/optiontable.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+namespace {
+
+using common::options::Option;
+using common::options::Refusal;
+using common::options::Wording;
+
+struct Taken {
+    std::map<std::string, std::string> values;
+    std::vector<std::string> operands;
+};
+
+std::vector<Option> table(Taken& taken)
+{
+    const auto keep = [&taken](const char* name) {
+        return [&taken, name](const std::string& value) -> Refusal {
+            if (value == "bad") {
+                return std::string(name) + " refuses bad";
+            }
+            taken.values[name] += value.empty() ? "set" : value;
+            return std::nullopt;
+        };
+    };
+    return {{"--zoom", "Z", "the zoom", keep("--zoom")},
+            {"--source", "[CODE=]SPEC", "where from;\nrepeatable", keep("--source"), true},
+            {"--log", "", "a switch", keep("--log")},
+            {"--help", "", "this text", keep("--help"), false, false}};
+}
+
+TEST(OptionTable, TakesValuesBothWaysAndRefusesWhatIsNoOption)
+{
+    const struct {
+        std::vector<std::string> arguments;
+        std::map<std::string, std::string> values;
+        std::vector<std::string> operands;
+        const char* refusal; // nullptr: all taken
+    } cases[] = {
+        {{"--zoom", "45"}, {{"--zoom", "45"}}, {}, nullptr},
+        {{"--zoom=45"}, {{"--zoom", "45"}}, {}, nullptr},
+        {{"--zoom="}, {{"--zoom", "set"}}, {}, nullptr}, // an empty value is a value
+        {{"--zoom", "--log"}, {{"--zoom", "--log"}}, {}, nullptr},
+        {{"--source=a=b", "--source", "c"}, {{"--source", "a=bc"}}, {}, nullptr},
+        {{"--log", "out.tif"}, {{"--log", "set"}}, {"out.tif"}, nullptr},
+        {{"--zoom"}, {}, {}, "missing --zoom"},
+        {{"--log=yes"}, {}, {}, "unknown --log=yes"},
+        {{"--zoo", "1"}, {}, {}, "unknown --zoo"},
+        {{"--zoom", "bad"}, {}, {}, "--zoom refuses bad"},
+        {{"-z"}, {}, {"-z"}, nullptr},
+    };
+    const Wording wording{[](const std::string& a) { return "unknown " + a; },
+                          [](const Option& o) { return "missing " + o.name; }};
+    for (const auto& c : cases) {
+        Taken taken;
+        const Refusal refused = common::options::parse(
+            table(taken), c.arguments, wording, [&taken](const std::string& operand) -> Refusal {
+                taken.operands.push_back(operand);
+                return std::nullopt;
+            });
+        const std::string line = c.arguments.empty() ? "" : c.arguments.front();
+        if (c.refusal != nullptr) {
+            EXPECT_EQ(refused.value_or("taken"), c.refusal) << line;
+            continue;
+        }
+        EXPECT_FALSE(refused) << line << ": " << *refused;
+        EXPECT_EQ(taken.values, c.values) << line;
+        EXPECT_EQ(taken.operands, c.operands) << line;
+    }
+    Taken taken;
+    EXPECT_EQ(common::options::parse(table(taken), {"out.tif"}, wording).value_or("taken"),
+              "unknown out.tif")
+        << "without a place for operands";
+}
+
+TEST(OptionTable, UsageAndHelpComeFromTheTable)
+{
+    Taken taken;
+    EXPECT_EQ(common::options::synopsis(table(taken), 4, 40),
+              "[--zoom Z] [--source [CODE=]SPEC]...\n    [--log]");
+    EXPECT_EQ(common::options::optionLines(table(taken), 12),
+              "  --zoom Z  the zoom\n"
+              "  --source [CODE=]SPEC  where from;\n"
+              "            repeatable\n"
+              "  --log     a switch\n"
+              "  --help    this text\n");
+}
+
+} // namespace
