@@ -32,27 +32,112 @@ void removeWithCompanions(const QString& path)
     }
 }
 
+template <Format kind> common::Status writeTiles(const ExportJob& job)
+{
+    return writeTileFile(kind, job.mosaic, job.source, job.path, job.name, job.settings.tiles,
+                         job.progress, job.progressData);
+}
+
+common::Status writeKmzFile(const ExportJob& job)
+{
+    const KmzLayout layout = kmzLayout(job.mosaic, job.settings.maxImages);
+    if (job.settings.kmzPlanned) {
+        job.settings.kmzPlanned(layout);
+    }
+    return writeKmz(job.mosaic, layout, job.source, job.path, job.name, job.progress,
+                    job.progressData);
+}
+
+// A cloud-optimised GeoTIFF: where no tile is, the blocks are left out of the file, so gaps
+// cost no disk.
+common::Status writeGeoTiff(const ExportJob& job)
+{
+    CPLStringList arguments;
+    for (const char* argument : {"-of", "COG", "-co", "COMPRESS=DEFLATE", "-co", "PREDICTOR=2",
+                                 "-co", "SPARSE_OK=TRUE", "-co", "BIGTIFF=IF_SAFER", "-co",
+                                 "NUM_THREADS=ALL_CPUS", "-co", "OVERVIEW_RESAMPLING=AVERAGE"}) {
+        arguments.AddString(argument);
+    }
+    auto written = gdal::translate(QFile::encodeName(job.path).toStdString(), job.source, arguments,
+                                   job.progress, job.progressData);
+    if (!written) {
+        return common::permanent("the file cannot be written: " + written.error().text, 1);
+    }
+    const gdal::ErrorCapture errors;
+    written.value().reset(); // writes what is still in the cache
+    if (errors.failed()) {
+        return errors.error(common::ErrorKind::Permanent, "the file cannot be finished", 1);
+    }
+    return {};
+}
+
 } // namespace
+
+const std::vector<FormatUnit>& formatUnits()
+{
+    static const std::vector<FormatUnit> units = {
+        {Format::MBTiles,
+         {QStringLiteral("mbtiles")},
+         QStringLiteral("Web Mercator tiles, for map apps"),
+         writeTiles<Format::MBTiles>},
+        {Format::SQLiteDB,
+         {QStringLiteral("sqlitedb")},
+         QStringLiteral("the same tiles for OsmAnd, Locus Map and RMaps"),
+         writeTiles<Format::SQLiteDB>},
+        {Format::GeoPackage,
+         {QStringLiteral("gpkg")},
+         QStringLiteral("the same tiles as a GeoPackage, for GIS and field apps"),
+         writeTiles<Format::GeoPackage>},
+        {Format::KMZ,
+         {QStringLiteral("kmz")},
+         QStringLiteral("overlay images in a KMZ, for Garmin units"),
+         writeKmzFile},
+        {Format::GeoTiff,
+         {QStringLiteral("tif"), QStringLiteral("tiff")},
+         QStringLiteral("a tiled, compressed GeoTIFF in longitude and latitude, for GIS\n"
+                        "programs"),
+         writeGeoTiff},
+    };
+    return units;
+}
 
 std::optional<Format> formatOf(const QString& output)
 {
     const QString suffix = QFileInfo(output).suffix().toLower();
-    if (suffix == u"tif" || suffix == u"tiff") {
-        return Format::GeoTiff;
-    }
-    if (suffix == u"mbtiles") {
-        return Format::MBTiles;
-    }
-    if (suffix == u"sqlitedb") {
-        return Format::SQLiteDB;
-    }
-    if (suffix == u"gpkg") {
-        return Format::GeoPackage;
-    }
-    if (suffix == u"kmz") {
-        return Format::KMZ;
+    for (const FormatUnit& unit : formatUnits()) {
+        if (unit.endings.contains(suffix)) {
+            return unit.format;
+        }
     }
     return std::nullopt;
+}
+
+QString formatHelp()
+{
+    constexpr int column = 20; // where the use starts, after "  OUTPUT.ending"
+    QString text;
+    for (const FormatUnit& unit : formatUnits()) {
+        QString use = unit.use;
+        for (qsizetype i = 1; i < unit.endings.size(); ++i) {
+            use += QStringLiteral(" (.%1 too)").arg(unit.endings[i]);
+        }
+        use.replace(u'\n', u'\n' + QString(column, u' '));
+        text += QStringLiteral("  OUTPUT.%1").arg(unit.endings.front()).leftJustified(column) +
+                use + u'\n';
+    }
+    return text;
+}
+
+QString formatEndings()
+{
+    QStringList endings;
+    for (const FormatUnit& unit : formatUnits()) {
+        for (const QString& ending : unit.endings) {
+            endings.append(u'.' + ending);
+        }
+    }
+    const QString last = endings.takeLast();
+    return endings.join(QStringLiteral(", ")) + QStringLiteral(" or ") + last;
 }
 
 common::Status writeExport(const Mosaic& mosaic, Format format, const QString& output,
@@ -91,43 +176,13 @@ common::Status writeExport(const Mosaic& mosaic, Format format, const QString& o
     if (!source) {
         return common::permanent(source.error().text, 1);
     }
+    const auto unit = std::find_if(formatUnits().begin(), formatUnits().end(),
+                                   [format](const FormatUnit& u) { return u.format == format; });
     std::optional<common::Error> error;
-    if (format == Format::KMZ) {
-        if (auto written = writeKmz(mosaic, kmzLayout(mosaic, settings.maxImages),
-                                    gdal::handle(*source), temporary, name, progress, progressData);
-            !written) {
-            error = written.error();
-        }
-    } else if (format != Format::GeoTiff) {
-        const TileFile kind = format == Format::MBTiles    ? TileFile::MBTiles
-                              : format == Format::SQLiteDB ? TileFile::SQLiteDB
-                                                           : TileFile::GeoPackage;
-        if (auto written = writeTileFile(kind, mosaic, gdal::handle(*source), temporary, name,
-                                         settings.tiles, progress, progressData);
-            !written) {
-            error = written.error();
-        }
-    } else {
-        // Where no tile is, the blocks are left out of the file: gaps cost no disk.
-        CPLStringList arguments;
-        for (const char* argument :
-             {"-of", "COG", "-co", "COMPRESS=DEFLATE", "-co", "PREDICTOR=2", "-co",
-              "SPARSE_OK=TRUE", "-co", "BIGTIFF=IF_SAFER", "-co", "NUM_THREADS=ALL_CPUS", "-co",
-              "OVERVIEW_RESAMPLING=AVERAGE"}) {
-            arguments.AddString(argument);
-        }
-        auto written = gdal::translate(QFile::encodeName(temporary).toStdString(),
-                                       gdal::handle(*source), arguments, progress, progressData);
-        if (!written) {
-            error = common::permanent("the file cannot be written: " + written.error().text, 1);
-        } else {
-            const gdal::ErrorCapture errors;
-            written.value().reset(); // writes what is still in the cache
-            if (errors.failed()) {
-                error =
-                    errors.error(common::ErrorKind::Permanent, "the file cannot be finished", 1);
-            }
-        }
+    if (auto written = unit->write(
+            {mosaic, gdal::handle(*source), temporary, name, settings, progress, progressData});
+        !written) {
+        error = written.error();
     }
     source.value().reset();
     if (!error) {

@@ -2,39 +2,58 @@
 
 // Writing a mosaic as one file through GDAL.
 #include "common/result.h"
+#include "mapexport/format.h"
+#include "mapexport/kmz.h"
 #include "mapexport/mosaic.h"
 #include "mapexport/tilepyramid.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <cpl_progress.h>
 
+#include <functional>
 #include <optional>
+#include <vector>
 
 namespace mapexport {
-
-enum class Format {
-    GeoTiff,    // tiled, compressed, with overviews, in longitude and latitude
-    MBTiles,    // Web Mercator tiles, name, bounds and credit in the metadata
-    SQLiteDB,   // the same tiles as OsmAnd, Locus Map and RMaps read them
-    GeoPackage, // the same tiles in the OGC container GIS and field apps open
-    KMZ,        // JPEG ground overlays for Garmin handheld GPS units
-};
-
-// Whether |format| holds map tiles of the Web Mercator grid (MBTiles, SQLiteDB, GeoPackage).
-constexpr bool isTileFormat(Format format)
-{
-    return format == Format::MBTiles || format == Format::SQLiteDB || format == Format::GeoPackage;
-}
 
 struct ExportSettings {
     TileFormat tiles = TileFormat::Auto; // of MBTiles, SQLiteDB and GeoPackage
     int maxImages = 100;                 // of a KMZ
+    // Told the overlays of a KMZ before they are written.
+    std::function<void(const KmzLayout&)> kmzPlanned;
 };
 
-// The format an output's name asks for: ".tif" or ".tiff", ".mbtiles", ".sqlitedb", ".gpkg",
-// ".kmz" (any case).
+// One export as its format's writer sees it: the mosaic, its picture (see mosaicVrt), the file
+// to write and the name to give the map there.
+struct ExportJob {
+    const Mosaic& mosaic;
+    GDALDatasetH source;
+    QString path;
+    QString name;
+    const ExportSettings& settings;
+    GDALProgressFunc progress;
+    void* progressData;
+};
+
+// Each format the exporter writes: the endings of its file names (the first one suggested)
+// and what it is for, as --help says it.
+struct FormatUnit {
+    Format format;
+    QStringList endings;
+    QString use;
+    common::Status (*write)(const ExportJob& job);
+};
+const std::vector<FormatUnit>& formatUnits();
+
+// The format an output's name asks for by its ending (any case).
 std::optional<Format> formatOf(const QString& output);
+
+// The lines of --help that name the formats ("  OUTPUT.mbtiles   Web Mercator tiles, ...").
+QString formatHelp();
+// Every ending, for a message: ".mbtiles, .sqlitedb, .gpkg, .kmz, .tif or .tiff".
+QString formatEndings();
 
 // Writes |mosaic| to |output| in |format|, named |name| where the format keeps a name. The file
 // is made under a hidden temporary name beside |output| and takes its place only when whole,

@@ -1,7 +1,6 @@
 // Exports the tiles of a tile folder as one georeferenced file: MBTiles, SQLiteDB or GeoPackage
 // tiles for phone, tablet and field apps, a KMZ of overlay images for GPS units, a GeoTIFF for
 // GIS programs.
-#include "common/atomicfile.h"
 #include "common/commandline.h"
 #include "common/credit.h"
 #include "common/errortext.h"
@@ -104,8 +103,6 @@ int exportTiles(int argc, char** argv)
     if (!folder.isFolder()) {
         return refuse(QStringLiteral("there is no tile folder %1 here").arg(folder.path()), 1);
     }
-    // Leftovers of exports that were killed, whether or not this one gets as far as writing.
-    common::removeStaleTemporaries(QFileInfo(options->output).absolutePath());
     const mapexport::Scan scan = mapexport::scanFolder(folder);
     if (!scan.foreign.isEmpty()) {
         std::fprintf(stderr, "mapexport: left out, since their names are not tile names:\n  %s\n",
@@ -152,21 +149,21 @@ int exportTiles(int argc, char** argv)
         !options->attribution.isEmpty()
             ? QString::fromStdString(common::cleanCredit(options->attribution.toStdString()))
             : mapexport::creditOf(tiles);
-    if (options->format == mapexport::Format::KMZ) {
-        if (const auto layout = mapexport::kmzLayout(mosaic, options->settings.maxImages);
-            layout.factor > 1) {
+    const QString& output = options->output;
+    const QString name = QFileInfo(output).completeBaseName();
+    mapexport::ExportSettings settings = options->settings;
+    settings.kmzPlanned = [&settings](const mapexport::KmzLayout& layout) {
+        if (layout.factor > 1) {
             std::fprintf(stderr,
                          "mapexport: at its own resolution the region needs %lld images, more than "
                          "%d (--max-images); written at 1/%d of it in %zu images\n",
-                         static_cast<long long>(layout.ownCount), options->settings.maxImages,
-                         layout.factor, layout.images.size());
+                         static_cast<long long>(layout.ownCount), settings.maxImages, layout.factor,
+                         layout.images.size());
         }
-    }
-    const QString& output = options->output;
-    const QString name = QFileInfo(output).completeBaseName();
+    };
     TerminalBar bar;
     if (const auto written = mapexport::writeExport(mosaic, options->format, output, name,
-                                                    showProgress, &bar, options->settings);
+                                                    showProgress, &bar, settings);
         !written) {
         if (stopSignal != 0) {
             std::fputs("\nmapexport: stopped; nothing was written\n", stderr);

@@ -201,7 +201,7 @@ mbtilesMetadata(const PyramidPlan& plan, const Mosaic& mosaic, const QString& na
 
 } // namespace
 
-common::Status writeTileFile(TileFile kind, const Mosaic& mosaic, GDALDatasetH source,
+common::Status writeTileFile(Format kind, const Mosaic& mosaic, GDALDatasetH source,
                              const QString& path, const QString& name, TileFormat tiles,
                              GDALProgressFunc progress, void* progressData)
 {
@@ -219,14 +219,14 @@ common::Status writeTileFile(TileFile kind, const Mosaic& mosaic, GDALDatasetH s
         }
         return {};
     };
-    if (kind == TileFile::MBTiles) {
+    if (kind == Format::MBTiles) {
         MbtilesFile file(path);
         if (auto written = write(file); !written) {
             return written;
         }
         return file.finish(mbtilesMetadata(plan, mosaic, name));
     }
-    if (kind == TileFile::SQLiteDB) {
+    if (kind == Format::SQLiteDB) {
         SqlitedbFile file(path);
         if (auto written = write(file); !written) {
             return written;

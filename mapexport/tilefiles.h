@@ -8,6 +8,7 @@
 // - GeoPackage: made by GDAL's driver in the GoogleMapsCompatible tiling (its tables, the tile
 //   matrices of every zoom, the extent and the credit), the tiles then put into its table.
 #include "common/result.h"
+#include "mapexport/format.h"
 #include "mapexport/mosaic.h"
 #include "mapexport/tilepyramid.h"
 
@@ -18,14 +19,13 @@
 
 namespace mapexport {
 
-enum class TileFile { MBTiles, SQLiteDB, GeoPackage };
-
 // Writes the tiles of |mosaic| (|source| is its picture, see mosaicVrt) into a new file |path|
-// of |kind|, named |name|, its tiles encoded as |tiles| asks. MBTiles metadata holds the zoom
-// levels it stores, its bounds (the west one greater than the east one across 180 degrees), a
-// centre to open it at and the credit, as HTML; a GeoPackage keeps the credit as its
-// description and as the metadata item "attribution"; SQLiteDB has no place for a credit.
-common::Status writeTileFile(TileFile kind, const Mosaic& mosaic, GDALDatasetH source,
+// of |kind| (one of the tile formats), named |name|, its tiles encoded as |tiles| asks. MBTiles
+// metadata holds the zoom levels it stores, its bounds (the west one greater than the east one
+// across 180 degrees), a centre to open it at and the credit, as HTML; a GeoPackage keeps the
+// credit as its description and as the metadata item "attribution"; SQLiteDB has no place for a
+// credit.
+common::Status writeTileFile(Format kind, const Mosaic& mosaic, GDALDatasetH source,
                              const QString& path, const QString& name, TileFormat tiles,
                              GDALProgressFunc progress = nullptr, void* progressData = nullptr);
 

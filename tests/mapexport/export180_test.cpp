@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 namespace {
 
 using namespace testsupport;
@@ -92,12 +94,20 @@ TEST(ExportAcross180, EachSideLandsAtItsOwnLongitudeInEveryFormat)
         EXPECT_GT(east.blue(), east.red());
     }
     {
+        // The layout the caller is told of is the one written.
+        std::vector<std::size_t> planned;
+        mapexport::ExportSettings settings;
+        settings.kmzPlanned = [&planned](const mapexport::KmzLayout& layout) {
+            planned.push_back(layout.images.size());
+        };
         ASSERT_TRUE(mapexport::writeExport(mosaic, mapexport::Format::KMZ,
-                                           QStringLiteral("across.kmz"), QStringLiteral("x"))
+                                           QStringLiteral("across.kmz"), QStringLiteral("x"),
+                                           nullptr, nullptr, settings)
                         .ok());
         const KmzFile file(QStringLiteral("across.kmz"));
         EXPECT_EQ(file.firstEntry, "doc.kml");
         ASSERT_EQ(file.overlays.size(), 2) << "split at 180 degrees";
+        EXPECT_EQ(planned, std::vector<std::size_t>{2});
         for (const auto& o : file.overlays) {
             EXPECT_EQ(o.drawOrder, 50);
             EXPECT_LE(o.east - o.west, 1.0 + 1e-9);
