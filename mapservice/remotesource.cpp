@@ -60,6 +60,8 @@ common::Result<RgbImage> drawnColours(const DrawnSource& drawn, const MapRequest
 struct TileSet : Gathered {
     TileRange range;
     std::map<std::string, std::string> files;
+    common::Status lay(const std::string& host, const Geometry& g, const Legend& legend,
+                       RgbImage& out) const override;
 };
 
 std::string tileName(int zoom, std::int64_t x, std::int64_t y)
@@ -159,6 +161,12 @@ common::Status layTiles(const TileSet& set, const std::string& host, const Geome
     return {};
 }
 
+common::Status TileSet::lay(const std::string& host, const Geometry& g, const Legend& legend,
+                            RgbImage& out) const
+{
+    return range.empty() ? common::Status() : layTiles(*this, host, g, legend, out);
+}
+
 common::Result<Picture> finish(const MapRequest& request, RgbImage& out)
 {
     Picture picture = quantize(out);
@@ -244,7 +252,7 @@ common::Result<Picture> RemoteSource::drawGathered(const MapRequest& request,
         if (gathered->late()) {
             return lateError(upstream_.host());
         }
-        if (auto laid = lay(*gathered, g, legendBox(g, request), *out); !laid) {
+        if (auto laid = gathered->lay(upstream_.host(), g, legendBox(g, request), *out); !laid) {
             return laid.error();
         }
     }
@@ -298,13 +306,6 @@ void XyzSource::gather(const MapRequest& request, const Wanted& wanted, Gatherin
         }
     }
     collector->started();
-}
-
-common::Status XyzSource::lay(const Gathered& gathered, const Geometry& g, const Legend& legend,
-                              RgbImage& out) const
-{
-    const auto& set = dynamic_cast<const TileSet&>(gathered);
-    return set.range.empty() ? common::Status() : layTiles(set, upstream_.host(), g, legend, out);
 }
 
 } // namespace mapservice

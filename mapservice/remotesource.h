@@ -57,7 +57,7 @@ common::Error lateError(const std::string& host);
 
 // What the remote sources share: the drawn map under the upstream's answers, the upstream of
 // the URL's host, the source's folder in the cache. A picture is drawn from what gather
-// fetched, laid over the drawn map by lay().
+// fetched, which lays itself over the drawn map.
 class RemoteSource : public Source {
 public:
     common::Result<Picture> drawGathered(const MapRequest& request,
@@ -74,9 +74,6 @@ public:
 
 protected:
     RemoteSource(std::string url, Upstreams& upstreams, const ShoreData& shores);
-    // Lays |gathered| (this source's own kind) over |out|; the error is what failed.
-    virtual common::Status lay(const Gathered& gathered, const Geometry& g, const Legend& legend,
-                               RgbImage& out) const = 0;
     // |wanted|, ending at the latest when the upstream timeout has passed from now.
     Wanted withinTimeout(const Wanted& wanted) const;
     // |done| holding one of the source's places for waiting pictures until it is called; or
@@ -103,10 +100,6 @@ public:
         : RemoteSource(std::move(url), upstreams, shores)
     {}
     void gather(const MapRequest& request, const Wanted& wanted, Gathering done) const override;
-
-private:
-    common::Status lay(const Gathered& gathered, const Geometry& g, const Legend& legend,
-                       RgbImage& out) const override;
 };
 
 } // namespace mapservice

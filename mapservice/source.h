@@ -75,6 +75,10 @@ public:
     // timed out, so that no picture holds a drawing thread longer than its sources may take.
     std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::time_point::max();
     bool late() const { return std::chrono::steady_clock::now() > deadline; }
+    // Lays what was fetched from |host| over |out|, the picture of |g| under |legend|; the error
+    // is what failed.
+    virtual common::Status lay(const std::string& host, const Geometry& g, const Legend& legend,
+                               RgbImage& out) const = 0;
 };
 using GatheredPtr = std::shared_ptr<const Gathered>;
 using Gathering = std::function<void(common::Result<GatheredPtr>)>;

@@ -30,6 +30,8 @@ struct WmsSet : Gathered {
     WmsPlan plan;
     std::vector<std::string> names; // of each block
     std::map<std::string, std::string> files;
+    common::Status lay(const std::string& host, const Geometry& g, const Legend& legend,
+                       RgbImage& out) const override;
 };
 
 common::Status layWms(const WmsSet& set, const std::string& host, const Geometry& g,
@@ -80,6 +82,12 @@ common::Status layWms(const WmsSet& set, const std::string& host, const Geometry
         }
     }
     return {};
+}
+
+common::Status WmsSet::lay(const std::string& host, const Geometry& g, const Legend& legend,
+                           RgbImage& out) const
+{
+    return layWms(*this, host, g, legend, out);
 }
 
 } // namespace
@@ -196,12 +204,6 @@ void WmsSource::gather(const MapRequest& request, const Wanted& wanted, Gatherin
         collector->ask(names[i], urls[i], what, {b.width, b.height});
     }
     collector->started();
-}
-
-common::Status WmsSource::lay(const Gathered& gathered, const Geometry& g, const Legend& legend,
-                              RgbImage& out) const
-{
-    return layWms(dynamic_cast<const WmsSet&>(gathered), upstream_.host(), g, legend, out);
 }
 
 } // namespace mapservice

@@ -39,10 +39,6 @@ public:
         : RemoteSource(std::move(url), upstreams, shores)
     {}
     void gather(const MapRequest& request, const Wanted& wanted, Gathering done) const override;
-
-private:
-    common::Status lay(const Gathered& gathered, const Geometry& g, const Legend& legend,
-                       RgbImage& out) const override;
 };
 
 } // namespace mapservice
