@@ -29,6 +29,8 @@ TEST(HttpClient, TransfersEndOnceEvenWhenTheirHandlersDestroyThemOrOthers)
 {
     TileServer tiles;
     tiles.delayMs = 20;
+    TileServer hung; // tile 5 comes from it: still in flight when tile 0 ends, on any load
+    hung.hang = true;
     boost::asio::io_context io;
     mapservice::AsioCurlLoop loop(io);
     std::map<int, std::unique_ptr<Transfer>> running;
@@ -36,7 +38,7 @@ TEST(HttpClient, TransfersEndOnceEvenWhenTheirHandlersDestroyThemOrOthers)
     std::map<int, std::int64_t> bytes;
     const auto start = [&](int x) {
         Request request;
-        request.url = tileUrl(tiles, x);
+        request.url = tileUrl(x == 5 ? hung : tiles, x);
         request.deadline = common::http::Clock::now() + std::chrono::seconds(20);
         Handlers handlers;
         handlers.body = [&bytes, x](long, const char*, std::size_t size) {
@@ -62,6 +64,7 @@ TEST(HttpClient, TransfersEndOnceEvenWhenTheirHandlersDestroyThemOrOthers)
     while (!running.empty() && std::chrono::steady_clock::now() < until) {
         io.run_one_for(std::chrono::milliseconds(100));
     }
+    hung.letGo = true;
     ASSERT_TRUE(running.empty());
     EXPECT_EQ(ended.size(), 5u);
     EXPECT_EQ(ended.count(5), 0u) << "a cancelled transfer tells nothing";
