@@ -25,4 +25,30 @@ QStringList argumentsOf(int argc, char** argv)
     return arguments;
 }
 
+QString usageLine(const QString& program, const std::vector<options::Option>& table,
+                  const QString& after)
+{
+    constexpr std::size_t oneLine = 100'000;
+    return QStringLiteral("usage: ") + program + u' ' +
+           QString::fromStdString(options::synopsis(table, 0, oneLine)) + after;
+}
+
+QString helpText(const QString& usage, const QString& about,
+                 const std::vector<options::Option>& table, std::size_t column)
+{
+    return usage + u'\n' + about + QString::fromStdString(options::optionLines(table, column));
+}
+
+options::Refusal parseArguments(const std::vector<options::Option>& table,
+                                const QStringList& arguments, const options::Wording& wording,
+                                const std::function<options::Refusal(const std::string&)>& operand)
+{
+    std::vector<std::string> list;
+    list.reserve(static_cast<std::size_t>(arguments.size()));
+    for (const QString& argument : arguments) {
+        list.push_back(argument.toStdString());
+    }
+    return options::parse(table, list, wording, operand);
+}
+
 } // namespace common

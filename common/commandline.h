@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/optiontable.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -16,5 +18,21 @@ std::optional<QString> versionOrHelp(const QStringList& arguments, const QString
 
 // The arguments after the program's name, as the system passed them.
 QStringList argumentsOf(int argc, char** argv);
+
+// A window program's usage line from its option table, on one line (a refusal ends with it):
+// "usage: PROGRAM [--x X] ... AFTER".
+QString usageLine(const QString& program, const std::vector<options::Option>& table,
+                  const QString& after = {});
+
+// Its --help: |usage|, then |about| (whole lines), then a line per option, the help starting
+// at |column|.
+QString helpText(const QString& usage, const QString& about,
+                 const std::vector<options::Option>& table, std::size_t column);
+
+// The first refusal of |table| for |arguments| (see options::parse).
+options::Refusal
+parseArguments(const std::vector<options::Option>& table, const QStringList& arguments,
+               const options::Wording& wording,
+               const std::function<options::Refusal(const std::string&)>& operand = {});
 
 } // namespace common

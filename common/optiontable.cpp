@@ -13,6 +13,13 @@ std::string shown(const Option& option)
 
 } // namespace
 
+std::vector<Option> withHelpAndVersion(std::vector<Option> table, const std::string& version)
+{
+    table.push_back({"--help", "", "this text", nullptr, false, false});
+    table.push_back({"--version", "", version, nullptr, false, false});
+    return table;
+}
+
 Refusal parse(const std::vector<Option>& table, const std::vector<std::string>& arguments,
               const Wording& wording, const std::function<Refusal(const std::string&)>& operand)
 {
@@ -31,7 +38,8 @@ Refusal parse(const std::vector<Option>& table, const std::vector<std::string>& 
         const std::string name = argument.substr(0, equals);
         const auto option = std::find_if(table.begin(), table.end(),
                                          [&name](const Option& o) { return o.name == name; });
-        if (option == table.end() || (option->placeholder.empty() && equals != std::string::npos)) {
+        if (option == table.end() || !option->take ||
+            (option->placeholder.empty() && equals != std::string::npos)) {
             return wording.unknown(argument);
         }
         std::string value;

@@ -18,7 +18,8 @@ struct Option {
     std::string name;        // "--zoom"
     std::string placeholder; // "Z"; empty for a switch, which takes no value
     std::string help;        // what it does; "\n" starts a line of its own
-    // Takes the value ("" for a switch).
+    // Takes the value ("" for a switch). Without it the option is only shown: --help and
+    // --version, which a program answers before it parses.
     std::function<Refusal(const std::string& value)> take;
     bool repeatable = false; // shown with "..." in the usage line
     bool inSynopsis = true;  // --help and --version are not
@@ -30,6 +31,18 @@ struct Wording {
     // An option with a value came last; by default worded as an unknown argument.
     std::function<std::string(const Option& option)> missingValue;
 };
+
+// |table| with the lines of --help and --version (|version| says what --version prints), which
+// a program answers before it parses.
+std::vector<Option> withHelpAndVersion(std::vector<Option> table,
+                                       const std::string& version = "the program's version");
+
+// The table |make| fills a program's options with, for showing only: its values go nowhere.
+template <typename Options> std::vector<Option> shownTable(std::vector<Option> (*make)(Options&))
+{
+    static Options unused;
+    return make(unused);
+}
 
 // Goes through |arguments| in order: an option of |table|, with its value after it or after
 // "="; an argument that does not start with "--" goes to |operand| (when there is none, it is

@@ -1,5 +1,6 @@
 #include "mapexport/options.h"
 
+#include "common/commandline.h"
 #include "common/errortext.h"
 #include "common/optiontable.h"
 
@@ -23,7 +24,7 @@ Refusal refusal(const QString& text)
 // The options, each storing what it takes in |into|.
 std::vector<Option> optionTable(Options& into)
 {
-    return {
+    return common::options::withHelpAndVersion({
         {"--folder", "DIR", "the folder that holds the tiles, instead of mymaps",
          [&into](const std::string& value) -> Refusal {
              into.folder = fromUtf8(value);
@@ -82,40 +83,7 @@ std::vector<Option> optionTable(Options& into)
              }
              return std::nullopt;
          }},
-        {"--help", "", "this text", nullptr, false, false},
-        {"--version", "", "the program's version", nullptr, false, false},
-    };
-}
-
-// The options' column of help, and the usage line's indent.
-constexpr std::size_t helpColumn = 16;
-constexpr char usageStart[] = "usage: mapexport ";
-// The usage line is not wrapped: a refusal prints it as one line of text.
-constexpr std::size_t oneLine = 1000;
-
-QString makeUsage()
-{
-    Options unused;
-    return QString::fromLatin1(usageStart) +
-           fromUtf8(common::options::synopsis(optionTable(unused), 0, oneLine)) +
-           QStringLiteral(" OUTPUT");
-}
-
-QString makeHelp()
-{
-    Options unused;
-    return usageText +
-           QStringLiteral(
-               "\n"
-               "Writes the tiles of the folder mymaps in the working folder as one file, each "
-               "tile\n"
-               "placed exactly where the map service drew it:\n") +
-           formatHelp() +
-           QStringLiteral(
-               "Where tiles overlap, the one whose centre is nearer wins. An existing OUTPUT is "
-               "replaced\n"
-               "only when the new file is whole.\n") +
-           fromUtf8(common::options::optionLines(optionTable(unused), helpColumn));
+    });
 }
 
 common::Error refused(const QString& reason)
@@ -125,32 +93,38 @@ common::Error refused(const QString& reason)
 
 } // namespace
 
-const QString usageText = makeUsage();
-const QString helpText = makeHelp();
+const QString usageText =
+    common::usageLine(QStringLiteral("mapexport"), common::options::shownTable(optionTable),
+                      QStringLiteral(" OUTPUT"));
+const QString helpText = common::helpText(
+    usageText,
+    QStringLiteral("Writes the tiles of the folder mymaps in the working folder as one file, each "
+                   "tile\n"
+                   "placed exactly where the map service drew it:\n") +
+        formatHelp() +
+        QStringLiteral("Where tiles overlap, the one whose centre is nearer wins. An existing "
+                       "OUTPUT is replaced\n"
+                       "only when the new file is whole.\n"),
+    common::options::shownTable(optionTable), 16);
 
 common::Result<Options> parseOptions(const QStringList& arguments)
 {
     Options options;
-    std::vector<std::string> list;
-    for (const QString& argument : arguments) {
-        list.push_back(argument.toStdString());
-    }
     common::options::Wording wording;
     wording.unknown = [](const std::string& argument) {
         return QStringLiteral("unknown or incomplete argument \"%1\"")
             .arg(fromUtf8(argument))
             .toStdString();
     };
-    auto table = optionTable(options);
-    table.resize(table.size() - 2); // --help and --version are answered before this
-    const Refusal refusedArgument = common::options::parse(
-        table, list, wording, [&options, &wording](const std::string& argument) -> Refusal {
-            if (!options.output.isEmpty()) {
-                return wording.unknown(argument);
-            }
-            options.output = fromUtf8(argument);
-            return std::nullopt;
-        });
+    const Refusal refusedArgument =
+        common::parseArguments(optionTable(options), arguments, wording,
+                               [&options, &wording](const std::string& argument) -> Refusal {
+                                   if (!options.output.isEmpty()) {
+                                       return wording.unknown(argument);
+                                   }
+                                   options.output = fromUtf8(argument);
+                                   return std::nullopt;
+                               });
     if (refusedArgument) {
         return refused(fromUtf8(*refusedArgument));
     }

@@ -1,5 +1,6 @@
 #include "pelagrin/options.h"
 
+#include "common/commandline.h"
 #include "common/errortext.h"
 #include "common/optiontable.h"
 
@@ -117,7 +118,7 @@ using common::options::Refusal;
 // The options, each storing what it takes in |into|; a refusal is the whole text to report.
 std::vector<Option> optionTable(Options& into)
 {
-    return {
+    return common::options::withHelpAndVersion({
         {"--connections", "N", "tiles fetched at once, 1 to 6 (default 2)",
          [&into](const std::string& text) -> Refusal {
              const QString value = QString::fromStdString(text);
@@ -146,49 +147,26 @@ std::vector<Option> optionTable(Options& into)
              into.service = *address;
              return std::nullopt;
          }},
-        {"--help", "", "this text", nullptr, false, false},
-        {"--version", "", "the program's version", nullptr, false, false},
-    };
-}
-
-constexpr std::size_t helpColumn = 19;
-constexpr char usageStart[] = "usage: pelagrin ";
-// One line, as the refusals end with it.
-constexpr std::size_t oneLine = 1000;
-
-QString makeUsage()
-{
-    Options unused;
-    return QString::fromLatin1(usageStart) +
-           QString::fromStdString(common::options::synopsis(optionTable(unused), 0, oneLine)) +
-           QStringLiteral("  (N tiles at once, 1 to 6, default 2)");
-}
-
-QString makeHelp()
-{
-    Options unused;
-    return usageText +
-           QStringLiteral("\n"
-                          "Previews the map of the map service around a centre and zoom, and "
-                          "downloads a region\n"
-                          "between two corners as tiles of 1999 x 1999 pixels into the folder "
-                          "MyMaps of the working\n"
-                          "folder.\n") +
-           QString::fromStdString(common::options::optionLines(optionTable(unused), helpColumn));
+    });
 }
 
 } // namespace
 
-const QString usageText = makeUsage();
-const QString helpText = makeHelp();
+const QString usageText =
+    common::usageLine(QStringLiteral("pelagrin"), common::options::shownTable(optionTable),
+                      QStringLiteral("  (N tiles at once, 1 to 6, default 2)"));
+const QString helpText = common::helpText(
+    usageText,
+    QStringLiteral("Previews the map of the map service around a centre and zoom, and downloads a "
+                   "region\n"
+                   "between two corners as tiles of 1999 x 1999 pixels into the folder MyMaps of "
+                   "the working\n"
+                   "folder.\n"),
+    common::options::shownTable(optionTable), 19);
 
 common::Result<Options> parseArguments(const QStringList& arguments)
 {
     Options options;
-    std::vector<std::string> list;
-    for (const QString& argument : arguments) {
-        list.push_back(argument.toStdString());
-    }
     common::options::Wording wording;
     wording.unknown = [](const std::string& argument) {
         return refused(
@@ -200,9 +178,7 @@ common::Result<Options> parseArguments(const QStringList& arguments)
             option.name == "--service" ? QStringLiteral("HOST[:PORT]") : QStringLiteral("a number");
         return refused(QString::fromStdString(option.name) + QStringLiteral(" needs ") + what).text;
     };
-    auto table = optionTable(options);
-    table.resize(table.size() - 2); // --help and --version are answered before this
-    if (const Refusal refusal = common::options::parse(table, list, wording)) {
+    if (const Refusal refusal = common::parseArguments(optionTable(options), arguments, wording)) {
         return common::makeError(common::ErrorKind::BadInput, QString::fromStdString(*refusal), 2);
     }
     return options;
