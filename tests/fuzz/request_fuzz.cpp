@@ -14,9 +14,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (parsed) {
         const mapservice::MapRequest* request = &*parsed;
         if (!(request->zoom > 0) || !std::isfinite(request->zoom) ||
-            std::fabs(request->latitude) > 90 ||
-            !(std::fabs(request->longitude) <= mapservice::maxLongitude) || request->width < 1 ||
-            request->height < 1 || request->width > mapservice::maxSide ||
+            std::fabs(request->centre.latitude) > 90 ||
+            !(std::fabs(request->centre.longitude) <= mapservice::maxLongitude) ||
+            request->width < 1 || request->height < 1 || request->width > mapservice::maxSide ||
             request->height > mapservice::maxSide) {
             std::abort();
         }
