@@ -22,9 +22,10 @@ namespace mapservice {
 //
 // Several services may share the folder: each counts what the folder holds by a walk at start
 // and every |walkEvery|, and by its own writes between walks; eviction holds a lock file in the
-// folder, so that two never evict at once. A writer holds a lock on its hidden temporary while
-// it writes: temporaries whose lock is free (their writer died) are removed at start and every
-// |sweepEvery|, whatever their age.
+// folder, so that two never evict at once. An entry is written as a common::WholeFile, not
+// flushed to disk (a power cut may lose the newest entries, never show a partial one); the
+// temporaries of writers that died are removed at start and every |sweepEvery|, whatever
+// their age.
 class TileCache {
 public:
     struct Limits {
