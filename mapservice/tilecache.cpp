@@ -116,8 +116,10 @@ void TileCache::sweepTemporaries()
         if (folderFd < 0) {
             continue;
         }
-        bool stale = common::isStaleTemporary(folderFd, name);
-        if (!common::isTemporaryName(name)) {
+        bool stale = false;
+        if (common::isTemporaryName(name)) {
+            stale = common::isStaleTemporary(folderFd, name);
+        } else {
             const int fd = ::openat(folderFd, name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
             stale = fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
             if (fd >= 0) {
