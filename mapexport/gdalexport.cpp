@@ -150,10 +150,14 @@ common::Status writeExport(const Mosaic& mosaic, Format format, const QString& o
     // every strip. MBTiles is cut a small square at a time and needs few.
     // GDAL need not look beside a tile: the export places each itself, and what lies there
     // (a pipe named like a side file) could hold it up for ever.
+    // The GeoTIFF's overviews pass through a temporary file; GDAL would compress it with ZSTD,
+    // which sets up and clears tens of megabytes for every strip. LZW costs the same time here
+    // and needs no such set-up, which matters where memory is fresh for each allocation.
     const int openTiles = std::clamp(widestRow(mosaic) + 4, 24, maxOpenTiles);
     gdal::setUp({{"GDAL_CACHEMAX", "128"},
                  {"GDAL_MAX_DATASET_POOL_SIZE", std::to_string(openTiles)},
-                 {"GDAL_DISABLE_READDIR_ON_OPEN", "EMPTY_DIR"}});
+                 {"GDAL_DISABLE_READDIR_ON_OPEN", "EMPTY_DIR"},
+                 {"COG_TMP_COMPRESSION", "LZW"}});
     const QFileInfo target(output);
     // Leftovers of exports that were killed go first.
     common::removeStaleTemporaries(target.absolutePath());
