@@ -1,12 +1,14 @@
 #include "common/wholefile.h"
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
-#include <regex>
+#include <optional>
+#include <string_view>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <system_error>
@@ -31,11 +33,25 @@ std::string temporaryPath(const std::string& target, unsigned serial)
     return (slash == std::string::npos ? std::string() : target.substr(0, slash + 1)) + name.data();
 }
 
-// The name itself, the writer's process id, and what was appended.
-const std::regex& temporaryPattern()
+// A temporary's name begins ".~PPPPPPPP-SSSSSSSS.tmp" (writer's process id, serial, both in
+// lower-case hex); a companion appends to it.
+constexpr std::size_t temporaryNameLength = 23;
+
+bool isHex(std::string_view digits)
 {
-    static const std::regex pattern(R"(^(\.~([0-9a-f]{8})-[0-9a-f]{8}\.tmp)(.*)$)");
-    return pattern;
+    return std::all_of(digits.begin(), digits.end(),
+                       [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
+}
+
+// The writer's process id of a temporary's name, if it is one.
+std::optional<pid_t> temporaryWriter(std::string_view fileName)
+{
+    if (fileName.size() < temporaryNameLength || fileName.substr(0, 2) != ".~" ||
+        !isHex(fileName.substr(2, 8)) || fileName[10] != '-' || !isHex(fileName.substr(11, 8)) ||
+        fileName.substr(19, 4) != ".tmp") {
+        return std::nullopt;
+    }
+    return static_cast<pid_t>(std::stoul(std::string(fileName.substr(2, 8)), nullptr, 16));
 }
 
 // Whether the process |pid| exists; one that exists but belongs to someone else counts.
@@ -192,20 +208,16 @@ void WholeFile::discard()
 
 bool isTemporaryName(std::string_view fileName)
 {
-    return std::regex_match(fileName.begin(), fileName.end(), temporaryPattern());
+    return temporaryWriter(fileName).has_value();
 }
 
 bool isStaleTemporary(int folderFd, std::string_view fileName)
 {
-    std::match_results<std::string_view::const_iterator> match;
-    if (!std::regex_match(fileName.begin(), fileName.end(), match, temporaryPattern())) {
+    const std::optional<pid_t> pid = temporaryWriter(fileName);
+    if (!pid || processRuns(*pid)) {
         return false;
     }
-    const auto pid = static_cast<pid_t>(std::stoul(match[2].str(), nullptr, 16));
-    if (processRuns(pid)) {
-        return false;
-    }
-    const std::string locked = match[1].str();
+    const std::string locked(fileName.substr(0, temporaryNameLength));
     const int fd =
         ::openat(folderFd, locked.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     const bool free = fd < 0 ? errno == ENOENT : ::flock(fd, LOCK_EX | LOCK_NB) == 0;

@@ -30,7 +30,7 @@ public:
             return;
         }
         if (FT_New_Face(library_, MAPSERVICE_FONT, 0, &face_) != 0) {
-            error_ = std::string("the font ") + MAPSERVICE_FONT + " cannot be read";
+            error_ = "the font " MAPSERVICE_FONT " cannot be read";
             face_ = nullptr;
         }
     }

@@ -205,3 +205,31 @@ TEST(FolderWriteError, TellsWhyAFolderCannotTakeFiles)
 }
 
 } // namespace
+
+namespace {
+
+TEST(TemporaryNames, AreToldFromEveryOtherName)
+{
+    const struct {
+        const char* name;
+        bool temporary;
+    } cases[] = {
+        {".~0000abcd-00000001.tmp", true},
+        {".~0000abcd-00000001.tmp.ovr.tmp", true}, // a companion
+        {".~0000abcd-00000001.tmp-journal", true},
+        {".~0000ABCD-00000001.tmp", false},
+        {".~0000abc-00000001.tmp", false},
+        {".~0000abcd-0000001.tmp", false},
+        {".~0000abcd_00000001.tmp", false},
+        {".~0000abcd-00000001.tm", false},
+        {"x.~0000abcd-00000001.tmp", false},
+        {"~0000abcd-00000001.tmp", false},
+        {"IDA_E_B48!00L10!00Z45.gif", false},
+        {"", false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(common::isTemporaryName(std::string_view(c.name)), c.temporary) << c.name;
+    }
+}
+
+} // namespace

@@ -200,9 +200,11 @@ private:
     std::thread thread_;
 };
 
+// Waits until |condition| holds, for at most a minute: a bound for a hang, not a time the
+// service must keep (a sanitizer build on busy cores draws a large picture for seconds).
 inline void waitFor(const std::function<bool()>& condition)
 {
-    for (int i = 0; i < 500 && !condition(); ++i) {
+    for (int i = 0; i < 6000 && !condition(); ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
 }
