@@ -34,17 +34,27 @@ void removeWithCompanions(const QString& path)
 
 template <Format kind> common::Status writeTiles(const ExportJob& job)
 {
-    return writeTileFile(kind, job.mosaic, job.source, job.path, job.name, job.settings.tiles,
-                         job.progress, job.progressData);
+    const auto written = writeTileFile(kind, job.mosaic, job.source, job.path, job.name,
+                                       job.settings.tiles, job.progress, job.progressData);
+    if (!written) {
+        return written.error();
+    }
+    if (job.settings.tilesWritten) {
+        job.settings.tilesWritten(*written);
+    }
+    return {};
 }
 
 common::Status writeKmzFile(const ExportJob& job)
 {
-    const KmzLayout layout = kmzLayout(job.mosaic, job.settings.maxImages);
-    if (job.settings.kmzPlanned) {
-        job.settings.kmzPlanned(layout);
+    const auto layout = kmzLayout(job.mosaic, job.settings.maxImages);
+    if (!layout) {
+        return layout.error();
     }
-    return writeKmz(job.mosaic, layout, job.source, job.path, job.name, job.progress,
+    if (job.settings.kmzPlanned) {
+        job.settings.kmzPlanned(*layout);
+    }
+    return writeKmz(job.mosaic, *layout, job.source, job.path, job.name, job.progress,
                     job.progressData);
 }
 

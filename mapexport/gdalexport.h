@@ -23,6 +23,8 @@ struct ExportSettings {
     int maxImages = 100;                 // of a KMZ
     // Told the overlays of a KMZ before they are written.
     std::function<void(const KmzLayout&)> kmzPlanned;
+    // Told the one format of the tiles of MBTiles, SQLiteDB or GeoPackage once they are written.
+    std::function<void(TileFormat)> tilesWritten;
 };
 
 // One export as its format's writer sees it: the mosaic, its picture (see mosaicVrt), the file

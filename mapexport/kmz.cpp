@@ -3,14 +3,14 @@
 #include "common/gdal.h"
 #include "mapexport/tilepyramid.h"
 
+#include <QDateTime>
 #include <QFile>
 #include <QImage>
-
-#include <cpl_conv.h>
 
 #include <algorithm>
 #include <cmath>
 #include <memory>
+#include <zip.h>
 
 namespace mapexport {
 
@@ -69,7 +69,11 @@ std::vector<KmzImage> cellsAt(const Mosaic& mosaic, int factor)
                 const QRect& window = image.window;
                 image.width = (window.width() + factor - 1) / factor;
                 image.height = (window.height() + factor - 1) / factor;
-                image.box = {.west = std::max(-180.0, west + window.left() * d - shift),
+                // The pixel across 180 degrees ends the west part there; the east part begins
+                // at -180, so that the two meet without a gap.
+                const bool first = from != 0 && window.left() == from;
+                image.box = {.west = first ? -180.0
+                                           : std::max(-180.0, west + window.left() * d - shift),
                              .south = t[3] + (window.bottom() + 1) * t[5],
                              .east = std::min(180.0, west + (window.right() + 1) * d - shift),
                              .north = t[3] + window.top() * t[5]};
@@ -103,20 +107,57 @@ QByteArray renderImage(GDALDatasetH source, const KmzImage& image, std::string& 
 }
 
 struct ZipCloser {
-    void operator()(void* zip) const { CPLCloseZip(zip); }
+    void operator()(zipFile zip) const { zipClose(zip, nullptr); }
 };
+
+// An entry's date and time as a zip keeps them: local time, to the second.
+zip_fileinfo entryInfo(const QDateTime& when)
+{
+    zip_fileinfo info{};
+    const QDate date = when.date();
+    const QTime time = when.time();
+    info.tmz_date = {static_cast<uInt>(time.second()),    static_cast<uInt>(time.minute()),
+                     static_cast<uInt>(time.hour()),      static_cast<uInt>(date.day()),
+                     static_cast<uInt>(date.month() - 1), static_cast<uInt>(date.year())};
+    return info;
+}
+
+// Adds the entry |name| holding |bytes|, compressed or stored as it is.
+bool addEntry(zipFile zip, const char* name, const zip_fileinfo& info, const QByteArray& bytes,
+              bool compressed)
+{
+    return zipOpenNewFileInZip64(zip, name, &info, nullptr, 0, nullptr, 0, nullptr,
+                                 compressed ? Z_DEFLATED : 0,
+                                 compressed ? Z_DEFAULT_COMPRESSION : 0, 0) == ZIP_OK &&
+           zipWriteInFileInZip(zip, bytes.constData(), static_cast<unsigned>(bytes.size())) ==
+               ZIP_OK &&
+           zipCloseFileInZip(zip) == ZIP_OK;
+}
 
 } // namespace
 
-KmzLayout kmzLayout(const Mosaic& mosaic, int maxImages)
+common::Result<KmzLayout> kmzLayout(const Mosaic& mosaic, int maxImages)
 {
     KmzLayout layout;
     layout.images = cellsAt(mosaic, 1);
     layout.ownCount = static_cast<qsizetype>(layout.images.size());
-    while (static_cast<int>(layout.images.size()) > std::max(1, maxImages) &&
-           layout.factor < (1 << 20)) {
+    const auto fits = [&] { return static_cast<int>(layout.images.size()) <= maxImages; };
+    while (!fits() && layout.factor < kmzCoarsestFactor) {
         layout.factor *= 2;
         layout.images = cellsAt(mosaic, layout.factor);
+    }
+    if (!fits()) {
+        const double west = westWithin180(mosaic);
+        const bool crosses = west + mosaic.transform[1] * mosaic.width > 180;
+        return common::badInput("--max-images " + std::to_string(maxImages) +
+                                    " cannot be met: the region needs at "
+                                    "least " +
+                                    std::to_string(layout.images.size()) + " images" +
+                                    (crosses ? ", one on each side of 180 degrees" : "") +
+                                    ", at 1/" + std::to_string(kmzCoarsestFactor) +
+                                    " of its resolution, the coarsest a KMZ "
+                                    "is written at",
+                                2);
     }
     return layout;
 }
@@ -142,23 +183,17 @@ common::Status writeKmz(const Mosaic& mosaic, const KmzLayout& layout, GDALDatas
     }
     kml += "</Document>\n</kml>\n";
 
-    const common::gdal::ErrorCapture errors;
-    const auto failed = [&errors](const std::string& what) {
-        return errors.error(common::ErrorKind::Permanent, what, 1);
-    };
-    const std::unique_ptr<void, ZipCloser> zip(
-        CPLCreateZip(QFile::encodeName(path).constData(), nullptr));
+    std::unique_ptr<void, ZipCloser> zip(
+        zipOpen64(QFile::encodeName(path).constData(), APPEND_STATUS_CREATE));
     if (!zip) {
-        return failed("the file cannot be created");
+        return common::permanent("the file cannot be created", 1);
     }
-    // The document first, as readers expect; the JPEGs as they are (they compress no further).
-    if (CPLCreateFileInZip(zip.get(), "doc.kml", nullptr) != CE_None ||
-        CPLWriteFileInZip(zip.get(), kml.constData(), static_cast<int>(kml.size())) != CE_None ||
-        CPLCloseFileInZip(zip.get()) != CE_None) {
-        return failed("the document cannot be written");
+    // Every entry carries the export's date and time. The document comes first, as readers
+    // expect; the JPEGs are stored as they are (they compress no further).
+    const zip_fileinfo info = entryInfo(QDateTime::currentDateTime());
+    if (!addEntry(zip.get(), "doc.kml", info, kml, true)) {
+        return common::permanent("the document cannot be written", 1);
     }
-    CPLStringList stored;
-    stored.SetNameValue("COMPRESSED", "NO");
     for (std::size_t i = 0; i < layout.images.size(); ++i) {
         std::string failure;
         const QByteArray jpeg = renderImage(source, layout.images[i], failure);
@@ -166,17 +201,18 @@ common::Status writeKmz(const Mosaic& mosaic, const KmzLayout& layout, GDALDatas
             return common::permanent("an image cannot be made: " + failure, 1);
         }
         const std::string entry = "files/" + std::to_string(i + 1) + ".jpg";
-        if (CPLCreateFileInZip(zip.get(), entry.c_str(), stored.List()) != CE_None ||
-            CPLWriteFileInZip(zip.get(), jpeg.constData(), static_cast<int>(jpeg.size())) !=
-                CE_None ||
-            CPLCloseFileInZip(zip.get()) != CE_None) {
-            return failed("an image cannot be written");
+        if (!addEntry(zip.get(), entry.c_str(), info, jpeg, false)) {
+            return common::permanent("an image cannot be written", 1);
         }
         if (progress != nullptr &&
             progress(static_cast<double>(i + 1) / static_cast<double>(layout.images.size()), "",
                      progressData) == FALSE) {
             return common::permanent("stopped", 1);
         }
+    }
+    zipFile closing = zip.release();
+    if (zipClose(closing, nullptr) != ZIP_OK) {
+        return common::permanent("the file cannot be finished", 1);
     }
     return {};
 }

@@ -161,6 +161,15 @@ int exportTiles(int argc, char** argv)
                          layout.images.size());
         }
     };
+    settings.tilesWritten = [&settings](mapexport::TileFormat format) {
+        if (settings.tiles == mapexport::TileFormat::Auto) {
+            std::fprintf(stderr, "mapexport: tiles stored as %s (%s)\n",
+                         format == mapexport::TileFormat::Png ? "PNG" : "JPEG",
+                         format == mapexport::TileFormat::Png
+                             ? "a drawn map"
+                             : "a photograph or shading, white where no tile is");
+        }
+    };
     TerminalBar bar;
     if (const auto written = mapexport::writeExport(mosaic, options->format, output, name,
                                                     showProgress, &bar, settings);
@@ -168,6 +177,9 @@ int exportTiles(int argc, char** argv)
         if (stopSignal != 0) {
             std::fputs("\nmapexport: stopped; nothing was written\n", stderr);
             return 128 + stopSignal;
+        }
+        if (written.error().kind == common::ErrorKind::BadInput) {
+            return refuse(written.error()); // a limit the region cannot meet
         }
         return refuse(QStringLiteral("%1: %2").arg(output, common::errorText(written.error())), 1);
     }

@@ -56,23 +56,25 @@ std::vector<Option> optionTable(Options& into)
              into.attribution = fromUtf8(value);
              return std::nullopt;
          }},
-        {"--tile-format", "auto|png|jpeg",
-         "how MBTiles, SQLiteDB and GeoPackage tiles are stored\n"
-         "(default auto: PNG for tiles with transparency or at most 256 colours,\n"
-         "else JPEG)",
+        {"--tile-format", "auto|png|jpeg|webp",
+         "how MBTiles, SQLiteDB and GeoPackage tiles are stored, all in one\n"
+         "format (default auto: PNG for a drawn map, JPEG for photographs or\n"
+         "shading, chosen from the first tiles cut)",
          [&into](const std::string& value) -> Refusal {
-             if (value != "auto" && value != "png" && value != "jpeg") {
-                 return refusal(QStringLiteral("--tile-format takes auto, png or jpeg, not \"%1\"")
-                                    .arg(fromUtf8(value)));
+             if (value != "auto" && value != "png" && value != "jpeg" && value != "webp") {
+                 return refusal(
+                     QStringLiteral("--tile-format takes auto, png, jpeg or webp, not \"%1\"")
+                         .arg(fromUtf8(value)));
              }
              into.settings.tiles = value == "png"    ? TileFormat::Png
                                    : value == "jpeg" ? TileFormat::Jpeg
+                                   : value == "webp" ? TileFormat::Webp
                                                      : TileFormat::Auto;
              return std::nullopt;
          }},
         {"--max-images", "N",
          "the most overlay images of a KMZ (default 100, what Garmin units take;\n"
-         "more halves the resolution until they fit)",
+         "more halves the resolution until they fit, to 1/64 at most)",
          [&into](const std::string& value) -> Refusal {
              bool ok = false;
              into.settings.maxImages = fromUtf8(value).toInt(&ok);

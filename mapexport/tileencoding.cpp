@@ -4,35 +4,82 @@
 #include <QPainter>
 
 #include <algorithm>
+#include <array>
 
 namespace mapexport {
 
-EncodedTile encodeTile(const QImage& tile, TileFormat format)
+const char* tileFormatName(TileFormat format)
 {
+    switch (format) {
+    case TileFormat::Jpeg:
+        return "jpg";
+    case TileFormat::Webp:
+        return "webp";
+    case TileFormat::Auto:
+    case TileFormat::Png:
+        break;
+    }
+    return "png";
+}
+
+bool isDrawn(const QImage& tile)
+{
+    // The colours seen, in a small open-addressed table; 0 marks a free slot, so fully
+    // transparent black (0) is counted apart.
+    constexpr std::size_t tableSize = 1024;
+    constexpr int most = 256;
+    std::array<QRgb, tableSize> seen{};
+    bool zero = false;
+    int colours = 0;
     const auto* pixels = reinterpret_cast<const QRgb*>(tile.constBits());
     const auto* end = pixels + static_cast<std::ptrdiff_t>(tile.width()) * tile.height();
-    const bool opaque = std::all_of(pixels, end, [](QRgb p) { return qAlpha(p) == 255; });
-    bool jpeg = format == TileFormat::Jpeg;
-    if (format == TileFormat::Auto && opaque) {
-        // More than 256 colours: a photograph or shading, which JPEG keeps far smaller.
-        std::vector<QRgb> colours;
-        for (const QRgb* p = pixels; p != end && colours.size() <= 256; ++p) {
-            if (std::find(colours.begin(), colours.end(), *p) == colours.end()) {
-                colours.push_back(*p);
+    for (const QRgb* p = pixels; p != end; ++p) {
+        if (*p == 0) {
+            colours += zero ? 0 : 1;
+            zero = true;
+        } else {
+            std::size_t i = (*p * 2654435761U) % tableSize;
+            while (seen[i] != 0 && seen[i] != *p) {
+                i = (i + 1) % tableSize;
+            }
+            if (seen[i] == 0) {
+                seen[i] = *p;
+                ++colours;
             }
         }
-        jpeg = colours.size() > 256;
+        if (colours > most) {
+            return false;
+        }
     }
-    if (jpeg) {
-        return {jpegOnWhite(tile), true};
+    return true;
+}
+
+TileFormat chooseTileFormat(int drawn, int sampled)
+{
+    return drawn * 10 >= sampled * 9 ? TileFormat::Png : TileFormat::Jpeg;
+}
+
+QByteArray encodeTile(const QImage& tile, TileFormat format)
+{
+    if (format == TileFormat::Jpeg) {
+        return jpegOnWhite(tile);
     }
-    EncodedTile encoded{{}, false};
-    QBuffer buffer(&encoded.bytes);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
-    if (!(opaque ? tile.convertToFormat(QImage::Format_RGB888) : tile).save(&buffer, "PNG")) {
-        encoded.bytes.clear();
+    bool saved = false;
+    if (format == TileFormat::Webp) {
+        saved = tile.save(&buffer, "WEBP", 85);
+    } else {
+        const auto* pixels = reinterpret_cast<const QRgb*>(tile.constBits());
+        const auto* end = pixels + static_cast<std::ptrdiff_t>(tile.width()) * tile.height();
+        const bool opaque = std::all_of(pixels, end, [](QRgb p) { return qAlpha(p) == 255; });
+        saved = (opaque ? tile.convertToFormat(QImage::Format_RGB888) : tile).save(&buffer, "PNG");
     }
-    return encoded;
+    if (!saved) {
+        bytes.clear();
+    }
+    return bytes;
 }
 
 QByteArray jpegOnWhite(const QImage& image)

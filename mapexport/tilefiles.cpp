@@ -27,18 +27,15 @@ public:
 
     const std::optional<common::Error>& error() const { return db_.error(); }
 
-    common::Status put(int zoom, std::int64_t column, std::int64_t row, const QByteArray& bytes,
-                       bool jpeg) override
+    common::Status put(int zoom, std::int64_t column, std::int64_t row,
+                       const QByteArray& bytes) override
     {
-        (jpeg ? jpegs_ : pngs_) = true;
         // Rows counted from the south.
         return db_.insert(insert_, {zoom, column, (std::int64_t{1} << zoom) - 1 - row}, bytes);
     }
 
     common::Status finish(std::vector<std::pair<std::string, std::string>> metadata)
     {
-        // One format for the file; readers look at each tile's own bytes when they are mixed.
-        metadata.emplace_back("format", jpegs_ && !pngs_ ? "jpg" : "png");
         sqlite3_stmt* add = db_.prepare("INSERT INTO metadata VALUES (?1, ?2)");
         for (const auto& [name, value] : metadata) {
             if (value.empty()) {
@@ -56,8 +53,6 @@ public:
 private:
     TileDatabase db_;
     sqlite3_stmt* insert_;
-    bool pngs_ = false;
-    bool jpegs_ = false;
 };
 
 // BigPlanet numbers zoom levels down from 17.
@@ -80,8 +75,8 @@ public:
 
     const std::optional<common::Error>& error() const { return db_.error(); }
 
-    common::Status put(int zoom, std::int64_t column, std::int64_t row, const QByteArray& bytes,
-                       bool) override
+    common::Status put(int zoom, std::int64_t column, std::int64_t row,
+                       const QByteArray& bytes) override
     {
         return db_.insert(insert_, {column, row, bigPlanetZoom(zoom)}, bytes);
     }
@@ -108,9 +103,9 @@ constexpr const char* geoPackageTable = "tiles";
 
 // Lets GDAL's driver make the container of |plan|'s tiles: an empty raster of the finest zoom
 // over the tiles the mosaic reaches into, which registers the tile matrices of every zoom from
-// 0 to the finest.
+// 0 to the finest, and for WebP tiles the extension that readers need to know of them.
 common::Status makeGeoPackage(const QString& path, const PyramidPlan& plan, const QString& name,
-                              const QString& credit)
+                              const QString& credit, TileFormat tiles)
 {
     namespace gdal = common::gdal;
     constexpr double half = common::mercator::halfWorldMetres;
@@ -122,6 +117,9 @@ common::Status makeGeoPackage(const QString& path, const PyramidPlan& plan, cons
     options.SetNameValue("RASTER_TABLE", geoPackageTable);
     options.SetNameValue("RASTER_IDENTIFIER", name.toUtf8().constData());
     options.SetNameValue("RASTER_DESCRIPTION", credit.toUtf8().constData());
+    if (tiles == TileFormat::Webp) {
+        options.SetNameValue("TILE_FORMAT", "WEBP");
+    }
     const gdal::ErrorCapture errors;
     gdal::Dataset dataset(GDALDataset::FromHandle(GDALCreate(
         GDALGetDriverByName("GPKG"), QFile::encodeName(path).constData(),
@@ -161,8 +159,8 @@ public:
     const std::optional<common::Error>& error() const { return db_.error(); }
 
     // The tile matrix set spans the whole grid, so a tile's numbers are the grid's.
-    common::Status put(int zoom, std::int64_t column, std::int64_t row, const QByteArray& bytes,
-                       bool) override
+    common::Status put(int zoom, std::int64_t column, std::int64_t row,
+                       const QByteArray& bytes) override
     {
         return db_.insert(insert_, {zoom, column, row}, bytes);
     }
@@ -179,8 +177,10 @@ std::string number(double value)
     return QString::number(value, 'f', 6).toStdString();
 }
 
-std::vector<std::pair<std::string, std::string>>
-mbtilesMetadata(const PyramidPlan& plan, const Mosaic& mosaic, const QString& name)
+std::vector<std::pair<std::string, std::string>> mbtilesMetadata(const PyramidPlan& plan,
+                                                                 const Mosaic& mosaic,
+                                                                 const QString& name,
+                                                                 TileFormat tiles)
 {
     const std::string named = name.toStdString();
     return {
@@ -196,17 +196,18 @@ mbtilesMetadata(const PyramidPlan& plan, const Mosaic& mosaic, const QString& na
                        number((plan.bounds.north + plan.bounds.south) / 2) + "," +
                        std::to_string((plan.minZoom + plan.maxZoom + 1) / 2)},
         {"attribution", mosaic.credit.toHtmlEscaped().toStdString()},
+        {"format", tileFormatName(tiles)},
     };
 }
 
 } // namespace
 
-common::Status writeTileFile(Format kind, const Mosaic& mosaic, GDALDatasetH source,
-                             const QString& path, const QString& name, TileFormat tiles,
-                             GDALProgressFunc progress, void* progressData)
+common::Result<TileFormat> writeTileFile(Format kind, const Mosaic& mosaic, GDALDatasetH source,
+                                         const QString& path, const QString& name, TileFormat tiles,
+                                         GDALProgressFunc progress, void* progressData)
 {
     const PyramidPlan plan = planPyramid(mosaic);
-    const auto write = [&](auto& file) -> common::Status {
+    const auto write = [&](auto& file) -> common::Result<TileFormat> {
         if (file.error()) {
             return *file.error();
         }
@@ -214,33 +215,43 @@ common::Status writeTileFile(Format kind, const Mosaic& mosaic, GDALDatasetH sou
         if (!given) {
             return given.error();
         }
-        if (*given == 0) {
+        if (given->tiles == 0) {
             return common::permanent("no map tile holds any part of the region", 1);
         }
-        return {};
+        return given->format;
+    };
+    const auto finished = [](const common::Result<TileFormat>& written,
+                             const common::Status& finish) -> common::Result<TileFormat> {
+        if (!finish) {
+            return finish.error();
+        }
+        return written;
     };
     if (kind == Format::MBTiles) {
         MbtilesFile file(path);
-        if (auto written = write(file); !written) {
+        const auto written = write(file);
+        if (!written) {
             return written;
         }
-        return file.finish(mbtilesMetadata(plan, mosaic, name));
+        return finished(written, file.finish(mbtilesMetadata(plan, mosaic, name, *written)));
     }
     if (kind == Format::SQLiteDB) {
         SqlitedbFile file(path);
-        if (auto written = write(file); !written) {
+        const auto written = write(file);
+        if (!written) {
             return written;
         }
-        return file.finish(plan);
+        return finished(written, file.finish(plan));
     }
-    if (auto made = makeGeoPackage(path, plan, name, mosaic.credit); !made) {
-        return made;
+    if (auto made = makeGeoPackage(path, plan, name, mosaic.credit, tiles); !made) {
+        return made.error();
     }
     GeoPackageFile file(path);
-    if (auto written = write(file); !written) {
+    const auto written = write(file);
+    if (!written) {
         return written;
     }
-    return file.finish();
+    return finished(written, file.finish());
 }
 
 } // namespace mapexport

@@ -20,13 +20,14 @@
 namespace mapexport {
 
 // Writes the tiles of |mosaic| (|source| is its picture, see mosaicVrt) into a new file |path|
-// of |kind| (one of the tile formats), named |name|, its tiles encoded as |tiles| asks. MBTiles
-// metadata holds the zoom levels it stores, its bounds (the west one greater than the east one
-// across 180 degrees), a centre to open it at and the credit, as HTML; a GeoPackage keeps the
-// credit as its description and as the metadata item "attribution"; SQLiteDB has no place for a
-// credit.
-common::Status writeTileFile(Format kind, const Mosaic& mosaic, GDALDatasetH source,
-                             const QString& path, const QString& name, TileFormat tiles,
-                             GDALProgressFunc progress = nullptr, void* progressData = nullptr);
+// of |kind| (one of the tile formats), named |name|, every tile in the one format |tiles| asks
+// for (Auto chooses it). MBTiles metadata holds the zoom levels it stores, its bounds (across
+// 180 degrees every longitude), a centre to open it at, the credit, as HTML, and the tiles'
+// format; a GeoPackage keeps the credit as its description and as the metadata item
+// "attribution"; SQLiteDB has no place for a credit. The tiles' format, or the first error.
+common::Result<TileFormat> writeTileFile(Format kind, const Mosaic& mosaic, GDALDatasetH source,
+                                         const QString& path, const QString& name, TileFormat tiles,
+                                         GDALProgressFunc progress = nullptr,
+                                         void* progressData = nullptr);
 
 } // namespace mapexport

@@ -97,7 +97,7 @@ class PyramidWriter {
 public:
     PyramidWriter(const Mosaic& mosaic, GDALDatasetH source, const PyramidPlan& plan,
                   TileSink& sink, TileFormat format, GDALProgressFunc progress, void* progressData)
-        : mosaic_(mosaic), source_(source), plan_(plan), encoders_(sink, format),
+        : mosaic_(mosaic), source_(source), plan_(plan), encoders_(sink, format, plan.maxZoom),
           span_(spanOf(mosaic)), blockZoom_(std::max(0, plan.maxZoom - blockLevels)),
           blockSide_(tilePixels << (plan.maxZoom - blockZoom_)), progress_(progress),
           progressData_(progressData)
@@ -106,7 +106,7 @@ public:
         blocks_ = blocks.count();
     }
 
-    common::Result<std::int64_t> run()
+    common::Result<PyramidWritten> run()
     {
         if (auto ready = prepareWarp(); !ready) {
             return ready.error();
@@ -118,7 +118,7 @@ public:
         if (error_) {
             return *error_;
         }
-        return given_;
+        return PyramidWritten{.tiles = given_, .format = encoders_.format()};
     }
 
 private:
@@ -347,10 +347,10 @@ PyramidPlan planPyramid(const Mosaic& mosaic)
     return plan;
 }
 
-common::Result<std::int64_t> writePyramid(const Mosaic& mosaic, GDALDatasetH source,
-                                          const PyramidPlan& plan, TileSink& sink,
-                                          TileFormat format, GDALProgressFunc progress,
-                                          void* progressData)
+common::Result<PyramidWritten> writePyramid(const Mosaic& mosaic, GDALDatasetH source,
+                                            const PyramidPlan& plan, TileSink& sink,
+                                            TileFormat format, GDALProgressFunc progress,
+                                            void* progressData)
 {
     return PyramidWriter(mosaic, source, plan, sink, format, progress, progressData).run();
 }

@@ -32,16 +32,22 @@ constexpr int finestTileZoom = 22;
 
 PyramidPlan planPyramid(const Mosaic& mosaic);
 
+// What writePyramid gave: how many tiles, and the format they are all in (Auto's choice).
+struct PyramidWritten {
+    std::int64_t tiles = 0;
+    TileFormat format = TileFormat::Png;
+};
+
 // Cuts |source|, the mosaic's picture (see mosaicVrt), into the tiles of |plan| and gives every
 // tile that is not wholly transparent to |sink|, encoded as |format| asks. The finest tiles are
 // warped from the mosaic by GDAL, a block of 8 x 8 at a time, in an order that keeps the tiles read
 // near each other; each coarser tile is the average of the four beneath it. |progress| is called as
-// GDAL's tools call it; when it answers FALSE the cutting stops with an error. The number of tiles
-// given, or the first error.
-common::Result<std::int64_t> writePyramid(const Mosaic& mosaic, GDALDatasetH source,
-                                          const PyramidPlan& plan, TileSink& sink,
-                                          TileFormat format = TileFormat::Png,
-                                          GDALProgressFunc progress = nullptr,
-                                          void* progressData = nullptr);
+// GDAL's tools call it; when it answers FALSE the cutting stops with an error. What was given, or
+// the first error.
+common::Result<PyramidWritten> writePyramid(const Mosaic& mosaic, GDALDatasetH source,
+                                            const PyramidPlan& plan, TileSink& sink,
+                                            TileFormat format = TileFormat::Png,
+                                            GDALProgressFunc progress = nullptr,
+                                            void* progressData = nullptr);
 
 } // namespace mapexport

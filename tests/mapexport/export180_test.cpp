@@ -7,10 +7,16 @@
 #include "mapexport/tiles.h"
 #include "tempworkdir.h"
 
+#include <QDate>
 #include <QDir>
+#include <QFile>
 
 #include <gtest/gtest.h>
 
+#include <cpl_error.h>
+
+#include <cmath>
+#include <string>
 #include <vector>
 
 namespace {
@@ -121,7 +127,19 @@ TEST(ExportAcross180, EachSideLandsAtItsOwnLongitudeInEveryFormat)
         SCOPED_TRACE(output);
         const QString name = QString::fromLatin1(output);
         ASSERT_TRUE(mapexport::writeExport(mosaic, *mapexport::formatOf(name), name, name).ok());
+        // GDAL takes the file as it is: no warning (on bounds it cannot use, say).
+        std::vector<std::string> warnings;
+        CPLPushErrorHandlerEx(
+            [](CPLErr type, CPLErrorNum, const char* message) {
+                if (type == CE_Warning) {
+                    static_cast<std::vector<std::string>*>(CPLGetErrorHandlerUserData())
+                        ->emplace_back(message);
+                }
+            },
+            &warnings);
         GDALDatasetH ds = GDALOpen(output, GA_ReadOnly);
+        CPLPopErrorHandler();
+        EXPECT_TRUE(warnings.empty()) << warnings.front();
         ASSERT_NE(ds, nullptr);
         double t[6];
         ASSERT_EQ(GDALGetGeoTransform(ds, t), CE_None);
@@ -163,7 +181,9 @@ TEST(KmzLayout, ImagesWithinTheLimitsAndOnlyWhereTilesAre)
         std::size_t images;
     } cases[] = {{100, 1, 5}, {4, 2, 4}, {3, 4, 1}};
     for (const auto& c : cases) {
-        const mapexport::KmzLayout layout = mapexport::kmzLayout(m, c.maxImages);
+        const auto planned = mapexport::kmzLayout(m, c.maxImages);
+        ASSERT_TRUE(planned.ok());
+        const mapexport::KmzLayout& layout = *planned;
         EXPECT_EQ(layout.ownCount, 5) << "of 9 cells of 1024 pixels, 5 hold a tile";
         EXPECT_EQ(layout.factor, c.factor) << c.maxImages;
         ASSERT_EQ(layout.images.size(), c.images) << c.maxImages;
@@ -173,6 +193,109 @@ TEST(KmzLayout, ImagesWithinTheLimitsAndOnlyWhereTilesAre)
             EXPECT_DOUBLE_EQ(image.box.north, 50 - image.window.top() * 0.001);
         }
     }
+}
+
+TEST(KmzLayout, ALimitTheRegionCannotMeetIsBadInputNamingTheLeastItNeeds)
+{
+    // A strip 200,000 pixels wide, a degree a thousand pixels: four cells even at 1/64.
+    mapexport::Mosaic strip;
+    strip.transform = {-100, 0.001, 0, 50, 0, -0.001};
+    strip.width = 200000;
+    strip.height = 1000;
+    strip.pieces = {{QString(), 200000, 1000, {}, QRect(0, 0, 200000, 1000)}};
+    // Two degrees across 180, which no single image may cross.
+    mapexport::Mosaic across = strip;
+    across.transform = {179, 0.001, 0, 50, 0, -0.001};
+    across.width = 2000;
+    across.pieces = {{QString(), 2000, 1000, {}, QRect(0, 0, 2000, 1000)}};
+    const struct {
+        const mapexport::Mosaic* mosaic;
+        int maxImages;
+        const char* message; // nullptr: it fits
+    } cases[] = {
+        {&strip, 4, nullptr},
+        {&strip, 3, "--max-images 3 cannot be met: the region needs at least 4 images, at 1/64"},
+        {&across, 2, nullptr},
+        {&across, 1, "needs at least 2 images, one on each side of 180 degrees"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.maxImages);
+        const auto layout = mapexport::kmzLayout(*c.mosaic, c.maxImages);
+        ASSERT_EQ(layout.ok(), c.message == nullptr);
+        if (!layout) {
+            EXPECT_EQ(layout.error().kind, common::ErrorKind::BadInput);
+            EXPECT_EQ(layout.error().status, 2);
+            EXPECT_NE(layout.error().text.find(c.message), std::string::npos)
+                << layout.error().text;
+        }
+    }
+}
+
+TEST(KmzAcross180, ImagesTileTheRegionOnBothSidesAndCarryTheExportsDate)
+{
+    TempWorkDir work;
+    GDALAllRegister();
+    // Two tiles about a degree wide, 180 degrees falling within a pixel.
+    writeSolidGif("west.gif", 200, {240, 30, 30});
+    writeSolidGif("east.gif", 200, {30, 30, 240});
+    const double west = 179.4011;
+    const std::vector<mapexport::Centre> centres{{60.5, west}, {60.5, west + 1}};
+    std::vector<mapexport::Tile> tiles(2);
+    for (int i = 0; i < 2; ++i) {
+        tiles[i].path =
+            QFileInfo(QString::fromLatin1(i == 0 ? "west.gif" : "east.gif")).absoluteFilePath();
+        tiles[i].width = tiles[i].height = 200;
+        tiles[i].mapType = 1;
+        tiles[i].zoom = 45 * 1999 / 199.37; // 180 degrees is no whole number of pixels
+    }
+    const mapexport::Mosaic mosaic = mapexport::planMosaic(tiles, centres);
+    const common::GeoBox region{.west = mosaic.transform[0],
+                                .south = mosaic.transform[3] + mosaic.transform[5] * mosaic.height,
+                                .east = mosaic.transform[0] + mosaic.transform[1] * mosaic.width,
+                                .north = mosaic.transform[3]};
+    const QDate today = QDate::currentDate();
+    ASSERT_TRUE(mapexport::writeExport(mosaic, mapexport::Format::KMZ, QStringLiteral("a.kmz"),
+                                       QStringLiteral("a"))
+                    .ok());
+    const KmzFile file(QStringLiteral("a.kmz"));
+    ASSERT_EQ(file.overlays.size(), 2);
+    // The boxes lie within the region (east of 180 shifted by a turn), do not overlap, and
+    // cover all of it: their areas add up to the region's.
+    double area = 0;
+    for (std::size_t i = 0; i < file.overlays.size(); ++i) {
+        const auto& o = file.overlays[i];
+        ASSERT_FALSE(o.image.isNull()) << "every image opens through /vsizip/";
+        const double shift = o.east <= 0 ? 360 : 0;
+        EXPECT_GE(o.west + shift, region.west - 1e-9);
+        EXPECT_LE(o.east + shift, region.east + 1e-9);
+        EXPECT_NEAR(o.north, region.north, 1e-9);
+        EXPECT_NEAR(o.south, region.south, 1e-9);
+        area += (o.east - o.west) * (o.north - o.south);
+        for (std::size_t j = i + 1; j < file.overlays.size(); ++j) {
+            const auto& p = file.overlays[j];
+            const double shiftP = p.east <= 0 ? 360 : 0;
+            const bool apart = o.east + shift <= p.west + shiftP + 1e-9 ||
+                               p.east + shiftP <= o.west + shift + 1e-9;
+            EXPECT_TRUE(apart) << i << " and " << j << " overlap";
+        }
+    }
+    EXPECT_NEAR(area, (region.east - region.west) * (region.north - region.south), 1e-9);
+    // Each entry's date, as a zip keeps it (local file headers, DOS date at byte 12).
+    QFile zip(QStringLiteral("a.kmz"));
+    ASSERT_TRUE(zip.open(QIODevice::ReadOnly));
+    const QByteArray bytes = zip.readAll();
+    int entries = 0;
+    for (qsizetype at = bytes.indexOf("PK\x03\x04"); at >= 0 && at + 30 <= bytes.size();
+         at = bytes.indexOf("PK\x03\x04", at + 4)) {
+        const auto date = static_cast<unsigned>(static_cast<unsigned char>(bytes[at + 12]) |
+                                                static_cast<unsigned char>(bytes[at + 13]) << 8);
+        const QDate stored(static_cast<int>((date >> 9) + 1980), static_cast<int>((date >> 5) & 15),
+                           static_cast<int>(date & 31));
+        EXPECT_TRUE(stored.isValid());
+        EXPECT_LE(std::abs(stored.daysTo(today)), 1);
+        ++entries;
+    }
+    EXPECT_EQ(entries, 3) << "doc.kml and two images";
 }
 
 } // namespace
