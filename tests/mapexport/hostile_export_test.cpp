@@ -46,7 +46,7 @@ TEST(HostileExport, EachFolderEndsWithItsStatusMessageAndFiles)
     struct Case {
         const char* name;
         std::vector<std::pair<QString, QByteArray>> tiles; // an empty body: a solid tile
-        const char* output;
+        const char* output;                                // options before it, separated by spaces
         int status;
         std::vector<const char*> said; // on standard output or error
         bool written;
@@ -60,8 +60,14 @@ TEST(HostileExport, EachFolderEndsWithItsStatusMessageAndFiles)
          {{"IDA_E_B48!50L-179!99Z45.gif", {}}},
          "x.mbtiles",
          0,
-         {"1 tiles"},
+         {"1 tiles", "tiles stored as PNG (a drawn map)"},
          true},
+        {"AnImageLimitTheRegionCannotMeet",
+         {{"IDA_E_B48!50L179!80Z45.gif", {}}, {"IDA_E_B48!50L180!20Z45.gif", {}}},
+         "--max-images=1 x.kmz",
+         2,
+         {"--max-images 1 cannot be met", "at least 2 images, one on each side of 180 degrees"},
+         false},
         {"Past540", {{"IDA_E_B48!50L539!99Z45.gif", {}}}, "x.gpkg", 0, {"1 tiles"}, true},
         {"GarbledBesideAGoodTile",
          {{"IDA_E_B48!50L10!00Z45.gif", {}}, {"IDA_E_B48!50L10!10Z45.gif", garbledGif()}},
@@ -108,7 +114,8 @@ TEST(HostileExport, EachFolderEndsWithItsStatusMessageAndFiles)
             writeTile(name, bytes);
         }
         QProcess run;
-        run.start(QStringLiteral(MAPEXPORT_BIN), {QString::fromLatin1(c.output)});
+        const QStringList arguments = QString::fromLatin1(c.output).split(u' ');
+        run.start(QStringLiteral(MAPEXPORT_BIN), arguments);
         ASSERT_TRUE(run.waitForFinished(120'000));
         const QByteArray said = run.readAllStandardOutput() + run.readAllStandardError();
         EXPECT_EQ(run.exitCode(), c.status) << said.toStdString();
@@ -116,7 +123,7 @@ TEST(HostileExport, EachFolderEndsWithItsStatusMessageAndFiles)
             EXPECT_TRUE(said.contains(part)) << part << "\n" << said.toStdString();
         }
         EXPECT_FALSE(said.contains('\x1b') || said.contains('\x07')) << "no control character";
-        EXPECT_EQ(QFileInfo::exists(QString::fromLatin1(c.output)), c.written);
+        EXPECT_EQ(QFileInfo::exists(arguments.back()), c.written);
         EXPECT_EQ(QDir()
                       .entryList(QDir::Files | QDir::Hidden)
                       .filter(QRegularExpression(QStringLiteral("^\\.")))
