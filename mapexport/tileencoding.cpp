@@ -38,7 +38,7 @@ bool isDrawn(const QImage& tile)
             colours += zero ? 0 : 1;
             zero = true;
         } else {
-            std::size_t i = (*p * 2654435761U) % tableSize;
+            std::size_t i = static_cast<std::size_t>((*p * 2654435761U) >> 22); // the top 10 bits
             while (seen[i] != 0 && seen[i] != *p) {
                 i = (i + 1) % tableSize;
             }

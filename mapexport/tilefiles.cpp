@@ -34,7 +34,7 @@ public:
         return db_.insert(insert_, {zoom, column, (std::int64_t{1} << zoom) - 1 - row}, bytes);
     }
 
-    common::Status finish(std::vector<std::pair<std::string, std::string>> metadata)
+    common::Status finish(const std::vector<std::pair<std::string, std::string>>& metadata)
     {
         sqlite3_stmt* add = db_.prepare("INSERT INTO metadata VALUES (?1, ?2)");
         for (const auto& [name, value] : metadata) {
@@ -229,7 +229,7 @@ common::Result<TileFormat> writeTileFile(Format kind, const Mosaic& mosaic, GDAL
     };
     if (kind == Format::MBTiles) {
         MbtilesFile file(path);
-        const auto written = write(file);
+        auto written = write(file);
         if (!written) {
             return written;
         }
@@ -237,7 +237,7 @@ common::Result<TileFormat> writeTileFile(Format kind, const Mosaic& mosaic, GDAL
     }
     if (kind == Format::SQLiteDB) {
         SqlitedbFile file(path);
-        const auto written = write(file);
+        auto written = write(file);
         if (!written) {
             return written;
         }
@@ -247,7 +247,7 @@ common::Result<TileFormat> writeTileFile(Format kind, const Mosaic& mosaic, GDAL
         return made.error();
     }
     GeoPackageFile file(path);
-    const auto written = write(file);
+    auto written = write(file);
     if (!written) {
         return written;
     }
