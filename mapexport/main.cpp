@@ -5,6 +5,7 @@
 #include "common/credit.h"
 #include "common/errortext.h"
 #include "common/tilefolder.h"
+#include "mapexport/exportplan.h"
 #include "mapexport/gdalexport.h"
 #include "mapexport/kmz.h"
 #include "mapexport/mosaic.h"
@@ -115,40 +116,29 @@ int exportTiles(int argc, char** argv)
         std::fprintf(stderr, "mapexport: world files ignored:\n  %s\n",
                      lines(scan.warnings).constData());
     }
-    const auto chosen = mapexport::chooseTiles(scan.tiles, options->choice);
-    if (!chosen) {
-        return refuse(chosen.error());
+    auto prepared = mapexport::prepareExport(scan, options->choice, options->format);
+    if (!prepared) {
+        return refuse(prepared.error());
     }
-    std::vector<mapexport::Tile> tiles = *chosen;
-    std::vector<mapexport::Centre> centres = mapexport::exactCentres(tiles);
-    if (mapexport::isTileFormat(options->format)) {
-        mapexport::OnGrid onGrid = mapexport::keepOnGrid(std::move(tiles), std::move(centres));
-        if (!onGrid.leftOut.isEmpty()) {
-            std::fprintf(stderr,
-                         "mapexport: tiles left out, since map tiles cannot hold them:\n  %s\n",
-                         lines(onGrid.leftOut).constData());
-        }
-        if (onGrid.tiles.empty()) {
-            return refuse(QStringLiteral("no tile is left to export"), 1);
-        }
-        tiles = std::move(onGrid.tiles);
-        centres = std::move(onGrid.centres);
+    if (!prepared->leftOut.isEmpty()) {
+        std::fprintf(stderr, "mapexport: tiles left out, since map tiles cannot hold them:\n  %s\n",
+                     lines(prepared->leftOut).constData());
     }
-    if (const auto groups = mapexport::tileGroups(tiles, centres); groups.size() > 1) {
+    if (prepared->tiles == 0) {
+        return refuse(QStringLiteral("no tile is left to export"), 1);
+    }
+    if (!prepared->groups.isEmpty()) {
         std::fprintf(stderr,
-                     "mapexport: the tiles form %zu separate groups, exported as one file with "
-                     "transparent gaps:\n",
-                     groups.size());
-        for (const mapexport::TileGroup& g : groups) {
-            std::fprintf(stderr, "  %d tiles from %.4f to %.4f N, %.4f to %.4f E\n", g.tiles,
-                         g.bounds.south, g.bounds.north, g.bounds.west, g.bounds.east);
-        }
+                     "mapexport: the tiles form %lld separate groups, exported as one file with "
+                     "transparent gaps:\n  %s\n",
+                     static_cast<long long>(prepared->groups.size()),
+                     prepared->groups.join(QStringLiteral("\n  ")).toLocal8Bit().constData());
     }
-    mapexport::Mosaic mosaic = mapexport::planMosaic(tiles, centres);
-    mosaic.credit =
-        !options->attribution.isEmpty()
-            ? QString::fromStdString(common::cleanCredit(options->attribution.toStdString()))
-            : mapexport::creditOf(tiles);
+    mapexport::Mosaic& mosaic = prepared->mosaic;
+    if (!options->attribution.isEmpty()) {
+        mosaic.credit =
+            QString::fromStdString(common::cleanCredit(options->attribution.toStdString()));
+    }
     const QString& output = options->output;
     const QString name = QFileInfo(output).completeBaseName();
     mapexport::ExportSettings settings = options->settings;
@@ -183,8 +173,8 @@ int exportTiles(int argc, char** argv)
         }
         return refuse(QStringLiteral("%1: %2").arg(output, common::errorText(written.error())), 1);
     }
-    std::printf("mapexport: %s: %zu tiles, %d x %d pixels\n", qPrintable(common::printable(output)),
-                tiles.size(), mosaic.width, mosaic.height);
+    std::printf("mapexport: %s: %d tiles, %d x %d pixels\n", qPrintable(common::printable(output)),
+                prepared->tiles, mosaic.width, mosaic.height);
     return 0;
 }
 
