@@ -55,9 +55,13 @@ TEST(ManualPages, NameTheOptionsThatHelpNames)
         const char* binary;
         const char* page;
     } programs[] = {
-        {PELAGRIN_BIN, PELAGRIN_PAGE},     {PINMARK_BIN, PINMARK_PAGE},
-        {TRAMSEL_BIN, TRAMSEL_PAGE},       {BRONTILE_BIN, BRONTILE_PAGE},
-        {MAPSERVICE_BIN, MAPSERVICE_PAGE}, {MAPEXPORT_BIN, MAPEXPORT_PAGE},
+        {PELAGRIN_BIN, PELAGRIN_PAGE},
+        {PINMARK_BIN, PINMARK_PAGE},
+        {TRAMSEL_BIN, TRAMSEL_PAGE},
+        {BRONTILE_BIN, BRONTILE_PAGE},
+        {MAPSERVICE_BIN, MAPSERVICE_PAGE},
+        {MAPEXPORT_BIN, MAPEXPORT_PAGE},
+        {MAPEXPORT_WINDOW_BIN, MAPEXPORT_WINDOW_PAGE},
     };
     for (const auto& p : programs) {
         SCOPED_TRACE(p.page);
