@@ -79,9 +79,9 @@ QString suggestedName(const TileSet& set, Format format)
     lon -= 360 * std::round(lon / 360); // within -180..180
     return QStringLiteral("map-%1%2-%3%4-z%5.%6")
         .arg(std::abs(lat), 0, 'f', 2)
-        .arg(lat < 0 ? u'S' : u'N')
+        .arg(lat < 0 ? QStringLiteral("S") : QStringLiteral("N"))
         .arg(std::abs(lon), 0, 'f', 2)
-        .arg(lon < 0 ? u'W' : u'E')
+        .arg(lon < 0 ? QStringLiteral("W") : QStringLiteral("E"))
         .arg(*set.choice.zoom)
         .arg(endings.at(format));
 }

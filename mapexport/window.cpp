@@ -65,12 +65,12 @@ struct ExportWindow::Outcome {
 ExportWindow::ExportWindow(common::Dialogs& dialogs, FolderOpener openFolder, QWidget* parent)
     : QWidget(parent), dialogs_(dialogs), openFolder_(std::move(openFolder)),
       stop_(std::make_shared<std::atomic<bool>>(false)), folderEdit_(new QLineEdit),
-      folderButton_(new QPushButton(QStringLiteral("Change…"))), setList_(new QListWidget),
+      folderButton_(new QPushButton(QStringLiteral("C&hange…"))), setList_(new QListWidget),
       destination_(new QComboBox), output_(new QLineEdit),
-      fileButton_(new QPushButton(QStringLiteral("Choose…"))), credit_(new QLineEdit),
-      progress_(new QProgressBar), exportButton_(new QPushButton(QStringLiteral("Export"))),
-      cancelButton_(new QPushButton(QStringLiteral("Cancel"))), summary_(new QLabel),
-      openButton_(new QPushButton(QStringLiteral("Open the folder")))
+      fileButton_(new QPushButton(QStringLiteral("Choo&se…"))), credit_(new QLineEdit),
+      progress_(new QProgressBar), exportButton_(new QPushButton(QStringLiteral("&Export"))),
+      cancelButton_(new QPushButton(QStringLiteral("&Cancel"))), summary_(new QLabel),
+      openButton_(new QPushButton(QStringLiteral("&Open the folder")))
 {
     setWindowTitle(QStringLiteral("Map Export"));
     folderEdit_->setObjectName(QStringLiteral("folder"));
@@ -99,11 +99,15 @@ ExportWindow::ExportWindow(common::Dialogs& dialogs, FolderOpener openFolder, QW
     auto* fileRow = new QHBoxLayout;
     fileRow->addWidget(output_);
     fileRow->addWidget(fileButton_);
+    auto* folderLabel = new QLabel(QStringLiteral("Tile &folder:"));
+    folderLabel->setBuddy(folderEdit_);
+    auto* fileLabel = new QLabel(QStringLiteral("File &name:"));
+    fileLabel->setBuddy(output_);
     auto* form = new QFormLayout;
-    form->addRow(QStringLiteral("Tile &folder:"), folderRow);
+    form->addRow(folderLabel, folderRow);
     form->addRow(QStringLiteral("&Tiles:"), setList_);
-    form->addRow(QStringLiteral("&For:"), destination_);
-    form->addRow(QStringLiteral("File &name:"), fileRow);
+    form->addRow(QStringLiteral("&Destination:"), destination_);
+    form->addRow(fileLabel, fileRow);
     form->addRow(QStringLiteral("C&redit:"), credit_);
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(progress_, 1);
@@ -114,6 +118,7 @@ ExportWindow::ExportWindow(common::Dialogs& dialogs, FolderOpener openFolder, QW
     layout->addLayout(buttons);
     layout->addWidget(summary_);
     layout->addWidget(openButton_, 0, Qt::AlignLeft);
+    resize(720, 520);
 
     connect(setList_, &QListWidget::currentRowChanged, this, [this] { chooseSet(); });
     connect(destination_, &QComboBox::currentIndexChanged, this, [this] { chooseDestination(); });
@@ -164,7 +169,7 @@ void ExportWindow::readFolder(const QString& folder)
     if (worker_ != nullptr) {
         return;
     }
-    folder_ = QDir::cleanPath(folder);
+    folder_ = QFileInfo(folder).absoluteFilePath();
     folderEdit_->setText(folder_);
     setList_->clear();
     sets_.clear();
