@@ -1,0 +1,58 @@
+// The export window's run against the command line's on the same 100 tiles of 1999 x 1999
+// pixels (a 10 x 10 region drawn by the map service), both to MBTiles with the tile format
+// chosen automatically: the window's thread, progress and summary cost next to nothing.
+#include "benchutil.h"
+#include "exportbench.h"
+#include "mapexport/window.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <cstdio>
+#include <string>
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    QTemporaryDir work;
+    const QString folder = work.path() + QStringLiteral("/mymaps");
+    QDir().mkpath(folder);
+    if (!bench::drawRegion(argv[0], folder, 10, 10)) {
+        return 1;
+    }
+    QDir::setCurrent(work.path());
+    const std::string exporter = bench::exporterBeside(argv[0]);
+    int failures = 0;
+    const bench::Rounds rounds = bench::alternate(
+        1,
+        [&] {
+            QFile::remove(QStringLiteral("window.mbtiles"));
+            bench::SilentDialogs dialogs;
+            mapexport::ExportWindow window(dialogs, [](const QString&) {});
+            window.Form_Load();
+            while (window.busy()) {
+                QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+            }
+            window.findChild<QComboBox*>(QStringLiteral("destination"))->setCurrentIndex(0);
+            window.findChild<QLineEdit*>(QStringLiteral("output"))
+                ->setText(QStringLiteral("window.mbtiles"));
+            window.findChild<QPushButton*>(QStringLiteral("export"))->click();
+            while (window.busy()) {
+                QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+            }
+            failures += QFile::exists(QStringLiteral("window.mbtiles")) ? 0 : 1;
+        },
+        [&] {
+            failures += bench::run("rm -f line.mbtiles && '" + exporter +
+                                   "' line.mbtiles > /dev/null 2>&1");
+        });
+    std::printf("the window %.1f s, the command line %.1f s; %d failures\n", rounds.value(),
+                rounds.baseline(), failures);
+    bench::report("mapexport_window_100", rounds, "1.05");
+    return failures == 0 ? 0 : 1;
+}
