@@ -198,12 +198,14 @@ void ExportWindow::folderRead(const Scan& scan)
         setList_->addItem(QStringLiteral("No tiles in %1").arg(common::printable(folder_)));
         output_->clear();
         credit_->clear();
+        emit idle();
         return;
     }
     for (const TileSet& set : sets_) {
         setList_->addItem(describe(set));
     }
     setList_->setCurrentRow(0); // the largest
+    emit idle();
 }
 
 void ExportWindow::chooseSet()
@@ -329,17 +331,16 @@ void ExportWindow::exportEnded(const Outcome& outcome)
     if (outcome.stopped) {
         progress_->setValue(0);
         summary_->setText(QStringLiteral("Stopped; nothing was written."));
-        return;
-    }
-    if (outcome.error) {
+    } else if (outcome.error) {
         progress_->setValue(0);
         summary_->setText(QStringLiteral("Not written: %1").arg(common::errorText(*outcome.error)));
-        return;
+    } else {
+        progress_->setValue(100);
+        written_ = outcome.report->file;
+        summary_->setText(summaryText(*outcome.report));
+        openButton_->setEnabled(true);
     }
-    progress_->setValue(100);
-    written_ = outcome.report->file;
-    summary_->setText(summaryText(*outcome.report));
-    openButton_->setEnabled(true);
+    emit idle();
 }
 
 } // namespace mapexport

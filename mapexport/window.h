@@ -42,6 +42,10 @@ public:
     // Whether the folder is being read or an export runs.
     bool busy() const;
 
+signals:
+    // The folder has been read, or an export has ended (written, stopped or failed).
+    void idle();
+
 private:
     struct Outcome;
 
