@@ -72,14 +72,7 @@ TEST(ExportAcross180, EachSideLandsAtItsOwnLongitudeInEveryFormat)
     writeSolidGif("west.gif", 200, {240, 30, 30});
     writeSolidGif("east.gif", 200, {30, 30, 240});
     const std::vector<mapexport::Centre> centres{{60.5, 179.5}, {60.5, 180.5}};
-    std::vector<mapexport::Tile> tiles(2);
-    for (int i = 0; i < 2; ++i) {
-        tiles[i].path =
-            QFileInfo(QString::fromLatin1(i == 0 ? "west.gif" : "east.gif")).absoluteFilePath();
-        tiles[i].width = tiles[i].height = 200;
-        tiles[i].mapType = 1;
-        tiles[i].zoom = 45 * 1999 / 200.0;
-    }
+    const std::vector<mapexport::Tile> tiles = pictureTiles({"west.gif", "east.gif"}, 200);
     const mapexport::Mosaic mosaic = mapexport::planMosaic(tiles, centres);
     {
         ASSERT_TRUE(mapexport::writeExport(mosaic, mapexport::Format::SQLiteDB,
@@ -240,14 +233,9 @@ TEST(KmzAcross180, ImagesTileTheRegionOnBothSidesAndCarryTheExportsDate)
     writeSolidGif("east.gif", 200, {30, 30, 240});
     const double west = 179.4011;
     const std::vector<mapexport::Centre> centres{{60.5, west}, {60.5, west + 1}};
-    std::vector<mapexport::Tile> tiles(2);
-    for (int i = 0; i < 2; ++i) {
-        tiles[i].path =
-            QFileInfo(QString::fromLatin1(i == 0 ? "west.gif" : "east.gif")).absoluteFilePath();
-        tiles[i].width = tiles[i].height = 200;
-        tiles[i].mapType = 1;
-        tiles[i].zoom = 45 * 1999 / 199.37; // 180 degrees is no whole number of pixels
-    }
+    // 180 degrees is no whole number of their pixels from the west edge.
+    const std::vector<mapexport::Tile> tiles =
+        pictureTiles({"west.gif", "east.gif"}, 200, 45 * 1999 / 199.37);
     const mapexport::Mosaic mosaic = mapexport::planMosaic(tiles, centres);
     const common::GeoBox region{.west = mosaic.transform[0],
                                 .south = mosaic.transform[3] + mosaic.transform[5] * mosaic.height,

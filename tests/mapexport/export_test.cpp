@@ -273,13 +273,8 @@ TEST(ExportedGaps, AreTransparentAndTheCreditTravels)
     // Three of a 2 x 2 region of 200-pixel tiles a degree wide: the north-east quarter is a gap.
     TempWorkDir::write(QStringLiteral("t.gif"), testsupport::makeGif(200, 200));
     const std::vector<mapexport::Centre> centres{{48, 10}, {48, 11}, {49, 10}};
-    std::vector<mapexport::Tile> tiles(centres.size());
-    for (mapexport::Tile& t : tiles) {
-        t.path = QFileInfo(QStringLiteral("t.gif")).absoluteFilePath();
-        t.width = t.height = 200;
-        t.mapType = 1;
-        t.zoom = 45 * 1999 / 200.0;
-    }
+    std::vector<mapexport::Tile> tiles =
+        testsupport::pictureTiles({"t.gif", "t.gif", "t.gif"}, 200);
     tiles[0].credit = QStringLiteral("Tiles & more");
     mapexport::Mosaic mosaic = mapexport::planMosaic(tiles, centres);
     mosaic.credit = mapexport::creditOf(tiles);

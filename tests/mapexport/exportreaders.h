@@ -2,6 +2,8 @@
 
 // Exports read back as the readers of each format read them, and tiles of one colour to make
 // them from.
+#include "mapexport/tiles.h"
+
 #include <QColor>
 #include <QFileInfo>
 #include <QImage>
@@ -35,6 +37,21 @@ inline void writeSolidGif(const char* path, int side, std::array<short, 3> rgb)
     GDALClose(
         GDALCreateCopy(GDALGetDriverByName("GIF"), path, mem, FALSE, nullptr, nullptr, nullptr));
     GDALClose(mem);
+}
+
+// Tiles of |side| pixels a side, each the picture file named beside it (in the working folder),
+// of map type 1 at |zoom| (by default about a degree wide for 200 pixels).
+inline std::vector<mapexport::Tile> pictureTiles(const std::vector<const char*>& files, int side,
+                                                 double zoom = 45 * 1999 / 200.0)
+{
+    std::vector<mapexport::Tile> tiles(files.size());
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        tiles[i].path = QFileInfo(QString::fromLatin1(files[i])).absoluteFilePath();
+        tiles[i].width = tiles[i].height = side;
+        tiles[i].mapType = 1;
+        tiles[i].zoom = zoom;
+    }
+    return tiles;
 }
 
 // A SQLiteDB file read the way OsmAnd reads it: the zoom range from "info" (BigPlanet numbers,

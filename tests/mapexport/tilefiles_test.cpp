@@ -1,5 +1,6 @@
 // Tile files (MBTiles, SQLiteDB, GeoPackage) read back with SQLite: every tile in the one format
 // the file names, chosen by auto from the tiles or forced.
+#include "exportreaders.h"
 #include "gifmaker.h"
 #include "mapexport/gdalexport.h"
 #include "mapexport/mosaic.h"
@@ -78,13 +79,8 @@ TEST(ExportedTileFiles, HoldTheirTilesInTheOneFormatTheirMetadataNames)
         TempWorkDir::write(QStringLiteral("t.gif"), c.drawn ? testsupport::makeFlatGif(200, 200)
                                                             : testsupport::makeGif(200, 200));
         const std::vector<mapexport::Centre> centres{{48, 10}, {48, 11}, {49, 10}, {49, 11}};
-        std::vector<mapexport::Tile> tiles(centres.size());
-        for (mapexport::Tile& t : tiles) {
-            t.path = QFileInfo(QStringLiteral("t.gif")).absoluteFilePath();
-            t.width = t.height = 200;
-            t.mapType = 1;
-            t.zoom = 45 * 1999 / 200.0;
-        }
+        const std::vector<mapexport::Tile> tiles =
+            testsupport::pictureTiles({"t.gif", "t.gif", "t.gif", "t.gif"}, 200);
         const mapexport::Mosaic mosaic = mapexport::planMosaic(tiles, centres);
         mapexport::ExportSettings settings;
         settings.tiles = c.asked;

@@ -151,7 +151,9 @@ TEST_F(RegionDownload, AbortDuringTheThirdTileCompletesIt)
 TEST_F(RegionDownload, AbortBetweenTwoTilesCompletesTheOneInFlight)
 {
     setRegion("45", "48", "9", "47", "11");
-    service.setDefault(FakeReply::slow(testsupport::makeFlatGif(1999, 1999), 50));
+    // Each answer takes 400 ms, so that the abort lands while the second tile is in flight even
+    // when busy cores hold the window's loop up for a while.
+    service.setDefault(FakeReply::slow(testsupport::makeFlatGif(1999, 1999), 400));
     bool aborted = false;
     const QMetaObject::Connection watch =
         QObject::connect(control<QPushButton>("Command4"), &QPushButton::clicked, [&] {
