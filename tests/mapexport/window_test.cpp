@@ -116,7 +116,14 @@ TEST(ExportWindow, ExportsWhileTheWindowAnswersAndSumsUpWhatWasLeftOut)
         return !w.window.busy();
     }));
     tick.stop();
-    EXPECT_LE(longest, 100) << "the export runs off the window's thread";
+    // A tenth of a second; a sanitizer build on busy cores is given half a second, which an
+    // export on the window's thread (seconds) still exceeds many times.
+#ifdef __SANITIZE_ADDRESS__
+    constexpr qint64 mostWait = 500;
+#else
+    constexpr qint64 mostWait = 100;
+#endif
+    EXPECT_LE(longest, mostWait) << "the export runs off the window's thread";
     EXPECT_GT(progressSeen, 0);
     EXPECT_TRUE(QFileInfo::exists(output));
     const QString summary = w.get<QLabel>("summary")->text();
