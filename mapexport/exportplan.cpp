@@ -67,13 +67,6 @@ const std::vector<Destination>& destinations()
 
 QString suggestedName(const TileSet& set, Format format)
 {
-    static const std::map<Format, QString> endings = {
-        {Format::MBTiles, QStringLiteral("mbtiles")},
-        {Format::SQLiteDB, QStringLiteral("sqlitedb")},
-        {Format::KMZ, QStringLiteral("kmz")},
-        {Format::GeoPackage, QStringLiteral("gpkg")},
-        {Format::GeoTiff, QStringLiteral("tif")},
-    };
     const double lat = (set.bounds.south + set.bounds.north) / 2;
     double lon = (set.bounds.west + set.bounds.east) / 2;
     lon -= 360 * std::round(lon / 360); // within -180..180
@@ -83,7 +76,7 @@ QString suggestedName(const TileSet& set, Format format)
         .arg(std::abs(lon), 0, 'f', 2)
         .arg(lon < 0 ? QStringLiteral("W") : QStringLiteral("E"))
         .arg(*set.choice.zoom)
-        .arg(endings.at(format));
+        .arg(suggestedEnding(format));
 }
 
 common::Result<Prepared> prepareExport(const Scan& scan, const Choice& choice, Format format)

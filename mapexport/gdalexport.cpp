@@ -122,6 +122,16 @@ std::optional<Format> formatOf(const QString& output)
     return std::nullopt;
 }
 
+QString suggestedEnding(Format format)
+{
+    for (const FormatUnit& unit : formatUnits()) {
+        if (unit.format == format) {
+            return unit.endings.front();
+        }
+    }
+    return {};
+}
+
 QString formatHelp()
 {
     constexpr int column = 20; // where the use starts, after "  OUTPUT.ending"

@@ -52,6 +52,9 @@ const std::vector<FormatUnit>& formatUnits();
 // The format an output's name asks for by its ending (any case).
 std::optional<Format> formatOf(const QString& output);
 
+// The ending suggested for a file of |format| ("mbtiles", "tif"): the first of its unit's.
+QString suggestedEnding(Format format);
+
 // The lines of --help that name the formats ("  OUTPUT.mbtiles   Web Mercator tiles, ...").
 QString formatHelp();
 // Every ending, for a message: ".mbtiles, .sqlitedb, .gpkg, .kmz, .tif or .tiff".

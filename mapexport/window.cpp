@@ -23,16 +23,6 @@ namespace mapexport {
 
 namespace {
 
-QString endingOf(Format format)
-{
-    for (const FormatUnit& unit : formatUnits()) {
-        if (unit.format == format) {
-            return unit.endings.front();
-        }
-    }
-    return {};
-}
-
 // The export thread's link to the window: progress in whole percent, posted to the window's
 // loop when it changes, and the stop that Cancel asks for.
 struct ProgressLink {
@@ -245,7 +235,7 @@ void ExportWindow::changeFolder()
 
 void ExportWindow::chooseFile()
 {
-    const QString ending = endingOf(destinationFormat());
+    const QString ending = suggestedEnding(destinationFormat());
     const QString file = QFileDialog::getSaveFileName(
         this, QStringLiteral("Export to"), QDir::current().absoluteFilePath(output_->text()),
         QStringLiteral("*.%1").arg(ending));
@@ -264,7 +254,7 @@ void ExportWindow::Export_Click()
     const QString output = QDir::current().absoluteFilePath(output_->text().trimmed());
     if (formatOf(output) != format) {
         dialogs_.message(QStringLiteral("The file name must end in .%1 for %2.")
-                             .arg(endingOf(format), destination_->currentText()));
+                             .arg(suggestedEnding(format), destination_->currentText()));
         return;
     }
     auto prepared = prepareExport(scan_, sets_[static_cast<std::size_t>(row)].choice, format);
