@@ -59,6 +59,7 @@ common::Result<RgbImage> drawnColours(const DrawnSource& drawn, const MapRequest
 // The tiles a picture needs, by "z/x/y".
 struct TileSet : Gathered {
     TileRange range;
+    int tileSize = tilePixels;
     std::map<std::string, std::string> files;
     common::Status lay(const std::string& host, const Geometry& g, const Legend& legend,
                        RgbImage& out) const override;
@@ -76,8 +77,9 @@ common::Status layTiles(const TileSet& set, const std::string& host, const Geome
 {
     const TileRange& r = set.range;
     const int z = r.zoom;
+    const int side = set.tileSize;
     const double tileMetres = 2 * common::mercator::halfWorldMetres / std::ldexp(1.0, z);
-    const std::int64_t rowBytes = r.columns() * tilePixels * tilePixels * 4;
+    const std::int64_t rowBytes = r.columns() * side * side * 4;
     const std::int64_t band = std::max<std::int64_t>(1, mosaicBudget / rowBytes - 2);
     const double centre = g.centre.longitude - 360.0 * std::round(g.centre.longitude / 360.0);
     char proj4[200];
@@ -86,7 +88,7 @@ common::Status layTiles(const TileSet& set, const std::string& host, const Geome
                   "+units=m +nadgrids=@null +wktext +no_defs",
                   centre);
     const SpatialReference mercator(proj4);
-    const auto width = static_cast<int>(r.columns() * tilePixels);
+    const auto width = static_cast<int>(r.columns() * side);
     for (std::int64_t first = r.north; first <= r.south; first += band) {
         const std::int64_t last = std::min(r.south, first + band - 1);
         const std::int64_t top = std::max(r.north, first - 1);   // a row more each side, for
@@ -94,13 +96,13 @@ common::Status layTiles(const TileSet& set, const std::string& host, const Geome
         const std::array<double, 6> transform{
             (static_cast<double>(r.west) * tileMetres - common::mercator::halfWorldMetres) -
                 g.centre.longitude * common::mercator::halfWorldMetres / 180.0,
-            tileMetres / tilePixels,
+            tileMetres / side,
             0,
             common::mercator::halfWorldMetres - static_cast<double>(top) * tileMetres,
             0,
-            -tileMetres / tilePixels};
+            -tileMetres / side};
         const gdal::Dataset mosaic = rgbaDataset(
-            width, static_cast<int>((bottom - top + 1) * tilePixels), transform, mercator.get());
+            width, static_cast<int>((bottom - top + 1) * side), transform, mercator.get());
         if (!mosaic) {
             return common::permanent("cannot make room for the upstream tiles", 500);
         }
@@ -119,8 +121,8 @@ common::Status layTiles(const TileSet& set, const std::string& host, const Geome
                     }
                     const std::int64_t part = (std::int64_t{1} << level) - 1;
                     auto rgba =
-                        decodeRgba(found->second, level, column & part, y & part, tilePixels,
-                                   tilePixels, "upstream " + host + ": tile " + found->first);
+                        decodeRgba(found->second, level, column & part, y & part, side,
+                                   side, "upstream " + host + ": tile " + found->first);
                     if (!rgba) {
                         // The rest are still decoded, so that every damaged tile leaves the
                         // cache now, not one a picture.
@@ -128,9 +130,9 @@ common::Status layTiles(const TileSet& set, const std::string& host, const Geome
                         break;
                     }
                     if (auto laid = writeRgba(gdal::handle(mosaic),
-                                              static_cast<int>((x - r.west) * tilePixels),
-                                              static_cast<int>((y - top) * tilePixels), tilePixels,
-                                              tilePixels, *rgba);
+                                              static_cast<int>((x - r.west) * side),
+                                              static_cast<int>((y - top) * side), side,
+                                              side, *rgba);
                         !laid) {
                         return laid;
                     }
@@ -209,7 +211,14 @@ Upstreams::Upstreams(const RemoteOptions& options)
 
 Upstream& Upstreams::of(const std::string& url)
 {
-    const std::string host = common::authorityOf(url);
+    const std::string marker = "subdomain--";
+    std::string host = common::authorityOf(url.substr(0, url.find("{s}")) + marker +
+                                           url.substr(std::min(url.find("{s}") + 3, url.size())));
+    if (url.find("{s}") == std::string::npos) {
+        host = common::authorityOf(url);
+    } else if (const std::size_t at = host.find(marker); at != std::string::npos) {
+        host.replace(at, marker.size(), "{s}");
+    }
     auto& upstream = byHost_[host];
     if (!upstream) {
         upstream = std::make_unique<Upstream>(host, network_);
@@ -217,9 +226,10 @@ Upstream& Upstreams::of(const std::string& url)
     return *upstream;
 }
 
-RemoteSource::RemoteSource(std::string url, Upstreams& upstreams, const ShoreData& shores)
-    : url_(std::move(url)), keyPrefix_(hexHash(url_)), upstream_(upstreams.of(url_)),
-      options_(upstreams.options()), drawn_(shores)
+RemoteSource::RemoteSource(const std::string& cacheName, const std::string& url,
+                           Upstreams& upstreams, const ShoreData& shores)
+    : keyPrefix_(hexHash(cacheName)), upstream_(upstreams.of(url)), options_(upstreams.options()),
+      drawn_(shores)
 {}
 
 Wanted RemoteSource::withinTimeout(const Wanted& wanted) const
@@ -266,18 +276,18 @@ common::Result<Picture> RemoteSource::draw(const MapRequest& request) const
 
 namespace {
 
-void askTile(const std::shared_ptr<Collector>& collector, const std::string& url, int zoom,
+void askTile(const std::shared_ptr<Collector>& collector, const XyzTemplate& tiles, int zoom,
              std::int64_t x, std::int64_t y, int level)
 {
     const std::string name = tileName(zoom, x, y);
     std::function<void()> ifMissing;
     if (level < parentLevels && zoom > 0) {
-        ifMissing = [collector, url, zoom, x, y, level] {
-            askTile(collector, url, zoom - 1, x / 2, y / 2, level + 1);
+        ifMissing = [collector, tiles, zoom, x, y, level] {
+            askTile(collector, tiles, zoom - 1, x / 2, y / 2, level + 1);
         };
     }
-    collector->ask(name, tileUrl(url, zoom, x, y), "tile " + name, {tilePixels, tilePixels},
-                   std::move(ifMissing));
+    collector->ask(name, tileUrl(tiles, zoom, x, y), "tile " + name,
+                   {tiles.tileSize, tiles.tileSize}, std::move(ifMissing));
 }
 
 } // namespace
@@ -291,18 +301,20 @@ void XyzSource::gather(const MapRequest& request, const Wanted& wanted, Gatherin
     const Geometry g(request);
     TileRange range;
     if (g.lonAt(g.width) - g.lonAt(0) <= 360 * maxWorldsAcross) {
-        range = coveringTiles(g, tileZoomFor(g.degreesPerPixel, request.maxZoom));
+        range = coveringTiles(g, templateZoomFor(tiles_, g.degreesPerPixel, request.maxZoom));
     }
-    auto collector = std::make_shared<Collector>(upstream_, keyPrefix_, withinTimeout(wanted),
-                                                 std::move(*done), [range](Collector::Files files) {
-                                                     auto set = std::make_shared<TileSet>();
-                                                     set->range = range;
-                                                     set->files = std::move(files);
-                                                     return set;
-                                                 });
+    auto collector = std::make_shared<Collector>(
+        upstream_, keyPrefix_, withinTimeout(wanted), std::move(*done),
+        [range, size = tiles_.tileSize](Collector::Files files) {
+            auto set = std::make_shared<TileSet>();
+            set->range = range;
+            set->tileSize = size;
+            set->files = std::move(files);
+            return set;
+        });
     for (std::int64_t y = range.north; y <= range.south; ++y) {
         for (std::int64_t x = range.west; x <= range.east; ++x) {
-            askTile(collector, url_, range.zoom, wrapColumn(x, range.zoom), y, 0);
+            askTile(collector, tiles_, range.zoom, wrapColumn(x, range.zoom), y, 0);
         }
     }
     collector->started();

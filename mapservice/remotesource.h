@@ -4,6 +4,7 @@
 #include "mapservice/render.h"
 #include "mapservice/source.h"
 #include "mapservice/tilecache.h"
+#include "mapservice/tilegrid.h"
 #include "mapservice/upstream.h"
 
 #include <atomic>
@@ -36,7 +37,8 @@ struct RemoteOptions {
 class Upstreams {
 public:
     explicit Upstreams(const RemoteOptions& options);
-    // The one of |url|'s host and port; made on first use (while the sources are set up).
+    // The one of |url|'s host and port; made on first use (while the sources are set up). A
+    // host with {s} in its name is one, whatever the subdomain.
     Upstream& of(const std::string& url);
     const RemoteOptions& options() const { return options_; }
     Network& network() { return network_; }
@@ -73,14 +75,15 @@ public:
     }
 
 protected:
-    RemoteSource(std::string url, Upstreams& upstreams, const ShoreData& shores);
+    // |cacheName| names the source in the cache; its host is |url|'s.
+    RemoteSource(const std::string& cacheName, const std::string& url, Upstreams& upstreams,
+                 const ShoreData& shores);
     // |wanted|, ending at the latest when the upstream timeout has passed from now.
     Wanted withinTimeout(const Wanted& wanted) const;
     // |done| holding one of the source's places for waiting pictures until it is called; or
     // nothing, |done| having been answered 503, when every place is taken.
     std::optional<Gathering> takePlace(Gathering done) const;
 
-    const std::string url_;
     const std::string keyPrefix_; // the source's folder in the cache
     Upstream& upstream_;
     const RemoteOptions options_;
@@ -88,18 +91,25 @@ protected:
     const std::shared_ptr<std::atomic<int>> waiting_ = std::make_shared<std::atomic<int>>(0);
 };
 
-// A slippy-map tile server ("xyz:URL", URL holding {z}, {x} and {y}): each picture takes the
+// A slippy-map tile server ("xyz:URL" or "tms:URL", see XyzTemplate): each picture takes the
 // tiles of the coarsest zoom whose pixels are no larger than its own (at most the request's
-// maxZoom), plus one ring, on both sides of 180 degrees. A tile the server does not have (404,
+// maxZoom), plus one ring, on both sides of 180 degrees. A tile of another size than the
+// template's is refused. A tile the server does not have (404,
 // 204) is taken from its parent tiles, up to 8 zoom levels coarser, enlarged; where none has
 // it the drawn map shows through. A picture fails only when a tile fails with a server or
 // network error (502) or not in time (504).
 class XyzSource : public RemoteSource {
 public:
-    XyzSource(std::string url, Upstreams& upstreams, const ShoreData& shores)
-        : RemoteSource(std::move(url), upstreams, shores)
+    // |cacheName| names the source in the cache; the subdomains of the template's host count as one
+    // host against the connection limit.
+    XyzSource(const std::string& cacheName, XyzTemplate tiles, Upstreams& upstreams,
+              const ShoreData& shores)
+        : RemoteSource(cacheName, tiles.url, upstreams, shores), tiles_(std::move(tiles))
     {}
     void gather(const MapRequest& request, const Wanted& wanted, Gathering done) const override;
+
+private:
+    const XyzTemplate tiles_;
 };
 
 } // namespace mapservice

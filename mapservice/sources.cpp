@@ -3,7 +3,10 @@
 #include "common/printable.h"
 #include "common/redirect.h"
 #include "mapservice/rastersource.h"
+#include "mapservice/remotespec.h"
 #include "mapservice/wmssource.h"
+
+#include <gdal.h>
 
 #include <algorithm>
 #include <cctype>
@@ -19,6 +22,13 @@
 namespace mapservice {
 
 namespace {
+
+std::string lowerText(std::string text)
+{
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
 
 std::string upper(std::string text)
 {
@@ -123,6 +133,32 @@ bool isFetchableUrl(const std::string& url)
            common::authorityOf(url) != common::unreadableAddress;
 }
 
+// |url| as it is asked for: {s} stands for a subdomain.
+std::string withSubdomain(std::string url)
+{
+    if (const std::size_t at = url.find("{s}"); at != std::string::npos) {
+        url.replace(at, 3, "a");
+    }
+    return url;
+}
+
+// Why |spec| names no kind of source: a word before ":http://" or ":https://" that is neither one
+// of ours nor one of GDAL's drivers ("WMS:", "WCS:" ... which GDAL opens itself).
+std::optional<std::string> unknownDialect(const std::string& spec)
+{
+    const std::size_t colon = spec.find(':');
+    if (colon == std::string::npos || colon == 0) {
+        return std::nullopt;
+    }
+    const std::string word = spec.substr(0, colon);
+    const std::string rest = lowerText(spec.substr(colon + 1, 8));
+    const bool url = rest.rfind("http://", 0) == 0 || rest.rfind("https://", 0) == 0;
+    if (!url || !lettersAndDigits(word) || GDALGetDriverByName(word.c_str()) != nullptr) {
+        return std::nullopt;
+    }
+    return "no kind of source is called " + word + ":; the kinds are xyz:, tms:, wms:, wmts: and arcgis:";
+}
+
 } // namespace
 
 common::Result<const Source*> SourceTable::make(const std::string& spec)
@@ -130,32 +166,15 @@ common::Result<const Source*> SourceTable::make(const std::string& spec)
     if (spec == "drawn") {
         return static_cast<const Source*>(&drawn_);
     }
-    const bool xyz = spec.rfind("xyz:", 0) == 0;
-    const bool wms = spec.rfind("wms:", 0) == 0;
-    if (xyz || wms) {
-        const std::string url = spec.substr(4);
-        if (!isFetchableUrl(url)) {
-            return common::badInput(std::string(xyz ? "an xyz:" : "a wms:") +
-                                    " source needs an http:// or https:// URL with a host and "
-                                    "without blanks or control characters");
-        }
-        if (xyz && (url.find("{z}") == std::string::npos || url.find("{x}") == std::string::npos ||
-                    url.find("{y}") == std::string::npos)) {
-            return common::badInput("an xyz: source needs {z}, {x} and {y} in its URL");
-        }
-        if (wms && upper(url).find("LAYERS=") == std::string::npos) {
-            return common::badInput("a wms: source needs LAYERS=... in its URL");
-        }
-        if (!upstreams_) {
-            upstreams_ = std::make_unique<Upstreams>(options_);
-            upstreams_->network().serveOn(servedOn_);
-        }
-        if (xyz) {
-            owned_.push_back(std::make_unique<XyzSource>(url, *upstreams_, shores_));
-        } else {
-            owned_.push_back(std::make_unique<WmsSource>(url, *upstreams_, shores_));
-        }
-        return static_cast<const Source*>(owned_.back().get());
+    const std::size_t colon = spec.find(':');
+    const std::string dialect = colon == std::string::npos ? "" : lowerText(spec.substr(0, colon));
+    const auto known = std::find_if(std::begin(dialects), std::end(dialects),
+                                    [&dialect](const Dialect& d) { return dialect == d.name; });
+    if (known != std::end(dialects)) {
+        return makeRemote(*known, spec.substr(colon + 1));
+    }
+    if (const auto unknown = unknownDialect(spec)) {
+        return common::badInput(*unknown);
     }
     if (const auto reason = unreadableFile(spec)) {
         return common::notFound("the map source " + spec + " cannot be opened: " + *reason);
@@ -165,6 +184,47 @@ common::Result<const Source*> SourceTable::make(const std::string& spec)
         return opened.error();
     }
     owned_.push_back(std::move(opened).value());
+    return static_cast<const Source*>(owned_.back().get());
+}
+
+common::Result<const Source*> SourceTable::makeRemote(const Dialect& dialect,
+                                                      const std::string& text)
+{
+    const std::string what = std::string(dialect.article) + " " + dialect.name + ": source";
+    auto split = splitRemoteSpec(what, text, dialect.params);
+    if (!split) {
+        return split.error();
+    }
+    if (!isFetchableUrl(withSubdomain(split->url))) {
+        return common::badInput(what +
+                                " needs an http:// or https:// URL with a host and "
+                                "without blanks or control characters");
+    }
+    const std::string name = dialect.name;
+    std::unique_ptr<Source> made;
+    if (!upstreams_) {
+        upstreams_ = std::make_unique<Upstreams>(options_);
+        upstreams_->network().serveOn(servedOn_);
+    }
+    if (name == "xyz" || name == "tms") {
+        auto tiles = xyzTemplate(*split, name == "tms");
+        if (!tiles) {
+            return tiles.error();
+        }
+        // The cache's name for it: its template and parameters (an xyz: source without them
+        // keeps the name of earlier versions, its URL).
+        const std::size_t hash = text.rfind('#');
+        const std::string cacheName =
+            tiles->url + (hash == std::string::npos ? "" : text.substr(hash));
+        made = std::make_unique<XyzSource>(cacheName, std::move(tiles).value(), *upstreams_,
+                                           shores_);
+    } else if (name == "wms") {
+        if (upper(split->url).find("LAYERS=") == std::string::npos) {
+            return common::badInput("a wms: source needs LAYERS=... in its URL");
+        }
+        made = std::make_unique<WmsSource>(split->url, *upstreams_, shores_);
+    }
+    owned_.push_back(std::move(made));
     return static_cast<const Source*>(owned_.back().get());
 }
 

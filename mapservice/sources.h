@@ -20,8 +20,8 @@ public:
     ~SourceTable() override;
 
     // Takes one "--source" argument: SPEC or CODE=SPEC, CODE one of EUR0407, USA407, EURO809,
-    // WLD0407, type1 (the first three) and type2 (WLD0407). SPEC is "drawn", "xyz:URL",
-    // "wms:URL" or anything GDAL opens as a raster; local files are opened now, remote sources
+    // WLD0407, type1 (the first three) and type2 (WLD0407). SPEC is "drawn", a remote source
+    // ("xyz:URL", "tms:URL", "wms:URL", see Dialect) or anything GDAL opens as a raster; local files are opened now, remote sources
     // are not contacted. A refusal names the argument and says what is wrong.
     common::Status add(const std::string& argument);
 
@@ -46,8 +46,23 @@ public:
     void serveOn(boost::asio::io_context* loop) const override;
     bool runNetworkFor(std::chrono::milliseconds most) const override;
 
+    // A kind of remote source: its name before the ':', the article its messages take and the
+    // #parameters it knows.
+    struct Dialect {
+        const char* name;
+        const char* article;
+        std::vector<std::string> params;
+    };
+    static inline const Dialect dialects[] = {
+        {"xyz", "an", {"subdomains", "tilesize"}},
+        {"tms", "a", {"subdomains", "tilesize"}},
+        {"wms", "a", {}},
+    };
+
 private:
     common::Result<const Source*> make(const std::string& spec);
+    // |text|: what follows the dialect's ':'.
+    common::Result<const Source*> makeRemote(const Dialect& dialect, const std::string& text);
     // The source of a request's code and the request as the service completes it: legend,
     // credit and finest zoom.
     std::pair<const Source*, MapRequest> route(const MapRequest& request) const;

@@ -1,11 +1,14 @@
 #pragma once
 
 // The tiles a picture needs from a tile server, on the grid of common/webmercator.h.
+#include "common/result.h"
 #include "common/webmercator.h"
 #include "mapservice/geometry.h"
+#include "mapservice/remotespec.h"
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace mapservice {
 
@@ -32,7 +35,27 @@ struct TileRange {
 // every longitude is then within 180 degrees of the centre on the tiles.
 TileRange coveringTiles(const Geometry& g, int zoom, int ring = 1);
 
-// |url| with {z}, {x} and {y} replaced by a tile's numbers.
-std::string tileUrl(const std::string& url, int zoom, std::int64_t x, std::int64_t y);
+// A tile server's URL template: {z}, {x} and {y} (or {-y}, rows counted from the south), or {q}
+// (the quadkey); {s}, one of |subdomains|; {r}, "@2x" for tiles of 512 pixels, else nothing.
+struct XyzTemplate {
+    std::string url;
+    std::vector<std::string> subdomains;
+    int tileSize = tilePixels;
+};
+
+// The template of an "xyz:" spec (|tms|: a "tms:" spec, its URL taking "/{z}/{x}/{-y}.png"),
+// with its #subdomains= ("abc" or "t1,t2") and #tilesize= (256 or 512); or why it is none.
+common::Result<XyzTemplate> xyzTemplate(const RemoteSpec& spec, bool tms);
+
+// The zoom of |t|'s tiles for a picture of |degreesPerPixel|: the coarsest whose pixels are no
+// larger, at most |finestZoom|.
+int templateZoomFor(const XyzTemplate& t, double degreesPerPixel, int finestZoom);
+
+// The quadkey of a tile: one digit a zoom level, from the coarsest.
+std::string quadkey(int zoom, std::int64_t x, std::int64_t y);
+
+// |t|'s URL of a tile. The subdomain follows from the tile's numbers, so that a tile always
+// comes from the same host.
+std::string tileUrl(const XyzTemplate& t, int zoom, std::int64_t x, std::int64_t y);
 
 } // namespace mapservice

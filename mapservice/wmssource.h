@@ -36,9 +36,12 @@ std::string getMapUrl(const std::string& url, const WmsBlock& block);
 class WmsSource : public RemoteSource {
 public:
     WmsSource(std::string url, Upstreams& upstreams, const ShoreData& shores)
-        : RemoteSource(std::move(url), upstreams, shores)
+        : RemoteSource(url, url, upstreams, shores), url_(std::move(url))
     {}
     void gather(const MapRequest& request, const Wanted& wanted, Gathering done) const override;
+
+private:
+    const std::string url_;
 };
 
 } // namespace mapservice

@@ -328,7 +328,12 @@ INSTANTIATE_TEST_SUITE_P(
                       RefusedCase{"type3=drawn", "type3 is no map code"},
                       RefusedCase{"EUR0407=", "no source"},
                       RefusedCase{"xyz:https://tiles.example.org/tile.png", "{z}, {x} and {y}"},
-                      RefusedCase{"wms:https://maps.example.org/wms?FORMAT=image/png", "LAYERS"}));
+                      RefusedCase{"wms:https://maps.example.org/wms?FORMAT=image/png", "LAYERS"},
+                      RefusedCase{"tms:https://t.example.org/a#tilesize=300", "256 or 512"},
+                      RefusedCase{"xyz:https://{s}.t.example.org/{z}/{x}/{y}.png", "#subdomains"},
+                      RefusedCase{"xyz:https://t.example.org/{z}/{x}/{y}.png#layer=a",
+                                  "layer=a is none of them"},
+                      RefusedCase{"nosuch:https://t.example.org/a", "no kind of source"}));
 
 TEST(RemoteSources, AreAcceptedWithoutBeingContacted)
 {

@@ -68,8 +68,8 @@ class TileServer {
 public:
     TileServer()
     {
-        http_.server().Get(R"(/(\d+)/(\d+)/(\d+)\.png)", [this](const httplib::Request& req,
-                                                                httplib::Response& res) {
+        http_.server().Get(R"(/(\d+)/(\d+)/(\d+)(@2x)?\.png)", [this](const httplib::Request& req,
+                                                                      httplib::Response& res) {
             ++requests;
             // The most requests in flight at once.
             const int now = ++inFlight;
@@ -87,6 +87,7 @@ public:
             {
                 const std::lock_guard lock(mutex_);
                 asked_.emplace(z, x, y);
+                hosts_.insert(req.get_header_value("Host"));
             }
             if (delayMs > 0) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(delayMs.load()));
@@ -125,6 +126,11 @@ public:
                 res.set_content(body, "text/html");
                 return;
             }
+            if (side != 256) {
+                res.set_content(png(x % 2 == 0 ? QColor(250, 150, 20) : QColor(20, 150, 150), side),
+                                "image/png");
+                return;
+            }
             res.set_content(x % 2 == 0 ? orange : teal, "image/png");
         });
         http_.start();
@@ -141,6 +147,12 @@ public:
         const std::lock_guard lock(mutex_);
         return asked_;
     }
+    std::set<std::string> hosts() // as the requests' Host headers named them
+    {
+        const std::lock_guard lock(mutex_);
+        return hosts_;
+    }
+    int port() const { return http_.port(); }
 
     std::atomic<int> requests{0};
     std::atomic<int> zooms{0}; // bit z set when a tile of zoom z was asked for
@@ -151,6 +163,7 @@ public:
     std::atomic<bool> hang{false}; // hold every request until letGo (at most 10 s)
     std::atomic<bool> letGo{false};
     std::atomic<bool> flood{false}; // answer a gigabyte
+    std::atomic<int> side{256};     // of the tiles
     // These two are set only while no request is served.
     std::string body;
     std::function<bool(int z, int x, int y)> missing; // answered 404
@@ -159,6 +172,7 @@ private:
     std::mutex mutex_;
     std::string userAgent_;
     std::set<std::tuple<int, int, int>> asked_;
+    std::set<std::string> hosts_;
     const std::string orange = png(QColor(250, 150, 20));
     const std::string teal = png(QColor(20, 150, 150));
     testsupport::LoopbackServer http_; // last: stopped before the rest goes
