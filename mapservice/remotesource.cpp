@@ -101,8 +101,8 @@ common::Status layTiles(const TileSet& set, const std::string& host, const Geome
             common::mercator::halfWorldMetres - static_cast<double>(top) * tileMetres,
             0,
             -tileMetres / side};
-        const gdal::Dataset mosaic = rgbaDataset(
-            width, static_cast<int>((bottom - top + 1) * side), transform, mercator.get());
+        const gdal::Dataset mosaic = rgbaDataset(width, static_cast<int>((bottom - top + 1) * side),
+                                                 transform, mercator.get());
         if (!mosaic) {
             return common::permanent("cannot make room for the upstream tiles", 500);
         }
@@ -120,19 +120,17 @@ common::Status layTiles(const TileSet& set, const std::string& host, const Geome
                         continue;
                     }
                     const std::int64_t part = (std::int64_t{1} << level) - 1;
-                    auto rgba =
-                        decodeRgba(found->second, level, column & part, y & part, side,
-                                   side, "upstream " + host + ": tile " + found->first);
+                    auto rgba = decodeRgba(found->second, level, column & part, y & part, side,
+                                           side, "upstream " + host + ": tile " + found->first);
                     if (!rgba) {
                         // The rest are still decoded, so that every damaged tile leaves the
                         // cache now, not one a picture.
                         failed = failed ? failed : std::optional(rgba.error());
                         break;
                     }
-                    if (auto laid = writeRgba(gdal::handle(mosaic),
-                                              static_cast<int>((x - r.west) * side),
-                                              static_cast<int>((y - top) * side), side,
-                                              side, *rgba);
+                    if (auto laid =
+                            writeRgba(gdal::handle(mosaic), static_cast<int>((x - r.west) * side),
+                                      static_cast<int>((y - top) * side), side, side, *rgba);
                         !laid) {
                         return laid;
                     }
@@ -303,15 +301,15 @@ void XyzSource::gather(const MapRequest& request, const Wanted& wanted, Gatherin
     if (g.lonAt(g.width) - g.lonAt(0) <= 360 * maxWorldsAcross) {
         range = coveringTiles(g, templateZoomFor(tiles_, g.degreesPerPixel, request.maxZoom));
     }
-    auto collector = std::make_shared<Collector>(
-        upstream_, keyPrefix_, withinTimeout(wanted), std::move(*done),
-        [range, size = tiles_.tileSize](Collector::Files files) {
-            auto set = std::make_shared<TileSet>();
-            set->range = range;
-            set->tileSize = size;
-            set->files = std::move(files);
-            return set;
-        });
+    auto collector =
+        std::make_shared<Collector>(upstream_, keyPrefix_, withinTimeout(wanted), std::move(*done),
+                                    [range, size = tiles_.tileSize](Collector::Files files) {
+                                        auto set = std::make_shared<TileSet>();
+                                        set->range = range;
+                                        set->tileSize = size;
+                                        set->files = std::move(files);
+                                        return set;
+                                    });
     for (std::int64_t y = range.north; y <= range.south; ++y) {
         for (std::int64_t x = range.west; x <= range.east; ++x) {
             askTile(collector, tiles_, range.zoom, wrapColumn(x, range.zoom), y, 0);

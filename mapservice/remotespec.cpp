@@ -64,10 +64,8 @@ common::Result<RemoteSpec> splitRemoteSpec(const std::string& source, const std:
         }
         const std::size_t eq = part.find('=');
         const std::string name = lower(part.substr(0, eq));
-        if (eq == std::string::npos ||
-            std::find(known.begin(), known.end(), name) == known.end()) {
-            return common::badInput(source + " " + knows + "; " + part +
-                                    " is none of them");
+        if (eq == std::string::npos || std::find(known.begin(), known.end(), name) == known.end()) {
+            return common::badInput(source + " " + knows + "; " + part + " is none of them");
         }
         if (!spec.params.emplace(name, decoded(part.substr(eq + 1))).second) {
             return common::badInput(source + ": #" + name + " is given twice");

@@ -156,7 +156,8 @@ std::optional<std::string> unknownDialect(const std::string& spec)
     if (!url || !lettersAndDigits(word) || GDALGetDriverByName(word.c_str()) != nullptr) {
         return std::nullopt;
     }
-    return "no kind of source is called " + word + ":; the kinds are xyz:, tms:, wms:, wmts: and arcgis:";
+    return "no kind of source is called " + word +
+           ":; the kinds are xyz:, tms:, wms:, wmts: and arcgis:";
 }
 
 } // namespace
@@ -196,9 +197,8 @@ common::Result<const Source*> SourceTable::makeRemote(const Dialect& dialect,
         return split.error();
     }
     if (!isFetchableUrl(withSubdomain(split->url))) {
-        return common::badInput(what +
-                                " needs an http:// or https:// URL with a host and "
-                                "without blanks or control characters");
+        return common::badInput(what + " needs an http:// or https:// URL with a host and "
+                                       "without blanks or control characters");
     }
     const std::string name = dialect.name;
     std::unique_ptr<Source> made;
@@ -216,8 +216,8 @@ common::Result<const Source*> SourceTable::makeRemote(const Dialect& dialect,
         const std::size_t hash = text.rfind('#');
         const std::string cacheName =
             tiles->url + (hash == std::string::npos ? "" : text.substr(hash));
-        made = std::make_unique<XyzSource>(cacheName, std::move(tiles).value(), *upstreams_,
-                                           shores_);
+        made =
+            std::make_unique<XyzSource>(cacheName, std::move(tiles).value(), *upstreams_, shores_);
     } else if (name == "wms") {
         if (upper(split->url).find("LAYERS=") == std::string::npos) {
             return common::badInput("a wms: source needs LAYERS=... in its URL");

@@ -193,8 +193,8 @@ struct Network::Private : std::enable_shared_from_this<Network::Private> {
         common::Status outcome =
             transferOutcome(ended, fetch->host, fetch->what, options.maxBodyBytes);
         asio::post(pool, [self = shared_from_this(), box = mailbox, fetch, outcome,
-                          temporary = std::move(fetch->temporary),
-                          bytes = ended.bodyBytes]() mutable {
+                          temporary = std::move(fetch->temporary), bytes = ended.bodyBytes,
+                          type = ended.contentType]() mutable {
             if (!fetch->madeRoom && temporary->diskFull()) {
                 // A full file system: the cache makes room and the tile is fetched once more.
                 self->cache.makeRoom();
@@ -208,9 +208,9 @@ struct Network::Private : std::enable_shared_from_this<Network::Private> {
                 outcome =
                     common::permanent("the tile cache cannot be written: " + error->text, 500);
             }
-            Fetched stored =
-                keepAnswer(self->cache, fetch->key, "upstream " + fetch->host + ": " + fetch->what,
-                           fetch->size, self->options.maxBodyBytes, *temporary, outcome, bytes);
+            Fetched stored = keepAnswer(
+                self->cache, fetch->key, "upstream " + fetch->host + ": " + fetch->what,
+                fetch->size, self->options.maxBodyBytes, *temporary, outcome, bytes, type);
             temporary.reset(); // removed unless stored
             box->post([self, fetch, stored] { self->deliver(fetch, stored); });
         });

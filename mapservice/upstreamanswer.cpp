@@ -1,6 +1,9 @@
 #include "mapservice/upstreamanswer.h"
 
 #include "common/redirect.h"
+#include "mapservice/owsexception.h"
+
+#include <cstdio>
 
 namespace mapservice {
 
@@ -52,6 +55,15 @@ common::Status transferOutcome(const Ended& ended, const std::string& host, cons
     return {};
 }
 
+common::Result<std::string> storedNothing(TileCache& cache, const std::string& key,
+                                          const std::string& what, TileCache::Temporary& temporary)
+{
+    if (const common::Status stored = cache.storeNothing(key, temporary); !stored) {
+        return stored.error();
+    }
+    return pictureOf(cache.find(key), what);
+}
+
 // The picture a cache entry holds, or that there is nothing.
 common::Result<std::string> pictureOf(const std::optional<TileCache::Cached>& cached,
                                       const std::string& what)
@@ -62,25 +74,58 @@ common::Result<std::string> pictureOf(const std::optional<TileCache::Cached>& ca
     return common::notFound(what + ": nothing there");
 }
 
+namespace {
+
+// The exception report the answer in |path| is, if it is one: servers answer with one where they
+// cannot or will not give the picture, some with status 200, others with an error status.
+std::optional<OwsException> exceptionIn(const std::string& path, std::int64_t bytes)
+{
+    constexpr std::int64_t mostRead = 64 << 10; // a report is a few lines
+    std::FILE* file = bytes > 0 && bytes <= mostRead ? std::fopen(path.c_str(), "rbe") : nullptr;
+    if (file == nullptr) {
+        return std::nullopt;
+    }
+    std::string body(static_cast<std::size_t>(bytes), '\0');
+    body.resize(std::fread(body.data(), 1, body.size(), file));
+    std::fclose(file);
+    return owsException(body);
+}
+
+} // namespace
+
 common::Result<std::string> keepAnswer(TileCache& cache, const std::string& key,
                                        const std::string& what, PictureSize size,
                                        std::int64_t maxBodyBytes, TileCache::Temporary& temporary,
-                                       const common::Status& outcome, std::int64_t bytes)
+                                       const common::Status& outcome, std::int64_t bytes,
+                                       const std::string& contentType)
 {
     const bool notFound = !outcome.ok() && outcome.error().kind == common::ErrorKind::NotFound;
+    const bool statusFailed = !outcome.ok() && outcome.error().kind == common::ErrorKind::Passing;
+    std::optional<std::string> problem;
+    if (outcome.ok() && bytes > 0) {
+        problem = fileProblem(temporary.path(), size, static_cast<std::size_t>(maxBodyBytes));
+    }
+    if (problem || statusFailed) {
+        if (const auto exception = exceptionIn(temporary.path(), bytes)) {
+            if (exception->code == "TileOutOfRange") { // the grid has no tile there
+                return storedNothing(cache, key, what, temporary);
+            }
+            return common::passing(
+                what + ": the server answers with an exception: " + exception->text, 502);
+        }
+    }
     if (!outcome.ok() && !notFound) {
         return outcome.error();
     }
-    const bool nothing = notFound || bytes == 0; // an empty body is nothing there too
-    if (!nothing) {
-        if (const auto problem =
-                fileProblem(temporary.path(), size, static_cast<std::size_t>(maxBodyBytes))) {
-            return common::passing(what + " is " + *problem, 502);
-        }
+    if (problem) {
+        return common::passing(
+            what + " is " + *problem + (contentType.empty() ? "" : " (" + contentType + ")"), 502);
     }
-    const common::Status stored =
-        nothing ? cache.storeNothing(key, temporary) : cache.store(key, temporary);
-    if (!stored) {
+    const bool nothing = notFound || bytes == 0; // an empty body is nothing there too
+    if (nothing) {
+        return storedNothing(cache, key, what, temporary);
+    }
+    if (const common::Status stored = cache.store(key, temporary); !stored) {
         return stored.error();
     }
     return pictureOf(cache.find(key), what);

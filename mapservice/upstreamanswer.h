@@ -27,11 +27,19 @@ common::Result<std::string> pictureOf(const std::optional<TileCache::Cached>& ca
 // Keeps the answer in |temporary| (|bytes| long, read as |outcome|) in |cache| as |key|: a whole
 // picture of |size| as it is, nothing there (a not-found outcome, or an empty body) as such;
 // the cached file, a not-found error, or why nothing was kept (a failed outcome, a body that is
-// no such picture, a cache that cannot be written). |what| names the answer in errors. Does the
+// no such picture, a cache that cannot be written). An exception report (see owsexception.h) in
+// place of the picture fails with the server's words, or is nothing there for a tile out of the
+// grid's range. |what| names the answer in errors, and |contentType| as it came. Does the
 // disk's work: not for the loop's thread.
 common::Result<std::string> keepAnswer(TileCache& cache, const std::string& key,
                                        const std::string& what, PictureSize size,
                                        std::int64_t maxBodyBytes, TileCache::Temporary& temporary,
-                                       const common::Status& outcome, std::int64_t bytes);
+                                       const common::Status& outcome, std::int64_t bytes,
+                                       const std::string& contentType = {});
+
+// Records in |temporary|, then puts in place as |key|, that the upstream has nothing there; the
+// not-found error for |what|, or why it could not be kept.
+common::Result<std::string> storedNothing(TileCache& cache, const std::string& key,
+                                          const std::string& what, TileCache::Temporary& temporary);
 
 } // namespace mapservice

@@ -11,6 +11,7 @@
 #include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <numbers>
 
 namespace mapservice {
 
@@ -25,9 +26,37 @@ std::string upper(std::string text)
     return text;
 }
 
+// A box in the CRS it is asked in: degrees, or metres of Web Mercator.
+struct Extent {
+    double minX, minY, maxX, maxY;
+};
+
+double mercatorY(double lat)
+{
+    return common::mercator::halfWorldMetres / 180.0 *
+           std::log(std::tan((90.0 + lat) * std::numbers::pi / 360.0)) * 180.0 / std::numbers::pi;
+}
+
+double latitudeOfY(double y)
+{
+    return 360.0 / std::numbers::pi *
+               std::atan(std::exp(y / common::mercator::halfWorldMetres * std::numbers::pi)) -
+           90.0;
+}
+
+Extent extentOf(const common::GeoBox& box, bool mercator)
+{
+    if (!mercator) {
+        return {box.west, box.south, box.east, box.north};
+    }
+    const double perDegree = common::mercator::halfWorldMetres / 180.0;
+    return {box.west * perDegree, mercatorY(box.south), box.east * perDegree, mercatorY(box.north)};
+}
+
 // The answers a WMS picture needs, by block.
 struct WmsSet : Gathered {
     WmsPlan plan;
+    bool mercator = false;
     std::vector<std::string> names; // of each block
     std::map<std::string, std::string> files;
     common::Status lay(const std::string& host, const Geometry& g, const Legend& legend,
@@ -37,13 +66,16 @@ struct WmsSet : Gathered {
 common::Status layWms(const WmsSet& set, const std::string& host, const Geometry& g,
                       const Legend& legend, RgbImage& out)
 {
-    const SpatialReference wgs84("+proj=longlat +datum=WGS84 +no_defs");
+    const SpatialReference srs(set.mercator ? "+proj=merc +a=6378137 +b=6378137 +lat_ts=0 "
+                                              "+lon_0=0 +x_0=0 +y_0=0 +k=1 +units=m "
+                                              "+nadgrids=@null +wktext +no_defs"
+                                            : "+proj=longlat +datum=WGS84 +no_defs");
     for (std::size_t p = 0; p < set.plan.pieces.size(); ++p) {
         const WmsPiece& piece = set.plan.pieces[p];
-        const common::GeoBox& box = piece.box;
-        const std::array<double, 6> transform{box.west, box.width() / piece.width,   0, box.north,
-                                              0,        -box.height() / piece.height};
-        const gdal::Dataset mosaic = rgbaDataset(piece.width, piece.height, transform, wgs84.get());
+        const Extent e = extentOf(piece.box, set.mercator);
+        const std::array<double, 6> transform{e.minX, (e.maxX - e.minX) / piece.width,  0, e.maxY,
+                                              0,      -(e.maxY - e.minY) / piece.height};
+        const gdal::Dataset mosaic = rgbaDataset(piece.width, piece.height, transform, srs.get());
         if (!mosaic) {
             return common::permanent("cannot make room for the upstream pictures", 500);
         }
@@ -92,13 +124,14 @@ common::Status WmsSet::lay(const std::string& host, const Geometry& g, const Leg
 
 } // namespace
 
-WmsPlan wmsPlan(const Geometry& g, int most)
+WmsPlan wmsPlan(const Geometry& g, int most, bool mercator)
 {
     WmsPlan plan;
+    const double limit = mercator ? common::mercator::mercatorLimit : 90.0;
     const double west = g.lonAt(0);
     const double east = g.lonAt(g.width);
-    const double north = std::min(90.0, g.latAt(0));
-    const double south = std::max(-90.0, g.latAt(g.height));
+    const double north = std::min(limit, g.latAt(0));
+    const double south = std::max(-limit, g.latAt(g.height));
     if (north <= south || east - west > 360 * maxWorldsAcross) {
         return plan;
     }
@@ -117,21 +150,28 @@ WmsPlan wmsPlan(const Geometry& g, int most)
         if (b - a < g.degreesPerPixel / 2 || seen) {
             continue;
         }
-        const WmsPiece piece{{.west = a, .south = south, .east = b, .north = north},
-                             pixels(b - a),
-                             pixels(north - south)};
+        const common::GeoBox whole{.west = a, .south = south, .east = b, .north = north};
+        const Extent e = extentOf(whole, mercator);
+        // In Web Mercator a pixel is as tall as it is wide, in metres.
+        const double rowsPerUnit =
+            mercator ? 180.0 / (common::mercator::halfWorldMetres * g.degreesPerPixel)
+                     : 1.0 / g.degreesPerPixel;
+        const WmsPiece piece{
+            whole, pixels(b - a),
+            std::max(1, static_cast<int>(std::lround((e.maxY - e.minY) * rowsPerUnit)))};
         const int index = static_cast<int>(plan.pieces.size());
         plan.pieces.push_back(piece);
         const double dx = (b - a) / piece.width;
-        const double dy = (north - south) / piece.height;
+        const double dy = (e.maxY - e.minY) / piece.height;
+        const auto latitude = [&](double y) { return mercator ? latitudeOfY(y) : y; };
         for (int top = 0; top < piece.height; top += most) {
             const int h = std::min(most, piece.height - top);
             for (int left = 0; left < piece.width; left += most) {
                 const int w = std::min(most, piece.width - left);
                 const common::GeoBox box{.west = a + left * dx,
-                                         .south = north - (top + h) * dy,
+                                         .south = latitude(e.maxY - (top + h) * dy),
                                          .east = a + (left + w) * dx,
-                                         .north = north - top * dy};
+                                         .north = latitude(e.maxY - top * dy)};
                 plan.blocks.push_back({box, w, h, index, left, top});
             }
         }
@@ -139,8 +179,41 @@ WmsPlan wmsPlan(const Geometry& g, int most)
     return plan;
 }
 
+namespace {
+
+// The value of the query parameter |key| (in capitals) in |url|, or "".
+std::string queryValue(const std::string& url, const std::string& key)
+{
+    const std::size_t question = url.find('?');
+    if (question == std::string::npos) {
+        return {};
+    }
+    const std::string query = url.substr(question + 1);
+    for (std::size_t start = 0; start <= query.size();) {
+        const std::size_t end = std::min(query.find('&', start), query.size());
+        const std::string part = query.substr(start, end - start);
+        start = end + 1;
+        if (const std::size_t eq = part.find('=');
+            eq != std::string::npos && upper(part.substr(0, eq)) == key) {
+            return upper(part.substr(eq + 1));
+        }
+    }
+    return {};
+}
+
+} // namespace
+
+WmsDialect wmsDialect(const std::string& url)
+{
+    WmsDialect dialect;
+    dialect.version130 = queryValue(url, "VERSION") == "1.3.0";
+    dialect.mercator = dialect.version130 && queryValue(url, "CRS") == "EPSG:3857";
+    return dialect;
+}
+
 std::string getMapUrl(const std::string& url, const WmsBlock& block)
 {
+    const WmsDialect dialect = wmsDialect(url);
     const std::size_t question = url.find('?');
     std::string out = url.substr(0, question) + "?";
     bool styles = false;
@@ -169,9 +242,21 @@ std::string getMapUrl(const std::string& url, const WmsBlock& block)
         out += "FORMAT=image/png&";
     }
     char box[200];
-    std::snprintf(box, sizeof box, "BBOX=%.9f,%.9f,%.9f,%.9f&WIDTH=%d&HEIGHT=%d", block.box.west,
-                  block.box.south, block.box.east, block.box.north, block.width, block.height);
-    return out + "SERVICE=WMS&VERSION=1.1.1&REQUEST=GetMap&SRS=EPSG:4326&" + box;
+    const Extent e = extentOf(block.box, dialect.mercator);
+    if (dialect.mercator) {
+        std::snprintf(box, sizeof box, "BBOX=%.4f,%.4f,%.4f,%.4f", e.minX, e.minY, e.maxX, e.maxY);
+    } else if (dialect.version130) { // EPSG:4326 has latitude first
+        std::snprintf(box, sizeof box, "BBOX=%.9f,%.9f,%.9f,%.9f", e.minY, e.minX, e.maxY, e.maxX);
+    } else {
+        std::snprintf(box, sizeof box, "BBOX=%.9f,%.9f,%.9f,%.9f", e.minX, e.minY, e.maxX, e.maxY);
+    }
+    const std::string size =
+        "&WIDTH=" + std::to_string(block.width) + "&HEIGHT=" + std::to_string(block.height);
+    if (!dialect.version130) {
+        return out + "SERVICE=WMS&VERSION=1.1.1&REQUEST=GetMap&SRS=EPSG:4326&" + box + size;
+    }
+    return out + "SERVICE=WMS&VERSION=1.3.0&REQUEST=GetMap&CRS=" +
+           (dialect.mercator ? "EPSG:3857&" : "EPSG:4326&") + box + size;
 }
 
 void WmsSource::gather(const MapRequest& request, const Wanted& wanted, Gathering asked) const
@@ -180,7 +265,8 @@ void WmsSource::gather(const MapRequest& request, const Wanted& wanted, Gatherin
     if (!done) {
         return;
     }
-    const WmsPlan plan = wmsPlan(Geometry(request));
+    const bool mercator = wmsDialect(url_).mercator;
+    const WmsPlan plan = wmsPlan(Geometry(request), 1024, mercator);
     std::vector<std::string> urls;
     std::vector<std::string> names;
     for (const WmsBlock& block : plan.blocks) {
@@ -189,9 +275,10 @@ void WmsSource::gather(const MapRequest& request, const Wanted& wanted, Gatherin
     }
     auto collector =
         std::make_shared<Collector>(upstream_, keyPrefix_, withinTimeout(wanted), std::move(*done),
-                                    [plan, names](Collector::Files files) {
+                                    [plan, names, mercator](Collector::Files files) {
                                         auto set = std::make_shared<WmsSet>();
                                         set->plan = plan;
+                                        set->mercator = mercator;
                                         set->names = names;
                                         set->files = std::move(files);
                                         return set;

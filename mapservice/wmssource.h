@@ -24,15 +24,27 @@ struct WmsPlan {
     std::vector<WmsPiece> pieces;
     std::vector<WmsBlock> blocks;
 };
-WmsPlan wmsPlan(const Geometry& g, int most = 1024);
+// |mercator|: the blocks are asked for in Web Mercator, so that their rows are evenly spaced in
+// metres, not in degrees, and they stop at the projection's latitude limit.
+WmsPlan wmsPlan(const Geometry& g, int most = 1024, bool mercator = false);
+
+// How a WMS endpoint is asked, from what its URL says: WMS 1.3.0 when it names VERSION=1.3.0
+// (else 1.1.1); in Web Mercator when it also names CRS=EPSG:3857 (else in geographic
+// coordinates, which 1.3.0 gives latitude first).
+struct WmsDialect {
+    bool version130 = false;
+    bool mercator = false;
+};
+WmsDialect wmsDialect(const std::string& url);
 
 // The GetMap URL of |block| for the endpoint |url| (which names LAYERS and may name STYLES,
-// FORMAT and anything else the server wants): WMS 1.1.1 in geographic coordinates.
+// FORMAT and anything else the server wants), in |url|'s dialect.
 std::string getMapUrl(const std::string& url, const WmsBlock& block);
 
 // A WMS GetMap endpoint ("wms:URL", URL naming LAYERS): each picture asks for its own box in
-// geographic coordinates, in blocks of at most 1024 pixels, split at 180 degrees. As for tiles,
-// 404 and 204 leave the drawn map showing through.
+// geographic coordinates (or Web Mercator, see WmsDialect), in blocks of at most 1024 pixels,
+// split at 180 degrees. As for tiles, 404 and 204 leave the drawn map showing through; an
+// exception report fails the picture with the server's words.
 class WmsSource : public RemoteSource {
 public:
     WmsSource(std::string url, Upstreams& upstreams, const ShoreData& shores)

@@ -73,7 +73,8 @@ TEST_F(TileDialects, SubdomainsRowsFromTheSouthAnd512PixelTilesDrawInPlace)
     EXPECT_LE(tiles.mostInFlight.load(), 2) << "the subdomains share one connection limit";
     const QImage image = picture(answer);
     const QColor centre = image.pixelColor(200, 200);
-    EXPECT_TRUE(centre == QColor(250, 150, 20) || centre == QColor(20, 150, 150)) << centre.name().toStdString();
+    EXPECT_TRUE(centre == QColor(250, 150, 20) || centre == QColor(20, 150, 150))
+        << centre.name().toStdString();
 
     // The same tiles at 256 pixels are refused by their header, both sizes named.
     tiles.side = 256;

@@ -3,6 +3,8 @@
 #include "geotiffwriter.h"
 #include "upstreamfakes.h"
 
+#include <cmath>
+
 namespace {
 
 using namespace mapservice;
@@ -39,6 +41,14 @@ public:
                 }
                 return std::string();
             };
+            if (param("LAYERS") == "missing") {
+                res.set_content("<?xml version='1.0'?>\n<ServiceExceptionReport version=\"1.3.0\">"
+                                "<ServiceException code=\"LayerNotDefined\">\n  Layer "
+                                "'missing' is\n not <b>defined</b>\n</ServiceException>"
+                                "</ServiceExceptionReport>",
+                                "text/xml");
+                return;
+            }
             const int width = std::stoi(param("WIDTH"));
             const int height = std::stoi(param("HEIGHT"));
             double west = 0;
@@ -46,11 +56,30 @@ public:
             double east = 0;
             double north = 0;
             std::sscanf(param("BBOX").c_str(), "%lf,%lf,%lf,%lf", &west, &south, &east, &north);
+            const std::string crs = upper(param("CRS"));
+            const bool shaded = param("LAYERS") == "shaded";
+            if (crs == "EPSG:4326") { // WMS 1.3.0 gives latitude first
+                std::swap(west, south);
+                std::swap(east, north);
+            }
+            // Longitude and latitude of a pixel's centre (Web Mercator: from metres).
+            const auto lonAt = [&](int x) {
+                const double v = west + (x + 0.5) * (east - west) / width;
+                return crs == "EPSG:3857" ? v / 20037508.342789244 * 180 : v;
+            };
+            const auto latAt = [&](int y) {
+                const double v = north - (y + 0.5) * (north - south) / height;
+                return crs == "EPSG:3857"
+                           ? 360 / M_PI * std::atan(std::exp(v / 20037508.342789244 * M_PI)) - 90
+                           : v;
+            };
             QImage image(width, height, QImage::Format_RGB32);
             for (int x = 0; x < width; ++x) {
-                const double lon = west + (x + 0.5) * (east - west) / width;
+                const double lon = lonAt(x);
                 for (int y = 0; y < height; ++y) {
-                    image.setPixel(x, y, lon < 0 ? qRgb(200, 20, 20) : qRgb(20, 20, 200));
+                    // Layer "shaded": north of 10 degrees darker, so that rows are placed too.
+                    const int shade = shaded && latAt(y) >= 10 ? 150 : 200;
+                    image.setPixel(x, y, lon < 0 ? qRgb(shade, 20, 20) : qRgb(20, 20, shade));
                 }
             }
             QByteArray bytes;
@@ -94,6 +123,69 @@ TEST(WmsSource, AsksForTheLayerInGeographicCoordinatesAndPlacesTheAnswer)
     EXPECT_NE(query.find("LAYERS=TOPO"), std::string::npos) << query;
     EXPECT_NE(query.find("SRS=EPSG:4326"), std::string::npos) << query;
     EXPECT_NE(query.find("REQUEST=GETMAP"), std::string::npos) << query;
+}
+
+// Where the colours change along the middle row and the middle column of a picture.
+std::pair<int, int> edges(const QImage& image)
+{
+    int column = -1;
+    int row = -1;
+    for (int x = 1; x < image.width() && column < 0; ++x) {
+        if (image.pixelColor(x, 300).blue() > image.pixelColor(x, 300).red() &&
+            image.pixelColor(x - 1, 300).red() > image.pixelColor(x - 1, 300).blue()) {
+            column = x;
+        }
+    }
+    for (int y = 1; y < image.height() && row < 0; ++y) {
+        if (image.pixelColor(100, y).red() > image.pixelColor(100, y - 1).red() + 20) {
+            row = y;
+        }
+    }
+    return {column, row};
+}
+
+TEST(WmsSource, EachVersionAndProjectionPlacesTheAnswer)
+{
+    testsupport::TempWorkDir work;
+    WmsServer wms;
+    for (const std::string& version :
+         {"", "VERSION=1.3.0&", "version=1.3.0&crs=EPSG:3857&", "VERSION=1.1.1&SRS=EPSG:3857&"}) {
+        SourceTable table(testShores(), {(work.path() + QStringLiteral("/cache")).toStdString(), 19,
+                                         "mapservice/test", 2048, 30});
+        ASSERT_TRUE(table.add("wms:" + wms.url() + version + "LAYERS=shaded").ok());
+        // 4 degrees around 10 N 0 E: the colours change at the middle column and row.
+        const Answer answer =
+            answerMapRequest("CenP=10,0&Alti=180&Size=400,400&Lang=EUR0407", table);
+        ASSERT_EQ(answer.status, 200) << answer.body;
+        const QImage image = QImage::fromData(reinterpret_cast<const uchar*>(answer.body.data()),
+                                              static_cast<int>(answer.body.size()), "GIF");
+        const auto [column, row] = edges(image);
+        EXPECT_NEAR(column, 200, 1) << version;
+        EXPECT_NEAR(row, 200, 1) << version;
+        const std::string asked = upper(wms.queries().back());
+        const bool v130 = version.find("1.3.0") != std::string::npos;
+        EXPECT_NE(asked.find(v130 ? "VERSION=1.3.0" : "VERSION=1.1.1"), std::string::npos) << asked;
+        EXPECT_NE(asked.find(version.find("crs=EPSG:3857") != std::string::npos ? "CRS=EPSG:3857"
+                             : v130                                             ? "CRS=EPSG:4326"
+                                                                                : "SRS=EPSG:4326"),
+                  std::string::npos)
+            << asked;
+    }
+}
+
+TEST(WmsSource, AnExceptionReportIsAFailureInTheServersWords)
+{
+    testsupport::TempWorkDir work;
+    WmsServer wms;
+    SourceTable table(testShores(), {(work.path() + QStringLiteral("/cache")).toStdString(), 19,
+                                     "mapservice/test", 2048, 30});
+    ASSERT_TRUE(table.add("wms:" + wms.url() + "LAYERS=missing").ok());
+    const Answer answer = answerMapRequest("CenP=10,0&Alti=180&Size=400,400&Lang=EUR0407", table);
+    EXPECT_EQ(answer.status, 502);
+    EXPECT_NE(answer.body.find("the server answers with an exception: Layer 'missing' is not "
+                               "defined"),
+              std::string::npos)
+        << answer.body;
 }
 
 TEST(WmsSource, APictureAcross180IsAskedForInPiecesOnBothSides)
