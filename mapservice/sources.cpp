@@ -2,6 +2,7 @@
 
 #include "common/printable.h"
 #include "common/redirect.h"
+#include "mapservice/gridsource.h"
 #include "mapservice/rastersource.h"
 #include "mapservice/remotespec.h"
 #include "mapservice/wmssource.h"
@@ -223,6 +224,31 @@ common::Result<const Source*> SourceTable::makeRemote(const Dialect& dialect,
             return common::badInput("a wms: source needs LAYERS=... in its URL");
         }
         made = std::make_unique<WmsSource>(split->url, *upstreams_, shores_);
+    } else if (name == "wmts") {
+        const std::string url = split->url;
+        const RemoteSpec choice = *split;
+        made = std::make_unique<GridSource>(
+            text,
+            GridSource::Description{url, "WMTS capabilities document", isWmtsCapabilities,
+                                    [url, choice](const std::string& xml) {
+                                        return readWmtsCapabilities(xml, url, choice);
+                                    }},
+            *upstreams_, shores_);
+    } else {
+        std::string url = split->url;
+        while (!url.empty() && url.back() == '/') {
+            url.pop_back();
+        }
+        if (url.size() < 10 || url.compare(url.size() - 10, 10, "/MapServer") != 0 ||
+            url.find('?') != std::string::npos) {
+            return common::badInput("an arcgis: source's URL ends in /MapServer");
+        }
+        made = std::make_unique<GridSource>(
+            text,
+            GridSource::Description{
+                url + "?f=json", "tiled map service description", isArcgisService,
+                [url](const std::string& json) { return readArcgisService(json, url); }},
+            *upstreams_, shores_);
     }
     owned_.push_back(std::move(made));
     return static_cast<const Source*>(owned_.back().get());

@@ -21,9 +21,9 @@ public:
 
     // Takes one "--source" argument: SPEC or CODE=SPEC, CODE one of EUR0407, USA407, EURO809,
     // WLD0407, type1 (the first three) and type2 (WLD0407). SPEC is "drawn", a remote source
-    // ("xyz:URL", "tms:URL", "wms:URL", see Dialect) or anything GDAL opens as a raster; local
-    // files are opened now, remote sources are not contacted. A refusal names the argument and says
-    // what is wrong.
+    // ("xyz:URL", "tms:URL", "wms:URL", "wmts:URL", "arcgis:URL", see Dialect) or anything GDAL
+    // opens as a raster; local files are opened now, remote sources are not contacted. A refusal
+    // names the argument and says what is wrong.
     common::Status add(const std::string& argument);
 
     // Takes one "--attribution" argument: TEXT or CODE=TEXT, the credit that the legend of the
@@ -58,6 +58,8 @@ public:
         {"xyz", "an", {"subdomains", "tilesize"}},
         {"tms", "a", {"subdomains", "tilesize"}},
         {"wms", "a", {}},
+        {"wmts", "a", {"layer", "tilematrixset", "style", "format"}},
+        {"arcgis", "an", {}},
     };
 
 private:

@@ -44,7 +44,8 @@ struct Fetch {
     enum class Stage { LookingUp, Fetching, Storing };
     Stage stage = Stage::LookingUp;
     std::string host, url, key, what;
-    PictureSize size;
+    Expected expected{PictureSize{}};
+    std::int64_t maxBodyBytes = 0;
     std::unique_ptr<TileCache::Temporary> temporary; // the body, as it arrives
     bool madeRoom = false;        // the file system was full once, and the cache made room
     bool holdsConnection = false; // counted among its host's connections
@@ -160,7 +161,7 @@ struct Network::Private : std::enable_shared_from_this<Network::Private> {
         common::http::Request request;
         request.url = fetch->url;
         request.userAgent = options.userAgent;
-        request.maxBodyBytes = options.maxBodyBytes;
+        request.maxBodyBytes = fetch->maxBodyBytes;
         request.decodeContent = true; // the cap counts decoded bytes
         request.deadline = fetch->waiters.front().wanted.deadline;
         common::http::Handlers handlers;
@@ -191,7 +192,7 @@ struct Network::Private : std::enable_shared_from_this<Network::Private> {
         fetch->stage = Fetch::Stage::Storing;
         release(*fetch);
         common::Status outcome =
-            transferOutcome(ended, fetch->host, fetch->what, options.maxBodyBytes);
+            transferOutcome(ended, fetch->host, fetch->what, fetch->maxBodyBytes);
         asio::post(pool, [self = shared_from_this(), box = mailbox, fetch, outcome,
                           temporary = std::move(fetch->temporary), bytes = ended.bodyBytes,
                           type = ended.contentType]() mutable {
@@ -208,9 +209,9 @@ struct Network::Private : std::enable_shared_from_this<Network::Private> {
                 outcome =
                     common::permanent("the tile cache cannot be written: " + error->text, 500);
             }
-            Fetched stored = keepAnswer(
-                self->cache, fetch->key, "upstream " + fetch->host + ": " + fetch->what,
-                fetch->size, self->options.maxBodyBytes, *temporary, outcome, bytes, type);
+            Fetched stored =
+                keepAnswer(self->cache, fetch->key, "upstream " + fetch->host + ": " + fetch->what,
+                           fetch->expected, fetch->maxBodyBytes, *temporary, outcome, bytes, type);
             temporary.reset(); // removed unless stored
             box->post([self, fetch, stored] { self->deliver(fetch, stored); });
         });
@@ -361,7 +362,7 @@ bool Network::runFor(std::chrono::milliseconds most)
 }
 
 void Network::fetch(const std::string& host, std::string url, std::string key, std::string what,
-                    PictureSize size, Wanted wanted,
+                    Expected expected, Wanted wanted,
                     std::function<void(common::Result<std::string>)> done)
 {
     auto fetch = std::make_shared<Fetch>();
@@ -369,7 +370,9 @@ void Network::fetch(const std::string& host, std::string url, std::string key, s
     fetch->url = std::move(url);
     fetch->key = std::move(key);
     fetch->what = std::move(what);
-    fetch->size = size;
+    fetch->maxBodyBytes =
+        expected.isDocumentKind() ? expected.documentBytes : d_->options.maxBodyBytes;
+    fetch->expected = std::move(expected);
     d_->mailbox->post(
         [d = d_, fetch, waiter = Waiter{0, std::move(wanted), std::move(done), nullptr}]() mutable {
             d->take(fetch, std::move(waiter));

@@ -43,10 +43,10 @@ public:
     // thread. |what| names it in failures
     // ("tile 12/2047/1361"). Once |wanted| is over, |done| is called with a time-out (or, when
     // abandoned, any failure) and the transfer stops unless another picture still wants it.
-    // A body is cached only when it is a whole picture of |size| (see bodyProblem); any other
-    // fails the transfer with the reason.
+    // A body is cached only when it is what is |expected| (a document has a cap of its own);
+    // any other fails the transfer with the reason.
     void fetch(const std::string& host, std::string url, std::string key, std::string what,
-               PictureSize size, Wanted wanted,
+               Expected expected, Wanted wanted,
                std::function<void(common::Result<std::string>)> done);
 
     struct Private;
@@ -60,10 +60,10 @@ class Upstream {
 public:
     Upstream(std::string host, Network& network) : host_(std::move(host)), network_(network) {}
 
-    void fetch(std::string url, std::string key, std::string what, PictureSize size, Wanted wanted,
+    void fetch(std::string url, std::string key, std::string what, Expected expected, Wanted wanted,
                std::function<void(common::Result<std::string>)> done)
     {
-        network_.fetch(host_, std::move(url), std::move(key), std::move(what), size,
+        network_.fetch(host_, std::move(url), std::move(key), std::move(what), std::move(expected),
                        std::move(wanted), std::move(done));
     }
     const std::string& host() const { return host_; }

@@ -91,14 +91,61 @@ std::optional<OwsException> exceptionIn(const std::string& path, std::int64_t by
     return owsException(body);
 }
 
+std::string readAll(const std::string& path, std::int64_t most)
+{
+    std::string body;
+    if (std::FILE* file = std::fopen(path.c_str(), "rbe")) {
+        body.resize(static_cast<std::size_t>(most));
+        body.resize(std::fread(body.data(), 1, body.size(), file));
+        std::fclose(file);
+    }
+    return body;
+}
+
+// A document is kept only when it is one: a failed fetch or a page of another kind is asked for
+// again, not kept for as long as a document would be.
+common::Result<std::string> keepDocument(TileCache& cache, const std::string& key,
+                                         const std::string& what, const Expected& expected,
+                                         TileCache::Temporary& temporary,
+                                         const common::Status& outcome, std::int64_t bytes,
+                                         const std::string& contentType)
+{
+    const std::string text = readAll(temporary.path(), std::min(bytes, expected.documentBytes));
+    const auto exception = owsException(text);
+    if (exception && (!outcome.ok() || !expected.isDocument(text))) {
+        return common::passing(what + ": the server answers with an exception: " + exception->text,
+                               502);
+    }
+    if (!outcome.ok()) {
+        return outcome.error();
+    }
+    if (bytes == 0) {
+        return common::passing(what + " is empty", 502);
+    }
+    if (!expected.isDocument(text)) {
+        return common::passing(what + " is no " + expected.documentKind + " but " +
+                                   std::to_string(bytes) + " bytes" +
+                                   (contentType.empty() ? "" : " of " + contentType),
+                               502);
+    }
+    if (const common::Status stored = cache.store(key, temporary); !stored) {
+        return stored.error();
+    }
+    return pictureOf(cache.find(key), what);
+}
+
 } // namespace
 
 common::Result<std::string> keepAnswer(TileCache& cache, const std::string& key,
-                                       const std::string& what, PictureSize size,
+                                       const std::string& what, const Expected& expected,
                                        std::int64_t maxBodyBytes, TileCache::Temporary& temporary,
                                        const common::Status& outcome, std::int64_t bytes,
                                        const std::string& contentType)
 {
+    if (expected.isDocumentKind()) {
+        return keepDocument(cache, key, what, expected, temporary, outcome, bytes, contentType);
+    }
+    const PictureSize size = expected.size;
     const bool notFound = !outcome.ok() && outcome.error().kind == common::ErrorKind::NotFound;
     const bool statusFailed = !outcome.ok() && outcome.error().kind == common::ErrorKind::Passing;
     std::optional<std::string> problem;

@@ -8,10 +8,33 @@
 #include "mapservice/tilecache.h"
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
 namespace mapservice {
+
+// What an upstream's answer must be to be kept: a whole picture of |size| (see bodyProblem), or
+// a document of at most |documentBytes| that |isDocument| accepts.
+struct Expected {
+    Expected(PictureSize size) : size(size) {} // NOLINT(google-explicit-constructor): mostly
+    // A document of |kind| ("a WMTS capabilities document"), no picture.
+    static Expected document(std::int64_t maxBytes, std::string kind,
+                             std::function<bool(const std::string& text)> isDocument)
+    {
+        Expected e(PictureSize{});
+        e.documentBytes = maxBytes;
+        e.documentKind = std::move(kind);
+        e.isDocument = std::move(isDocument);
+        return e;
+    }
+    bool isDocumentKind() const { return documentBytes > 0; }
+
+    PictureSize size;
+    std::int64_t documentBytes = 0;
+    std::string documentKind;
+    std::function<bool(const std::string& text)> isDocument;
+};
 
 // How the end of one transfer reads: a body to keep; a not-found error when the upstream has
 // nothing there (404 or 204); or why it failed: a passing error (status 502) or a timed-out
@@ -25,14 +48,14 @@ common::Result<std::string> pictureOf(const std::optional<TileCache::Cached>& ca
                                       const std::string& what);
 
 // Keeps the answer in |temporary| (|bytes| long, read as |outcome|) in |cache| as |key|: a whole
-// picture of |size| as it is, nothing there (a not-found outcome, or an empty body) as such;
-// the cached file, a not-found error, or why nothing was kept (a failed outcome, a body that is
-// no such picture, a cache that cannot be written). An exception report (see owsexception.h) in
-// place of the picture fails with the server's words, or is nothing there for a tile out of the
-// grid's range. |what| names the answer in errors, and |contentType| as it came. Does the
-// disk's work: not for the loop's thread.
+// picture or document as |expected| as it is (a document is never kept as nothing there), nothing
+// there (a not-found outcome, or an empty body) as such; the cached file, a not-found error, or why
+// nothing was kept (a failed outcome, a body that is no such picture, a cache that cannot be
+// written). An exception report (see owsexception.h) in place of the picture fails with the
+// server's words, or is nothing there for a tile out of the grid's range. |what| names the answer
+// in errors, and |contentType| as it came. Does the disk's work: not for the loop's thread.
 common::Result<std::string> keepAnswer(TileCache& cache, const std::string& key,
-                                       const std::string& what, PictureSize size,
+                                       const std::string& what, const Expected& expected,
                                        std::int64_t maxBodyBytes, TileCache::Temporary& temporary,
                                        const common::Status& outcome, std::int64_t bytes,
                                        const std::string& contentType = {});

@@ -148,7 +148,7 @@ TEST(WmsSource, EachVersionAndProjectionPlacesTheAnswer)
 {
     testsupport::TempWorkDir work;
     WmsServer wms;
-    for (const std::string& version :
+    for (const std::string version :
          {"", "VERSION=1.3.0&", "version=1.3.0&crs=EPSG:3857&", "VERSION=1.1.1&SRS=EPSG:3857&"}) {
         SourceTable table(testShores(), {(work.path() + QStringLiteral("/cache")).toStdString(), 19,
                                          "mapservice/test", 2048, 30});
