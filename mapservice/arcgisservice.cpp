@@ -86,17 +86,24 @@ common::Result<TileService> readArcgisService(const std::string& json,
         m.tileHeight = height;
         const double tileX = m.resolution * width;
         const double tileY = m.resolution * height;
-        const auto count = [](double v) {
-            return std::isfinite(v) && v < 9e15 ? static_cast<std::int64_t>(std::ceil(v))
-                                                : std::int64_t{-1};
+        // Tile counts, an edge that the written numbers miss by a rounding error not counted.
+        const auto upTo = [](double v) {
+            return std::isfinite(v) && std::abs(v) < 9e15
+                       ? static_cast<std::int64_t>(std::ceil(v - 1e-6))
+                       : std::int64_t{-1};
         };
-        m.matrixWidth = count(2 * std::abs(left) / tileX);
-        m.matrixHeight = count(2 * std::abs(top) / tileY);
+        const auto downTo = [](double v) {
+            return std::isfinite(v) && std::abs(v) < 9e15
+                       ? static_cast<std::int64_t>(std::floor(v + 1e-6))
+                       : std::int64_t{-1};
+        };
+        m.matrixWidth = upTo(2 * std::abs(left) / tileX);
+        m.matrixHeight = upTo(2 * std::abs(top) / tileY);
         if (bounded) {
-            m.minCol = count(std::floor((extent.GetDouble("xmin", 0) - left) / tileX));
-            m.maxCol = count(std::ceil((extent.GetDouble("xmax", 0) - left) / tileX)) - 1;
-            m.minRow = count(std::floor((top - extent.GetDouble("ymax", 0)) / tileY));
-            m.maxRow = count(std::ceil((top - extent.GetDouble("ymin", 0)) / tileY)) - 1;
+            m.minCol = downTo((extent.GetDouble("xmin", 0) - left) / tileX);
+            m.maxCol = upTo((extent.GetDouble("xmax", 0) - left) / tileX) - 1;
+            m.minRow = downTo((top - extent.GetDouble("ymax", 0)) / tileY);
+            m.maxRow = upTo((top - extent.GetDouble("ymin", 0)) / tileY) - 1;
             m.matrixWidth = std::max(m.matrixWidth, m.maxCol + 1);
             m.matrixHeight = std::max(m.matrixHeight, m.maxRow + 1);
         }

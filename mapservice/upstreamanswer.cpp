@@ -117,7 +117,9 @@ common::Result<std::string> keepDocument(TileCache& cache, const std::string& ke
                                502);
     }
     if (!outcome.ok()) {
-        return outcome.error();
+        const common::Error& error = outcome.error();
+        // Nothing there is a failure for a document, not a tile left out.
+        return error.kind == common::ErrorKind::NotFound ? common::passing(error.text, 502) : error;
     }
     if (bytes == 0) {
         return common::passing(what + " is empty", 502);

@@ -379,6 +379,13 @@ common::Result<TileService> readWmtsCapabilities(const std::string& xml,
             url = replacedAll(url, "{" + text(dimension, "Identifier") + "}",
                               text(dimension, "Default"));
         }
+        for (const char* needed : {"{TileMatrix}", "{TileRow}", "{TileCol}"}) {
+            if (replacedAll(url, needed, "").size() == url.size()) {
+                return common::passing("the layer's tile URL template " + url.substr(0, 200) +
+                                           " has no " + needed,
+                                       502);
+            }
+        }
         service.tileUrl = url;
     } else {
         std::string url = getTileEndpoint(capabilities, capabilitiesUrl);

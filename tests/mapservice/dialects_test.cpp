@@ -89,3 +89,191 @@ TEST_F(TileDialects, SubdomainsRowsFromTheSouthAnd512PixelTilesDrawInPlace)
 }
 
 } // namespace
+
+namespace {
+
+// A WMTS and a tiled map service in Web Mercator on 127.0.0.1, whose tiles are the fake tile
+// server's (orange at even columns, teal at odd ones): what it answers can be set per test.
+class GridServer {
+public:
+    GridServer()
+    {
+        http_.server().Get(
+            "/wmts/caps.xml", [this](const httplib::Request&, httplib::Response& res) {
+                ++describedTimes;
+                res.status = describeStatus;
+                res.set_content(description.empty() ? capabilities() : description, "text/xml");
+            });
+        http_.server().Get("/arcgis/MapServer",
+                           [this](const httplib::Request&, httplib::Response& res) {
+                               ++describedTimes;
+                               res.set_content(arcgisJson(), "application/json");
+                           });
+        const auto tile = [this](const httplib::Request& req, httplib::Response& res, int col) {
+            ++tiles;
+            if (!tileAnswer.empty()) {
+                res.status = 400;
+                res.set_content(tileAnswer, "application/xml");
+                return;
+            }
+            res.set_content(col % 2 == 0 ? orange : teal, "image/png");
+            (void)req;
+        };
+        http_.server().Get(R"(/wmts/tiles/(\d+)/(\d+)/(\d+)\.png)",
+                           [tile](const httplib::Request& req, httplib::Response& res) {
+                               tile(req, res, std::stoi(req.matches[3]));
+                           });
+        http_.server().Get(R"(/arcgis/MapServer/tile/(\d+)/(\d+)/(\d+))",
+                           [tile](const httplib::Request& req, httplib::Response& res) {
+                               tile(req, res, std::stoi(req.matches[3]));
+                           });
+        http_.start();
+    }
+    std::string wmts() const { return "wmts:" + http_.url() + "/wmts/caps.xml"; }
+    std::string arcgis() const { return "arcgis:" + http_.url() + "/arcgis/MapServer"; }
+
+    std::atomic<int> describedTimes{0};
+    std::atomic<int> describeStatus{200};
+    std::atomic<int> tiles{0};
+    std::string description; // replaces the capabilities when set
+    std::string tileAnswer;  // an exception report every tile is answered with, when set
+
+private:
+    std::string capabilities() const
+    {
+        std::string matrices;
+        for (int z = 0; z <= 14; ++z) {
+            matrices += "<TileMatrix><ows:Identifier>" + std::to_string(z) +
+                        "</ows:Identifier><ScaleDenominator>" +
+                        std::to_string(559082264.0287178 / std::ldexp(1.0, z)) +
+                        "</ScaleDenominator><TopLeftCorner>-20037508.342789244 "
+                        "20037508.342789244</TopLeftCorner><TileWidth>256</TileWidth>"
+                        "<TileHeight>256</TileHeight><MatrixWidth>" +
+                        std::to_string(1 << z) + "</MatrixWidth><MatrixHeight>" +
+                        std::to_string(1 << z) + "</MatrixHeight></TileMatrix>";
+        }
+        return R"(<Capabilities xmlns="http://www.opengis.net/wmts/1.0"
+            xmlns:ows="http://www.opengis.net/ows/1.1"><Contents><Layer>
+            <ows:Identifier>osm</ows:Identifier><Style isDefault="true"><ows:Identifier>default
+            </ows:Identifier></Style><Format>image/png</Format><TileMatrixSetLink>
+            <TileMatrixSet>g</TileMatrixSet></TileMatrixSetLink><ResourceURL format="image/png"
+            resourceType="tile" template=")" +
+               http_.url() +
+               R"(/wmts/tiles/{TileMatrix}/{TileRow}/{TileCol}.png"/></Layer><TileMatrixSet>
+            <ows:Identifier>g</ows:Identifier><ows:SupportedCRS>urn:ogc:def:crs:EPSG::3857
+            </ows:SupportedCRS>)" +
+               matrices + "</TileMatrixSet></Contents></Capabilities>";
+    }
+    static std::string arcgisJson()
+    {
+        std::string lods;
+        for (int z = 0; z <= 14; ++z) {
+            lods += (z == 0 ? "" : ",") + std::string("{\"level\":") + std::to_string(z) +
+                    ",\"resolution\":" + std::to_string(156543.03392804097 / std::ldexp(1.0, z)) +
+                    "}";
+        }
+        return R"({"tileInfo":{"rows":256,"cols":256,"origin":{"x":-20037508.342787,
+            "y":20037508.342787},"spatialReference":{"wkid":102100,"latestWkid":3857},
+            "lods":[)" +
+               lods + "]}}";
+    }
+
+    const std::string orange = testsupport::png(QColor(250, 150, 20));
+    const std::string teal = testsupport::png(QColor(20, 150, 150));
+    testsupport::LoopbackServer http_; // last: stopped before the rest goes
+};
+
+// The share of pixels in which two pictures differ.
+double differing(const QImage& a, const QImage& b)
+{
+    int different = 0;
+    for (int y = 0; y < a.height(); ++y) {
+        for (int x = 0; x < a.width(); ++x) {
+            const QColor p = a.pixelColor(x, y);
+            const QColor q = b.pixelColor(x, y);
+            different += std::abs(p.red() - q.red()) + std::abs(p.green() - q.green()) +
+                                     std::abs(p.blue() - q.blue()) >
+                                 30
+                             ? 1
+                             : 0;
+        }
+    }
+    return static_cast<double>(different) / (a.width() * a.height());
+}
+
+TEST_F(TileDialects, WmtsAndTiledMapServicesDrawWhatTheSameTilesDrawAsXyz)
+{
+    GridServer grid;
+    const auto drawn = [this](const std::string& spec) {
+        SourceTable table(testShores(), options());
+        EXPECT_TRUE(table.add(spec).ok()) << spec;
+        const Answer answer = answerMapRequest(query, table);
+        EXPECT_EQ(answer.status, 200) << spec << ": " << answer.body;
+        return picture(answer);
+    };
+    const QImage xyz = drawn(tiles.spec());
+    ASSERT_FALSE(xyz.isNull());
+    for (const std::string& spec : {grid.wmts(), grid.arcgis()}) {
+        grid.describedTimes = 0;
+        const QImage image = drawn(spec);
+        ASSERT_FALSE(image.isNull()) << spec;
+        EXPECT_LT(differing(image, xyz), 0.01) << spec;
+        drawn(spec); // the description comes from the cache now
+        EXPECT_EQ(grid.describedTimes.load(), 1) << spec;
+    }
+}
+
+TEST_F(TileDialects, ADescriptionThatFailsIsAskedForAtMostOnceAMinute)
+{
+    GridServer grid;
+    const struct {
+        int status;
+        std::string body;
+        const char* reason;
+    } cases[] = {
+        {404, "", "nothing there for the WMTS capabilities document"},
+        {200, "<html>Down for maintenance</html>", "no WMTS capabilities document"},
+        {200, std::string((8 << 20) + 1, 'x'), "larger than 8 MB"},
+    };
+    for (const auto& c : cases) {
+        grid.describeStatus = c.status;
+        grid.description = c.body.empty() ? " " : c.body;
+        grid.describedTimes = 0;
+        SourceTable table(testShores(), options());
+        ASSERT_TRUE(table.add(grid.wmts() + "#layer=osm").ok());
+        for (int picture = 0; picture < 2; ++picture) {
+            const Answer answer = answerMapRequest(query, table);
+            EXPECT_EQ(answer.status, 502) << c.reason;
+            EXPECT_NE(answer.body.find(c.reason), std::string::npos) << answer.body;
+        }
+        EXPECT_EQ(grid.describedTimes.load(), 1) << c.reason;
+    }
+}
+
+TEST_F(TileDialects, ATileOutOfRangeIsNoDataAndOtherExceptionsFail)
+{
+    GridServer grid;
+    const std::string report = R"(<?xml version="1.0"?><ExceptionReport
+        xmlns="http://www.opengis.net/ows/1.1" version="1.1.0"><Exception exceptionCode="CODE"
+        locator="TILEROW"><ExceptionText>TileRow is out of range</ExceptionText></Exception>
+        </ExceptionReport>)";
+    for (const auto& [code, status] :
+         {std::pair{"TileOutOfRange", 200}, std::pair{"NoApplicableCode", 502}}) {
+        grid.tileAnswer = report;
+        grid.tileAnswer.replace(grid.tileAnswer.find("CODE"), 4, code);
+        SourceTable table(testShores(), options());
+        ASSERT_TRUE(table.add(grid.wmts() + "#style=default&format=image/png").ok());
+        // Elsewhere for each code, so that nothing of the other is in the cache.
+        const Answer answer = answerMapRequest(
+            status == 200 ? query : "CenP=-30,100&Alti=90&Size=400,400&Lang=EUR0407", table);
+        EXPECT_EQ(answer.status, status) << code << ": " << answer.body;
+        if (status == 502) {
+            EXPECT_NE(answer.body.find("the server answers with an exception: TileRow is out of "
+                                       "range"),
+                      std::string::npos)
+                << answer.body;
+        }
+    }
+}
+
+} // namespace
