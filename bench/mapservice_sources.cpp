@@ -4,7 +4,9 @@
 // GeoTIFF. The tiles and the GeoTIFF hold the same smooth colours. mapservice_xyz_warm_1999:
 // the same from one source that has drawn the picture before, as in the running service.
 // mapservice_xyz_cached_1999_across_180: the cached picture of a place where it crosses 180
-// degrees, its tiles on both sides of the grid's edge.
+// degrees, its tiles on both sides of the grid's edge. mapservice_wmts_4326_cached_1999: the
+// cached picture from a WMTS in EPSG:4326 whose tiles hold the same colours, against the same
+// from the tile server in Web Mercator.
 #include "benchapp.h"
 #include "benchutil.h"
 #include "geotiffwriter.h"
@@ -74,6 +76,49 @@ void makeGeotiff(const std::string& path)
     }
 }
 
+// A tile of a WMTS in EPSG:4326 whose matrix |z| is 2^(z+1) x 2^z tiles of 256 pixels.
+std::string geodeticTilePng(int z, int col, int row)
+{
+    QImage image(256, 256, QImage::Format_RGB32);
+    const double size = 180.0 / (1 << z) / 256;
+    for (int y = 0; y < 256; ++y) {
+        const double lat = 90 - (row * 256 + y + 0.5) * size;
+        const double my = std::log(std::tan(M_PI / 4 + lat * M_PI / 360)) * 6378137.0;
+        for (int x = 0; x < 256; ++x) {
+            image.setPixel(x, y, colourAt((-180 + (col * 256 + x + 0.5) * size) * half / 180, my));
+        }
+    }
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return bytes.toStdString();
+}
+
+std::string geodeticCapabilities(const std::string& url)
+{
+    std::string matrices;
+    for (int z = 0; z <= 14; ++z) {
+        char matrix[600];
+        std::snprintf(matrix, sizeof matrix,
+                      "<TileMatrix><ows:Identifier>%d</ows:Identifier><ScaleDenominator>%.10f"
+                      "</ScaleDenominator><TopLeftCorner>90 -180</TopLeftCorner><TileWidth>256"
+                      "</TileWidth><TileHeight>256</TileHeight><MatrixWidth>%d</MatrixWidth>"
+                      "<MatrixHeight>%d</MatrixHeight></TileMatrix>",
+                      z, 279541132.0143589 / (1 << z), 2 << z, 1 << z);
+        matrices += matrix;
+    }
+    return R"(<Capabilities xmlns="http://www.opengis.net/wmts/1.0"
+        xmlns:ows="http://www.opengis.net/ows/1.1"><Contents><Layer><ows:Identifier>a
+        </ows:Identifier><Style isDefault="true"><ows:Identifier>default</ows:Identifier></Style>
+        <Format>image/png</Format><TileMatrixSetLink><TileMatrixSet>geodetic</TileMatrixSet>
+        </TileMatrixSetLink><ResourceURL format="image/png" resourceType="tile" template=")" +
+           url + R"(/geodetic/{TileMatrix}/{TileCol}/{TileRow}.png"/></Layer><TileMatrixSet>
+        <ows:Identifier>geodetic</ows:Identifier><ows:SupportedCRS>urn:ogc:def:crs:EPSG::4326
+        </ows:SupportedCRS>)" +
+           matrices + "</TileMatrixSet></Contents></Capabilities>";
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -91,9 +136,22 @@ int main(int argc, char** argv)
                                     std::stoi(req.matches[3])),
                             "image/png");
         });
+    tiles.server().Get(R"(/geodetic/(\d+)/(\d+)/(\d+)\.png)",
+                       [&](const httplib::Request& req, httplib::Response& res) {
+                           ++requests;
+                           res.set_content(geodeticTilePng(std::stoi(req.matches[1]),
+                                                           std::stoi(req.matches[2]),
+                                                           std::stoi(req.matches[3])),
+                                           "image/png");
+                       });
+    tiles.server().Get("/wmts.xml", [&](const httplib::Request&, httplib::Response& res) {
+        ++requests;
+        res.set_content(geodeticCapabilities(tiles.url()), "text/xml");
+    });
     tiles.start();
     const mapservice::RemoteOptions remote{folder + "/cache", 19, "mapservice/bench", 2048, 30};
     const std::string xyz = "xyz:" + tiles.url() + "/{z}/{x}/{y}.png";
+    const std::string wmts = "wmts:" + tiles.url() + "/wmts.xml";
 
     // 0.69 degrees around 47 N 10 E: tiles of zoom 12, the GeoTIFF's own resolution.
     const mapservice::MapRequest request{47, 10, 31, 1999, 1999, "EUR0407", {}};
@@ -115,6 +173,7 @@ int main(int argc, char** argv)
     const auto picture = [&](const std::string& spec) { return pictureOf(spec, request); };
     picture(xyz); // fills the cache
     pictureOf(xyz, across);
+    picture(wmts);
     const int fetched = requests;
     std::size_t bytes = 0;
     // In the service a source lives as long as the service: its tiles stay decoded in memory.
@@ -139,6 +198,8 @@ int main(int argc, char** argv)
         fromGeotiff);
     const bench::Rounds cachedAcross =
         bench::alternate(7, times([&] { return pictureOf(xyz, across); }), fromGeotiff);
+    const bench::Rounds geodetic = bench::alternate(7, times([&] { return picture(wmts); }),
+                                                    times([&] { return picture(xyz); }));
     if (requests != fetched || fetched == 0) {
         std::fprintf(stderr, "the cache did not answer: %d tiles fetched, then %d more\n", fetched,
                      requests - fetched);
@@ -148,5 +209,6 @@ int main(int argc, char** argv)
     bench::report("mapservice_xyz_cached_1999", cached, "2");
     bench::report("mapservice_xyz_warm_1999", warm, "2");
     bench::report("mapservice_xyz_cached_1999_across_180", cachedAcross, "2");
+    bench::report("mapservice_wmts_4326_cached_1999", geodetic, "1.2");
     return 0;
 }
