@@ -136,14 +136,13 @@ int main(int argc, char** argv)
                                     std::stoi(req.matches[3])),
                             "image/png");
         });
-    tiles.server().Get(R"(/geodetic/(\d+)/(\d+)/(\d+)\.png)",
-                       [&](const httplib::Request& req, httplib::Response& res) {
-                           ++requests;
-                           res.set_content(geodeticTilePng(std::stoi(req.matches[1]),
-                                                           std::stoi(req.matches[2]),
-                                                           std::stoi(req.matches[3])),
-                                           "image/png");
-                       });
+    tiles.server().Get(R"(/geodetic/(\d+)/(\d+)/(\d+)\.png)", [&](const httplib::Request& req,
+                                                                  httplib::Response& res) {
+        ++requests;
+        res.set_content(geodeticTilePng(std::stoi(req.matches[1]), std::stoi(req.matches[2]),
+                                        std::stoi(req.matches[3])),
+                        "image/png");
+    });
     tiles.server().Get("/wmts.xml", [&](const httplib::Request&, httplib::Response& res) {
         ++requests;
         res.set_content(geodeticCapabilities(tiles.url()), "text/xml");

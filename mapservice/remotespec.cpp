@@ -65,10 +65,14 @@ common::Result<RemoteSpec> splitRemoteSpec(const std::string& source, const std:
         const std::size_t eq = part.find('=');
         const std::string name = lower(part.substr(0, eq));
         if (eq == std::string::npos || std::find(known.begin(), known.end(), name) == known.end()) {
-            return common::badInput(source + " " + knows + "; " + part + " is none of them");
+            std::string refusal = source;
+            refusal.append(" ").append(knows).append("; ").append(part).append(" is none of them");
+            return common::badInput(refusal);
         }
         if (!spec.params.emplace(name, decoded(part.substr(eq + 1))).second) {
-            return common::badInput(source + ": #" + name + " is given twice");
+            std::string refusal = source;
+            refusal.append(": #").append(name).append(" is given twice");
+            return common::badInput(refusal);
         }
     }
     return spec;

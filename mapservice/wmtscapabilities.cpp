@@ -132,6 +132,7 @@ common::Result<std::string> choose(const std::vector<std::string>& offered,
 std::vector<std::string> identifiers(const std::vector<const CPLXMLNode*>& nodes)
 {
     std::vector<std::string> out;
+    out.reserve(nodes.size());
     for (const CPLXMLNode* n : nodes) {
         out.push_back(text(n, "Identifier"));
     }
@@ -245,6 +246,7 @@ common::Result<TileService> readWmtsCapabilities(const std::string& xml,
 
     const auto links = children(layer, "TileMatrixSetLink");
     std::vector<std::string> setNames;
+    setNames.reserve(links.size());
     for (const CPLXMLNode* link : links) {
         setNames.push_back(text(link, "TileMatrixSet"));
     }

@@ -153,7 +153,7 @@ TEST(ArcgisService, LevelsOriginAndExtentMakeTheGrid)
     EXPECT_EQ(serviceTileUrl(*read, read->grid.matrices[1], 1, 0),
               "http://t.example/arcgis/rest/services/a/MapServer/tile/1/0/1");
     for (const std::string& bad : {std::string("not json"), std::string(R"({"name": "x"})"),
-                                  std::string(R"({"tileInfo": {"spatialReference": {"wkid": 1},
+                                   std::string(R"({"tileInfo": {"spatialReference": {"wkid": 1},
                                       "lods": []}})")}) {
         EXPECT_FALSE(readArcgisService(bad, "http://t.example/MapServer").ok()) << bad;
     }
