@@ -119,8 +119,8 @@ std::optional<double> pixelSize(OGRCoordinateTransformationH toGrid, const commo
     return area > 0 && std::isfinite(area) ? std::optional(std::sqrt(area)) : std::nullopt;
 }
 
-// The tiles of |m| under |points|, plus one ring, within the matrix's limits.
-GridRange rangeOf(const TileMatrix& m, const std::vector<Point>& points)
+// The tiles of |m| under |points|, plus |ring| tiles all around, within the matrix's limits.
+GridRange rangeOf(const TileMatrix& m, const std::vector<Point>& points, int ring)
 {
     GridRange range;
     if (points.empty()) {
@@ -139,10 +139,10 @@ GridRange rangeOf(const TileMatrix& m, const std::vector<Point>& points)
     const double tileX = m.resolution * m.tileWidth;
     const double tileY = m.resolution * m.tileHeight;
     // In doubles first: a far point must not overflow the tile numbers.
-    const double west = std::floor((minX - m.left) / tileX) - 1;
-    const double east = std::ceil((maxX - m.left) / tileX);
-    const double north = std::floor((m.top - maxY) / tileY) - 1;
-    const double south = std::ceil((m.top - minY) / tileY);
+    const double west = std::floor((minX - m.left) / tileX) - ring;
+    const double east = std::ceil((maxX - m.left) / tileX) - 1 + ring;
+    const double north = std::floor((m.top - maxY) / tileY) - ring;
+    const double south = std::ceil((m.top - minY) / tileY) - 1 + ring;
     const auto low = [](std::int64_t v) { return static_cast<double>(v); };
     if (east < low(m.minCol) || west > low(m.maxCol) || south < low(m.minRow) ||
         north > low(m.maxRow)) {
@@ -237,6 +237,15 @@ common::Result<GridPlan> gridPlan(const TileGrid& grid, const Geometry& g, int f
     if (!pixel) {
         return plan; // the picture shows nothing of the grid
     }
+    // The ring around the picture stops at the layer's bounds too.
+    std::vector<Point> bounds;
+    if (grid.bounds && !grid.bounds->crosses180()) {
+        const common::GeoBox& b = *grid.bounds;
+        bounds = outline(toGrid.get(), {.west = std::max(-180.0, b.west),
+                                        .south = std::max(-90.0, b.south),
+                                        .east = std::min(180.0, b.east),
+                                        .north = std::min(90.0, b.north)});
+    }
     const int last = std::clamp(finest, 0, static_cast<int>(grid.matrices.size()) - 1);
     int matrix = last;
     for (int i = 0; i <= last; ++i) {
@@ -251,8 +260,14 @@ common::Result<GridPlan> gridPlan(const TileGrid& grid, const Geometry& g, int f
         plan.ranges.clear();
         std::int64_t tiles = 0;
         for (const auto& points : outlines) {
-            plan.ranges.push_back(rangeOf(m, points));
-            tiles += plan.ranges.back().tiles();
+            GridRange range = rangeOf(m, points, 1);
+            if (!bounds.empty()) {
+                const GridRange within = rangeOf(m, bounds, 0);
+                range = {std::max(range.west, within.west), std::min(range.east, within.east),
+                         std::max(range.north, within.north), std::min(range.south, within.south)};
+            }
+            plan.ranges.push_back(range);
+            tiles += range.tiles();
         }
         if (matrix == 0 || tiles * m.tileWidth * m.tileHeight * 4 <= budgetBytes) {
             return plan;

@@ -64,7 +64,7 @@ struct GridPlan {
 // shows of the grid), coarser still while the tiles would hold more than |budgetBytes|; for
 // each world copy the picture shows, the tiles under its outline (the edges sampled, not only
 // the corners, transformed into the grid's CRS) plus one ring, within the matrix's limits and
-// the grid's bounds. A CRS GDAL cannot read gives an error.
+// the tiles under the grid's bounds. A CRS GDAL cannot read gives an error.
 common::Result<GridPlan> gridPlan(const TileGrid& grid, const Geometry& g, int finest,
                                   std::int64_t budgetBytes);
 

@@ -159,8 +159,7 @@ TEST(ArcgisService, LevelsOriginAndExtentMakeTheGrid)
     }
 }
 
-// Whether |lon|, |lat| lies in a tile of |range| in matrix |m|, in the grid's CRS |crs|.
-TEST(GridPlan, AskesForTheTilesUnderThePictureAndOneRing)
+TEST(GridPlan, AsksForTheTilesUnderThePictureAndOneRing)
 {
     // EPSG:4326 with 1.40625 / 2^12 degrees a pixel, and a national grid of 125 m a pixel.
     TileGrid geodetic;
@@ -226,6 +225,20 @@ TEST(GridPlan, AskesForTheTilesUnderThePictureAndOneRing)
         EXPECT_GT(grid->matrices[static_cast<std::size_t>(plan->matrix) - 1].resolution,
                   m.resolution * 1.9);
     }
+
+    // The layer's bounds stop the ring: no tile wholly west of 10 E.
+    geodetic.bounds = common::GeoBox{.west = 10.0, .south = -90, .east = 180, .north = 90};
+    const auto bounded = gridPlan(geodetic, g, 19, std::int64_t{64} << 20);
+    ASSERT_TRUE(bounded.ok());
+    const double tile =
+        geodetic.matrices[static_cast<std::size_t>(bounded->matrix)].resolution * 256;
+    EXPECT_EQ(bounded->ranges.front().west, static_cast<std::int64_t>(std::floor(190 / tile)));
+
+    // A missing tile is taken from the matrix above only where that halves with the same corner.
+    EXPECT_EQ(parentMatrix(utm, 3), 2);
+    utm.matrices[3].left += 1000;
+    EXPECT_EQ(parentMatrix(utm, 3), -1);
+    EXPECT_EQ(parentMatrix(utm, 4), -1);
 }
 
 } // namespace
