@@ -3,6 +3,9 @@
 #include "mapservice/request.h"
 #include "mapservice/source.h"
 
+#include <cstdint>
+#include <ctime>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -11,11 +14,34 @@ namespace mapservice {
 // The answer to one request: HTTP status, content type and body, and the picture's credit for
 // the Map-Credit header (one clean line; empty: no header).
 struct Answer {
+    Answer(int status = 200, std::string contentType = "image/gif", std::string body = {},
+           std::string credit = {})
+        : status(status), contentType(std::move(contentType)), body(std::move(body)),
+          credit(std::move(credit))
+    {}
     int status = 200;
     std::string contentType = "image/gif";
     std::string body;
     std::string credit;
+    // How a cache may keep a picture (see cachedBy): its ETag, Cache-Control's max-age and
+    // Last-Modified; none for a refusal.
+    std::string etag;
+    std::int64_t maxAge = -1;
+    std::optional<std::time_t> lastModified;
 };
+
+// The strong ETag of the picture of |request| (its fields as read, so that two ways of writing
+// the same request share it) whose content |fresh| identifies, in this version of the service.
+std::string entityTag(const MapRequest& request, const Freshness& fresh);
+
+// |answer| with its caching fields set from |fresh|.
+void cachedBy(Answer& answer, const MapRequest& request, const Freshness& fresh);
+
+// Whether an If-None-Match header's value holds |etag| (compared weakly, as the header is).
+bool noneMatchHolds(std::string_view ifNoneMatch, const std::string& etag);
+
+// |time| as an HTTP date: "Sun, 06 Nov 1994 08:49:37 GMT".
+std::string httpDate(std::time_t time);
 
 // The map request in the query of "GET /pub/agent.dll?<query>", or why it is refused (with
 // its HTTP status). Cheap: it only reads the text.

@@ -13,6 +13,7 @@
 #include <cctype>
 #include <cmath>
 #include <mutex>
+#include <sys/stat.h>
 
 namespace mapservice {
 
@@ -113,6 +114,19 @@ RasterSource::Lease::~Lease()
         const std::lock_guard lock(owner_->mutex_);
         owner_->idle_.push_back(std::move(dataset_));
     }
+}
+
+Freshness RasterSource::freshness(const MapRequest& /*request*/, const Gathered* /*gathered*/) const
+{
+    Freshness fresh("file " + connection_);
+    struct stat status {};
+    if (::stat(connection_.c_str(), &status) == 0) {
+        fresh.identity += " " + std::to_string(status.st_size) + "@" +
+                          std::to_string(status.st_mtim.tv_sec) + "." +
+                          std::to_string(status.st_mtim.tv_nsec);
+        fresh.lastModified = status.st_mtime;
+    }
+    return fresh;
 }
 
 common::Result<Picture> RasterSource::draw(const MapRequest& asked) const

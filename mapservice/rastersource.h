@@ -25,6 +25,8 @@ public:
     ~RasterSource() override;
 
     common::Result<Picture> draw(const MapRequest& request) const override;
+    // Identified by the file's name, size and time, which is its Last-Modified.
+    Freshness freshness(const MapRequest& request, const Gathered* gathered) const override;
 
 private:
     // A dataset of this source that no other thread uses meanwhile; back to the pool when the

@@ -20,6 +20,7 @@
 #include <filesystem>
 #include <mutex>
 #include <set>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace mapservice {
@@ -61,6 +62,15 @@ struct TileSet : Gathered {
     TileRange range;
     int tileSize = tilePixels;
     std::map<std::string, std::string> files;
+    std::vector<std::string> fetchedFiles() const override
+    {
+        std::vector<std::string> out;
+        out.reserve(files.size());
+        for (const auto& [name, file] : files) {
+            out.push_back(file);
+        }
+        return out;
+    }
     common::Status lay(const std::string& host, const Geometry& g, const Legend& legend,
                        RgbImage& out) const override;
 };
@@ -201,7 +211,7 @@ Upstreams::Upstreams(const RemoteOptions& options)
              // A picture's tiles stay while it may still be drawn: no picture takes longer than
              // the upstream time-out.
              TileCache::Limits{static_cast<std::uint64_t>(options.cacheMaxMegabytes) << 20,
-                               std::time_t{7} * 24 * 3600,
+                               upstreamAnswerKept,
                                std::chrono::seconds(options.timeoutSeconds + 5)}),
       network_({options.userAgent, static_cast<std::int64_t>(options.maxTileMegabytes) << 20, 2},
                cache_)
@@ -265,6 +275,29 @@ common::Result<Picture> RemoteSource::drawGathered(const MapRequest& request,
         }
     }
     return finish(request, *out);
+}
+
+Freshness RemoteSource::freshness(const MapRequest& /*request*/, const Gathered* gathered) const
+{
+    Freshness fresh("remote " + keyPrefix_);
+    const std::time_t now = std::time(nullptr);
+    const std::vector<std::string> files =
+        gathered != nullptr ? gathered->fetchedFiles() : std::vector<std::string>{};
+    if (!files.empty()) {
+        fresh.maxAgeSeconds = upstreamAnswerKept;
+    }
+    for (const std::string& file : files) {
+        struct stat status {};
+        if (::stat(file.c_str(), &status) != 0) {
+            continue; // gone since: the next picture fetches it again
+        }
+        fresh.identity += " " + std::to_string(status.st_size) + "@" +
+                          std::to_string(status.st_mtim.tv_sec) + "." +
+                          std::to_string(status.st_mtim.tv_nsec);
+        fresh.maxAgeSeconds = std::clamp<std::int64_t>(status.st_mtime + upstreamAnswerKept - now,
+                                                       0, fresh.maxAgeSeconds);
+    }
+    return fresh;
 }
 
 common::Result<Picture> RemoteSource::draw(const MapRequest& request) const

@@ -50,6 +50,9 @@ private:
     std::map<std::string, std::unique_ptr<Upstream>> byHost_;
 };
 
+// How long an upstream answer is kept before it is fetched again.
+constexpr std::time_t upstreamAnswerKept = std::time_t{7} * 24 * 3600;
+
 // A short name for |text| that stays the same from run to run: the cache's folder of a source,
 // the file of a WMS block.
 std::string hexHash(const std::string& text);
@@ -65,6 +68,9 @@ public:
     common::Result<Picture> drawGathered(const MapRequest& request,
                                          const Gathered* gathered) const override;
     common::Result<Picture> draw(const MapRequest& request) const override;
+    // Identified by the source and the validators of the upstream answers it drew from; fresh
+    // as long as all of them stay in the cache.
+    Freshness freshness(const MapRequest& request, const Gathered* gathered) const override;
     void serveOn(boost::asio::io_context* loop) const override
     {
         upstream_.network().serveOn(loop);

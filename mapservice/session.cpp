@@ -73,6 +73,7 @@ private:
         method_ = "-";
         target_ = "-";
         head_ = false;
+        ifNoneMatch_.clear();
         keepAlive_ = false;
         version_ = 11;
         parser_.emplace();
@@ -107,6 +108,7 @@ private:
         version_ = request.version();
         keepAlive_ = request.keep_alive();
         head_ = request.method() == http::verb::head;
+        ifNoneMatch_ = std::string(request[http::field::if_none_match]);
         if (const auto coding = request.find(http::field::transfer_encoding);
             coding != request.end() &&
             !lastCodingIsChunked({coding->value().data(), coding->value().size()})) {
@@ -183,14 +185,25 @@ private:
             respond(refusal(gathered.error()));
             return;
         }
+        // What the client has already is not drawn again.
+        const Freshness fresh = state_.source.freshness(request, gathered->get());
+        Answer unchanged(304, {});
+        cachedBy(unchanged, request, fresh);
+        if (!ifNoneMatch_.empty() && noneMatchHolds(ifNoneMatch_, unchanged.etag)) {
+            respond(std::move(unchanged));
+            return;
+        }
         if (state_.admitted >= state_.slots + state_.limits.queue) {
             respond({503, "text/plain", "busy: too many pictures asked for at once\n", {}});
             return;
         }
         ++state_.admitted;
         asio::post(state_.pool, [self = shared_from_this(), request = std::move(request),
-                                 gathered = std::move(gathered).value()]() mutable {
+                                 gathered = std::move(gathered).value(), fresh]() mutable {
             Answer answer = self->state_.draw(request, gathered.get());
+            if (answer.status == 200) {
+                cachedBy(answer, request, fresh);
+            }
             auto executor = self->stream_.get_executor();
             // The connection goes back to its own thread; only there it is touched.
             asio::post(executor, [self = std::move(self), answer = std::move(answer)]() mutable {
@@ -206,9 +219,19 @@ private:
         response->version(version_);
         response->result(static_cast<unsigned>(answer.status));
         response->set(http::field::server, "mapservice");
-        response->set(http::field::content_type, answer.contentType);
+        if (!answer.contentType.empty()) {
+            response->set(http::field::content_type, answer.contentType);
+        }
         if (!answer.credit.empty()) {
             response->set("Map-Credit", answer.credit);
+        }
+        if (!answer.etag.empty()) {
+            response->set(http::field::etag, answer.etag);
+            response->set(http::field::cache_control,
+                          "public, max-age=" + std::to_string(answer.maxAge));
+            if (answer.lastModified) {
+                response->set(http::field::last_modified, httpDate(*answer.lastModified));
+            }
         }
         if (answer.status == 503) {
             response->set(http::field::retry_after, "1");
@@ -216,11 +239,13 @@ private:
             response->set(http::field::allow, "GET, HEAD");
         }
         response->keep_alive(keepAlive_ && !thenClose);
-        if (head_) {
+        if (head_ || answer.status == 304) {
             // The header a GET would have had, the length of its body included, and no body.
             auto head =
                 std::make_shared<http::response<http::empty_body>>(std::move(response->base()));
-            head->content_length(answer.body.size());
+            if (answer.status != 304) { // a 304 has no body to give the length of
+                head->content_length(answer.body.size());
+            }
             write(std::move(head), 0);
             return;
         }
@@ -310,7 +335,8 @@ private:
     unsigned version_ = 11;
     bool keepAlive_ = false;
     bool head_ = false;
-    bool watching_ = false; // the client is watched while its picture is gathered
+    std::string ifNoneMatch_; // the request's If-None-Match, as sent
+    bool watching_ = false;   // the client is watched while its picture is gathered
 };
 
 } // namespace

@@ -19,6 +19,16 @@ common::Result<Picture> Source::drawGathered(const MapRequest& request,
     return draw(request);
 }
 
+Freshness Source::freshness(const MapRequest& /*request*/, const Gathered* /*gathered*/) const
+{
+    return Freshness();
+}
+
+Freshness DrawnSource::freshness(const MapRequest& /*request*/, const Gathered* /*gathered*/) const
+{
+    return Freshness("drawn");
+}
+
 common::Result<Picture> gatherAndDraw(const Source& source, const MapRequest& request)
 {
     auto promise = std::make_shared<std::promise<common::Result<GatheredPtr>>>();

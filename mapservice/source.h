@@ -7,9 +7,13 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
+#include <ctime>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <string>
 #include <vector>
 
 namespace boost::asio {
@@ -66,6 +70,16 @@ struct Wanted {
     bool over() const { return abandoned->isSet() || std::chrono::steady_clock::now() >= deadline; }
 };
 
+// What an answer may be cached by: what identifies the picture's content besides the request
+// (the source, and what it drew from), how many seconds the picture stays fresh and when what
+// it shows last changed, where that is known.
+struct Freshness {
+    explicit Freshness(std::string identity = {}) : identity(std::move(identity)) {}
+    std::string identity;
+    std::int64_t maxAgeSeconds = 24 * 3600;
+    std::optional<std::time_t> lastModified;
+};
+
 // What a picture needs from elsewhere (upstream tiles on disk), fetched before a drawing thread
 // takes the picture.
 class Gathered {
@@ -79,6 +93,8 @@ public:
     // is what failed.
     virtual common::Status lay(const std::string& host, const Geometry& g, const Legend& legend,
                                RgbImage& out) const = 0;
+    // The cached files it was gathered from.
+    virtual std::vector<std::string> fetchedFiles() const = 0;
 };
 using GatheredPtr = std::shared_ptr<const Gathered>;
 using Gathering = std::function<void(common::Result<GatheredPtr>)>;
@@ -101,6 +117,10 @@ public:
     // Gathers, waits for it and draws: for callers that may wait.
     virtual common::Result<Picture> draw(const MapRequest& request) const = 0;
 
+    // What the picture of |request|, from what gather gave, may be cached by; cheap, with no
+    // drawing. By default: nothing beyond the request identifies it, fresh for a day.
+    virtual Freshness freshness(const MapRequest& request, const Gathered* gathered) const;
+
     // From now on what the source fetches runs on |loop|, a server's, which serves the clients
     // too; nullptr: on the source's own loop again, which callers that wait for a picture run.
     virtual void serveOn(boost::asio::io_context* /*loop*/) const {}
@@ -122,6 +142,7 @@ class DrawnSource : public Source {
 public:
     explicit DrawnSource(const ShoreData& shores) : shores_(shores) {}
     common::Result<Picture> draw(const MapRequest& request) const override;
+    Freshness freshness(const MapRequest& request, const Gathered* gathered) const override;
 
 private:
     ShoreData shores_;

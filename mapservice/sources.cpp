@@ -374,6 +374,15 @@ common::Result<Picture> SourceTable::draw(const MapRequest& request) const
     return gatherAndDraw(*this, request);
 }
 
+Freshness SourceTable::freshness(const MapRequest& request, const Gathered* gathered) const
+{
+    const auto [source, routed] = route(request);
+    Freshness fresh = source->freshness(routed, gathered);
+    fresh.identity += "\n" + std::to_string(static_cast<int>(routed.legend)) + " " +
+                      std::to_string(routed.maxZoom) + " " + routed.attribution;
+    return fresh;
+}
+
 void SourceTable::serveOn(boost::asio::io_context* loop) const
 {
     servedOn_ = loop;

@@ -44,6 +44,9 @@ public:
     common::Result<Picture> drawGathered(const MapRequest& request,
                                          const Gathered* gathered) const override;
     common::Result<Picture> draw(const MapRequest& request) const override;
+    // The freshness of the request's source, identified by the request as the service
+    // completes it (legend, credit, finest zoom) too.
+    Freshness freshness(const MapRequest& request, const Gathered* gathered) const override;
     void serveOn(boost::asio::io_context* loop) const override;
     bool runNetworkFor(std::chrono::milliseconds most) const override;
 
