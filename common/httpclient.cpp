@@ -39,7 +39,13 @@ struct Transfer::Core : std::enable_shared_from_this<Transfer::Core> {
     std::deque<std::pair<Clock::time_point, std::int64_t>> samples;
     Clock::time_point nextCheck = Clock::time_point::max();
 
-    ~Core() { curl_easy_cleanup(easy); }
+    curl_slist* headerLines = nullptr;
+
+    ~Core()
+    {
+        curl_easy_cleanup(easy);
+        curl_slist_free_all(headerLines);
+    }
 
     long status() const
     {
@@ -197,6 +203,12 @@ Result<std::unique_ptr<Transfer>> Client::start(Request request, Handlers handle
     }
     if (r.decodeContent) {
         curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "");
+    }
+    for (const std::string& line : r.headers) {
+        core->headerLines = curl_slist_append(core->headerLines, line.c_str());
+    }
+    if (core->headerLines != nullptr) {
+        curl_easy_setopt(easy, CURLOPT_HTTPHEADER, core->headerLines);
     }
     if (r.receiveBufferBytes > 0) {
         curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, r.receiveBufferBytes);

@@ -44,10 +44,11 @@ struct Request {
     std::chrono::milliseconds lowRateWindow{0};
     // When the transfer must have ended, waiting for a connection included.
     Clock::time_point deadline = Clock::time_point::max();
-    bool decodeContent = false;    // asks for gzip and deflate; the cap counts decoded bytes
-    bool noProxy = false;          // never through a proxy named in the environment
-    long receiveBufferBytes = 0;   // 0: libcurl's own
-    std::vector<std::string> keep; // answer headers whose values Ended::headers holds
+    bool decodeContent = false;       // asks for gzip and deflate; the cap counts decoded bytes
+    bool noProxy = false;             // never through a proxy named in the environment
+    long receiveBufferBytes = 0;      // 0: libcurl's own
+    std::vector<std::string> keep;    // answer headers whose values Ended::headers holds
+    std::vector<std::string> headers; // "Name: value" lines sent with the request
 };
 
 constexpr std::int64_t minBytesPerWindow = 1024;

@@ -19,9 +19,10 @@ public:
     using Files = std::map<std::string, std::string>; // name: cached file
     using Make = std::function<std::shared_ptr<Gathered>(Files)>;
 
-    Collector(Upstream& upstream, std::string keyPrefix, Wanted wanted, Gathering done, Make make)
+    Collector(Upstream& upstream, std::string keyPrefix, Wanted wanted, Gathering done, Make make,
+              std::shared_ptr<const Manners> manners = nullptr)
         : upstream_(upstream), keyPrefix_(std::move(keyPrefix)), wanted_(std::move(wanted)),
-          done_(std::move(done)), make_(std::move(make))
+          done_(std::move(done)), make_(std::move(make)), manners_(std::move(manners))
     {}
 
     // Asks for |name| at |url|, a picture of |size|; |ifMissing| runs when the upstream has
@@ -36,11 +37,13 @@ public:
             }
             ++outstanding_;
         }
-        upstream_.fetch(url, keyPrefix_ + "/" + name, what, size, wanted_,
-                        [self = shared_from_this(), name, ifMissing = std::move(ifMissing)](
-                            const common::Result<std::string>& fetched) {
-                            self->arrived(name, fetched, ifMissing);
-                        });
+        upstream_.fetch(
+            url, keyPrefix_ + "/" + name, what, size, wanted_,
+            [self = shared_from_this(), name,
+             ifMissing = std::move(ifMissing)](const common::Result<std::string>& fetched) {
+                self->arrived(name, fetched, ifMissing);
+            },
+            manners_);
     }
 
     // Every first request is made.
@@ -95,6 +98,7 @@ private:
     const Wanted wanted_;
     const Gathering done_;
     const Make make_;
+    const std::shared_ptr<const Manners> manners_;
     std::mutex mutex_;
     int outstanding_ = 1; // the first requests being made
     bool finished_ = false;

@@ -167,8 +167,8 @@ struct GridSource::State {
 };
 
 GridSource::GridSource(const std::string& cacheName, Description description, Upstreams& upstreams,
-                       const ShoreData& shores)
-    : RemoteSource(cacheName, description.url, upstreams, shores),
+                       const ShoreData& shores, Manners manners)
+    : RemoteSource(cacheName, description.url, upstreams, shores, std::move(manners)),
       description_(std::move(description)), state_(std::make_shared<State>())
 {}
 
@@ -236,7 +236,7 @@ void GridSource::gather(const MapRequest& request, const Wanted& wanted, Gatheri
     };
     upstream_.fetch(description_.url, keyPrefix_ + "/description", "the " + description_.kind,
                     Expected::document(descriptionBytes, description_.kind, description_.isOne), w,
-                    fetched);
+                    fetched, manners_);
 }
 
 void GridSource::gatherTiles(const std::shared_ptr<const TileService>& service,
@@ -250,14 +250,16 @@ void GridSource::gatherTiles(const std::shared_ptr<const TileService>& service,
         done(error);
         return;
     }
-    auto collector = std::make_shared<Collector>(upstream_, keyPrefix_, wanted, std::move(done),
-                                                 [service, plan = *plan](Collector::Files files) {
-                                                     auto set = std::make_shared<GridSet>();
-                                                     set->service = service;
-                                                     set->plan = plan;
-                                                     set->files = std::move(files);
-                                                     return set;
-                                                 });
+    auto collector = std::make_shared<Collector>(
+        upstream_, keyPrefix_, wanted, std::move(done),
+        [service, plan = *plan](Collector::Files files) {
+            auto set = std::make_shared<GridSet>();
+            set->service = service;
+            set->plan = plan;
+            set->files = std::move(files);
+            return set;
+        },
+        manners_);
     for (const GridRange& range : plan->ranges) {
         for (std::int64_t row = range.north; row <= range.south; ++row) {
             for (std::int64_t col = range.west; col <= range.east; ++col) {

@@ -28,7 +28,7 @@ public:
         std::function<common::Result<TileService>(const std::string& text)> read;
     };
     GridSource(const std::string& cacheName, Description description, Upstreams& upstreams,
-               const ShoreData& shores);
+               const ShoreData& shores, Manners manners = {});
     void gather(const MapRequest& request, const Wanted& wanted, Gathering done) const override;
 
     struct State;

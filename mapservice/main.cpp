@@ -139,6 +139,18 @@ int serve(int argc, char** argv)
             return added.error().status;
         }
     }
+    for (const std::string& header : options->headers) {
+        if (const auto added = sources.addHeader(header); !added) {
+            std::fprintf(stderr, "mapservice: %s\n", added.error().text.c_str());
+            return added.error().status;
+        }
+    }
+    for (const std::string& rate : options->maxRates) {
+        if (const auto added = sources.addMaxRate(rate); !added) {
+            std::fprintf(stderr, "mapservice: %s\n", added.error().text.c_str());
+            return added.error().status;
+        }
+    }
     for (const std::string& attribution : options->attributions) {
         sources.addAttribution(attribution);
     }

@@ -133,6 +133,18 @@ std::vector<Option> optionTable(Options& o, const std::string& dataFolder)
             "the finest tile zoom asked of a tile server, of every map\n"
             "code or of one (default 19)",
             [&o](const std::string& v) { o.maxZooms.push_back(v); }, true),
+        textOption(
+            "--header", "[CODE=]\"NAME: VALUE\"",
+            "a header line sent with every request to the remote source\n"
+            "of every map code or of one (an API key, a Referer); never\n"
+            "logged or shown; Host and User-Agent are the service's",
+            [&o](const std::string& v) { o.headers.push_back(v); }, true),
+        textOption(
+            "--max-rate", "[CODE=]N",
+            "the most requests a second started to the remote source of\n"
+            "every map code or of one (default: no limit but two\n"
+            "connections a host)",
+            [&o](const std::string& v) { o.maxRates.push_back(v); }, true),
         numberOption("--upstream-timeout", "SECONDS",
                      "the most a picture waits for its upstream servers:\n"
                      "504 after it, 502 when they fail (default 30)",

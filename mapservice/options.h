@@ -22,6 +22,8 @@ struct Options {
     std::string cache;
     int cacheMaxMegabytes = 2048;
     std::vector<std::string> maxZooms; // "--max-zoom [CODE=]Z" arguments
+    std::vector<std::string> headers;  // "--header [CODE=]LINE" arguments
+    std::vector<std::string> maxRates; // "--max-rate [CODE=]N" arguments
     int upstreamTimeout = 30;          // seconds
     int maxTileMegabytes = 16;
     std::string contact;

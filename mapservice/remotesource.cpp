@@ -235,9 +235,9 @@ Upstream& Upstreams::of(const std::string& url)
 }
 
 RemoteSource::RemoteSource(const std::string& cacheName, const std::string& url,
-                           Upstreams& upstreams, const ShoreData& shores)
-    : keyPrefix_(hexHash(cacheName)), upstream_(upstreams.of(url)), options_(upstreams.options()),
-      drawn_(shores)
+                           Upstreams& upstreams, const ShoreData& shores, Manners manners)
+    : keyPrefix_(hexHash(cacheName)), manners_(std::make_shared<const Manners>(std::move(manners))),
+      upstream_(upstreams.of(url)), options_(upstreams.options()), drawn_(shores)
 {}
 
 Wanted RemoteSource::withinTimeout(const Wanted& wanted) const
@@ -334,15 +334,16 @@ void XyzSource::gather(const MapRequest& request, const Wanted& wanted, Gatherin
     if (g.lonAt(g.width) - g.lonAt(0) <= 360 * maxWorldsAcross) {
         range = coveringTiles(g, templateZoomFor(tiles_, g.degreesPerPixel, request.maxZoom));
     }
-    auto collector =
-        std::make_shared<Collector>(upstream_, keyPrefix_, withinTimeout(wanted), std::move(*done),
-                                    [range, size = tiles_.tileSize](Collector::Files files) {
-                                        auto set = std::make_shared<TileSet>();
-                                        set->range = range;
-                                        set->tileSize = size;
-                                        set->files = std::move(files);
-                                        return set;
-                                    });
+    auto collector = std::make_shared<Collector>(
+        upstream_, keyPrefix_, withinTimeout(wanted), std::move(*done),
+        [range, size = tiles_.tileSize](Collector::Files files) {
+            auto set = std::make_shared<TileSet>();
+            set->range = range;
+            set->tileSize = size;
+            set->files = std::move(files);
+            return set;
+        },
+        manners_);
     for (std::int64_t y = range.north; y <= range.south; ++y) {
         for (std::int64_t x = range.west; x <= range.east; ++x) {
             askTile(collector, tiles_, range.zoom, wrapColumn(x, range.zoom), y, 0);

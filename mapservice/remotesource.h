@@ -83,7 +83,7 @@ public:
 protected:
     // |cacheName| names the source in the cache; its host is |url|'s.
     RemoteSource(const std::string& cacheName, const std::string& url, Upstreams& upstreams,
-                 const ShoreData& shores);
+                 const ShoreData& shores, Manners manners = {});
     // |wanted|, ending at the latest when the upstream timeout has passed from now.
     Wanted withinTimeout(const Wanted& wanted) const;
     // |done| holding one of the source's places for waiting pictures until it is called; or
@@ -91,6 +91,7 @@ protected:
     std::optional<Gathering> takePlace(Gathering done) const;
 
     const std::string keyPrefix_; // the source's folder in the cache
+    const std::shared_ptr<const Manners> manners_;
     Upstream& upstream_;
     const RemoteOptions options_;
     DrawnSource drawn_;
@@ -109,8 +110,9 @@ public:
     // |cacheName| names the source in the cache; the subdomains of the template's host count as one
     // host against the connection limit.
     XyzSource(const std::string& cacheName, XyzTemplate tiles, Upstreams& upstreams,
-              const ShoreData& shores)
-        : RemoteSource(cacheName, tiles.url, upstreams, shores), tiles_(std::move(tiles))
+              const ShoreData& shores, Manners manners = {})
+        : RemoteSource(cacheName, tiles.url, upstreams, shores, std::move(manners)),
+          tiles_(std::move(tiles))
     {}
     void gather(const MapRequest& request, const Wanted& wanted, Gathering done) const override;
 

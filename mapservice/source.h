@@ -76,7 +76,7 @@ struct Wanted {
 struct Freshness {
     explicit Freshness(std::string identity = {}) : identity(std::move(identity)) {}
     std::string identity;
-    std::int64_t maxAgeSeconds = 24 * 3600;
+    std::int64_t maxAgeSeconds = std::int64_t{24} * 3600;
     std::optional<std::time_t> lastModified;
 };
 

@@ -163,7 +163,8 @@ std::optional<std::string> unknownDialect(const std::string& spec)
 
 } // namespace
 
-common::Result<const Source*> SourceTable::make(const std::string& spec)
+common::Result<const Source*> SourceTable::make(const std::string& spec,
+                                                const std::vector<std::string>& codes)
 {
     if (spec == "drawn") {
         return static_cast<const Source*>(&drawn_);
@@ -173,7 +174,19 @@ common::Result<const Source*> SourceTable::make(const std::string& spec)
     const auto known = std::find_if(std::begin(dialects), std::end(dialects),
                                     [&dialect](const Dialect& d) { return dialect == d.name; });
     if (known != std::end(dialects)) {
-        return makeRemote(*known, spec.substr(colon + 1));
+        Manners manners{generalHeaders_, generalMaxRate_};
+        for (const std::string& code : codes) {
+            const auto headers = headersByCode_.find(code);
+            if (headers != headersByCode_.end()) {
+                manners.headers.insert(manners.headers.end(), headers->second.begin(),
+                                       headers->second.end());
+            }
+            if (const auto rate = maxRateByCode_.find(code); rate != maxRateByCode_.end()) {
+                manners.maxRate =
+                    manners.maxRate > 0 ? std::min(manners.maxRate, rate->second) : rate->second;
+            }
+        }
+        return makeRemote(*known, spec.substr(colon + 1), std::move(manners));
     }
     if (const auto unknown = unknownDialect(spec)) {
         return common::badInput(*unknown);
@@ -190,7 +203,7 @@ common::Result<const Source*> SourceTable::make(const std::string& spec)
 }
 
 common::Result<const Source*> SourceTable::makeRemote(const Dialect& dialect,
-                                                      const std::string& text)
+                                                      const std::string& text, Manners manners)
 {
     const std::string what = std::string(dialect.article) + " " + dialect.name + ": source";
     auto split = splitRemoteSpec(what, text, dialect.params);
@@ -217,13 +230,13 @@ common::Result<const Source*> SourceTable::makeRemote(const Dialect& dialect,
         const std::size_t hash = text.rfind('#');
         const std::string cacheName =
             tiles->url + (hash == std::string::npos ? "" : text.substr(hash));
-        made =
-            std::make_unique<XyzSource>(cacheName, std::move(tiles).value(), *upstreams_, shores_);
+        made = std::make_unique<XyzSource>(cacheName, std::move(tiles).value(), *upstreams_,
+                                           shores_, std::move(manners));
     } else if (name == "wms") {
         if (upper(split->url).find("LAYERS=") == std::string::npos) {
             return common::badInput("a wms: source needs LAYERS=... in its URL");
         }
-        made = std::make_unique<WmsSource>(split->url, *upstreams_, shores_);
+        made = std::make_unique<WmsSource>(split->url, *upstreams_, shores_, std::move(manners));
     } else if (name == "wmts") {
         const std::string url = split->url;
         const RemoteSpec choice = *split;
@@ -233,7 +246,7 @@ common::Result<const Source*> SourceTable::makeRemote(const Dialect& dialect,
                                     [url, choice](const std::string& xml) {
                                         return readWmtsCapabilities(xml, url, choice);
                                     }},
-            *upstreams_, shores_);
+            *upstreams_, shores_, std::move(manners));
     } else {
         std::string url = split->url;
         while (!url.empty() && url.back() == '/') {
@@ -248,7 +261,7 @@ common::Result<const Source*> SourceTable::makeRemote(const Dialect& dialect,
             GridSource::Description{
                 url + "?f=json", "tiled map service description", isArcgisService,
                 [url](const std::string& json) { return readArcgisService(json, url); }},
-            *upstreams_, shores_);
+            *upstreams_, shores_, std::move(manners));
     }
     owned_.push_back(std::move(made));
     return static_cast<const Source*>(owned_.back().get());
@@ -265,7 +278,7 @@ common::Status SourceTable::add(const std::string& argument)
     if (spec.empty()) {
         return common::badInput("--source " + common::printable(argument) + ": no source given", 2);
     }
-    auto made = make(spec);
+    auto made = make(spec, codes);
     if (!made) {
         common::Error error = made.error();
         error.text = "--source " + common::printable(argument) + ": " + error.text;
@@ -331,6 +344,67 @@ common::Status SourceTable::addMaxZoom(const std::string& argument)
     }
     for (const std::string& code : coded->codes) {
         maxZoomByCode_[code] = static_cast<int>(zoom);
+    }
+    return {};
+}
+
+common::Status SourceTable::addHeader(const std::string& argument)
+{
+    const auto coded = splitCoded("--header", argument);
+    if (!coded) {
+        return coded.error();
+    }
+    const std::string& line = coded->value;
+    const std::size_t colon = line.find(':');
+    const std::string name = colon == std::string::npos ? "" : line.substr(0, colon);
+    // A header's name is a token; its value has no line break or other control character.
+    const bool token = !name.empty() && std::all_of(name.begin(), name.end(), [](unsigned char c) {
+        return std::isalnum(c) != 0 || std::strchr("!#$%&'*+-.^_`|~", c) != nullptr;
+    });
+    const bool clean = std::none_of(line.begin(), line.end(), [](unsigned char c) {
+        return (c < 0x20 && c != '\t') || c == 0x7F;
+    });
+    // What is shown of a refused line: its name only, as its value may be a key.
+    const std::string shown = "--header " + common::printable(name.empty() ? "..." : name);
+    if (!token || !clean) {
+        return common::badInput(shown + ": a header is written \"Name: value\", on one line", 2);
+    }
+    const std::string lowered = lowerText(name);
+    if (lowered == "host" || lowered == "user-agent") {
+        return common::badInput(
+            shown + ": the service sets " + name + " itself (the User-Agent with --contact)", 2);
+    }
+    if (lowered == "cache-control" || lowered == "pragma" || lowered == "if-none-match" ||
+        lowered == "if-modified-since") {
+        return common::badInput(shown + ": the service's cache decides " + name, 2);
+    }
+    if (coded->codes.empty()) {
+        generalHeaders_.push_back(line);
+    }
+    for (const std::string& code : coded->codes) {
+        headersByCode_[code].push_back(line);
+    }
+    return {};
+}
+
+common::Status SourceTable::addMaxRate(const std::string& argument)
+{
+    const auto coded = splitCoded("--max-rate", argument);
+    if (!coded) {
+        return coded.error();
+    }
+    char* end = nullptr;
+    const double rate = std::strtod(coded->value.c_str(), &end);
+    if (coded->value.empty() || *end != '\0' || !(rate > 0) || rate > 1000) {
+        return common::badInput("--max-rate " + common::printable(argument) +
+                                    ": requests a second, above 0 and at most 1000",
+                                2);
+    }
+    if (coded->codes.empty()) {
+        generalMaxRate_ = rate;
+    }
+    for (const std::string& code : coded->codes) {
+        maxRateByCode_[code] = rate;
     }
     return {};
 }

@@ -40,6 +40,17 @@ public:
     // of every code, or of one (0 to 24).
     common::Status addMaxZoom(const std::string& argument);
 
+    // Takes one "--header" argument: "Name: value" or CODE="Name: value", a header line sent
+    // with every request to the remote source of every code, or of one. Host and User-Agent,
+    // which the service sets, and the caching headers, which it leaves alone, are refused, and
+    // so is a line that is no header. Before the sources are added.
+    common::Status addHeader(const std::string& argument);
+
+    // Takes one "--max-rate" argument: N or CODE=N, the most requests a second (above 0, at
+    // most 1000) started to the remote source of every code, or of one. Before the sources are
+    // added.
+    common::Status addMaxRate(const std::string& argument);
+
     void gather(const MapRequest& request, const Wanted& wanted, Gathering done) const override;
     common::Result<Picture> drawGathered(const MapRequest& request,
                                          const Gathered* gathered) const override;
@@ -66,9 +77,12 @@ public:
     };
 
 private:
-    common::Result<const Source*> make(const std::string& spec);
+    // |codes|: those it serves; none for the general source.
+    common::Result<const Source*> make(const std::string& spec,
+                                       const std::vector<std::string>& codes);
     // |text|: what follows the dialect's ':'.
-    common::Result<const Source*> makeRemote(const Dialect& dialect, const std::string& text);
+    common::Result<const Source*> makeRemote(const Dialect& dialect, const std::string& text,
+                                             Manners manners);
     // The source of a request's code and the request as the service completes it: legend,
     // credit and finest zoom.
     std::pair<const Source*, MapRequest> route(const MapRequest& request) const;
@@ -84,6 +98,10 @@ private:
     std::map<std::string, bool> legendByCode_;
     std::map<std::string, std::string> attributionByCode_;
     std::map<std::string, int> maxZoomByCode_;
+    std::vector<std::string> generalHeaders_;
+    std::map<std::string, std::vector<std::string>> headersByCode_;
+    double generalMaxRate_ = 0;
+    std::map<std::string, double> maxRateByCode_;
     std::unique_ptr<Upstreams> upstreams_; // made with the first remote source
     mutable boost::asio::io_context* servedOn_ = nullptr;
 };

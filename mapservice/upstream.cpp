@@ -46,6 +46,7 @@ struct Fetch {
     std::string host, url, key, what;
     Expected expected{PictureSize{}};
     std::int64_t maxBodyBytes = 0;
+    std::shared_ptr<const Manners> manners;
     std::unique_ptr<TileCache::Temporary> temporary; // the body, as it arrives
     bool madeRoom = false;        // the file system was full once, and the cache made room
     bool holdsConnection = false; // counted among its host's connections
@@ -57,6 +58,12 @@ using FetchPtr = std::shared_ptr<Fetch>;
 } // namespace
 
 struct Network::Private : std::enable_shared_from_this<Network::Private> {
+    // The requests of a source with a rate, waiting for their turn, by the source's manners.
+    struct RateGate {
+        std::chrono::steady_clock::time_point next{}; // when the next may start
+        std::deque<FetchPtr> waiting;
+        std::unique_ptr<asio::steady_timer> timer; // set while one waits for |next|
+    };
     Private(Options o, TileCache& c) : options(std::move(o)), cache(c) { serveOn(nullptr); }
 
     // On the loop's thread, or while no loop runs.
@@ -72,6 +79,7 @@ struct Network::Private : std::enable_shared_from_this<Network::Private> {
         mailbox = std::make_shared<Mailbox>(*loop);
         busyPerHost.clear();
         queued.clear();
+        gates.clear();
         client = std::make_unique<AsioCurlLoop>(*loop);
     }
 
@@ -122,9 +130,55 @@ struct Network::Private : std::enable_shared_from_this<Network::Private> {
         }
     }
 
+    // Asks for the body once its source's rate allows and one of its host's connections is
+    // free.
+    void start(const FetchPtr& fetch)
+    {
+        const Manners* manners = fetch->manners.get();
+        if (manners == nullptr || manners->maxRate <= 0) {
+            admit(fetch);
+            return;
+        }
+        RateGate& gate = gates[manners];
+        gate.waiting.push_back(fetch);
+        openGate(manners, gate);
+    }
+
+    // Lets the next of |gate|'s fetches through when its time has come, else waits for it.
+    void openGate(const Manners* manners, RateGate& gate)
+    {
+        while (!gate.waiting.empty() && !isInFlight(gate.waiting.front())) {
+            gate.waiting.pop_front(); // no longer wanted
+        }
+        if (gate.waiting.empty() || gate.timer) {
+            return;
+        }
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= gate.next) {
+            const FetchPtr next = gate.waiting.front();
+            gate.waiting.pop_front();
+            gate.next = std::max(now, gate.next) +
+                        std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                            std::chrono::duration<double>(1.0 / manners->maxRate));
+            admit(next);
+            openGate(manners, gate);
+            return;
+        }
+        gate.timer = std::make_unique<asio::steady_timer>(*loop, gate.next);
+        gate.timer->async_wait([self = weak_from_this(), manners](boost::system::error_code ec) {
+            const auto me = self.lock();
+            if (ec || !me) {
+                return;
+            }
+            RateGate& g = me->gates[manners];
+            g.timer.reset();
+            me->openGate(manners, g);
+        });
+    }
+
     // Asks for the body once one of its host's connections is free. libcurl's own limit per
     // host would count all ports of a host together.
-    void start(const FetchPtr& fetch)
+    void admit(const FetchPtr& fetch)
     {
         int& busy = busyPerHost[fetch->host];
         if (busy >= options.connectionsPerHost) {
@@ -149,7 +203,7 @@ struct Network::Private : std::enable_shared_from_this<Network::Private> {
             const FetchPtr next = waiting.front();
             waiting.pop_front();
             if (isInFlight(next) && next->stage == Fetch::Stage::Fetching) {
-                start(next);
+                admit(next);
                 return;
             }
         }
@@ -164,6 +218,9 @@ struct Network::Private : std::enable_shared_from_this<Network::Private> {
         request.maxBodyBytes = fetch->maxBodyBytes;
         request.decodeContent = true; // the cap counts decoded bytes
         request.deadline = fetch->waiters.front().wanted.deadline;
+        if (fetch->manners) {
+            request.headers = fetch->manners->headers;
+        }
         common::http::Handlers handlers;
         Fetch* raw = fetch.get(); // the handlers go with fetch->http, before the fetch
         handlers.body = [raw](long, const char* data, std::size_t size) {
@@ -328,6 +385,7 @@ struct Network::Private : std::enable_shared_from_this<Network::Private> {
     std::uint64_t waiters = 0;                          // numbers them
     std::map<std::string, int> busyPerHost;             // connections in use, by host and port
     std::map<std::string, std::deque<FetchPtr>> queued; // waiting for one, by host and port
+    std::map<const Manners*, RateGate> gates;
 };
 
 Network::Network(Options options, TileCache& cache)
@@ -339,6 +397,7 @@ Network::~Network()
     d_->mailbox->close();
     d_->inFlight.clear();
     d_->queued.clear();
+    d_->gates.clear();
     d_->client.reset();
     d_->pool.join(); // its work holds d_ until it is done
     // What is still queued on the own loop holds d_ too: it goes, unrun.
@@ -363,7 +422,8 @@ bool Network::runFor(std::chrono::milliseconds most)
 
 void Network::fetch(const std::string& host, std::string url, std::string key, std::string what,
                     Expected expected, Wanted wanted,
-                    std::function<void(common::Result<std::string>)> done)
+                    std::function<void(common::Result<std::string>)> done,
+                    std::shared_ptr<const Manners> manners)
 {
     auto fetch = std::make_shared<Fetch>();
     fetch->host = host;
@@ -373,6 +433,7 @@ void Network::fetch(const std::string& host, std::string url, std::string key, s
     fetch->maxBodyBytes =
         expected.isDocumentKind() ? expected.documentBytes : d_->options.maxBodyBytes;
     fetch->expected = std::move(expected);
+    fetch->manners = std::move(manners);
     d_->mailbox->post(
         [d = d_, fetch, waiter = Waiter{0, std::move(wanted), std::move(done), nullptr}]() mutable {
             d->take(fetch, std::move(waiter));

@@ -12,8 +12,16 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace mapservice {
+
+// How one source asks its upstream: the header lines it sends with every request, and at most
+// how many requests a second it starts (0: no limit beyond the connections).
+struct Manners {
+    std::vector<std::string> headers;
+    double maxRate = 0;
+};
 
 // The service's side of the network: one HTTP client for every upstream (at most two
 // connections to each host and port; more requests wait for one), driven by the loop that serves
@@ -45,9 +53,12 @@ public:
     // abandoned, any failure) and the transfer stops unless another picture still wants it.
     // A body is cached only when it is what is |expected| (a document has a cap of its own);
     // any other fails the transfer with the reason.
+    // |manners|, when given, are its source's: the requests of one source start at most its
+    // rate apart.
     void fetch(const std::string& host, std::string url, std::string key, std::string what,
                Expected expected, Wanted wanted,
-               std::function<void(common::Result<std::string>)> done);
+               std::function<void(common::Result<std::string>)> done,
+               std::shared_ptr<const Manners> manners = nullptr);
 
     struct Private;
 
@@ -61,10 +72,11 @@ public:
     Upstream(std::string host, Network& network) : host_(std::move(host)), network_(network) {}
 
     void fetch(std::string url, std::string key, std::string what, Expected expected, Wanted wanted,
-               std::function<void(common::Result<std::string>)> done)
+               std::function<void(common::Result<std::string>)> done,
+               std::shared_ptr<const Manners> manners = nullptr)
     {
         network_.fetch(host_, std::move(url), std::move(key), std::move(what), std::move(expected),
-                       std::move(wanted), std::move(done));
+                       std::move(wanted), std::move(done), std::move(manners));
     }
     const std::string& host() const { return host_; }
     Network& network() const { return network_; }

@@ -282,16 +282,17 @@ void WmsSource::gather(const MapRequest& request, const Wanted& wanted, Gatherin
         urls.push_back(getMapUrl(url_, block));
         names.push_back(hexHash(urls.back()));
     }
-    auto collector =
-        std::make_shared<Collector>(upstream_, keyPrefix_, withinTimeout(wanted), std::move(*done),
-                                    [plan, names, mercator](Collector::Files files) {
-                                        auto set = std::make_shared<WmsSet>();
-                                        set->plan = plan;
-                                        set->mercator = mercator;
-                                        set->names = names;
-                                        set->files = std::move(files);
-                                        return set;
-                                    });
+    auto collector = std::make_shared<Collector>(
+        upstream_, keyPrefix_, withinTimeout(wanted), std::move(*done),
+        [plan, names, mercator](Collector::Files files) {
+            auto set = std::make_shared<WmsSet>();
+            set->plan = plan;
+            set->mercator = mercator;
+            set->names = names;
+            set->files = std::move(files);
+            return set;
+        },
+        manners_);
     for (std::size_t i = 0; i < urls.size(); ++i) {
         const WmsBlock& b = plan.blocks[i];
         char what[160];

@@ -47,8 +47,8 @@ std::string getMapUrl(const std::string& url, const WmsBlock& block);
 // exception report fails the picture with the server's words.
 class WmsSource : public RemoteSource {
 public:
-    WmsSource(std::string url, Upstreams& upstreams, const ShoreData& shores)
-        : RemoteSource(url, url, upstreams, shores), url_(std::move(url))
+    WmsSource(std::string url, Upstreams& upstreams, const ShoreData& shores, Manners manners = {})
+        : RemoteSource(url, url, upstreams, shores, std::move(manners)), url_(std::move(url))
     {}
     void gather(const MapRequest& request, const Wanted& wanted, Gathering done) const override;
 

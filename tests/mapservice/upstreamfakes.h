@@ -88,6 +88,8 @@ public:
                 const std::lock_guard lock(mutex_);
                 asked_.emplace(z, x, y);
                 hosts_.insert(req.get_header_value("Host"));
+                apiKeys_.insert(req.get_header_value("X-Api-Key"));
+                times_.push_back(std::chrono::steady_clock::now());
             }
             if (delayMs > 0) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(delayMs.load()));
@@ -153,6 +155,16 @@ public:
         return hosts_;
     }
     int port() const { return http_.port(); }
+    std::set<std::string> apiKeys() // the X-Api-Key headers seen ("" for none)
+    {
+        const std::lock_guard lock(mutex_);
+        return apiKeys_;
+    }
+    std::vector<std::chrono::steady_clock::time_point> times() // when each request came
+    {
+        const std::lock_guard lock(mutex_);
+        return times_;
+    }
 
     std::atomic<int> requests{0};
     std::atomic<int> zooms{0}; // bit z set when a tile of zoom z was asked for
@@ -173,6 +185,8 @@ private:
     std::string userAgent_;
     std::set<std::tuple<int, int, int>> asked_;
     std::set<std::string> hosts_;
+    std::set<std::string> apiKeys_;
+    std::vector<std::chrono::steady_clock::time_point> times_;
     const std::string orange = png(QColor(250, 150, 20));
     const std::string teal = png(QColor(20, 150, 150));
     testsupport::LoopbackServer http_; // last: stopped before the rest goes
