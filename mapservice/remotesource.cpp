@@ -213,7 +213,8 @@ Upstreams::Upstreams(const RemoteOptions& options)
              TileCache::Limits{static_cast<std::uint64_t>(options.cacheMaxMegabytes) << 20,
                                upstreamAnswerKept,
                                std::chrono::seconds(options.timeoutSeconds + 5)}),
-      network_({options.userAgent, static_cast<std::int64_t>(options.maxTileMegabytes) << 20, 2},
+      network_({options.userAgent, static_cast<std::int64_t>(options.maxTileMegabytes) << 20, 2,
+                upstreamAnswerKept, std::chrono::seconds(options.timeoutSeconds + 5)},
                cache_)
 {}
 
@@ -294,8 +295,12 @@ Freshness RemoteSource::freshness(const MapRequest& /*request*/, const Gathered*
         fresh.identity += " " + std::to_string(status.st_size) + "@" +
                           std::to_string(status.st_mtim.tv_sec) + "." +
                           std::to_string(status.st_mtim.tv_nsec);
-        fresh.maxAgeSeconds = std::clamp<std::int64_t>(status.st_mtime + upstreamAnswerKept - now,
-                                                       0, fresh.maxAgeSeconds);
+        // Until the upstream's record says it expires, or a week from its fetch without one.
+        const auto record = TileCache::recordOf(file);
+        const std::time_t expires = !record              ? status.st_mtime + upstreamAnswerKept
+                                    : record->revalidate ? now
+                                                         : record->expires;
+        fresh.maxAgeSeconds = std::clamp<std::int64_t>(expires - now, 0, fresh.maxAgeSeconds);
     }
     return fresh;
 }

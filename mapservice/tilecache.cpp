@@ -133,14 +133,79 @@ void TileCache::sweepTemporaries()
     }
 }
 
+namespace {
+
+constexpr std::string_view recordHeader = "mapservice cache record 1\n";
+constexpr const char* recordSuffix = ".rec";
+
+bool isRecord(const std::string& file)
+{
+    return file.size() > 4 && file.compare(file.size() - 4, 4, recordSuffix) == 0;
+}
+
+} // namespace
+
+std::optional<TileCache::Record> TileCache::recordOf(const std::string& file)
+{
+    std::FILE* f = std::fopen((file + recordSuffix).c_str(), "rbe");
+    if (f == nullptr) {
+        return std::nullopt;
+    }
+    std::string text(4096, '\0');
+    text.resize(std::fread(text.data(), 1, text.size(), f));
+    std::fclose(f);
+    if (text.compare(0, recordHeader.size(), recordHeader) != 0) {
+        return std::nullopt;
+    }
+    Record record;
+    std::size_t at = recordHeader.size();
+    while (at < text.size()) {
+        const std::size_t end = std::min(text.find('\n', at), text.size());
+        const std::string line = text.substr(at, end - at);
+        at = end + 1;
+        const std::size_t blank = line.find(' ');
+        const std::string name = line.substr(0, blank);
+        const std::string value = blank == std::string::npos ? "" : line.substr(blank + 1);
+        if (name == "expires") {
+            record.expires = static_cast<std::time_t>(std::strtoll(value.c_str(), nullptr, 10));
+        } else if (name == "revalidate") {
+            record.revalidate = value == "1";
+        } else if (name == "etag") {
+            record.etag = value;
+        } else if (name == "last-modified") {
+            record.lastModified = value;
+        }
+    }
+    return record;
+}
+
+std::time_t TileCache::expiresOf(const std::string& file)
+{
+    if (const auto record = recordOf(file)) {
+        return record->revalidate ? 0 : record->expires;
+    }
+    struct stat status {};
+    return ::stat(file.c_str(), &status) == 0 ? status.st_mtime + limits_.maxAge : 0;
+}
+
 std::optional<TileCache::Cached> TileCache::find(const std::string& key)
+{
+    auto cached = lookup(key);
+    return cached && cached->fresh ? cached : std::nullopt;
+}
+
+std::optional<TileCache::Cached> TileCache::lookup(const std::string& key)
 {
     const std::string file = path(key);
     struct stat status {};
-    if (::stat(file.c_str(), &status) != 0 || !S_ISREG(status.st_mode) || status.st_size == 0 ||
-        std::time(nullptr) - status.st_mtime > limits_.maxAge) {
+    if (::stat(file.c_str(), &status) != 0 || !S_ISREG(status.st_mode) || status.st_size == 0) {
         return std::nullopt;
     }
+    std::optional<Record> record = recordOf(file);
+    const std::time_t expires = !record              ? status.st_mtime + limits_.maxAge
+                                : record->revalidate ? 0
+                                                     : record->expires;
+    const bool fresh = std::time(nullptr) <= expires;
     bool nothing = false;
     if (static_cast<std::size_t>(status.st_size) == nothingThere.size()) {
         char start[nothingThere.size()] = {};
@@ -163,7 +228,7 @@ std::optional<TileCache::Cached> TileCache::find(const std::string& key)
     }
     it->second.used = ++uses_;
     it->second.last = SteadyClock::now();
-    return Cached{file, nothing};
+    return Cached{file, nothing, fresh, std::move(record)};
 }
 
 common::Result<std::unique_ptr<TileCache::Temporary>>
@@ -196,7 +261,33 @@ TileCache::temporaryFor(const std::string& key)
     }
 }
 
-common::Status TileCache::store(const std::string& key, Temporary& written)
+common::Status TileCache::renew(const std::string& key, const Record& record)
+{
+    common::WholeFile file(path(key) + recordSuffix, common::WholeFile::Durability::Unsynced);
+    file.open();
+    std::string text(recordHeader);
+    text += "expires " + std::to_string(record.expires) + "\nrevalidate " +
+            (record.revalidate ? "1" : "0") + "\n";
+    // Validators are single lines as the upstream sent them; anything else is not kept.
+    const auto oneLine = [](const std::string& v) {
+        return v.size() < 1000 && v.find_first_of("\r\n") == std::string::npos;
+    };
+    if (!record.etag.empty() && oneLine(record.etag)) {
+        text += "etag " + record.etag + "\n";
+    }
+    if (!record.lastModified.empty() && oneLine(record.lastModified)) {
+        text += "last-modified " + record.lastModified + "\n";
+    }
+    file.write(text.data(), text.size());
+    if (auto committed = file.commit(); !committed) {
+        return common::permanent("the tile cache " + folder_ +
+                                 " cannot be written: " + committed.error().text);
+    }
+    return {};
+}
+
+common::Status TileCache::store(const std::string& key, Temporary& written,
+                                const std::optional<Record>& record)
 {
     const std::string file = path(key);
     struct stat status {};
@@ -207,6 +298,13 @@ common::Status TileCache::store(const std::string& key, Temporary& written)
     if (auto committed = written.file_.commit(); !committed) {
         return common::permanent("the tile cache " + folder_ +
                                  " cannot be written: " + committed.error().text);
+    }
+    if (record) {
+        if (auto renewed = renew(key, *record); !renewed) {
+            return renewed;
+        }
+    } else {
+        ::unlink((file + recordSuffix).c_str()); // an older answer's
     }
     const std::lock_guard lock(mutex_);
     walkIfDue();
@@ -256,6 +354,9 @@ void TileCache::evictTo(std::uint64_t target)
     byUse.reserve(entries_.size());
     const auto pinnedSince = SteadyClock::now() - limits_.pinFor;
     for (const auto& [file, entry] : entries_) {
+        if (isRecord(file)) {
+            continue; // goes with its entry
+        }
         const bool pinned = limits_.pinFor.count() > 0 && entry.last != SteadyClock::time_point{} &&
                             entry.last > pinnedSince;
         if (!pinned) {
@@ -270,6 +371,12 @@ void TileCache::evictTo(std::uint64_t target)
         ::unlink(file.c_str());
         total_ -= entries_[file].size;
         entries_.erase(file);
+        const std::string record = file + recordSuffix;
+        if (const auto it = entries_.find(record); it != entries_.end()) {
+            total_ -= it->second.size;
+            entries_.erase(it);
+        }
+        ::unlink(record.c_str());
     }
     if (fd >= 0) {
         ::close(fd);

@@ -39,13 +39,32 @@ public:
     };
     TileCache(std::string folder, Limits limits);
 
+    // What the upstream said of an answer, kept beside it in "<file>.rec": until when it is
+    // fresh, whether it must be asked again every time, and its validators. An entry without
+    // one (as earlier versions wrote them) is fresh for |maxAge| from its file's time.
+    struct Record {
+        std::time_t expires = 0;
+        bool revalidate = false; // "no-cache": stale at once, kept for its validators
+        std::string etag;
+        std::string lastModified;
+    };
+    // The record beside |file|, if there is one that can be read.
+    static std::optional<Record> recordOf(const std::string& file);
+    // Until when the entry |file| is fresh.
+    std::time_t expiresOf(const std::string& file);
+
     // What the cache holds for a key: the file of a picture, or that there is nothing there.
     struct Cached {
         std::string file;
         bool nothing = false;
+        bool fresh = true;
+        std::optional<Record> record;
     };
     // The entry of |key|, when the cache holds a fresh one; marks it used.
     std::optional<Cached> find(const std::string& key);
+    // The entry of |key|, fresh or stale (then to be asked again with its validators, and
+    // served when the upstream cannot answer); marks it used.
+    std::optional<Cached> lookup(const std::string& key);
 
     // A hidden file being written beside where its key goes, locked while this object lives and
     // removed with it unless it was stored.
@@ -72,9 +91,14 @@ public:
     // A new temporary for |key|. A full file system makes room and is tried once more.
     common::Result<std::unique_ptr<Temporary>> temporaryFor(const std::string& key);
 
-    // Puts the whole |written| in place as |key|, then drops the least recently used entries
-    // not in use until the cache is within its limit again.
-    common::Status store(const std::string& key, Temporary& written);
+    // Puts the whole |written| in place as |key|, with |record| beside it when given, then drops
+    // the least recently used entries not in use until the cache is within its limit again.
+    // The body goes first: a crash between leaves a body with its older record or none, whose
+    // validators the upstream then refuses.
+    common::Status store(const std::string& key, Temporary& written,
+                         const std::optional<Record>& record = std::nullopt);
+    // Replaces the record of |key|'s entry: the upstream said it is unchanged (304).
+    common::Status renew(const std::string& key, const Record& record);
     // Records in |written|, then puts in place as |key|, that the upstream has nothing there.
     common::Status storeNothing(const std::string& key, Temporary& written);
 

@@ -1,5 +1,6 @@
 #include "mapservice/upstream.h"
 
+#include "common/printable.h"
 #include "common/redirect.h"
 #include "mapservice/asioloop.h"
 #include "mapservice/mailbox.h"
@@ -18,6 +19,7 @@
 #include <map>
 #include <mutex>
 #include <system_error>
+#include <unistd.h>
 
 namespace mapservice {
 
@@ -47,6 +49,7 @@ struct Fetch {
     Expected expected{PictureSize{}};
     std::int64_t maxBodyBytes = 0;
     std::shared_ptr<const Manners> manners;
+    std::optional<TileCache::Cached> stale;          // the cache's entry, no longer fresh
     std::unique_ptr<TileCache::Temporary> temporary; // the body, as it arrives
     bool madeRoom = false;        // the file system was full once, and the cache made room
     bool holdsConnection = false; // counted among its host's connections
@@ -98,10 +101,10 @@ struct Network::Private : std::enable_shared_from_this<Network::Private> {
             return;
         }
         asio::post(pool, [self = shared_from_this(), box = mailbox, fetch] {
-            auto cached = self->cache.find(fetch->key);
+            auto cached = self->cache.lookup(fetch->key);
             common::Result<std::unique_ptr<TileCache::Temporary>> temporary =
                 std::unique_ptr<TileCache::Temporary>();
-            if (!cached) {
+            if (!cached || !cached->fresh) {
                 temporary = self->cache.temporaryFor(fetch->key);
             }
             box->post([self, fetch, cached, temporary = std::move(temporary)]() mutable {
@@ -119,12 +122,13 @@ struct Network::Private : std::enable_shared_from_this<Network::Private> {
             }
             return;
         }
-        if (cached) {
+        if (cached && cached->fresh) {
             deliver(fetch, pictureOf(cached, "upstream " + fetch->host + ": " + fetch->what));
         } else if (!temporary) {
             deliver(fetch, temporary.error());
         } else {
             fetch->temporary = std::move(temporary).value();
+            fetch->stale = cached; // asked again with its validators, kept if that fails
             fetch->stage = Fetch::Stage::Fetching;
             start(fetch);
         }
@@ -221,6 +225,21 @@ struct Network::Private : std::enable_shared_from_this<Network::Private> {
         if (fetch->manners) {
             request.headers = fetch->manners->headers;
         }
+        request.keep = cachingHeaders;
+        if (const auto& stale = fetch->stale) {
+            if (stale->record && !stale->record->etag.empty()) {
+                request.headers.push_back("If-None-Match: " + stale->record->etag);
+            }
+            if (stale->record && !stale->record->lastModified.empty()) {
+                request.headers.push_back("If-Modified-Since: " + stale->record->lastModified);
+            }
+            // Half the picture's time, so that the stale entry can still be served in time.
+            const auto now = std::chrono::steady_clock::now();
+            if (request.deadline > now &&
+                request.deadline != std::chrono::steady_clock::time_point::max()) {
+                request.deadline = now + (request.deadline - now) / 2;
+            }
+        }
         common::http::Handlers handlers;
         Fetch* raw = fetch.get(); // the handlers go with fetch->http, before the fetch
         handlers.body = [raw](long, const char* data, std::size_t size) {
@@ -250,9 +269,18 @@ struct Network::Private : std::enable_shared_from_this<Network::Private> {
         release(*fetch);
         common::Status outcome =
             transferOutcome(ended, fetch->host, fetch->what, fetch->maxBodyBytes);
-        asio::post(pool, [self = shared_from_this(), box = mailbox, fetch, outcome,
+        asio::post(pool, [self = shared_from_this(), box = mailbox, fetch, outcome, ended,
                           temporary = std::move(fetch->temporary), bytes = ended.bodyBytes,
                           type = ended.contentType]() mutable {
+            const std::string what = "upstream " + fetch->host + ": " + fetch->what;
+            if (fetch->stale) {
+                if (auto kept = self->keptStale(*fetch, ended, outcome, what)) {
+                    temporary.reset();
+                    box->post(
+                        [self, fetch, kept = std::move(*kept)] { self->deliver(fetch, kept); });
+                    return;
+                }
+            }
             if (!fetch->madeRoom && temporary->diskFull()) {
                 // A full file system: the cache makes room and the tile is fetched once more.
                 self->cache.makeRoom();
@@ -266,12 +294,62 @@ struct Network::Private : std::enable_shared_from_this<Network::Private> {
                 outcome =
                     common::permanent("the tile cache cannot be written: " + error->text, 500);
             }
+            const Keeping keeping =
+                keepingOf(ended.headers, std::time(nullptr), self->options.defaultAge);
             Fetched stored =
-                keepAnswer(self->cache, fetch->key, "upstream " + fetch->host + ": " + fetch->what,
-                           fetch->expected, fetch->maxBodyBytes, *temporary, outcome, bytes, type);
+                keepAnswer(self->cache, fetch->key, what, fetch->expected, fetch->maxBodyBytes,
+                           *temporary, outcome, bytes, type, &keeping);
+            if (stored && !keeping.store) {
+                self->holdUnstored(std::move(temporary)); // the picture reads it there
+            }
             temporary.reset(); // removed unless stored
             box->post([self, fetch, stored] { self->deliver(fetch, stored); });
         });
+    }
+
+    // What a stale entry gives when it was asked for again: itself, renewed, when the upstream
+    // says it is unchanged (304); itself when the upstream is down or does not answer in time,
+    // which a line on standard error tells; else nothing (a new answer, or a refusal, counts).
+    // On the pool.
+    std::optional<Fetched> keptStale(const Fetch& fetch, const Ended& ended,
+                                     const common::Status& outcome, const std::string& what)
+    {
+        const TileCache::Cached& stale = *fetch.stale;
+        if (ended.failure == common::http::Failure::None && ended.status == 304) {
+            Keeping keeping = keepingOf(ended.headers, std::time(nullptr), options.defaultAge);
+            if (stale.record) { // a 304 need not repeat the validators
+                if (keeping.record.etag.empty()) {
+                    keeping.record.etag = stale.record->etag;
+                }
+                if (keeping.record.lastModified.empty()) {
+                    keeping.record.lastModified = stale.record->lastModified;
+                }
+            }
+            // Unrenewed (a cache that cannot be written), it is asked for again next time.
+            static_cast<void>(cache.renew(fetch.key, keeping.record));
+            return pictureOf(stale, what);
+        }
+        const bool down = ended.failure != common::http::Failure::None || ended.status >= 500;
+        if (outcome.ok() || !down) {
+            return std::nullopt;
+        }
+        const std::string line = "mapservice: " + common::printable(what) +
+                                 ": served stale from the cache, as " +
+                                 common::printable(outcome.error().text) + "\n";
+        (void)!::write(STDERR_FILENO, line.data(), line.size()); // one line, whole
+        return pictureOf(stale, what);
+    }
+
+    // Keeps an answer that may not be cached, for the picture that reads it, until no picture
+    // can still need it; those older go. On the pool.
+    void holdUnstored(std::unique_ptr<TileCache::Temporary> temporary)
+    {
+        const std::lock_guard lock(unstoredMutex);
+        const auto now = std::chrono::steady_clock::now();
+        while (!unstored.empty() && unstored.front().first + options.keepUnstored < now) {
+            unstored.pop_front();
+        }
+        unstored.emplace_back(now, std::move(temporary));
     }
 
     void fetchAgain(const FetchPtr& fetch, bool restarted,
@@ -386,6 +464,10 @@ struct Network::Private : std::enable_shared_from_this<Network::Private> {
     std::map<std::string, int> busyPerHost;             // connections in use, by host and port
     std::map<std::string, std::deque<FetchPtr>> queued; // waiting for one, by host and port
     std::map<const Manners*, RateGate> gates;
+    std::mutex unstoredMutex;
+    std::deque<std::pair<std::chrono::steady_clock::time_point,
+                         std::unique_ptr<TileCache::Temporary>>>
+        unstored; // answers that may not be cached, oldest first
 };
 
 Network::Network(Options options, TileCache& cache)

@@ -35,6 +35,10 @@ public:
         std::string userAgent;
         std::int64_t maxBodyBytes = std::int64_t{16} << 20;
         long connectionsPerHost = 2;
+        // How long an answer is kept whose upstream said nothing of it.
+        std::time_t defaultAge = std::time_t{7} * 24 * 3600;
+        // How long an answer that may not be cached stays for the picture that reads it.
+        std::chrono::seconds keepUnstored{35};
     };
     Network(Options options, TileCache& cache);
     ~Network(); // abandons what is in flight; nothing is called back any more

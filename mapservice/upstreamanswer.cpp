@@ -3,7 +3,12 @@
 #include "common/redirect.h"
 #include "mapservice/owsexception.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <curl/curl.h>
 
 namespace mapservice {
 
@@ -18,6 +23,62 @@ std::string megabytes(std::int64_t bytes)
 }
 
 } // namespace
+
+Keeping keepingOf(const std::map<std::string, std::string>& headers, std::time_t now,
+                  std::time_t defaultAge)
+{
+    const auto header = [&headers](const char* name) {
+        const auto it = headers.find(name);
+        return it == headers.end() ? std::string() : it->second;
+    };
+    Keeping keeping;
+    keeping.record.etag = header("ETag");
+    keeping.record.lastModified = header("Last-Modified");
+    std::optional<long long> maxAge;
+    std::optional<long long> sharedMaxAge;
+    const std::string control = header("Cache-Control");
+    for (std::size_t start = 0; start < control.size();) {
+        const std::size_t end = std::min(control.find(',', start), control.size());
+        std::string directive = control.substr(start, end - start);
+        start = end + 1;
+        directive.erase(0, directive.find_first_not_of(" \t"));
+        directive.erase(directive.find_last_not_of(" \t") + 1);
+        std::transform(directive.begin(), directive.end(), directive.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        const auto seconds = [&directive](const char* name) -> std::optional<long long> {
+            const std::size_t n = std::strlen(name);
+            if (directive.compare(0, n, name) != 0) {
+                return std::nullopt;
+            }
+            char* after = nullptr;
+            const long long value = std::strtoll(directive.c_str() + n, &after, 10);
+            return after != directive.c_str() + n ? std::optional(std::max(0LL, value))
+                                                  : std::nullopt;
+        };
+        if (directive == "no-store") {
+            keeping.store = false;
+        } else if (directive == "no-cache") {
+            keeping.record.revalidate = true;
+        } else if (const auto age = seconds("max-age=")) {
+            maxAge = age;
+        } else if (const auto shared = seconds("s-maxage=")) {
+            sharedMaxAge = shared;
+        }
+    }
+    if (sharedMaxAge || maxAge) {
+        keeping.record.expires =
+            now + static_cast<std::time_t>(sharedMaxAge ? *sharedMaxAge : *maxAge);
+    } else if (const std::string expires = header("Expires"); !expires.empty()) {
+        // An Expires that is no date ("0") has expired; one is counted from the answer's own
+        // Date, so that the two clocks need not agree.
+        const std::time_t until = curl_getdate(expires.c_str(), nullptr);
+        const std::time_t date = curl_getdate(header("Date").c_str(), nullptr);
+        keeping.record.expires = until < 0 ? now - 1 : date < 0 ? until : now + (until - date);
+    } else {
+        keeping.record.expires = now + defaultAge;
+    }
+    return keeping;
+}
 
 common::Status transferOutcome(const Ended& ended, const std::string& host, const std::string& what,
                                std::int64_t maxBodyBytes)
@@ -108,7 +169,7 @@ common::Result<std::string> keepDocument(TileCache& cache, const std::string& ke
                                          const std::string& what, const Expected& expected,
                                          TileCache::Temporary& temporary,
                                          const common::Status& outcome, std::int64_t bytes,
-                                         const std::string& contentType)
+                                         const std::string& contentType, const Keeping* keeping)
 {
     const std::string text = readAll(temporary.path(), std::min(bytes, expected.documentBytes));
     const auto exception = owsException(text);
@@ -130,10 +191,17 @@ common::Result<std::string> keepDocument(TileCache& cache, const std::string& ke
                                    (contentType.empty() ? "" : " of " + contentType),
                                502);
     }
-    if (const common::Status stored = cache.store(key, temporary); !stored) {
+    // A document that may not be stored is kept only to be asked for again with the next
+    // picture: the source reads it at once.
+    std::optional<TileCache::Record> record;
+    if (keeping != nullptr) {
+        record = keeping->record;
+        record->revalidate = record->revalidate || !keeping->store;
+    }
+    if (const common::Status stored = cache.store(key, temporary, record); !stored) {
         return stored.error();
     }
-    return pictureOf(cache.find(key), what);
+    return pictureOf(cache.lookup(key), what);
 }
 
 } // namespace
@@ -142,10 +210,11 @@ common::Result<std::string> keepAnswer(TileCache& cache, const std::string& key,
                                        const std::string& what, const Expected& expected,
                                        std::int64_t maxBodyBytes, TileCache::Temporary& temporary,
                                        const common::Status& outcome, std::int64_t bytes,
-                                       const std::string& contentType)
+                                       const std::string& contentType, const Keeping* keeping)
 {
     if (expected.isDocumentKind()) {
-        return keepDocument(cache, key, what, expected, temporary, outcome, bytes, contentType);
+        return keepDocument(cache, key, what, expected, temporary, outcome, bytes, contentType,
+                            keeping);
     }
     const PictureSize size = expected.size;
     const bool notFound = !outcome.ok() && outcome.error().kind == common::ErrorKind::NotFound;
@@ -174,10 +243,15 @@ common::Result<std::string> keepAnswer(TileCache& cache, const std::string& key,
     if (nothing) {
         return storedNothing(cache, key, what, temporary);
     }
-    if (const common::Status stored = cache.store(key, temporary); !stored) {
+    if (keeping != nullptr && !keeping->store) {
+        return temporary.path(); // read by the picture, never entered in the cache
+    }
+    const auto record = keeping != nullptr ? std::optional(keeping->record) : std::nullopt;
+    if (const common::Status stored = cache.store(key, temporary, record); !stored) {
         return stored.error();
     }
-    return pictureOf(cache.find(key), what);
+    // As it is now: a record that says it is stale at once is still this picture's answer.
+    return pictureOf(cache.lookup(key), what);
 }
 
 } // namespace mapservice

@@ -8,9 +8,12 @@
 #include "mapservice/tilecache.h"
 
 #include <cstdint>
+#include <ctime>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace mapservice {
 
@@ -36,6 +39,21 @@ struct Expected {
     std::function<bool(const std::string& text)> isDocument;
 };
 
+// What an answer's headers say of keeping it: whether it may be kept at all (not with
+// "Cache-Control: no-store"), and its record: fresh for s-maxage, else max-age, else until
+// Expires (counted from the answer's Date), else |defaultAge| seconds from |now|; "no-cache"
+// revalidates it every time; its ETag and Last-Modified.
+struct Keeping {
+    bool store = true;
+    TileCache::Record record;
+};
+Keeping keepingOf(const std::map<std::string, std::string>& headers, std::time_t now,
+                  std::time_t defaultAge);
+
+// The answer headers keepingOf reads, for common::http::Request::keep.
+inline const std::vector<std::string> cachingHeaders{"ETag", "Last-Modified", "Cache-Control",
+                                                     "Expires", "Date"};
+
 // How the end of one transfer reads: a body to keep; a not-found error when the upstream has
 // nothing there (404 or 204); or why it failed: a passing error (status 502) or a timed-out
 // one (504), naming the host, the status or network error and what was asked for.
@@ -53,12 +71,16 @@ common::Result<std::string> pictureOf(const std::optional<TileCache::Cached>& ca
 // nothing was kept (a failed outcome, a body that is no such picture, a cache that cannot be
 // written). An exception report (see owsexception.h) in place of the picture fails with the
 // server's words, or is nothing there for a tile out of the grid's range. |what| names the answer
-// in errors, and |contentType| as it came. Does the disk's work: not for the loop's thread.
+// in errors, and |contentType| as it came. |keeping|, when given, is what the upstream said of
+// keeping a picture: its record goes beside it, or (when it may not be stored) the picture is
+// checked and its temporary's file given, not stored. Does the disk's work: not for the loop's
+// thread.
 common::Result<std::string> keepAnswer(TileCache& cache, const std::string& key,
                                        const std::string& what, const Expected& expected,
                                        std::int64_t maxBodyBytes, TileCache::Temporary& temporary,
                                        const common::Status& outcome, std::int64_t bytes,
-                                       const std::string& contentType = {});
+                                       const std::string& contentType = {},
+                                       const Keeping* keeping = nullptr);
 
 // Records in |temporary|, then puts in place as |key|, that the upstream has nothing there; the
 // not-found error for |what|, or why it could not be kept.

@@ -89,6 +89,9 @@ public:
                 asked_.emplace(z, x, y);
                 hosts_.insert(req.get_header_value("Host"));
                 apiKeys_.insert(req.get_header_value("X-Api-Key"));
+                if (req.has_header("Cache-Control") || req.has_header("Pragma")) {
+                    ++cacheHeaders;
+                }
                 times_.push_back(std::chrono::steady_clock::now());
             }
             if (delayMs > 0) {
@@ -127,6 +130,20 @@ public:
             if (!body.empty()) {
                 res.set_content(body, "text/html");
                 return;
+            }
+            if (!etag.empty()) {
+                res.set_header("ETag", etag);
+                if (req.get_header_value("If-None-Match") == etag) {
+                    ++notModified;
+                    res.status = 304;
+                    if (!cacheControl.empty()) {
+                        res.set_header("Cache-Control", cacheControl);
+                    }
+                    return;
+                }
+            }
+            if (!cacheControl.empty()) {
+                res.set_header("Cache-Control", cacheControl);
             }
             if (side != 256) {
                 res.set_content(png(x % 2 == 0 ? QColor(250, 150, 20) : QColor(20, 150, 150), side),
@@ -174,11 +191,15 @@ public:
     std::atomic<int> status{200};
     std::atomic<bool> hang{false}; // hold every request until letGo (at most 10 s)
     std::atomic<bool> letGo{false};
-    std::atomic<bool> flood{false}; // answer a gigabyte
-    std::atomic<int> side{256};     // of the tiles
+    std::atomic<bool> flood{false};   // answer a gigabyte
+    std::atomic<int> side{256};       // of the tiles
+    std::atomic<int> notModified{0};  // 304s answered
+    std::atomic<int> cacheHeaders{0}; // requests that came with Cache-Control or Pragma
     // These two are set only while no request is served.
     std::string body;
     std::function<bool(int z, int x, int y)> missing; // answered 404
+    std::string etag;         // of every tile; If-None-Match with it is answered 304
+    std::string cacheControl; // sent with every tile
 
 private:
     std::mutex mutex_;

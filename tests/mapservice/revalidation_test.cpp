@@ -1,0 +1,90 @@
+// The service as an HTTP cache of its upstream: how long a tile stays fresh is the upstream's
+// word, a stale tile is asked for again with its validators, and served when the upstream is
+// down.
+#include "xyzfixture.h"
+
+#include <fcntl.h>
+
+namespace {
+
+using namespace mapservice;
+
+class Revalidation : public testsupport::XyzSource {
+protected:
+    // The regular files the cache holds that are no temporaries.
+    int cachedFiles()
+    {
+        int files = 0;
+        for (const auto& entry :
+             std::filesystem::recursive_directory_iterator(work.path().toStdString() + "/cache")) {
+            files += entry.is_regular_file() && entry.path().filename().native()[0] != '.' ? 1 : 0;
+        }
+        return files;
+    }
+};
+
+TEST_F(Revalidation, AStaleTileIsAskedForWithItsETagAndA304KeepsIt)
+{
+    tiles.etag = "\"v1\"";
+    tiles.cacheControl = "max-age=2";
+    SourceTable table(testShores(), options());
+    ASSERT_TRUE(table.add(tiles.spec()).ok());
+    const Answer first = answerMapRequest(query, table);
+    ASSERT_EQ(first.status, 200) << first.body;
+    const int fetched = tiles.requests;
+    ASSERT_GT(fetched, 0);
+    EXPECT_EQ(answerMapRequest(query, table).body, first.body);
+    EXPECT_EQ(tiles.requests.load(), fetched) << "fresh for two seconds";
+
+    std::this_thread::sleep_for(std::chrono::seconds(3));
+    const Answer again = answerMapRequest(query, table);
+    ASSERT_EQ(again.status, 200) << again.body;
+    EXPECT_EQ(again.body, first.body);
+    EXPECT_EQ(tiles.notModified.load(), fetched) << "every tile revalidated, none sent again";
+    EXPECT_EQ(answerMapRequest(query, table).body, first.body);
+    EXPECT_EQ(tiles.requests.load(), 2 * fetched) << "renewed by the 304s";
+    EXPECT_EQ(tiles.cacheHeaders.load(), 0) << "no Cache-Control or Pragma upstream";
+}
+
+TEST_F(Revalidation, WhatMayNotBeStoredIsDrawnButNotKept)
+{
+    tiles.cacheControl = "no-store";
+    SourceTable table(testShores(), options());
+    ASSERT_TRUE(table.add(tiles.spec()).ok());
+    const Answer answer = answerMapRequest(query, table);
+    ASSERT_EQ(answer.status, 200) << answer.body;
+    const QColor centre = picture(answer).pixelColor(200, 200);
+    EXPECT_TRUE(centre == QColor(250, 150, 20) || centre == QColor(20, 150, 150));
+    EXPECT_EQ(cachedFiles(), 0);
+}
+
+TEST_F(Revalidation, AStaleTileIsServedWhenTheUpstreamIsDownAndALineSaysSo)
+{
+    tiles.cacheControl = "max-age=1";
+    SourceTable table(testShores(), options());
+    ASSERT_TRUE(table.add(tiles.spec()).ok());
+    const Answer first = answerMapRequest(query, table);
+    ASSERT_EQ(first.status, 200) << first.body;
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    tiles.status = 503;
+
+    // Standard error into a file while the picture is drawn.
+    const std::string errors = work.path().toStdString() + "/stderr.txt";
+    const int saved = dup(STDERR_FILENO);
+    const int file = open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    dup2(file, STDERR_FILENO);
+    const Answer stale = answerMapRequest(query, table);
+    dup2(saved, STDERR_FILENO);
+    close(file);
+    close(saved);
+
+    ASSERT_EQ(stale.status, 200) << stale.body;
+    EXPECT_EQ(stale.body, first.body);
+    std::ifstream in(errors);
+    const std::string said((std::istreambuf_iterator<char>(in)), {});
+    EXPECT_NE(said.find("served stale from the cache, as upstream 127.0.0.1"), std::string::npos)
+        << said;
+    EXPECT_NE(said.find("status 503"), std::string::npos) << said;
+}
+
+} // namespace
