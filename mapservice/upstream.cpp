@@ -50,6 +50,7 @@ struct Fetch {
     std::int64_t maxBodyBytes = 0;
     std::shared_ptr<const Manners> manners;
     std::optional<TileCache::Cached> stale;          // the cache's entry, no longer fresh
+    std::unique_ptr<asio::steady_timer> staleAt;     // when the stale entry is served instead
     std::unique_ptr<TileCache::Temporary> temporary; // the body, as it arrives
     bool madeRoom = false;        // the file system was full once, and the cache made room
     bool holdsConnection = false; // counted among its host's connections
@@ -130,8 +131,50 @@ struct Network::Private : std::enable_shared_from_this<Network::Private> {
             fetch->temporary = std::move(temporary).value();
             fetch->stale = cached; // asked again with its validators, kept if that fails
             fetch->stage = Fetch::Stage::Fetching;
+            if (cached) {
+                serveStaleInTime(fetch);
+            }
             start(fetch);
         }
+    }
+
+    // A stale entry is served once half the time its first picture has is gone, whether the
+    // request for it has started (a host's connections may all be busy) or not.
+    void serveStaleInTime(const FetchPtr& fetch)
+    {
+        const auto deadline = fetch->waiters.front().wanted.deadline;
+        const auto now = std::chrono::steady_clock::now();
+        if (deadline == std::chrono::steady_clock::time_point::max() || deadline <= now) {
+            return;
+        }
+        fetch->staleAt = std::make_unique<asio::steady_timer>(*loop, now + (deadline - now) / 2);
+        fetch->staleAt->async_wait([self = weak_from_this(), weak = std::weak_ptr<Fetch>(fetch)](
+                                       boost::system::error_code ec) {
+            const auto me = self.lock();
+            const auto fetch = weak.lock();
+            if (ec || !me || !fetch || !me->isInFlight(fetch) ||
+                fetch->stage != Fetch::Stage::Fetching) {
+                return;
+            }
+            const std::string what = "upstream " + fetch->host + ": " + fetch->what;
+            me->deliver(fetch, servedStale(*fetch->stale, what,
+                                           "upstream " + fetch->host + ": no answer in time"));
+            if (fetch->temporary) {
+                asio::post(me->pool, [t = std::move(fetch->temporary)] {}); // removed there
+            }
+        });
+    }
+
+    // |stale|'s picture, with a line on standard error saying that it is served because of
+    // |reason|.
+    static Fetched servedStale(const TileCache::Cached& stale, const std::string& what,
+                               const std::string& reason)
+    {
+        const std::string line = "mapservice: " + common::printable(what) +
+                                 ": served stale from the cache, as " + common::printable(reason) +
+                                 "\n";
+        (void)!::write(STDERR_FILENO, line.data(), line.size()); // one line, whole
+        return pictureOf(stale, what);
     }
 
     // Asks for the body once its source's rate allows and one of its host's connections is
@@ -333,11 +376,7 @@ struct Network::Private : std::enable_shared_from_this<Network::Private> {
         if (outcome.ok() || !down) {
             return std::nullopt;
         }
-        const std::string line = "mapservice: " + common::printable(what) +
-                                 ": served stale from the cache, as " +
-                                 common::printable(outcome.error().text) + "\n";
-        (void)!::write(STDERR_FILENO, line.data(), line.size()); // one line, whole
-        return pictureOf(stale, what);
+        return servedStale(stale, what, outcome.error().text);
     }
 
     // Keeps an answer that may not be cached, for the picture that reads it, until no picture

@@ -60,31 +60,41 @@ TEST_F(Revalidation, WhatMayNotBeStoredIsDrawnButNotKept)
 
 TEST_F(Revalidation, AStaleTileIsServedWhenTheUpstreamIsDownAndALineSaysSo)
 {
+    timeoutSeconds = 4; // a stale tile waits half of it for its upstream
     tiles.cacheControl = "max-age=1";
-    SourceTable table(testShores(), options());
-    ASSERT_TRUE(table.add(tiles.spec()).ok());
-    const Answer first = answerMapRequest(query, table);
-    ASSERT_EQ(first.status, 200) << first.body;
-    std::this_thread::sleep_for(std::chrono::seconds(2));
-    tiles.status = 503;
+    for (const bool hangs : {false, true}) {
+        tiles.status = 200;
+        tiles.letGo = false;
+        SourceTable table(testShores(), options());
+        ASSERT_TRUE(table.add(tiles.spec()).ok());
+        // Elsewhere the second time, so that the tiles are new.
+        const std::string asked = hangs ? "CenP=-30,100&Alti=90&Size=400,400&Lang=EUR0407" : query;
+        const Answer first = answerMapRequest(asked, table);
+        ASSERT_EQ(first.status, 200) << first.body;
+        std::this_thread::sleep_for(std::chrono::seconds(2));
+        tiles.status = 503;
+        tiles.hang = hangs;
 
-    // Standard error into a file while the picture is drawn.
-    const std::string errors = work.path().toStdString() + "/stderr.txt";
-    const int saved = dup(STDERR_FILENO);
-    const int file = open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    dup2(file, STDERR_FILENO);
-    const Answer stale = answerMapRequest(query, table);
-    dup2(saved, STDERR_FILENO);
-    close(file);
-    close(saved);
+        // Standard error into a file while the picture is drawn.
+        const std::string errors = work.path().toStdString() + "/stderr.txt";
+        const int saved = dup(STDERR_FILENO);
+        const int file = open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        dup2(file, STDERR_FILENO);
+        const Answer stale = answerMapRequest(asked, table);
+        dup2(saved, STDERR_FILENO);
+        close(file);
+        close(saved);
+        tiles.letGo = true;
 
-    ASSERT_EQ(stale.status, 200) << stale.body;
-    EXPECT_EQ(stale.body, first.body);
-    std::ifstream in(errors);
-    const std::string said((std::istreambuf_iterator<char>(in)), {});
-    EXPECT_NE(said.find("served stale from the cache, as upstream 127.0.0.1"), std::string::npos)
-        << said;
-    EXPECT_NE(said.find("status 503"), std::string::npos) << said;
+        ASSERT_EQ(stale.status, 200) << stale.body;
+        EXPECT_EQ(stale.body, first.body);
+        std::ifstream in(errors);
+        const std::string said((std::istreambuf_iterator<char>(in)), {});
+        EXPECT_NE(said.find("served stale from the cache, as upstream 127.0.0.1"),
+                  std::string::npos)
+            << said;
+        EXPECT_NE(said.find(hangs ? "no answer in time" : "status 503"), std::string::npos) << said;
+    }
 }
 
 } // namespace
