@@ -17,6 +17,7 @@
 #include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <curl/curl.h>
 #include <filesystem>
 #include <mutex>
 #include <set>
@@ -287,6 +288,7 @@ Freshness RemoteSource::freshness(const MapRequest& /*request*/, const Gathered*
     if (!files.empty()) {
         fresh.maxAgeSeconds = upstreamAnswerKept;
     }
+    bool everyModified = true;
     for (const std::string& file : files) {
         struct stat status {};
         if (::stat(file.c_str(), &status) != 0) {
@@ -301,6 +303,16 @@ Freshness RemoteSource::freshness(const MapRequest& /*request*/, const Gathered*
                                     : record->revalidate ? now
                                                          : record->expires;
         fresh.maxAgeSeconds = std::clamp<std::int64_t>(expires - now, 0, fresh.maxAgeSeconds);
+        // The picture changed last when the newest of its tiles did, where all of them say.
+        const std::time_t modified = record && !record->lastModified.empty()
+                                         ? curl_getdate(record->lastModified.c_str(), nullptr)
+                                         : -1;
+        if (modified < 0 || !everyModified) {
+            everyModified = false;
+            fresh.lastModified.reset();
+        } else {
+            fresh.lastModified = std::max(fresh.lastModified.value_or(modified), modified);
+        }
     }
     return fresh;
 }

@@ -44,6 +44,17 @@ TEST_F(Revalidation, AStaleTileIsAskedForWithItsETagAndA304KeepsIt)
     EXPECT_EQ(answerMapRequest(query, table).body, first.body);
     EXPECT_EQ(tiles.requests.load(), 2 * fetched) << "renewed by the 304s";
     EXPECT_EQ(tiles.cacheHeaders.load(), 0) << "no Cache-Control or Pragma upstream";
+
+    // The service's own answer: fresh as long as its tiles, last changed when they did.
+    const testsupport::RunningServer server(table);
+    httplib::Client client("127.0.0.1", server.port());
+    const auto answer = client.Get("/pub/agent.dll?" + query);
+    ASSERT_TRUE(answer);
+    long maxAge = -1;
+    std::sscanf(answer->get_header_value("Cache-Control").c_str(), "public, max-age=%ld", &maxAge);
+    EXPECT_GE(maxAge, 0);
+    EXPECT_LE(maxAge, 2);
+    EXPECT_EQ(answer->get_header_value("Last-Modified"), "Wed, 21 Oct 2015 07:28:00 GMT");
 }
 
 TEST_F(Revalidation, WhatMayNotBeStoredIsDrawnButNotKept)

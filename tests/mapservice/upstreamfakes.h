@@ -133,6 +133,7 @@ public:
             }
             if (!etag.empty()) {
                 res.set_header("ETag", etag);
+                res.set_header("Last-Modified", "Wed, 21 Oct 2015 07:28:00 GMT");
                 if (req.get_header_value("If-None-Match") == etag) {
                     ++notModified;
                     res.status = 304;
