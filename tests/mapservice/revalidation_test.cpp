@@ -71,7 +71,8 @@ TEST_F(Revalidation, WhatMayNotBeStoredIsDrawnButNotKept)
 
 TEST_F(Revalidation, AStaleTileIsServedWhenTheUpstreamIsDownAndALineSaysSo)
 {
-    timeoutSeconds = 4; // a stale tile waits half of it for its upstream
+    // A stale tile waits half of it for its upstream.
+    timeoutSeconds = static_cast<int>(4 * testsupport::timeScale);
     tiles.cacheControl = "max-age=1";
     for (const bool hangs : {false, true}) {
         tiles.status = 200;
