@@ -9,8 +9,23 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <vector>
 
 namespace mapservice {
+
+// What a picture gathered from upstream: the cached file of each answer, by name.
+struct FetchedFiles : Gathered {
+    std::map<std::string, std::string> files;
+    std::vector<std::string> fetchedFiles() const override
+    {
+        std::vector<std::string> out;
+        out.reserve(files.size());
+        for (const auto& [name, file] : files) {
+            out.push_back(file);
+        }
+        return out;
+    }
+};
 
 // Gathers the upstream answers one picture needs: each name asked once, the picture failed at
 // its first failing answer (the others then stop), done once all have come.

@@ -30,19 +30,9 @@ std::string tileName(const TileMatrix& m, std::int64_t col, std::int64_t row)
     return hexHash(m.id).substr(0, 12) + "/" + std::to_string(col) + "/" + std::to_string(row);
 }
 
-struct GridSet : Gathered {
+struct GridSet : FetchedFiles {
     std::shared_ptr<const TileService> service;
     GridPlan plan;
-    std::map<std::string, std::string> files;
-    std::vector<std::string> fetchedFiles() const override
-    {
-        std::vector<std::string> out;
-        out.reserve(files.size());
-        for (const auto& [name, file] : files) {
-            out.push_back(file);
-        }
-        return out;
-    }
     common::Status lay(const std::string& host, const Geometry& g, const Legend& legend,
                        RgbImage& out) const override;
     common::Status layRange(const GridRange& range, OGRSpatialReferenceH srs,

@@ -1,6 +1,6 @@
 #include "mapservice/owsexception.h"
 
-#include "common/gdal.h"
+#include "mapservice/xmlnodes.h"
 
 #include <cpl_minixml.h>
 
@@ -11,24 +11,6 @@
 namespace mapservice {
 
 namespace {
-
-// An element's name without its namespace prefix.
-const char* localName(const CPLXMLNode* node)
-{
-    const char* colon = std::strrchr(node->pszValue, ':');
-    return colon != nullptr ? colon + 1 : node->pszValue;
-}
-
-std::string attribute(const CPLXMLNode* node, const char* name)
-{
-    for (const CPLXMLNode* child = node->psChild; child != nullptr; child = child->psNext) {
-        if (child->eType == CXT_Attribute && std::strcmp(localName(child), name) == 0 &&
-            child->psChild != nullptr) {
-            return child->psChild->pszValue;
-        }
-    }
-    return {};
-}
 
 // The text within |node| and its elements, blanks and line breaks made single spaces.
 void collectText(const CPLXMLNode* node, std::string& out)
@@ -90,10 +72,7 @@ std::optional<OwsException> owsException(std::string_view body)
     if (start == std::string_view::npos || body[start] != '<') {
         return std::nullopt;
     }
-    const std::string text(body);
-    const common::gdal::ErrorCapture quiet; // what is no XML is no exception report
-    const std::unique_ptr<CPLXMLNode, decltype(&CPLDestroyXMLNode)> root(
-        CPLParseXMLString(text.c_str()), &CPLDestroyXMLNode);
+    const XmlTree root = parseXml(std::string(body)); // what is no XML is no exception report
     const CPLXMLNode* found = findException(root.get());
     if (found == nullptr) {
         return std::nullopt;

@@ -59,19 +59,9 @@ common::Result<RgbImage> drawnColours(const DrawnSource& drawn, const MapRequest
 }
 
 // The tiles a picture needs, by "z/x/y".
-struct TileSet : Gathered {
+struct TileSet : FetchedFiles {
     TileRange range;
     int tileSize = tilePixels;
-    std::map<std::string, std::string> files;
-    std::vector<std::string> fetchedFiles() const override
-    {
-        std::vector<std::string> out;
-        out.reserve(files.size());
-        for (const auto& [name, file] : files) {
-            out.push_back(file);
-        }
-        return out;
-    }
     common::Status lay(const std::string& host, const Geometry& g, const Legend& legend,
                        RgbImage& out) const override;
 };

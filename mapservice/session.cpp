@@ -185,24 +185,24 @@ private:
             respond(refusal(gathered.error()));
             return;
         }
-        // What the client has already is not drawn again.
-        const Freshness fresh = state_.source.freshness(request, gathered->get());
-        Answer unchanged(304, {});
-        cachedBy(unchanged, request, fresh);
-        if (!ifNoneMatch_.empty() && noneMatchHolds(ifNoneMatch_, unchanged.etag)) {
-            respond(std::move(unchanged));
-            return;
-        }
         if (state_.admitted >= state_.slots + state_.limits.queue) {
             respond({503, "text/plain", "busy: too many pictures asked for at once\n", {}});
             return;
         }
         ++state_.admitted;
         asio::post(state_.pool, [self = shared_from_this(), request = std::move(request),
-                                 gathered = std::move(gathered).value(), fresh]() mutable {
-            Answer answer = self->state_.draw(request, gathered.get());
-            if (answer.status == 200) {
-                cachedBy(answer, request, fresh);
+                                 gathered = std::move(gathered).value(),
+                                 ifNoneMatch = ifNoneMatch_]() mutable {
+            // What the client has already is not drawn again. Off the connections' thread: a
+            // remote source's freshness reads its tiles' records.
+            const Freshness fresh = self->state_.source.freshness(request, gathered.get());
+            Answer answer(304, {});
+            cachedBy(answer, request, fresh);
+            if (ifNoneMatch.empty() || !noneMatchHolds(ifNoneMatch, answer.etag)) {
+                answer = self->state_.draw(request, gathered.get());
+                if (answer.status == 200) {
+                    cachedBy(answer, request, fresh);
+                }
             }
             auto executor = self->stream_.get_executor();
             // The connection goes back to its own thread; only there it is touched.

@@ -55,7 +55,7 @@ TileRange coveringTiles(const Geometry& g, int zoom, int ring)
     return range;
 }
 
-common::Result<XyzTemplate> xyzTemplate(const RemoteSpec& spec, bool tms)
+common::Result<XyzTemplate> xyzTemplate(const SourceParams& spec, bool tms)
 {
     XyzTemplate t;
     t.url = tms ? spec.url + "/{z}/{x}/{-y}.png" : spec.url;

@@ -4,7 +4,7 @@
 #include "common/result.h"
 #include "common/webmercator.h"
 #include "mapservice/geometry.h"
-#include "mapservice/remotespec.h"
+#include "mapservice/sourceparams.h"
 
 #include <cstdint>
 #include <string>
@@ -45,7 +45,7 @@ struct XyzTemplate {
 
 // The template of an "xyz:" spec (|tms|: a "tms:" spec, its URL taking "/{z}/{x}/{-y}.png"),
 // with its #subdomains= ("abc" or "t1,t2") and #tilesize= (256 or 512); or why it is none.
-common::Result<XyzTemplate> xyzTemplate(const RemoteSpec& spec, bool tms);
+common::Result<XyzTemplate> xyzTemplate(const SourceParams& spec, bool tms);
 
 // The zoom of |t|'s tiles for a picture of |degreesPerPixel|: the coarsest whose pixels are no
 // larger, at most |finestZoom|.

@@ -3,7 +3,7 @@
 // What a tile service in a grid of its own says about itself: a WMTS's capabilities document,
 // a tiled map service's description in JSON. Read into the grid and the URL of its tiles.
 #include "common/result.h"
-#include "mapservice/remotespec.h"
+#include "mapservice/sourceparams.h"
 #include "mapservice/tilematrix.h"
 
 #include <cstdint>
@@ -29,7 +29,7 @@ std::string serviceTileUrl(const TileService& service, const TileMatrix& matrix,
 // missing.
 common::Result<TileService> readWmtsCapabilities(const std::string& xml,
                                                  const std::string& capabilitiesUrl,
-                                                 const RemoteSpec& spec);
+                                                 const SourceParams& spec);
 
 // Whether |text| looks like a WMTS capabilities document: what may be kept of an answer.
 bool isWmtsCapabilities(const std::string& text);

@@ -1,5 +1,6 @@
 #include "mapservice/upstreamanswer.h"
 
+#include "common/printable.h"
 #include "common/redirect.h"
 #include "mapservice/owsexception.h"
 
@@ -9,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <curl/curl.h>
+#include <unistd.h>
 
 namespace mapservice {
 
@@ -78,6 +80,42 @@ Keeping keepingOf(const std::map<std::string, std::string>& headers, std::time_t
         keeping.record.expires = now + defaultAge;
     }
     return keeping;
+}
+
+common::Result<std::string> servedStale(const TileCache::Cached& stale, const std::string& what,
+                                        const std::string& reason)
+{
+    const std::string line = "mapservice: " + common::printable(what) +
+                             ": served stale from the cache, as " + common::printable(reason) +
+                             "\n";
+    (void)!::write(STDERR_FILENO, line.data(), line.size()); // one line, whole
+    return pictureOf(stale, what);
+}
+
+std::optional<common::Result<std::string>>
+staleAnswer(TileCache& cache, const std::string& key, const TileCache::Cached& stale,
+            const Ended& ended, const common::Status& outcome, const std::string& what,
+            std::time_t defaultAge)
+{
+    if (ended.failure == Failure::None && ended.status == 304) {
+        Keeping keeping = keepingOf(ended.headers, std::time(nullptr), defaultAge);
+        if (stale.record) { // a 304 need not repeat the validators
+            if (keeping.record.etag.empty()) {
+                keeping.record.etag = stale.record->etag;
+            }
+            if (keeping.record.lastModified.empty()) {
+                keeping.record.lastModified = stale.record->lastModified;
+            }
+        }
+        // Unrenewed (a cache that cannot be written), it is asked for again next time.
+        static_cast<void>(cache.renew(key, keeping.record));
+        return pictureOf(stale, what);
+    }
+    const bool down = ended.failure != Failure::None || ended.status >= 500;
+    if (outcome.ok() || !down) {
+        return std::nullopt;
+    }
+    return servedStale(stale, what, outcome.error().text);
 }
 
 common::Status transferOutcome(const Ended& ended, const std::string& host, const std::string& what,

@@ -60,6 +60,20 @@ inline const std::vector<std::string> cachingHeaders{"ETag", "Last-Modified", "C
 common::Status transferOutcome(const common::http::Ended& ended, const std::string& host,
                                const std::string& what, std::int64_t maxBodyBytes);
 
+// What a stale entry, asked for again, gives: itself, its record renewed, when the upstream
+// says it is unchanged (304); itself when the upstream is down (a network error, no answer in
+// time, a 5xx status), which a line on standard error tells; else nothing (a new answer, or a
+// refusal, counts). |what| names it. Does the disk's work: not for the loop's thread.
+std::optional<common::Result<std::string>>
+staleAnswer(TileCache& cache, const std::string& key, const TileCache::Cached& stale,
+            const common::http::Ended& ended, const common::Status& outcome,
+            const std::string& what, std::time_t defaultAge);
+
+// |stale|'s picture, with a line of its own on standard error saying that it is served because
+// of |reason|.
+common::Result<std::string> servedStale(const TileCache::Cached& stale, const std::string& what,
+                                        const std::string& reason);
+
 // The picture a cache entry holds, or a not-found error naming |what| when it holds that there
 // is nothing (or is gone).
 common::Result<std::string> pictureOf(const std::optional<TileCache::Cached>& cached,

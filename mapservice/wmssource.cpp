@@ -54,20 +54,10 @@ Extent extentOf(const common::GeoBox& box, bool mercator)
 }
 
 // The answers a WMS picture needs, by block.
-struct WmsSet : Gathered {
+struct WmsSet : FetchedFiles {
     WmsPlan plan;
     bool mercator = false;
     std::vector<std::string> names; // of each block
-    std::map<std::string, std::string> files;
-    std::vector<std::string> fetchedFiles() const override
-    {
-        std::vector<std::string> out;
-        out.reserve(files.size());
-        for (const auto& [name, file] : files) {
-            out.push_back(file);
-        }
-        return out;
-    }
     common::Status lay(const std::string& host, const Geometry& g, const Legend& legend,
                        RgbImage& out) const override;
 };

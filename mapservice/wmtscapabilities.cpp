@@ -1,6 +1,7 @@
 // Reading a WMTS capabilities document (OGC 07-057r7) into a tile grid and a tile URL.
 #include "common/gdal.h"
 #include "mapservice/tileservice.h"
+#include "mapservice/xmlnodes.h"
 
 #include <cpl_minixml.h>
 #include <ogr_srs_api.h>
@@ -17,61 +18,6 @@
 namespace mapservice {
 
 namespace {
-
-// An element's name without its namespace prefix.
-const char* localName(const CPLXMLNode* node)
-{
-    const char* colon = std::strrchr(node->pszValue, ':');
-    return colon != nullptr ? colon + 1 : node->pszValue;
-}
-
-std::vector<const CPLXMLNode*> children(const CPLXMLNode* node, const char* name)
-{
-    std::vector<const CPLXMLNode*> out;
-    for (const CPLXMLNode* c = node != nullptr ? node->psChild : nullptr; c != nullptr;
-         c = c->psNext) {
-        if (c->eType == CXT_Element && std::strcmp(localName(c), name) == 0) {
-            out.push_back(c);
-        }
-    }
-    return out;
-}
-
-const CPLXMLNode* child(const CPLXMLNode* node, const char* name)
-{
-    const auto all = children(node, name);
-    return all.empty() ? nullptr : all.front();
-}
-
-// The text of |node|, or of its child |name|, trimmed.
-std::string text(const CPLXMLNode* node, const char* name = nullptr)
-{
-    if (name != nullptr) {
-        node = child(node, name);
-    }
-    std::string out;
-    for (const CPLXMLNode* c = node != nullptr ? node->psChild : nullptr; c != nullptr;
-         c = c->psNext) {
-        if (c->eType == CXT_Text) {
-            out += c->pszValue;
-        }
-    }
-    const std::size_t first = out.find_first_not_of(" \t\r\n");
-    const std::size_t last = out.find_last_not_of(" \t\r\n");
-    return first == std::string::npos ? std::string() : out.substr(first, last - first + 1);
-}
-
-std::string attribute(const CPLXMLNode* node, const char* name)
-{
-    for (const CPLXMLNode* c = node != nullptr ? node->psChild : nullptr; c != nullptr;
-         c = c->psNext) {
-        if (c->eType == CXT_Attribute && std::strcmp(localName(c), name) == 0 &&
-            c->psChild != nullptr) {
-            return c->psChild->pszValue;
-        }
-    }
-    return {};
-}
 
 // A number, or NaN when |t| is none.
 double number(const std::string& t)
@@ -207,30 +153,16 @@ std::string serviceTileUrl(const TileService& service, const TileMatrix& matrix,
 
 bool isWmtsCapabilities(const std::string& xml)
 {
-    const common::gdal::ErrorCapture quiet;
-    const std::unique_ptr<CPLXMLNode, decltype(&CPLDestroyXMLNode)> root(
-        CPLParseXMLString(xml.c_str()), &CPLDestroyXMLNode);
-    for (const CPLXMLNode* n = root.get(); n != nullptr; n = n->psNext) {
-        if (n->eType == CXT_Element && std::strcmp(localName(n), "Capabilities") == 0) {
-            return child(n, "Contents") != nullptr;
-        }
-    }
-    return false;
+    const XmlTree root = parseXml(xml);
+    return child(topElement(root, "Capabilities"), "Contents") != nullptr;
 }
 
 common::Result<TileService> readWmtsCapabilities(const std::string& xml,
                                                  const std::string& capabilitiesUrl,
-                                                 const RemoteSpec& spec)
+                                                 const SourceParams& spec)
 {
-    const common::gdal::ErrorCapture quiet;
-    const std::unique_ptr<CPLXMLNode, decltype(&CPLDestroyXMLNode)> root(
-        CPLParseXMLString(xml.c_str()), &CPLDestroyXMLNode);
-    const CPLXMLNode* capabilities = nullptr;
-    for (const CPLXMLNode* n = root.get(); n != nullptr; n = n->psNext) {
-        if (n->eType == CXT_Element && std::strcmp(localName(n), "Capabilities") == 0) {
-            capabilities = n;
-        }
-    }
+    const XmlTree root = parseXml(xml);
+    const CPLXMLNode* capabilities = topElement(root, "Capabilities");
     const CPLXMLNode* contents = child(capabilities, "Contents");
     if (contents == nullptr) {
         return common::passing("the capabilities are no WMTS capabilities document", 502);

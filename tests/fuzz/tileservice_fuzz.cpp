@@ -30,7 +30,7 @@ void plan(const mapservice::TileService& service)
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     const std::string text(reinterpret_cast<const char*>(data), size);
-    const auto spec = mapservice::splitRemoteSpec(
+    const auto spec = mapservice::splitSourceParams(
         "a wmts: source", "http://t.example/c" + text,
         {"layer", "tilematrixset", "style", "format", "subdomains", "tilesize"});
     if (spec) {
@@ -38,7 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             (void)mapservice::tileUrl(*tiles, 3, 5, 2);
         }
     }
-    const mapservice::RemoteSpec none = *mapservice::splitRemoteSpec("a wmts: source", "x", {});
+    const mapservice::SourceParams none = *mapservice::splitSourceParams("a wmts: source", "x", {});
     if (const auto read = mapservice::readWmtsCapabilities(text, "http://t.example/c", none)) {
         plan(*read);
     }

@@ -30,7 +30,7 @@ TEST(TileTemplates, PlaceholdersAreFilledFromTheTileNumbers)
              TemplateCase{"http://{s}.h/{z}/{x}/{y}.png#subdomains=t1,t2", false, 4, 7, 3,
                           "http://t1.h/4/7/3.png"},
          }) {
-        const auto spec = splitRemoteSpec("a source", c.spec, {"subdomains", "tilesize"});
+        const auto spec = splitSourceParams("a source", c.spec, {"subdomains", "tilesize"});
         ASSERT_TRUE(spec.ok()) << c.spec;
         const auto tiles = xyzTemplate(*spec, c.tms);
         ASSERT_TRUE(tiles.ok()) << c.spec << ": " << tiles.error().text;

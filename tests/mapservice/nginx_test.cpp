@@ -2,6 +2,7 @@
 // front of two services on 127.0.0.1: a repeated picture is a cache hit, and many clients asking
 // at once for one new picture cause one drawing. nginx runs with a prefix of its own, so that
 // the system's nginx, if any, is not touched.
+#include "loopbackserver.h"
 #include "serviceprocess.h"
 #include "tempworkdir.h"
 
@@ -25,19 +26,6 @@ std::string readAll(const std::string& path)
     std::stringstream text;
     text << in.rdbuf();
     return text.str();
-}
-
-int freePort()
-{
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    close(fd);
-    return ntohs(address.sin_port);
 }
 
 void replace(std::string& text, const std::string& from, const std::string& to)
@@ -82,7 +70,7 @@ TEST(SharedCache, RepeatedPicturesAreHitsAndAPictureManyAskForIsDrawnOnce)
     ASSERT_GT(first.port(), 0);
     ASSERT_GT(second.port(), 0);
 
-    const int port = freePort();
+    const int port = testsupport::freeLoopbackPort();
     std::string snippet = conf;
     replace(snippet, "/var/cache/nginx/mapservice", dir + "/cache");
     replace(snippet, "127.0.0.1:8047", "127.0.0.1:" + std::to_string(first.port()));

@@ -53,10 +53,10 @@ std::string layer(const std::string& id, const std::string& extra = {})
            extra + "</Layer>";
 }
 
-RemoteSpec spec(const std::string& params)
+SourceParams spec(const std::string& params)
 {
-    return *splitRemoteSpec("a wmts: source", "http://tiles.example/wmts" + params,
-                            {"layer", "tilematrixset", "style", "format"});
+    return *splitSourceParams("a wmts: source", "http://tiles.example/wmts" + params,
+                              {"layer", "tilematrixset", "style", "format"});
 }
 
 TEST(WmtsCapabilities, WhatCannotBeUsedIsSaidInOneLine)

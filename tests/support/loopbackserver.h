@@ -3,11 +3,29 @@
 // An HTTP server on 127.0.0.1 for tests and benchmarks, serving on a thread of its own.
 #include <httplib.h>
 
+#include <arpa/inet.h>
 #include <chrono>
+#include <netinet/in.h>
 #include <string>
+#include <sys/socket.h>
 #include <thread>
+#include <unistd.h>
 
 namespace testsupport {
+
+// A port on 127.0.0.1 that is free now, for a server of another program to listen on.
+inline int freeLoopbackPort()
+{
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    close(fd);
+    return ntohs(address.sin_port);
+}
 
 // Set up the handlers on server(), then start(); the destructor stops it.
 class LoopbackServer {

@@ -4,6 +4,8 @@
 // that ask real tile and map servers: the configuration in tests/data/mapproxy, its files in
 // |folder|. MapProxy's development server runs a reloader process beside the server: the whole
 // process group is stopped when the object goes.
+#include "loopbackserver.h"
+
 #include <httplib.h>
 
 #include <arpa/inet.h>
@@ -39,7 +41,7 @@ public:
             }
             std::ofstream(folder + "/" + name) << content;
         }
-        port_ = freePort();
+        port_ = freeLoopbackPort();
         const std::string bind = "127.0.0.1:" + std::to_string(port_);
         const std::string config = folder + "/mapproxy.yaml";
         const std::string log = folder + "/mapproxy.log";
@@ -108,19 +110,6 @@ public:
     }
 
 private:
-    static int freePort()
-    {
-        const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-        close(fd);
-        return ntohs(address.sin_port);
-    }
-
     std::string folder_;
     int port_ = 0;
     pid_t child_ = -1;

@@ -10,7 +10,7 @@
 
 namespace mapservice {
 
-struct RemoteSpec {
+struct SourceParams {
     std::string url;                           // what comes before the '#'
     std::map<std::string, std::string> params; // names in lower case, values decoded
     // The value of |name|, or "" when it is not given.
@@ -19,7 +19,13 @@ struct RemoteSpec {
 
 // |text| split at its last '#'. A parameter not in |known| is refused, and so is one without a
 // '=' or given twice; the refusal names |source| ("an xyz: source") and the parameters it knows.
-common::Result<RemoteSpec> splitRemoteSpec(const std::string& source, const std::string& text,
-                                           const std::vector<std::string>& known);
+common::Result<SourceParams> splitSourceParams(const std::string& source, const std::string& text,
+                                               const std::vector<std::string>& known);
+
+// |text| with ASCII capitals made small.
+std::string lowerAscii(std::string text);
+
+// Whether |text| is one or more ASCII letters and digits (a map code, a kind of source).
+bool isWord(const std::string& text);
 
 } // namespace mapservice

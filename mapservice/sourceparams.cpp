@@ -1,4 +1,4 @@
-#include "mapservice/remotespec.h"
+#include "mapservice/sourceparams.h"
 
 #include <algorithm>
 #include <cctype>
@@ -24,29 +24,35 @@ std::string decoded(const std::string& text)
     return out;
 }
 
-std::string lower(std::string text)
+} // namespace
+
+std::string lowerAscii(std::string text)
 {
     std::transform(text.begin(), text.end(), text.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return text;
 }
 
-} // namespace
+bool isWord(const std::string& text)
+{
+    return !text.empty() && std::all_of(text.begin(), text.end(),
+                                        [](unsigned char c) { return std::isalnum(c) != 0; });
+}
 
-std::string RemoteSpec::param(const std::string& name) const
+std::string SourceParams::param(const std::string& name) const
 {
     const auto it = params.find(name);
     return it == params.end() ? std::string() : it->second;
 }
 
-common::Result<RemoteSpec> splitRemoteSpec(const std::string& source, const std::string& text,
-                                           const std::vector<std::string>& known)
+common::Result<SourceParams> splitSourceParams(const std::string& source, const std::string& text,
+                                               const std::vector<std::string>& known)
 {
-    RemoteSpec spec;
+    SourceParams split;
     const std::size_t hash = text.rfind('#');
-    spec.url = text.substr(0, hash);
+    split.url = text.substr(0, hash);
     if (hash == std::string::npos) {
-        return spec;
+        return split;
     }
     std::string names;
     for (const std::string& name : known) {
@@ -63,19 +69,19 @@ common::Result<RemoteSpec> splitRemoteSpec(const std::string& source, const std:
             continue;
         }
         const std::size_t eq = part.find('=');
-        const std::string name = lower(part.substr(0, eq));
+        const std::string name = lowerAscii(part.substr(0, eq));
         if (eq == std::string::npos || std::find(known.begin(), known.end(), name) == known.end()) {
             std::string refusal = source;
             refusal.append(" ").append(knows).append("; ").append(part).append(" is none of them");
             return common::badInput(refusal);
         }
-        if (!spec.params.emplace(name, decoded(part.substr(eq + 1))).second) {
+        if (!split.params.emplace(name, decoded(part.substr(eq + 1))).second) {
             std::string refusal = source;
             refusal.append(": #").append(name).append(" is given twice");
             return common::badInput(refusal);
         }
     }
-    return spec;
+    return split;
 }
 
 } // namespace mapservice
