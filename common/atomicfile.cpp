@@ -15,14 +15,19 @@ AtomicFile::AtomicFile(const QString& path)
     : path_(path), file_(QFile::encodeName(path).toStdString())
 {}
 
+Status namedFailure(const QString& path, const Status& status)
+{
+    if (status) {
+        return {};
+    }
+    return makeError(ErrorKind::Permanent,
+                     QStringLiteral("The file %1 could not be written: %2")
+                         .arg(path, QString::fromStdString(status.error().text)));
+}
+
 Status AtomicFile::commit()
 {
-    if (auto committed = file_.commit(); !committed) {
-        return makeError(ErrorKind::Permanent,
-                         QStringLiteral("The file %1 could not be written: %2")
-                             .arg(path_, QString::fromStdString(committed.error().text)));
-    }
-    return {};
+    return namedFailure(path_, file_.commit());
 }
 
 QString AtomicFile::errorString() const

@@ -38,6 +38,9 @@ private:
     WholeFile file_;
 };
 
+// |status| as it is, or its error as one that names |path|, a file that could not be written.
+Status namedFailure(const QString& path, const Status& status);
+
 // Writes |bytes| to |path| through an AtomicFile; an error names the file.
 Status writeFileAtomically(const QString& path, const QByteArray& bytes);
 

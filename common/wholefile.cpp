@@ -152,12 +152,12 @@ void WholeFile::restart()
     }
 }
 
-Status WholeFile::renameOver(const std::string& from)
+Status WholeFile::renameOver(const std::string& from, bool sync, const Rename& rename)
 {
     if (fd_ < 0 && !error_) {
         fail(EBADF); // never opened
     }
-    if (!error_ && durability_ == Durability::Synced) {
+    if (!error_ && sync) {
         const int error = from == temporary_
                               ? (::fdatasync(fd_) != 0 && errno != EINVAL ? errno : 0)
                               : syncFile(from);
@@ -166,8 +166,12 @@ Status WholeFile::renameOver(const std::string& from)
         }
     }
     // Renamed while the temporary is still open and locked, so no clean-up sees it unlocked.
-    if (!error_ && std::rename(from.c_str(), target_.c_str()) != 0) {
-        fail(errno);
+    if (!error_) {
+        const int error = rename ? rename(from, target_)
+                                 : (std::rename(from.c_str(), target_.c_str()) == 0 ? 0 : errno);
+        if (error != 0) {
+            fail(error);
+        }
     }
     if (error_) {
         if (from != temporary_) {
@@ -186,12 +190,17 @@ Status WholeFile::renameOver(const std::string& from)
 
 Status WholeFile::commit()
 {
-    return renameOver(temporary_);
+    return renameOver(temporary_, durability_ == Durability::Synced, {});
 }
 
 Status WholeFile::commitFrom(const std::string& written)
 {
-    return renameOver(written);
+    return renameOver(written, durability_ == Durability::Synced, {});
+}
+
+Status WholeFile::commitSynced(const Rename& rename)
+{
+    return renameOver(temporary_, false, rename);
 }
 
 void WholeFile::discard()

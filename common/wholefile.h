@@ -16,6 +16,7 @@
 #include "common/result.h"
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -46,6 +47,10 @@ public:
     // The same for a file another library wrote under a name that appends to the temporary's
     // (see companion()), while this object held the lock; it replaces the temporary's content.
     Status commitFrom(const std::string& written);
+    // For a file whose data were synced with a group's (see common/groupcommit.h): renamed over
+    // the target through |rename| (0 or the error number), without a sync of its own.
+    using Rename = std::function<int(const std::string& from, const std::string& to)>;
+    Status commitSynced(const Rename& rename);
     // Drops what was written; the target stays as it was.
     void discard();
 
@@ -54,6 +59,8 @@ public:
     // Whether the first error was a full file system or quota.
     bool diskFull() const { return diskFull_; }
     const std::string& target() const { return target_; }
+    // The temporary's open descriptor; -1 when nothing is open.
+    int descriptor() const { return fd_; }
     // The temporary's path; empty until open() succeeded.
     const std::string& temporary() const { return temporary_; }
     // A name beside the temporary that a clean-up counts as the temporary's own.
@@ -64,7 +71,7 @@ public:
 
 private:
     void fail(int systemError);
-    Status renameOver(const std::string& from);
+    Status renameOver(const std::string& from, bool sync, const Rename& rename);
 
     std::string target_;
     Durability durability_;

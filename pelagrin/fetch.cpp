@@ -41,6 +41,7 @@ Transfer::Transfer(Fetcher& fetcher, const QUrl& url, const QString& path, Fetch
       done_(std::move(done)), arrived_(std::move(arrived)), beside_(std::move(beside))
 {
     fetcher_.live_[file_] = this;
+    ++fetcher_.receiving_;
 }
 
 Transfer::~Transfer()
@@ -48,6 +49,15 @@ Transfer::~Transfer()
     http_.reset(); // cancels the request: nothing of it is called any more
     fetcher_.live_.erase(file_);
     fetcher_.writer_.discard(file_); // nothing when the file is already in place
+    bodyEnded();
+}
+
+void Transfer::bodyEnded()
+{
+    if (std::exchange(receiving_, false) && --fetcher_.receiving_ == 0) {
+        // No body is on its way, so no file will join the group soon: it goes to the disk now.
+        fetcher_.writer_.flush();
+    }
 }
 
 common::Status Transfer::start()
@@ -132,6 +142,7 @@ void Transfer::finish(const Ended& ended)
     if (auto failure = check(ended)) {
         // |done| runs once the temporary file is gone.
         fetcher_.writer_.discard(file_, [settle, failure] { settle(*failure); });
+        bodyEnded();
         return;
     }
     if (arrived_) {
@@ -161,6 +172,7 @@ void Transfer::finish(const Ended& ended)
             }
         },
         std::move(beside));
+    bodyEnded(); // after |arrived|, which may have started the next body
 }
 
 void Transfer::settled(const common::Status& ended)

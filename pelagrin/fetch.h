@@ -70,6 +70,8 @@ private:
     std::optional<common::Error> check(const common::http::Ended& ended) const;
     QString describeFailure(const common::http::Ended& ended) const;
     void handOver(); // what arrived so far, to the file writer
+    // The body has ended, or never will: the last one ending flushes the writer's group.
+    void bodyEnded();
 
     enum class Body { Picture, NotGif, WrongSize };
 
@@ -81,6 +83,7 @@ private:
     qsizetype pendingBytes_ = 0;
     common::GifWalker gif_;
     Body body_ = Body::Picture;
+    bool receiving_ = true; // the body has not ended yet
     FetchEnded done_;
     std::function<void()> arrived_;
     std::vector<FileBeside> beside_;
@@ -117,6 +120,9 @@ public:
     // before it is in the file: the connection is free for the next request then. It must not
     // destroy the Transfer.
     //
+    // Files go to the disk in groups (see FileWriter): a stored file waits for others while
+    // bodies are still arriving, and no longer once none is.
+    //
     // The files |beside| are written, each as a whole, once the body's file is in place and
     // before |done| runs; one that cannot be written fails the transfer (permanently).
     //
@@ -142,6 +148,7 @@ private:
     int transferTimeoutMs_;
     FileWriter writer_;
     std::map<FileWriter::Id, Transfer*> live_; // transfers that still want to hear of their file
+    int receiving_ = 0;                        // transfers whose body has not ended
 };
 
 } // namespace pelagrin

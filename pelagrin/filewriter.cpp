@@ -2,44 +2,95 @@
 
 #include "common/atomicfile.h"
 
+#include <QFile>
+#include <QTimer>
+
 #include <memory>
 #include <utility>
 
 namespace pelagrin {
 
+namespace {
+
+std::unique_ptr<common::WholeFile> openFile(const QString& path)
+{
+    auto file = std::make_unique<common::WholeFile>(QFile::encodeName(path).toStdString());
+    file->open(); // a failure shows at commit, with its reason
+    return file;
+}
+
+} // namespace
+
 class FileWriter::Worker : public QObject {
 public:
-    void open(Id id, const QString& path)
+    explicit Worker(common::DurableCalls& calls) : group_(calls), timer_(this)
     {
-        auto file = std::make_unique<common::AtomicFile>(path);
-        file->open(); // a failure shows at commit, with its reason
-        files_[id] = std::move(file);
+        timer_.setSingleShot(true);
+        timer_.setInterval(maxGroupWait);
+        QObject::connect(&timer_, &QTimer::timeout, this, [this] { flush(); });
     }
+    void open(Id id, const QString& path) { files_[id] = {path, openFile(path)}; }
     void write(Id id, const QByteArrayList& pieces)
     {
         if (const auto it = files_.find(id); it != files_.end()) {
             for (const QByteArray& piece : pieces) {
-                it->second->write(piece);
+                it->second.file->write(piece.constData(), static_cast<std::size_t>(piece.size()));
             }
         }
     }
-    common::Status commit(Id id)
+    // Adds the file and |beside| to the group; |ended| runs once they are in place.
+    void commit(Id id, const std::vector<WholeFile>& beside, Ended ended)
     {
         const auto it = files_.find(id);
         if (it == files_.end()) {
-            return {};
+            return;
         }
-        common::Status committed = it->second->commit();
+        Open main = std::move(it->second);
         files_.erase(it);
-        return committed;
+        std::vector<std::unique_ptr<common::WholeFile>> besideFiles;
+        std::vector<QString> besidePaths;
+        besideFiles.reserve(beside.size());
+        besidePaths.reserve(beside.size());
+        for (const WholeFile& file : beside) {
+            besideFiles.push_back(openFile(file.path));
+            besideFiles.back()->write(file.bytes.constData(),
+                                      static_cast<std::size_t>(file.bytes.size()));
+            besidePaths.push_back(file.path);
+        }
+        group_.add(std::move(main.file), std::move(besideFiles),
+                   [path = main.path, besidePaths = std::move(besidePaths),
+                    ended = std::move(ended)](const common::Status& placed,
+                                              const std::vector<common::Status>& besides) {
+                       common::Status firstFailure;
+                       for (std::size_t i = 0; i < besides.size() && firstFailure; ++i) {
+                           firstFailure = common::namedFailure(besidePaths[i], besides[i]);
+                       }
+                       ended(common::namedFailure(path, placed), firstFailure);
+                   });
+        if (group_.size() >= maxGroup) {
+            flush();
+        } else if (group_.size() == 1) {
+            timer_.start();
+        }
     }
     void discard(Id id) { files_.erase(id); }
+    void flush()
+    {
+        timer_.stop();
+        group_.commit();
+    }
 
 private:
-    std::map<Id, std::unique_ptr<common::AtomicFile>> files_;
+    struct Open {
+        QString path;
+        std::unique_ptr<common::WholeFile> file;
+    };
+    std::map<Id, Open> files_;
+    common::GroupCommit group_;
+    QTimer timer_;
 };
 
-FileWriter::FileWriter() : worker_(new Worker)
+FileWriter::FileWriter(common::DurableCalls& calls) : worker_(new Worker(calls))
 {
     thread_.setObjectName(QStringLiteral("file writer"));
     worker_->moveToThread(&thread_);
@@ -50,7 +101,10 @@ FileWriter::FileWriter() : worker_(new Worker)
 FileWriter::~FileWriter()
 {
     // Queued behind the work already asked for, which is therefore done first.
-    post([t = &thread_] { t->quit(); });
+    post([w = worker_, t = &thread_] {
+        w->flush();
+        t->quit();
+    });
     thread_.wait();
 }
 
@@ -88,18 +142,17 @@ void FileWriter::commit(Id id, Ended ended, std::vector<WholeFile> beside)
         if (path) {
             worker_->open(id, *path); // nothing was written
         }
-        const common::Status written = worker_->commit(id);
-        common::Status besideWritten;
-        if (written) {
-            for (const WholeFile& file : beside) {
-                const common::Status one = common::writeFileAtomically(file.path, file.bytes);
-                if (besideWritten && !one) {
-                    besideWritten = one;
-                }
-            }
-        }
-        answer([ended, written, besideWritten] { ended(written, besideWritten); });
+        worker_->commit(
+            id, beside,
+            [this, ended](const common::Status& written, const common::Status& besideWritten) {
+                answer([ended, written, besideWritten] { ended(written, besideWritten); });
+            });
     });
+}
+
+void FileWriter::flush()
+{
+    post([w = worker_] { w->flush(); });
 }
 
 void FileWriter::discard(Id id, std::function<void()> ended)

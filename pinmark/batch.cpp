@@ -1,10 +1,16 @@
 #include "pinmark/batch.h"
 
+#include "common/atomicfile.h"
 #include "common/errortext.h"
+#include "common/groupcommit.h"
 #include "common/tilenamereader.h"
 #include "pinmark/mapfile.h"
 
+#include <QFile>
+
 #include <algorithm>
+#include <chrono>
+#include <memory>
 #include <set>
 
 namespace pinmark {
@@ -19,10 +25,12 @@ bool isControl(QChar c)
 } // namespace
 
 BatchResult runBatch(const common::TileFolder& folder, const QStringList& names,
-                     const std::function<void(int)>& progress)
+                     const std::function<void(int)>& progress, common::DurableCalls& calls)
 {
     BatchResult result;
     std::set<QString> mapFiles;
+    // The files go to the disk in groups; each counts as written once its group is there.
+    common::GroupCommit group(calls);
     for (const QString& name : names) {
         // A line break in a name would break the calibration file's lines.
         const bool control = std::any_of(name.begin(), name.end(), isControl);
@@ -38,15 +46,29 @@ BatchResult runBatch(const common::TileFolder& folder, const QStringList& names,
             result.clashed.append(name + QStringLiteral(" (") + mapFile + u')');
             continue;
         }
-        const common::Status written =
-            writemapfile(folder, name, centre->latitude, centre->longitude, centre->zoom);
-        if (!written) {
-            result.failed.append(name + QStringLiteral(": ") + common::errorText(written.error()));
-            continue;
+        const QString path = mapFilePath(folder, name);
+        auto file = std::make_unique<common::WholeFile>(QFile::encodeName(path).toStdString());
+        file->open();
+        const QByteArray text =
+            mapFileText(name, centre->latitude, centre->longitude, centre->zoom);
+        file->write(text.constData(), static_cast<std::size_t>(text.size()));
+        group.add(std::move(file), {},
+                  [&result, &progress, name, path](const common::Status& placed,
+                                                   const std::vector<common::Status>&) {
+                      if (const common::Status named = common::namedFailure(path, placed); !named) {
+                          result.failed.append(name + QStringLiteral(": ") +
+                                               common::errorText(named.error()));
+                          return;
+                      }
+                      ++result.written;
+                      progress(result.written);
+                  });
+        if (group.size() >= common::groupSets ||
+            std::chrono::steady_clock::now() - group.oldest() >= common::groupWait) {
+            group.commit();
         }
-        ++result.written;
-        progress(result.written);
     }
+    group.commit();
     return result;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/groupcommit.h"
 #include "common/tilefolder.h"
 
 #include <QString>
@@ -16,12 +17,14 @@ struct BatchResult {
     QStringList failed;  // "name: reason" of calibration files that could not be written
 };
 
-// Writes the calibration file of every image in |names| (listed from |folder|), in order.
-// After each file written, |progress| gets the number written so far. A name that is no tile
+// Writes the calibration file of every image in |names| (listed from |folder|), in order, each
+// as a whole; they go to the disk in groups (common::GroupCommit, through |calls|). After each
+// file written and on the disk, |progress| gets the number written so far. A name that is no tile
 // name is skipped (a name holding a control character is none), so is an image whose
 // calibration file has the name of one written earlier in the batch, and a file that cannot be
 // written is noted; the batch goes on either way.
 BatchResult runBatch(const common::TileFolder& folder, const QStringList& names,
-                     const std::function<void(int)>& progress);
+                     const std::function<void(int)>& progress,
+                     common::DurableCalls& calls = common::systemDurableCalls());
 
 } // namespace pinmark

@@ -22,7 +22,7 @@ protected:
     // ended; whether it shows.
     bool load()
     {
-        form = std::make_unique<pelagrin::Form1>(service.address(), dialogs, 400);
+        form = std::make_unique<pelagrin::Form1>(service.address(), dialogs, transferTimeoutMs);
         QSignalSpy ready(form.get(), &pelagrin::Form1::ready);
         QSignalSpy ended(form.get(), &pelagrin::Form1::ended);
         exitCode = form->Form_Load();
@@ -37,6 +37,9 @@ protected:
         form->show();
         return true;
     }
+
+    // How long a transfer may receive next to nothing: short, so that a stalled one fails soon.
+    int transferTimeoutMs = 400;
 
     // Waits until what the window started (a fetch, a region run) has ended.
     void settle()

@@ -1,4 +1,5 @@
 #include "common/tilefolder.h"
+#include "durablecallsrecorder.h"
 #include "pinmark/batch.h"
 #include "pinmark/formatting.h"
 #include "pinmark/mapfile.h"
@@ -96,6 +97,36 @@ TEST(CalibrationFiles, RewritingReplacesTheWholeFile)
                     .ok());
     EXPECT_EQ(TempWorkDir::read(QStringLiteral("IDA_E_B48!50L11!25Z150.map")),
               mapFileText(QStringLiteral("IDA_E_B48!50L11!25Z150.gif"), 48.5, 11.25, 150));
+}
+
+// 40 tiles: the calibration files reach the disk in groups of 32 and 8, each counted only once
+// its group is there, with a rename only after the group's sync.
+TEST(CalibrationFiles, GoToTheDiskInGroups)
+{
+    TempWorkDir work;
+    QStringList names;
+    for (int i = 0; i < 40; ++i) {
+        names.append(QStringLiteral("IDA_E_B%1!00L1!00Z45.gif").arg(i));
+    }
+    TempWorkDir::writeTiles(names, {});
+    testsupport::DurableCallsRecorder calls;
+    QList<int> progress;
+    const BatchResult result = runBatch(
+        common::TileFolder(QStringLiteral("mymaps")), names,
+        [&](int) { progress.append(static_cast<int>(calls.calls().size())); }, calls);
+    EXPECT_EQ(result.written, 40);
+    QStringList expected;
+    for (int group = 0; group < 2; ++group) {
+        expected << QStringLiteral("sync");
+        for (int i = group * 32; i < std::min(40, group * 32 + 32); ++i) {
+            expected << QStringLiteral("rename IDA_E_B%1!00L1!00Z45.map").arg(i);
+        }
+        expected << QStringLiteral("sync folder mymaps");
+    }
+    EXPECT_EQ(calls.calls(), expected);
+    // The calls made when each file was counted: all of its group's.
+    EXPECT_EQ(progress.front(), 34);
+    EXPECT_EQ(progress.back(), 44);
 }
 
 } // namespace
