@@ -34,8 +34,8 @@ void removeWithCompanions(const QString& path)
 
 template <Format kind> common::Status writeTiles(const ExportJob& job)
 {
-    const auto written = writeTileFile(kind, job.mosaic, job.source, job.path, job.name,
-                                       job.settings.tiles, job.progress, job.progressData);
+    const auto written = writeTileFile(kind, job.mosaic, job.path, job.name, job.settings.tiles,
+                                       job.progress, job.progressData);
     if (!written) {
         return written.error();
     }

@@ -202,8 +202,8 @@ std::vector<std::pair<std::string, std::string>> mbtilesMetadata(const PyramidPl
 
 } // namespace
 
-common::Result<TileFormat> writeTileFile(Format kind, const Mosaic& mosaic, GDALDatasetH source,
-                                         const QString& path, const QString& name, TileFormat tiles,
+common::Result<TileFormat> writeTileFile(Format kind, const Mosaic& mosaic, const QString& path,
+                                         const QString& name, TileFormat tiles,
                                          GDALProgressFunc progress, void* progressData)
 {
     const PyramidPlan plan = planPyramid(mosaic);
@@ -211,7 +211,7 @@ common::Result<TileFormat> writeTileFile(Format kind, const Mosaic& mosaic, GDAL
         if (file.error()) {
             return *file.error();
         }
-        auto given = writePyramid(mosaic, source, plan, file, tiles, progress, progressData);
+        auto given = writePyramid(mosaic, plan, file, tiles, progress, progressData);
         if (!given) {
             return given.error();
         }

@@ -19,14 +19,14 @@
 
 namespace mapexport {
 
-// Writes the tiles of |mosaic| (|source| is its picture, see mosaicVrt) into a new file |path|
+// Writes the tiles of |mosaic| (read through its VRT, see mosaicVrt) into a new file |path|
 // of |kind| (one of the tile formats), named |name|, every tile in the one format |tiles| asks
 // for (Auto chooses it). MBTiles metadata holds the zoom levels it stores, its bounds (across
 // 180 degrees every longitude), a centre to open it at, the credit, as HTML, and the tiles'
 // format; a GeoPackage keeps the credit as its description and as the metadata item
 // "attribution"; SQLiteDB has no place for a credit. The tiles' format, or the first error.
-common::Result<TileFormat> writeTileFile(Format kind, const Mosaic& mosaic, GDALDatasetH source,
-                                         const QString& path, const QString& name, TileFormat tiles,
+common::Result<TileFormat> writeTileFile(Format kind, const Mosaic& mosaic, const QString& path,
+                                         const QString& name, TileFormat tiles,
                                          GDALProgressFunc progress = nullptr,
                                          void* progressData = nullptr);
 

@@ -1,18 +1,17 @@
 #include "mapexport/tilepyramid.h"
 
-#include "common/gdal.h"
 #include "common/webmercator.h"
+#include "mapexport/blockwarper.h"
 
 #include <QImage>
 #include <QPainter>
-
-#include <gdalwarper.h>
 
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <memory>
 #include <optional>
+#include <thread>
 #include <vector>
 
 namespace mapexport {
@@ -52,66 +51,38 @@ Range rangeOf(const common::GeoBox& s, int zoom)
     return r;
 }
 
-// Block pixels to mosaic pixels (the warper asks that way) and back. The block's longitudes lie
-// within -180..180; each is taken where the mosaic has it, past 180 if need be.
-struct BlockGeometry {
-    common::GeoTransform mosaic{};
-    double west = 0; // the span's
-    int zoom = 0;
-    double left = 0, top = 0; // the block's corner in pixels of the grid at |zoom|
-};
-
-int transformPoints(void* arg, int dstToSrc, int count, double* x, double* y, double*, int* success)
-{
-    const auto& g = *static_cast<const BlockGeometry*>(arg);
-    const double across = tilesAcross(g.zoom) * tilePixels;
-    double lastY = NAN; // the warper asks a row at a time: one latitude for all its points
-    double lastRow = NAN;
-    for (int i = 0; i < count; ++i) {
-        if (dstToSrc != 0) {
-            double lon = columnLongitude((g.left + x[i]) / tilePixels, g.zoom);
-            lon += lon < g.west ? 360 : 0;
-            if (y[i] != lastY) {
-                lastY = y[i];
-                lastRow =
-                    (rowLatitude((g.top + y[i]) / tilePixels, g.zoom) - g.mosaic[3]) / g.mosaic[5];
-            }
-            x[i] = (lon - g.mosaic[0]) / g.mosaic[1];
-            y[i] = lastRow;
-        } else {
-            const double lon = g.mosaic[0] + x[i] * g.mosaic[1];
-            const double lat = g.mosaic[3] + y[i] * g.mosaic[5];
-            double column = tileColumn(lon, g.zoom) * tilePixels - g.left;
-            column -= std::round(column / across) * across; // the block's own side of 180
-            x[i] = column;
-            y[i] = tileRow(lat, g.zoom) * tilePixels - g.top;
-        }
-        success[i] = std::isfinite(x[i]) && std::isfinite(y[i]) ? TRUE : FALSE;
-    }
-    return TRUE;
-}
-
 constexpr int blockLevels = 3; // a block is 8 x 8 of the finest tiles
 
 class PyramidWriter {
 public:
-    PyramidWriter(const Mosaic& mosaic, GDALDatasetH source, const PyramidPlan& plan,
-                  TileSink& sink, TileFormat format, GDALProgressFunc progress, void* progressData)
-        : mosaic_(mosaic), source_(source), plan_(plan), encoders_(sink, format, plan.maxZoom),
+    PyramidWriter(const Mosaic& mosaic, const PyramidPlan& plan, TileSink& sink, TileFormat format,
+                  GDALProgressFunc progress, void* progressData)
+        : mosaic_(mosaic), plan_(plan), encoders_(sink, format, plan.maxZoom),
           span_(spanOf(mosaic)), blockZoom_(std::max(0, plan.maxZoom - blockLevels)),
           blockSide_(tilePixels << (plan.maxZoom - blockZoom_)), progress_(progress),
           progressData_(progressData)
     {
         const Range blocks = rangeOf(span_, blockZoom_);
-        blocks_ = blocks.count();
+        blockCount_ = blocks.count();
     }
 
     common::Result<PyramidWritten> run()
     {
-        if (auto ready = prepareWarp(); !ready) {
-            return ready.error();
-        }
+        std::vector<Block> order;
+        visitBlocks(0, 0, 0, order);
+        // The mosaic's own west edge may lie anywhere a name can put it (to 540 degrees either
+        // way): its longitudes are taken shifted by whole turns to the span's.
+        BlockGrid grid{.mosaic = mosaic_.transform,
+                       .west = span_.west,
+                       .zoom = plan_.maxZoom,
+                       .side = blockSide_};
+        grid.mosaic[0] = span_.west;
+        // As many warping threads as cores: the encoders' threads take what they leave.
+        const int threads = static_cast<int>(std::max(1U, std::thread::hardware_concurrency()));
+        blocks_ =
+            std::make_unique<BlocksAhead>(mosaicVrt(mosaic_), grid, std::move(order), threads);
         render(0, 0, 0);
+        blocks_.reset();
         if (auto encoded = encoders_.finish(); encoded && !error_) {
             error_ = encoded;
         }
@@ -122,47 +93,6 @@ public:
     }
 
 private:
-    common::Status prepareWarp()
-    {
-        GDALDriverH mem = GDALGetDriverByName("MEM");
-        block_.reset(GDALDataset::FromHandle(
-            GDALCreate(mem, "", blockSide_, blockSide_, 4, GDT_Byte, nullptr)));
-        if (!block_) {
-            return common::permanent("no memory for a block of tiles", 1);
-        }
-        // The mosaic's own west edge may lie anywhere a name can put it (to 540 degrees either
-        // way): its longitudes are taken shifted by whole turns to the span's.
-        geometry_.mosaic = mosaic_.transform;
-        geometry_.mosaic[0] = span_.west;
-        geometry_.west = span_.west;
-        geometry_.zoom = plan_.maxZoom;
-        GDALWarpOptions* o = GDALCreateWarpOptions();
-        o->hSrcDS = source_;
-        o->hDstDS = common::gdal::handle(block_);
-        o->nBandCount = 3;
-        o->panSrcBands = static_cast<int*>(CPLMalloc(3 * sizeof(int)));
-        o->panDstBands = static_cast<int*>(CPLMalloc(3 * sizeof(int)));
-        for (int b = 0; b < 3; ++b) {
-            o->panSrcBands[b] = o->panDstBands[b] = b + 1;
-        }
-        o->nSrcAlphaBand = 4;
-        o->nDstAlphaBand = 4;
-        o->eResampleAlg = GRA_Bilinear;
-        // Points between a row's samples are interpolated, within an eighth of a pixel, as
-        // gdalwarp does.
-        approximation_.reset(GDALCreateApproxTransformer(transformPoints, &geometry_, 0.125));
-        o->pfnTransformer = GDALApproxTransform;
-        o->pTransformerArg = approximation_.get();
-        o->papszWarpOptions = CSLSetNameValue(o->papszWarpOptions, "INIT_DEST", "0");
-        options_.reset(o);
-        warp_ = std::make_unique<GDALWarpOperation>();
-        const common::gdal::ErrorCapture errors;
-        if (warp_->Initialize(o) != CE_None) {
-            return errors.error(common::ErrorKind::Permanent, "the tiles cannot be cut", 1);
-        }
-        return {};
-    }
-
     // Whether the tile reaches into the mosaic (its edges alone do not count).
     bool reaches(int zoom, std::int64_t column, std::int64_t row) const
     {
@@ -176,6 +106,21 @@ private:
         return north > span_.south && south < span_.north && (overlaps(0) || overlaps(360));
     }
 
+    // The blocks under the tile that reach into the mosaic, in the order render() takes them.
+    void visitBlocks(int zoom, std::int64_t column, std::int64_t row, std::vector<Block>& order)
+    {
+        if (!reaches(zoom, column, row)) {
+            return;
+        }
+        if (zoom == blockZoom_) {
+            order.push_back({column, row});
+            return;
+        }
+        for (int i = 0; i < 4; ++i) {
+            visitBlocks(zoom + 1, column * 2 + i % 2, row * 2 + i / 2, order);
+        }
+    }
+
     // The tile's picture after giving it and everything beneath it to the sink; null when
     // wholly transparent.
     QImage render(int zoom, std::int64_t column, std::int64_t row)
@@ -184,11 +129,12 @@ private:
             return {};
         }
         if (zoom == blockZoom_) {
-            const QImage block = warpBlock(column, row);
-            if (block.isNull()) {
+            auto block = blocks_->next();
+            if (!block) {
+                error_ = block.error();
                 return {};
             }
-            QImage tile = cut(block, zoom, column, row, 0, 0);
+            QImage tile = cut(*block, zoom, column, row, 0, 0);
             report();
             return tile;
         }
@@ -197,27 +143,6 @@ private:
             children[i] = render(zoom + 1, column * 2 + i % 2, row * 2 + i / 2);
         }
         return give(zoom, column, row, shrink(children));
-    }
-
-    QImage warpBlock(std::int64_t column, std::int64_t row)
-    {
-        geometry_.left = static_cast<double>(column * blockSide_);
-        geometry_.top = static_cast<double>(row * blockSide_);
-        const common::gdal::ErrorCapture errors;
-        if (warp_->ChunkAndWarpImage(0, 0, blockSide_, blockSide_) != CE_None) {
-            error_ = errors.failed()
-                         ? errors.error(common::ErrorKind::Permanent, "the tiles cannot be cut", 1)
-                         : common::permanent("stopped", 1);
-            return {};
-        }
-        QImage block(blockSide_, blockSide_, QImage::Format_RGBA8888);
-        if (block_->RasterIO(GF_Read, 0, 0, blockSide_, blockSide_, block.bits(), blockSide_,
-                             blockSide_, GDT_Byte, 4, nullptr, 4, block.bytesPerLine(), 1,
-                             nullptr) != CE_None) {
-            error_ = common::permanent("a block of tiles cannot be read back", 1);
-            return {};
-        }
-        return block.convertToFormat(QImage::Format_ARGB32_Premultiplied);
     }
 
     // The tile at |x|, |y| of the block and the finer tiles beneath it.
@@ -282,21 +207,13 @@ private:
     {
         ++blocksDone_;
         if (progress_ != nullptr && !error_ &&
-            progress_(static_cast<double>(blocksDone_) / static_cast<double>(blocks_), "",
+            progress_(static_cast<double>(blocksDone_) / static_cast<double>(blockCount_), "",
                       progressData_) == FALSE) {
             error_ = common::permanent("stopped", 1);
         }
     }
 
-    struct OptionsDeleter {
-        void operator()(GDALWarpOptions* o) const { GDALDestroyWarpOptions(o); }
-    };
-    struct ApproximationDeleter {
-        void operator()(void* arg) const { GDALDestroyApproxTransformer(arg); }
-    };
-
     const Mosaic& mosaic_;
-    GDALDatasetH source_;
     const PyramidPlan& plan_;
     TileEncoders encoders_;
     common::GeoBox span_;
@@ -304,15 +221,11 @@ private:
     int blockSide_;
     GDALProgressFunc progress_;
     void* progressData_;
-    std::int64_t blocks_ = 1;
+    std::int64_t blockCount_ = 1;
     std::int64_t blocksDone_ = 0;
     std::int64_t given_ = 0;
     std::optional<common::Error> error_;
-    BlockGeometry geometry_;
-    common::gdal::Dataset block_;
-    std::unique_ptr<void, ApproximationDeleter> approximation_;
-    std::unique_ptr<GDALWarpOptions, OptionsDeleter> options_;
-    std::unique_ptr<GDALWarpOperation> warp_;
+    std::unique_ptr<BlocksAhead> blocks_;
 };
 
 } // namespace
@@ -347,12 +260,11 @@ PyramidPlan planPyramid(const Mosaic& mosaic)
     return plan;
 }
 
-common::Result<PyramidWritten> writePyramid(const Mosaic& mosaic, GDALDatasetH source,
-                                            const PyramidPlan& plan, TileSink& sink,
-                                            TileFormat format, GDALProgressFunc progress,
-                                            void* progressData)
+common::Result<PyramidWritten> writePyramid(const Mosaic& mosaic, const PyramidPlan& plan,
+                                            TileSink& sink, TileFormat format,
+                                            GDALProgressFunc progress, void* progressData)
 {
-    return PyramidWriter(mosaic, source, plan, sink, format, progress, progressData).run();
+    return PyramidWriter(mosaic, plan, sink, format, progress, progressData).run();
 }
 
 } // namespace mapexport

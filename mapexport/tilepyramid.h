@@ -38,15 +38,15 @@ struct PyramidWritten {
     TileFormat format = TileFormat::Png;
 };
 
-// Cuts |source|, the mosaic's picture (see mosaicVrt), into the tiles of |plan| and gives every
+// Cuts the mosaic's picture (its VRT, see mosaicVrt) into the tiles of |plan| and gives every
 // tile that is not wholly transparent to |sink|, encoded as |format| asks. The finest tiles are
 // warped from the mosaic by GDAL, a block of 8 x 8 at a time, in an order that keeps the tiles read
-// near each other; each coarser tile is the average of the four beneath it. |progress| is called as
+// near each other, on as many threads as there are cores (see blockwarper.h); each coarser tile
+// is the average of the four beneath it. |progress| is called as
 // GDAL's tools call it; when it answers FALSE the cutting stops with an error. What was given, or
 // the first error.
-common::Result<PyramidWritten> writePyramid(const Mosaic& mosaic, GDALDatasetH source,
-                                            const PyramidPlan& plan, TileSink& sink,
-                                            TileFormat format = TileFormat::Png,
+common::Result<PyramidWritten> writePyramid(const Mosaic& mosaic, const PyramidPlan& plan,
+                                            TileSink& sink, TileFormat format = TileFormat::Png,
                                             GDALProgressFunc progress = nullptr,
                                             void* progressData = nullptr);
 
