@@ -52,14 +52,18 @@ public:
         return seconds;
     }
 
-    // One run of curl into an emptied folder; seconds.
-    double curlRound()
+    // One run of curl into an emptied folder, then, when |sync|, one sync of everything written
+    // (the guarantee the window gives for each tile, given for the whole run); seconds.
+    double curlRound(bool sync = false)
     {
         empty(QStringLiteral("curl"));
         const double seconds = secondsOf([&] {
             curlStatus_ = QProcess::execute(
                 QStringLiteral("curl"),
                 {QStringLiteral("-s"), QStringLiteral("-K"), QStringLiteral("curl.conf")});
+            if (sync) {
+                QProcess::execute(QStringLiteral("sync"), {});
+            }
         });
         curlTiles_ = count(QStringLiteral("curl"));
         return seconds;
