@@ -81,6 +81,6 @@ int main(int argc, char** argv)
             return 1;
         }
     }
-    bench::report("pinmark_batch_10000", results, "1.3");
+    bench::report("pinmark_batch_10000", results, "1.2");
     return 0;
 }
