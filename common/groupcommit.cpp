@@ -3,8 +3,11 @@
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <map>
 #include <set>
+#include <string_view>
+#include <sys/statfs.h>
 #include <system_error>
 #include <unistd.h>
 #include <utility>
@@ -21,21 +24,30 @@ Status failure(int error)
     return permanent(std::error_code(error, std::generic_category()).message());
 }
 
-std::string folderOf(const std::string& path)
+std::string_view folderOf(std::string_view path)
 {
     const std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos) {
+    if (slash == std::string_view::npos) {
         return ".";
     }
-    return slash == 0 ? std::string("/") : path.substr(0, slash);
+    return slash == 0 ? std::string_view("/") : path.substr(0, slash);
 }
+
+// What the group learnt of a folder: whether its file system keeps anything on a disk, and how
+// the sync of its entries went.
+struct Folder {
+    bool inMemory = false;
+    Status synced;
+};
 
 } // namespace
 
 int DurableCalls::syncData(const std::vector<int>& fds)
 {
     for (const int fd : fds) {
-        ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE); // only a head start: errors show below
+        // Only a head start, which lets one commit of the journal cover every file: errors show
+        // below.
+        ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
     }
     int error = 0;
     for (const int fd : fds) {
@@ -63,6 +75,12 @@ int DurableCalls::syncFolder(const std::string& folder)
     return error;
 }
 
+bool DurableCalls::inMemory(int fd)
+{
+    struct statfs s {};
+    return ::fstatfs(fd, &s) == 0 && (s.f_type == TMPFS_MAGIC || s.f_type == RAMFS_MAGIC);
+}
+
 DurableCalls& systemDurableCalls()
 {
     static DurableCalls calls;
@@ -83,31 +101,44 @@ void GroupCommit::commit()
 {
     std::vector<Set> sets = std::exchange(sets_, {});
 
-    // One sync for the data of every file still whole.
+    // The folders of the files, each with whether it lies in memory (asked once a folder).
+    std::map<std::string, Folder, std::less<>> folders;
+    const auto folderOfFile = [&](const WholeFile& file) -> Folder& {
+        const std::string_view name = folderOf(file.target());
+        auto it = folders.find(name);
+        if (it == folders.end()) {
+            it = folders.emplace(std::string(name), Folder{}).first;
+            it->second.inMemory = file.ok() && calls_.inMemory(file.descriptor());
+        }
+        return it->second;
+    };
+
+    // One sync for the data of every file still whole and on a disk.
     std::vector<int> fds;
     for (const Set& set : sets) {
-        if (set.main->ok()) {
+        if (set.main->ok() && !folderOfFile(*set.main).inMemory) {
             fds.push_back(set.main->descriptor());
         }
         for (const auto& file : set.beside) {
-            if (file->ok()) {
+            if (file->ok() && !folderOfFile(*file).inMemory) {
                 fds.push_back(file->descriptor());
             }
         }
     }
     const Status synced = fds.empty() ? Status{} : failure(calls_.syncData(fds));
 
-    std::set<std::string> folders;
+    std::set<Folder*> renamedIn;
     const auto place = [&](WholeFile& file) -> Status {
         if (file.ok() && !synced) {
             file.discard();
             return synced;
         }
+        Folder& folder = folderOfFile(file);
         Status placed = file.commitSynced([this](const std::string& from, const std::string& to) {
             return calls_.rename(from, to);
         });
-        if (placed) {
-            folders.insert(folderOf(file.target()));
+        if (placed && !folder.inMemory) {
+            renamedIn.insert(&folder);
         }
         return placed;
     };
@@ -124,21 +155,19 @@ void GroupCommit::commit()
     }
 
     // The names are on the disk once their folders are.
-    std::map<std::string, Status> folderSynced;
-    for (const std::string& folder : folders) {
-        folderSynced[folder] = failure(calls_.syncFolder(folder));
+    for (auto& [name, folder] : folders) {
+        if (renamedIn.count(&folder) != 0) {
+            folder.synced = failure(calls_.syncFolder(name));
+        }
     }
     for (Set& set : sets) {
-        if (set.placed) {
-            const Status& folder = folderSynced[folderOf(set.main->target())];
-            if (!folder) {
-                set.placed = folder;
-            }
+        if (const Status& folder = folderOfFile(*set.main).synced; set.placed && !folder) {
+            set.placed = folder;
         }
         for (std::size_t i = 0; i < set.beside.size(); ++i) {
-            const auto it = folderSynced.find(folderOf(set.beside[i]->target()));
-            if (set.besidePlaced[i] && it != folderSynced.end() && !it->second) {
-                set.besidePlaced[i] = it->second;
+            const Status& folder = folderOfFile(*set.beside[i]).synced;
+            if (set.besidePlaced[i] && !folder) {
+                set.besidePlaced[i] = folder;
             }
         }
         set.ended(set.placed, set.besidePlaced);

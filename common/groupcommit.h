@@ -31,6 +31,9 @@ public:
     virtual int rename(const std::string& from, const std::string& to);
     // Writes the entries of |folder| to the disk.
     virtual int syncFolder(const std::string& folder);
+    // Whether the file system of |fd| keeps its files in memory alone (tmpfs, ramfs), where
+    // nothing can be made durable and syncs are skipped.
+    virtual bool inMemory(int fd);
 };
 
 DurableCalls& systemDurableCalls();
