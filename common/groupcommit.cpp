@@ -33,8 +33,8 @@ std::string_view folderOf(std::string_view path)
     return slash == 0 ? std::string_view("/") : path.substr(0, slash);
 }
 
-// What the group learnt of a folder: whether its file system keeps anything on a disk, and how
-// the sync of its entries went.
+// What the group learnt of a folder: whether its file system keeps its files in memory alone,
+// and how the sync of its entries went.
 struct Folder {
     bool inMemory = false;
     Status synced;
