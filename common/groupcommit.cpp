@@ -125,7 +125,7 @@ void GroupCommit::commit()
             }
         }
     }
-    const Status synced = fds.empty() ? Status{} : failure(calls_.syncData(fds));
+    Status synced = fds.empty() ? Status{} : failure(calls_.syncData(fds));
 
     std::set<Folder*> renamedIn;
     const auto place = [&](WholeFile& file) -> Status {

@@ -184,18 +184,19 @@ private:
         }
         QImage half(tilePixels, tilePixels, QImage::Format_ARGB32_Premultiplied);
         half.fill(Qt::transparent);
-        constexpr int quarter = tilePixels / 2;
+        constexpr std::ptrdiff_t quarter = tilePixels / 2;
         for (int i = 0; i < 4; ++i) {
             if (children[i].isNull()) {
                 continue;
             }
             const QImage child = children[i].convertToFormat(QImage::Format_ARGB32_Premultiplied);
-            for (int y = 0; y < quarter; ++y) {
+            for (int y = 0; y < static_cast<int>(quarter); ++y) {
                 const auto* upper = reinterpret_cast<const QRgb*>(child.constScanLine(2 * y));
                 const auto* lower = reinterpret_cast<const QRgb*>(child.constScanLine(2 * y + 1));
                 QRgb* out =
-                    reinterpret_cast<QRgb*>(half.scanLine(i / 2 * quarter + y)) + i % 2 * quarter;
-                for (int x = 0; x < quarter; ++x) {
+                    reinterpret_cast<QRgb*>(half.scanLine(static_cast<int>(i / 2 * quarter + y))) +
+                    i % 2 * quarter;
+                for (std::ptrdiff_t x = 0; x < quarter; ++x) {
                     out[x] = averageOfFour(upper[2 * x], upper[2 * x + 1], lower[2 * x],
                                            lower[2 * x + 1]);
                 }
