@@ -13,19 +13,7 @@ int main(int argc, char** argv)
 
     // Each round fetches the region ten times (2,000 tiles, one to two seconds for both) into
     // emptied folders, timing the fetching alone; rounds alternate between the window and curl.
-    constexpr int repeats = 10;
-    bench::Rounds rounds;
-    for (int round = 0; round < 11; ++round) {
-        double window = 0;
-        double curl = 0;
-        for (int i = 0; i < repeats; ++i) {
-            window += region.windowRound(1);
-        }
-        for (int i = 0; i < repeats; ++i) {
-            curl += region.curlRound();
-        }
-        rounds.add(window, curl);
-    }
+    const bench::Rounds rounds = region.alternate(11, 10);
     if (!region.complete()) {
         return 1;
     }

@@ -25,19 +25,7 @@ int main(int argc, char** argv)
 
     // Each round fetches the region five times into emptied folders; rounds alternate between
     // the window and curl.
-    constexpr int repeats = 5;
-    bench::Rounds rounds;
-    for (int round = 0; round < 11; ++round) {
-        double window = 0;
-        double curl = 0;
-        for (int i = 0; i < repeats; ++i) {
-            window += region.windowRound(1);
-        }
-        for (int i = 0; i < repeats; ++i) {
-            curl += region.curlRound(true);
-        }
-        rounds.add(window, curl);
-    }
+    const bench::Rounds rounds = region.alternate(11, 5, true);
     QDir::setCurrent(run.path());
     if (!region.complete()) {
         return 1;

@@ -69,6 +69,25 @@ public:
         return seconds;
     }
 
+    // |rounds| rounds, each |repeats| runs of the window with one connection, then as many of
+    // curl (each followed by a sync when |sync|), every run into emptied folders.
+    Rounds alternate(int rounds, int repeats, bool sync = false)
+    {
+        Rounds result;
+        for (int round = 0; round < rounds; ++round) {
+            double window = 0;
+            double curl = 0;
+            for (int i = 0; i < repeats; ++i) {
+                window += windowRound(1);
+            }
+            for (int i = 0; i < repeats; ++i) {
+                curl += curlRound(sync);
+            }
+            result.add(window, curl);
+        }
+        return result;
+    }
+
     // Whether the last rounds of both made every tile; says what is missing when not.
     bool complete() const
     {
