@@ -25,8 +25,11 @@ protected:
 
 TEST_F(Revalidation, AStaleTileIsAskedForWithItsETagAndA304KeepsIt)
 {
+    // Freshness is counted in whole seconds, so a tile may turn stale up to a second early; the
+    // first two answers must come well within it on a busy machine too.
+    const int freshFor = static_cast<int>(4 * testsupport::timeScale);
     tiles.etag = "\"v1\"";
-    tiles.cacheControl = "max-age=2";
+    tiles.cacheControl = "max-age=" + std::to_string(freshFor);
     SourceTable table(testShores(), options());
     ASSERT_TRUE(table.add(tiles.spec()).ok());
     const Answer first = answerMapRequest(query, table);
@@ -34,9 +37,9 @@ TEST_F(Revalidation, AStaleTileIsAskedForWithItsETagAndA304KeepsIt)
     const int fetched = tiles.requests;
     ASSERT_GT(fetched, 0);
     EXPECT_EQ(answerMapRequest(query, table).body, first.body);
-    EXPECT_EQ(tiles.requests.load(), fetched) << "fresh for two seconds";
+    EXPECT_EQ(tiles.requests.load(), fetched) << "still fresh";
 
-    std::this_thread::sleep_for(std::chrono::seconds(3));
+    std::this_thread::sleep_for(std::chrono::seconds(freshFor + 1));
     const Answer again = answerMapRequest(query, table);
     ASSERT_EQ(again.status, 200) << again.body;
     EXPECT_EQ(again.body, first.body);
@@ -53,7 +56,7 @@ TEST_F(Revalidation, AStaleTileIsAskedForWithItsETagAndA304KeepsIt)
     long maxAge = -1;
     std::sscanf(answer->get_header_value("Cache-Control").c_str(), "public, max-age=%ld", &maxAge);
     EXPECT_GE(maxAge, 0);
-    EXPECT_LE(maxAge, 2);
+    EXPECT_LE(maxAge, freshFor);
     EXPECT_EQ(answer->get_header_value("Last-Modified"), "Wed, 21 Oct 2015 07:28:00 GMT");
 }
 
