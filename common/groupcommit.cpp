@@ -60,7 +60,7 @@ int DurableCalls::syncData(const std::vector<int>& fds)
 
 int DurableCalls::rename(const std::string& from, const std::string& to)
 {
-    return std::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+    return replaceFile(from, to);
 }
 
 int DurableCalls::syncFolder(const std::string& folder)

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <optional>
+#include <pthread.h>
 #include <string_view>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -23,12 +24,27 @@ constexpr int nameAttempts = 64;
 
 std::atomic<unsigned> nextSerial{0}; // of the temporary names this process makes
 
+// This process's id, asked of the kernel once (each name of a temporary carries it) and again
+// in a child after a fork.
+pid_t thisProcess()
+{
+    static std::atomic<pid_t> known{0};
+    static const bool forgetsOnFork =
+        ::pthread_atfork(nullptr, nullptr, [] { known.store(0); }) == 0;
+    pid_t pid = known.load(std::memory_order_relaxed);
+    if (pid == 0 || !forgetsOnFork) {
+        pid = ::getpid();
+        known.store(pid, std::memory_order_relaxed);
+    }
+    return pid;
+}
+
 // The temporary file |serial| of this process beside |target|.
 std::string temporaryPath(const std::string& target, unsigned serial)
 {
     std::array<char, 32> name{};
     std::snprintf(name.data(), name.size(), ".~%08lx-%08x.tmp",
-                  static_cast<unsigned long>(::getpid()), serial);
+                  static_cast<unsigned long>(thisProcess()), serial);
     const std::size_t slash = target.rfind('/');
     return (slash == std::string::npos ? std::string() : target.substr(0, slash + 1)) + name.data();
 }
@@ -57,7 +73,7 @@ std::optional<pid_t> temporaryWriter(std::string_view fileName)
 // Whether the process |pid| exists; one that exists but belongs to someone else counts.
 bool processRuns(pid_t pid)
 {
-    return pid == ::getpid() || ::kill(pid, 0) == 0 || errno == EPERM;
+    return pid == thisProcess() || ::kill(pid, 0) == 0 || errno == EPERM;
 }
 
 std::string systemReason(int error)
@@ -113,10 +129,6 @@ void WholeFile::open()
         temporary_ = std::move(name);
         // Taken at once; a clean-up in this process passes over our own names in any case.
         ::flock(fd_, LOCK_EX | LOCK_NB);
-        struct stat existing {};
-        if (::stat(target_.c_str(), &existing) == 0 && S_ISREG(existing.st_mode)) {
-            ::fchmod(fd_, existing.st_mode & 07777); // keep the permissions the file had
-        }
         return;
     }
     fail(EEXIST);
@@ -167,8 +179,7 @@ Status WholeFile::renameOver(const std::string& from, bool sync, const Rename& r
     }
     // Renamed while the temporary is still open and locked, so no clean-up sees it unlocked.
     if (!error_) {
-        const int error = rename ? rename(from, target_)
-                                 : (std::rename(from.c_str(), target_.c_str()) == 0 ? 0 : errno);
+        const int error = rename ? rename(from, target_) : replaceFile(from, target_);
         if (error != 0) {
             fail(error);
         }
@@ -213,6 +224,23 @@ void WholeFile::discard()
         ::close(fd_);
         fd_ = -1;
     }
+}
+
+int replaceFile(const std::string& from, const std::string& to)
+{
+    // Most files are new: a rename that may not replace costs no look-up of the target first.
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
+        return 0;
+    }
+    // EINVAL: a file system without that kind of rename.
+    if (errno != EEXIST && errno != EINVAL && errno != ENOSYS) {
+        return errno;
+    }
+    struct stat existing {};
+    if (::stat(to.c_str(), &existing) == 0 && S_ISREG(existing.st_mode)) {
+        ::chmod(from.c_str(), existing.st_mode & 07777); // keep the permissions the file had
+    }
+    return std::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
 }
 
 bool isTemporaryName(std::string_view fileName)

@@ -81,6 +81,10 @@ private:
     bool diskFull_ = false;
 };
 
+// Renames |from| to |to|, replacing a file there and giving |from| its permissions first;
+// returns 0 or the errno of the failure.
+int replaceFile(const std::string& from, const std::string& to);
+
 // Whether |fileName| (without folder) has the form of a WholeFile's temporary name, or of one
 // with a suffix appended.
 bool isTemporaryName(std::string_view fileName);

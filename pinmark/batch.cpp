@@ -7,11 +7,11 @@
 #include "pinmark/mapfile.h"
 
 #include <QFile>
+#include <QSet>
 
 #include <algorithm>
 #include <chrono>
 #include <memory>
-#include <set>
 
 namespace pinmark {
 
@@ -28,9 +28,10 @@ BatchResult runBatch(const common::TileFolder& folder, const QStringList& names,
                      const std::function<void(int)>& progress, common::DurableCalls& calls)
 {
     BatchResult result;
-    std::set<QString> mapFiles;
+    QSet<QString> mapFiles;
     // The files go to the disk in groups; each counts as written once its group is there.
     common::GroupCommit group(calls);
+    QByteArray text;
     for (const QString& name : names) {
         // A line break in a name would break the calibration file's lines.
         const bool control = std::any_of(name.begin(), name.end(), isControl);
@@ -42,15 +43,15 @@ BatchResult runBatch(const common::TileFolder& folder, const QStringList& names,
             continue;
         }
         const QString mapFile = mapFileName(name);
-        if (!mapFiles.insert(mapFile).second) {
+        if (mapFiles.contains(mapFile)) {
             result.clashed.append(name + QStringLiteral(" (") + mapFile + u')');
             continue;
         }
+        mapFiles.insert(mapFile);
         const QString path = mapFilePath(folder, name);
         auto file = std::make_unique<common::WholeFile>(QFile::encodeName(path).toStdString());
         file->open();
-        const QByteArray text =
-            mapFileText(name, centre->latitude, centre->longitude, centre->zoom);
+        writeMapFileText(text, name, centre->latitude, centre->longitude, centre->zoom);
         file->write(text.constData(), static_cast<std::size_t>(text.size()));
         group.add(std::move(file), {},
                   [&result, &progress, name, path](const common::Status& placed,

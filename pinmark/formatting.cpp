@@ -28,16 +28,16 @@ QString formkomma(double zahl)
     if (!std::isfinite(zahl)) {
         return text; // " Inf" and " NaN" have no fraction to pad
     }
-    if (!text.contains(u'.')) {
-        text += QStringLiteral(".00");
+    qsizetype point = text.indexOf(u'.');
+    if (point < 0) {
+        point = text.size();
+        text += u'.';
     }
-    const qsizetype point = text.indexOf(u'.');
-    const QString whole = text.left(point);
-    QString fraction = text.mid(point + 1);
-    if (fraction.size() < fractionDigits) {
-        fraction = fraction.leftJustified(fractionDigits, u'0');
+    const qsizetype fraction = text.size() - point - 1;
+    if (fraction < fractionDigits) {
+        text.resize(point + 1 + fractionDigits, u'0');
     }
-    return whole + u'.' + fraction;
+    return text;
 }
 
 } // namespace pinmark

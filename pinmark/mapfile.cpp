@@ -3,7 +3,10 @@
 #include "common/atomicfile.h"
 #include "pinmark/formatting.h"
 
+#include <algorithm>
+#include <array>
 #include <cmath>
+#include <cstdio>
 
 namespace pinmark {
 
@@ -19,37 +22,45 @@ char longitudeLetter(double value)
     return value < 0 ? 'W' : 'E';
 }
 
-// Whole degrees of a corner, rounded toward minus infinity, without sign: the letter tells it.
-QByteArray degrees(double value)
+// Appends whole degrees of a corner in a field of four, rounded toward minus infinity, without
+// sign: the letter tells it.
+void appendDegrees(QByteArray& text, double value)
 {
-    return formit(std::floor(value), 4).toLatin1().replace('-', ' ');
+    const double whole = std::floor(value);
+    if (std::fabs(whole) < 1e15) { // digits as they stand, as formit writes them
+        std::array<char, 24> field{};
+        const int n =
+            std::snprintf(field.data(), field.size(), "%4lld", static_cast<long long>(whole));
+        std::replace(field.begin(), field.begin() + n, '-', ' ');
+        text.append(field.data(), n);
+        return;
+    }
+    text += formit(whole, 4).toLatin1().replace('-', ' ');
 }
 
-// A calibration point line; |pixels| is the point's "x,y" part, the same in every file.
-QByteArray pointLine(const char* point, const QByteArray& pixels, double lat, double lon)
+// Appends a calibration point line; |pixels| is the point's "x,y" part, the same in every file.
+void appendPointLine(QByteArray& text, const char* point, const QByteArray& pixels, double lat,
+                     double lon)
 {
     static const QByteArray minutes = formit(0, 8).toLatin1();
-    QByteArray line;
-    line.reserve(112);
-    line += point;
-    line += ",xy,";
-    line += pixels;
-    line += ",in, deg,";
-    line += degrees(lat);
-    line += ',';
-    line += minutes;
-    line += ',';
-    line += latitudeLetter(lat);
-    line += ',';
-    line += degrees(lon);
-    line += ',';
-    line += minutes;
-    line += ',';
-    line += longitudeLetter(lon);
-    line += ", grid,   ,           ,           ,";
-    line += latitudeLetter(lat);
-    line += "\r\n";
-    return line;
+    text += point;
+    text += ",xy,";
+    text += pixels;
+    text += ",in, deg,";
+    appendDegrees(text, lat);
+    text += ',';
+    text += minutes;
+    text += ',';
+    text += latitudeLetter(lat);
+    text += ',';
+    appendDegrees(text, lon);
+    text += ',';
+    text += minutes;
+    text += ',';
+    text += longitudeLetter(lon);
+    text += ", grid,   ,           ,           ,";
+    text += latitudeLetter(lat);
+    text += "\r\n";
 }
 
 QByteArray pixelPair(int x, int y)
@@ -77,6 +88,14 @@ QString mapFilePath(const common::TileFolder& folder, const QString& imageName)
 }
 
 QByteArray mapFileText(const QString& imageName, double lat, double lon, double zoom)
+{
+    QByteArray text;
+    writeMapFileText(text, imageName, lat, lon, zoom);
+    return text;
+}
+
+void writeMapFileText(QByteArray& text, const QString& imageName, double lat, double lon,
+                      double zoom)
 {
     // Lines 4 to 9, 12 to 39 and 41 to 51 never change.
     static const QByteArray head = QByteArrayLiteral(
@@ -110,15 +129,18 @@ QByteArray mapFileText(const QString& imageName, double lat, double lon, double 
     const double d = zoom / 100;
     const QByteArray title =
         QString(imageName).replace(QStringLiteral(".gif"), QStringLiteral(".ozf2")).toUtf8();
-    QByteArray text;
+    text.resize(0); // keeps what the buffer holds for the next file
     text.reserve(head.size() + emptyPoints.size() + tail.size() + 2 * title.size() + 400);
     text += "OziExplorer Map Data File Version 2.2\r\n";
-    text += title + "\r\n" + title + "\r\n";
+    for (int copy = 0; copy < 2; ++copy) {
+        text += title;
+        text += "\r\n";
+    }
     text += head;
     static const QByteArray pixels1 = pixelPair(290, 459);
     static const QByteArray pixels2 = pixelPair(1737, 1519);
-    text += pointLine("Point01", pixels1, lat + d, lon - d);
-    text += pointLine("Point02", pixels2, lat - d, lon + d);
+    appendPointLine(text, "Point01", pixels1, lat + d, lon - d);
+    appendPointLine(text, "Point02", pixels2, lat - d, lon + d);
     text += emptyPoints;
     text += "Projection Setup,    ";
     text += formkomma(lat).toLatin1();
@@ -126,7 +148,6 @@ QByteArray mapFileText(const QString& imageName, double lat, double lon, double 
     text += formkomma(lon).toLatin1();
     text += ",,,,,,,,\r\n";
     text += tail;
-    return text;
 }
 
 common::Status writemapfile(const common::TileFolder& folder, const QString& imageName, double lat,

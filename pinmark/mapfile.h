@@ -22,6 +22,9 @@ QString mapFilePath(const common::TileFolder& folder, const QString& imageName);
 // The file's bytes for an image of centre |lat|, |lon| (degrees) and |zoom|: CR LF after every
 // line, the last one included; no byte order mark.
 QByteArray mapFileText(const QString& imageName, double lat, double lon, double zoom);
+// The same bytes in |text|, which is emptied first; a batch passes one buffer for every file.
+void writeMapFileText(QByteArray& text, const QString& imageName, double lat, double lon,
+                      double zoom);
 
 // Writes the calibration file of |imageName| into |folder|, replacing an earlier one as a
 // whole; an error names the file.

@@ -1,4 +1,5 @@
 #include "common/atomicfile.h"
+#include "common/groupcommit.h"
 #include "leftovers.h"
 #include "tempworkdir.h"
 
@@ -9,6 +10,8 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <functional>
+#include <memory>
 #include <sys/file.h>
 #include <unistd.h>
 
@@ -91,17 +94,39 @@ TEST(AtomicFile, AFailureIsStickyAndCommitReportsIt)
     EXPECT_EQ(hiddenFiles(), QStringList());
 }
 
+// A file replaced keeps its permissions, whether written alone or in a group commit; a new
+// file gets the usual ones.
 TEST(AtomicFile, ReplacingKeepsThePermissions)
 {
-    TempWorkDir work;
-    TempWorkDir::write(QStringLiteral("a.map"), "old");
-    const auto mode = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup;
-    ASSERT_TRUE(QFile::setPermissions(QStringLiteral("a.map"), mode));
-    ASSERT_TRUE(common::writeFileAtomically(QStringLiteral("a.map"), "new").ok());
+    const std::function<bool(const QString&)> writers[] = {
+        [](const QString& name) { return common::writeFileAtomically(name, "new").ok(); },
+        [](const QString& name) {
+            common::GroupCommit group;
+            auto file = std::make_unique<common::WholeFile>(name.toStdString());
+            file->open();
+            file->write("new", 3);
+            bool placed = false;
+            group.add(std::move(file), {}, [&placed](const common::Status& status, const auto&) {
+                placed = status.ok();
+            });
+            group.commit();
+            return placed;
+        },
+    };
     constexpr int ownerGroupOther = 0x7077;
-    EXPECT_EQ(QFile::permissions(QStringLiteral("a.map")) & ownerGroupOther,
-              mode & ownerGroupOther);
-    EXPECT_EQ(TempWorkDir::read(QStringLiteral("a.map")), QByteArray("new"));
+    const auto mode = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup;
+    for (const auto& write : writers) {
+        TempWorkDir work;
+        TempWorkDir::write(QStringLiteral("a.map"), "old");
+        ASSERT_TRUE(QFile::setPermissions(QStringLiteral("a.map"), mode));
+        ASSERT_TRUE(write(QStringLiteral("a.map")));
+        ASSERT_TRUE(write(QStringLiteral("b.map")));
+        EXPECT_EQ(QFile::permissions(QStringLiteral("a.map")) & ownerGroupOther,
+                  mode & ownerGroupOther);
+        EXPECT_EQ(TempWorkDir::read(QStringLiteral("a.map")), QByteArray("new"));
+        EXPECT_TRUE(QFile::permissions(QStringLiteral("b.map")) & QFileDevice::WriteOwner);
+        EXPECT_EQ(hiddenFiles(), QStringList({QStringLiteral("a.map"), QStringLiteral("b.map")}));
+    }
 }
 
 TEST(AtomicFile, FailureNamesTheFileAndLeavesNothing)
