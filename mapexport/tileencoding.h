@@ -42,7 +42,9 @@ bool isDrawn(const QImage& tile);
 // own tiles, a few of them crossed by shading or a photograph), else JPEG.
 TileFormat chooseTileFormat(int drawn, int sampled);
 
-// |tile| (premultiplied ARGB) encoded as |format| (not Auto); empty when it cannot be.
+// |tile| (premultiplied ARGB) encoded as |format| (not Auto); empty when it cannot be. A PNG
+// has a palette when the tile holds at most 256 colours, which keeps every pixel in a quarter
+// of the bytes.
 QByteArray encodeTile(const QImage& tile, TileFormat format);
 
 // |image| as a JPEG of quality 85 on white, which shows where it is transparent; empty when it

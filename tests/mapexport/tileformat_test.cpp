@@ -69,6 +69,31 @@ TEST(ExportTileFormat, EachFormatEncodesAsItSaysAndAutoChoosesFromTheSample)
     }
 }
 
+// PNG tiles keep every pixel: a tile of at most 256 colours (transparent and half-transparent
+// ones among them) is written with a palette, one of more colours without.
+TEST(ExportTileFormat, APngTileKeepsEveryPixelWithAPaletteWhereItFits)
+{
+    TileImages images;
+    images.holed.setPixel(200, 200, qPremultiply(qRgba(200, 100, 50, 128)));
+    const struct {
+        const QImage& tile;
+        char colourType; // of the PNG header: 3 with a palette, 6 RGBA
+    } cases[] = {{images.holed, 3}, {images.flat, 3}, {images.shaded, 6}};
+    for (const auto& c : cases) {
+        const QByteArray png = mapexport::encodeTile(c.tile, mapexport::TileFormat::Png);
+        ASSERT_GT(png.size(), 25);
+        EXPECT_EQ(png[25], c.colourType);
+        const QImage back = QImage::fromData(png).convertToFormat(QImage::Format_ARGB32);
+        const QImage given = c.tile.convertToFormat(QImage::Format_ARGB32);
+        ASSERT_EQ(back.size(), given.size());
+        for (int y = 0; y < given.height(); ++y) {
+            for (int x = 0; x < given.width(); ++x) {
+                ASSERT_EQ(back.pixel(x, y), given.pixel(x, y)) << x << "," << y;
+            }
+        }
+    }
+}
+
 // Keeps the tiles it is given, by their numbers.
 class KeptTiles : public mapexport::TileSink {
 public:
