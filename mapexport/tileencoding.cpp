@@ -41,10 +41,12 @@ std::optional<std::vector<QRgb>> paletteOf(const QImage& tile, QImage* indices)
     int zeroPlace = -1;
     QRgb last = 0;
     int lastPlace = -1;
-    for (int y = 0; y < tile.height(); ++y) {
+    const int width = tile.width();
+    const int height = tile.height();
+    for (int y = 0; y < height; ++y) {
         const auto* pixels = reinterpret_cast<const QRgb*>(tile.constScanLine(y));
         uchar* out = indices != nullptr ? indices->scanLine(y) : nullptr;
-        for (int x = 0; x < tile.width(); ++x) {
+        for (int x = 0; x < width; ++x) {
             const QRgb p = pixels[x];
             if (p != last || lastPlace < 0) {
                 if (p == 0) {
