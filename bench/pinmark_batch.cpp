@@ -25,7 +25,7 @@
 namespace {
 
 constexpr int tiles = 10'000;
-constexpr int rounds = 7;
+constexpr int rounds = 15;
 
 QString tileName(int i)
 {
