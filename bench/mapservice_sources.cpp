@@ -195,7 +195,7 @@ int main(int argc, char** argv)
     bench::Rounds warm;
     bench::Rounds cachedAcross;
     bench::Rounds geodetic;
-    for (int round = 0; round < 7; ++round) {
+    for (int round = 0; round < 5; ++round) {
         const double fromGeotiff =
             bench::secondsOf(times([&] { return picture(folder + "/source.tif"); }));
         const double fromXyz = bench::secondsOf(times([&] { return picture(xyz); }));
