@@ -165,15 +165,16 @@ common::Status writeExport(const Mosaic& mosaic, Format format, const QString& o
                            const ExportSettings& settings)
 {
     // The tiles stay on disk: GDAL keeps a bounded number of them decoded (about 4 MB each)
-    // and a bounded cache of blocks. A GeoTIFF is written a strip of rows at a time, so as many
-    // tiles are kept open as the widest row runs through: fewer would be decoded again for
-    // every strip. MBTiles is cut a small square at a time and needs few.
+    // and a bounded cache of blocks. A GeoTIFF is written a strip of rows at a time, shorter
+    // than a tile, so a strip runs through the tiles of at most two rows: as many are kept open
+    // as the widest two rows hold, since fewer would be decoded again for every strip. MBTiles
+    // is cut a small square at a time and needs few.
     // GDAL need not look beside a tile: the export places each itself, and what lies there
     // (a pipe named like a side file) could hold it up for ever.
     // The GeoTIFF's overviews pass through a temporary file; GDAL would compress it with ZSTD,
     // which sets up and clears tens of megabytes for every strip. LZW costs the same time here
     // and needs no such set-up, which matters where memory is fresh for each allocation.
-    const int openTiles = std::clamp(widestRow(mosaic) + 4, 24, maxOpenTiles);
+    const int openTiles = std::clamp(2 * widestRow(mosaic) + 4, 24, maxOpenTiles);
     gdal::setUp({{"GDAL_CACHEMAX", "128"},
                  {"GDAL_MAX_DATASET_POOL_SIZE", std::to_string(openTiles)},
                  {"GDAL_DISABLE_READDIR_ON_OPEN", "EMPTY_DIR"},
