@@ -38,26 +38,28 @@ void appendDegrees(QByteArray& text, double value)
     text += formit(whole, 4).toLatin1().replace('-', ' ');
 }
 
+// Appends one corner's coordinate: whole degrees, zero minutes and the hemisphere's letter.
+void appendCoordinate(QByteArray& text, double value, char letter)
+{
+    static const QByteArray minutes = formit(0, 8).toLatin1();
+    appendDegrees(text, value);
+    text += ',';
+    text += minutes;
+    text += ',';
+    text += letter;
+}
+
 // Appends a calibration point line; |pixels| is the point's "x,y" part, the same in every file.
 void appendPointLine(QByteArray& text, const char* point, const QByteArray& pixels, double lat,
                      double lon)
 {
-    static const QByteArray minutes = formit(0, 8).toLatin1();
     text += point;
     text += ",xy,";
     text += pixels;
     text += ",in, deg,";
-    appendDegrees(text, lat);
+    appendCoordinate(text, lat, latitudeLetter(lat));
     text += ',';
-    text += minutes;
-    text += ',';
-    text += latitudeLetter(lat);
-    text += ',';
-    appendDegrees(text, lon);
-    text += ',';
-    text += minutes;
-    text += ',';
-    text += longitudeLetter(lon);
+    appendCoordinate(text, lon, longitudeLetter(lon));
     text += ", grid,   ,           ,           ,";
     text += latitudeLetter(lat);
     text += "\r\n";
