@@ -55,10 +55,10 @@ int main(int argc, char** argv)
                                    " line.mbtiles > /dev/null 2>&1");
         };
     };
-    // Three rounds, each of the window, the command line with auto and with png in turn: a
+    // Five rounds, each of the window, the command line with auto and with png in turn: a
     // single export's time varies by a tenth from one run to the next. The command line's
     // auto export is the baseline of the window and the value of the format's choice.
-    constexpr int rounds = 3;
+    constexpr int rounds = 5;
     bench::Rounds windowRounds;
     bench::Rounds autoRounds;
     for (int round = 0; round < rounds; ++round) {
