@@ -1,6 +1,7 @@
 // Tiles made by the project's own map service from a GeoTIFF with a known pattern, exported as
 // one file and read back with GDAL: a known coordinate lands where it belongs, within one tile
 // pixel, in both formats.
+#include "buildpaths.h"
 #include "common/errortext.h"
 #include "common/tilefolder.h"
 #include "common/worldfile.h"
@@ -179,7 +180,8 @@ TEST_P(ExportedRegion, PutsAKnownPointWithinOneTilePixel)
                           lat0 - 0.41 * step};
     const std::string source = (work.path() + QStringLiteral("/pattern.tif")).toStdString();
     ASSERT_TRUE(writePattern(source, pattern));
-    testsupport::ServiceProcess service(MAPSERVICE_BIN, {"--source", "type1=" + source});
+    testsupport::ServiceProcess service(testsupport::program("mapservice"),
+                                        {"--source", "type1=" + source});
     ASSERT_GT(service.port(), 0);
     ASSERT_TRUE(downloadRegion(service.port(), lat0, lon0, c.zoom, step, c.rows, c.columns));
     if (!c.worldFiles) {

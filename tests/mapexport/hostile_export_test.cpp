@@ -1,5 +1,6 @@
 // mapexport run as a user runs it, on folders nothing here wrote: each row a folder, the
 // command line, the exit status, what standard error says and what is left on disk.
+#include "buildpaths.h"
 #include "exportreaders.h"
 #include "gifmaker.h"
 #include "tempworkdir.h"
@@ -115,7 +116,7 @@ TEST(HostileExport, EachFolderEndsWithItsStatusMessageAndFiles)
         }
         QProcess run;
         const QStringList arguments = QString::fromLatin1(c.output).split(u' ');
-        run.start(QStringLiteral(MAPEXPORT_BIN), arguments);
+        run.start(testsupport::qtPath(testsupport::program("mapexport")), arguments);
         ASSERT_TRUE(run.waitForFinished(120'000));
         const QByteArray said = run.readAllStandardOutput() + run.readAllStandardError();
         EXPECT_EQ(run.exitCode(), c.status) << said.toStdString();

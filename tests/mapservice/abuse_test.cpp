@@ -1,6 +1,7 @@
 // The map service process under a bounded storm of random and malformed requests from several
 // loopback clients: every complete request gets a 4xx or a GIF, memory stays bounded, and a
 // normal tile is still served afterwards.
+#include "buildpaths.h"
 #include "loopbackclient.h"
 #include "serviceprocess.h"
 
@@ -92,7 +93,7 @@ std::string randomQuery(std::mt19937& random)
 
 TEST(MapServiceAbuse, AnswersEveryRequestAndStillServes)
 {
-    testsupport::ServiceProcess service(MAPSERVICE_BIN);
+    testsupport::ServiceProcess service(testsupport::program("mapservice"));
     const int port = service.port();
     ASSERT_GT(port, 0);
 
@@ -153,7 +154,7 @@ namespace {
 // Requests whose framing or target a careless server gets wrong.
 TEST(MapServiceEdges, FramingAndTargetsAsTheHttpRulesSay)
 {
-    testsupport::ServiceProcess service(MAPSERVICE_BIN);
+    testsupport::ServiceProcess service(testsupport::program("mapservice"));
     const int port = service.port();
     ASSERT_GT(port, 0);
     const std::string query = "/pub/agent.dll?CenP=1,1&Alti=1&Size=9,9";

@@ -2,6 +2,7 @@
 // ordinary clients keep being served, every answer belongs to its request, the service closes
 // what it must and stops promptly. Clients that stand for different hosts connect from
 // different addresses in 127.0.0.0/8.
+#include "buildpaths.h"
 #include "serviceclients.h"
 
 namespace {
@@ -11,7 +12,7 @@ using namespace testsupport;
 
 TEST(MapServiceClients, SlowHeadersAreCutAtTheirDeadlineWhileOthersAreServed)
 {
-    ServiceProcess service(MAPSERVICE_BIN);
+    ServiceProcess service(testsupport::program("mapservice"));
     ASSERT_GT(service.port(), 0);
     const auto start = Clock::now();
     std::vector<int> slow = openConnections(service.port(), 200, 16, 2);
@@ -43,7 +44,7 @@ TEST(MapServiceClients, SlowHeadersAreCutAtTheirDeadlineWhileOthersAreServed)
 
 TEST(MapServiceClients, IdleConnectionsAreClosedAndEachClientHasItsShare)
 {
-    ServiceProcess service(MAPSERVICE_BIN);
+    ServiceProcess service(testsupport::program("mapservice"));
     ASSERT_GT(service.port(), 0);
     const auto start = Clock::now();
     std::vector<int> idle = openConnections(service.port(), 400, 16, 20);
@@ -93,7 +94,7 @@ const Malformed malformed[] = {
 
 TEST(MapServiceClients, ManyClientsMixedWithMalformedRequestsGetTheirOwnAnswers)
 {
-    ServiceProcess service(MAPSERVICE_BIN);
+    ServiceProcess service(testsupport::program("mapservice"));
     ASSERT_GT(service.port(), 0);
     constexpr int clients = 8;
     constexpr int requests = 200;
@@ -142,7 +143,7 @@ TEST(MapServiceClients, ManyClientsMixedWithMalformedRequestsGetTheirOwnAnswers)
 
 TEST(MapServiceClients, AFullQueueIsAnsweredAtOnceWithRetryAfter)
 {
-    ServiceProcess service(MAPSERVICE_BIN, {"--queue", "0"});
+    ServiceProcess service(testsupport::program("mapservice"), {"--queue", "0"});
     ASSERT_GT(service.port(), 0);
     // More large pictures at once than the service has drawing slots.
     const int clients = 2 * static_cast<int>(std::max(2u, std::thread::hardware_concurrency())) + 2;
@@ -176,7 +177,7 @@ TEST(MapServiceClients, AFullQueueIsAnsweredAtOnceWithRetryAfter)
 
 TEST(MapServiceClients, TheHeaderDeadlineCountsFromEachRequestsFirstByte)
 {
-    ServiceProcess service(MAPSERVICE_BIN, {"--header-timeout", "1"});
+    ServiceProcess service(testsupport::program("mapservice"), {"--header-timeout", "1"});
     ASSERT_GT(service.port(), 0);
     // A kept-alive connection older than the deadline is still served.
     const int busy = connectFrom("127.0.0.1", service.port());

@@ -2,6 +2,7 @@
 // front of two services on 127.0.0.1: a repeated picture is a cache hit, and many clients asking
 // at once for one new picture cause one drawing. nginx runs with a prefix of its own, so that
 // the system's nginx, if any, is not touched.
+#include "buildpaths.h"
 #include "loopbackserver.h"
 #include "serviceprocess.h"
 #include "tempworkdir.h"
@@ -51,11 +52,10 @@ int logged(const std::vector<std::string>& logs, const std::string& part)
 
 TEST(SharedCache, RepeatedPicturesAreHitsAndAPictureManyAskForIsDrawnOnce)
 {
-    const std::string conf =
-        readAll(std::string(TEST_DATA_DIR) + "/../../docs/nginx-mapservice.conf");
+    const std::string conf = readAll(testsupport::sourceFile("docs/nginx-mapservice.conf"));
     ASSERT_FALSE(conf.empty());
     // The README shows it, indented as a block.
-    const std::string readme = readAll(std::string(TEST_DATA_DIR) + "/../../README.md");
+    const std::string readme = readAll(testsupport::sourceFile("README.md"));
     std::istringstream lines(conf);
     for (std::string line; std::getline(lines, line);) {
         EXPECT_TRUE(line.empty() || readme.find("    " + line + "\n") != std::string::npos)
@@ -65,8 +65,8 @@ TEST(SharedCache, RepeatedPicturesAreHitsAndAPictureManyAskForIsDrawnOnce)
     testsupport::TempWorkDir work;
     const std::string dir = work.path().toStdString();
     const std::vector<std::string> logs{dir + "/service1.log", dir + "/service2.log"};
-    testsupport::ServiceProcess first(MAPSERVICE_BIN, {"--log"}, logs[0]);
-    testsupport::ServiceProcess second(MAPSERVICE_BIN, {"--log"}, logs[1]);
+    testsupport::ServiceProcess first(testsupport::program("mapservice"), {"--log"}, logs[0]);
+    testsupport::ServiceProcess second(testsupport::program("mapservice"), {"--log"}, logs[1]);
     ASSERT_GT(first.port(), 0);
     ASSERT_GT(second.port(), 0);
 

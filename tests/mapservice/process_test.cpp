@@ -1,4 +1,5 @@
 // The real map service as a process on a free loopback port, with the downloader against it.
+#include "buildpaths.h"
 #include "common/worldfile.h"
 #include "pelagrin/fetch.h"
 #include "pelagrin/form1.h"
@@ -44,7 +45,7 @@ protected:
     }
 
     TempWorkDir work;
-    testsupport::ServiceProcess service{MAPSERVICE_BIN};
+    testsupport::ServiceProcess service{testsupport::program("mapservice")};
     const QString address = QStringLiteral("127.0.0.1:%1").arg(service.port());
 };
 
@@ -108,7 +109,7 @@ namespace {
 TEST(MapServiceStart, WhatStopsItAtStartIsNamedWithItsReason)
 {
     testsupport::TempWorkDir work;
-    testsupport::ServiceProcess running(MAPSERVICE_BIN);
+    testsupport::ServiceProcess running(testsupport::program("mapservice"));
     ASSERT_GT(running.port(), 0);
     const std::string taken = std::to_string(running.port());
     const struct {
@@ -127,7 +128,8 @@ TEST(MapServiceStart, WhatStopsItAtStartIsNamedWithItsReason)
     };
     for (const auto& c : cases) {
         const std::string errorFile = (work.path() + QStringLiteral("/errors.txt")).toStdString();
-        testsupport::ServiceProcess service(MAPSERVICE_BIN, c.arguments, errorFile);
+        testsupport::ServiceProcess service(testsupport::program("mapservice"), c.arguments,
+                                            errorFile);
         EXPECT_EQ(service.port(), 0) << "it never served";
         service.stop();
         EXPECT_EQ(service.exitCode(), c.exitCode);

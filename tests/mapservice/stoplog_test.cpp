@@ -1,6 +1,7 @@
 // The map service process stopped under load and while it draws, and its access log read by
 // somebody or by nobody: the stop is prompt and the log holds a line per request without
 // holding up any.
+#include "buildpaths.h"
 #include "serviceclients.h"
 
 namespace {
@@ -10,7 +11,7 @@ using namespace testsupport;
 
 TEST(MapServiceClients, AStopUnderLoadTakesLessThanASecond)
 {
-    ServiceProcess service(MAPSERVICE_BIN);
+    ServiceProcess service(testsupport::program("mapservice"));
     ASSERT_GT(service.port(), 0);
     std::atomic<bool> stopping{false};
     std::atomic<int> pictures{0};
@@ -57,7 +58,7 @@ TEST(MapServiceClients, AStopDoesNotWaitForAPictureStillBeingDrawn)
     upstream.start();
     const std::string cache = ::testing::TempDir() + "mapservice-stop-cache";
     ServiceProcess service(
-        MAPSERVICE_BIN,
+        testsupport::program("mapservice"),
         {"--source", "xyz:" + upstream.url() + "/{z}/{x}/{y}.png", "--cache", cache});
     ASSERT_GT(service.port(), 0);
     const int fd = connectFrom("127.0.0.1", service.port());
@@ -90,7 +91,7 @@ std::vector<QStringList> logLines(const std::string& file)
 TEST(MapServiceClients, TheAccessLogHasALinePerRequest)
 {
     const std::string logFile = ::testing::TempDir() + "mapservice-access.log";
-    ServiceProcess service(MAPSERVICE_BIN, {"--log"}, logFile);
+    ServiceProcess service(testsupport::program("mapservice"), {"--log"}, logFile);
     ASSERT_GT(service.port(), 0);
     const int fd = connectFrom("127.0.0.1", service.port());
     const std::string picture = roundTrip(fd, mapRequest(50, 40));
@@ -137,7 +138,7 @@ TEST(MapServiceClients, AnAccessLogThatNobodyReadsHoldsUpNoRequest)
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     // Held open but not read until the requests are served: the pipe fills after some 900 lines.
     const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    ServiceProcess service(MAPSERVICE_BIN, {"--log"}, fifo);
+    ServiceProcess service(testsupport::program("mapservice"), {"--log"}, fifo);
     ASSERT_GT(service.port(), 0);
     const int fd = connectFrom("127.0.0.1", service.port());
     const std::string request = "GET /nothing HTTP/1.1\r\nHost: x\r\n\r\n";

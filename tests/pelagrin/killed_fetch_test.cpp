@@ -1,5 +1,6 @@
 // A real writer process killed with SIGKILL in the middle of a transfer: the tile folder holds
 // the old tile or none, never a part, and the leftover goes at the next start of a writer.
+#include "buildpaths.h"
 #include "common/atomicfile.h"
 #include "fakemapservice.h"
 #include "gifmaker.h"
@@ -67,7 +68,7 @@ TEST_P(KilledFetch, LeavesTheOldTileOrNoneAndTheLeftoverGoesLater)
     FakeMapService service(FakeReply::slow(body, 60'000));
     pelagrin::MapSettings settings;
     QProcess child;
-    child.start(QStringLiteral(FETCH_CHILD),
+    child.start(testsupport::qtPath(testsupport::buildFile("tests/fetch_child")),
                 {pelagrin::generateurl(settings, pelagrin::modeLarge, service.address()), target});
     ASSERT_TRUE(child.waitForStarted(5000));
 

@@ -1,5 +1,6 @@
 // The downloader program asked to use another map service: its start-up check goes there, and
 // a bad address ends it before any window with the reason and the usage line.
+#include "buildpaths.h"
 #include "fakemapservice.h"
 #include "tempworkdir.h"
 
@@ -23,7 +24,8 @@ TEST(ServiceOption, TheStartUpCheckAsksTheChosenService)
     testsupport::FakeMapService service;
     QProcess pelagrin;
     pelagrin.setProcessEnvironment(offscreen());
-    pelagrin.start(QStringLiteral(PELAGRIN_BIN), {QStringLiteral("--service"), service.address()});
+    pelagrin.start(testsupport::qtPath(testsupport::program("pelagrin")),
+                   {QStringLiteral("--service"), service.address()});
     EXPECT_TRUE(QTest::qWaitFor([&] { return !service.requests().empty(); }, 20'000));
     EXPECT_TRUE(service.decodedQueries().value(0).contains(u"&Size=320,320"));
     pelagrin.kill();
@@ -34,7 +36,7 @@ TEST(ServiceOption, ABadAddressEndsBeforeAnyWindow)
 {
     QProcess pelagrin;
     pelagrin.setProcessEnvironment(offscreen());
-    pelagrin.start(QStringLiteral(PELAGRIN_BIN),
+    pelagrin.start(testsupport::qtPath(testsupport::program("pelagrin")),
                    {QStringLiteral("--service"), QStringLiteral("http://maps.example.org")});
     ASSERT_TRUE(pelagrin.waitForFinished(20'000));
     EXPECT_EQ(pelagrin.exitCode(), 2);

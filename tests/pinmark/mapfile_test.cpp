@@ -1,3 +1,4 @@
+#include "buildpaths.h"
 #include "common/tilefolder.h"
 #include "durablecallsrecorder.h"
 #include "pinmark/batch.h"
@@ -69,7 +70,7 @@ INSTANTIATE_TEST_SUITE_P(
 // every calibration file with its golden copy, byte for byte.
 TEST(CalibrationFiles, MatchTheGoldenFilesByteForByte)
 {
-    const QString data = QStringLiteral(TEST_DATA_DIR "/pinmark/");
+    const QString data = testsupport::qtPath(testsupport::testData("pinmark/"));
     QFile list(data + QStringLiteral("tiles.txt"));
     ASSERT_TRUE(list.open(QIODevice::ReadOnly));
     const QStringList names = QString::fromLatin1(list.readAll()).split(u'\n', Qt::SkipEmptyParts);

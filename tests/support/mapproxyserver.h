@@ -4,6 +4,7 @@
 // that ask real tile and map servers: the configuration in tests/data/mapproxy, its files in
 // |folder|. MapProxy's development server runs a reloader process beside the server: the whole
 // process group is stopped when the object goes.
+#include "buildpaths.h"
 #include "loopbackserver.h"
 
 #include <httplib.h>
@@ -31,7 +32,7 @@ public:
     explicit MapProxyServer(const std::string& folder) : folder_(folder)
     {
         for (const char* name : {"mapproxy.yaml", "checks.map", "mapserver.conf"}) {
-            std::ifstream in(std::string(TEST_DATA_DIR) + "/mapproxy/" + name);
+            std::ifstream in(testData(std::string("mapproxy/") + name));
             std::stringstream text;
             text << in.rdbuf();
             std::string content = text.str();
