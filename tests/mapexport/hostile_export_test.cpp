@@ -116,7 +116,7 @@ TEST(HostileExport, EachFolderEndsWithItsStatusMessageAndFiles)
         }
         QProcess run;
         const QStringList arguments = QString::fromLatin1(c.output).split(u' ');
-        run.start(testsupport::qtPath(testsupport::program("mapexport")), arguments);
+        run.start(QString::fromStdString(testsupport::program("mapexport")), arguments);
         ASSERT_TRUE(run.waitForFinished(120'000));
         const QByteArray said = run.readAllStandardOutput() + run.readAllStandardError();
         EXPECT_EQ(run.exitCode(), c.status) << said.toStdString();

@@ -65,7 +65,7 @@ TEST(ManualPages, NameTheOptionsThatHelpNames)
                                       "mapexport", "mapexport-window"}) {
         SCOPED_TRACE(program);
         const QSet<QString> help =
-            optionsIn(helpOf(testsupport::qtPath(testsupport::program(program))));
+            optionsIn(helpOf(QString::fromStdString(testsupport::program(program))));
         const QSet<QString> page = optionsIn(fileText(pageOf(program)));
         EXPECT_TRUE(help.contains(QStringLiteral("help")));
         for (const QString& option : help) {
@@ -81,7 +81,7 @@ TEST(ManualPages, PelagrinNamesTheServiceAddressItWasBuiltWith)
 {
     const QString address = QStringLiteral(PELAGRIN_MAP_SERVICE);
     const QString port = address.section(u':', -1);
-    const QString help = helpOf(testsupport::qtPath(testsupport::program("pelagrin")));
+    const QString help = helpOf(QString::fromStdString(testsupport::program("pelagrin")));
     EXPECT_TRUE(help.contains(QStringLiteral("the local service, ") + address))
         << help.toStdString();
     EXPECT_TRUE(help.contains(QStringLiteral("(default ") + port + u')')) << help.toStdString();
@@ -92,7 +92,7 @@ TEST(ManualPages, PelagrinNamesTheServiceAddressItWasBuiltWith)
 
 TEST(ManualPages, ExporterHelpNamesEveryEndingItWrites)
 {
-    const QString help = helpOf(testsupport::qtPath(testsupport::program("mapexport")));
+    const QString help = helpOf(QString::fromStdString(testsupport::program("mapexport")));
     for (const char* ending : {".mbtiles", ".sqlitedb", ".gpkg", ".kmz", ".tif", ".tiff"}) {
         EXPECT_TRUE(help.contains(QString::fromLatin1(ending))) << ending;
     }

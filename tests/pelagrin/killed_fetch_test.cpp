@@ -68,7 +68,7 @@ TEST_P(KilledFetch, LeavesTheOldTileOrNoneAndTheLeftoverGoesLater)
     FakeMapService service(FakeReply::slow(body, 60'000));
     pelagrin::MapSettings settings;
     QProcess child;
-    child.start(testsupport::qtPath(testsupport::buildFile("tests/fetch_child")),
+    child.start(QString::fromStdString(testsupport::buildFile("tests/fetch_child")),
                 {pelagrin::generateurl(settings, pelagrin::modeLarge, service.address()), target});
     ASSERT_TRUE(child.waitForStarted(5000));
 

@@ -24,7 +24,7 @@ TEST(ServiceOption, TheStartUpCheckAsksTheChosenService)
     testsupport::FakeMapService service;
     QProcess pelagrin;
     pelagrin.setProcessEnvironment(offscreen());
-    pelagrin.start(testsupport::qtPath(testsupport::program("pelagrin")),
+    pelagrin.start(QString::fromStdString(testsupport::program("pelagrin")),
                    {QStringLiteral("--service"), service.address()});
     EXPECT_TRUE(QTest::qWaitFor([&] { return !service.requests().empty(); }, 20'000));
     EXPECT_TRUE(service.decodedQueries().value(0).contains(u"&Size=320,320"));
@@ -36,7 +36,7 @@ TEST(ServiceOption, ABadAddressEndsBeforeAnyWindow)
 {
     QProcess pelagrin;
     pelagrin.setProcessEnvironment(offscreen());
-    pelagrin.start(testsupport::qtPath(testsupport::program("pelagrin")),
+    pelagrin.start(QString::fromStdString(testsupport::program("pelagrin")),
                    {QStringLiteral("--service"), QStringLiteral("http://maps.example.org")});
     ASSERT_TRUE(pelagrin.waitForFinished(20'000));
     EXPECT_EQ(pelagrin.exitCode(), 2);

@@ -70,7 +70,7 @@ INSTANTIATE_TEST_SUITE_P(
 // every calibration file with its golden copy, byte for byte.
 TEST(CalibrationFiles, MatchTheGoldenFilesByteForByte)
 {
-    const QString data = testsupport::qtPath(testsupport::testData("pinmark/"));
+    const QString data = QString::fromStdString(testsupport::testData("pinmark/"));
     QFile list(data + QStringLiteral("tiles.txt"));
     ASSERT_TRUE(list.open(QIODevice::ReadOnly));
     const QStringList names = QString::fromLatin1(list.readAll()).split(u'\n', Qt::SkipEmptyParts);

@@ -1,7 +1,5 @@
 #pragma once
 
-#include <QString>
-
 #include <string>
 
 // Where the build put the programs and where the sources keep the test data. Only
@@ -20,10 +18,5 @@ std::string buildFile(const std::string& relative);
 
 // One of the suite's programs as the build made it ("mapservice").
 std::string program(const std::string& name);
-
-inline QString qtPath(const std::string& path)
-{
-    return QString::fromStdString(path);
-}
 
 } // namespace testsupport
