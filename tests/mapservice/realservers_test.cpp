@@ -65,14 +65,20 @@ int misplaced(const QImage& image, const Place& place)
 
 class RealServers : public ::testing::Test {
 protected:
+    // A failed assertion in SetUpTestSuite would make GoogleTest, and so CTest, report the
+    // test as skipped: what it finds is checked in SetUp, where a failure fails the test.
     static void SetUpTestSuite()
     {
         folder = new testsupport::TempWorkDir();
         const std::string path = folder->path().toStdString();
-        ASSERT_TRUE(writeChecks(path + "/europe.tif", 9.0, 51.0, 2000));
-        ASSERT_TRUE(writeChecks(path + "/east.tif", 179.0, -16.0, 1000));
-        ASSERT_TRUE(writeChecks(path + "/west.tif", -180.0, -16.0, 1000));
+        written = writeChecks(path + "/europe.tif", 9.0, 51.0, 2000) &&
+                  writeChecks(path + "/east.tif", 179.0, -16.0, 1000) &&
+                  writeChecks(path + "/west.tif", -180.0, -16.0, 1000);
         proxy = new testsupport::MapProxyServer(path);
+    }
+    void SetUp() override
+    {
+        ASSERT_TRUE(written) << "the GeoTIFFs were not written";
         ASSERT_TRUE(proxy->ready()) << "MapProxy did not start:\n" << proxy->log();
     }
     static void TearDownTestSuite()
@@ -104,6 +110,7 @@ protected:
 
     static inline testsupport::TempWorkDir* folder = nullptr;
     static inline testsupport::MapProxyServer* proxy = nullptr;
+    static inline bool written = false;
 };
 
 TEST_F(RealServers, EveryDialectDrawsTheChecksInPlace)

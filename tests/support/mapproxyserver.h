@@ -28,7 +28,7 @@ namespace testsupport {
 class MapProxyServer {
 public:
     // Starts it on a free port once |folder| holds the GeoTIFFs the map file names; returns
-    // once it answers, or after a minute.
+    // once it answers, once it has ended, or after two minutes.
     explicit MapProxyServer(const std::string& folder) : folder_(folder)
     {
         for (const char* name : {"mapproxy.yaml", "checks.map", "mapserver.conf"}) {
@@ -75,10 +75,16 @@ public:
         close(out);
         httplib::Client client("127.0.0.1", port_);
         client.set_connection_timeout(1, 0);
-        for (int i = 0; i < 600 && !ready_; ++i) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+        int status = 0;
+        while (!ready_ && std::chrono::steady_clock::now() < deadline) {
             const auto answer = client.Get("/wmts/1.0.0/WMTSCapabilities.xml");
             ready_ = answer && answer->status == 200;
             if (!ready_) {
+                if (waitpid(child_, &status, WNOHANG) == child_) {
+                    child_ = 0; // it ended: its log says why
+                    return;
+                }
                 std::this_thread::sleep_for(std::chrono::milliseconds(100));
             }
         }
