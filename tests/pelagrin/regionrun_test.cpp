@@ -113,7 +113,7 @@ TEST_F(RegionRunTest, FetchesRowsFromTheFirstLatitudeWestToEast)
     EXPECT_EQ(files().size(), 6);
 }
 
-struct FailureCase {
+struct RunFailureCase {
     const char* name;
     std::vector<FakeReply> replies; // answers to the first requests, then whole tiles
     qint64 stored;
@@ -122,7 +122,7 @@ struct FailureCase {
 };
 
 class RegionRunFailures : public RegionRunTest,
-                          public ::testing::WithParamInterface<FailureCase> {};
+                          public ::testing::WithParamInterface<RunFailureCase> {};
 
 TEST_P(RegionRunFailures, CountOnlyStoredTilesAndRetryOnlyPassingFailures)
 {
@@ -147,23 +147,23 @@ const QByteArray tile = testsupport::makeFlatGif(1999, 1999);
 
 INSTANTIATE_TEST_SUITE_P(
     Replies, RegionRunFailures,
-    ::testing::Values(FailureCase{"TwoPassingFailuresAreRetried",
-                                  {FakeReply::bytes(tile), FakeReply::error(503),
-                                   FakeReply::cutShort(tile)},
-                                  3,
-                                  5,
-                                  nullptr},
-                      FailureCase{"AThirdFailureStopsTheRun",
-                                  {FakeReply::bytes(tile), FakeReply::error(503),
-                                   FakeReply::error(500), FakeReply::error(502)},
-                                  1,
-                                  4,
-                                  "HTTP 502"},
-                      FailureCase{"AClientErrorIsNotRetried",
-                                  {FakeReply::bytes(tile), FakeReply::error(404)},
-                                  1,
-                                  2,
-                                  "HTTP 404"}),
+    ::testing::Values(RunFailureCase{"TwoPassingFailuresAreRetried",
+                                     {FakeReply::bytes(tile), FakeReply::error(503),
+                                      FakeReply::cutShort(tile)},
+                                     3,
+                                     5,
+                                     nullptr},
+                      RunFailureCase{"AThirdFailureStopsTheRun",
+                                     {FakeReply::bytes(tile), FakeReply::error(503),
+                                      FakeReply::error(500), FakeReply::error(502)},
+                                     1,
+                                     4,
+                                     "HTTP 502"},
+                      RunFailureCase{"AClientErrorIsNotRetried",
+                                     {FakeReply::bytes(tile), FakeReply::error(404)},
+                                     1,
+                                     2,
+                                     "HTTP 404"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(RegionRunTest, StopIsReadBeforeEachTile)
