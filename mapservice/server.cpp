@@ -9,8 +9,7 @@
 #include <boost/asio/signal_set.hpp>
 #include <boost/asio/steady_timer.hpp>
 #include <boost/asio/thread_pool.hpp>
-#include <boost/beast/core.hpp>
-#include <boost/beast/http.hpp>
+#include <boost/system/error_code.hpp>
 
 #include <algorithm>
 #include <atomic>
@@ -25,8 +24,6 @@ namespace mapservice {
 namespace {
 
 namespace asio = boost::asio;
-namespace beast = boost::beast;
-namespace http = beast::http;
 using tcp = asio::ip::tcp;
 using SteadyClock = std::chrono::steady_clock;
 
@@ -44,13 +41,13 @@ struct MapServer::Private {
 
     void accept()
     {
-        acceptor.async_accept(state.io, [this](beast::error_code ec, tcp::socket socket) {
+        acceptor.async_accept(state.io, [this](boost::system::error_code ec, tcp::socket socket) {
             if (ec == asio::error::operation_aborted) {
                 return;
             }
             if (ec) { // out of file descriptors, say: let open connections end for a moment
                 acceptPause.expires_after(std::chrono::milliseconds(100));
-                acceptPause.async_wait([this](beast::error_code e) {
+                acceptPause.async_wait([this](boost::system::error_code e) {
                     if (!e) {
                         accept();
                     }
@@ -66,7 +63,7 @@ struct MapServer::Private {
     // many as it may.
     void admit(tcp::socket socket)
     {
-        beast::error_code ec;
+        boost::system::error_code ec;
         const auto endpoint = socket.remote_endpoint(ec);
         if (ec) {
             return;
@@ -109,7 +106,7 @@ MapServer::~MapServer()
 common::Result<int> MapServer::bind(const std::string& address, int port)
 {
     const std::string where = address + ":" + std::to_string(port);
-    beast::error_code ec;
+    boost::system::error_code ec;
     tcp::resolver resolver(d_->state.io);
     const auto found = resolver.resolve(
         address, std::to_string(port), tcp::resolver::passive | tcp::resolver::numeric_service, ec);
@@ -141,7 +138,7 @@ common::Result<int> MapServer::bind(const std::string& address, int port)
 void MapServer::stopOnSignals()
 {
     d_->signals.emplace(d_->state.io, SIGINT, SIGTERM);
-    d_->signals->async_wait([this](beast::error_code ec, int signal) {
+    d_->signals->async_wait([this](boost::system::error_code ec, int signal) {
         if (!ec) {
             d_->stoppedBy = signal;
             stop();

@@ -55,15 +55,28 @@ private:
             return;
         }
         stream_.expires_after(state_.limits.idleTimeout);
-        stream_.async_read_some(buffer_.prepare(4096),
-                                [self = shared_from_this()](beast::error_code ec, std::size_t n) {
-                                    if (ec) {
-                                        self->close();
-                                        return;
-                                    }
-                                    self->buffer_.commit(n);
-                                    self->readRequest();
-                                });
+        readSome(&Session::onFirstBytes);
+    }
+
+    void onFirstBytes(beast::error_code ec, std::size_t n)
+    {
+        if (ec) {
+            close();
+            return;
+        }
+        buffer_.commit(n);
+        readRequest();
+    }
+
+    // Reads what the client sends next into the buffer, then calls |then|. Every read of the
+    // stream goes through here: one completion handler type, so that asio's and Beast's
+    // operation templates are compiled once for all of them.
+    void readSome(void (Session::*then)(beast::error_code, std::size_t))
+    {
+        stream_.async_read_some(buffer_.prepare(4096), [self = shared_from_this(),
+                                                        then](beast::error_code ec, std::size_t n) {
+            ((*self).*then)(ec, n);
+        });
     }
 
     void readRequest()
@@ -139,7 +152,8 @@ private:
         stream_.expires_never();
         const Wanted wanted;
         watching_ = true;
-        watchClient(wanted.abandoned);
+        abandoned_ = wanted.abandoned;
+        watchClient();
         // The answer may come on any thread, or never if the server goes first; it holds the
         // connection only through the watch above, so a client that hangs up ends it.
         state_.source.gather(*read, wanted,
@@ -156,24 +170,23 @@ private:
 
     // Reads while a picture is gathered: a client that hangs up abandons it, and what a client
     // sends meanwhile (its next request) is kept for later.
-    void watchClient(const std::shared_ptr<Abandonment>& abandoned)
+    void watchClient() { readSome(&Session::onWatched); }
+
+    void onWatched(beast::error_code ec, std::size_t n)
     {
-        stream_.async_read_some(buffer_.prepare(4096), [self = shared_from_this(), abandoned](
-                                                           beast::error_code ec, std::size_t n) {
-            if (!ec) {
-                self->buffer_.commit(n);
-            }
-            if (!self->watching_) {
-                return;
-            }
-            if (ec || self->buffer_.size() > requestLimit) {
-                abandoned->set();
-                self->watching_ = false;
-                self->close();
-                return;
-            }
-            self->watchClient(abandoned);
-        });
+        if (!ec) {
+            buffer_.commit(n);
+        }
+        if (!watching_) {
+            return;
+        }
+        if (ec || buffer_.size() > requestLimit) {
+            abandoned_->set();
+            watching_ = false;
+            close();
+            return;
+        }
+        watchClient();
     }
 
     void draw(MapRequest request, common::Result<GatheredPtr> gathered)
@@ -241,12 +254,10 @@ private:
         response->keep_alive(keepAlive_ && !thenClose);
         if (head_ || answer.status == 304) {
             // The header a GET would have had, the length of its body included, and no body.
-            auto head =
-                std::make_shared<http::response<http::empty_body>>(std::move(response->base()));
             if (answer.status != 304) { // a 304 has no body to give the length of
-                head->content_length(answer.body.size());
+                response->content_length(answer.body.size());
             }
-            write(std::move(head), 0);
+            write(std::move(response), 0);
             return;
         }
         const std::size_t bodyBytes = answer.body.size();
@@ -255,8 +266,8 @@ private:
         write(std::move(response), bodyBytes);
     }
 
-    template <typename Body>
-    void write(std::shared_ptr<http::response<Body>> response, std::size_t bodyBytes)
+    // Writes |response|, whose body holds |bodyBytes| of the answer's (none for a header alone).
+    void write(std::shared_ptr<http::response<http::string_body>> response, std::size_t bodyBytes)
     {
         stream_.expires_after(state_.limits.writeTimeout);
         http::async_write(stream_, *response,
@@ -304,14 +315,16 @@ private:
     void drain()
     {
         buffer_.clear();
-        stream_.async_read_some(buffer_.prepare(4096),
-                                [self = shared_from_this()](beast::error_code ec, std::size_t) {
-                                    if (ec) {
-                                        self->close();
-                                    } else {
-                                        self->drain();
-                                    }
-                                });
+        readSome(&Session::onDrained);
+    }
+
+    void onDrained(beast::error_code ec, std::size_t /*n*/)
+    {
+        if (ec) {
+            close();
+        } else {
+            drain();
+        }
     }
 
     void close()
@@ -335,8 +348,9 @@ private:
     unsigned version_ = 11;
     bool keepAlive_ = false;
     bool head_ = false;
-    std::string ifNoneMatch_; // the request's If-None-Match, as sent
-    bool watching_ = false;   // the client is watched while its picture is gathered
+    std::string ifNoneMatch_;                // the request's If-None-Match, as sent
+    bool watching_ = false;                  // the client is watched while its picture is gathered
+    std::shared_ptr<Abandonment> abandoned_; // set when a watched client hangs up
 };
 
 } // namespace

@@ -129,6 +129,9 @@ TEST(MapServiceClients, TheAccessLogHasALinePerRequest)
         EXPECT_TRUE(number);
     }
     EXPECT_EQ(statusOf(head), 200);
+    // The header a GET would have had, its body's length included, and no body.
+    EXPECT_GT(testsupport::bodyLength(head).value_or(0), 0u) << head;
+    EXPECT_EQ(head.find("\r\n\r\n") + 4, head.size()) << head;
 }
 
 TEST(MapServiceClients, AnAccessLogThatNobodyReadsHoldsUpNoRequest)
