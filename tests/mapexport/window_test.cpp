@@ -4,6 +4,7 @@
 #include "mapexport/window.h"
 #include "recordingdialogs.h"
 #include "tempworkdir.h"
+#include "undersanitizer.h"
 
 #include <QComboBox>
 #include <QCoreApplication>
@@ -118,11 +119,7 @@ TEST(ExportWindow, ExportsWhileTheWindowAnswersAndSumsUpWhatWasLeftOut)
     tick.stop();
     // A tenth of a second; a sanitizer build on busy cores is given half a second, which an
     // export on the window's thread (seconds) still exceeds many times.
-#ifdef __SANITIZE_ADDRESS__
-    constexpr qint64 mostWait = 500;
-#else
-    constexpr qint64 mostWait = 100;
-#endif
+    constexpr qint64 mostWait = testsupport::underSanitizer ? 500 : 100;
     EXPECT_LE(longest, mostWait) << "the export runs off the window's thread";
     EXPECT_GT(progressSeen, 0);
     EXPECT_TRUE(QFileInfo::exists(output));

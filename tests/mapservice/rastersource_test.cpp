@@ -100,7 +100,7 @@ TEST_P(MarkLandsWhereTheGeometrySays, WithinAPixel)
     SourceTable table(testShores(), {});
     ASSERT_TRUE(table.add(file).ok());
     // A picture of 3 degrees, 0.0015 degrees a pixel, its centre off the mark.
-    const MapRequest request{c.lat + 0.3, c.lon - 0.4, 135, 1999, 1999, "EUR0407", {}};
+    const MapRequest request{{c.lat + 0.3, c.lon - 0.4}, 135, 1999, 1999, "EUR0407", {}};
     const Picture picture = draw(table, request);
     const Geometry g(request);
     double sumX = 0;
@@ -137,7 +137,7 @@ TEST(RasterSource, APictureAcross180IsWholeOnBothSides)
     SourceTable table(testShores(), {});
     ASSERT_TRUE(table.add(file).ok());
     for (const double centre : {180.0, -180.0, 540.0}) {
-        const MapRequest request{10, centre, 450, 400, 200, "EUR0407", {}}; // 10 degrees wide
+        const MapRequest request{{10, centre}, 450, 400, 200, "EUR0407", {}}; // 10 degrees wide
         const Picture picture = draw(table, request);
         EXPECT_EQ(at(picture, 10, 100), blue) << centre << ": west of the date line";
         EXPECT_EQ(at(picture, 390, 100), red) << centre << ": east of the date line";
@@ -154,7 +154,7 @@ TEST(RasterSource, APictureWiderThanTheWorldRepeatsIt)
     SourceTable table(testShores(), {});
     ASSERT_TRUE(table.add(file).ok());
     // One degree a pixel, 720 pixels across, centred on 0: two worlds side by side.
-    const MapRequest wide{0, 0, 45.0 * 1999, 720, 100, "EUR0407", {}};
+    const MapRequest wide{{0, 0}, 45.0 * 1999, 720, 100, "EUR0407", {}};
     const Picture picture = draw(table, wide);
     const Geometry g(wide);
     ASSERT_NEAR(g.lonAt(720) - g.lonAt(0), 720, 1e-6);
@@ -173,7 +173,7 @@ TEST(RasterSource, WhereTheRasterHasNoDataTheDrawnMapShows)
     ASSERT_TRUE(table.add(file).ok());
     const DrawnSource drawn(testShores());
     // Beside the raster: exactly the drawn picture.
-    const MapRequest away{40, -30, 150, 320, 320, "EUR0407", {}};
+    const MapRequest away{{40, -30}, 150, 320, 320, "EUR0407", {}};
     const Picture fromTable = draw(table, away);
     MapRequest awayWithoutLegend = away; // a real source's pictures have none by default
     awayWithoutLegend.legend = false;
@@ -185,7 +185,7 @@ TEST(RasterSource, WhereTheRasterHasNoDataTheDrawnMapShows)
     }
     // Over it: the raster inside, the drawn map around, the legend, when asked for, on top.
     ASSERT_TRUE(table.addLegend("full").ok());
-    const MapRequest over{49.5, 10.5, 45 * 4, 1999, 1999, "EUR0407", {}}; // 4 degrees
+    const MapRequest over{{49.5, 10.5}, 45 * 4, 1999, 1999, "EUR0407", {}}; // 4 degrees
     const Picture mixed = draw(table, over);
     const Geometry g(over);
     EXPECT_EQ(at(mixed, static_cast<int>(g.x(10.5)), static_cast<int>(g.y(49.5))), red);
@@ -228,7 +228,7 @@ TEST_P(SourcesByMapCode, CodeBeforeGeneralBeforeDrawn)
     for (const std::string& argument : GetParam().arguments) {
         ASSERT_TRUE(table.add(argument).ok()) << argument;
     }
-    const Picture picture = draw(table, {20, 20, 450, 100, 100, GetParam().code, {}});
+    const Picture picture = draw(table, {{20, 20}, 450, 100, 100, GetParam().code, {}});
     EXPECT_EQ(at(picture, 50, 50) == red, GetParam().fromRaster);
 }
 
@@ -254,7 +254,7 @@ TEST(Attribution, EveryPictureCarriesItsSourcesCreditAndALegendOnlyWhereAsked)
     GDALClose(ds);
     geotiff("plain.tif", 4326, -180, 90, 1, 360, 180, [](double, double) { return red; });
     const std::string query = "CenP=20,20&Alti=450&Size=400,300&Lang=EUR0407";
-    const MapRequest request{20, 20, 450, 400, 300, "EUR0407", {}};
+    const MapRequest request{{20, 20}, 450, 400, 300, "EUR0407", {}};
     const struct {
         std::vector<std::string>
             arguments; // --source, then --attribution after "|", --legend after "#"

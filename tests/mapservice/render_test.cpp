@@ -22,7 +22,7 @@ const Source& drawn()
 
 MapRequest request(double lat, double lon, double zoom, int size, const char* code = "EUR0407")
 {
-    return {lat, lon, zoom, size, size, code, {}};
+    return {{lat, lon}, zoom, size, size, code, {}};
 }
 
 TEST(MapPicture, ShorelineDataIsThere)

@@ -12,6 +12,7 @@
 #include "mapservice/wmssource.h"
 #include "tempworkdir.h"
 #include "testshores.h"
+#include "undersanitizer.h"
 
 #include <QBuffer>
 #include <QImage>
@@ -46,11 +47,7 @@ namespace testsupport {
 using namespace mapservice;
 
 // How many times longer things take under the sanitizers, for bounds that tell a wait from none.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr double timeScale = 3;
-#else
-constexpr double timeScale = 1;
-#endif
+constexpr double timeScale = underSanitizer ? 3 : 1;
 
 inline std::string png(QColor colour, int side = 256)
 {

@@ -5,6 +5,7 @@
 #include "pelagrin/fetch.h"
 #include "pelagrin/requesturl.h"
 #include "tempworkdir.h"
+#include "undersanitizer.h"
 
 #include <QDir>
 #include <QEventLoop>
@@ -25,17 +26,7 @@ using testsupport::FakeReply;
 using testsupport::fetchAndWait;
 using testsupport::TempWorkDir;
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool underSanitizer = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool underSanitizer = true;
-#else
-constexpr bool underSanitizer = false;
-#endif
-#else
-constexpr bool underSanitizer = false;
-#endif
+using testsupport::underSanitizer;
 
 QString requestUrl(const FakeMapService& service, int mode = modePreview)
 {

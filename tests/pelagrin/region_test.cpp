@@ -190,14 +190,14 @@ TEST(ClickToCentre, PixelCentresAtBothSizesWrappedAndClamped)
     };
     for (const Case& c : {
              // The middle pixel of 320 (159.5 from the centre is pixel 160's centre).
-             Case{{0, 0, 45, 320}, 160, 160, 320, "-0.000250", "0.000250"},
-             Case{{47.5, 9.25, 45, 320}, 0, 0, 320, "47.579790", "9.170210"},
+             Case{{{0, 0}, 45, 320}, 160, 160, 320, "-0.000250", "0.000250"},
+             Case{{{47.5, 9.25}, 45, 320}, 0, 0, 320, "47.579790", "9.170210"},
              // The shrunk Preview: a point of a 500-pixel view is pixel 3.998 times further.
-             Case{{0, 0, 45, 1999}, 250, 250, 500, "0.000000", "0.000000"},
-             Case{{0, 0, 45, 1999}, 0, 499.9, 500, "-0.499750", "-0.499750"},
+             Case{{{0, 0}, 45, 1999}, 250, 250, 500, "0.000000", "0.000000"},
+             Case{{{0, 0}, 45, 1999}, 0, 499.9, 500, "-0.499750", "-0.499750"},
              // Across 180 degrees and past the pole.
-             Case{{0, 179.9, 45, 1999}, 499, 250, 500, "0.000000", "-179.601751"},
-             Case{{89.8, 0, 45, 1999}, 250, 0, 500, "90.000000", "0.000000"},
+             Case{{{0, 179.9}, 45, 1999}, 499, 250, 500, "0.000000", "-179.601751"},
+             Case{{{89.8, 0}, 45, 1999}, 250, 0, 500, "90.000000", "0.000000"},
          }) {
         const common::Centre at = pointOnPicture(c.picture, c.x, c.y, c.shown, c.shown);
         EXPECT_EQ(pointText(at.latitude), QString::fromLatin1(c.latitude)) << c.x << " " << c.y;
