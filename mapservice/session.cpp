@@ -270,9 +270,10 @@ private:
     void write(std::shared_ptr<http::response<http::string_body>> response, std::size_t bodyBytes)
     {
         stream_.expires_after(state_.limits.writeTimeout);
-        http::async_write(stream_, *response,
-                          [self = shared_from_this(), response, bodyBytes](beast::error_code ec,
-                                                                           std::size_t sent) {
+        auto& message = *response; // the handler holds it until the write ends
+        http::async_write(stream_, message,
+                          [self = shared_from_this(), response = std::move(response),
+                           bodyBytes](beast::error_code ec, std::size_t sent) {
                               // A client cut off at its deadline got only part of the body.
                               std::size_t bodySent = bodyBytes;
                               if (ec) {
