@@ -68,6 +68,7 @@ TEST(MapServiceLog, AReaderCutOffAtItsDeadlineIsLoggedWithWhatItGot)
     lock.unlock();
     // The whole picture, as a reader that keeps up gets it.
     httplib::Client reader("127.0.0.1", service.port());
+    reader.set_read_timeout(std::chrono::seconds(60)); // drawing it takes seconds on busy cores
     const auto whole = reader.Get("/pub/agent.dll?CenP=10,100&Alti=45&Size=4000,4000&Lang=WLD0407");
     ASSERT_TRUE(whole);
     EXPECT_LT(cut, whole->body.size()) << "only what reached the client";
