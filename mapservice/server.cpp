@@ -11,11 +11,8 @@
 #include <boost/asio/thread_pool.hpp>
 #include <boost/system/error_code.hpp>
 
-#include <algorithm>
-#include <atomic>
 #include <mutex>
 #include <optional>
-#include <sstream>
 #include <thread>
 #include <unordered_map>
 
