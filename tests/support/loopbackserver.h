@@ -4,8 +4,12 @@
 #include <httplib.h>
 
 #include <arpa/inet.h>
+#include <algorithm>
 #include <chrono>
+#include <cstdint>
+#include <fstream>
 #include <netinet/in.h>
+#include <random>
 #include <string>
 #include <sys/socket.h>
 #include <thread>
@@ -13,18 +17,32 @@
 
 namespace testsupport {
 
-// A port on 127.0.0.1 that is free now, for a server of another program to listen on.
+// A port on 127.0.0.1 that is free now, for a server of another program to listen on. It is
+// drawn from below the kernel's range of ephemeral ports: a port from that range may be taken
+// by any test's outgoing connection before the other program binds it.
 inline int freeLoopbackPort()
 {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    close(fd);
-    return ntohs(address.sin_port);
+    int low = 32768;
+    std::ifstream range("/proc/sys/net/ipv4/ip_local_port_range");
+    if (int first = 0; range >> first) {
+        low = std::max(first, 2048);
+    }
+    std::mt19937 random(std::random_device{}());
+    std::uniform_int_distribution<int> below(1024, low - 1);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        const int port = below(random);
+        address.sin_port = htons(static_cast<std::uint16_t>(port));
+        const bool free = bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+        close(fd);
+        if (free) {
+            return port;
+        }
+    }
+    return 0;
 }
 
 // Set up the handlers on server(), then start(); the destructor stops it.
