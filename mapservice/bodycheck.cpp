@@ -2,8 +2,10 @@
 
 #include "common/gifcheck.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <sys/stat.h>
 
 namespace mapservice {
 
@@ -152,7 +154,13 @@ std::optional<std::string> fileProblem(const std::string& path, PictureSize size
     if (file == nullptr) {
         return std::string("it cannot be read back");
     }
-    std::string body(maxBytes + 1, '\0');
+    // Room for the file as it stands, and one byte more to see it grow past the limit: a
+    // buffer of the limit itself would be megabytes to clear for every tile.
+    struct stat status {};
+    const std::size_t room = fstat(fileno(file), &status) == 0 && status.st_size >= 0
+                                 ? std::min(static_cast<std::size_t>(status.st_size), maxBytes) + 1
+                                 : maxBytes + 1;
+    std::string body(room, '\0');
     body.resize(std::fread(body.data(), 1, body.size(), file));
     std::fclose(file);
     if (body.size() > maxBytes) {

@@ -6,11 +6,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 
 namespace {
 
 using mapservice::bodyProblem;
+using mapservice::fileProblem;
 
 std::string encoded(int side, const char* format)
 {
@@ -73,6 +75,31 @@ TEST(UpstreamBody, OnlyAWholePictureOfTheGridsSizeIsKept)
         }
     }
     EXPECT_FALSE(bodyProblem(encoded(512, "PNG"), {}).has_value()) << "any size when none asked";
+}
+
+// A stored body is read back whole up to the limit, and one byte over it is refused.
+TEST(UpstreamBody, AStoredBodyIsCheckedWholeUpToItsLimit)
+{
+    const std::string png = encoded(256, "PNG");
+    const std::string path = testing::TempDir() + "/bodycheck_test.png";
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(file, nullptr);
+    std::fwrite(png.data(), 1, png.size(), file);
+    std::fclose(file);
+    const struct {
+        std::size_t limit;
+        const char* problem; // nullptr: kept
+    } cases[] = {{png.size() * 4, nullptr}, {png.size(), nullptr}, {png.size() - 1, "larger than"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.limit);
+        const auto problem = fileProblem(path, {256, 256}, c.limit);
+        ASSERT_EQ(problem.has_value(), c.problem != nullptr) << problem.value_or("");
+        if (c.problem != nullptr) {
+            EXPECT_NE(problem->find(c.problem), std::string::npos) << *problem;
+        }
+    }
+    EXPECT_EQ(fileProblem(path + ".gone", {256, 256}, png.size()), "it cannot be read back");
+    std::remove(path.c_str());
 }
 
 } // namespace
