@@ -3,8 +3,8 @@
 // An HTTP server on 127.0.0.1 for tests and benchmarks, serving on a thread of its own.
 #include <httplib.h>
 
-#include <arpa/inet.h>
 #include <algorithm>
+#include <arpa/inet.h>
 #include <chrono>
 #include <cstdint>
 #include <fstream>
