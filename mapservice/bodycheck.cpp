@@ -1,11 +1,9 @@
 #include "mapservice/bodycheck.h"
 
 #include "common/gifcheck.h"
+#include "common/readfile.h"
 
-#include <algorithm>
 #include <cstdint>
-#include <cstdio>
-#include <sys/stat.h>
 
 namespace mapservice {
 
@@ -150,23 +148,14 @@ std::optional<std::string> bodyProblem(std::string_view body, PictureSize size)
 std::optional<std::string> fileProblem(const std::string& path, PictureSize size,
                                        std::size_t maxBytes)
 {
-    std::FILE* file = std::fopen(path.c_str(), "rbe");
-    if (file == nullptr) {
+    const auto body = common::readUpTo(path, maxBytes + 1); // a byte more tells one over it
+    if (!body) {
         return std::string("it cannot be read back");
     }
-    // Room for the file as it stands, and one byte more to see it grow past the limit: a
-    // buffer of the limit itself would be megabytes to clear for every tile.
-    struct stat status {};
-    const std::size_t room = fstat(fileno(file), &status) == 0 && status.st_size >= 0
-                                 ? std::min(static_cast<std::size_t>(status.st_size), maxBytes) + 1
-                                 : maxBytes + 1;
-    std::string body(room, '\0');
-    body.resize(std::fread(body.data(), 1, body.size(), file));
-    std::fclose(file);
-    if (body.size() > maxBytes) {
+    if (body->size() > maxBytes) {
         return "larger than " + std::to_string(maxBytes) + " bytes";
     }
-    return bodyProblem(body, size);
+    return bodyProblem(*body, size);
 }
 
 } // namespace mapservice

@@ -1,5 +1,6 @@
 #include "mapservice/gridsource.h"
 
+#include "common/readfile.h"
 #include "mapservice/collector.h"
 #include "mapservice/overlay.h"
 #include "mapservice/upstreampixels.h"
@@ -7,7 +8,6 @@
 #include <ogr_srs_api.h>
 
 #include <array>
-#include <cstdio>
 #include <mutex>
 
 namespace mapservice {
@@ -202,12 +202,8 @@ void GridSource::gather(const MapRequest& request, const Wanted& wanted, Gatheri
             failed(file.error());
             return;
         }
-        std::string text;
-        if (std::FILE* f = std::fopen(file->c_str(), "rbe")) {
-            text.resize(static_cast<std::size_t>(descriptionBytes));
-            text.resize(std::fread(text.data(), 1, text.size(), f));
-            std::fclose(f);
-        }
+        const std::string text =
+            common::readUpTo(*file, static_cast<std::size_t>(descriptionBytes)).value_or("");
         auto read = description_.read(text);
         if (!read) {
             common::Error error = read.error();

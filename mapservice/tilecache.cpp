@@ -1,5 +1,7 @@
 #include "mapservice/tilecache.h"
 
+#include "common/readfile.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
@@ -147,13 +149,11 @@ bool isRecord(const std::string& file)
 
 std::optional<TileCache::Record> TileCache::recordOf(const std::string& file)
 {
-    std::FILE* f = std::fopen((file + recordSuffix).c_str(), "rbe");
-    if (f == nullptr) {
+    const auto read = common::readUpTo(file + recordSuffix, 4096);
+    if (!read) {
         return std::nullopt;
     }
-    std::string text(4096, '\0');
-    text.resize(std::fread(text.data(), 1, text.size(), f));
-    std::fclose(f);
+    const std::string& text = *read;
     if (text.compare(0, recordHeader.size(), recordHeader) != 0) {
         return std::nullopt;
     }
@@ -208,13 +208,7 @@ std::optional<TileCache::Cached> TileCache::lookup(const std::string& key)
     const bool fresh = std::time(nullptr) <= expires;
     bool nothing = false;
     if (static_cast<std::size_t>(status.st_size) == nothingThere.size()) {
-        char start[nothingThere.size()] = {};
-        std::FILE* f = std::fopen(file.c_str(), "rbe");
-        nothing = f != nullptr && std::fread(start, 1, sizeof start, f) == sizeof start &&
-                  std::string_view(start, sizeof start) == nothingThere;
-        if (f != nullptr) {
-            std::fclose(f);
-        }
+        nothing = common::readUpTo(file, nothingThere.size()) == nothingThere;
     }
     // The access time orders the entries by use; the modification time is the fetch's.
     const timespec times[2] = {{0, UTIME_NOW}, {0, UTIME_OMIT}};

@@ -1,12 +1,12 @@
 #include "mapservice/upstreamanswer.h"
 
 #include "common/printable.h"
+#include "common/readfile.h"
 #include "common/redirect.h"
 #include "mapservice/owsexception.h"
 
 #include <algorithm>
 #include <cctype>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <curl/curl.h>
@@ -180,25 +180,11 @@ namespace {
 std::optional<OwsException> exceptionIn(const std::string& path, std::int64_t bytes)
 {
     constexpr std::int64_t mostRead = 64 << 10; // a report is a few lines
-    std::FILE* file = bytes > 0 && bytes <= mostRead ? std::fopen(path.c_str(), "rbe") : nullptr;
-    if (file == nullptr) {
+    if (bytes <= 0 || bytes > mostRead) {
         return std::nullopt;
     }
-    std::string body(static_cast<std::size_t>(bytes), '\0');
-    body.resize(std::fread(body.data(), 1, body.size(), file));
-    std::fclose(file);
-    return owsException(body);
-}
-
-std::string readAll(const std::string& path, std::int64_t most)
-{
-    std::string body;
-    if (std::FILE* file = std::fopen(path.c_str(), "rbe")) {
-        body.resize(static_cast<std::size_t>(most));
-        body.resize(std::fread(body.data(), 1, body.size(), file));
-        std::fclose(file);
-    }
-    return body;
+    const auto body = common::readUpTo(path, static_cast<std::size_t>(bytes));
+    return body ? owsException(*body) : std::nullopt;
 }
 
 // A document is kept only when it is one: a failed fetch or a page of another kind is asked for
@@ -209,7 +195,10 @@ common::Result<std::string> keepDocument(TileCache& cache, const std::string& ke
                                          const common::Status& outcome, std::int64_t bytes,
                                          const std::string& contentType, const Keeping* keeping)
 {
-    const std::string text = readAll(temporary.path(), std::min(bytes, expected.documentBytes));
+    const std::string text =
+        common::readUpTo(temporary.path(),
+                         static_cast<std::size_t>(std::min(bytes, expected.documentBytes)))
+            .value_or("");
     const auto exception = owsException(text);
     if (exception && (!outcome.ok() || !expected.isDocument(text))) {
         return common::passing(what + ": the server answers with an exception: " + exception->text,
