@@ -306,6 +306,11 @@ void Client::checkTransfers()
 bool Client::followRedirect(const CorePtr& core, const char* location)
 {
     ++core->redirects;
+    if (core->headerLines != nullptr && !sameOrigin(core->request.url, location)) {
+        // The header lines were meant for the first address alone: they may hold a key. (libcurl
+        // would keep all but Authorization and Cookie.)
+        curl_easy_setopt(core->easy, CURLOPT_HTTPHEADER, nullptr);
+    }
     core->request.url = location; // absolute, as libcurl gives it
     core->bodyBytes = 0;
     core->reason.clear();

@@ -3,8 +3,9 @@
 // The suite's one HTTP client: libcurl's multi interface, driven by the event loop of the
 // program that uses it (Qt's in Pelagrin, asio's in the map service). The rules every request
 // follows live here: HTTP and HTTPS only, redirects followed on the same host only (from HTTP to
-// HTTPS, never back) and at most maxRedirects times, a cap on the body, a deadline, and a
-// low-rate limit that ends a body trickling in.
+// HTTPS, never back, never to an address with a user or password) and at most maxRedirects
+// times, the request's header lines sent on only while a redirect keeps its host and port, a cap
+// on the body, a deadline, and a low-rate limit that ends a body trickling in.
 #include "common/result.h"
 
 #include <chrono>

@@ -61,10 +61,36 @@ std::optional<std::string> redirectElsewhere(const std::string& from, const std:
         !host.empty() && strcasecmp(host.c_str(), origin.part(CURLUPART_HOST).c_str()) == 0;
     const bool schemeKept =
         scheme == "https" || (scheme == "http" && origin.part(CURLUPART_SCHEME) == "http");
-    if (sameHost && schemeKept) {
+    const bool noUser =
+        target.part(CURLUPART_USER).empty() && target.part(CURLUPART_PASSWORD).empty();
+    if (sameHost && schemeKept && noUser) {
         return std::nullopt;
     }
     return host.empty() ? std::string(unreadableAddress) : scheme + "://" + host;
+}
+
+bool sameOrigin(const std::string& from, const std::string& to)
+{
+    const ParsedUrl a(from);
+    const ParsedUrl b(to, from);
+    const std::string host = b.part(CURLUPART_HOST);
+    if (host.empty() || strcasecmp(host.c_str(), a.part(CURLUPART_HOST).c_str()) != 0) {
+        return false;
+    }
+    const std::string schemeA = a.part(CURLUPART_SCHEME);
+    const std::string schemeB = b.part(CURLUPART_SCHEME);
+    const std::string portA = a.part(CURLUPART_PORT, CURLU_DEFAULT_PORT);
+    const std::string portB = b.part(CURLUPART_PORT, CURLU_DEFAULT_PORT);
+    if (schemeA == schemeB) {
+        return portA == portB;
+    }
+    return schemeA == "http" && schemeB == "https" && portA == "80" && portB == "443";
+}
+
+bool hasUserInfo(const std::string& url)
+{
+    const ParsedUrl parsed(url);
+    return !parsed.part(CURLUPART_USER).empty() || !parsed.part(CURLUPART_PASSWORD).empty();
 }
 
 } // namespace common

@@ -31,6 +31,22 @@ TEST_F(Manners, AHeaderReachesTheUpstreamAndNothingElse)
     }
 }
 
+// A redirect to another port of the same host is followed, without the header lines, which
+// were meant for the address the user named.
+TEST_F(Manners, AHeaderDoesNotFollowARedirectToAnotherPort)
+{
+    testsupport::LoopbackServer redirector;
+    redirector.server().Get(".*", [this](const httplib::Request& req, httplib::Response& res) {
+        res.set_redirect("http://127.0.0.1:" + std::to_string(tiles.port()) + req.path);
+    });
+    redirector.start();
+    SourceTable table(testShores(), options());
+    ASSERT_TRUE(table.addHeader("X-Api-Key: s3cret-value").ok());
+    ASSERT_TRUE(table.add("xyz:" + redirector.url() + "/{z}/{x}/{y}.png").ok());
+    ASSERT_EQ(answerMapRequest(query, table).status, 200);
+    EXPECT_EQ(tiles.apiKeys(), std::set<std::string>{""});
+}
+
 TEST(HeaderOption, LinesThatAreNoHeadersOrTheServicesOwnAreRefusedWithoutTheirValue)
 {
     for (const char* line :
