@@ -55,8 +55,8 @@ std::string entityTag(const MapRequest& request, const Freshness& fresh)
     char fields[200];
     std::snprintf(fields, sizeof fields, "%.12g %.12g %.12g %d %d ", request.centre.latitude,
                   request.centre.longitude, request.zoom, request.width, request.height);
-    const std::string text =
-        std::string(fields) + request.mapcode + "\n" + fresh.identity + "\n" + MAPSUITE_VERSION;
+    const std::string text = std::string(fields) + request.mapcode + "\n" + fresh.identity + "\n" +
+                             fresh.drawnFrom + "\n" + MAPSUITE_VERSION;
     // Two FNV-1a hashes of different offsets: 128 bits, enough that no two pictures share one.
     std::uint64_t a = 14695981039346656037ULL;
     std::uint64_t b = 1099511628211ULL * 31;
@@ -72,7 +72,13 @@ std::string entityTag(const MapRequest& request, const Freshness& fresh)
 
 void cachedBy(Answer& answer, const MapRequest& request, const Freshness& fresh)
 {
-    answer.etag = entityTag(request, fresh);
+    if (!answer.drawnFrom.empty() && answer.drawnFrom != fresh.drawnFrom) {
+        Freshness drawn = fresh;
+        drawn.drawnFrom = answer.drawnFrom;
+        answer.etag = entityTag(request, drawn);
+    } else {
+        answer.etag = entityTag(request, fresh);
+    }
     answer.maxAge = fresh.maxAgeSeconds;
     answer.lastModified = fresh.lastModified;
 }
@@ -121,7 +127,9 @@ template <typename Draw> Answer answerWith(Draw draw)
         if (!picture) {
             return refusal(picture.error());
         }
-        return {200, "image/gif", encodeGif(*picture), common::cleanCredit(picture->credit)};
+        Answer answer(200, "image/gif", encodeGif(*picture), common::cleanCredit(picture->credit));
+        answer.drawnFrom = picture->drawnFrom;
+        return answer;
     } catch (const std::exception& e) {
         return refusal(common::permanent(std::string("cannot draw the map: ") + e.what(), 500));
     }

@@ -28,13 +28,15 @@ struct Answer {
     std::string etag;
     std::int64_t maxAge = -1;
     std::optional<std::time_t> lastModified;
+    std::string drawnFrom; // the picture's, see Picture::drawnFrom
 };
 
 // The strong ETag of the picture of |request| (its fields as read, so that two ways of writing
 // the same request share it) whose content |fresh| identifies, in this version of the service.
 std::string entityTag(const MapRequest& request, const Freshness& fresh);
 
-// |answer| with its caching fields set from |fresh|.
+// |answer| with its caching fields set from |fresh|, where the answer's picture says what it was
+// drawn from, from that.
 void cachedBy(Answer& answer, const MapRequest& request, const Freshness& fresh);
 
 // Whether an If-None-Match header's value holds |etag| (compared weakly, as the header is).

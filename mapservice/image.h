@@ -60,6 +60,9 @@ struct Picture {
     IndexedImage image;
     std::vector<Rgb> palette;
     std::string credit;
+    // What it was drawn from, where the source can tell (a local file's identity): its ETag is
+    // made from this rather than from what the source said before drawing.
+    std::string drawnFrom;
 };
 
 } // namespace mapservice

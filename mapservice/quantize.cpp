@@ -165,7 +165,7 @@ void medianCut(const RgbImage& image, Picture& out)
 
 Picture quantize(const RgbImage& image)
 {
-    Picture out{IndexedImage(image.width, image.height, 0), {}, {}};
+    Picture out{IndexedImage(image.width, image.height, 0), {}, {}, {}};
     if (!exactPalette(image, out)) {
         out.palette.clear();
         medianCut(image, out);

@@ -55,12 +55,27 @@ std::string metadataAttribution(GDALDatasetH ds)
     return {};
 }
 
+// What tells a file's content from another's: its device and inode (a file put in its place by
+// a rename), size and time of change (one rewritten in place); "" for what is no file (a GDAL
+// connection string), which is never opened again.
+std::string fileIdentity(const std::string& connection)
+{
+    struct stat status {};
+    if (::stat(connection.c_str(), &status) != 0) {
+        return {};
+    }
+    return std::to_string(status.st_dev) + ":" + std::to_string(status.st_ino) + " " +
+           std::to_string(status.st_size) + "@" + std::to_string(status.st_mtim.tv_sec) + "." +
+           std::to_string(status.st_mtim.tv_nsec);
+}
+
 } // namespace
 
-RasterSource::RasterSource(std::string connection, const ShoreData& shores, gdal::Dataset first)
+RasterSource::RasterSource(std::string connection, const ShoreData& shores, gdal::Dataset first,
+                           std::string identity)
     : connection_(std::move(connection)), drawn_(shores)
 {
-    idle_.push_back(std::move(first));
+    idle_.push_back({std::move(first), std::move(identity)});
 }
 
 RasterSource::~RasterSource() = default;
@@ -75,6 +90,7 @@ common::Result<std::unique_ptr<RasterSource>> RasterSource::open(const std::stri
         error.text = "the map source " + error.text;
         return error;
     }
+    const std::string identity = fileIdentity(connection);
     GDALDatasetH ds = gdal::handle(*opened);
     if (colourBands(ds) == 0 || GDALGetSpatialRef(ds) == nullptr) {
         return common::badInput("the map source " + connection +
@@ -82,19 +98,24 @@ common::Result<std::unique_ptr<RasterSource>> RasterSource::open(const std::stri
     }
     const std::string attribution = metadataAttribution(ds);
     auto source = std::unique_ptr<RasterSource>(
-        new RasterSource(connection, shores, expanded(std::move(opened).value())));
+        new RasterSource(connection, shores, expanded(std::move(opened).value()), identity));
     source->attribution_ = attribution;
     return source;
 }
 
 common::Result<RasterSource::Lease> RasterSource::acquire() const
 {
+    const std::string identity = fileIdentity(connection_);
+    std::vector<Idle> outdated; // closed once the lock is let go
     {
         const std::lock_guard lock(mutex_);
-        if (!idle_.empty()) {
-            gdal::Dataset dataset = std::move(idle_.back());
+        while (!idle_.empty()) {
+            Idle idle = std::move(idle_.back());
             idle_.pop_back();
-            return Lease(*this, std::move(dataset));
+            if (idle.identity == identity) {
+                return Lease(*this, std::move(idle.dataset), identity);
+            }
+            outdated.push_back(std::move(idle));
         }
     }
     auto opened = gdal::openRaster(connection_);
@@ -102,7 +123,9 @@ common::Result<RasterSource::Lease> RasterSource::acquire() const
         return common::Error{common::ErrorKind::Permanent, "the map source " + opened.error().text,
                              500};
     }
-    return Lease(*this, expanded(std::move(opened).value()));
+    // A file replaced while it was being opened is opened again by the next picture.
+    const std::string after = fileIdentity(connection_);
+    return Lease(*this, expanded(std::move(opened).value()), after == identity ? identity : "?");
 }
 
 RasterSource::Lease::~Lease()
@@ -112,18 +135,16 @@ RasterSource::Lease::~Lease()
     }
     {
         const std::lock_guard lock(owner_->mutex_);
-        owner_->idle_.push_back(std::move(dataset_));
+        owner_->idle_.push_back({std::move(dataset_), identity_});
     }
 }
 
 Freshness RasterSource::freshness(const MapRequest& /*request*/, const Gathered* /*gathered*/) const
 {
     Freshness fresh("file " + connection_);
+    fresh.drawnFrom = fileIdentity(connection_);
     struct stat status {};
     if (::stat(connection_.c_str(), &status) == 0) {
-        fresh.identity += " " + std::to_string(status.st_size) + "@" +
-                          std::to_string(status.st_mtim.tv_sec) + "." +
-                          std::to_string(status.st_mtim.tv_nsec);
         fresh.lastModified = status.st_mtime;
     }
     return fresh;
@@ -147,11 +168,13 @@ common::Result<Picture> RasterSource::draw(const MapRequest& asked) const
             out.pixels[i] = drawn.palette[drawn.image.pixels[i]];
         }
     }
+    std::string drawnFrom;
     if (g.lonAt(g.width) - g.lonAt(0) <= 360 * maxWorldsAcross) {
         auto lease = acquire();
         if (!lease) {
             return lease.error();
         }
+        drawnFrom = lease->identity();
         if (auto laid =
                 overlayRaster(lease->handle(), "AUTO", g, legendBox(g, request), 0, g.height, out);
             !laid) {
@@ -162,6 +185,7 @@ common::Result<Picture> RasterSource::draw(const MapRequest& asked) const
     }
     Picture picture = quantize(out);
     picture.credit = request.attribution; // the raster's own; none when it names none
+    picture.drawnFrom = drawnFrom;
     return picture;
 }
 

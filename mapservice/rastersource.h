@@ -25,7 +25,8 @@ public:
     ~RasterSource() override;
 
     common::Result<Picture> draw(const MapRequest& request) const override;
-    // Identified by the file's name, size and time, which is its Last-Modified.
+    // Identified by the file's name, device and inode, size and time, which is its
+    // Last-Modified. A file replaced or rewritten is opened anew before the next picture.
     Freshness freshness(const MapRequest& request, const Gathered* gathered) const override;
 
 private:
@@ -33,20 +34,30 @@ private:
     // lease ends.
     class Lease {
     public:
-        Lease(const RasterSource& owner, common::gdal::Dataset dataset)
-            : owner_(&owner), dataset_(std::move(dataset))
+        Lease(const RasterSource& owner, common::gdal::Dataset dataset, std::string identity)
+            : owner_(&owner), dataset_(std::move(dataset)), identity_(std::move(identity))
         {}
         Lease(Lease&&) = default;
         Lease& operator=(Lease&&) = delete;
         ~Lease();
         GDALDatasetH handle() const { return common::gdal::handle(dataset_); }
+        // The file's identity when it was opened.
+        const std::string& identity() const { return identity_; }
 
     private:
         const RasterSource* owner_;
         common::gdal::Dataset dataset_;
+        std::string identity_;
     };
 
-    RasterSource(std::string connection, const ShoreData& shores, common::gdal::Dataset first);
+    // A dataset no thread uses now, and the identity of the file it was opened from.
+    struct Idle {
+        common::gdal::Dataset dataset;
+        std::string identity;
+    };
+
+    RasterSource(std::string connection, const ShoreData& shores, common::gdal::Dataset first,
+                 std::string identity);
 
     common::Result<Lease> acquire() const;
 
@@ -54,7 +65,7 @@ private:
     DrawnSource drawn_;
     std::string attribution_; // from the source's metadata
     mutable std::mutex mutex_;
-    mutable std::vector<common::gdal::Dataset> idle_; // one per thread that drew at once
+    mutable std::vector<Idle> idle_; // one per thread that drew at once
 };
 
 } // namespace mapservice

@@ -76,6 +76,9 @@ struct Wanted {
 struct Freshness {
     explicit Freshness(std::string identity = {}) : identity(std::move(identity)) {}
     std::string identity;
+    // The part of it that drawing may find otherwise (a local file replaced in between); the
+    // picture's own Picture::drawnFrom takes its place.
+    std::string drawnFrom;
     std::int64_t maxAgeSeconds = std::int64_t{24} * 3600;
     std::optional<std::time_t> lastModified;
 };

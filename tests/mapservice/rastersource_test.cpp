@@ -44,7 +44,7 @@ Picture draw(const Source& source, const MapRequest& request)
     auto result = source.draw(request);
     if (!result) {
         ADD_FAILURE() << result.error().text;
-        return {IndexedImage(1, 1, 0), {{0, 0, 0}}, {}};
+        return {IndexedImage(1, 1, 0), {{0, 0, 0}}, {}, {}};
     }
     return std::move(result).value();
 }
@@ -298,6 +298,42 @@ TEST(Attribution, EveryPictureCarriesItsSourcesCreditAndALegendOnlyWhereAsked)
     EXPECT_FALSE(table.addLegend("EUR0408=full").ok());
 }
 
+// A file replaced by a rename, or rewritten in place, is drawn anew by the next picture, under
+// a new tag; a new service gives the same file the same tag.
+TEST(RasterSource, AReplacedFileIsDrawnAnewUnderANewTag)
+{
+    testsupport::TempWorkDir work;
+    const auto paint = [](Rgb colour) { return [colour](double, double) { return colour; }; };
+    geotiff("live.tif", 4326, -180, 90, 1, 360, 180, paint(red));
+    const MapRequest request{{20, 20}, 150, 64, 64, "EUR0407", {}};
+    const auto drawnNow = [&request](const SourceTable& table) {
+        const Freshness fresh = table.freshness(request, nullptr); // before drawing, as served
+        Answer answer = drawAnswer(request, table);
+        cachedBy(answer, request, fresh);
+        const Picture picture = draw(table, request);
+        return std::pair{at(picture, 32, 32), answer.etag};
+    };
+    SourceTable table(testShores(), {});
+    ASSERT_TRUE(table.add("live.tif").ok());
+    const auto [first, firstTag] = drawnNow(table);
+    EXPECT_EQ(first, red);
+
+    geotiff("new.tif", 4326, -180, 90, 1, 360, 180, paint(blue));
+    ASSERT_EQ(std::rename("new.tif", "live.tif"), 0);
+    const auto [renamed, renamedTag] = drawnNow(table);
+    EXPECT_EQ(renamed, blue);
+    EXPECT_NE(renamedTag, firstTag);
+
+    geotiff("live.tif", 4326, -180, 90, 1, 360, 180, paint(green)); // in place
+    const auto [rewritten, rewrittenTag] = drawnNow(table);
+    EXPECT_EQ(rewritten, green);
+    EXPECT_NE(rewrittenTag, renamedTag);
+
+    SourceTable restarted(testShores(), {});
+    ASSERT_TRUE(restarted.add("live.tif").ok());
+    EXPECT_EQ(drawnNow(restarted), std::pair(green, rewrittenTag));
+}
+
 struct RefusedCase {
     const char* argument;
     const char* reasonPart;
@@ -333,7 +369,9 @@ INSTANTIATE_TEST_SUITE_P(
                       RefusedCase{"xyz:https://{s}.t.example.org/{z}/{x}/{y}.png", "#subdomains"},
                       RefusedCase{"xyz:https://t.example.org/{z}/{x}/{y}.png#layer=a",
                                   "layer=a is none of them"},
-                      RefusedCase{"nosuch:https://t.example.org/a", "no kind of source"}));
+                      RefusedCase{"nosuch:https://t.example.org/a", "no kind of source"},
+                      RefusedCase{"arcgis:https://t.example.org/rest/services/a/FeatureServer",
+                                  "ends in /MapServer or /ImageServer"}));
 
 TEST(RemoteSources, AreAcceptedWithoutBeingContacted)
 {
@@ -342,6 +380,7 @@ TEST(RemoteSources, AreAcceptedWithoutBeingContacted)
     SourceTable table(testShores(), remote);
     EXPECT_TRUE(table.add("xyz:http://127.0.0.1:9/{z}/{x}/{y}.png").ok());
     EXPECT_TRUE(table.add("type2=wms:http://127.0.0.1:9/wms?LAYERS=topo").ok());
+    EXPECT_TRUE(table.add("USA407=arcgis:http://127.0.0.1:9/rest/services/a/ImageServer").ok());
     EXPECT_TRUE(table.addMaxZoom("EUR0407=4").ok());
     EXPECT_FALSE(table.addMaxZoom("EUR0407=25").ok());
     EXPECT_FALSE(table.addMaxZoom("EUR0408=4").ok());
