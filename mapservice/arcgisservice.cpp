@@ -1,9 +1,9 @@
 // Reading a tiled map service's JSON description into a tile grid and a tile URL.
 #include "common/gdal.h"
+#include "mapservice/outsidecrs.h"
 #include "mapservice/tileservice.h"
 
 #include <cpl_json.h>
-#include <ogr_srs_api.h>
 
 #include <cmath>
 #include <memory>
@@ -34,7 +34,11 @@ bool isArcgisService(const std::string& text)
 {
     const common::gdal::ErrorCapture quiet;
     CPLJSONDocument document;
-    return document.LoadMemory(text) && document.GetRoot().GetObj("tileInfo").IsValid();
+    if (!document.LoadMemory(text)) {
+        return false;
+    }
+    const CPLJSONObject root = document.GetRoot();
+    return root.GetType() == CPLJSONObject::Type::Object && !root.GetObj("error").IsValid();
 }
 
 common::Result<TileService> readArcgisService(const std::string& json,
@@ -48,24 +52,16 @@ common::Result<TileService> readArcgisService(const std::string& json,
     const CPLJSONObject root = document.GetRoot();
     const CPLJSONObject info = root.GetObj("tileInfo");
     if (!info.IsValid()) {
-        return common::passing("the service description has no tileInfo: the service is not "
-                               "tiled",
+        return common::passing("the service has no tile cache; its WMS, where it has one, is " +
+                                   serviceUrl.substr(0, 100) + "/WMSServer",
                                502);
     }
-    const std::string crs = crsOf(info.GetObj("spatialReference"));
-    const std::unique_ptr<std::remove_pointer_t<OGRSpatialReferenceH>,
-                          decltype(&OSRDestroySpatialReference)>
-        srs(OSRNewSpatialReference(nullptr), &OSRDestroySpatialReference);
-    if (crs.empty() || OSRSetFromUserInput(srs.get(), crs.c_str()) != OGRERR_NONE) {
-        return common::passing("the service's spatial reference \"" + crs.substr(0, 80) +
-                                   "\" is one GDAL does not know",
-                               502);
+    const auto crs = readOutsideCrs(crsOf(info.GetObj("spatialReference")));
+    if (!crs) {
+        return common::passing("the service's tiles: " + crs.error().text, 502);
     }
     TileService service;
-    char* wkt = nullptr;
-    OSRExportToWkt(srs.get(), &wkt);
-    service.grid.crs = wkt != nullptr ? wkt : "";
-    CPLFree(wkt);
+    service.grid.crs = crs->wkt;
 
     const double left = info.GetDouble("origin/x", std::nan(""));
     const double top = info.GetDouble("origin/y", std::nan(""));

@@ -1,5 +1,6 @@
 #include "mapservice/gridsource.h"
 
+#include "common/printable.h"
 #include "common/readfile.h"
 #include "mapservice/collector.h"
 #include "mapservice/overlay.h"
@@ -8,6 +9,7 @@
 #include <ogr_srs_api.h>
 
 #include <array>
+#include <cstdio>
 #include <mutex>
 
 namespace mapservice {
@@ -23,6 +25,8 @@ constexpr auto failureKept = std::chrono::minutes(1);
 constexpr std::int64_t mosaicBudget = std::int64_t{64} << 20;
 // How many matrices coarser a missing tile is looked for.
 constexpr int parentLevels = 8;
+// The most the addresses of one picture's tiles may add up to.
+constexpr std::size_t addressBudget = std::size_t{16} << 20;
 
 // A tile's name in the cache and in the gathered files.
 std::string tileName(const TileMatrix& m, std::int64_t col, std::int64_t row)
@@ -150,6 +154,7 @@ void askTile(const std::shared_ptr<Collector>& collector,
 
 struct GridSource::State {
     std::mutex mutex;
+    bool noted = false; // what the description's reading says has been said
     std::shared_ptr<const TileService> service;
     std::chrono::steady_clock::time_point readAt;
     std::optional<common::Error> failure;
@@ -190,7 +195,7 @@ void GridSource::gather(const MapRequest& request, const Wanted& wanted, Gatheri
     }
     const auto fetched = [this, request, w,
                           done = std::move(*done)](const common::Result<std::string>& file) {
-        const auto failed = [&](const common::Error& error) {
+        const auto failed = [this, w, done](const common::Error& error) {
             if (!w.abandoned->isSet()) { // a picture given up on says nothing of the server
                 const std::lock_guard lock(state_->mutex);
                 state_->failure = error;
@@ -202,23 +207,39 @@ void GridSource::gather(const MapRequest& request, const Wanted& wanted, Gatheri
             failed(file.error());
             return;
         }
-        const std::string text =
-            common::readUpTo(*file, static_cast<std::size_t>(descriptionBytes)).value_or("");
-        auto read = description_.read(text);
-        if (!read) {
-            common::Error error = read.error();
-            error.text = "upstream " + upstream_.host() + ": " + error.text;
-            failed(error);
-            return;
-        }
-        auto service = std::make_shared<const TileService>(std::move(read).value());
-        {
-            const std::lock_guard lock(state_->mutex);
-            state_->service = service;
-            state_->readAt = std::chrono::steady_clock::now();
-            state_->failure.reset();
-        }
-        gatherTiles(service, request, w, done);
+        // A description may be large and is read by GDAL: off the loop, which serves every
+        // other picture meanwhile.
+        auto read = std::make_shared<common::Result<TileService>>(common::Error{});
+        upstream_.network().offLoop(
+            [this, read, path = *file] {
+                const std::string text =
+                    common::readUpTo(path, static_cast<std::size_t>(descriptionBytes)).value_or("");
+                *read = description_.read(text);
+            },
+            [this, read, request, w, done, failed] {
+                if (!*read) {
+                    common::Error error = read->error();
+                    error.text = "upstream " + upstream_.host() + ": " + error.text;
+                    failed(error);
+                    return;
+                }
+                auto service = std::make_shared<const TileService>(std::move(*read).value());
+                bool noted = false;
+                {
+                    const std::lock_guard lock(state_->mutex);
+                    state_->service = service;
+                    state_->readAt = std::chrono::steady_clock::now();
+                    state_->failure.reset();
+                    noted = state_->noted;
+                    state_->noted = true;
+                }
+                for (const std::string& note :
+                     noted ? std::vector<std::string>{} : service->notes) {
+                    std::fprintf(stderr, "mapservice: upstream %s: %s\n", upstream_.host().c_str(),
+                                 common::printable(note).c_str());
+                }
+                gatherTiles(service, request, w, done);
+            });
     };
     upstream_.fetch(description_.url, keyPrefix_ + "/description", "the " + description_.kind,
                     Expected::document(descriptionBytes, description_.kind, description_.isOne), w,
@@ -235,6 +256,32 @@ void GridSource::gatherTiles(const std::shared_ptr<const TileService>& service,
         error.text = "upstream " + upstream_.host() + ": " + error.text;
         done(error);
         return;
+    }
+    // Every tile's address is made from the description: their bytes, with the coarser tiles
+    // a missing one may be taken from, are bounded before any is made.
+    std::int64_t tiles = 0;
+    for (const GridRange& range : plan->ranges) {
+        tiles += range.tiles();
+    }
+    if (tiles == 0 && plan->inLayer) {
+        done(common::passing("upstream " + upstream_.host() +
+                                 ": the layer's WGS84BoundingBox holds this picture, but its "
+                                 "tile matrices give no tile address there",
+                             502));
+        return;
+    }
+    if (plan->matrix >= 0) {
+        const TileMatrix& m = service->grid.matrices[static_cast<std::size_t>(plan->matrix)];
+        const std::size_t longest = serviceTileUrl(*service, m, m.maxCol, m.maxRow).size();
+        if (static_cast<double>(tiles) * static_cast<double>(longest) * 2 >
+            static_cast<double>(addressBudget)) {
+            done(common::passing("upstream " + upstream_.host() + ": the picture's " +
+                                     std::to_string(tiles) +
+                                     " tiles have addresses longer than the service makes for "
+                                     "one picture",
+                                 502));
+            return;
+        }
     }
     auto collector = std::make_shared<Collector>(
         upstream_, keyPrefix_, wanted, std::move(done),

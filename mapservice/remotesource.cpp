@@ -275,7 +275,11 @@ Freshness RemoteSource::freshness(const MapRequest& /*request*/, const Gathered*
     const std::time_t now = std::time(nullptr);
     const std::vector<std::string> files =
         gathered != nullptr ? gathered->fetchedFiles() : std::vector<std::string>{};
-    if (!files.empty()) {
+    if (files.empty()) {
+        // Only the drawn map: the upstream had nothing here, or was not asked. That may change
+        // soon (a server that was down, tiles not made yet).
+        fresh.maxAgeSeconds = emptyPictureKept;
+    } else {
         fresh.maxAgeSeconds = upstreamAnswerKept;
     }
     bool everyModified = true;

@@ -52,6 +52,8 @@ private:
 
 // How long an upstream answer is kept before it is fetched again.
 constexpr std::time_t upstreamAnswerKept = std::time_t{7} * 24 * 3600;
+// How long a client may keep a remote source's picture that shows no upstream tile.
+constexpr std::int64_t emptyPictureKept = 60;
 
 // A short name for |text| that stays the same from run to run: the cache's folder of a source,
 // the file of a WMS block.

@@ -196,9 +196,13 @@ common::Result<const Source*> SourceTable::makeRemote(const Dialect& dialect,
         while (!url.empty() && url.back() == '/') {
             url.pop_back();
         }
-        if (url.size() < 10 || url.compare(url.size() - 10, 10, "/MapServer") != 0 ||
+        const auto endsWith = [&url](const std::string& end) {
+            return url.size() > end.size() &&
+                   url.compare(url.size() - end.size(), end.size(), end) == 0;
+        };
+        if (!(endsWith("/MapServer") || endsWith("/ImageServer")) ||
             url.find('?') != std::string::npos) {
-            return common::badInput("an arcgis: source's URL ends in /MapServer");
+            return common::badInput("an arcgis: source's URL ends in /MapServer or /ImageServer");
         }
         made = std::make_unique<GridSource>(
             text,

@@ -72,7 +72,7 @@ public:
         {"xyz", "an", {"subdomains", "tilesize"}},
         {"tms", "a", {"subdomains", "tilesize"}},
         {"wms", "a", {}},
-        {"wmts", "a", {"layer", "tilematrixset", "style", "format"}},
+        {"wmts", "a", {"layer", "tilematrixset", "style", "format", "hosts"}},
         {"arcgis", "an", {}},
     };
 

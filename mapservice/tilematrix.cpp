@@ -157,6 +157,29 @@ GridRange rangeOf(const TileMatrix& m, const std::vector<Point>& points, int rin
 
 } // namespace
 
+std::optional<bool> matrixOverBox(const std::string& crs, const TileMatrix& m,
+                                  const common::GeoBox& box)
+{
+    const Srs wgs84 = readSrs("+proj=longlat +datum=WGS84 +no_defs");
+    const Srs target = readSrs(crs);
+    if (!target || !wgs84 || m.matrixWidth < 1 || m.matrixHeight < 1) {
+        return std::nullopt;
+    }
+    const Transform toGrid(OCTNewCoordinateTransformation(wgs84.get(), target.get()),
+                           &OCTDestroyCoordinateTransformation);
+    const std::vector<Point> points = toGrid ? outline(toGrid.get(), box) : std::vector<Point>{};
+    if (points.empty()) {
+        return std::nullopt;
+    }
+    const auto [minX, maxX] = std::minmax_element(
+        points.begin(), points.end(), [](const Point& a, const Point& b) { return a.x < b.x; });
+    const auto [minY, maxY] = std::minmax_element(
+        points.begin(), points.end(), [](const Point& a, const Point& b) { return a.y < b.y; });
+    const double right = m.left + m.resolution * m.tileWidth * static_cast<double>(m.matrixWidth);
+    const double bottom = m.top - m.resolution * m.tileHeight * static_cast<double>(m.matrixHeight);
+    return m.left < maxX->x && right > minX->x && bottom < maxY->y && m.top > minY->y;
+}
+
 std::optional<std::string> settleGrid(TileGrid& grid)
 {
     if (grid.matrices.empty()) {
@@ -226,6 +249,7 @@ common::Result<GridPlan> gridPlan(const TileGrid& grid, const Geometry& g, int f
     }
     GridPlan plan;
     const std::vector<common::GeoBox> parts = worldParts(grid, g);
+    plan.inLayer = grid.bounds.has_value() && !parts.empty();
     std::vector<std::vector<Point>> outlines;
     std::optional<double> pixel;
     for (const common::GeoBox& part : parts) {

@@ -57,7 +57,13 @@ struct GridRange {
 struct GridPlan {
     int matrix = -1; // none when the picture shows nothing of the grid
     std::vector<GridRange> ranges;
+    bool inLayer = false; // the picture shows some of the grid's bounds, which it has
 };
+
+// Whether matrix |m| of a grid in |crs| (WKT) lies over any of |box| (degrees); nothing when
+// GDAL cannot tell, as where the box lies beyond the reach of the CRS.
+std::optional<bool> matrixOverBox(const std::string& crs, const TileMatrix& m,
+                                  const common::GeoBox& box);
 
 // The matrix and tiles that cover picture |g|: the coarsest matrix (at most |finest|) whose
 // pixels are no larger than the picture's there (their geometric mean, at the middle of what it

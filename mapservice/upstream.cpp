@@ -290,6 +290,14 @@ bool Network::runFor(std::chrono::milliseconds most)
     return true;
 }
 
+void Network::offLoop(std::function<void()> work, std::function<void()> then)
+{
+    asio::post(d_->pool, [box = d_->mailbox, work = std::move(work), then = std::move(then)] {
+        work();
+        box->post(then);
+    });
+}
+
 void Network::fetch(const std::string& host, std::string url, std::string key, std::string what,
                     Expected expected, Wanted wanted,
                     std::function<void(common::Result<std::string>)> done,

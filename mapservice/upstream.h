@@ -64,6 +64,11 @@ public:
                std::function<void(common::Result<std::string>)> done,
                std::shared_ptr<const Manners> manners = nullptr);
 
+    // Runs |work| on the cache's pool, then |then| on the loop's thread (unless the network
+    // has gone meanwhile): for reading what was fetched without holding the loop. From the
+    // loop's thread.
+    void offLoop(std::function<void()> work, std::function<void()> then);
+
     struct Private;
 
 private:

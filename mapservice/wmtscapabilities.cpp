@@ -1,16 +1,17 @@
 // Reading a WMTS capabilities document (OGC 07-057r7) into a tile grid and a tile URL.
-#include "common/gdal.h"
+#include "mapservice/outsidecrs.h"
 #include "mapservice/tileservice.h"
+#include "mapservice/wmtsaddress.h"
 #include "mapservice/xmlnodes.h"
 
 #include <cpl_minixml.h>
-#include <ogr_srs_api.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <sstream>
 #include <strings.h>
@@ -51,10 +52,13 @@ std::string listed(const std::vector<std::string>& names)
     return names.size() > 20 ? out + " ..." : out;
 }
 
-// The one of |offered| that |wanted| names, else the only one; or why none is chosen.
-common::Result<std::string> choose(const std::vector<std::string>& offered,
-                                   const std::string& wanted, const std::string& what,
-                                   const std::string& param)
+// The one of |offered| that |wanted| names, else the only one, else the one |preferred| picks
+// (its index; npos: none may be taken), said in |notes|; or why none is chosen.
+common::Result<std::string>
+choose(const std::vector<std::string>& offered, const std::string& wanted, const std::string& what,
+       const std::string& param,
+       const std::function<std::size_t(const std::vector<std::string>&)>& preferred = nullptr,
+       std::vector<std::string>* notes = nullptr)
 {
     if (offered.empty()) {
         return common::passing("the capabilities offer no " + what, 502);
@@ -67,12 +71,33 @@ common::Result<std::string> choose(const std::vector<std::string>& offered,
         }
         return wanted;
     }
-    if (offered.size() > 1) {
+    if (offered.size() == 1) {
+        return offered.front();
+    }
+    const std::size_t taken = preferred ? preferred(offered) : std::string::npos;
+    if (taken >= offered.size()) {
         return common::passing("the capabilities offer more than one " + what + " (" +
                                    listed(offered) + "): name one with #" + param + "=",
                                502);
     }
-    return offered.front();
+    if (notes != nullptr) {
+        notes->push_back("the layer offers the " + what + "s " + listed(offered) + ": " +
+                         offered[taken] + " is taken; #" + param + "= names another");
+    }
+    return offered[taken];
+}
+
+// Where several formats are offered: PNG, else JPEG, else the first.
+std::size_t preferredFormat(const std::vector<std::string>& formats)
+{
+    for (const char* kind : {"image/png", "image/jpeg", "image/jpg"}) {
+        for (std::size_t i = 0; i < formats.size(); ++i) {
+            if (strncasecmp(formats[i].c_str(), kind, std::strlen(kind)) == 0) {
+                return i;
+            }
+        }
+    }
+    return 0;
 }
 
 std::vector<std::string> identifiers(const std::vector<const CPLXMLNode*>& nodes)
@@ -85,77 +110,105 @@ std::vector<std::string> identifiers(const std::vector<const CPLXMLNode*>& nodes
     return out;
 }
 
-std::string replacedAll(std::string t, const std::string& key, const std::string& value)
-{
-    for (std::size_t at = 0;;) {
-        // Placeholders are matched without regard to case: servers write {tilematrix} too.
-        const auto found = std::search(t.begin() + static_cast<std::ptrdiff_t>(at), t.end(),
-                                       key.begin(), key.end(), [](char a, char b) {
-                                           return std::tolower(static_cast<unsigned char>(a)) ==
-                                                  std::tolower(static_cast<unsigned char>(b));
-                                       });
-        if (found == t.end()) {
-            return t;
-        }
-        at = static_cast<std::size_t>(found - t.begin());
-        t.replace(at, key.size(), value);
-        at += value.size();
-    }
-}
-
-// The KVP GetTile endpoint the capabilities name, else the capabilities' own address.
-std::string getTileEndpoint(const CPLXMLNode* capabilities, const std::string& capabilitiesUrl)
-{
-    for (const CPLXMLNode* op : children(child(capabilities, "OperationsMetadata"), "Operation")) {
-        if (attribute(op, "name") != "GetTile") {
-            continue;
-        }
-        for (const CPLXMLNode* dcp : children(op, "DCP")) {
-            for (const CPLXMLNode* get : children(child(dcp, "HTTP"), "Get")) {
-                const CPLXMLNode* constraint = child(get, "Constraint");
-                const std::string encoding = text(child(constraint, "AllowedValues"), "Value");
-                if (constraint == nullptr || strcasecmp(encoding.c_str(), "KVP") == 0) {
-                    return attribute(get, "href");
-                }
-            }
-        }
-    }
-    return capabilitiesUrl.substr(0, capabilitiesUrl.find('?'));
-}
-
 } // namespace
-
-std::string percentEncoded(const std::string& t)
-{
-    static const char hex[] = "0123456789ABCDEF";
-    std::string out;
-    for (const char ch : t) {
-        const auto c = static_cast<unsigned char>(ch);
-        if (std::isalnum(c) != 0 || c == '-' || c == '_' || c == '.' || c == '~' || c == ':') {
-            out += ch;
-        } else {
-            out += '%';
-            out += hex[c >> 4];
-            out += hex[c & 15];
-        }
-    }
-    return out;
-}
-
-std::string serviceTileUrl(const TileService& service, const TileMatrix& matrix, std::int64_t col,
-                           std::int64_t row)
-{
-    std::string url = replacedAll(service.tileUrl, "{TileMatrix}",
-                                  service.escapeIds ? percentEncoded(matrix.id) : matrix.id);
-    url = replacedAll(url, "{TileRow}", std::to_string(row));
-    return replacedAll(url, "{TileCol}", std::to_string(col));
-}
 
 bool isWmtsCapabilities(const std::string& xml)
 {
     const XmlTree root = parseXml(xml);
     return child(topElement(root, "Capabilities"), "Contents") != nullptr;
 }
+
+namespace {
+
+// The tile matrix set of |contents| called |id|, or none.
+const CPLXMLNode* matrixSet(const CPLXMLNode* contents, const std::string& id)
+{
+    for (const CPLXMLNode* candidate : children(contents, "TileMatrixSet")) {
+        if (text(candidate, "Identifier") == id) {
+            return candidate;
+        }
+    }
+    return nullptr;
+}
+
+// Where several tile matrix sets are linked: the first in Web Mercator, however it is written
+// (its CRS, or the well-known scale set GoogleMapsCompatible), else the first.
+std::size_t preferredSet(const CPLXMLNode* contents, const std::vector<std::string>& ids)
+{
+    for (std::size_t i = 0; i < ids.size(); ++i) {
+        const CPLXMLNode* set = matrixSet(contents, ids[i]);
+        const std::string scales = text(set, "WellKnownScaleSet");
+        if (epsgCodeOf(text(set, "SupportedCRS")) == 3857 ||
+            scales.find("GoogleMapsCompatible") != std::string::npos) {
+            return i;
+        }
+    }
+    return 0;
+}
+
+// The matrices of |set| in |crs|, each corner in the CRS's declared axis order unless |bounds|
+// (the layer's, in degrees) shows that it was written the other way round: then swapped, and
+// said in |notes|. Why the corners cannot be placed, when they cannot.
+common::Result<std::vector<TileMatrix>> readMatrices(const CPLXMLNode* set, const CPLXMLNode* link,
+                                                     const OutsideCrs& crs,
+                                                     const std::optional<common::GeoBox>& bounds,
+                                                     std::vector<std::string>& notes)
+{
+    const double metresPerUnit = crs.geographic ? metresPerDegree : crs.metresPerUnit;
+    const auto whole = [](double v) {
+        return std::isfinite(v) && v == std::floor(v) && std::abs(v) < 9e15
+                   ? static_cast<std::int64_t>(v)
+                   : std::int64_t{-1};
+    };
+    std::vector<TileMatrix> matrices;
+    bool swappedAny = false;
+    for (const CPLXMLNode* tm : children(set, "TileMatrix")) {
+        TileMatrix m;
+        m.id = text(tm, "Identifier");
+        m.resolution = number(text(tm, "ScaleDenominator")) * standardPixelMetres / metresPerUnit;
+        auto [a, b] = pair(text(tm, "TopLeftCorner"));
+        if (crs.northingFirst) {
+            std::swap(a, b);
+        }
+        m.left = a;
+        m.top = b;
+        m.tileWidth = static_cast<int>(
+            std::clamp<std::int64_t>(whole(number(text(tm, "TileWidth"))), -1, 1 << 20));
+        m.tileHeight = static_cast<int>(
+            std::clamp<std::int64_t>(whole(number(text(tm, "TileHeight"))), -1, 1 << 20));
+        m.matrixWidth = whole(number(text(tm, "MatrixWidth")));
+        m.matrixHeight = whole(number(text(tm, "MatrixHeight")));
+        for (const CPLXMLNode* limits :
+             children(child(link, "TileMatrixSetLimits"), "TileMatrixLimits")) {
+            if (text(limits, "TileMatrix") == m.id) {
+                m.minRow = whole(number(text(limits, "MinTileRow")));
+                m.maxRow = whole(number(text(limits, "MaxTileRow")));
+                m.minCol = whole(number(text(limits, "MinTileCol")));
+                m.maxCol = whole(number(text(limits, "MaxTileCol")));
+            }
+        }
+        if (bounds && matrixOverBox(crs.wkt, m, *bounds) == false) {
+            TileMatrix swapped = m;
+            std::swap(swapped.left, swapped.top);
+            if (matrixOverBox(crs.wkt, swapped, *bounds) != true) {
+                return common::passing("the corner of tile matrix " + m.id.substr(0, 80) +
+                                           " puts it off the layer's WGS84BoundingBox in either "
+                                           "axis order",
+                                       502);
+            }
+            m = swapped;
+            swappedAny = true;
+        }
+        matrices.push_back(m);
+    }
+    if (swappedAny) {
+        notes.push_back("the tile matrix set writes its corners in the other axis order than "
+                        "its CRS declares: they are read the other way round");
+    }
+    return matrices;
+}
+
+} // namespace
 
 common::Result<TileService> readWmtsCapabilities(const std::string& xml,
                                                  const std::string& capabilitiesUrl,
@@ -167,6 +220,7 @@ common::Result<TileService> readWmtsCapabilities(const std::string& xml,
     if (contents == nullptr) {
         return common::passing("the capabilities are no WMTS capabilities document", 502);
     }
+    TileService service;
     const auto layers = children(contents, "Layer");
     const auto layerId = choose(identifiers(layers), spec.param("layer"), "layer", "layer");
     if (!layerId) {
@@ -182,8 +236,10 @@ common::Result<TileService> readWmtsCapabilities(const std::string& xml,
     for (const CPLXMLNode* link : links) {
         setNames.push_back(text(link, "TileMatrixSet"));
     }
-    const auto setId =
-        choose(setNames, spec.param("tilematrixset"), "tile matrix set", "tilematrixset");
+    const auto setId = choose(
+        setNames, spec.param("tilematrixset"), "tile matrix set", "tilematrixset",
+        [contents](const std::vector<std::string>& ids) { return preferredSet(contents, ids); },
+        &service.notes);
     if (!setId) {
         return setId.error();
     }
@@ -218,8 +274,8 @@ common::Result<TileService> readWmtsCapabilities(const std::string& xml,
             restFormats.push_back(attribute(resource, "format"));
         }
     }
-    const auto format =
-        choose(formats.empty() ? restFormats : formats, spec.param("format"), "format", "format");
+    const auto format = choose(formats.empty() ? restFormats : formats, spec.param("format"),
+                               "format", "format", preferredFormat, &service.notes);
     if (!format) {
         return format.error();
     }
@@ -231,70 +287,16 @@ common::Result<TileService> readWmtsCapabilities(const std::string& xml,
     }
 
     // The grid.
-    const CPLXMLNode* set = nullptr;
-    for (const CPLXMLNode* candidate : children(contents, "TileMatrixSet")) {
-        if (text(candidate, "Identifier") == *setId) {
-            set = candidate;
-        }
-    }
+    const CPLXMLNode* set = matrixSet(contents, *setId);
     if (set == nullptr) {
         return common::passing(
             "the capabilities link the tile matrix set " + *setId + " but do not describe it", 502);
     }
-    const std::string crs = text(set, "SupportedCRS");
-    const std::unique_ptr<std::remove_pointer_t<OGRSpatialReferenceH>,
-                          decltype(&OSRDestroySpatialReference)>
-        srs(OSRNewSpatialReference(nullptr), &OSRDestroySpatialReference);
-    if (crs.empty() || OSRSetFromUserInput(srs.get(), crs.c_str()) != OGRERR_NONE) {
-        return common::passing("the tile matrix set " + *setId + " is in the CRS \"" + crs +
-                                   "\", which GDAL does not know",
-                               502);
+    const auto crs = readOutsideCrs(text(set, "SupportedCRS"));
+    if (!crs) {
+        return common::passing("the tile matrix set " + *setId + ": " + crs.error().text, 502);
     }
-    // The corner is written in the CRS's own axis order: latitude or northing first for some.
-    const bool swapped =
-        OSREPSGTreatsAsLatLong(srs.get()) != 0 || OSREPSGTreatsAsNorthingEasting(srs.get()) != 0;
-    const double metresPerUnit =
-        OSRIsGeographic(srs.get()) != 0 ? metresPerDegree : OSRGetLinearUnits(srs.get(), nullptr);
-    TileService service;
-    char* wkt = nullptr;
-    OSRExportToWkt(srs.get(), &wkt);
-    service.grid.crs = wkt != nullptr ? wkt : "";
-    CPLFree(wkt);
-    for (const CPLXMLNode* tm : children(set, "TileMatrix")) {
-        TileMatrix m;
-        m.id = text(tm, "Identifier");
-        m.resolution = number(text(tm, "ScaleDenominator")) * standardPixelMetres / metresPerUnit;
-        auto [a, b] = pair(text(tm, "TopLeftCorner"));
-        if (swapped) {
-            std::swap(a, b);
-        }
-        m.left = a;
-        m.top = b;
-        const auto whole = [](double v) {
-            return std::isfinite(v) && v == std::floor(v) && std::abs(v) < 9e15
-                       ? static_cast<std::int64_t>(v)
-                       : std::int64_t{-1};
-        };
-        m.tileWidth = static_cast<int>(
-            std::clamp<std::int64_t>(whole(number(text(tm, "TileWidth"))), -1, 1 << 20));
-        m.tileHeight = static_cast<int>(
-            std::clamp<std::int64_t>(whole(number(text(tm, "TileHeight"))), -1, 1 << 20));
-        m.matrixWidth = whole(number(text(tm, "MatrixWidth")));
-        m.matrixHeight = whole(number(text(tm, "MatrixHeight")));
-        for (const CPLXMLNode* limits :
-             children(child(link, "TileMatrixSetLimits"), "TileMatrixLimits")) {
-            if (text(limits, "TileMatrix") == m.id) {
-                m.minRow = whole(number(text(limits, "MinTileRow")));
-                m.maxRow = whole(number(text(limits, "MaxTileRow")));
-                m.minCol = whole(number(text(limits, "MinTileCol")));
-                m.maxCol = whole(number(text(limits, "MaxTileCol")));
-            }
-        }
-        service.grid.matrices.push_back(m);
-    }
-    if (const auto problem = settleGrid(service.grid)) {
-        return common::passing("the tile matrix set " + *setId + ": " + *problem, 502);
-    }
+    service.grid.crs = crs->wkt;
     if (const CPLXMLNode* box = child(layer, "WGS84BoundingBox")) {
         const auto [west, south] = pair(text(box, "LowerCorner"));
         const auto [east, north] = pair(text(box, "UpperCorner"));
@@ -304,39 +306,20 @@ common::Result<TileService> readWmtsCapabilities(const std::string& xml,
                 common::GeoBox{.west = west, .south = south, .east = east, .north = north};
         }
     }
+    auto matrices = readMatrices(set, link, *crs, service.grid.bounds, service.notes);
+    if (!matrices) {
+        return common::passing("the tile matrix set " + *setId + ": " + matrices.error().text, 502);
+    }
+    service.grid.matrices = std::move(matrices).value();
+    if (const auto problem = settleGrid(service.grid)) {
+        return common::passing("the tile matrix set " + *setId + ": " + *problem, 502);
+    }
 
-    // The tiles' URL.
-    if (!restTemplate.empty()) {
-        std::string url = replacedAll(restTemplate, "{TileMatrixSet}", *setId);
-        url = replacedAll(url, "{Style}", *style);
-        for (const CPLXMLNode* dimension : children(layer, "Dimension")) {
-            url = replacedAll(url, "{" + text(dimension, "Identifier") + "}",
-                              text(dimension, "Default"));
-        }
-        for (const char* needed : {"{TileMatrix}", "{TileRow}", "{TileCol}"}) {
-            if (replacedAll(url, needed, "").size() == url.size()) {
-                return common::passing("the layer's tile URL template " + url.substr(0, 200) +
-                                           " has no " + needed,
-                                       502);
-            }
-        }
-        service.tileUrl = url;
-    } else {
-        std::string url = getTileEndpoint(capabilities, capabilitiesUrl);
-        if (url.find('?') == std::string::npos) {
-            url += '?';
-        } else if (url.back() != '?' && url.back() != '&') {
-            url += '&';
-        }
-        url += "SERVICE=WMTS&REQUEST=GetTile&VERSION=1.0.0&LAYER=" + percentEncoded(*layerId) +
-               "&STYLE=" + percentEncoded(*style) + "&FORMAT=" + percentEncoded(*format) +
-               "&TILEMATRIXSET=" + percentEncoded(*setId);
-        for (const CPLXMLNode* dimension : children(layer, "Dimension")) {
-            url += "&" + percentEncoded(text(dimension, "Identifier")) + "=" +
-                   percentEncoded(text(dimension, "Default"));
-        }
-        service.tileUrl = url + "&TILEMATRIX={TileMatrix}&TILEROW={TileRow}&TILECOL={TileCol}";
-        service.escapeIds = true;
+    const WmtsChoice choice{*layerId, *setId, *style, *format, restTemplate};
+    if (auto addressed = setTileAddress(service, capabilities, layer, capabilitiesUrl, choice,
+                                        spec.param("hosts"));
+        !addressed) {
+        return addressed.error();
     }
     return service;
 }

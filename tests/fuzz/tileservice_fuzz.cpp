@@ -32,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string text(reinterpret_cast<const char*>(data), size);
     const auto spec = mapservice::splitSourceParams(
         "a wmts: source", "http://t.example/c" + text,
-        {"layer", "tilematrixset", "style", "format", "subdomains", "tilesize"});
+        {"layer", "tilematrixset", "style", "format", "hosts", "subdomains", "tilesize"});
     if (spec) {
         if (const auto tiles = mapservice::xyzTemplate(*spec, false)) {
             (void)mapservice::tileUrl(*tiles, 3, 5, 2);

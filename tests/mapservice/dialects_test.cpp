@@ -92,6 +92,16 @@ TEST_F(TileDialects, SubdomainsRowsFromTheSouthAnd512PixelTilesDrawInPlace)
 
 namespace {
 
+// Capabilities as real services write them: a layer offering two formats and two tile matrix
+// sets, Web Mercator the second; the corners written in |corner|'s order; the layer's bounds
+// when |bounds|; the north-west tile of each matrix alone when |limited|.
+struct Variant {
+    bool several = false;
+    std::string corner = "-20037508.342789244 20037508.342789244";
+    bool bounds = false;
+    bool limited = false;
+};
+
 // A WMTS and a tiled map service in Web Mercator on 127.0.0.1, whose tiles are the fake tile
 // server's (orange at even columns, teal at odd ones): what it answers can be set per test.
 class GridServer {
@@ -104,11 +114,17 @@ public:
                 res.status = describeStatus;
                 res.set_content(description.empty() ? capabilities() : description, "text/xml");
             });
-        http_.server().Get("/arcgis/MapServer",
-                           [this](const httplib::Request&, httplib::Response& res) {
-                               ++describedTimes;
-                               res.set_content(arcgisJson(), "application/json");
-                           });
+        for (const char* service : {"/arcgis/MapServer", "/arcgis/ImageServer"}) {
+            http_.server().Get(service, [this](const httplib::Request&, httplib::Response& res) {
+                ++describedTimes;
+                res.set_content(arcgisJson(), "application/json");
+            });
+        }
+        http_.server().Get(
+            "/untiled/MapServer", [](const httplib::Request&, httplib::Response& res) {
+                res.set_content(R"({"currentVersion": 10.91, "mapName": "Layers", "layers": []})",
+                                "application/json");
+            });
         const auto tile = [this](const httplib::Request& req, httplib::Response& res, int col) {
             ++tiles;
             if (!tileAnswer.empty()) {
@@ -123,14 +139,17 @@ public:
                            [tile](const httplib::Request& req, httplib::Response& res) {
                                tile(req, res, std::stoi(req.matches[3]));
                            });
-        http_.server().Get(R"(/arcgis/MapServer/tile/(\d+)/(\d+)/(\d+))",
+        http_.server().Get(R"(/arcgis/\w+/tile/(\d+)/(\d+)/(\d+))",
                            [tile](const httplib::Request& req, httplib::Response& res) {
                                tile(req, res, std::stoi(req.matches[3]));
                            });
         http_.start();
     }
     std::string wmts() const { return "wmts:" + http_.url() + "/wmts/caps.xml"; }
-    std::string arcgis() const { return "arcgis:" + http_.url() + "/arcgis/MapServer"; }
+    std::string arcgis(const char* service = "/arcgis/MapServer") const
+    {
+        return "arcgis:" + http_.url() + service;
+    }
 
     std::atomic<int> describedTimes{0};
     std::atomic<int> describeStatus{200};
@@ -138,32 +157,58 @@ public:
     std::string description; // replaces the capabilities when set
     std::string tileAnswer;  // an exception report every tile is answered with, when set
 
-private:
-    std::string capabilities() const
+    std::string capabilities(const Variant& v = {}) const
     {
         std::string matrices;
+        std::string limits;
         for (int z = 0; z <= 14; ++z) {
+            limits += "<TileMatrixLimits><TileMatrix>" + std::to_string(z) +
+                      "</TileMatrix><MinTileRow>0</MinTileRow><MaxTileRow>0</MaxTileRow>"
+                      "<MinTileCol>0</MinTileCol><MaxTileCol>0</MaxTileCol></TileMatrixLimits>";
             matrices += "<TileMatrix><ows:Identifier>" + std::to_string(z) +
                         "</ows:Identifier><ScaleDenominator>" +
                         std::to_string(559082264.0287178 / std::ldexp(1.0, z)) +
-                        "</ScaleDenominator><TopLeftCorner>-20037508.342789244 "
-                        "20037508.342789244</TopLeftCorner><TileWidth>256</TileWidth>"
+                        "</ScaleDenominator><TopLeftCorner>" + v.corner +
+                        "</TopLeftCorner><TileWidth>256</TileWidth>"
                         "<TileHeight>256</TileHeight><MatrixWidth>" +
                         std::to_string(1 << z) + "</MatrixWidth><MatrixHeight>" +
                         std::to_string(1 << z) + "</MatrixHeight></TileMatrix>";
         }
+        const std::string other =
+            v.several ? R"(<Format>image/jpeg</Format><TileMatrixSetLink><TileMatrixSet>utm
+            </TileMatrixSet></TileMatrixSetLink><ResourceURL format="image/jpeg"
+            resourceType="tile" template="http://127.0.0.2:9/{TileMatrix}/{TileRow}/{TileCol}"/>)"
+                      : "";
+        const std::string utm = v.several ? R"(<TileMatrixSet><ows:Identifier>utm
+            </ows:Identifier><ows:SupportedCRS>EPSG:25832</ows:SupportedCRS><TileMatrix>
+            <ows:Identifier>u</ows:Identifier><ScaleDenominator>1e7</ScaleDenominator>
+            <TopLeftCorner>-46133 6301219</TopLeftCorner><TileWidth>256</TileWidth><TileHeight>256
+            </TileHeight><MatrixWidth>1</MatrixWidth><MatrixHeight>1</MatrixHeight></TileMatrix>
+            </TileMatrixSet>)"
+                                          : "";
+        const std::string bounds =
+            v.bounds ? "<ows:WGS84BoundingBox><ows:LowerCorner>-170 -80</ows:LowerCorner>"
+                       "<ows:UpperCorner>170 80</ows:UpperCorner></ows:WGS84BoundingBox>"
+                     : "";
         return R"(<Capabilities xmlns="http://www.opengis.net/wmts/1.0"
             xmlns:ows="http://www.opengis.net/ows/1.1"><Contents><Layer>
             <ows:Identifier>osm</ows:Identifier><Style isDefault="true"><ows:Identifier>default
-            </ows:Identifier></Style><Format>image/png</Format><TileMatrixSetLink>
-            <TileMatrixSet>g</TileMatrixSet></TileMatrixSetLink><ResourceURL format="image/png"
+            </ows:Identifier></Style>)" +
+               other + bounds + R"(<Format>image/png</Format><TileMatrixSetLink>
+            <TileMatrixSet>g</TileMatrixSet>)" +
+               (v.limited ? "<TileMatrixSetLimits>" + limits + "</TileMatrixSetLimits>" : "") +
+               R"(</TileMatrixSetLink><ResourceURL format="image/png"
             resourceType="tile" template=")" +
                http_.url() +
                R"(/wmts/tiles/{TileMatrix}/{TileRow}/{TileCol}.png"/></Layer><TileMatrixSet>
-            <ows:Identifier>g</ows:Identifier><ows:SupportedCRS>urn:ogc:def:crs:EPSG::3857
-            </ows:SupportedCRS>)" +
-               matrices + "</TileMatrixSet></Contents></Capabilities>";
+            <ows:Identifier>g</ows:Identifier><ows:SupportedCRS>)" +
+               std::string(v.several ? "urn:ogc:def:crs:EPSG:6.18:3:3857"
+                                     : "urn:ogc:def:crs:EPSG::3857") +
+               "</ows:SupportedCRS>" + matrices + "</TileMatrixSet>" + utm +
+               "</Contents></Capabilities>";
     }
+
+private:
     static std::string arcgisJson()
     {
         std::string lods;
@@ -221,6 +266,59 @@ TEST_F(TileDialects, WmtsAndTiledMapServicesDrawWhatTheSameTilesDrawAsXyz)
         drawn(spec); // the description comes from the cache now
         EXPECT_EQ(grid.describedTimes.load(), 1) << spec;
     }
+}
+
+// Descriptions as real services write them, with no #parameters: the defaults viewers take, the
+// corners in whichever axis order the layer's bounds show, ImageServers, and a word for a map
+// service without tiles.
+TEST_F(TileDialects, RealServicesDescriptionsDrawWithoutParameters)
+{
+    GridServer grid;
+    SourceTable reference(testShores(), options());
+    ASSERT_TRUE(reference.add(tiles.spec()).ok());
+    const QImage xyz = picture(answerMapRequest(query, reference));
+    const struct {
+        const char* name;
+        std::string description; // for wmts: ones
+        std::string spec;
+        const char* refusal; // nullptr: drawn as the XYZ tiles draw
+    } cases[] = {
+        {"two formats, two sets", grid.capabilities(Variant{.several = true}), grid.wmts(),
+         nullptr},
+        {"corner northing first",
+         grid.capabilities(
+             Variant{.corner = "20037508.342789244 -20037508.342789244", .bounds = true}),
+         grid.wmts(), nullptr},
+        {"corner nowhere", grid.capabilities(Variant{.corner = "9e9 9e9", .bounds = true}),
+         grid.wmts(), "off the layer's WGS84BoundingBox in either axis order"},
+        {"no tile where the layer is", grid.capabilities(Variant{.bounds = true, .limited = true}),
+         grid.wmts(), "WGS84BoundingBox holds this picture, but its tile matrices give no tile"},
+        {"tiled ImageServer", "", grid.arcgis("/arcgis/ImageServer"), nullptr},
+        {"untiled MapServer", "", grid.arcgis("/untiled/MapServer"),
+         "has no tile cache; its WMS, where it has one, is http://127.0.0.1"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        grid.description = c.description;
+        RemoteOptions elsewhere = options();
+        elsewhere.cacheFolder += c.name; // nothing of another row in the cache
+        SourceTable table(testShores(), elsewhere);
+        ASSERT_TRUE(table.add(c.spec).ok());
+        const Answer answer = answerMapRequest(query, table);
+        if (c.refusal != nullptr) {
+            EXPECT_EQ(answer.status, 502);
+            EXPECT_NE(answer.body.find(c.refusal), std::string::npos) << answer.body;
+            continue;
+        }
+        ASSERT_EQ(answer.status, 200) << answer.body;
+        EXPECT_LT(differing(picture(answer), xyz), 0.01);
+    }
+    // A picture outside the layer shows the drawn map alone, which a client keeps for a minute.
+    SourceTable table(testShores(), options());
+    ASSERT_TRUE(table.add(grid.wmts()).ok());
+    const MapRequest outside{{85, 175}, 90, 100, 100, "EUR0407", {}};
+    EXPECT_EQ(drawAnswer(outside, table).status, 200);
+    EXPECT_EQ(table.freshness(outside, nullptr).maxAgeSeconds, 60);
 }
 
 TEST_F(TileDialects, ADescriptionThatFailsIsAskedForAtMostOnceAMinute)

@@ -1,6 +1,8 @@
 // Reading what WMTS and tiled map services say about their grids, and the tiles a picture takes
 // from such a grid.
+#include "mapservice/outsidecrs.h"
 #include "mapservice/tileservice.h"
+#include "mapservice/urltemplate.h"
 
 #include <gtest/gtest.h>
 
@@ -56,7 +58,15 @@ std::string layer(const std::string& id, const std::string& extra = {})
 SourceParams spec(const std::string& params)
 {
     return *splitSourceParams("a wmts: source", "http://tiles.example/wmts" + params,
-                              {"layer", "tilematrixset", "style", "format"});
+                              {"layer", "tilematrixset", "style", "format", "hosts"});
+}
+
+const std::string world = "<ows:WGS84BoundingBox><ows:LowerCorner>-180 -90</ows:LowerCorner>"
+                          "<ows:UpperCorner>180 90</ows:UpperCorner></ows:WGS84BoundingBox>";
+
+std::string withTemplate(const std::string& url)
+{
+    return R"(<ResourceURL format="image/png" resourceType="tile" template=")" + url + R"("/>)";
 }
 
 TEST(WmtsCapabilities, WhatCannotBeUsedIsSaidInOneLine)
@@ -72,7 +82,36 @@ TEST(WmtsCapabilities, WhatCannotBeUsedIsSaidInOneLine)
         {capabilities(layer("a") + layer("b")), "#layer=c", "no layer c; they offer a, b"},
         {capabilities(layer("a")), "#tilematrixset=utm", "no tile matrix set utm; they offer grid"},
         {capabilities(layer("a")), "#style=dark", "no style dark; they offer normal"},
-        {capabilities(layer("a"), "EPSG:999999"), "", "\"EPSG:999999\", which GDAL does not know"},
+        {capabilities(layer("a"), "EPSG:999999"), "", "\"EPSG:999999\" is one GDAL does not know"},
+        // A description is data: no CRS is fetched or opened, no template runs long, no key
+        // goes to another host.
+        {capabilities(layer("a"), "http://127.0.0.2:9/crs"), "", "is an address or a file"},
+        {capabilities(layer("a"), "/etc/passwd"), "", "is an address or a file"},
+        {capabilities(layer("a"), "/vsicurl/http://127.0.0.2:9/x"), "", "is an address or a file"},
+        {capabilities(layer("a"), "file:///etc/passwd"), "", "is an address or a file"},
+        {capabilities(layer("a", world), "EPSG:3857", "9e9 9e9"), "",
+         "off the layer's WGS84BoundingBox in either axis order"},
+        {capabilities(
+             layer("a", withTemplate("http://127.0.0.2:8/{TileMatrix}/{TileRow}/{TileCol}"))),
+         "", "sends its tiles to 127.0.0.2:8, which is not its own host"},
+        {capabilities(layer(
+             "a", withTemplate("https://tiles.example:8443/{TileMatrix}/{TileRow}/{TileCol}"))),
+         "", "sends its tiles to tiles.example:8443"},
+        {capabilities(layer(
+             "a", withTemplate("http://u:pw@tiles.example/{TileMatrix}/{TileRow}/{TileCol}"))),
+         "#hosts=tiles.example", "user name or password"},
+        {capabilities(layer("a", "<Dimension><ows:Identifier>T</ows:Identifier><Default>" +
+                                     std::string(2000, 'x') + "</Default></Dimension>")),
+         "", "dimension T has a default of more than 1 KB"},
+        {capabilities(layer("a", withTemplate("http://tiles.example/{TileRow}/{TileCol}/" +
+                                              [] {
+                                                  std::string many;
+                                                  for (int i = 0; i < 600000; ++i) {
+                                                      many += "{TileMatrix}";
+                                                  }
+                                                  return many;
+                                              }()))),
+         "", "tile addresses are longer than 8192 bytes"},
         {capabilities(layer("a"), "EPSG:3857", "-2e7 2e7", "nan"), "", "no finite number"},
         {capabilities(layer("a"), "EPSG:3857", "-2e7", "5e8"), "", "no finite number"},
         {capabilities(layer("a"), "EPSG:3857", "-2e7 2e7", "5e8", "4294967296"), "",
@@ -101,9 +140,13 @@ TEST(WmtsCapabilities, TheCornerIsReadInTheAxisOrderOfItsCrs)
         {"EPSG:4326", "90 -180"}, // as some servers write it: still latitude first
         {"urn:ogc:def:crs:OGC:1.3:CRS84", "-180 90"},
         {"http://www.opengis.net/def/crs/EPSG/0/4326", "90 -180"},
+        {"urn:ogc:def:crs:EPSG:6.18:3:4326", "90 -180"}, // a version with a colon
+        // Written the other way round than the CRS declares: the layer's bounds tell.
+        {"EPSG:4326", "-180 90"},
+        {"urn:ogc:def:crs:OGC:1.3:CRS84", "90 -180"},
     };
     for (const auto& c : cases) {
-        const auto read = readWmtsCapabilities(capabilities(layer("a"), c.crs, c.corner),
+        const auto read = readWmtsCapabilities(capabilities(layer("a", world), c.crs, c.corner),
                                                "http://tiles.example/wmts", spec(""));
         ASSERT_TRUE(read.ok()) << c.crs << ": " << read.error().text;
         const TileMatrix& m = read->grid.matrices.front();
@@ -126,13 +169,110 @@ TEST(WmtsCapabilities, TileUrlsAreRestfulWithDimensionDefaultsOrKvp)
     EXPECT_EQ(serviceTileUrl(*restful, restful->grid.matrices.front(), 3, 5),
               "http://t.example/normal/2024-06-01/grid/z0/5/3.png");
 
-    const auto kvp = readWmtsCapabilities(capabilities(layer("a b")),
-                                          "http://t.example/wmts?SERVICE=WMTS", spec(""));
+    // The key the capabilities were asked with goes with GetTile to the same host alone.
+    const auto kvp =
+        readWmtsCapabilities(capabilities(layer("a b")),
+                             "http://tiles.example/wmts?SERVICE=WMTS&apikey=k%2B1", spec(""));
     ASSERT_TRUE(kvp.ok()) << kvp.error().text;
     EXPECT_EQ(serviceTileUrl(*kvp, kvp->grid.matrices.front(), 3, 5),
               "http://tiles.example/kvp?SERVICE=WMTS&REQUEST=GetTile&VERSION=1.0.0&LAYER=a%20b&"
-              "STYLE=normal&FORMAT=image%2Fpng&TILEMATRIXSET=grid&TILEMATRIX=z0&TILEROW=5&"
-              "TILECOL=3");
+              "STYLE=normal&FORMAT=image%2Fpng&TILEMATRIXSET=grid&apikey=k%2B1&TILEMATRIX=z0&"
+              "TILEROW=5&TILECOL=3");
+    const std::string elsewhere = "http://t.example/wmts?apikey=k";
+    EXPECT_FALSE(readWmtsCapabilities(capabilities(layer("a")), elsewhere, spec("")).ok());
+    const auto listed = readWmtsCapabilities(capabilities(layer("a")), elsewhere,
+                                             spec("#hosts=other.example, tiles.example"));
+    ASSERT_TRUE(listed.ok()) << listed.error().text;
+    EXPECT_EQ(serviceTileUrl(*listed, listed->grid.matrices.front(), 0, 0).find("apikey"),
+              std::string::npos);
+}
+
+// Where the layer offers several, PNG is taken before JPEG before the first, and the set in
+// Web Mercator before the first; each choice is said.
+TEST(WmtsCapabilities, SeveralFormatsOrSetsTakeTheDefaultsViewersTake)
+{
+    const auto formats = [](std::initializer_list<const char*> offered) {
+        std::string out;
+        for (const char* f : offered) {
+            out += std::string("<Format>") + f + "</Format>";
+        }
+        std::string a = layer("a");
+        return a.replace(a.find("<Format>image/png</Format>"), 26, out);
+    };
+    const auto twoSets = [](const std::string& crs) {
+        std::string doc = capabilities(
+            "<Layer><ows:Identifier>a</ows:Identifier><Format>image/png</Format>"
+            "<TileMatrixSetLink><TileMatrixSet>utm</TileMatrixSet></TileMatrixSetLink>"
+            "<TileMatrixSetLink><TileMatrixSet>grid</TileMatrixSet></TileMatrixSetLink></Layer>"
+            "<TileMatrixSet><ows:Identifier>utm</ows:Identifier><ows:SupportedCRS>EPSG:25832"
+            "</ows:SupportedCRS><TileMatrix><ows:Identifier>u0</ows:Identifier><ScaleDenominator>"
+            "1e7</ScaleDenominator><TopLeftCorner>-46133 6301219</TopLeftCorner><TileWidth>256"
+            "</TileWidth><TileHeight>256</TileHeight><MatrixWidth>1</MatrixWidth><MatrixHeight>"
+            "1</MatrixHeight></TileMatrix></TileMatrixSet>",
+            crs);
+        return doc;
+    };
+    const struct {
+        std::string document;
+        const char* format;
+        const char* set;
+    } cases[] = {
+        {capabilities(formats({"image/jpeg", "image/png"})), "image/png", "grid"},
+        {capabilities(formats({"image/tiff", "image/jpeg"})), "image/jpeg", "grid"},
+        {capabilities(formats({"image/tiff", "image/gif"})), "image/tiff", "grid"},
+        {twoSets("urn:ogc:def:crs:EPSG:6.18:3:3857"), "image/png", "grid"},
+        {twoSets("EPSG:4326"), "image/png", "utm"},
+    };
+    for (const auto& c : cases) {
+        const auto read = readWmtsCapabilities(c.document, "http://tiles.example/wmts", spec(""));
+        ASSERT_TRUE(read.ok()) << read.error().text;
+        const std::string url = serviceTileUrl(*read, read->grid.matrices.front(), 0, 0);
+        EXPECT_NE(url.find(percentEncoded(c.format)), std::string::npos) << url;
+        EXPECT_NE(url.find(std::string("TILEMATRIXSET=") + c.set), std::string::npos) << url;
+        EXPECT_EQ(read->notes.size(), 1u);
+    }
+}
+
+TEST(UrlTemplate, PlaceholdersAreFilledInOnePassWithinBounds)
+{
+    const Filling filling{{"tilematrix", "{TileRow}"}, {"tilerow", "5"}};
+    const struct {
+        const char* text;
+        const char* expanded; // nullptr: too long
+    } cases[] = {
+        {"/{TileMatrix}/{tilerow}/{Other}", "/{TileRow}/5/{Other}"}, // a value is not read again
+        {"/{{TileRow}}/{", "/{5}/{"},
+        {"/{TileRow}{TileRow}{TileRow}", "/555"},
+        {"/{TileRow}{TileRow}{TileRow}{TileRow}{TileRow}{TileRow}{TileRow}{TileRow}{TileRow}"
+         "{TileRow}{TileRow}{TileRow}{TileRow}{TileRow}{TileRow}{TileRow}{TileRow}{TileRow}"
+         "{TileRow}{TileRow}",
+         nullptr},
+    };
+    for (const auto& c : cases) {
+        const auto out = expandTemplate(c.text, filling, 20);
+        EXPECT_EQ(out.value_or("(too long)"), c.expanded ? c.expanded : "(too long)") << c.text;
+    }
+}
+
+TEST(OutsideCrs, EpsgCodesInEveryFormAndNothingFetchedOrOpened)
+{
+    for (const auto& [text, code] :
+         {std::pair{"EPSG:3857", 3857}, std::pair{"urn:ogc:def:crs:EPSG:6.18:3:3857", 3857},
+          std::pair{"urn:ogc:def:crs:EPSG::25832", 25832},
+          std::pair{"http://www.opengis.net/def/crs/EPSG/0/3035", 3035},
+          std::pair{" EPSG:900913 ", 3857}, std::pair{"urn:ogc:def:crs:OGC:1.3:CRS84", 0},
+          std::pair{"EPSG:43:26", 0}, std::pair{"/etc/passwd", 0}}) {
+        EXPECT_EQ(epsgCodeOf(text), code) << text;
+    }
+    const auto webMercator = readOutsideCrs("urn:ogc:def:crs:EPSG:6.18:3:3857");
+    ASSERT_TRUE(webMercator.ok()) << webMercator.error().text;
+    EXPECT_FALSE(webMercator->northingFirst);
+    EXPECT_TRUE(readOutsideCrs("EPSG:4326")->northingFirst);
+    EXPECT_TRUE(readOutsideCrs(webMercator->wkt).ok()) << "WKT is read as it is";
+    for (const char* refused : {"http://127.0.0.2:9/crs", "/dev/stdin", "./crs.wkt",
+                                "/vsicurl/http://127.0.0.2/x", "+init=/etc/passwd:x", ""}) {
+        EXPECT_FALSE(readOutsideCrs(refused).ok()) << refused;
+    }
 }
 
 TEST(ArcgisService, LevelsOriginAndExtentMakeTheGrid)
@@ -152,6 +292,15 @@ TEST(ArcgisService, LevelsOriginAndExtentMakeTheGrid)
     EXPECT_EQ(parentMatrix(read->grid, 1), 0);
     EXPECT_EQ(serviceTileUrl(*read, read->grid.matrices[1], 1, 0),
               "http://t.example/arcgis/rest/services/a/MapServer/tile/1/0/1");
+    const auto untiled =
+        readArcgisService(R"({"mapName": "Layers"})", "http://t.example/rest/services/a/MapServer");
+    ASSERT_FALSE(untiled.ok());
+    EXPECT_NE(untiled.error().text.find("no tile cache; its WMS, where it has one, is "
+                                        "http://t.example/rest/services/a/MapServer/WMSServer"),
+              std::string::npos)
+        << untiled.error().text;
+    EXPECT_TRUE(isArcgisService(R"({"mapName": "Layers"})")) << "kept, to be refused in a word";
+    EXPECT_FALSE(isArcgisService(R"({"error": {"code": 499}})"));
     for (const std::string& bad : {std::string("not json"), std::string(R"({"name": "x"})"),
                                    std::string(R"({"tileInfo": {"spatialReference": {"wkid": 1},
                                       "lods": []}})")}) {

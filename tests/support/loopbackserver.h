@@ -61,11 +61,13 @@ public:
 
     httplib::Server& server() { return server_; }
 
-    // Binds to a port the system chooses and serves; returns once it listens, since stopping
-    // a server that has not started listening yet would hang its thread.
-    void start()
+    // Binds to a port the system chooses on |address| (127.0.0.2 plays another host) and
+    // serves; returns once it listens, since stopping a server that has not started listening
+    // yet would hang its thread.
+    void start(const std::string& address = "127.0.0.1")
     {
-        port_ = server_.bind_to_any_port("127.0.0.1");
+        address_ = address;
+        port_ = server_.bind_to_any_port(address);
         thread_ = std::thread([this] { server_.listen_after_bind(); });
         for (int i = 0; i < 5000 && !server_.is_running(); ++i) {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -73,10 +75,11 @@ public:
     }
 
     int port() const { return port_; }
-    std::string url() const { return "http://127.0.0.1:" + std::to_string(port_); }
+    std::string url() const { return "http://" + address_ + ":" + std::to_string(port_); }
 
 private:
     httplib::Server server_;
+    std::string address_ = "127.0.0.1";
     int port_ = 0;
     std::thread thread_;
 };
