@@ -95,8 +95,11 @@ std::vector<Option> optionTable(Options& o, const std::string& dataFolder)
             "               VERSION=1.3.0, CRS=EPSG:3857 if wanted)\n"
             "  wmts:URL     a WMTS, URL of its capabilities, with\n"
             "               #layer= #tilematrixset= #style= #format= where it\n"
-            "               offers more than one\n"
-            "  arcgis:URL   a tiled map service, URL ending in /MapServer\n"
+            "               offers more than one (else PNG, then JPEG; the set\n"
+            "               in EPSG:3857), #hosts=HOST[:PORT],... where its tiles\n"
+            "               are on another host than the capabilities\n"
+            "  arcgis:URL   a tiled map service, URL ending in /MapServer or\n"
+            "               /ImageServer\n"
             "  FILE         anything GDAL opens as a raster (GeoTIFF, MBTiles,\n"
             "               VRT)\n"
             "for example:\n"
@@ -136,8 +139,10 @@ std::vector<Option> optionTable(Options& o, const std::string& dataFolder)
         textOption(
             "--header", "[CODE=]\"NAME: VALUE\"",
             "a header line sent with every request to the remote source\n"
-            "of every map code or of one (an API key, a Referer); never\n"
-            "logged or shown; Host and User-Agent are the service's",
+            "of every map code or of one (an API key, a Referer), to its own\n"
+            "host alone; never logged or shown; Host and User-Agent are the\n"
+            "service's. Keep a key in the options file, readable by you alone:\n"
+            "ps shows a command line to every user",
             [&o](const std::string& v) { o.headers.push_back(v); }, true),
         textOption(
             "--max-rate", "[CODE=]N",

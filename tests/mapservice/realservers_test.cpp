@@ -123,6 +123,8 @@ TEST_F(RealServers, EveryDialectDrawsTheChecksInPlace)
         std::string spec;
         bool across180; // the grid reaches 180 degrees
     } cases[] = {
+        {rest, true}, // three tile matrix sets: Web Mercator's is taken
+        {kvp, true},
         {rest + "#tilematrixset=webmercator", true},
         {rest + "#layer=checks&tilematrixset=geodetic&style=default&format=image/png", true},
         {rest + "#tilematrixset=utm32", false},
