@@ -8,6 +8,12 @@
 #include "common/tilelist.h"
 #include "common/twips.h"
 
+#include <QFrame>
+#include <QScrollArea>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
 namespace brontile {
 
 namespace {
@@ -25,14 +31,33 @@ Form1::Form1(common::Dialogs& dialogs, QWidget* parent) : QWidget(parent), dialo
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Brontile"));
     resize(common::twipsToPixels(10980), common::twipsToPixels(7695));
+    // The grid keeps its layout whatever the window's size; what does not fit is scrolled to.
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    scroller_ = new QScrollArea(this);
+    scroller_->setObjectName(QStringLiteral("scroller"));
+    scroller_->setFrameShape(QFrame::NoFrame);
+    grid_ = new QWidget;
+    grid_->setObjectName(QStringLiteral("grid"));
+    scroller_->setWidget(grid_);
+    layout->addWidget(scroller_);
     Image1.push_back(newElement());
     Image1.front()->show();
+    grid_->resize(0, 0);
+    fitGrid(Image1.front());
+}
+
+void Form1::fitGrid(const QWidget* element)
+{
+    const QRect placed = element->geometry();
+    grid_->resize(std::max(grid_->width(), placed.right() + 1),
+                  std::max(grid_->height(), placed.bottom() + 1));
 }
 
 common::PictureView* Form1::newElement()
 {
     auto* element = common::makeControl<common::PictureView>(
-        this, QStringLiteral("Image1_%1").arg(Image1.size()));
+        grid_, QStringLiteral("Image1_%1").arg(Image1.size()));
     element->setStretch(true);
     common::placeControl(element, 0, 0, elementWidth, elementHeight);
     element->hide();
@@ -73,12 +98,15 @@ std::optional<int> Form1::Form_Load()
                 unreadable.append(line);
             }
         }
-        if (i == 0) {
-            continue; // element 0 stays at its place
-        }
+        // Element 0 stays at its place unless the first tile laid out by coordinates lies
+        // further east (a row whose western tiles are missing).
         element->move(common::twipsToPixels(columnSpacing * placement.column),
                       common::twipsToPixels(rowSpacing * placement.row));
         element->show();
+        fitGrid(element);
+        if (i == 0) {
+            continue;
+        }
         // The last element of a full walk ends start-up before the grid is shown.
         if (placement.element != tiles.count() - 1) {
             show();
@@ -88,7 +116,11 @@ std::optional<int> Form1::Form_Load()
     if (!unreadable.isEmpty()) {
         dialogs_.message(unreadableTilesMessage(unreadable));
     }
-    dialogs_.message(readyMessage);
+    QStringList hidden;
+    for (const int position : leftOut(tiles, placements)) {
+        hidden.append(tiles.name(position));
+    }
+    dialogs_.message(hidden.isEmpty() ? readyMessage : readyLeavingOutMessage(hidden));
     return std::nullopt;
 }
 

@@ -9,14 +9,16 @@
 #include <optional>
 #include <vector>
 
+class QScrollArea;
+
 namespace common {
 class PictureView;
 }
 
 namespace brontile {
 
-// The raster viewer: at start-up it lays every reachable tile out as a grid of small
-// pictures, row by row from the northernmost tile, and then only shows the grid.
+// The raster viewer: at start-up it lays every tile out as a grid of small pictures, row by row
+// from the northernmost tile, and then only shows the grid, scrolling it where it does not fit.
 class Form1 : public QWidget {
     Q_OBJECT
 public:
@@ -29,10 +31,17 @@ public:
     // The picture views, element 0 first; the others are made during start-up.
     const std::vector<common::PictureView*>& images() const { return Image1; }
 
+    // What shows the grid, and scrolls it where it is larger than the window.
+    QScrollArea* scroller() const { return scroller_; }
+
 private:
     common::PictureView* newElement();
+    // The grid's area grown to hold |element|.
+    void fitGrid(const QWidget* element);
 
     common::Dialogs& dialogs_;
+    QScrollArea* scroller_ = nullptr;
+    QWidget* grid_ = nullptr; // the elements' parent
     std::vector<common::PictureView*> Image1;
 };
 

@@ -1,5 +1,10 @@
 #include "brontile/gridwalk.h"
 
+#include <algorithm>
+#include <cmath>
+#include <functional>
+#include <map>
+
 namespace brontile {
 
 namespace {
@@ -43,6 +48,80 @@ int startPosition(const common::TileList& tiles)
 }
 
 std::vector<Placement> planGrid(const common::TileList& tiles)
+{
+    std::vector<Placement> walked = walkTiles(tiles);
+    std::vector<Placement> laid = layByCoordinates(tiles);
+    return walked == laid ? walked : laid;
+}
+
+std::vector<Placement> layByCoordinates(const common::TileList& tiles)
+{
+    const auto east = [](double longitude) {
+        const double turned = std::fmod(longitude, 360.0);
+        return turned < 0 ? turned + 360.0 : turned;
+    };
+    std::vector<double> latitudes;
+    std::vector<double> longitudes;
+    for (int i = 0; i < tiles.count(); ++i) {
+        if (const auto& here = tiles.coordinates(i)) {
+            latitudes.push_back(here->latitude);
+            longitudes.push_back(east(here->longitude));
+        }
+    }
+    std::sort(latitudes.begin(), latitudes.end(), std::greater<>());
+    latitudes.erase(std::unique(latitudes.begin(), latitudes.end()), latitudes.end());
+    std::sort(longitudes.begin(), longitudes.end());
+    longitudes.erase(std::unique(longitudes.begin(), longitudes.end()), longitudes.end());
+    // The first column lies east of the widest gap, the one across the ends included.
+    std::size_t first = 0;
+    double widest = -1;
+    for (std::size_t i = 0; i < longitudes.size(); ++i) {
+        const double gap = i == 0 ? longitudes.front() + 360.0 - longitudes.back()
+                                  : longitudes[i] - longitudes[i - 1];
+        if (gap > widest) {
+            widest = gap;
+            first = i;
+        }
+    }
+    const auto indexIn = [](const std::vector<double>& values, double value, auto order) {
+        return static_cast<int>(std::lower_bound(values.begin(), values.end(), value, order) -
+                                values.begin());
+    };
+    const int columns = static_cast<int>(longitudes.size());
+    std::map<std::pair<int, int>, int> cells; // (row, column) to position
+    for (int i = 0; i < tiles.count(); ++i) {
+        if (const auto& here = tiles.coordinates(i)) {
+            const int row = indexIn(latitudes, here->latitude, std::greater<>());
+            const int column = (indexIn(longitudes, east(here->longitude), std::less<>()) -
+                                static_cast<int>(first) + columns) %
+                               columns;
+            cells.try_emplace({row, column}, i);
+        }
+    }
+    std::vector<Placement> placements;
+    for (const auto& [cell, position] : cells) {
+        placements.push_back(
+            {static_cast<int>(placements.size()), position, cell.second, cell.first});
+    }
+    return placements;
+}
+
+std::vector<int> leftOut(const common::TileList& tiles, const std::vector<Placement>& placements)
+{
+    std::vector<bool> shown(static_cast<std::size_t>(tiles.count()), false);
+    for (const Placement& placement : placements) {
+        shown[static_cast<std::size_t>(placement.position)] = true;
+    }
+    std::vector<int> out;
+    for (int i = 0; i < tiles.count(); ++i) {
+        if (!shown[static_cast<std::size_t>(i)] && tiles.coordinates(i)) {
+            out.push_back(i);
+        }
+    }
+    return out;
+}
+
+std::vector<Placement> walkTiles(const common::TileList& tiles)
 {
     return walkGrid(
         tiles.count(), startPosition(tiles),

@@ -11,6 +11,15 @@ namespace brontile {
 inline const QString& noImagesMessage = common::mustDownloadFirstMessage;
 inline const QString readyMessage = QStringLiteral("Ready");
 
+// "Ready", and the tiles not shown because tiles of another zoom or map hold their places.
+inline QString readyLeavingOutMessage(const QStringList& names)
+{
+    return readyMessage +
+           QStringLiteral("\n\nNot shown, as other tiles (of another zoom or map) lie in the "
+                          "same places:\n") +
+           names.join(u'\n');
+}
+
 // The tiles that could not be shown, one "path (reason)" a line.
 inline QString unreadableTilesMessage(const QStringList& lines)
 {

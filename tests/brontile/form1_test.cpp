@@ -1,10 +1,13 @@
 #include "brontile/form1.h"
 #include "common/pictureview.h"
+#include "common/twips.h"
 #include "gifmaker.h"
 #include "recordingdialogs.h"
 #include "tempworkdir.h"
 
 #include <QDir>
+#include <QScrollArea>
+#include <QScrollBar>
 
 #include <gtest/gtest.h>
 
@@ -75,6 +78,36 @@ TEST_F(BrontileWindow, ADamagedPictureLeavesItsCellEmptyAndIsListed)
     ASSERT_EQ(form.images().size(), 3u);
     EXPECT_FALSE(form.images()[1]->hasPicture());
     EXPECT_TRUE(form.images()[2]->hasPicture());
+}
+
+// A grid larger than the window keeps its layout and scrolls; a tile whose place another holds
+// is named after "Ready".
+TEST_F(BrontileWindow, ALargeGridScrollsToItsLastTile)
+{
+    QStringList names;
+    for (int row = 0; row < 10; ++row) {
+        for (int column = 0; column < 12; ++column) {
+            names.append(QStringLiteral("IDA_E_B%1L%2Z45.gif").arg(50 - row).arg(column));
+        }
+    }
+    names.append(QStringLiteral("IDA_E_B50L0Z20.gif"));
+    tiles(names);
+    ASSERT_TRUE(load());
+    // The first in the list (by name) holds the place.
+    EXPECT_EQ(dialogs.messages.last(),
+              brontile::readyLeavingOutMessage({QStringLiteral("IDA_E_B50L0Z45.gif")}));
+    ASSERT_EQ(form.images().size(), 120u);
+    common::PictureView* last = form.images().back();
+    const QPoint corner(common::twipsToPixels(11 * 1400), common::twipsToPixels(9 * 1330));
+    EXPECT_EQ(last->geometry().topLeft(), corner) << "the 12th column, 10th row";
+    form.show();
+    QScrollArea* scroller = form.scroller();
+    EXPECT_TRUE(last->visibleRegion().isEmpty()) << "beyond the window at first";
+    scroller->ensureWidgetVisible(last, 0, 0);
+    EXPECT_GT(scroller->horizontalScrollBar()->value(), 0);
+    EXPECT_GT(scroller->verticalScrollBar()->value(), 0);
+    EXPECT_FALSE(last->visibleRegion().isEmpty());
+    EXPECT_EQ(last->geometry().topLeft(), corner) << "the layout stays";
 }
 
 struct EmptyCase {
