@@ -1,9 +1,10 @@
 #pragma once
 
 // How the single-window programs start: "--help" and "--version" answered before Qt starts
-// (they need no display), then the window's start-up, which may end the program with its exit
-// code, then the window until it closes.
+// (they need no display), a display that takes connections waited for, then the window's
+// start-up, which may end the program with its exit code, then the window until it closes.
 #include "common/commandline.h"
+#include "common/display.h"
 #include "common/messageboxdialogs.h"
 
 #include <QApplication>
@@ -18,11 +19,18 @@ template <typename Window>
 int runWindow(int argc, char** argv, const QString& command, const QString& title,
               const QString& help)
 {
-    if (const auto answer = versionOrHelp(argumentsOf(argc, argv), command, help)) {
+    const QStringList arguments = argumentsOf(argc, argv);
+    if (const auto answer = versionOrHelp(arguments, command, help)) {
         std::fputs(qPrintable(*answer), stdout);
         return 0;
     }
+    DisplayHold display(arguments);
+    if (const auto& problem = display.problem()) {
+        std::fprintf(stderr, "%s: %s\n", qPrintable(command), qPrintable(*problem));
+        return 1;
+    }
     QApplication app(argc, argv);
+    display.release();
     MessageBoxDialogs dialogs(title);
     Window window(dialogs);
     if (const auto exitCode = window.Form_Load()) {

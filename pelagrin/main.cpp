@@ -1,4 +1,5 @@
 #include "common/commandline.h"
+#include "common/display.h"
 #include "common/errortext.h"
 #include "common/messageboxdialogs.h"
 #include "pelagrin/form1.h"
@@ -33,7 +34,13 @@ int main(int argc, char** argv)
     if (!parsed && !pelagrin::hasSingleDashArgument(arguments)) {
         return refuse(parsed.error());
     }
+    common::DisplayHold display(arguments);
+    if (const auto& problem = display.problem()) {
+        std::fprintf(stderr, "pelagrin: %s\n", qPrintable(*problem));
+        return 1;
+    }
     QApplication app(argc, argv);
+    display.release();
     if (!parsed) {
         parsed = pelagrin::parseArguments(QApplication::arguments().mid(1));
         if (!parsed) {
