@@ -5,7 +5,9 @@
 #include <QList>
 #include <QXmlStreamReader>
 
+#include <algorithm>
 #include <cstdio>
+#include <optional>
 
 namespace common {
 
@@ -47,7 +49,14 @@ QByteArray worldFileText(const GeoTransform& t)
            exactNumber(t[3] + t[4] / 2 + t[5] / 2) + '\n';
 }
 
-QByteArray auxFileText(const GeoTransform& t, const QString& credit)
+bool isSourceName(const QString& name)
+{
+    return !name.isEmpty() && name.size() <= 64 &&
+           std::all_of(name.begin(), name.end(),
+                       [](QChar c) { return c.unicode() < 128 && c.isLetterOrNumber(); });
+}
+
+QByteArray auxFileText(const GeoTransform& t, const QString& credit, const QString& source)
 {
     QByteArray transform;
     for (const double value : t) {
@@ -58,9 +67,14 @@ QByteArray auxFileText(const GeoTransform& t, const QString& credit)
     QByteArray metadata;
     const std::string clean = cleanCredit(credit.toStdString());
     if (!clean.empty()) {
-        metadata = "  <Metadata>\n    <MDI key=\"attribution\">" +
-                   QString::fromStdString(clean).toHtmlEscaped().toUtf8() +
-                   "</MDI>\n  </Metadata>\n";
+        metadata = "    <MDI key=\"attribution\">" +
+                   QString::fromStdString(clean).toHtmlEscaped().toUtf8() + "</MDI>\n";
+    }
+    if (isSourceName(source)) {
+        metadata += "    <MDI key=\"source\">" + source.toLatin1() + "</MDI>\n";
+    }
+    if (!metadata.isEmpty()) {
+        metadata = "  <Metadata>\n" + metadata + "  </Metadata>\n";
     }
     return "<PAMDataset>\n  <SRS dataAxisToSRSAxisMapping=\"2,1\">" + srs +
            "</SRS>\n  <GeoTransform>" + transform + "</GeoTransform>\n" + metadata +
@@ -85,16 +99,33 @@ std::optional<GeoTransform> readWorldFile(const QByteArray& text)
                         v[5] - v[1] / 2 - v[3] / 2, v[1], v[3]};
 }
 
-QString readAuxCredit(const QByteArray& text)
+namespace {
+
+// The text of the metadata item |key|, or nothing.
+std::optional<QString> auxItem(const QByteArray& text, QLatin1String key)
 {
     QXmlStreamReader xml(text);
     while (!xml.atEnd()) {
         if (xml.readNext() == QXmlStreamReader::StartElement && xml.name() == u"MDI" &&
-            xml.attributes().value(QLatin1String("key")) == QLatin1String("attribution")) {
-            return QString::fromStdString(cleanCredit(xml.readElementText().toStdString()));
+            xml.attributes().value(QLatin1String("key")) == key) {
+            return xml.readElementText();
         }
     }
-    return {};
+    return std::nullopt;
+}
+
+} // namespace
+
+QString readAuxCredit(const QByteArray& text)
+{
+    const auto credit = auxItem(text, QLatin1String("attribution"));
+    return credit ? QString::fromStdString(cleanCredit(credit->toStdString())) : QString();
+}
+
+QString readAuxSource(const QByteArray& text)
+{
+    const QString source = auxItem(text, QLatin1String("source")).value_or(QString());
+    return isSourceName(source) ? source : QString();
 }
 
 } // namespace common

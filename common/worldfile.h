@@ -23,8 +23,11 @@ QString auxFilePath(const QString& picturePath);
 // left pixel, with every digit a double holds.
 QByteArray worldFileText(const GeoTransform& transform);
 // With |credit|, when not empty, cleaned (see cleanCredit) and kept as the metadata item
-// "attribution" of the default domain, which gdalinfo shows.
-QByteArray auxFileText(const GeoTransform& transform, const QString& credit = {});
+// "attribution" of the default domain, which gdalinfo shows; and |source|, the map service's
+// name for the source that drew the picture (its Map-Source header), when it is 1 to 64
+// letters and digits, as the item "source".
+QByteArray auxFileText(const GeoTransform& transform, const QString& credit = {},
+                       const QString& source = {});
 
 // |value| with every digit a double holds, as GDAL's files want numbers.
 QByteArray exactNumber(double value);
@@ -35,5 +38,12 @@ std::optional<GeoTransform> readWorldFile(const QByteArray& text);
 // The credit that auxFileText wrote into a GDAL auxiliary file (the metadata item
 // "attribution"), cleaned as any credit; empty when there is none.
 QString readAuxCredit(const QByteArray& text);
+
+// The source that auxFileText wrote into a GDAL auxiliary file; empty when there is none (a
+// tile stored before sources were recorded) or it is no source's name.
+QString readAuxSource(const QByteArray& text);
+
+// Whether |name| can be a source's name: 1 to 64 ASCII letters and digits.
+bool isSourceName(const QString& name);
 
 } // namespace common

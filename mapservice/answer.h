@@ -29,6 +29,7 @@ struct Answer {
     std::int64_t maxAge = -1;
     std::optional<std::time_t> lastModified;
     std::string drawnFrom; // the picture's, see Picture::drawnFrom
+    std::string source;    // for the Map-Source header (see Source::sourceIdentity); empty: none
 };
 
 // The strong ETag of the picture of |request| (its fields as read, so that two ways of writing

@@ -217,6 +217,9 @@ private:
                     cachedBy(answer, request, fresh);
                 }
             }
+            if (answer.status == 200 || answer.status == 304) {
+                answer.source = self->state_.source.sourceIdentity(request);
+            }
             auto executor = self->stream_.get_executor();
             // The connection goes back to its own thread; only there it is touched.
             asio::post(executor, [self = std::move(self), answer = std::move(answer)]() mutable {
@@ -237,6 +240,9 @@ private:
         }
         if (!answer.credit.empty()) {
             response->set("Map-Credit", answer.credit);
+        }
+        if (!answer.source.empty()) {
+            response->set("Map-Source", answer.source);
         }
         if (!answer.etag.empty()) {
             response->set(http::field::etag, answer.etag);

@@ -124,6 +124,11 @@ public:
     // drawing. By default: nothing beyond the request identifies it, fresh for a day.
     virtual Freshness freshness(const MapRequest& request, const Gathered* gathered) const;
 
+    // What names the source of |request|'s map code as it is set up, the same for every picture
+    // of it and another when it is set up otherwise: 16 hex digits, sent as Map-Source, so that
+    // a downloader keeps tiles of different sources apart. Empty: not told.
+    virtual std::string sourceIdentity(const MapRequest& /*request*/) const { return {}; }
+
     // From now on what the source fetches runs on |loop|, a server's, which serves the clients
     // too; nullptr: on the source's own loop again, which callers that wait for a picture run.
     virtual void serveOn(boost::asio::io_context* /*loop*/) const {}

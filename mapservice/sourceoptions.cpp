@@ -76,6 +76,7 @@ common::Status SourceTable::add(const std::string& argument)
         return error;
     }
     const Source* source = *made;
+    specs_[source] = spec;
     if (codes.empty()) {
         general_ = source;
     }

@@ -263,6 +263,13 @@ Freshness SourceTable::freshness(const MapRequest& request, const Gathered* gath
     return fresh;
 }
 
+std::string SourceTable::sourceIdentity(const MapRequest& request) const
+{
+    const auto [source, routed] = route(request);
+    const auto spec = specs_.find(source);
+    return hexHash(spec != specs_.end() ? spec->second : std::string("drawn")).substr(0, 16);
+}
+
 void SourceTable::serveOn(boost::asio::io_context* loop) const
 {
     servedOn_ = loop;

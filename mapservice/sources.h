@@ -58,6 +58,9 @@ public:
     // The freshness of the request's source, identified by the request as the service
     // completes it (legend, credit, finest zoom) too.
     Freshness freshness(const MapRequest& request, const Gathered* gathered) const override;
+    // A hash of the code's source as given to --source ("drawn" for the drawn map), without
+    // its --header lines, which may hold a key, and without the service's version.
+    std::string sourceIdentity(const MapRequest& request) const override;
     void serveOn(boost::asio::io_context* loop) const override;
     bool runNetworkFor(std::chrono::milliseconds most) const override;
 
@@ -93,6 +96,7 @@ private:
     std::vector<std::unique_ptr<Source>> owned_;
     const Source* general_ = nullptr;
     std::map<std::string, const Source*> byCode_;
+    std::map<const Source*, std::string> specs_; // as given to --source
     std::string generalAttribution_;
     std::optional<bool> generalLegend_;
     std::map<std::string, bool> legendByCode_;

@@ -69,7 +69,7 @@ common::Status Transfer::start()
     request.lowRateWindow = std::chrono::milliseconds(fetcher_.transferTimeoutMs_);
     request.noProxy = true; // the map service is asked directly
     request.receiveBufferBytes = receiveBufferBytes;
-    request.keep = {"Map-Credit"};
+    request.keep = {"Map-Credit", "Map-Source"};
     common::http::Handlers handlers;
     handlers.body = [this](long status, const char* data, std::size_t size) {
         return take(status, data, size);
@@ -151,13 +151,15 @@ void Transfer::finish(const Ended& ended)
     // A file that cannot be written stays so (a permanent error): trying the fetch again will
     // not help. The files beside it are written once it is in place; the first failure among
     // them fails the transfer, the picture staying.
-    const auto credit = ended.headers.find("Map-Credit");
-    const QString creditText =
-        credit == ended.headers.end() ? QString() : QString::fromStdString(credit->second);
+    const auto header = [&ended](const char* name) {
+        const auto found = ended.headers.find(name);
+        return found == ended.headers.end() ? QString() : QString::fromStdString(found->second);
+    };
+    const PictureTold told{header("Map-Credit"), header("Map-Source")};
     std::vector<FileWriter::WholeFile> beside;
     beside.reserve(beside_.size());
     for (const FileBeside& file : beside_) {
-        beside.push_back({file.path, file.bytes(creditText)});
+        beside.push_back({file.path, file.bytes(told)});
     }
     fetcher_.writer_.commit(
         file_,
@@ -249,9 +251,30 @@ std::optional<Error> Transfer::check(const Ended& ended) const
 std::vector<FileBeside> georeferencing(const QString& path, const common::GeoTransform& place)
 {
     return {{common::worldFilePath(path),
-             [place](const QString&) { return common::worldFileText(place); }},
-            {common::auxFilePath(path),
-             [place](const QString& credit) { return common::auxFileText(place, credit); }}};
+             [place](const PictureTold&) { return common::worldFileText(place); }},
+            {common::auxFilePath(path), [place](const PictureTold& told) {
+                 return common::auxFileText(place, told.credit, told.source);
+             }}};
+}
+
+common::Result<std::unique_ptr<common::http::Transfer>>
+Fetcher::askSource(const QString& url, std::function<void(const QString& source)> done)
+{
+    common::http::Request request;
+    request.url = QUrl(url).toEncoded().toStdString();
+    request.userAgent = "pelagrin/" MAPSUITE_VERSION;
+    request.maxBodyBytes = maxPictureBytes;
+    request.lowRateWindow = std::chrono::milliseconds(transferTimeoutMs_);
+    request.noProxy = true;
+    request.keep = {"Map-Source"};
+    common::http::Handlers handlers;
+    handlers.body = [](long, const char*, std::size_t) { return true; };
+    handlers.ended = [done = std::move(done)](const Ended& ended) {
+        const auto source = ended.headers.find("Map-Source");
+        done(ended.ok() && source != ended.headers.end() ? QString::fromStdString(source->second)
+                                                         : QString());
+    };
+    return loop_->client().start(std::move(request), std::move(handlers));
 }
 
 Fetcher::Fetcher(int transferTimeoutMs)

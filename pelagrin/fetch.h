@@ -31,15 +31,22 @@ constexpr qint64 maxPictureBytes = qint64{64} << 20;
 
 class Fetcher;
 
-// A small file written beside a fetched one, once that is in place: its bytes, made from the
-// credit the service sent with the picture (its Map-Credit header, empty when there was none).
+// What the service said of a picture besides the picture: its credit (the Map-Credit header)
+// and the name of its source (Map-Source); each empty when it was not said.
+struct PictureTold {
+    QString credit;
+    QString source;
+};
+
+// A small file written beside a fetched one, once that is in place: its bytes, made from what
+// the service said of the picture.
 struct FileBeside {
     QString path;
-    std::function<QByteArray(const QString& credit)> bytes;
+    std::function<QByteArray(const PictureTold& told)> bytes;
 };
 
 // The georeferencing of a picture at |path| that the service drew at |place|: its world file
-// and its GDAL auxiliary file, which keeps the credit too.
+// and its GDAL auxiliary file, which keeps the credit and the source too.
 std::vector<FileBeside> georeferencing(const QString& path, const common::GeoTransform& place);
 
 // One request in flight: the transfer, the file its body goes to, and whom to tell when it
@@ -133,6 +140,13 @@ public:
     //
     // A redirect is followed when it stays on the same host (from HTTP to HTTPS too, never
     // back), at most common::maxRedirects times; any other fails for good, naming where it pointed.
+    // Asks |url| for a picture and tells |done| the name of the source the service drew it
+    // from (its Map-Source header): empty when the answer had none or was no picture, as
+    // from a service that does not name its sources. The body is dropped as it comes.
+    // Destroying the returned transfer cancels it.
+    common::Result<std::unique_ptr<common::http::Transfer>>
+    askSource(const QString& url, std::function<void(const QString& source)> done);
+
     common::Result<std::unique_ptr<Transfer>> download(const QString& urladdy,
                                                        const QString& wheretobmp, FetchEnded done,
                                                        std::function<void()> arrived = {},

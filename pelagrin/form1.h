@@ -64,6 +64,8 @@ public:
 
     const MapSettings& settings() const { return settings_; }
     Activity activity() const { return state_.activity; }
+    // Whether "Start download" waits for the service to name its sources (see Command4_Click).
+    bool checkingSources() const { return sourceCheck_ != nullptr; }
     // How many tiles a region download requests at once (1 to 6).
     void setConnections(int connections) { connections_ = connections; }
 
@@ -103,6 +105,9 @@ private:
     // Region download (form1_region.cpp).
     // The spacing the divisor boxes give, or nothing after telling the user what is wrong.
     std::optional<RegionSteps> regionSteps();
+    // Asks whether the tiles in place are to be kept, and starts the run; |replaced| are tiles
+    // in place of another source than the service's now, fetched again with the |missing| ones.
+    void startRegion(RegionPlan plan, std::vector<qint64> missing, std::vector<qint64> replaced);
     void showStoredTile(const QString& path, qint64 stored, qint64 tilecount);
     void regionEnded(qint64 stored);
 
@@ -114,6 +119,17 @@ private:
     int connections_ = defaultConnections;
     std::unique_ptr<Transfer> pending_; // the one fetch of a button or the start-up
     std::unique_ptr<RegionRun> run_;    // the region download under way
+    // The tiles in place that recorded their source, waiting for the service to name the
+    // source it draws each of their map codes from now.
+    struct SourceCheck {
+        RegionPlan plan;
+        std::vector<qint64> missing;
+        StoredTiles stored;
+        std::map<QString, QString> current; // by map code
+        std::vector<std::unique_ptr<common::http::Transfer>> asked;
+        std::size_t waiting = 0;
+    };
+    std::unique_ptr<SourceCheck> sourceCheck_;
     std::optional<QString> runFailure_; // the first tile of the run that failed for good
     qint64 runTilecount_ = 0;
     std::optional<FetchedPicture> shown_; // what Image1 shows, when Refresh or Preview fetched it

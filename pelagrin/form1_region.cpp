@@ -12,7 +12,11 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMetaObject>
 #include <QPushButton>
+
+#include <algorithm>
+#include <iterator>
 
 namespace pelagrin {
 
@@ -37,7 +41,7 @@ std::optional<RegionSteps> Form1::regionSteps()
 // Starts the run and returns; regionEnded() finishes it.
 void Form1::Command4_Click()
 {
-    if (state_.activity != Activity::Idle) {
+    if (state_.activity != Activity::Idle || sourceCheck_) {
         return;
     }
     const auto steps = regionSteps();
@@ -51,23 +55,74 @@ void Form1::Command4_Click()
         dialogs_.message(common::errorText(plan.error()));
         return;
     }
-    // Tiles an earlier run stored whole need not come again, if the user agrees.
-    std::optional<std::vector<qint64>> only;
     std::vector<qint64> missing = missingTiles(*plan);
-    const qint64 total = plan->tilecount();
-    const auto present = total - static_cast<qint64>(missing.size());
+    StoredTiles stored = storedTiles(*plan, missing);
+    if (stored.recorded.empty()) { // nothing to hold against the service's sources
+        startRegion(std::move(plan).value(), std::move(missing), {});
+        return;
+    }
+    // Tiles of one region come from one source: the service names the source of each map code
+    // with a picture at the code's first tile in place, as Refresh asks.
+    auto check = std::make_unique<SourceCheck>(
+        SourceCheck{std::move(plan).value(), std::move(missing), std::move(stored), {}, {}, 0});
+    SourceCheck* checking = check.get();
+    sourceCheck_ = std::move(check);
+    checking->waiting = checking->stored.firstOfCode.size();
+    for (const auto& [code, position] : checking->stored.firstOfCode) {
+        auto asked = fetcher_.askSource(
+            checking->plan.previewUrl(position), [this, checking, code](const QString& source) {
+                checking->current[code] = source;
+                if (--checking->waiting > 0) {
+                    return;
+                }
+                // The transfers are destroyed with the check, after their handlers.
+                QMetaObject::invokeMethod(
+                    this,
+                    [this] {
+                        auto check = std::move(sourceCheck_);
+                        auto replaced =
+                            otherSourceTiles(check->plan, check->stored, check->current);
+                        startRegion(std::move(check->plan), std::move(check->missing),
+                                    std::move(replaced));
+                    },
+                    Qt::QueuedConnection);
+            });
+        if (!asked) { // no source is known for the code: its tiles count as they are
+            --checking->waiting;
+            continue;
+        }
+        checking->asked.push_back(std::move(asked).value());
+    }
+    if (checking->waiting == 0) {
+        auto check = std::move(sourceCheck_);
+        startRegion(std::move(check->plan), std::move(check->missing), {});
+    }
+}
+
+void Form1::startRegion(RegionPlan plan, std::vector<qint64> missing, std::vector<qint64> replaced)
+{
+    // Tiles an earlier run stored whole need not come again, if the user agrees; tiles of
+    // another source come again with the missing ones.
+    std::optional<std::vector<qint64>> only;
+    std::vector<qint64> fetched;
+    std::merge(missing.begin(), missing.end(), replaced.begin(), replaced.end(),
+               std::back_inserter(fetched));
+    const qint64 total = plan.tilecount();
+    const auto present = total - static_cast<qint64>(fetched.size());
+    const QString folder = common::TileFolder::lookUp().path();
     using Answer = common::Dialogs::Answer;
     if (present > 0 && present < total) {
         const Answer answer = dialogs_.question(
-            someTilesPresentQuestion(present, total, folder.path()), true, Answer::Yes);
+            someTilesPresentQuestion(present, total, folder, static_cast<qint64>(replaced.size())),
+            true, Answer::Yes);
         if (answer == Answer::Cancel) {
             return;
         }
         if (answer == Answer::Yes) {
-            only = std::move(missing);
+            only = std::move(fetched);
         }
-    } else if (present > 0 && dialogs_.question(allTilesPresentQuestion(total, folder.path()),
-                                                false, Answer::No) != Answer::Yes) {
+    } else if (present > 0 && dialogs_.question(allTilesPresentQuestion(total, folder), false,
+                                                Answer::No) != Answer::Yes) {
         return;
     }
     if (state_.activity != Activity::Idle) {
@@ -85,10 +140,10 @@ void Form1::Command4_Click()
         return; // closed while the message was open
     }
 
-    run_ = only ? std::make_unique<RegionRun>(fetcher_, std::move(plan).value(), std::move(*only),
-                                              RetryPolicy{}, connections_)
-                : std::make_unique<RegionRun>(fetcher_, std::move(plan).value(), RetryPolicy{},
-                                              connections_);
+    run_ =
+        only ? std::make_unique<RegionRun>(fetcher_, std::move(plan), std::move(*only),
+                                           RetryPolicy{}, connections_)
+             : std::make_unique<RegionRun>(fetcher_, std::move(plan), RetryPolicy{}, connections_);
     connect(run_.get(), &RegionRun::tileStored, this, [this](const QString& path, qint64 stored) {
         showStoredTile(path, stored, runTilecount_);
     });

@@ -32,14 +32,22 @@ QString divisorNotANumberMessage(const QString& heading)
         .arg(heading);
 }
 
-QString someTilesPresentQuestion(qint64 present, qint64 total, const QString& folder)
+QString someTilesPresentQuestion(qint64 present, qint64 total, const QString& folder,
+                                 qint64 otherSource)
 {
-    return QStringLiteral("%1 of %2 tiles of this region are already in %3. Download only the %4 "
-                          "missing ones?")
-        .arg(present)
-        .arg(total)
-        .arg(folder)
-        .arg(total - present);
+    QString question =
+        QStringLiteral("%1 of %2 tiles of this region are already in %3. Download only the %4 "
+                       "missing ones?")
+            .arg(present)
+            .arg(total)
+            .arg(folder)
+            .arg(total - present);
+    if (otherSource > 0) {
+        question += QStringLiteral(" %1 of them %2 from another source and will be replaced.")
+                        .arg(otherSource)
+                        .arg(otherSource == 1 ? QStringLiteral("is") : QStringLiteral("are"));
+    }
+    return question;
 }
 
 QString allTilesPresentQuestion(qint64 total, const QString& folder)

@@ -46,8 +46,10 @@ inline const QString regionTooLargeMessage = QStringLiteral(
 // The divisor box headed |heading| holds no number.
 QString divisorNotANumberMessage(const QString& heading);
 
-// A region some (|present| of |total|) or all of whose tiles are already in |folder|.
-QString someTilesPresentQuestion(qint64 present, qint64 total, const QString& folder);
+// A region some (|present| of |total|) or all of whose tiles are already in |folder|; of the
+// others, |otherSource| are there, drawn by another source than the service's now.
+QString someTilesPresentQuestion(qint64 present, qint64 total, const QString& folder,
+                                 qint64 otherSource = 0);
 QString allTilesPresentQuestion(qint64 total, const QString& folder);
 
 QString regionStartMessage(const MapSettings& settings, qint64 tilecount);

@@ -59,7 +59,7 @@ common::Result<RegionPlan> planRegion(const MapSettings& settings, double stepb,
     return plan;
 }
 
-TileJob RegionPlan::job(qint64 position) const
+MapSettings RegionPlan::settingsAt(qint64 position) const
 {
     const auto columns = static_cast<qint64>(longitudes_.size());
     const auto row = static_cast<std::size_t>(position / columns);
@@ -69,6 +69,17 @@ TileJob RegionPlan::job(qint64 position) const
     s.centre.longitude = longitudes_[column] + centreShift;
     const QString entering = row == 0 ? settings_.mapcode : codeAfterFirstRow_;
     s.mapcode = codeUpTo_[column].value_or(entering);
+    return s;
+}
+
+QString RegionPlan::previewUrl(qint64 position) const
+{
+    return generateurl(settingsAt(position), modePreview, host_);
+}
+
+TileJob RegionPlan::job(qint64 position) const
+{
+    const MapSettings s = settingsAt(position);
     TileJob job;
     job.position = position;
     job.centre = s.centre;
@@ -95,6 +106,46 @@ std::vector<qint64> missingTiles(const RegionPlan& plan)
         }
     }
     return missing;
+}
+
+QString storedSource(const TileJob& job)
+{
+    QFile aux(common::auxFilePath(job.path));
+    if (!aux.open(QIODevice::ReadOnly)) {
+        return {};
+    }
+    return common::readAuxSource(aux.read(qint64{64} * 1024));
+}
+
+StoredTiles storedTiles(const RegionPlan& plan, const std::vector<qint64>& missing)
+{
+    StoredTiles stored;
+    auto next = missing.begin();
+    for (qint64 position = 0; position < plan.tilecount(); ++position) {
+        if (next != missing.end() && *next == position) {
+            ++next;
+            continue;
+        }
+        const TileJob job = plan.job(position);
+        stored.firstOfCode.try_emplace(job.mapcode, position);
+        if (QString source = storedSource(job); !source.isEmpty()) {
+            stored.recorded.emplace(position, std::move(source));
+        }
+    }
+    return stored;
+}
+
+std::vector<qint64> otherSourceTiles(const RegionPlan& plan, const StoredTiles& stored,
+                                     const std::map<QString, QString>& current)
+{
+    std::vector<qint64> other;
+    for (const auto& [position, source] : stored.recorded) {
+        const auto now = current.find(plan.job(position).mapcode);
+        if (now != current.end() && !now->second.isEmpty() && now->second != source) {
+            other.push_back(position);
+        }
+    }
+    return other;
 }
 
 std::optional<double> localeDivisor(const QString& text, const QLocale& locale)

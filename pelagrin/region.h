@@ -8,6 +8,7 @@
 #include <QLocale>
 #include <QString>
 
+#include <map>
 #include <optional>
 #include <vector>
 
@@ -55,8 +56,13 @@ public:
 
     // The job at |position|, 0 <= position < tilecount().
     TileJob job(qint64 position) const;
+    // The picture Refresh would ask for at the centre of the tile at |position| (320 x 320
+    // pixels), of the tile's map code: what the service says of it names the code's source.
+    QString previewUrl(qint64 position) const;
 
 private:
+    MapSettings settingsAt(qint64 position) const;
+
     friend common::Result<RegionPlan> planRegion(const MapSettings&, double, double, const QString&,
                                                  const common::TileFolder&);
     explicit RegionPlan(common::TileFolder folder) : folder_(std::move(folder)) {}
@@ -79,6 +85,24 @@ bool tilePresent(const TileJob& job);
 
 // The positions of |plan|'s tiles that are not in place, in plan order.
 std::vector<qint64> missingTiles(const RegionPlan& plan);
+
+// The source recorded beside the stored tile of |job| (see common::readAuxSource); empty when
+// none was.
+QString storedSource(const TileJob& job);
+
+// The tiles of |plan| in place (those not |missing|) and the source recorded beside each, where
+// one was; for each map code among them, the position of its first tile.
+struct StoredTiles {
+    std::map<qint64, QString> recorded; // position to source
+    std::map<QString, qint64> firstOfCode;
+};
+StoredTiles storedTiles(const RegionPlan& plan, const std::vector<qint64>& missing);
+
+// Of the stored tiles, those recorded as drawn by another source than the one |current| names
+// for their map code, in plan order. A tile without a recorded source, or of a code whose
+// current source is not known (a service that does not name its sources), is taken as it is.
+std::vector<qint64> otherSourceTiles(const RegionPlan& plan, const StoredTiles& stored,
+                                     const std::map<QString, QString>& current);
 
 // The plan for the corners in |settings| with tiles |stepb| and |stepl| degrees apart, asked of
 // the map service at |host| and stored in |folder|. A bad-input error when an axis has more

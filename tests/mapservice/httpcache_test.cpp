@@ -150,3 +150,39 @@ TEST_F(RemoteCaching, ATileFetchedAgainChangesTheTagAndFreshnessFollowsTheTiles)
 }
 
 } // namespace
+
+namespace {
+
+// Every picture names its code's source in Map-Source: the same for every picture of one
+// source, another for another source, and the same again for the same options after a restart.
+TEST(HttpCaching, EveryPictureNamesItsSource)
+{
+    testsupport::TempWorkDir work;
+    ASSERT_TRUE(testsupport::writeGeotiff("red.tif", 4326, -180, 90, 1, 1, 360, 180, [](int, int) {
+        return std::array<std::uint8_t, 3>{200, 20, 20};
+    }));
+    const auto sources = [](const SourceTable& table) {
+        const testsupport::RunningServer server(table);
+        std::vector<std::string> named;
+        for (const char* code : {"EUR0407", "EUR0407", "USA407", "WLD0407"}) {
+            const auto answer = get(server.port(), std::string("CenP=48,10&Alti=90&Size=64,64&"
+                                                               "Lang=") +
+                                                       code);
+            named.push_back(answer ? answer->get_header_value("Map-Source") : "no answer");
+        }
+        return named;
+    };
+    SourceTable table(testShores(), {});
+    ASSERT_TRUE(table.add("USA407=red.tif").ok());
+    const auto named = sources(table);
+    EXPECT_EQ(named[0].size(), 16u);
+    EXPECT_EQ(named[0], named[1]);
+    EXPECT_NE(named[0], named[2]) << "the drawn map and the file";
+    EXPECT_EQ(named[0], named[3]);
+    SourceTable again(testShores(), {});
+    ASSERT_TRUE(again.add("USA407=red.tif").ok());
+    ASSERT_TRUE(again.addHeader("X-Api-Key: secret").ok()); // no part of a source's name
+    EXPECT_EQ(sources(again), named);
+}
+
+} // namespace

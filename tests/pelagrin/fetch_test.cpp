@@ -68,9 +68,9 @@ TEST(Start, WritesTheFilesBesideOnlyOnceTheBodyIsInPlace)
                                  result = testsupport::seen(ended, true);
                                  loop.quit();
                              },
-                             {}, {{QString::fromLatin1(c.besidePath), [](const QString&) {
-                                       return QByteArray("world");
-                                   }}});
+                             {},
+                             {{QString::fromLatin1(c.besidePath),
+                               [](const pelagrin::PictureTold&) { return QByteArray("world"); }}});
         if (!result) {
             loop.exec();
         }

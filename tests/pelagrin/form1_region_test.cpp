@@ -57,6 +57,19 @@ protected:
         return QDir(QStringLiteral("MyMaps")).entryList({"*.gif"}, QDir::Files, QDir::Name);
     }
 
+    // The tiles the run asked for, as "lat/lon" (not the pictures that ask for the sources).
+    QStringList tilesAsked() const
+    {
+        QStringList out = tileCentres();
+        const QStringList queries = service.decodedQueries();
+        for (int i = static_cast<int>(queries.size()) - 1; i >= requestsBefore; --i) {
+            if (!queries[i].contains(u"Size=1999,1999")) {
+                out.removeAt(i - requestsBefore);
+            }
+        }
+        return out;
+    }
+
     int requestsBefore = 0;
     int connections = 1; // one tile after the other, so that requests arrive in plan order
 };
@@ -338,6 +351,53 @@ TEST_F(RegionDownload, TilesStoredBeforeAreLeftOutWhenTheUserSaysSo)
                                                             "again?")});
     EXPECT_EQ(static_cast<int>(service.requests().size()), requestsBefore);
     EXPECT_TRUE(control("Command4")->isEnabled());
+}
+
+// A region's tiles come from one source: tiles stored from another than the service's now are
+// fetched again with the missing ones, and the question says so; tiles stored before sources
+// were recorded count as they are.
+TEST_F(RegionDownload, TilesOfAnotherSourceAreFetchedAgain)
+{
+    const QByteArray a = "aaaa000000000001";
+    const QByteArray b = "bbbb000000000002";
+    const struct {
+        const char* name;
+        QByteArray before; // the source the first run stored the tiles from ("": not said)
+        const char* question;
+        const char* asked;
+    } cases[] = {
+        {"same source", b,
+         "4 of 6 tiles of this region are already in MyMaps. Download only the 2 missing ones?",
+         "47/10 48/11"},
+        {"another source", a,
+         "2 of 6 tiles of this region are already in MyMaps. Download only the 4 missing ones? "
+         "2 of them are from another source and will be replaced.",
+         "47/10 47/11 48/10 48/11"},
+        {"no recorded source", "",
+         "4 of 6 tiles of this region are already in MyMaps. Download only the 2 missing ones?",
+         "47/10 48/11"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QDir(QStringLiteral("MyMaps")).removeRecursively();
+        service.setSource(c.before);
+        setRegion("45", "48", "9", "47", "11");
+        click("Command4"); // all six
+        QFile::remove(QStringLiteral("MyMaps/IDA_E_B47!00L10!00Z45.gif"));
+        QFile::remove(QStringLiteral("MyMaps/IDA_E_B48!00L11!00Z45.gif"));
+        // The western column of another source than the rest, where the rest recorded one.
+        for (const char* tile : {"47!00L9", "48!00L9"}) {
+            const QString aux = QStringLiteral("MyMaps/IDA_E_B%1!00Z45.gif.aux.xml").arg(tile);
+            TempWorkDir::write(aux, TempWorkDir::read(aux).replace(a, b));
+        }
+        service.setSource(b);
+        setRegion("45", "48", "9", "47", "11");
+        dialogs.questions.clear();
+        dialogs.answers = {common::Dialogs::Answer::Yes};
+        click("Command4");
+        EXPECT_EQ(dialogs.questions, QStringList{QString::fromLatin1(c.question)});
+        EXPECT_EQ(tilesAsked().join(u' '), QString::fromLatin1(c.asked));
+    }
 }
 
 } // namespace

@@ -47,7 +47,8 @@ protected:
         EXPECT_TRUE(QTest::qWaitFor(
             [&] {
                 const auto a = form->activity();
-                return a == pelagrin::Activity::Idle || a == pelagrin::Activity::Closed;
+                return (a == pelagrin::Activity::Idle && !form->checkingSources()) ||
+                       a == pelagrin::Activity::Closed;
             },
             20'000));
     }

@@ -113,6 +113,8 @@ void FakeMapService::answer(QTcpSocket* socket, const FakeReply& reply)
         (reply.status / 100 == 2 ? " OK" : " Error") + "\r\nContent-Type: " + reply.contentType +
         "\r\n" +
         (reply.location.isEmpty() ? QByteArray() : "Location: " + reply.location + "\r\n") +
+        (source_.isEmpty() || reply.status / 100 != 2 ? QByteArray()
+                                                      : "Map-Source: " + source_ + "\r\n") +
         length + "\r\n\r\n";
     const QByteArray half = reply.body.left(reply.body.size() / 2);
     switch (reply.kind) {

@@ -91,6 +91,8 @@ public:
 
     void enqueue(FakeReply reply) { queue_.push_back(std::move(reply)); }
     void setDefault(FakeReply reply) { default_ = std::move(reply); }
+    // Sent as the Map-Source header of every 2xx answer; none when empty.
+    void setSource(QByteArray source) { source_ = std::move(source); }
 
     // Request lines as received, e.g. "GET /pub/agent.dll?qscr=... HTTP/1.1".
     const QStringList& requests() const { return requests_; }
@@ -107,6 +109,7 @@ private:
     void accept();
     void readFrom(QTcpSocket* socket);
     void answer(QTcpSocket* socket, const FakeReply& reply);
+    QByteArray source_;
 
     QTcpServer server_;
     FakeReply default_;
