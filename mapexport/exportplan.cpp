@@ -9,21 +9,24 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
+#include <numeric>
+#include <tuple>
 #include <utility>
 
 namespace mapexport {
 
 std::vector<TileSet> tileSets(const std::vector<Tile>& tiles)
 {
-    std::map<std::pair<double, int>, std::vector<Tile>> byKind;
+    std::map<std::tuple<double, int, QString>, std::vector<Tile>> byKind;
     for (const Tile& tile : tiles) {
-        byKind[{tile.zoom, tile.mapType}].push_back(tile);
+        byKind[{tile.zoom, tile.mapType, tile.source}].push_back(tile);
     }
     std::vector<TileSet> sets;
     for (const auto& [kind, members] : byKind) {
         const std::vector<TileGroup> groups = tileGroups(members, exactCentres(members));
         TileSet set;
-        set.choice = {kind.first, kind.second};
+        set.choice = {std::get<0>(kind), std::get<1>(kind), std::get<2>(kind)};
+        set.credit = creditOf(members).section(QStringLiteral("; "), 0, 0);
         set.tiles = static_cast<int>(members.size());
         set.regions = static_cast<int>(groups.size());
         for (std::size_t i = 0; i < groups.size(); ++i) {
@@ -31,9 +34,24 @@ std::vector<TileSet> tileSets(const std::vector<Tile>& tiles)
         }
         sets.push_back(set);
     }
-    std::stable_sort(sets.begin(), sets.end(),
-                     [](const TileSet& a, const TileSet& b) { return a.tiles > b.tiles; });
-    return sets;
+    // Sets of one zoom and map type from several sources say which is which.
+    for (TileSet& set : sets) {
+        set.several = std::count_if(sets.begin(), sets.end(), [&set](const TileSet& other) {
+                          return other.choice.zoom == set.choice.zoom &&
+                                 other.choice.mapType == set.choice.mapType;
+                      }) > 1;
+    }
+    // Sorted by position, the sets moved once each.
+    std::vector<std::size_t> order(sets.size());
+    std::iota(order.begin(), order.end(), std::size_t{0});
+    std::stable_sort(order.begin(), order.end(),
+                     [&sets](std::size_t a, std::size_t b) { return sets[a].tiles > sets[b].tiles; });
+    std::vector<TileSet> sorted;
+    sorted.reserve(sets.size());
+    for (const std::size_t i : order) {
+        sorted.push_back(std::move(sets[i]));
+    }
+    return sorted;
 }
 
 QString describe(const TileSet& set)
@@ -49,6 +67,14 @@ QString describe(const TileSet& set)
     if (set.regions > 1) {
         line += QStringLiteral(" (%1 separate regions, exported as one file with gaps)")
                     .arg(set.regions);
+    }
+    if (set.several && set.choice.source) {
+        line += QStringLiteral(", source %1")
+                    .arg(set.choice.source->isEmpty() ? QStringLiteral("none recorded")
+                                                      : *set.choice.source);
+        if (!set.credit.isEmpty()) {
+            line += QStringLiteral(" (%1)").arg(set.credit);
+        }
     }
     return line;
 }

@@ -18,9 +18,11 @@
 
 namespace mapexport {
 
-// The tiles of one zoom and one map type in a folder.
+// The tiles of one zoom, one map type and one source in a folder.
 struct TileSet {
-    Choice choice; // its zoom and map type, both set
+    Choice choice; // its zoom, map type and source, all set
+    QString credit; // of its first tile that names one
+    bool several = false; // the folder holds other sources of its zoom and map type
     int tiles = 0;
     common::GeoBox bounds; // longitudes as the names give them (past 180 where they go)
     int regions = 1;       // regions that neither touch nor overlap
@@ -30,7 +32,8 @@ struct TileSet {
 std::vector<TileSet> tileSets(const std::vector<Tile>& tiles);
 
 // A line for a set: "zoom 45, map type 1: 12 tiles, 47.50 to 48.50 N, 9.50 to 11.50 E" and,
-// when its tiles form more than one region, how many.
+// when its tiles form more than one region, how many; where the folder holds several sources
+// of that zoom and map type, which source ("source 1a2b... (credit)").
 QString describe(const TileSet& set);
 
 // Where an export goes, by what it is for.

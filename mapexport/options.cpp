@@ -49,6 +49,13 @@ std::vector<Option> optionTable(Options& into)
              into.choice.mapType = value == "1" ? 1 : 2;
              return std::nullopt;
          }},
+        {"--source-id", "ID",
+         "only the tiles drawn by the source ID (as listed where a folder\n"
+         "holds tiles of several sources; \"\" for tiles that record none)",
+         [&into](const std::string& value) -> Refusal {
+             into.choice.source = fromUtf8(value);
+             return std::nullopt;
+         }},
         {"--attribution", "TEXT",
          "the map's credit in the file (default: the one the map service\n"
          "sent with the tiles, kept in their .gif.aux.xml)",

@@ -31,6 +31,30 @@ double lowEnd(double cut)
     return cut < 0 ? cut - cutWidth : cut;
 }
 
+// " Sources: ID (credit, N tiles), ..." for tiles of more than one source; else nothing.
+QString sourcesOf(const std::vector<Tile>& tiles)
+{
+    std::map<QString, std::pair<QString, int>> sources; // credit and count by source
+    for (const Tile& tile : tiles) {
+        auto& [credit, count] = sources[tile.source];
+        if (credit.isEmpty()) {
+            credit = tile.credit;
+        }
+        ++count;
+    }
+    if (sources.size() < 2) {
+        return {};
+    }
+    QStringList lines;
+    for (const auto& [source, about] : sources) {
+        lines.append(QStringLiteral("%1 (%2%3 tiles)")
+                         .arg(source.isEmpty() ? QStringLiteral("none recorded") : source,
+                              about.first.isEmpty() ? QString() : about.first + QStringLiteral(", "))
+                         .arg(about.second));
+    }
+    return QStringLiteral(" Sources: ") + lines.join(QStringLiteral(", ")) + u'.';
+}
+
 QString numberList(const std::set<double>& values)
 {
     QStringList texts;
@@ -180,7 +204,9 @@ Scan scanFolder(const common::TileFolder& folder)
         }
         QFile aux(common::auxFilePath(tile.path));
         if (aux.open(QIODevice::ReadOnly)) {
-            tile.credit = common::readAuxCredit(aux.read(qint64{64} * 1024));
+            const QByteArray text = aux.read(qint64{64} * 1024);
+            tile.credit = common::readAuxCredit(text);
+            tile.source = common::readAuxSource(text);
         }
         scan.tiles.push_back(tile);
     }
@@ -200,6 +226,19 @@ Scan scanFolder(const common::TileFolder& folder)
         }
     }
     scan.tiles = std::move(decodable);
+    // Tiles stored before sources were recorded join the one source their kind records.
+    std::map<std::pair<double, int>, std::set<QString>> recorded;
+    for (const Tile& tile : scan.tiles) {
+        if (!tile.source.isEmpty()) {
+            recorded[{tile.zoom, tile.mapType}].insert(tile.source);
+        }
+    }
+    for (Tile& tile : scan.tiles) {
+        const auto kind = recorded.find({tile.zoom, tile.mapType});
+        if (tile.source.isEmpty() && kind != recorded.end() && kind->second.size() == 1) {
+            tile.source = *kind->second.begin();
+        }
+    }
     return scan;
 }
 
@@ -223,7 +262,8 @@ common::Result<std::vector<Tile>> chooseTiles(const std::vector<Tile>& tiles, co
         zooms.insert(tile.zoom);
         types.insert(tile.mapType);
         if ((!choice.zoom || *choice.zoom == tile.zoom) &&
-            (!choice.mapType || *choice.mapType == tile.mapType)) {
+            (!choice.mapType || *choice.mapType == tile.mapType) &&
+            (!choice.source || *choice.source == tile.source)) {
             chosen.push_back(tile);
         }
     }
@@ -235,7 +275,9 @@ common::Result<std::vector<Tile>> chooseTiles(const std::vector<Tile>& tiles, co
     if (chosen.empty()) {
         return common::makeError(
             common::ErrorKind::NotFound,
-            QStringLiteral("No tile is of the zoom and map type asked for. ") + holds, 1);
+            QStringLiteral("No tile is of the zoom, map type and source asked for. ") + holds +
+                sourcesOf(tiles),
+            1);
     }
     std::set<double> chosenZooms;
     std::set<double> chosenTypes;
@@ -248,6 +290,21 @@ common::Result<std::vector<Tile>> chooseTiles(const std::vector<Tile>& tiles, co
             common::ErrorKind::BadInput,
             holds + QStringLiteral(" Choose one zoom with --zoom and one map type with --type."),
             2);
+    }
+    std::set<QString> chosenSources;
+    for (const Tile& tile : chosen) {
+        chosenSources.insert(tile.source);
+    }
+    if (chosenSources.size() > 1) {
+        return common::makeError(common::ErrorKind::BadInput,
+                                 QStringLiteral("The tiles of zoom %1 and map type %2 were drawn "
+                                                "by different sources, which one file must not "
+                                                "mix.")
+                                         .arg(*chosenZooms.begin())
+                                         .arg(*chosenTypes.begin()) +
+                                     sourcesOf(chosen) +
+                                     QStringLiteral(" Choose one with --source-id."),
+                                 2);
     }
     return chosen;
 }

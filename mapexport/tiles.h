@@ -26,6 +26,10 @@ struct Tile {
     std::optional<common::GeoTransform> place;
     // The map's credit, from the .gif.aux.xml beside the tile; empty when it names none.
     QString credit;
+    // The map service's name for the source that drew it, from the same file; a tile stored
+    // before sources were recorded takes the one source recorded by the tiles of its zoom and
+    // map type, where they record one; else empty.
+    QString source;
 };
 
 // The credits of |tiles|, each once, in the order they first come, joined by "; ".
@@ -53,12 +57,13 @@ Scan scanFolder(const common::TileFolder& folder);
 // The map type a tile name's letter stands for: 1 for E and U, 2 for W, 0 for any other.
 int mapTypeOf(const QString& name);
 
-// The tiles of one zoom and one map type: those asked for, or all when the folder holds only
-// one of each. A folder of several without a choice, or a choice that matches nothing, is
-// refused with a message that lists what the folder holds.
+// The tiles of one zoom, one map type and one source: those asked for, or all when the folder
+// holds only one of each. A folder of several without a choice, or a choice that matches
+// nothing, is refused with a message that lists what the folder holds.
 struct Choice {
     std::optional<double> zoom;
     std::optional<int> mapType;
+    std::optional<QString> source; // "" for tiles that record none
 };
 common::Result<std::vector<Tile>> chooseTiles(const std::vector<Tile>& tiles, const Choice& choice);
 

@@ -3,6 +3,7 @@
 #include "mapexport/mosaic.h"
 #include "mapexport/ongrid.h"
 #include "mapexport/tilepyramid.h"
+#include "mapexport/exportplan.h"
 #include "mapexport/tiles.h"
 #include "tempworkdir.h"
 
@@ -42,6 +43,33 @@ TEST(ExportScan, ForeignNamesAreListedAndWorldFilesRead)
     EXPECT_EQ(scan.tiles[0].height, 6);
     EXPECT_EQ(scan.tiles[0].place, place);
     EXPECT_FALSE(scan.tiles[1].place.has_value());
+}
+
+// Tiles of two sources are two sets, each naming its source and credit; a tile that records no
+// source joins the one source of its zoom and map type.
+TEST(ExportScan, TilesOfTwoSourcesAreTwoSets)
+{
+    TempWorkDir work;
+    const QByteArray gif = testsupport::makeGif(8, 6);
+    const QStringList names{"IDA_E_B48!00L10!00Z45.gif", "IDA_E_B48!00L11!00Z45.gif",
+                            "IDA_E_B48!00L12!00Z45.gif", "IDA_W_B48!00L13!00Z45.gif",
+                            "IDA_W_B48!00L14!00Z45.gif"};
+    TempWorkDir::writeTiles(names, gif);
+    const char* sources[] = {"aaaa", "bbbb", "bbbb", "cccc", ""};
+    for (qsizetype i = 0; i < names.size(); ++i) {
+        TempWorkDir::write(common::auxFilePath(QStringLiteral("mymaps/") + names[i]),
+                           common::auxFileText({}, QStringLiteral("credit %1").arg(i),
+                                               QString::fromLatin1(sources[i])));
+    }
+    const mapexport::Scan scan = mapexport::scanFolder(common::TileFolder::lookUp());
+    ASSERT_EQ(scan.tiles.size(), 5u);
+    EXPECT_EQ(scan.tiles[4].source, QStringLiteral("cccc")) << "joins its kind's one source";
+    QStringList named; // what each set's line says of its source, the largest set first
+    for (const auto& set : mapexport::tileSets(scan.tiles)) {
+        named.append(mapexport::describe(set).section(QStringLiteral(", source "), 1));
+    }
+    EXPECT_EQ(named, (QStringList{"bbbb (credit 1)", "" /* the one source of map type 2 */,
+                                  "aaaa (credit 0)"}));
 }
 
 struct DamageCase {
@@ -123,12 +151,21 @@ Tile tile(double zoom, int type)
     return t;
 }
 
-TEST(ExportChoice, OneZoomAndOneTypeOrAMessageListingThem)
+TEST(ExportChoice, OneZoomOneTypeAndOneSourceOrAMessageListingThem)
 {
     const std::vector<Tile> mixed{tile(20, 1), tile(150, 1), tile(150, 2)};
+    const auto from = [](Tile t, const char* source, const char* credit) {
+        t.source = QString::fromLatin1(source);
+        t.credit = QString::fromLatin1(credit);
+        return t;
+    };
+    const std::vector<Tile> sources{from(tile(45, 1), "aaaa", "Drawn"),
+                                    from(tile(45, 1), "bbbb", "WMS"),
+                                    from(tile(45, 1), "bbbb", "WMS")};
+    using mapexport::Choice;
     const struct {
         std::vector<Tile> tiles;
-        mapexport::Choice choice;
+        Choice choice;
         std::size_t chosen; // 0: refused
         const char* message;
     } cases[] = {
@@ -139,18 +176,29 @@ TEST(ExportChoice, OneZoomAndOneTypeOrAMessageListingThem)
          "The folder holds tiles of zoom 20, 150 and map type 1, 2. Choose one zoom with --zoom "
          "and one map type with --type."},
         {mixed,
-         {150, std::nullopt},
+         Choice{150, std::nullopt, std::nullopt},
          0,
          "The folder holds tiles of zoom 20, 150 and map type 1, 2."},
-        {mixed, {150, 2}, 1, nullptr},
-        {mixed, {std::nullopt, 2}, 1, nullptr},
-        {mixed, {45, std::nullopt}, 0, "No tile is of the zoom and map type asked for."},
+        {mixed, Choice{150, 2, std::nullopt}, 1, nullptr},
+        {mixed, Choice{std::nullopt, 2, std::nullopt}, 1, nullptr},
+        {mixed, Choice{45, std::nullopt, std::nullopt}, 0,
+         "No tile is of the zoom, map type and source asked for."},
         {{}, {}, 0, "The folder holds no tiles."},
+        {sources,
+         {},
+         0,
+         "The tiles of zoom 45 and map type 1 were drawn by different sources, which one file "
+         "must not mix. Sources: aaaa (Drawn, 1 tiles), bbbb (WMS, 2 tiles). Choose one with "
+         "--source-id."},
+        {sources, Choice{std::nullopt, std::nullopt, QStringLiteral("bbbb")}, 2, nullptr},
+        {sources, Choice{std::nullopt, std::nullopt, QStringLiteral("cccc")}, 0,
+         "No tile is of the zoom, map type and source asked for. The folder holds tiles of zoom "
+         "45 and map type 1. Sources: aaaa"},
     };
     for (const auto& c : cases) {
         const auto chosen = mapexport::chooseTiles(c.tiles, c.choice);
         if (c.chosen > 0) {
-            ASSERT_TRUE(chosen.ok());
+            ASSERT_TRUE(chosen.ok()) << chosen.error().text;
             EXPECT_EQ(chosen->size(), c.chosen);
         } else {
             ASSERT_FALSE(chosen.ok());
