@@ -1,6 +1,7 @@
 // The real map service as a process on a free loopback port, with the downloader against it.
 #include "buildpaths.h"
 #include "common/worldfile.h"
+#include "geotiffwriter.h"
 #include "pelagrin/fetch.h"
 #include "pelagrin/form1.h"
 #include "recordingdialogs.h"
@@ -100,6 +101,52 @@ TEST_F(MapServiceProcess, PelagrinStartsAndDownloadsARegion)
     // The credit the service sent with the tile: the drawn map's shoreline data.
     EXPECT_TRUE(TempWorkDir::read(QStringLiteral("MyMaps/IDA_E_B48!00L10!00Z45.gif.aux.xml"))
                     .contains("<MDI key=\"attribution\">Shorelines: GSHHG</MDI>"));
+}
+
+// The region downloaded again after the service was set up with another source: every tile is
+// fetched again, none of the first source is taken for the region's.
+TEST(MapServiceSources, ARegionIsFetchedAgainFromTheServicesNewSource)
+{
+    TempWorkDir work;
+    // Regional, so that Pelagrin's start-up picture of half the world stays a map.
+    ASSERT_TRUE(
+        testsupport::writeGeotiff("red.tif", 4326, 5, 50, 0.01, 0.01, 1000, 400, [](int, int) {
+            return std::array<std::uint8_t, 3>{200, 20, 20};
+        }));
+    const auto download = [](const std::vector<std::string>& arguments) {
+        testsupport::ServiceProcess service(testsupport::program("mapservice"), arguments);
+        testsupport::RecordingDialogs dialogs;
+        pelagrin::Form1 form(QStringLiteral("127.0.0.1:%1").arg(service.port()), dialogs);
+        QSignalSpy ready(&form, &pelagrin::Form1::ready);
+        EXPECT_EQ(form.Form_Load(), std::nullopt);
+        EXPECT_TRUE(!ready.isEmpty() || ready.wait(10'000))
+            << dialogs.messages.join(u'|').toStdString();
+        for (const auto& [box, text] :
+             {std::pair{"Text5", "45"}, std::pair{"Text1", "48"}, std::pair{"Text2", "9"}}) {
+            form.findChild<QLineEdit*>(QString::fromLatin1(box))
+                ->setText(QString::fromLatin1(text));
+        }
+        QTest::mouseClick(form.findChild<QPushButton*>(QStringLiteral("Command2")), Qt::LeftButton);
+        form.findChild<QLineEdit*>(QStringLiteral("Text2"))->setText(QStringLiteral("10"));
+        QTest::mouseClick(form.findChild<QPushButton*>(QStringLiteral("Command3")), Qt::LeftButton);
+        QTest::mouseClick(form.findChild<QPushButton*>(QStringLiteral("Command4")), Qt::LeftButton);
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] { return form.activity() == pelagrin::Activity::Idle && !form.checkingSources(); },
+            30'000));
+        return dialogs.questions.join(u'|') + u'|' + dialogs.messages.last();
+    };
+    const auto sourceOf = [](const char* tile) {
+        return common::readAuxSource(TempWorkDir::read(
+            QStringLiteral("MyMaps/IDA_E_B48!00L%1!00Z45.gif.aux.xml").arg(tile)));
+    };
+    EXPECT_EQ(download({}), QStringLiteral("|Ready.  2 images have been downloaded for you"));
+    const QString drawn = sourceOf("10");
+    EXPECT_EQ(drawn.size(), 16);
+    EXPECT_EQ(download({"--source", "red.tif"}),
+              QStringLiteral("|Ready.  2 images have been downloaded for you"))
+        << "not asked whether to download tiles of another source again";
+    EXPECT_NE(sourceOf("9"), drawn);
+    EXPECT_EQ(sourceOf("9"), sourceOf("10"));
 }
 
 } // namespace
