@@ -99,6 +99,7 @@ std::vector<Placement> layByCoordinates(const common::TileList& tiles)
         }
     }
     std::vector<Placement> placements;
+    placements.reserve(cells.size());
     for (const auto& [cell, position] : cells) {
         placements.push_back(
             {static_cast<int>(placements.size()), position, cell.second, cell.first});

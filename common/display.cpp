@@ -15,20 +15,22 @@ DisplayHold::DisplayHold(const QStringList& arguments)
         arguments.contains(QStringLiteral("-platform"))) {
         return;
     }
-    const char* display = std::getenv("DISPLAY");
-    if (display == nullptr || *display == '\0') {
+    const QByteArray display = qgetenv("DISPLAY");
+    if (display.isEmpty()) {
         problem_ = QStringLiteral("no display to show a window on (DISPLAY is not set)");
         return;
     }
-    using namespace std::chrono_literals;
-    auto pause = 20ms;
-    for (auto waited = 0ms;; waited += pause, pause = std::min(pause * 2, 640ms)) {
-        connection_ = xcb_connect(display, nullptr);
+    using std::chrono::milliseconds;
+    const milliseconds longestPause(640);
+    const milliseconds mostWaited(5000);
+    milliseconds pause(20);
+    for (milliseconds waited(0);; waited += pause, pause = std::min(pause * 2, longestPause)) {
+        connection_ = xcb_connect(display.constData(), nullptr);
         if (xcb_connection_has_error(connection_) == 0) {
             return;
         }
         release();
-        if (waited >= 5s) {
+        if (waited >= mostWaited) {
             problem_ =
                 QStringLiteral("cannot connect to the display ") + QString::fromLocal8Bit(display);
             return;

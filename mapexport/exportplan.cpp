@@ -44,8 +44,9 @@ std::vector<TileSet> tileSets(const std::vector<Tile>& tiles)
     // Sorted by position, the sets moved once each.
     std::vector<std::size_t> order(sets.size());
     std::iota(order.begin(), order.end(), std::size_t{0});
-    std::stable_sort(order.begin(), order.end(),
-                     [&sets](std::size_t a, std::size_t b) { return sets[a].tiles > sets[b].tiles; });
+    std::stable_sort(order.begin(), order.end(), [&sets](std::size_t a, std::size_t b) {
+        return sets[a].tiles > sets[b].tiles;
+    });
     std::vector<TileSet> sorted;
     sorted.reserve(sets.size());
     for (const std::size_t i : order) {

@@ -20,8 +20,8 @@ namespace mapexport {
 
 // The tiles of one zoom, one map type and one source in a folder.
 struct TileSet {
-    Choice choice; // its zoom, map type and source, all set
-    QString credit; // of its first tile that names one
+    Choice choice;        // its zoom, map type and source, all set
+    QString credit;       // of its first tile that names one
     bool several = false; // the folder holds other sources of its zoom and map type
     int tiles = 0;
     common::GeoBox bounds; // longitudes as the names give them (past 180 where they go)

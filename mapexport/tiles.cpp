@@ -47,10 +47,11 @@ QString sourcesOf(const std::vector<Tile>& tiles)
     }
     QStringList lines;
     for (const auto& [source, about] : sources) {
-        lines.append(QStringLiteral("%1 (%2%3 tiles)")
-                         .arg(source.isEmpty() ? QStringLiteral("none recorded") : source,
-                              about.first.isEmpty() ? QString() : about.first + QStringLiteral(", "))
-                         .arg(about.second));
+        lines.append(
+            QStringLiteral("%1 (%2%3 tiles)")
+                .arg(source.isEmpty() ? QStringLiteral("none recorded") : source,
+                     about.first.isEmpty() ? QString() : about.first + QStringLiteral(", "))
+                .arg(about.second));
     }
     return QStringLiteral(" Sources: ") + lines.join(QStringLiteral(", ")) + u'.';
 }

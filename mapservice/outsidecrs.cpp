@@ -39,17 +39,14 @@ int epsgCodeOf(const std::string& written)
     std::string text = written;
     text.erase(0, text.find_first_not_of(" \t\r\n"));
     text.erase(text.find_last_not_of(" \t\r\n") + 1);
-    int code = 0;
-    if (startsWith(text, "EPSG:") && text.find(':', 5) == std::string::npos) {
-        code = lastNumber(text);
-    } else if (startsWith(text, "urn:ogc:def:crs:EPSG:") ||
-               startsWith(text, "urn:x-ogc:def:crs:EPSG:")) {
-        code = lastNumber(text); // the version field between may hold colons: "6.18:3"
-    } else if (startsWith(text, "http://www.opengis.net/def/crs/EPSG/") ||
-               startsWith(text, "https://www.opengis.net/def/crs/EPSG/") ||
-               startsWith(text, "http://opengis.net/def/crs/EPSG/")) {
-        code = lastNumber(text);
-    }
+    // In a URN the version field before the code may hold colons: "6.18:3".
+    const bool epsg = (startsWith(text, "EPSG:") && text.find(':', 5) == std::string::npos) ||
+                      startsWith(text, "urn:ogc:def:crs:EPSG:") ||
+                      startsWith(text, "urn:x-ogc:def:crs:EPSG:") ||
+                      startsWith(text, "http://www.opengis.net/def/crs/EPSG/") ||
+                      startsWith(text, "https://www.opengis.net/def/crs/EPSG/") ||
+                      startsWith(text, "http://opengis.net/def/crs/EPSG/");
+    int code = epsg ? lastNumber(text) : 0;
     if (code == 900913 || code == 102100 || code == 102113 || code == 3785) {
         code = 3857;
     }

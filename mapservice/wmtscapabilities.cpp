@@ -202,8 +202,8 @@ common::Result<std::vector<TileMatrix>> readMatrices(const CPLXMLNode* set, cons
         matrices.push_back(m);
     }
     if (swappedAny) {
-        notes.push_back("the tile matrix set writes its corners in the other axis order than "
-                        "its CRS declares: they are read the other way round");
+        notes.emplace_back("the tile matrix set writes its corners in the other axis order than "
+                           "its CRS declares: they are read the other way round");
     }
     return matrices;
 }

@@ -68,9 +68,10 @@ void Form1::Command4_Click()
     SourceCheck* checking = check.get();
     sourceCheck_ = std::move(check);
     checking->waiting = checking->stored.firstOfCode.size();
-    for (const auto& [code, position] : checking->stored.firstOfCode) {
+    for (const auto& first : checking->stored.firstOfCode) {
+        const QString& code = first.first;
         auto asked = fetcher_.askSource(
-            checking->plan.previewUrl(position), [this, checking, code](const QString& source) {
+            checking->plan.previewUrl(first.second), [this, checking, code](const QString& source) {
                 checking->current[code] = source;
                 if (--checking->waiting > 0) {
                     return;
@@ -140,10 +141,12 @@ void Form1::startRegion(RegionPlan plan, std::vector<qint64> missing, std::vecto
         return; // closed while the message was open
     }
 
-    run_ =
-        only ? std::make_unique<RegionRun>(fetcher_, std::move(plan), std::move(*only),
-                                           RetryPolicy{}, connections_)
-             : std::make_unique<RegionRun>(fetcher_, std::move(plan), RetryPolicy{}, connections_);
+    if (only) {
+        run_ = std::make_unique<RegionRun>(fetcher_, std::move(plan), std::move(*only),
+                                           RetryPolicy{}, connections_);
+    } else {
+        run_ = std::make_unique<RegionRun>(fetcher_, std::move(plan), RetryPolicy{}, connections_);
+    }
     connect(run_.get(), &RegionRun::tileStored, this, [this](const QString& path, qint64 stored) {
         showStoredTile(path, stored, runTilecount_);
     });

@@ -1,9 +1,9 @@
 #include "common/worldfile.h"
 #include "gifmaker.h"
+#include "mapexport/exportplan.h"
 #include "mapexport/mosaic.h"
 #include "mapexport/ongrid.h"
 #include "mapexport/tilepyramid.h"
-#include "mapexport/exportplan.h"
 #include "mapexport/tiles.h"
 #include "tempworkdir.h"
 
@@ -175,9 +175,7 @@ TEST(ExportChoice, OneZoomOneTypeAndOneSourceOrAMessageListingThem)
          0,
          "The folder holds tiles of zoom 20, 150 and map type 1, 2. Choose one zoom with --zoom "
          "and one map type with --type."},
-        {mixed,
-         Choice{150, std::nullopt, std::nullopt},
-         0,
+        {mixed, Choice{150, std::nullopt, std::nullopt}, 0,
          "The folder holds tiles of zoom 20, 150 and map type 1, 2."},
         {mixed, Choice{150, 2, std::nullopt}, 1, nullptr},
         {mixed, Choice{std::nullopt, 2, std::nullopt}, 1, nullptr},
