@@ -52,9 +52,11 @@ Keeping keepingOf(const std::map<std::string, std::string>& headers, std::time_t
             if (directive.compare(0, n, name) != 0) {
                 return std::nullopt;
             }
+            // A year at most: the time a far larger age would end at overflows.
+            constexpr long long year = 365LL * 24 * 3600;
             char* after = nullptr;
             const long long value = std::strtoll(directive.c_str() + n, &after, 10);
-            return after != directive.c_str() + n ? std::optional(std::max(0LL, value))
+            return after != directive.c_str() + n ? std::optional(std::clamp(value, 0LL, year))
                                                   : std::nullopt;
         };
         if (directive == "no-store") {
@@ -99,10 +101,10 @@ staleAnswer(TileCache& cache, const std::string& key, const TileCache::Cached& s
 {
     if (ended.failure == Failure::None && ended.status == 304) {
         Keeping keeping = keepingOf(ended.headers, std::time(nullptr), defaultAge);
-        if (stale.record) { // a 304 need not repeat the validators
-            if (keeping.record.etag.empty()) {
-                keeping.record.etag = stale.record->etag;
-            }
+        if (stale.record) {
+            // The body kept is the one its stored tag names: a 304 bringing another tag (which
+            // a 304 should not) does not name it anew. A 304 need not repeat Last-Modified.
+            keeping.record.etag = stale.record->etag;
             if (keeping.record.lastModified.empty()) {
                 keeping.record.lastModified = stale.record->lastModified;
             }

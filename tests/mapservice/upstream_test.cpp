@@ -117,6 +117,53 @@ TEST(Upstream, EachTransferEndsAsABodyNothingOrANamedFailure)
     }
 }
 
+// How long an answer is kept, as its headers say; an age past a year counts as a year, and a
+// 304 renews the record under the tag the body was stored with.
+TEST(UpstreamAnswer, IsKeptAsItsHeadersSayForAYearAtMost)
+{
+    const std::time_t now = 1'700'000'000;
+    const std::time_t year = std::time_t{365} * 24 * 3600;
+    const std::time_t week = std::time_t{7} * 24 * 3600;
+    const struct {
+        const char* cacheControl;
+        std::time_t expires;
+        bool store;
+    } cases[] = {
+        {"max-age=60", now + 60, true},
+        {"public, s-maxage=10, max-age=60", now + 10, true},
+        {"max-age=9223372036854775807", now + year, true},
+        {"max-age=99999999999999999999", now + year, true},
+        {"max-age=-5", now, true},
+        {"no-store", now + week, false},
+        {"", now + week, true},
+    };
+    for (const auto& c : cases) {
+        std::map<std::string, std::string> headers{{"ETag", "\"b\""}};
+        if (*c.cacheControl != '\0') {
+            headers["Cache-Control"] = c.cacheControl;
+        }
+        const Keeping keeping = keepingOf(headers, now, week);
+        EXPECT_EQ(keeping.record.expires, c.expires) << c.cacheControl;
+        EXPECT_EQ(keeping.store, c.store) << c.cacheControl;
+    }
+
+    testsupport::TempWorkDir work;
+    TileCache cache((work.path() + QStringLiteral("/cache")).toStdString(),
+                    {std::uint64_t{1} << 30, week, std::chrono::seconds(0),
+                     std::chrono::seconds(600), std::chrono::seconds(3600)});
+    const auto temporary = cache.temporaryFor("k");
+    ASSERT_TRUE(temporary);
+    ASSERT_TRUE((*temporary)->write("body", 4));
+    ASSERT_TRUE(cache.store("k", **temporary, TileCache::Record{now, false, "\"a\"", {}}).ok());
+    const auto stale = cache.lookup("k");
+    ASSERT_TRUE(stale);
+    common::http::Ended unchanged;
+    unchanged.status = 304;
+    unchanged.headers = {{"ETag", "\"b\""}, {"Cache-Control", "max-age=60"}};
+    ASSERT_TRUE(staleAnswer(cache, "k", *stale, unchanged, {}, "tile", week));
+    EXPECT_EQ(cache.lookup("k")->record->etag, "\"a\"") << "the tag of the body kept";
+}
+
 // A cache entry of |bytes| bytes.
 void put(TileCache& cache, const std::string& key, std::size_t bytes = 1000)
 {
