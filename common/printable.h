@@ -4,16 +4,44 @@
 
 namespace common {
 
-// |text| with every control character (bytes below 0x20 and 0x7F: a line break, ESC, BEL ...)
-// shown as "?", so that text from outside stays on its line and cannot steer a terminal.
+// |text| with every character that could move or reorder what a terminal or a window shows
+// written as "?": the control characters of ASCII (below 0x20 and 0x7F: a line break, ESC,
+// BEL ...) and of Latin-1 (U+0080 to U+009F), the line and paragraph separators, and the
+// marks that turn the direction of text (U+061C, U+200E, U+200F, U+202A to U+202E, U+2066 to
+// U+2069), so that text from outside stays on its line, reads as it is stored, and cannot steer
+// a terminal. Other UTF-8 stays as it is.
 inline std::string printable(std::string text)
 {
-    for (char& c : text) {
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
-            c = '?';
+    std::string out;
+    out.reserve(text.size());
+    const auto byte = [&text](std::size_t i) {
+        return i < text.size() ? static_cast<unsigned char>(text[i]) : 0u;
+    };
+    for (std::size_t i = 0; i < text.size();) {
+        const unsigned char c = byte(i);
+        std::size_t length = 0; // of a character to show as "?"
+        if (c < 0x20 || c == 0x7F) {
+            length = 1;
+        } else if (c == 0xC2 && byte(i + 1) >= 0x80 && byte(i + 1) <= 0x9F) {
+            length = 2; // U+0080 to U+009F
+        } else if (c == 0xD8 && byte(i + 1) == 0x9C) {
+            length = 2; // U+061C
+        } else if (c == 0xE2 && byte(i + 1) == 0x80 &&
+                   (byte(i + 2) == 0x8E || byte(i + 2) == 0x8F ||
+                    (byte(i + 2) >= 0xA8 && byte(i + 2) <= 0xAE))) {
+            length = 3; // U+200E, U+200F, U+2028 to U+202E
+        } else if (c == 0xE2 && byte(i + 1) == 0x81 && byte(i + 2) >= 0xA6 && byte(i + 2) <= 0xA9) {
+            length = 3; // U+2066 to U+2069
+        }
+        if (length > 0) {
+            out += '?';
+            i += length;
+        } else {
+            out += text[i];
+            ++i;
         }
     }
-    return text;
+    return out;
 }
 
 } // namespace common

@@ -1,5 +1,6 @@
 #include "mapexport/exportplan.h"
 
+#include "common/errortext.h"
 #include "mapexport/ongrid.h"
 #include "mapexport/tilepyramid.h"
 
@@ -174,8 +175,8 @@ common::Result<ExportReport> runExport(const Prepared& prepared, Format format,
 QString summaryText(const ExportReport& report)
 {
     const QLocale c = QLocale::c();
-    QStringList lines{
-        QStringLiteral("Written: %1 (%2)").arg(report.file, c.formattedDataSize(report.bytes))};
+    QStringList lines{QStringLiteral("Written: %1 (%2)")
+                          .arg(common::printable(report.file), c.formattedDataSize(report.bytes))};
     if (report.minZoom >= 0) {
         lines.append(
             QStringLiteral("Zoom levels %1 to %2").arg(report.minZoom).arg(report.maxZoom));
@@ -205,7 +206,7 @@ QString summaryText(const ExportReport& report)
     if (!report.leftOut.isEmpty()) {
         lines.append(QStringLiteral("Left out:"));
         for (const QString& why : report.leftOut) {
-            lines.append(QStringLiteral("  ") + why);
+            lines.append(QStringLiteral("  ") + common::printable(why)); // a name on its line
         }
     }
     return lines.join(u'\n');

@@ -147,8 +147,8 @@ std::vector<Option> optionTable(Options& o, const std::string& dataFolder)
         textOption(
             "--max-rate", "[CODE=]N",
             "the most requests a second started to the remote source of\n"
-            "every map code or of one (default: no limit but two\n"
-            "connections a host)",
+            "every map code or of one, 0.001 to 1000 (default: no limit but\n"
+            "two connections a host)",
             [&o](const std::string& v) { o.maxRates.push_back(v); }, true),
         numberOption("--upstream-timeout", "SECONDS",
                      "the most a picture waits for its upstream servers:\n"

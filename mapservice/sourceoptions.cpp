@@ -186,9 +186,11 @@ common::Status SourceTable::addMaxRate(const std::string& argument)
     }
     char* end = nullptr;
     const double rate = std::strtod(coded->value.c_str(), &end);
-    if (coded->value.empty() || *end != '\0' || !(rate > 0) || rate > 1000) {
+    // Below a request in 1000 seconds the gap between two requests would be past any timer's
+    // reach (1e-320 made the gate let everything through).
+    if (coded->value.empty() || *end != '\0' || !(rate >= 0.001) || rate > 1000) {
         return common::badInput("--max-rate " + common::printable(argument) +
-                                    ": requests a second, above 0 and at most 1000",
+                                    ": requests a second, from 0.001 to 1000",
                                 2);
     }
     if (coded->codes.empty()) {

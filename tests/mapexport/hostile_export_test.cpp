@@ -106,6 +106,12 @@ TEST(HostileExport, EachFolderEndsWithItsStatusMessageAndFiles)
          0,
          {"IDA_?]0;owned?.gif"},
          true},
+        {"BidiControlsInANameDoNotTurnIt",
+         {{"IDA_E_B48!50L10!00Z45.gif", {}}, {QStringLiteral("IDA_\u202Efig.gif"), {}}},
+         "x.tif",
+         0,
+         {"IDA_?fig.gif"},
+         true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -123,7 +129,8 @@ TEST(HostileExport, EachFolderEndsWithItsStatusMessageAndFiles)
         for (const char* part : c.said) {
             EXPECT_TRUE(said.contains(part)) << part << "\n" << said.toStdString();
         }
-        EXPECT_FALSE(said.contains('\x1b') || said.contains('\x07')) << "no control character";
+        EXPECT_FALSE(said.contains('\x1b') || said.contains('\x07') || said.contains("\u202E"))
+            << "no control character";
         EXPECT_EQ(QFileInfo::exists(arguments.back()), c.written);
         EXPECT_EQ(QDir()
                       .entryList(QDir::Files | QDir::Hidden)

@@ -72,6 +72,18 @@ TEST(ExportScan, TilesOfTwoSourcesAreTwoSets)
                                   "aaaa (credit 0)"}));
 }
 
+// A name from outside stays on its line in the summary, in the order it is stored.
+TEST(ExportSummary, NamesStayOnTheirLines)
+{
+    mapexport::ExportReport report;
+    report.file = QStringLiteral("x\ny.tif");
+    report.leftOut = {QStringLiteral("IDA_\n\u202Egif.exe.gif: not a tile name")};
+    const QString text = mapexport::summaryText(report);
+    EXPECT_EQ(text.split(u'\n'),
+              (QStringList{"Written: x?y.tif (0 bytes)", "0 tiles written, 0 x 0 pixels",
+                           "Left out:", "  IDA_??gif.exe.gif: not a tile name"}));
+}
+
 struct DamageCase {
     const char* tile;
     QByteArray body;        // of the tile

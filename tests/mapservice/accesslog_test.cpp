@@ -29,6 +29,10 @@ TEST(AccessLog, OneLineOfSevenTabSeparatedFields)
         // what the client sent cannot break the line or add a field
         {{at(0), "127.0.0.2", "G\tT", "/a\tb\r\nc\x7f", 400, 5, 1},
          "1970-01-01T00:00:00.000Z\t127.0.0.2\tG?T\t/a?b??c?\t400\t5\t1.0"},
+        // nor reorder it (a right-to-left override, a C1 control, an isolate), while other
+        // UTF-8 stays
+        {{at(0), "127.0.0.2", "GET", "/\u202Egpj.exe\u0085\u2066x\u00e9", 404, 0, 0},
+         "1970-01-01T00:00:00.000Z\t127.0.0.2\tGET\t/?gpj.exe??x\u00e9\t404\t0\t0.0"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(accessLogLine(c.record), c.line);

@@ -61,6 +61,9 @@ TEST(HeaderOption, LinesThatAreNoHeadersOrTheServicesOwnAreRefusedWithoutTheirVa
     SourceTable table(testShores(), {});
     EXPECT_TRUE(table.addHeader("Referer: https://maps.example.org/").ok());
     EXPECT_FALSE(table.addMaxRate("0").ok());
+    EXPECT_FALSE(table.addMaxRate("1e-320").ok());
+    EXPECT_FALSE(table.addMaxRate("0.0009").ok());
+    EXPECT_TRUE(table.addMaxRate("0.001").ok());
     EXPECT_FALSE(table.addMaxRate("fast").ok());
     EXPECT_TRUE(table.addMaxRate("type1=2.5").ok());
 }
