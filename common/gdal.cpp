@@ -54,10 +54,14 @@ Result<Dataset> openRaster(const std::string& name, const std::string& label)
     const ErrorCapture errors;
     auto* dataset = GDALDataset::FromHandle(
         GDALOpenEx(name.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY, nullptr, nullptr, nullptr));
+    const std::string what = (label.empty() ? name : label) + " cannot be opened";
+    if (dataset == nullptr && !errors.failed()) { // GDAL says nothing of a file it cannot read
+        return Error{ErrorKind::Permanent, what + ": it is in no raster format GDAL reads", 0};
+    }
     if (dataset == nullptr) {
         const ErrorKind kind =
             errors.last().number == CPLE_OpenFailed ? ErrorKind::NotFound : ErrorKind::Permanent;
-        return errors.error(kind, (label.empty() ? name : label) + " cannot be opened");
+        return errors.error(kind, what);
     }
     return Dataset(dataset);
 }

@@ -150,7 +150,7 @@ std::optional<std::string> fileProblem(const std::string& path, PictureSize size
 {
     const auto body = common::readUpTo(path, maxBytes + 1); // a byte more tells one over it
     if (!body) {
-        return std::string("it cannot be read back");
+        return std::string("unreadable once received");
     }
     if (body->size() > maxBytes) {
         return "larger than " + std::to_string(maxBytes) + " bytes";

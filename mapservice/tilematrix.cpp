@@ -191,14 +191,18 @@ std::optional<std::string> settleGrid(TileGrid& grid)
             m.resolution <= 0) {
             return which + " has a scale or corner that is no finite number";
         }
+        // A size read as -1 was no whole number, or too large to be read as one.
+        const auto count = [](std::int64_t n) {
+            return n < 0 ? std::string("no whole number") : std::to_string(n);
+        };
         if (m.tileWidth < 1 || m.tileHeight < 1 || m.tileWidth > 4096 || m.tileHeight > 4096) {
-            return which + " has tiles of " + std::to_string(m.tileWidth) + " x " +
-                   std::to_string(m.tileHeight) + " pixels";
+            return which + " has tiles of " + count(m.tileWidth) + " x " + count(m.tileHeight) +
+                   " pixels";
         }
         if (m.matrixWidth < 1 || m.matrixHeight < 1 || m.matrixWidth > largestMatrix ||
             m.matrixHeight > largestMatrix) {
-            return which + " is " + std::to_string(m.matrixWidth) + " x " +
-                   std::to_string(m.matrixHeight) + " tiles, not 1 to 2^31 a side";
+            return which + " is " + count(m.matrixWidth) + " x " + count(m.matrixHeight) +
+                   " tiles, not 1 to 2^31 a side";
         }
         if (m.maxCol < m.minCol) {
             m.minCol = 0;

@@ -28,10 +28,16 @@ common::Result<std::vector<std::uint8_t>> decodeRgba(const std::string& file, in
     const int w = ds != nullptr ? GDALGetRasterXSize(ds) : 0;
     const int h = ds != nullptr ? GDALGetRasterYSize(ds) : 0;
     const int bands = ds != nullptr ? GDALGetRasterCount(ds) : 0;
-    if (bands == 0 || w < 1 || h < 1 || w > largestAnswer || h > largestAnswer) {
+    if (bands == 0 || w < 1 || h < 1) {
         ::unlink(file.c_str());
-        return common::passing(where + " is no picture of at most " +
-                                   std::to_string(largestAnswer) + " pixels a side",
+        const std::string why = errors.failed() ? ": " + errors.last().message : std::string();
+        return common::passing(where + " does not decode as a picture" + why.substr(0, 120), 502);
+    }
+    if (w > largestAnswer || h > largestAnswer) {
+        ::unlink(file.c_str());
+        return common::passing(where + " is a picture of " + std::to_string(w) + " x " +
+                                   std::to_string(h) + " pixels, more than " +
+                                   std::to_string(largestAnswer) + " a side",
                                502);
     }
     const int parts = 1 << level;

@@ -98,7 +98,7 @@ TEST(UpstreamBody, AStoredBodyIsCheckedWholeUpToItsLimit)
             EXPECT_NE(problem->find(c.problem), std::string::npos) << *problem;
         }
     }
-    EXPECT_EQ(fileProblem(path + ".gone", {256, 256}, png.size()), "it cannot be read back");
+    EXPECT_EQ(fileProblem(path + ".gone", {256, 256}, png.size()), "unreadable once received");
     std::remove(path.c_str());
 }
 

@@ -357,21 +357,20 @@ TEST_P(RefusedSource, NamesTheArgumentAndSaysWhy)
 
 INSTANTIATE_TEST_SUITE_P(
     Arguments, RefusedSource,
-    ::testing::Values(RefusedCase{"missing.tif", "cannot be opened: No such file or directory"},
-                      RefusedCase{"notes.txt", "cannot be opened"},
-                      RefusedCase{"type1=missing.tif", "No such file or directory"},
-                      RefusedCase{"EUR0408=drawn", "EUR0408 is no map code"},
-                      RefusedCase{"type3=drawn", "type3 is no map code"},
-                      RefusedCase{"EUR0407=", "no source"},
-                      RefusedCase{"xyz:https://tiles.example.org/tile.png", "{z}, {x} and {y}"},
-                      RefusedCase{"wms:https://maps.example.org/wms?FORMAT=image/png", "LAYERS"},
-                      RefusedCase{"tms:https://t.example.org/a#tilesize=300", "256 or 512"},
-                      RefusedCase{"xyz:https://{s}.t.example.org/{z}/{x}/{y}.png", "#subdomains"},
-                      RefusedCase{"xyz:https://t.example.org/{z}/{x}/{y}.png#layer=a",
-                                  "layer=a is none of them"},
-                      RefusedCase{"nosuch:https://t.example.org/a", "no kind of source"},
-                      RefusedCase{"arcgis:https://t.example.org/rest/services/a/FeatureServer",
-                                  "ends in /MapServer or /ImageServer"}));
+    ::testing::Values(
+        RefusedCase{"missing.tif", "cannot be opened: No such file or directory"},
+        RefusedCase{"notes.txt", "cannot be opened: it is in no raster format GDAL reads"},
+        RefusedCase{"type1=missing.tif", "No such file or directory"},
+        RefusedCase{"EUR0408=drawn", "EUR0408 is no map code"},
+        RefusedCase{"type3=drawn", "type3 is no map code"}, RefusedCase{"EUR0407=", "no source"},
+        RefusedCase{"xyz:https://tiles.example.org/tile.png", "{z}, {x} and {y}"},
+        RefusedCase{"wms:https://maps.example.org/wms?FORMAT=image/png", "LAYERS"},
+        RefusedCase{"tms:https://t.example.org/a#tilesize=300", "256 or 512"},
+        RefusedCase{"xyz:https://{s}.t.example.org/{z}/{x}/{y}.png", "#subdomains"},
+        RefusedCase{"xyz:https://t.example.org/{z}/{x}/{y}.png#layer=a", "layer=a is none of them"},
+        RefusedCase{"nosuch:https://t.example.org/a", "no kind of source"},
+        RefusedCase{"arcgis:https://t.example.org/rest/services/a/FeatureServer",
+                    "ends in /MapServer or /ImageServer"}));
 
 TEST(RemoteSources, AreAcceptedWithoutBeingContacted)
 {

@@ -116,6 +116,8 @@ TEST(WmtsCapabilities, WhatCannotBeUsedIsSaidInOneLine)
         {capabilities(layer("a"), "EPSG:3857", "-2e7", "5e8"), "", "no finite number"},
         {capabilities(layer("a"), "EPSG:3857", "-2e7 2e7", "5e8", "4294967296"), "",
          "not 1 to 2^31 a side"},
+        {capabilities(layer("a"), "EPSG:3857", "-2e7 2e7", "5e8", "9223372036854775808"), "",
+         "is no whole number x 1 tiles, not 1 to 2^31 a side"},
         {capabilities(layer("a", R"(<ResourceURL format="image/png" resourceType="tile"
             template="http://t.example/{TileMatrix}/{TileCol}.png"/>)")),
          "", "has no {TileRow}"},

@@ -2,6 +2,7 @@
 // outcome, the cache's limit, the tile grid and zoom, and the access log of a slow reader.
 #include "geotiffwriter.h"
 #include "leftovers.h"
+#include "mapservice/upstreampixels.h"
 #include "tempworkdir.h"
 #include "upstreamfakes.h"
 
@@ -162,6 +163,25 @@ TEST(UpstreamAnswer, IsKeptAsItsHeadersSayForAYearAtMost)
     unchanged.headers = {{"ETag", "\"b\""}, {"Cache-Control", "max-age=60"}};
     ASSERT_TRUE(staleAnswer(cache, "k", *stale, unchanged, {}, "tile", week));
     EXPECT_EQ(cache.lookup("k")->record->etag, "\"a\"") << "the tag of the body kept";
+}
+
+// An answer that no reader decodes, or that is larger than any tile, is named for what it is.
+TEST(UpstreamPixels, WhatCannotBeLaidOutIsNamed)
+{
+    common::gdal::setUp({});
+    testsupport::TempWorkDir work;
+    QImage wide(4097, 1, QImage::Format_RGB32);
+    wide.fill(Qt::red);
+    ASSERT_TRUE(wide.save(QStringLiteral("wide.png")));
+    testsupport::TempWorkDir::write(QStringLiteral("garbage.gif"),
+                                    QByteArray("GIF89a") + QByteArray(64, char(0xff)));
+    for (const auto& [file, reason] :
+         {std::pair{"garbage.gif", "tile 1/2/3 does not decode as a picture"},
+          std::pair{"wide.png", "tile 1/2/3 is a picture of 4097 x 1 pixels, more than 4096"}}) {
+        const auto decoded = decodeRgba(file, 0, 0, 0, 256, 256, "tile 1/2/3");
+        ASSERT_FALSE(decoded.ok()) << file;
+        EXPECT_EQ(decoded.error().text.rfind(reason, 0), 0u) << decoded.error().text;
+    }
 }
 
 // A cache entry of |bytes| bytes.
