@@ -160,10 +160,26 @@ QString formatEndings()
     return endings.join(QStringLiteral(", ")) + QStringLiteral(" or ") + last;
 }
 
+std::optional<QString> outputProblem(const QString& output)
+{
+    const QFileInfo target(output);
+    if (target.isDir()) {
+        return common::printable(output) + QStringLiteral(" is a folder; name a file to write");
+    }
+    if (!QFileInfo(target.absolutePath()).isDir()) {
+        return QStringLiteral("the folder %1 does not exist")
+            .arg(common::printable(target.absolutePath()));
+    }
+    return std::nullopt;
+}
+
 common::Status writeExport(const Mosaic& mosaic, Format format, const QString& output,
                            const QString& name, GDALProgressFunc progress, void* progressData,
                            const ExportSettings& settings)
 {
+    if (const auto problem = outputProblem(output)) {
+        return common::makeError(common::ErrorKind::Permanent, *problem, 1);
+    }
     // The tiles stay on disk: GDAL keeps a bounded number of them decoded (about 4 MB each)
     // and a bounded cache of blocks. A GeoTIFF is written a strip of rows at a time, shorter
     // than a tile, so a strip runs through the tiles of at most two rows: as many are kept open

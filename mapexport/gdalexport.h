@@ -60,6 +60,10 @@ QString formatHelp();
 // Every ending, for a message: ".mbtiles, .sqlitedb, .gpkg, .kmz, .tif or .tiff".
 QString formatEndings();
 
+// Why nothing can be written to |output|, found before any work: it is a folder, or the folder
+// it would go into is missing; nothing when it may be tried.
+std::optional<QString> outputProblem(const QString& output);
+
 // Writes |mosaic| to |output| in |format|, named |name| where the format keeps a name. The file
 // is made under a hidden temporary name beside |output| and takes its place only when whole,
 // so an earlier file stays until then, and nothing is left when the export fails. |progress|,

@@ -104,6 +104,9 @@ int exportTiles(int argc, char** argv)
     if (!folder.isFolder()) {
         return refuse(QStringLiteral("there is no tile folder %1 here").arg(folder.path()), 1);
     }
+    if (const auto problem = mapexport::outputProblem(options->output)) {
+        return refuse(*problem, 1); // before the folder is read
+    }
     const mapexport::Scan scan = mapexport::scanFolder(folder);
     if (!scan.foreign.isEmpty()) {
         std::fprintf(stderr, "mapexport: left out, since their names are not tile names:\n  %s\n",

@@ -106,6 +106,12 @@ TEST(HostileExport, EachFolderEndsWithItsStatusMessageAndFiles)
          0,
          {"IDA_?]0;owned?.gif"},
          true},
+        {"AFolderAsOutputIsRefusedBeforeTheExport",
+         {{"IDA_E_B48!50L10!00Z45.gif", {}}},
+         "out.tif",
+         1,
+         {"out.tif is a folder; name a file to write"},
+         true},
         {"BidiControlsInANameDoNotTurnIt",
          {{"IDA_E_B48!50L10!00Z45.gif", {}}, {QStringLiteral("IDA_\u202Efig.gif"), {}}},
          "x.tif",
@@ -117,6 +123,7 @@ TEST(HostileExport, EachFolderEndsWithItsStatusMessageAndFiles)
         SCOPED_TRACE(c.name);
         TempWorkDir work;
         ASSERT_TRUE(QDir().mkdir(QStringLiteral("mymaps")));
+        ASSERT_TRUE(QDir().mkdir(QStringLiteral("out.tif"))); // a folder where a file may go
         for (const auto& [name, bytes] : c.tiles) {
             writeTile(name, bytes);
         }
