@@ -198,7 +198,14 @@ std::optional<TileCache::Cached> TileCache::lookup(const std::string& key)
 {
     const std::string file = path(key);
     struct stat status {};
-    if (::stat(file.c_str(), &status) != 0 || !S_ISREG(status.st_mode) || status.st_size == 0) {
+    // What is no regular file (a pipe, a link) is none of the cache's and goes; it is never
+    // opened, as reading a pipe waits for a writer.
+    for (const std::string& own : {file, file + recordSuffix}) {
+        if (::lstat(own.c_str(), &status) == 0 && !S_ISREG(status.st_mode)) {
+            ::unlink(own.c_str());
+        }
+    }
+    if (::lstat(file.c_str(), &status) != 0 || !S_ISREG(status.st_mode) || status.st_size == 0) {
         return std::nullopt;
     }
     std::optional<Record> record = recordOf(file);

@@ -12,6 +12,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -181,6 +182,36 @@ TEST(UpstreamPixels, WhatCannotBeLaidOutIsNamed)
         const auto decoded = decodeRgba(file, 0, 0, 0, 256, 256, "tile 1/2/3");
         ASSERT_FALSE(decoded.ok()) << file;
         EXPECT_EQ(decoded.error().text.rfind(reason, 0), 0u) << decoded.error().text;
+    }
+}
+
+// A pipe where the cache keeps an entry or its record is removed, never opened: reading one
+// would wait for a writer, holding the cache's threads.
+TEST(TileCache, APipeInTheFolderIsRemovedNotRead)
+{
+    testsupport::TempWorkDir work;
+    TileCache cache((work.path() + QStringLiteral("/cache")).toStdString(),
+                    {std::uint64_t{1} << 30, std::time_t{3600}, std::chrono::seconds(0),
+                     std::chrono::seconds(600), std::chrono::seconds(3600)});
+    for (const char* key : {"body", "record"}) {
+        const auto temporary = cache.temporaryFor(key);
+        ASSERT_TRUE(temporary);
+        ASSERT_TRUE((*temporary)->write("body", 4));
+        ASSERT_TRUE(cache.store(key, **temporary, TileCache::Record{0, false, "\"a\"", {}}).ok());
+    }
+    const std::string body = cache.lookup("body")->file;
+    const std::string record = cache.lookup("record")->file + ".rec";
+    for (const std::string& pipe : {body, record}) {
+        ASSERT_EQ(::unlink(pipe.c_str()), 0);
+        ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    }
+    EXPECT_FALSE(cache.lookup("body")) << "no entry";
+    const auto withoutRecord = cache.lookup("record");
+    ASSERT_TRUE(withoutRecord);
+    EXPECT_FALSE(withoutRecord->record);
+    for (const std::string& pipe : {body, record}) {
+        struct stat status {};
+        EXPECT_NE(::lstat(pipe.c_str(), &status), 0) << pipe << " is gone";
     }
 }
 
