@@ -84,8 +84,12 @@ std::optional<int> Form1::Form_Load()
 void Form1::connectionTestEnded(const common::Status& fetched)
 {
     if (!fetched || QFileInfo(previewFile).size() < minimumPreviewBytes) {
+        // A failure for good (a redirect to another host, a 4xx status) is the service's own
+        // doing, which no network setting mends: its reason follows, naming where it pointed.
+        const bool forGood = !fetched && fetched.error().kind == common::ErrorKind::Permanent;
         dialogs_.message(noConnectionMessage +
-                         QStringLiteral("\nMap service: http://%1/").arg(serviceAddress_));
+                         QStringLiteral("\nMap service: http://%1/").arg(serviceAddress_) +
+                         (forGood ? u'\n' + common::errorText(fetched.error()) : QString()));
         QFile::remove(previewFile);
         emit ended(1);
         return;

@@ -134,6 +134,19 @@ INSTANTIATE_TEST_SUITE_P(
         ConnectionCase{"Trickle", FakeReply::trickle(testsupport::makeGif(320, 320), 60), false}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// A start-up that a redirect sends to another host names that host.
+TEST_F(PelagrinWindow, AStartUpRedirectedElsewhereNamesTheOtherHost)
+{
+    service.setDefault(FakeReply::redirect("http://127.0.0.2:9/pub/agent.dll"));
+    EXPECT_FALSE(load());
+    ASSERT_EQ(dialogs.messages.size(), 1);
+    EXPECT_TRUE(dialogs.messages.front().startsWith(pelagrin::noConnectionMessage));
+    EXPECT_TRUE(dialogs.messages.front().endsWith(
+        QStringLiteral("sent the request on to another host, http://127.0.0.2, which is not "
+                       "followed.")))
+        << dialogs.messages.front().toStdString();
+}
+
 class UnwritableFolder : public PelagrinWindow, public ::testing::WithParamInterface<bool> {};
 
 TEST_P(UnwritableFolder, IsNamedNotTakenForNoConnection)
