@@ -64,11 +64,10 @@ void Network::Private::take(const FetchPtr& asked, Waiter waiter)
     }
     asio::post(pool, [self = shared_from_this(), box = mailbox, fetch] {
         auto cached = self->cache.lookup(fetch->key);
+        // The body's file is opened once its transfer starts (see admit): a tile that waits for
+        // a connection holds no descriptor.
         common::Result<std::unique_ptr<TileCache::Temporary>> temporary =
             std::unique_ptr<TileCache::Temporary>();
-        if (!cached || !cached->fresh) {
-            temporary = self->cache.temporaryFor(fetch->key);
-        }
         box->post([self, fetch, cached, temporary = std::move(temporary)]() mutable {
             self->lookedUp(fetch, cached, std::move(temporary));
         });
@@ -116,8 +115,8 @@ void Network::Private::start(const FetchPtr& fetch)
     });
 }
 
-// Asks for the body once one of its host's connections is free. libcurl's own limit per
-// host would count all ports of a host together.
+// Asks for the body once one of its host's connections is free, the file it goes to made
+// first. libcurl's own limit per host would count all ports of a host together.
 void Network::Private::admit(const FetchPtr& fetch)
 {
     int& busy = busyPerHost[fetch->host];
@@ -127,7 +126,29 @@ void Network::Private::admit(const FetchPtr& fetch)
     }
     ++busy;
     fetch->holdsConnection = true;
-    launch(fetch);
+    if (fetch->temporary) { // fetched again after the cache made room
+        launch(fetch);
+        return;
+    }
+    // The file the body goes to, made on the pool; the transfer starts once it is there.
+    asio::post(pool, [self = shared_from_this(), box = mailbox, fetch] {
+        auto temporary = self->cache.temporaryFor(fetch->key);
+        box->post([self, fetch, temporary = std::move(temporary)]() mutable {
+            if (!self->isInFlight(fetch) || fetch->stage != Fetch::Stage::Fetching) {
+                self->release(*fetch); // dropped or served stale meanwhile
+                if (temporary && *temporary) {
+                    asio::post(self->pool, [t = std::move(temporary).value()] {}); // removed there
+                }
+                return;
+            }
+            if (!temporary) {
+                self->deliver(fetch, temporary.error());
+                return;
+            }
+            fetch->temporary = std::move(temporary).value();
+            self->launch(fetch);
+        });
+    });
 }
 
 // |fetch| no longer needs its connection: the next one waiting for its host starts.

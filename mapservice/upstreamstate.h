@@ -72,8 +72,8 @@ struct Network::Private : std::enable_shared_from_this<Network::Private> {
     // free.
     void start(const FetchPtr& fetch);
 
-    // Asks for the body once one of its host's connections is free. libcurl's own limit per
-    // host would count all ports of a host together.
+    // Asks for the body once one of its host's connections is free, the file it goes to made
+    // first. libcurl's own limit per host would count all ports of a host together.
     void admit(const FetchPtr& fetch);
 
     // |fetch| no longer needs its connection: the next one waiting for its host starts.

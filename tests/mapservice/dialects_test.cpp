@@ -374,4 +374,59 @@ TEST_F(TileDialects, ATileOutOfRangeIsNoDataAndOtherExceptionsFail)
     }
 }
 
+// A picture of many tiles holds a descriptor only for the tiles being fetched: a WMTS of 1 x 1
+// pixel tiles draws within a descriptor limit a little above what the process holds.
+TEST_F(TileDialects, ManyTilesWaitWithoutDescriptors)
+{
+    const std::string tile = testsupport::png(QColor(250, 150, 20), 1);
+    testsupport::LoopbackServer http;
+    std::string matrices;
+    for (int z = 0; z <= 14; ++z) {
+        matrices += "<TileMatrix><ows:Identifier>" + std::to_string(z) +
+                    "</ows:Identifier><ScaleDenominator>" +
+                    std::to_string(559082264.0287178 / std::ldexp(1.0, z)) +
+                    "</ScaleDenominator><TopLeftCorner>-20037508.342789244 20037508.342789244"
+                    "</TopLeftCorner><TileWidth>1</TileWidth><TileHeight>1</TileHeight>"
+                    "<MatrixWidth>" +
+                    std::to_string(256 << z) + "</MatrixWidth><MatrixHeight>" +
+                    std::to_string(256 << z) + "</MatrixHeight></TileMatrix>";
+    }
+    http.server().Get("/caps.xml", [&](const httplib::Request&, httplib::Response& res) {
+        res.set_content(R"(<Capabilities xmlns="http://www.opengis.net/wmts/1.0"
+            xmlns:ows="http://www.opengis.net/ows/1.1"><Contents><Layer>
+            <ows:Identifier>a</ows:Identifier><Format>image/png</Format><TileMatrixSetLink>
+            <TileMatrixSet>g</TileMatrixSet></TileMatrixSetLink><ResourceURL format="image/png"
+            resourceType="tile" template=")" +
+                            http.url() +
+                            R"(/t/{TileMatrix}/{TileRow}/{TileCol}.png"/></Layer><TileMatrixSet>
+            <ows:Identifier>g</ows:Identifier><ows:SupportedCRS>EPSG:3857</ows:SupportedCRS>)" +
+                            matrices + "</TileMatrixSet></Contents></Capabilities>",
+                        "text/xml");
+    });
+    std::atomic<int> asked{0};
+    http.server().Get(R"(/t/.*)", [&](const httplib::Request&, httplib::Response& res) {
+        ++asked;
+        res.set_content(tile, "image/png");
+    });
+    http.start();
+    SourceTable table(testShores(), options());
+    ASSERT_TRUE(table.add("wmts:" + http.url() + "/caps.xml").ok());
+    // Room for 48 more descriptors than are open now; each waiting tile held one.
+    int open = 0;
+    for ([[maybe_unused]] const auto& entry :
+         std::filesystem::directory_iterator("/proc/self/fd")) {
+        ++open;
+    }
+    rlimit before{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &before), 0);
+    rlimit tight = before;
+    tight.rlim_cur = static_cast<rlim_t>(open + 48);
+    const testsupport::RunningServer server(table); // its loop, not one run while waiting
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &tight), 0);
+    const auto [status, seconds] = server.get("CenP=48,10&Alti=90&Size=10,10&Lang=EUR0407");
+    setrlimit(RLIMIT_NOFILE, &before);
+    EXPECT_EQ(status, 200) << asked.load() << " tiles asked in " << seconds << " s";
+    EXPECT_GT(asked.load(), 100) << "a picture of many tiles";
+}
+
 } // namespace
