@@ -205,7 +205,8 @@ Upstreams::Upstreams(const RemoteOptions& options)
                                upstreamAnswerKept,
                                std::chrono::seconds(options.timeoutSeconds + 5)}),
       network_({options.userAgent, static_cast<std::int64_t>(options.maxTileMegabytes) << 20, 2,
-                upstreamAnswerKept, std::chrono::seconds(options.timeoutSeconds + 5)},
+                upstreamAnswerKept, std::chrono::seconds(options.timeoutSeconds + 5),
+                options.transfersInAll},
                cache_)
 {}
 

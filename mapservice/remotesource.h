@@ -30,6 +30,8 @@ struct RemoteOptions {
     // slot meanwhile); past them that source's pictures are answered 503 at once, and no other
     // source's.
     int waitingPerSource = 64;
+    // Transfers under way at once to all upstream hosts together.
+    int transfersInAll = 64;
 };
 
 // The upstream servers of all remote sources, one per host and port, their cache and the

@@ -43,7 +43,9 @@ void Network::Private::serveOn(asio::io_context* served)
     this->served = served != nullptr;
     mailbox = std::make_shared<Mailbox>(*loop);
     busyPerHost.clear();
+    busy = 0;
     queued.clear();
+    turns.clear();
     gates = std::make_unique<RateGates>(*loop);
     client = std::make_unique<AsioCurlLoop>(*loop);
 }
@@ -119,11 +121,16 @@ void Network::Private::start(const FetchPtr& fetch)
 // first. libcurl's own limit per host would count all ports of a host together.
 void Network::Private::admit(const FetchPtr& fetch)
 {
-    int& busy = busyPerHost[fetch->host];
-    if (busy >= options.connectionsPerHost) {
-        queued[fetch->host].push_back(fetch);
+    int& hostBusy = busyPerHost[fetch->host];
+    if (hostBusy >= options.connectionsPerHost || busy >= options.transfersInAll) {
+        auto& waiting = queued[fetch->host];
+        if (waiting.empty() && std::find(turns.begin(), turns.end(), fetch->host) == turns.end()) {
+            turns.push_back(fetch->host);
+        }
+        waiting.push_back(fetch);
         return;
     }
+    ++hostBusy;
     ++busy;
     fetch->holdsConnection = true;
     if (fetch->temporary) { // fetched again after the cache made room
@@ -151,7 +158,8 @@ void Network::Private::admit(const FetchPtr& fetch)
     });
 }
 
-// |fetch| no longer needs its connection: the next one waiting for its host starts.
+// |fetch| no longer needs its connection: the next one waiting starts, of the first host in
+// turn that has a connection free; that host's turn comes again after the others'.
 void Network::Private::release(Fetch& fetch)
 {
     if (!fetch.holdsConnection) {
@@ -159,11 +167,27 @@ void Network::Private::release(Fetch& fetch)
     }
     fetch.holdsConnection = false;
     --busyPerHost[fetch.host];
-    auto& waiting = queued[fetch.host];
-    while (!waiting.empty()) {
-        const FetchPtr next = waiting.front();
-        waiting.pop_front();
-        if (isInFlight(next) && next->stage == Fetch::Stage::Fetching) {
+    --busy;
+    for (std::size_t left = turns.size(); left > 0; --left) {
+        const std::string host = turns.front();
+        turns.pop_front();
+        auto& waiting = queued[host];
+        while (!waiting.empty() &&
+               !(isInFlight(waiting.front()) && waiting.front()->stage == Fetch::Stage::Fetching)) {
+            waiting.pop_front(); // dropped, or served stale, meanwhile
+        }
+        if (waiting.empty()) {
+            queued.erase(host);
+            continue;
+        }
+        turns.push_back(host);
+        if (busyPerHost[host] < options.connectionsPerHost) {
+            const FetchPtr next = waiting.front();
+            waiting.pop_front();
+            if (waiting.empty()) {
+                turns.pop_back();
+                queued.erase(host);
+            }
             admit(next);
             return;
         }

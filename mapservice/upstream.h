@@ -39,6 +39,9 @@ public:
         std::time_t defaultAge = std::time_t{7} * 24 * 3600;
         // How long an answer that may not be cached stays for the picture that reads it.
         std::chrono::seconds keepUnstored{35};
+        // Transfers under way at once, to all hosts together; the hosts whose requests wait
+        // are served in turn as transfers end.
+        int transfersInAll = 64;
     };
     Network(Options options, TileCache& cache);
     ~Network(); // abandons what is in flight; nothing is called back any more

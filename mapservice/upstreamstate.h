@@ -76,7 +76,8 @@ struct Network::Private : std::enable_shared_from_this<Network::Private> {
     // first. libcurl's own limit per host would count all ports of a host together.
     void admit(const FetchPtr& fetch);
 
-    // |fetch| no longer needs its connection: the next one waiting for its host starts.
+    // |fetch| no longer needs its connection: the next one waiting starts, of the first host in
+    // turn that has a connection free.
     void release(Fetch& fetch);
 
     // Asks for the body, or delivers why it cannot be asked for.
@@ -118,8 +119,10 @@ struct Network::Private : std::enable_shared_from_this<Network::Private> {
     std::map<std::string, FetchPtr> inFlight;           // by key
     std::uint64_t waiters = 0;                          // numbers them
     std::map<std::string, int> busyPerHost;             // connections in use, by host and port
+    int busy = 0;                                       // connections in use in all
     std::map<std::string, std::deque<FetchPtr>> queued; // waiting for one, by host and port
-    std::unique_ptr<RateGates> gates;                   // by the sources' manners, on *loop
+    std::deque<std::string> turns;    // the hosts whose requests wait, in the order they are served
+    std::unique_ptr<RateGates> gates; // by the sources' manners, on *loop
     std::mutex unstoredMutex;
     std::deque<std::pair<std::chrono::steady_clock::time_point,
                          std::unique_ptr<TileCache::Temporary>>>

@@ -2,6 +2,8 @@
 // rate.
 #include "xyzfixture.h"
 
+#include <future>
+
 namespace {
 
 using namespace mapservice;
@@ -85,6 +87,27 @@ TEST_F(Manners, ARateIsHeldOverFiftyTiles)
     for (std::size_t i = 0; i + 5 < times.size(); ++i) {
         EXPECT_GE(times[i + 5] - times[i], std::chrono::milliseconds(600)) << "request " << i;
     }
+}
+
+// Within the transfers allowed in all, hosts whose requests wait are served in turn: a slow host
+// with many tiles asked first does not hold up another host until all its tiles are in.
+TEST_F(Manners, HostsAreServedInTurn)
+{
+    testsupport::TileServer other;
+    tiles.delayMs = 50;
+    RemoteOptions limited = options();
+    limited.transfersInAll = 2;
+    SourceTable table(testShores(), limited);
+    ASSERT_TRUE(table.add("EUR0407=" + tiles.spec()).ok());
+    ASSERT_TRUE(table.add("USA407=" + other.spec()).ok());
+    const testsupport::RunningServer server(table);
+    auto slow = std::async(std::launch::async, [&server, this] { return server.get(query); });
+    testsupport::waitFor([this] { return tiles.requests.load() > 0; });
+    const auto [status, seconds] = server.get("CenP=-30,100&Alti=90&Size=100,100&Lang=USA407");
+    EXPECT_EQ(status, 200);
+    const int slowHostSoFar = tiles.requests.load();
+    EXPECT_EQ(slow.get().first, 200);
+    EXPECT_LT(slowHostSoFar, tiles.requests.load()) << "the other host waited for all its tiles";
 }
 
 } // namespace
