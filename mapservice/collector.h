@@ -54,9 +54,9 @@ public:
         }
         upstream_.fetch(
             url, keyPrefix_ + "/" + name, what, size, wanted_,
-            [self = shared_from_this(), name,
-             ifMissing = std::move(ifMissing)](const common::Result<std::string>& fetched) {
-                self->arrived(name, fetched, ifMissing);
+            [self = shared_from_this(), name, ifMissing = std::move(ifMissing)](
+                const common::Result<std::string>& fetched, const Network::Kept& kept) {
+                self->arrived(name, fetched, kept, ifMissing);
             },
             manners_);
     }
@@ -66,11 +66,14 @@ public:
 
 private:
     void arrived(const std::string& name, const common::Result<std::string>& fetched,
-                 const std::function<void()>& ifMissing)
+                 const Network::Kept& kept, const std::function<void()>& ifMissing)
     {
         if (fetched) {
             const std::lock_guard lock(mutex_);
             files_[name] = *fetched;
+            if (kept) {
+                kept_.push_back(kept);
+            }
         } else if (fetched.error().kind != common::ErrorKind::NotFound) {
             fail(fetched.error());
         } else if (ifMissing) {
@@ -82,6 +85,7 @@ private:
     void release()
     {
         Files files;
+        std::vector<Network::Kept> kept;
         {
             const std::lock_guard lock(mutex_);
             if (--outstanding_ > 0 || finished_) {
@@ -89,8 +93,10 @@ private:
             }
             finished_ = true;
             files.swap(files_);
+            kept.swap(kept_);
         }
         auto made = make_(std::move(files));
+        made->kept = std::move(kept);      // until the picture is drawn or given up
         made->deadline = wanted_.deadline; // fetching, decoding and warping share one time-out
         done_(GatheredPtr(std::move(made)));
     }
@@ -103,6 +109,7 @@ private:
                 return;
             }
             finished_ = true;
+            kept_.clear(); // no picture will read them
         }
         wanted_.abandoned->set(); // the picture's other requests stop
         done_(error);
@@ -119,6 +126,7 @@ private:
     bool finished_ = false;
     std::set<std::string> asked_;
     Files files_;
+    std::vector<Network::Kept> kept_;
 };
 
 } // namespace mapservice

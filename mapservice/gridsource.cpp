@@ -193,8 +193,8 @@ void GridSource::gather(const MapRequest& request, const Wanted& wanted, Gatheri
         (*done)(*failure);
         return;
     }
-    const auto fetched = [this, request, w,
-                          done = std::move(*done)](const common::Result<std::string>& file) {
+    const auto fetched = [this, request, w, done = std::move(*done)](
+                             const common::Result<std::string>& file, const Network::Kept& kept) {
         const auto failed = [this, w, done](const common::Error& error) {
             if (!w.abandoned->isSet()) { // a picture given up on says nothing of the server
                 const std::lock_guard lock(state_->mutex);
@@ -211,7 +211,7 @@ void GridSource::gather(const MapRequest& request, const Wanted& wanted, Gatheri
         // other picture meanwhile.
         auto read = std::make_shared<common::Result<TileService>>(common::Error{});
         upstream_.network().offLoop(
-            [this, read, path = *file] {
+            [this, read, path = *file, kept] {
                 const std::string text =
                     common::readUpTo(path, static_cast<std::size_t>(descriptionBytes)).value_or("");
                 *read = description_.read(text);

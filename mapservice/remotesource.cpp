@@ -205,8 +205,7 @@ Upstreams::Upstreams(const RemoteOptions& options)
                                upstreamAnswerKept,
                                std::chrono::seconds(options.timeoutSeconds + 5)}),
       network_({options.userAgent, static_cast<std::int64_t>(options.maxTileMegabytes) << 20, 2,
-                upstreamAnswerKept, std::chrono::seconds(options.timeoutSeconds + 5),
-                options.transfersInAll},
+                upstreamAnswerKept, options.transfersInAll},
                cache_)
 {}
 

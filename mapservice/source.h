@@ -98,6 +98,9 @@ public:
                                RgbImage& out) const = 0;
     // The cached files it was gathered from.
     virtual std::vector<std::string> fetchedFiles() const = 0;
+    // What must stay while it is drawn: the files of answers that may not be cached, which go
+    // when the last picture that reads them has been drawn or given up.
+    std::vector<std::shared_ptr<const void>> kept;
 };
 using GatheredPtr = std::shared_ptr<const Gathered>;
 using Gathering = std::function<void(common::Result<GatheredPtr>)>;

@@ -55,7 +55,7 @@ void Network::Private::serveOn(asio::io_context* served)
 void Network::Private::take(const FetchPtr& asked, Waiter waiter)
 {
     if (waiter.wanted.over()) {
-        waiter.done(overFor(waiter, asked->host, asked->what));
+        waiter.done(overFor(waiter, asked->host, asked->what), nullptr);
         return;
     }
     auto [it, fresh] = inFlight.try_emplace(asked->key, asked);
@@ -278,11 +278,12 @@ void Network::Private::transferEnded(Fetch* raw, const Ended& ended)
         Fetched stored =
             keepAnswer(self->cache, fetch->key, what, fetch->expected, fetch->maxBodyBytes,
                        *temporary, outcome, bytes, type, &keeping);
+        Kept kept;
         if (stored && !keeping.store) {
-            self->holdUnstored(std::move(temporary)); // the picture reads it there
+            kept = self->keepUnstored(std::move(temporary)); // the pictures read it there
         }
         temporary.reset(); // removed unless stored
-        box->post([self, fetch, stored] { self->deliver(fetch, stored); });
+        box->post([self, fetch, stored, kept] { self->deliver(fetch, stored, kept); });
     });
 }
 
@@ -344,8 +345,7 @@ void Network::offLoop(std::function<void()> work, std::function<void()> then)
 }
 
 void Network::fetch(const std::string& host, std::string url, std::string key, std::string what,
-                    Expected expected, Wanted wanted,
-                    std::function<void(common::Result<std::string>)> done,
+                    Expected expected, Wanted wanted, Done done,
                     std::shared_ptr<const Manners> manners)
 {
     auto fetch = std::make_shared<Fetch>();

@@ -31,14 +31,17 @@ struct Manners {
 // cache under its key, and a key already cached or being fetched is not asked for again.
 class Network {
 public:
+    // The file of an answer that may not be cached (no-store), handed with it to each picture
+    // that waits for it: the file goes once the last of them lets go. Nothing for the others.
+    using Kept = std::shared_ptr<const void>;
+    using Done = std::function<void(common::Result<std::string> file, Kept kept)>;
+
     struct Options {
         std::string userAgent;
         std::int64_t maxBodyBytes = std::int64_t{16} << 20;
         long connectionsPerHost = 2;
         // How long an answer is kept whose upstream said nothing of it.
         std::time_t defaultAge = std::time_t{7} * 24 * 3600;
-        // How long an answer that may not be cached stays for the picture that reads it.
-        std::chrono::seconds keepUnstored{35};
         // Transfers under way at once, to all hosts together; the hosts whose requests wait
         // are served in turn as transfers end.
         int transfersInAll = 64;
@@ -63,8 +66,7 @@ public:
     // |manners|, when given, are its source's: the requests of one source start at most its
     // rate apart.
     void fetch(const std::string& host, std::string url, std::string key, std::string what,
-               Expected expected, Wanted wanted,
-               std::function<void(common::Result<std::string>)> done,
+               Expected expected, Wanted wanted, Done done,
                std::shared_ptr<const Manners> manners = nullptr);
 
     // Runs |work| on the cache's pool, then |then| on the loop's thread (unless the network
@@ -84,8 +86,7 @@ public:
     Upstream(std::string host, Network& network) : host_(std::move(host)), network_(network) {}
 
     void fetch(std::string url, std::string key, std::string what, Expected expected, Wanted wanted,
-               std::function<void(common::Result<std::string>)> done,
-               std::shared_ptr<const Manners> manners = nullptr)
+               Network::Done done, std::shared_ptr<const Manners> manners = nullptr)
     {
         network_.fetch(host_, std::move(url), std::move(key), std::move(what), std::move(expected),
                        std::move(wanted), std::move(done), std::move(manners));

@@ -29,7 +29,7 @@ struct Network::Private : std::enable_shared_from_this<Network::Private> {
     struct Waiter {
         std::uint64_t id = 0;
         Wanted wanted;
-        std::function<void(common::Result<std::string>)> done;
+        Done done;
         std::unique_ptr<asio::steady_timer> deadline; // none when the picture has no deadline
     };
 
@@ -86,9 +86,9 @@ struct Network::Private : std::enable_shared_from_this<Network::Private> {
     // The body is in, or the transfer failed: checked and stored on the pool.
     void transferEnded(Fetch* raw, const Ended& ended);
 
-    // Keeps an answer that may not be cached, for the picture that reads it, until no picture
-    // can still need it; those older go. On the pool.
-    void holdUnstored(std::unique_ptr<TileCache::Temporary> temporary);
+    // An answer that may not be cached, kept for the pictures that read it: removed on the pool
+    // once the last of them lets go.
+    Kept keepUnstored(std::unique_ptr<TileCache::Temporary> temporary);
 
     void fetchAgain(const FetchPtr& fetch, bool restarted,
                     std::unique_ptr<TileCache::Temporary> temporary);
@@ -100,7 +100,7 @@ struct Network::Private : std::enable_shared_from_this<Network::Private> {
     // waits for any more stops.
     void drop(const FetchPtr& fetch, std::uint64_t id);
 
-    void deliver(const FetchPtr& fetch, const Fetched& outcome);
+    void deliver(const FetchPtr& fetch, const Fetched& outcome, const Kept& kept = nullptr);
 
     bool isInFlight(const FetchPtr& fetch) const;
 
@@ -123,10 +123,6 @@ struct Network::Private : std::enable_shared_from_this<Network::Private> {
     std::map<std::string, std::deque<FetchPtr>> queued; // waiting for one, by host and port
     std::deque<std::string> turns;    // the hosts whose requests wait, in the order they are served
     std::unique_ptr<RateGates> gates; // by the sources' manners, on *loop
-    std::mutex unstoredMutex;
-    std::deque<std::pair<std::chrono::steady_clock::time_point,
-                         std::unique_ptr<TileCache::Temporary>>>
-        unstored; // answers that may not be cached, oldest first
 };
 
 } // namespace mapservice

@@ -40,16 +40,18 @@ void Network::Private::serveStaleInTime(const FetchPtr& fetch)
     });
 }
 
-// Keeps an answer that may not be cached, for the picture that reads it, until no picture
-// can still need it; those older go. On the pool.
-void Network::Private::holdUnstored(std::unique_ptr<TileCache::Temporary> temporary)
+// An answer that may not be cached, kept for the pictures that read it: removed on the pool
+// once the last of them lets go (at once when the network has gone).
+Network::Kept Network::Private::keepUnstored(std::unique_ptr<TileCache::Temporary> temporary)
 {
-    const std::lock_guard lock(unstoredMutex);
-    const auto now = std::chrono::steady_clock::now();
-    while (!unstored.empty() && unstored.front().first + options.keepUnstored < now) {
-        unstored.pop_front();
-    }
-    unstored.emplace_back(now, std::move(temporary));
+    return std::shared_ptr<const TileCache::Temporary>(
+        temporary.release(), [self = weak_from_this()](const TileCache::Temporary* file) {
+            if (const auto me = self.lock()) {
+                asio::post(me->pool, [file] { delete file; }); // removed there
+            } else {
+                delete file;
+            }
+        });
 }
 
 // A picture waits for |fetch| until it is done, over its deadline or abandoned.
@@ -101,10 +103,10 @@ void Network::Private::drop(const FetchPtr& fetch, std::uint64_t id)
         }
     }
     waiter.deadline.reset();
-    waiter.done(overFor(waiter, fetch->host, fetch->what));
+    waiter.done(overFor(waiter, fetch->host, fetch->what), nullptr);
 }
 
-void Network::Private::deliver(const FetchPtr& fetch, const Fetched& outcome)
+void Network::Private::deliver(const FetchPtr& fetch, const Fetched& outcome, const Kept& kept)
 {
     if (!isInFlight(fetch)) {
         return;
@@ -114,7 +116,7 @@ void Network::Private::deliver(const FetchPtr& fetch, const Fetched& outcome)
     release(*fetch);
     for (Waiter& waiter : std::exchange(fetch->waiters, {})) {
         waiter.deadline.reset();
-        waiter.done(outcome);
+        waiter.done(outcome, kept);
     }
 }
 

@@ -60,16 +60,35 @@ TEST_F(Revalidation, AStaleTileIsAskedForWithItsETagAndA304KeepsIt)
     EXPECT_EQ(answer->get_header_value("Last-Modified"), "Wed, 21 Oct 2015 07:28:00 GMT");
 }
 
+// What may not be stored is drawn and gone, with its descriptor, once its pictures are drawn.
 TEST_F(Revalidation, WhatMayNotBeStoredIsDrawnButNotKept)
 {
     tiles.cacheControl = "no-store";
     SourceTable table(testShores(), options());
     ASSERT_TRUE(table.add(tiles.spec()).ok());
-    const Answer answer = answerMapRequest(query, table);
-    ASSERT_EQ(answer.status, 200) << answer.body;
-    const QColor centre = picture(answer).pixelColor(200, 200);
-    EXPECT_TRUE(centre == QColor(250, 150, 20) || centre == QColor(20, 150, 150));
+    const auto counted = [](const std::string& folder, bool hidden) {
+        int files = 0;
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+            const std::string name = entry.path().filename().native();
+            files += (name[0] == '.') == hidden && name != ".evict.lock" ? 1 : 0;
+        }
+        return files;
+    };
+    const Answer first = answerMapRequest(query, table); // the network's own descriptors open
+    ASSERT_EQ(first.status, 200) << first.body;
+    const int descriptors = counted("/proc/self/fd", false);
+    for (int lat = 40; lat < 50; ++lat) {
+        const Answer answer = answerMapRequest(
+            "CenP=" + std::to_string(lat) + ",10&Alti=90&Size=200,200&Lang=EUR0407", table);
+        ASSERT_EQ(answer.status, 200) << answer.body;
+        const QColor centre = picture(answer).pixelColor(100, 100);
+        EXPECT_TRUE(centre == QColor(250, 150, 20) || centre == QColor(20, 150, 150));
+    }
+    const std::string cache = work.path().toStdString() + "/cache";
+    testsupport::waitFor([&] { return counted(cache, true) == 0; }); // removed on the pool
+    EXPECT_EQ(counted(cache, true), 0);
     EXPECT_EQ(cachedFiles(), 0);
+    EXPECT_LE(counted("/proc/self/fd", false), descriptors);
 }
 
 TEST_F(Revalidation, AStaleTileIsServedWhenTheUpstreamIsDownAndALineSaysSo)
