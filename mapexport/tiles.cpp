@@ -12,6 +12,7 @@
 #include <gif_lib.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <map>
@@ -143,7 +144,7 @@ int mapTypeOf(const QString& name)
     return letter == u"W" ? 2 : 0;
 }
 
-Scan scanFolder(const common::TileFolder& folder)
+Scan scanFolder(const common::TileFolder& folder, const ScanProgress& progress)
 {
     Scan scan;
     const auto leaveOut = [&scan](const QString& name, const QString& why) {
@@ -213,8 +214,21 @@ Scan scanFolder(const common::TileFolder& folder)
     }
     // Whole blocks may still hold data that do not decode: each tile is decoded once, on the
     // global thread pool, and those that fail are left out.
+    std::atomic<int> decoded{0};
+    std::atomic<bool> stop{false};
+    const int tiles = static_cast<int>(scan.tiles.size());
     const auto problems = QtConcurrent::blockingMapped<std::vector<std::optional<QString>>>(
-        scan.tiles, [](const Tile& tile) { return decodeProblem(tile.path); });
+        scan.tiles, [&](const Tile& tile) -> std::optional<QString> {
+            if (stop.load()) {
+                return QStringLiteral("not read: stopped");
+            }
+            auto problem = decodeProblem(tile.path);
+            if (progress && !progress(++decoded, tiles)) {
+                stop.store(true);
+            }
+            return problem;
+        });
+    scan.stopped = stop.load();
     std::vector<Tile> decodable;
     decodable.reserve(scan.tiles.size());
     for (std::size_t i = 0; i < problems.size(); ++i) {

@@ -9,6 +9,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -43,6 +44,7 @@ struct Scan {
     QStringList foreign;  // pictures whose names are no tile names, skipped
     QStringList leftOut;  // "name: why", tiles that cannot be taken
     QStringList warnings; // "name: why", world files ignored (the name places the tile)
+    bool stopped = false; // the progress asked to stop before every tile was read
 };
 
 // The tile pictures of |folder|, with the world files beside them. Nothing in the folder is
@@ -52,7 +54,11 @@ struct Scan {
 // maxTileSide pixels a side, or does not decode. A world file whose
 // numbers are not finite, whose pixel size is zero or of the wrong sign, or that puts its tile
 // more than a tile from its name's place is ignored.
-Scan scanFolder(const common::TileFolder& folder);
+// |progress|, when given, hears how many of the tiles are decoded (from any thread, in no
+// order), and false from it stops the scan: the tiles not decoded yet are then left out as
+// "not read: stopped", and Scan::stopped is set.
+using ScanProgress = std::function<bool(int decoded, int tiles)>;
+Scan scanFolder(const common::TileFolder& folder, const ScanProgress& progress = nullptr);
 
 // The map type a tile name's letter stands for: 1 for E and U, 2 for W, 0 for any other.
 int mapTypeOf(const QString& name);

@@ -19,6 +19,9 @@
 #include <QThread>
 #include <QVBoxLayout>
 
+#include <algorithm>
+#include <atomic>
+
 namespace mapexport {
 
 namespace {
@@ -153,7 +156,8 @@ void ExportWindow::setBusy(bool busy)
     exportButton_->setEnabled(!busy && !sets_.empty());
 }
 
-// Reads the folder on the worker thread: every tile is checked and decoded once.
+// Reads the folder on the worker thread: every tile is checked and decoded once, the share
+// decoded shown as progress; Cancel stops it.
 void ExportWindow::readFolder(const QString& folder)
 {
     if (worker_ != nullptr) {
@@ -167,8 +171,22 @@ void ExportWindow::readFolder(const QString& folder)
     summary_->clear();
     openButton_->setEnabled(false);
     setBusy(true);
-    worker_ = QThread::create([this, folder = folder_] {
-        Scan scan = QFileInfo(folder).isDir() ? scanFolder(common::TileFolder(folder)) : Scan{};
+    stop_ = std::make_shared<std::atomic<bool>>(false);
+    progress_->setValue(0);
+    cancelButton_->setEnabled(true);
+    auto shown = std::make_shared<std::atomic<int>>(-1);
+    // Called on the decoding threads: the window hears of each new percent on its own loop.
+    ScanProgress progress = [this, stop = stop_, shown](int decoded, int tiles) {
+        const int percent = decoded * 100 / std::max(1, tiles);
+        if (shown->exchange(percent) != percent) {
+            QMetaObject::invokeMethod(
+                this, [this, percent] { showProgress(percent); }, Qt::QueuedConnection);
+        }
+        return !stop->load();
+    };
+    worker_ = QThread::create([this, folder = folder_, progress = std::move(progress)] {
+        Scan scan =
+            QFileInfo(folder).isDir() ? scanFolder(common::TileFolder(folder), progress) : Scan{};
         QMetaObject::invokeMethod(
             this, [this, scan = std::move(scan)] { folderRead(scan); }, Qt::QueuedConnection);
     });
@@ -180,10 +198,21 @@ void ExportWindow::folderRead(const Scan& scan)
     worker_->wait();
     delete worker_;
     worker_ = nullptr;
-    scan_ = scan;
-    sets_ = tileSets(scan.tiles);
+    cancelButton_->setEnabled(false);
+    progress_->setValue(0);
+    summary_->clear();
+    scan_ = scan.stopped ? Scan{} : scan;
+    sets_ = tileSets(scan_.tiles);
     setList_->clear();
     setBusy(false);
+    if (scan.stopped) {
+        setList_->addItem(QStringLiteral("Reading %1 was stopped; \"Change…\" reads a folder")
+                              .arg(common::printable(folder_)));
+        output_->clear();
+        credit_->clear();
+        emit idle();
+        return;
+    }
     if (sets_.empty()) {
         setList_->addItem(QStringLiteral("No tiles in %1").arg(common::printable(folder_)));
         output_->clear();

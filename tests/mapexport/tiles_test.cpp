@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <string>
 #include <sys/stat.h>
@@ -82,6 +83,35 @@ TEST(ExportSummary, NamesStayOnTheirLines)
     EXPECT_EQ(text.split(u'\n'),
               (QStringList{"Written: x?y.tif (0 bytes)", "0 tiles written, 0 x 0 pixels",
                            "Left out:", "  IDA_??gif.exe.gif: not a tile name"}));
+}
+
+// A scan tells how many tiles it has decoded, and stops when asked.
+TEST(ExportScan, ReportsProgressAndStopsWhenAsked)
+{
+    TempWorkDir work;
+    QStringList names;
+    for (int lon = 0; lon < 40; ++lon) {
+        names.append(QStringLiteral("IDA_E_B48!00L%1!00Z45.gif").arg(lon));
+    }
+    TempWorkDir::writeTiles(names, testsupport::makeGif(8, 6));
+    for (const int stopAfter : {0, 5}) {
+        std::atomic<int> heard{0};
+        std::atomic<int> most{0};
+        const auto scan =
+            mapexport::scanFolder(common::TileFolder::lookUp(), [&](int decoded, int tiles) {
+                EXPECT_EQ(tiles, 40);
+                most = std::max(most.load(), decoded);
+                return stopAfter == 0 || ++heard < stopAfter;
+            });
+        if (stopAfter == 0) {
+            EXPECT_FALSE(scan.stopped);
+            EXPECT_EQ(most.load(), 40);
+            EXPECT_EQ(scan.tiles.size(), 40u);
+        } else {
+            EXPECT_TRUE(scan.stopped);
+            EXPECT_LT(scan.tiles.size(), 40u) << "the rest not read";
+        }
+    }
 }
 
 struct DamageCase {

@@ -55,6 +55,30 @@ struct OpenWindow {
 const QStringList region2x2 = {"IDA_E_B48!50L10!00Z45.gif", "IDA_E_B48!50L11!00Z45.gif",
                                "IDA_E_B47!50L10!00Z45.gif", "IDA_E_B47!50L11!00Z45.gif"};
 
+// Reading a folder can be stopped: Cancel ends it, and the list says so.
+TEST(ExportWindow, ReadingTheFolderStopsOnCancel)
+{
+    TempWorkDir work;
+    QStringList names;
+    for (int lon = 0; lon < 200; ++lon) {
+        names.append(QStringLiteral("IDA_E_B48!00L%1!00Z45.gif").arg(lon));
+    }
+    TempWorkDir::writeTiles(names, testsupport::makeGif(200, 200));
+    testsupport::RecordingDialogs dialogs;
+    mapexport::ExportWindow window{dialogs, [](const QString&) {}};
+    window.Form_Load(); // starts reading
+    auto* cancel = window.findChild<QPushButton*>("cancel");
+    ASSERT_TRUE(cancel->isEnabled());
+    cancel->click();
+    ASSERT_TRUE(runUntil([&] { return !window.busy(); }));
+    const auto* list = window.findChild<QListWidget*>("sets");
+    ASSERT_EQ(list->count(), 1);
+    EXPECT_TRUE(list->item(0)->text().contains(u"was stopped"))
+        << list->item(0)->text().toStdString();
+    EXPECT_FALSE(cancel->isEnabled());
+    EXPECT_FALSE(window.findChild<QPushButton*>("export")->isEnabled());
+}
+
 TEST(ExportWindow, ChoosesTheLargestSetAndEachDestinationGivesItsEnding)
 {
     TempWorkDir work;
