@@ -18,20 +18,19 @@ inline std::string printable(std::string text)
         return i < text.size() ? static_cast<unsigned char>(text[i]) : 0u;
     };
     for (std::size_t i = 0; i < text.size();) {
-        const unsigned char c = byte(i);
-        std::size_t length = 0; // of a character to show as "?"
-        if (c < 0x20 || c == 0x7F) {
+        const unsigned c0 = byte(i);
+        const unsigned c1 = byte(i + 1);
+        const unsigned c2 = byte(i + 2);
+        // The length of a character to show as "?", else 0.
+        std::size_t length = 0;
+        if (c0 < 0x20 || c0 == 0x7F) {
             length = 1;
-        } else if (c == 0xC2 && byte(i + 1) >= 0x80 && byte(i + 1) <= 0x9F) {
-            length = 2; // U+0080 to U+009F
-        } else if (c == 0xD8 && byte(i + 1) == 0x9C) {
-            length = 2; // U+061C
-        } else if (c == 0xE2 && byte(i + 1) == 0x80 &&
-                   (byte(i + 2) == 0x8E || byte(i + 2) == 0x8F ||
-                    (byte(i + 2) >= 0xA8 && byte(i + 2) <= 0xAE))) {
-            length = 3; // U+200E, U+200F, U+2028 to U+202E
-        } else if (c == 0xE2 && byte(i + 1) == 0x81 && byte(i + 2) >= 0xA6 && byte(i + 2) <= 0xA9) {
-            length = 3; // U+2066 to U+2069
+        } else if ((c0 == 0xC2 && c1 >= 0x80 && c1 <= 0x9F) || (c0 == 0xD8 && c1 == 0x9C)) {
+            length = 2; // U+0080 to U+009F, U+061C
+        } else if (c0 == 0xE2 &&
+                   ((c1 == 0x80 && (c2 == 0x8E || c2 == 0x8F || (c2 >= 0xA8 && c2 <= 0xAE))) ||
+                    (c1 == 0x81 && c2 >= 0xA6 && c2 <= 0xA9))) {
+            length = 3; // U+200E, U+200F, U+2028 to U+202E, U+2066 to U+2069
         }
         if (length > 0) {
             out += '?';
