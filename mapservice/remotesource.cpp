@@ -199,11 +199,9 @@ Upstreams::Upstreams(const RemoteOptions& options)
       cache_(options.cacheFolder.empty()
                  ? (std::filesystem::temp_directory_path() / "mapservice-cache").native()
                  : options.cacheFolder,
-             // A picture's tiles stay while it may still be drawn: no picture takes longer than
-             // the upstream time-out.
+             // A picture's tiles stay while it is drawn: it holds their pins.
              TileCache::Limits{static_cast<std::uint64_t>(options.cacheMaxMegabytes) << 20,
-                               upstreamAnswerKept,
-                               std::chrono::seconds(options.timeoutSeconds + 5)}),
+                               upstreamAnswerKept}),
       network_({options.userAgent, static_cast<std::int64_t>(options.maxTileMegabytes) << 20, 2,
                 upstreamAnswerKept, options.transfersInAll},
                cache_)

@@ -194,7 +194,7 @@ std::optional<TileCache::Cached> TileCache::find(const std::string& key)
     return cached && cached->fresh ? cached : std::nullopt;
 }
 
-std::optional<TileCache::Cached> TileCache::lookup(const std::string& key)
+std::optional<TileCache::Cached> TileCache::lookup(const std::string& key, Pin* pin)
 {
     const std::string file = path(key);
     struct stat status {};
@@ -229,6 +229,13 @@ std::optional<TileCache::Cached> TileCache::lookup(const std::string& key)
     }
     it->second.used = ++uses_;
     it->second.last = SteadyClock::now();
+    if (pin != nullptr && fresh && !nothing) {
+        *pin = this->pin(file);
+        if (::access(file.c_str(), F_OK) != 0) { // evicted by another service meanwhile
+            pin->reset();
+            return std::nullopt;
+        }
+    }
     return Cached{file, nothing, fresh, std::move(record)};
 }
 
@@ -245,6 +252,9 @@ TileCache::temporaryFor(const std::string& key)
                 makeRoom();
                 continue;
             }
+            if (diskFull(ec.value())) {
+                return cacheFull();
+            }
             return common::permanent("the tile cache " + folder_ +
                                      " cannot be written: " + ec.message());
         }
@@ -253,6 +263,9 @@ TileCache::temporaryFor(const std::string& key)
         if (temporary->diskFull() && attempt == 0) {
             makeRoom();
             continue;
+        }
+        if (temporary->diskFull()) {
+            return cacheFull();
         }
         if (const auto& error = temporary->error()) {
             return common::permanent("the tile cache " + folder_ +
@@ -288,7 +301,7 @@ common::Status TileCache::renew(const std::string& key, const Record& record)
 }
 
 common::Status TileCache::store(const std::string& key, Temporary& written,
-                                const std::optional<Record>& record)
+                                const std::optional<Record>& record, Pin* pin)
 {
     const std::string file = path(key);
     struct stat status {};
@@ -313,6 +326,9 @@ common::Status TileCache::store(const std::string& key, Temporary& written,
     Entry& entry = entries_[file];
     total_ = total_ - entry.size + size;
     entry = {size, ++uses_, SteadyClock::now()};
+    if (pin != nullptr) {
+        *pin = this->pin(file);
+    }
     if (total_ > limits_.maxBytes) {
         // Down to nine tenths of the limit, so that the sorting is not done again at every store.
         evictTo(limits_.maxBytes / 10 * 9);
@@ -334,6 +350,11 @@ common::Status TileCache::storeNothing(const std::string& key, Temporary& writte
     }
 }
 
+common::Error TileCache::cacheFull()
+{
+    return common::passing("cache folder full: all that is in it is being drawn from", 503);
+}
+
 void TileCache::makeRoom()
 {
     const std::lock_guard lock(mutex_);
@@ -353,14 +374,8 @@ void TileCache::evictTo(std::uint64_t target)
     }
     std::vector<std::pair<std::uint64_t, std::string>> byUse;
     byUse.reserve(entries_.size());
-    const auto pinnedSince = SteadyClock::now() - limits_.pinFor;
     for (const auto& [file, entry] : entries_) {
-        if (isRecord(file)) {
-            continue; // goes with its entry
-        }
-        const bool pinned = limits_.pinFor.count() > 0 && entry.last != SteadyClock::time_point{} &&
-                            entry.last > pinnedSince;
-        if (!pinned) {
+        if (!isRecord(file) && !pinned(file)) { // a record goes with its entry
             byUse.emplace_back(entry.used, file);
         }
     }
@@ -382,6 +397,31 @@ void TileCache::evictTo(std::uint64_t target)
     if (fd >= 0) {
         ::close(fd);
     }
+}
+
+TileCache::Pin TileCache::pin(const std::string& file)
+{
+    {
+        const std::lock_guard lock(pins_->mutex);
+        ++pins_->count[file];
+    }
+    // The token points at the pins (never deleted through it); its deleter lets go.
+    return std::shared_ptr<const void>(pins_.get(),
+                                       [weak = std::weak_ptr<Pins>(pins_), file](const void*) {
+                                           if (const auto pins = weak.lock()) {
+                                               const std::lock_guard lock(pins->mutex);
+                                               if (const auto it = pins->count.find(file);
+                                                   it != pins->count.end() && --it->second <= 0) {
+                                                   pins->count.erase(it);
+                                               }
+                                           }
+                                       });
+}
+
+bool TileCache::pinned(const std::string& file) const
+{
+    const std::lock_guard lock(pins_->mutex);
+    return pins_->count.count(file) > 0;
 }
 
 std::uint64_t TileCache::bytes()

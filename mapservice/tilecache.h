@@ -31,9 +31,6 @@ public:
     struct Limits {
         std::uint64_t maxBytes = std::uint64_t{2048} << 20;
         std::time_t maxAge = std::time_t{7} * 24 * 3600;
-        // Entries found or stored within this long may be in use by a picture being drawn
-        // (pictures take no longer than that): eviction passes over them, even past the limit.
-        std::chrono::seconds pinFor{0};
         std::chrono::seconds walkEvery{600};
         std::chrono::seconds sweepEvery{3600};
     };
@@ -62,9 +59,13 @@ public:
     };
     // The entry of |key|, when the cache holds a fresh one; marks it used.
     std::optional<Cached> find(const std::string& key);
+    // A token that keeps an entry from eviction while it lives (see pin).
+    using Pin = std::shared_ptr<const void>;
+
     // The entry of |key|, fresh or stale (then to be asked again with its validators, and
-    // served when the upstream cannot answer); marks it used.
-    std::optional<Cached> lookup(const std::string& key);
+    // served when the upstream cannot answer); marks it used. A fresh picture is pinned into
+    // |pin| when one is given, before any eviction can take it.
+    std::optional<Cached> lookup(const std::string& key, Pin* pin = nullptr);
 
     // A hidden file being written beside where its key goes, locked while this object lives and
     // removed with it unless it was stored.
@@ -95,8 +96,9 @@ public:
     // the least recently used entries not in use until the cache is within its limit again.
     // The body goes first: a crash between leaves a body with its older record or none, whose
     // validators the upstream then refuses.
+    // The entry is pinned into |pin|, when one is given, before the eviction that may follow.
     common::Status store(const std::string& key, Temporary& written,
-                         const std::optional<Record>& record = std::nullopt);
+                         const std::optional<Record>& record = std::nullopt, Pin* pin = nullptr);
     // Replaces the record of |key|'s entry: the upstream said it is unchanged (304).
     common::Status renew(const std::string& key, const Record& record);
     // Records in |written|, then puts in place as |key|, that the upstream has nothing there.
@@ -105,6 +107,14 @@ public:
     // The file system is full: drops the entries not in use down to half of what the cache
     // holds (or of its limit, when it holds more).
     void makeRoom();
+
+    // The error of a file system that is full once all it could drop has gone: a 503, to be
+    // asked again.
+    static common::Error cacheFull();
+
+    // Keeps the entry |file| (found or stored) while the token lives: a picture being drawn
+    // from it holds one, and eviction passes over it, even past the limit.
+    Pin pin(const std::string& file);
 
     std::uint64_t bytes();
 
@@ -121,8 +131,15 @@ private:
     void evictTo(std::uint64_t target);
     std::string path(const std::string& key) const { return folder_ + "/" + key; }
 
+    struct Pins {
+        std::mutex mutex;
+        std::unordered_map<std::string, int> count; // by path
+    };
+    bool pinned(const std::string& file) const;
+
     const std::string folder_;
     const Limits limits_;
+    const std::shared_ptr<Pins> pins_ = std::make_shared<Pins>();
     std::mutex mutex_;
     bool walked_ = false;
     SteadyClock::time_point lastWalk_{};

@@ -65,33 +65,24 @@ void Network::Private::take(const FetchPtr& asked, Waiter waiter)
         return;
     }
     asio::post(pool, [self = shared_from_this(), box = mailbox, fetch] {
-        auto cached = self->cache.lookup(fetch->key);
-        // The body's file is opened once its transfer starts (see admit): a tile that waits for
-        // a connection holds no descriptor.
-        common::Result<std::unique_ptr<TileCache::Temporary>> temporary =
-            std::unique_ptr<TileCache::Temporary>();
-        box->post([self, fetch, cached, temporary = std::move(temporary)]() mutable {
-            self->lookedUp(fetch, cached, std::move(temporary));
-        });
+        // A fresh entry is pinned before the pictures hear of it, so that no eviction takes it
+        // before they are drawn. The body's file of one to fetch is opened once its transfer
+        // starts (see admit): a tile that waits for a connection holds no descriptor.
+        TileCache::Pin pinned;
+        auto cached = self->cache.lookup(fetch->key, &pinned);
+        box->post([self, fetch, cached, pinned] { self->lookedUp(fetch, cached, pinned); });
     });
 }
 
 void Network::Private::lookedUp(const FetchPtr& fetch,
-                                const std::optional<TileCache::Cached>& cached,
-                                common::Result<std::unique_ptr<TileCache::Temporary>> temporary)
+                                const std::optional<TileCache::Cached>& cached, const Kept& pinned)
 {
     if (!isInFlight(fetch)) { // nobody waits any more
-        if (temporary && *temporary) {
-            asio::post(pool, [t = std::move(temporary).value()] {}); // removed there
-        }
         return;
     }
     if (cached && cached->fresh) {
-        deliver(fetch, pictureOf(cached, "upstream " + fetch->host + ": " + fetch->what));
-    } else if (!temporary) {
-        deliver(fetch, temporary.error());
+        deliver(fetch, pictureOf(cached, "upstream " + fetch->host + ": " + fetch->what), pinned);
     } else {
-        fetch->temporary = std::move(temporary).value();
         fetch->stale = cached; // asked again with its validators, kept if that fails
         fetch->stage = Fetch::Stage::Fetching;
         if (cached) {
@@ -254,12 +245,20 @@ void Network::Private::transferEnded(Fetch* raw, const Ended& ended)
                       type = ended.contentType]() mutable {
         const std::string what = "upstream " + fetch->host + ": " + fetch->what;
         if (fetch->stale) {
-            if (auto kept = staleAnswer(self->cache, fetch->key, *fetch->stale, ended, outcome,
-                                        what, self->options.defaultAge)) {
+            if (auto old = staleAnswer(self->cache, fetch->key, *fetch->stale, ended, outcome, what,
+                                       self->options.defaultAge)) {
                 temporary.reset();
-                box->post([self, fetch, kept = std::move(*kept)] { self->deliver(fetch, kept); });
+                Kept pinned = *old ? self->cache.pin(**old) : nullptr;
+                box->post([self, fetch, old = std::move(*old), pinned] {
+                    self->deliver(fetch, old, pinned);
+                });
                 return;
             }
+        }
+        if (fetch->madeRoom && temporary->diskFull()) { // full of what pictures still draw
+            temporary.reset();
+            box->post([self, fetch] { self->deliver(fetch, TileCache::cacheFull()); });
+            return;
         }
         if (!fetch->madeRoom && temporary->diskFull()) {
             // A full file system: the cache makes room and the tile is fetched once more.
@@ -271,14 +270,18 @@ void Network::Private::transferEnded(Fetch* raw, const Ended& ended)
             return;
         }
         if (const auto& error = temporary->error(); outcome.ok() && error) {
-            outcome = common::permanent("the tile cache cannot be written: " + error->text, 500);
+            outcome =
+                temporary->diskFull()
+                    ? TileCache::cacheFull()
+                    : common::permanent("the tile cache cannot be written: " + error->text, 500);
         }
         const Keeping keeping =
             keepingOf(ended.headers, std::time(nullptr), self->options.defaultAge);
+        TileCache::Pin pinned; // the stored entry, until its pictures are drawn
         Fetched stored =
             keepAnswer(self->cache, fetch->key, what, fetch->expected, fetch->maxBodyBytes,
-                       *temporary, outcome, bytes, type, &keeping);
-        Kept kept;
+                       *temporary, outcome, bytes, type, &keeping, &pinned);
+        Kept kept = pinned;
         if (stored && !keeping.store) {
             kept = self->keepUnstored(std::move(temporary)); // the pictures read it there
         }

@@ -239,7 +239,8 @@ common::Result<std::string> keepAnswer(TileCache& cache, const std::string& key,
                                        const std::string& what, const Expected& expected,
                                        std::int64_t maxBodyBytes, TileCache::Temporary& temporary,
                                        const common::Status& outcome, std::int64_t bytes,
-                                       const std::string& contentType, const Keeping* keeping)
+                                       const std::string& contentType, const Keeping* keeping,
+                                       TileCache::Pin* pinned)
 {
     if (expected.isDocumentKind()) {
         return keepDocument(cache, key, what, expected, temporary, outcome, bytes, contentType,
@@ -276,7 +277,7 @@ common::Result<std::string> keepAnswer(TileCache& cache, const std::string& key,
         return temporary.path(); // read by the picture, never entered in the cache
     }
     const auto record = keeping != nullptr ? std::optional(keeping->record) : std::nullopt;
-    if (const common::Status stored = cache.store(key, temporary, record); !stored) {
+    if (const common::Status stored = cache.store(key, temporary, record, pinned); !stored) {
         return stored.error();
     }
     // As it is now: a record that says it is stale at once is still this picture's answer.

@@ -89,12 +89,11 @@ common::Result<std::string> pictureOf(const std::optional<TileCache::Cached>& ca
 // keeping a picture: its record goes beside it, or (when it may not be stored) the picture is
 // checked and its temporary's file given, not stored. Does the disk's work: not for the loop's
 // thread.
-common::Result<std::string> keepAnswer(TileCache& cache, const std::string& key,
-                                       const std::string& what, const Expected& expected,
-                                       std::int64_t maxBodyBytes, TileCache::Temporary& temporary,
-                                       const common::Status& outcome, std::int64_t bytes,
-                                       const std::string& contentType = {},
-                                       const Keeping* keeping = nullptr);
+common::Result<std::string>
+keepAnswer(TileCache& cache, const std::string& key, const std::string& what,
+           const Expected& expected, std::int64_t maxBodyBytes, TileCache::Temporary& temporary,
+           const common::Status& outcome, std::int64_t bytes, const std::string& contentType = {},
+           const Keeping* keeping = nullptr, TileCache::Pin* pinned = nullptr);
 
 // Records in |temporary|, then puts in place as |key|, that the upstream has nothing there; the
 // not-found error for |what|, or why it could not be kept.

@@ -62,7 +62,7 @@ struct Network::Private : std::enable_shared_from_this<Network::Private> {
     void take(const FetchPtr& asked, Waiter waiter);
 
     void lookedUp(const FetchPtr& fetch, const std::optional<TileCache::Cached>& cached,
-                  common::Result<std::unique_ptr<TileCache::Temporary>> temporary);
+                  const Kept& pinned);
 
     // A stale entry is served once half the time its first picture has is gone, whether the
     // request for it has started (a host's connections may all be busy) or not.

@@ -32,8 +32,10 @@ void Network::Private::serveStaleInTime(const FetchPtr& fetch)
             return;
         }
         const std::string what = "upstream " + fetch->host + ": " + fetch->what;
-        me->deliver(fetch, servedStale(*fetch->stale, what,
-                                       "upstream " + fetch->host + ": no answer in time"));
+        me->deliver(
+            fetch,
+            servedStale(*fetch->stale, what, "upstream " + fetch->host + ": no answer in time"),
+            me->cache.pin(fetch->stale->file));
         if (fetch->temporary) {
             asio::post(me->pool, [t = std::move(fetch->temporary)] {}); // removed there
         }

@@ -112,6 +112,47 @@ TEST_F(XyzSource, TheCacheNeverFailsAPictureForItsOwnSize)
     EXPECT_EQ(full.status, 200) << full.body;
 }
 
+// On a full file system a picture's tiles stay only while it is drawn: the next pictures make
+// room by dropping them; a picture whose own tiles cannot fit is a 503 saying so.
+TEST_F(XyzSource, AFullCacheKeepsAnsweringAndSaysWhenItCannot)
+{
+    QImage noise(256, 256, QImage::Format_RGB32);
+    std::uint32_t state = 7;
+    for (int i = 0; i < 256 * 256; ++i) {
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        noise.setPixel(i % 256, i / 256, state);
+    }
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    noise.save(&buffer, "PNG"); // about 200 KB that no file system compresses
+    tiles.body = bytes.toStdString();
+    const std::string cache = (work.path() + QStringLiteral("/cache")).toStdString();
+    std::filesystem::create_directory(cache);
+    if (::geteuid() != 0 || ::unshare(CLONE_NEWNS) != 0 ||
+        ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        ::mount("tmpfs", cache.c_str(), "tmpfs", 0, "size=8m") != 0) {
+        GTEST_SKIP() << "a file system of a few megabytes needs root";
+    }
+    SourceTable table(testShores(), options()); // its threads in this mount namespace
+    ASSERT_TRUE(table.add(tiles.spec()).ok());
+    std::vector<int> statuses;
+    for (int lon = 0; lon < 60; lon += 10) { // each 16 to 25 tiles: two do not fit together
+        statuses.push_back(answerMapRequest("CenP=20," + std::to_string(lon) +
+                                                "&Alti=90&Size=200,200&Lang=EUR0407",
+                                            table)
+                               .status);
+    }
+    const Answer tooLarge =
+        answerMapRequest("CenP=-20,100&Alti=90&Size=1200,1200&Lang=EUR0407", table);
+    ::umount2(cache.c_str(), MNT_DETACH);
+    EXPECT_EQ(statuses, std::vector<int>(6, 200));
+    EXPECT_EQ(tooLarge.status, 503);
+    EXPECT_NE(tooLarge.body.find("cache folder full"), std::string::npos) << tooLarge.body;
+}
+
 // What an upstream or the cache does wrong is named as it is: a redirect to another host (not
 // followed), a header past libcurl's limit, a cache on a read-only file system.
 TEST_F(XyzSource, FaultsAreNamedTruly)

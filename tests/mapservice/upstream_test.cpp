@@ -150,9 +150,9 @@ TEST(UpstreamAnswer, IsKeptAsItsHeadersSayForAYearAtMost)
     }
 
     testsupport::TempWorkDir work;
-    TileCache cache((work.path() + QStringLiteral("/cache")).toStdString(),
-                    {std::uint64_t{1} << 30, week, std::chrono::seconds(0),
-                     std::chrono::seconds(600), std::chrono::seconds(3600)});
+    TileCache cache(
+        (work.path() + QStringLiteral("/cache")).toStdString(),
+        {std::uint64_t{1} << 30, week, std::chrono::seconds(600), std::chrono::seconds(3600)});
     const auto temporary = cache.temporaryFor("k");
     ASSERT_TRUE(temporary);
     ASSERT_TRUE((*temporary)->write("body", 4));
@@ -191,8 +191,8 @@ TEST(TileCache, APipeInTheFolderIsRemovedNotRead)
 {
     testsupport::TempWorkDir work;
     TileCache cache((work.path() + QStringLiteral("/cache")).toStdString(),
-                    {std::uint64_t{1} << 30, std::time_t{3600}, std::chrono::seconds(0),
-                     std::chrono::seconds(600), std::chrono::seconds(3600)});
+                    {std::uint64_t{1} << 30, std::time_t{3600}, std::chrono::seconds(600),
+                     std::chrono::seconds(3600)});
     for (const char* key : {"body", "record"}) {
         const auto temporary = cache.temporaryFor(key);
         ASSERT_TRUE(temporary);
@@ -224,10 +224,10 @@ void put(TileCache& cache, const std::string& key, std::size_t bytes = 1000)
     ASSERT_TRUE(cache.store(key, **temporary).ok());
 }
 
-TileCache::Limits limits(std::uint64_t bytes, int pinSeconds = 0, int walkSeconds = 600)
+TileCache::Limits limits(std::uint64_t bytes, int walkSeconds = 600)
 {
-    return {bytes, std::time_t{7} * 24 * 3600, std::chrono::seconds(pinSeconds),
-            std::chrono::seconds(walkSeconds), std::chrono::seconds(3600)};
+    return {bytes, std::time_t{7} * 24 * 3600, std::chrono::seconds(walkSeconds),
+            std::chrono::seconds(3600)};
 }
 
 // Temporaries of writers that died go when a cache first looks at its folder, in either name
@@ -279,14 +279,24 @@ TEST(TileCache, DropsTheLeastRecentlyUsedBeyondItsLimit)
 TEST(TileCache, TilesInUseStayEvenPastTheLimit)
 {
     testsupport::TempWorkDir work;
-    TileCache cache(work.path().toStdString() + "/cache", limits(3000, 60));
+    TileCache cache(work.path().toStdString() + "/cache", limits(3000));
+    std::vector<TileCache::Pin> drawing(5); // the pins of a picture being drawn
     for (int i = 0; i < 5; ++i) {
-        put(cache, "s/1/0/" + std::to_string(i));
+        const auto temporary = cache.temporaryFor("s/1/0/" + std::to_string(i));
+        ASSERT_TRUE(temporary);
+        ASSERT_TRUE((*temporary)->write(std::string(1000, 'x').data(), 1000));
+        ASSERT_TRUE(cache
+                        .store("s/1/0/" + std::to_string(i), **temporary, std::nullopt,
+                               &drawing[static_cast<std::size_t>(i)])
+                        .ok());
     }
     for (int i = 0; i < 5; ++i) {
         EXPECT_TRUE(cache.find("s/1/0/" + std::to_string(i))) << i;
     }
     EXPECT_EQ(cache.bytes(), 5000u);
+    drawing.clear(); // drawn: the next store makes room
+    put(cache, "s/1/0/5");
+    EXPECT_LE(cache.bytes(), 3000u);
 }
 
 // Two services on one folder, each walking it before it evicts: together under the limit.
@@ -294,8 +304,8 @@ TEST(TileCache, TwoServicesSharingAFolderKeepItUnderTheLimitTogether)
 {
     testsupport::TempWorkDir work;
     const std::string folder = work.path().toStdString() + "/cache";
-    TileCache first(folder, limits(3000, 0, 0));
-    TileCache second(folder, limits(3000, 0, 0));
+    TileCache first(folder, limits(3000, 0));
+    TileCache second(folder, limits(3000, 0));
     for (int i = 0; i < 8; ++i) {
         put(i % 2 == 0 ? first : second, "s/2/0/" + std::to_string(i));
     }
