@@ -4,8 +4,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
+#include <optional>
 #include <string_view>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -22,7 +24,8 @@ namespace fs = std::filesystem;
 
 // What records that the upstream has nothing there. No picture begins so.
 constexpr std::string_view nothingThere = "mapservice: nothing there\n";
-// The file a service locks while it evicts, so that services sharing the folder take turns.
+// The file a service locks while it counts or evicts, so that services sharing the folder take
+// turns; it holds the folder's size as they keep it between walks.
 constexpr const char* evictionLock = ".evict.lock";
 
 std::string systemReason(int error = errno)
@@ -36,6 +39,51 @@ bool diskFull(int error)
 }
 
 } // namespace
+
+// The lock file, held while it lives; where it cannot be had, nothing is shared.
+class TileCache::FolderLock {
+public:
+    explicit FolderLock(const std::string& folder)
+        : fd_(::open((folder + "/" + evictionLock).c_str(),
+                     O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644))
+    {
+        if (fd_ >= 0) {
+            ::flock(fd_, LOCK_EX); // held for a few reads and unlinks by whoever has it
+        }
+    }
+    ~FolderLock()
+    {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+    }
+    FolderLock(const FolderLock&) = delete;
+    FolderLock& operator=(const FolderLock&) = delete;
+
+    // The folder's size in bytes as the services last wrote it; nothing before any did.
+    std::optional<std::uint64_t> size() const
+    {
+        char text[24] = {};
+        const ssize_t n = fd_ >= 0 ? ::pread(fd_, text, sizeof text - 1, 0) : -1;
+        if (n <= 0 || text[0] < '0' || text[0] > '9') {
+            return std::nullopt;
+        }
+        return std::strtoull(text, nullptr, 10);
+    }
+    void setSize(std::uint64_t bytes) const
+    {
+        if (fd_ < 0) {
+            return;
+        }
+        const std::string text = std::to_string(bytes) + "\n";
+        if (::ftruncate(fd_, 0) == 0) {
+            (void)!::pwrite(fd_, text.data(), text.size(), 0);
+        }
+    }
+
+private:
+    int fd_;
+};
 
 bool TileCache::Temporary::write(const char* data, std::size_t size)
 {
@@ -99,6 +147,7 @@ void TileCache::walk()
         found[file].used = ++uses_;
     }
     entries_ = std::move(found);
+    FolderLock(folder_).setSize(total_); // counted anew for every service sharing it
 }
 
 void TileCache::sweepTemporaries()
@@ -320,18 +369,33 @@ common::Status TileCache::store(const std::string& key, Temporary& written,
     } else {
         ::unlink((file + recordSuffix).c_str()); // an older answer's
     }
+    struct stat recordStatus {};
+    const std::uint64_t recordSize = ::stat((file + recordSuffix).c_str(), &recordStatus) == 0
+                                         ? static_cast<std::uint64_t>(recordStatus.st_size)
+                                         : 0;
     const std::lock_guard lock(mutex_);
     walkIfDue();
     const auto size = static_cast<std::uint64_t>(status.st_size);
     Entry& entry = entries_[file];
-    total_ = total_ - entry.size + size;
+    Entry& recordEntry = entries_[file + recordSuffix];
+    // What the folder gained: the body and its record, less what they replaced.
+    const std::uint64_t before = entry.size + recordEntry.size;
     entry = {size, ++uses_, SteadyClock::now()};
+    recordEntry.size = recordSize;
+    if (recordSize == 0) {
+        entries_.erase(file + recordSuffix);
+    }
     if (pin != nullptr) {
         *pin = this->pin(file);
     }
+    // The size every service sharing the folder keeps, else this one's own count.
+    const FolderLock folder(folder_);
+    const std::uint64_t counted = folder.size().value_or(total_);
+    total_ = std::max(counted + size + recordSize, before) - before;
+    folder.setSize(total_);
     if (total_ > limits_.maxBytes) {
         // Down to nine tenths of the limit, so that the sorting is not done again at every store.
-        evictTo(limits_.maxBytes / 10 * 9);
+        evictLocked(limits_.maxBytes / 10 * 9, folder);
     }
     return {};
 }
@@ -359,18 +423,14 @@ void TileCache::makeRoom()
 {
     const std::lock_guard lock(mutex_);
     walk(); // what the file system holds now
-    evictTo(std::min(limits_.maxBytes, total_) / 2);
+    const FolderLock folder(folder_);
+    evictLocked(std::min(limits_.maxBytes, total_) / 2, folder);
 }
 
-void TileCache::evictTo(std::uint64_t target)
+void TileCache::evictLocked(std::uint64_t target, const FolderLock& folder)
 {
     if (total_ <= target) {
         return;
-    }
-    const int fd =
-        ::open((folder_ + "/" + evictionLock).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (fd >= 0) {
-        ::flock(fd, LOCK_EX); // held for a few unlinks by whoever has it
     }
     std::vector<std::pair<std::uint64_t, std::string>> byUse;
     byUse.reserve(entries_.size());
@@ -394,9 +454,7 @@ void TileCache::evictTo(std::uint64_t target)
         }
         ::unlink(record.c_str());
     }
-    if (fd >= 0) {
-        ::close(fd);
-    }
+    folder.setSize(total_);
 }
 
 TileCache::Pin TileCache::pin(const std::string& file)

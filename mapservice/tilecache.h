@@ -21,9 +21,10 @@ namespace mapservice {
 // |maxAge| seconds are fetched again. Safe to use from several threads.
 //
 // Several services may share the folder: each counts what the folder holds by a walk at start
-// and every |walkEvery|, and by its own writes between walks; eviction holds a lock file in the
-// folder, so that two never evict at once. An entry is written as a common::WholeFile, not
-// flushed to disk (a power cut may lose the newest entries, never show a partial one); the
+// and every |walkEvery|; between walks they keep the folder's size, records included, in the
+// lock file in the folder, each store and eviction updating it under the lock, so that two
+// never evict at once and each sees the other's writes. An entry is written as a common::WholeFile,
+// not flushed to disk (a power cut may lose the newest entries, never show a partial one); the
 // temporaries of writers that died are removed at start and every |sweepEvery|, whatever
 // their age.
 class TileCache {
@@ -128,7 +129,10 @@ private:
     void walkIfDue();
     void walk();
     void sweepTemporaries();
-    void evictTo(std::uint64_t target);
+    // Drops the least recently used entries that no picture pins until the folder is within
+    // |target| bytes, holding |folder|'s lock.
+    class FolderLock;
+    void evictLocked(std::uint64_t target, const FolderLock& folder);
     std::string path(const std::string& key) const { return folder_ + "/" + key; }
 
     struct Pins {

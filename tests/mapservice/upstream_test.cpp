@@ -312,6 +312,26 @@ TEST(TileCache, TwoServicesSharingAFolderKeepItUnderTheLimitTogether)
     EXPECT_LE(TileCache(folder, limits(3000)).bytes(), 3000u);
 }
 
+// Between walks two services on one folder count each other's writes, records included: the
+// folder stays within the limit they share.
+TEST(TileCache, TwoServicesCountEachOthersWritesBetweenWalks)
+{
+    testsupport::TempWorkDir work;
+    const std::string folder = work.path().toStdString() + "/cache";
+    TileCache first(folder, limits(4000)); // each walks the folder now, then in ten minutes
+    TileCache second(folder, limits(4000));
+    for (int i = 0; i < 12; ++i) {
+        TileCache& cache = i % 2 == 0 ? first : second;
+        const std::string key = "s/3/0/" + std::to_string(i);
+        const auto temporary = cache.temporaryFor(key);
+        ASSERT_TRUE(temporary);
+        ASSERT_TRUE((*temporary)->write(std::string(600, 'x').data(), 600));
+        ASSERT_TRUE(
+            cache.store(key, **temporary, TileCache::Record{0, false, "\"etag\"", {}}).ok());
+    }
+    EXPECT_LE(TileCache(folder, limits(4000)).bytes(), 4000u) << "as a walk finds the folder";
+}
+
 // A writer locks its temporary: one whose lock is free (its writer died) goes, however young;
 // one still being written stays.
 TEST(TileCache, TemporariesOfDeadWritersGoWhateverTheirAge)
