@@ -75,7 +75,7 @@ QString describe(const TileSet& set)
                     .arg(set.choice.source->isEmpty() ? QStringLiteral("none recorded")
                                                       : *set.choice.source);
         if (!set.credit.isEmpty()) {
-            line += QStringLiteral(" (%1)").arg(set.credit);
+            line += QStringLiteral(" (%1)").arg(common::printable(set.credit)); // as stored
         }
     }
     return line;
