@@ -411,6 +411,7 @@ TEST_F(TileDialects, ManyTilesWaitWithoutDescriptors)
     http.start();
     SourceTable table(testShores(), options());
     ASSERT_TRUE(table.add("wmts:" + http.url() + "/caps.xml").ok());
+    ASSERT_TRUE(table.add("USA407=" + tiles.spec()).ok()); // a healthy source beside it
     // Room for 48 more descriptors than are open now; each waiting tile held one.
     int open = 0;
     for ([[maybe_unused]] const auto& entry :
@@ -424,7 +425,9 @@ TEST_F(TileDialects, ManyTilesWaitWithoutDescriptors)
     const testsupport::RunningServer server(table); // its loop, not one run while waiting
     ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &tight), 0);
     const auto [status, seconds] = server.get("CenP=48,10&Alti=90&Size=10,10&Lang=EUR0407");
+    const auto healthy = server.get("CenP=48,10&Alti=90&Size=200,200&Lang=USA407");
     setrlimit(RLIMIT_NOFILE, &before);
+    EXPECT_EQ(healthy.first, 200) << "the healthy source, within the same limit";
     EXPECT_EQ(status, 200) << asked.load() << " tiles asked in " << seconds << " s";
     EXPECT_GT(asked.load(), 100) << "a picture of many tiles";
 }
