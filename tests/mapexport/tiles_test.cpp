@@ -89,11 +89,7 @@ TEST(ExportSummary, NamesStayOnTheirLines)
 TEST(ExportScan, ReportsProgressAndStopsWhenAsked)
 {
     TempWorkDir work;
-    QStringList names;
-    for (int lon = 0; lon < 40; ++lon) {
-        names.append(QStringLiteral("IDA_E_B48!00L%1!00Z45.gif").arg(lon));
-    }
-    TempWorkDir::writeTiles(names, testsupport::makeGif(8, 6));
+    TempWorkDir::writeTiles(TempWorkDir::tileRow(40), testsupport::makeGif(8, 6));
     for (const int stopAfter : {0, 5}) {
         std::atomic<int> heard{0};
         std::atomic<int> most{0};

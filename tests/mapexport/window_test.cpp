@@ -59,11 +59,7 @@ const QStringList region2x2 = {"IDA_E_B48!50L10!00Z45.gif", "IDA_E_B48!50L11!00Z
 TEST(ExportWindow, ReadingTheFolderStopsOnCancel)
 {
     TempWorkDir work;
-    QStringList names;
-    for (int lon = 0; lon < 200; ++lon) {
-        names.append(QStringLiteral("IDA_E_B48!00L%1!00Z45.gif").arg(lon));
-    }
-    TempWorkDir::writeTiles(names, testsupport::makeGif(200, 200));
+    TempWorkDir::writeTiles(TempWorkDir::tileRow(200), testsupport::makeGif(200, 200));
     testsupport::RecordingDialogs dialogs;
     mapexport::ExportWindow window{dialogs, [](const QString&) {}};
     window.Form_Load(); // starts reading

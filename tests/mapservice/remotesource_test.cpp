@@ -71,12 +71,11 @@ TEST_F(XyzSource, OnlyWholeTilesOfTheGridsSizeEnterTheCache)
     EXPECT_GT(tiles.requests, asked) << "empty entries are fetched again";
 }
 
-// A cache smaller than one picture's tiles (a megabyte, tiles of 197 kB) keeps them while the
-// picture is drawn; a full file system makes room, and the tile is fetched once more.
-TEST_F(XyzSource, TheCacheNeverFailsAPictureForItsOwnSize)
+// A tile of noise from |seed|: about 200 KB of PNG that no file system compresses.
+std::string noisePng(std::uint32_t seed)
 {
     QImage noise(256, 256, QImage::Format_RGB32);
-    std::uint32_t state = 1;
+    std::uint32_t state = seed;
     for (int i = 0; i < 256 * 256; ++i) {
         state ^= state << 13;
         state ^= state >> 17;
@@ -87,7 +86,14 @@ TEST_F(XyzSource, TheCacheNeverFailsAPictureForItsOwnSize)
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
     noise.save(&buffer, "PNG");
-    tiles.body = bytes.toStdString();
+    return bytes.toStdString();
+}
+
+// A cache smaller than one picture's tiles (a megabyte, tiles of 197 kB) keeps them while the
+// picture is drawn; a full file system makes room, and the tile is fetched once more.
+TEST_F(XyzSource, TheCacheNeverFailsAPictureForItsOwnSize)
+{
+    tiles.body = noisePng(1);
     cacheMegabytes = 1;
     const Answer small = ask(query);
     EXPECT_EQ(small.status, 200) << small.body;
@@ -116,19 +122,7 @@ TEST_F(XyzSource, TheCacheNeverFailsAPictureForItsOwnSize)
 // room by dropping them; a picture whose own tiles cannot fit is a 503 saying so.
 TEST_F(XyzSource, AFullCacheKeepsAnsweringAndSaysWhenItCannot)
 {
-    QImage noise(256, 256, QImage::Format_RGB32);
-    std::uint32_t state = 7;
-    for (int i = 0; i < 256 * 256; ++i) {
-        state ^= state << 13;
-        state ^= state >> 17;
-        state ^= state << 5;
-        noise.setPixel(i % 256, i / 256, state);
-    }
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    noise.save(&buffer, "PNG"); // about 200 KB that no file system compresses
-    tiles.body = bytes.toStdString();
+    tiles.body = noisePng(7);
     const std::string cache = (work.path() + QStringLiteral("/cache")).toStdString();
     std::filesystem::create_directory(cache);
     if (::geteuid() != 0 || ::unshare(CLONE_NEWNS) != 0 ||

@@ -50,6 +50,16 @@ public:
         }
     }
 
+    // The names of |count| tiles in a row along 48 N, from 0 E eastwards, a degree apart.
+    static QStringList tileRow(int count)
+    {
+        QStringList names;
+        for (int lon = 0; lon < count; ++lon) {
+            names.append(QStringLiteral("IDA_E_B48!00L%1!00Z45.gif").arg(lon));
+        }
+        return names;
+    }
+
     static QByteArray read(const QString& relativePath)
     {
         QFile file(relativePath);
