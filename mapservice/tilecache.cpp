@@ -1,6 +1,7 @@
 #include "mapservice/tilecache.h"
 
 #include "common/readfile.h"
+#include "mapservice/tilecachefiles.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -24,9 +25,6 @@ namespace fs = std::filesystem;
 
 // What records that the upstream has nothing there. No picture begins so.
 constexpr std::string_view nothingThere = "mapservice: nothing there\n";
-// The file a service locks while it counts or evicts, so that services sharing the folder take
-// turns; it holds the folder's size as they keep it between walks.
-constexpr const char* evictionLock = ".evict.lock";
 
 std::string systemReason(int error = errno)
 {
@@ -39,51 +37,6 @@ bool diskFull(int error)
 }
 
 } // namespace
-
-// The lock file, held while it lives; where it cannot be had, nothing is shared.
-class TileCache::FolderLock {
-public:
-    explicit FolderLock(const std::string& folder)
-        : fd_(::open((folder + "/" + evictionLock).c_str(),
-                     O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644))
-    {
-        if (fd_ >= 0) {
-            ::flock(fd_, LOCK_EX); // held for a few reads and unlinks by whoever has it
-        }
-    }
-    ~FolderLock()
-    {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    FolderLock(const FolderLock&) = delete;
-    FolderLock& operator=(const FolderLock&) = delete;
-
-    // The folder's size in bytes as the services last wrote it; nothing before any did.
-    std::optional<std::uint64_t> size() const
-    {
-        char text[24] = {};
-        const ssize_t n = fd_ >= 0 ? ::pread(fd_, text, sizeof text - 1, 0) : -1;
-        if (n <= 0 || text[0] < '0' || text[0] > '9') {
-            return std::nullopt;
-        }
-        return std::strtoull(text, nullptr, 10);
-    }
-    void setSize(std::uint64_t bytes) const
-    {
-        if (fd_ < 0) {
-            return;
-        }
-        const std::string text = std::to_string(bytes) + "\n";
-        if (::ftruncate(fd_, 0) == 0) {
-            (void)!::pwrite(fd_, text.data(), text.size(), 0);
-        }
-    }
-
-private:
-    int fd_;
-};
 
 bool TileCache::Temporary::write(const char* data, std::size_t size)
 {
@@ -101,98 +54,10 @@ TileCache::TileCache(std::string folder, Limits limits)
     : folder_(std::move(folder)), limits_(limits)
 {}
 
-void TileCache::walkIfDue()
-{
-    const auto now = SteadyClock::now();
-    if (walked_ && now - lastSweep_ >= limits_.sweepEvery) {
-        sweepTemporaries();
-    }
-    if (!walked_ || now - lastWalk_ >= limits_.walkEvery) {
-        walk();
-    }
-}
-
-void TileCache::walk()
-{
-    if (!walked_) {
-        sweepTemporaries();
-    }
-    walked_ = true;
-    lastWalk_ = SteadyClock::now();
-    std::error_code ec;
-    std::vector<std::pair<timespec, std::string>> byAccess; // what was used last comes last
-    std::unordered_map<std::string, Entry> found;
-    total_ = 0;
-    for (fs::recursive_directory_iterator it(folder_, ec), end; !ec && it != end;
-         it.increment(ec)) {
-        struct stat status {};
-        if (it->path().filename().native().front() == '.' ||
-            ::lstat(it->path().c_str(), &status) != 0 || !S_ISREG(status.st_mode)) {
-            continue;
-        }
-        Entry& entry = found[it->path().native()];
-        entry.size = static_cast<std::uint64_t>(status.st_size);
-        if (const auto known = entries_.find(it->path().native()); known != entries_.end()) {
-            entry.last = known->second.last; // still in use by a picture, perhaps
-        }
-        byAccess.emplace_back(status.st_atim, it->path().native());
-        total_ += entry.size;
-    }
-    // The access time orders the entries by use across every service sharing the folder.
-    std::sort(byAccess.begin(), byAccess.end(), [](const auto& a, const auto& b) {
-        return std::tie(a.first.tv_sec, a.first.tv_nsec, a.second) <
-               std::tie(b.first.tv_sec, b.first.tv_nsec, b.second);
-    });
-    for (const auto& [time, file] : byAccess) {
-        found[file].used = ++uses_;
-    }
-    entries_ = std::move(found);
-    FolderLock(folder_).setSize(total_); // counted anew for every service sharing it
-}
-
-void TileCache::sweepTemporaries()
-{
-    lastSweep_ = SteadyClock::now();
-    std::error_code ec;
-    for (fs::recursive_directory_iterator it(folder_, ec), end; !ec && it != end;
-         it.increment(ec)) {
-        const std::string name = it->path().filename().native();
-        if (name.front() != '.' || name == evictionLock || !it->is_regular_file(ec)) {
-            continue;
-        }
-        // A temporary of this process, or of a writer that is alive, stays; so does one of an
-        // earlier version's form whose writer still holds its lock.
-        const int folderFd =
-            ::open(it->path().parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (folderFd < 0) {
-            continue;
-        }
-        bool stale = false;
-        if (common::isTemporaryName(name)) {
-            stale = common::isStaleTemporary(folderFd, name);
-        } else {
-            const int fd = ::openat(folderFd, name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-            stale = fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
-            if (fd >= 0) {
-                ::close(fd);
-            }
-        }
-        if (stale) {
-            ::unlinkat(folderFd, name.c_str(), 0);
-        }
-        ::close(folderFd);
-    }
-}
-
 namespace {
 
 constexpr std::string_view recordHeader = "mapservice cache record 1\n";
-constexpr const char* recordSuffix = ".rec";
-
-bool isRecord(const std::string& file)
-{
-    return file.size() > 4 && file.compare(file.size() - 4, 4, recordSuffix) == 0;
-}
+using cachefiles::recordSuffix;
 
 } // namespace
 
@@ -417,76 +282,6 @@ common::Status TileCache::storeNothing(const std::string& key, Temporary& writte
 common::Error TileCache::cacheFull()
 {
     return common::passing("cache folder full: all that is in it is being drawn from", 503);
-}
-
-void TileCache::makeRoom()
-{
-    const std::lock_guard lock(mutex_);
-    walk(); // what the file system holds now
-    const FolderLock folder(folder_);
-    evictLocked(std::min(limits_.maxBytes, total_) / 2, folder);
-}
-
-void TileCache::evictLocked(std::uint64_t target, const FolderLock& folder)
-{
-    if (total_ <= target) {
-        return;
-    }
-    std::vector<std::pair<std::uint64_t, std::string>> byUse;
-    byUse.reserve(entries_.size());
-    for (const auto& [file, entry] : entries_) {
-        if (!isRecord(file) && !pinned(file)) { // a record goes with its entry
-            byUse.emplace_back(entry.used, file);
-        }
-    }
-    std::sort(byUse.begin(), byUse.end());
-    for (const auto& [used, file] : byUse) {
-        if (total_ <= target) {
-            break;
-        }
-        ::unlink(file.c_str());
-        total_ -= entries_[file].size;
-        entries_.erase(file);
-        const std::string record = file + recordSuffix;
-        if (const auto it = entries_.find(record); it != entries_.end()) {
-            total_ -= it->second.size;
-            entries_.erase(it);
-        }
-        ::unlink(record.c_str());
-    }
-    folder.setSize(total_);
-}
-
-TileCache::Pin TileCache::pin(const std::string& file)
-{
-    {
-        const std::lock_guard lock(pins_->mutex);
-        ++pins_->count[file];
-    }
-    // The token points at the pins (never deleted through it); its deleter lets go.
-    return std::shared_ptr<const void>(pins_.get(),
-                                       [weak = std::weak_ptr<Pins>(pins_), file](const void*) {
-                                           if (const auto pins = weak.lock()) {
-                                               const std::lock_guard lock(pins->mutex);
-                                               if (const auto it = pins->count.find(file);
-                                                   it != pins->count.end() && --it->second <= 0) {
-                                                   pins->count.erase(it);
-                                               }
-                                           }
-                                       });
-}
-
-bool TileCache::pinned(const std::string& file) const
-{
-    const std::lock_guard lock(pins_->mutex);
-    return pins_->count.count(file) > 0;
-}
-
-std::uint64_t TileCache::bytes()
-{
-    const std::lock_guard lock(mutex_);
-    walkIfDue();
-    return total_;
 }
 
 } // namespace mapservice

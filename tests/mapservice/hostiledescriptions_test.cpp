@@ -14,8 +14,8 @@ using namespace mapservice;
 
 // A WMTS capabilities document of one layer in Web Mercator: |crs|, the layer's |resource|
 // (a ResourceURL, or nothing for KVP GetTile at |getTile|) and |extra| inside the layer.
-std::string capabilities(const std::string& crs, const std::string& resource,
-                         const std::string& extra = {}, const std::string& getTile = {})
+std::string layerDocument(const std::string& crs, const std::string& resource,
+                          const std::string& extra = {}, const std::string& getTile = {})
 {
     const std::string operations =
         getTile.empty()
@@ -37,7 +37,7 @@ std::string capabilities(const std::string& crs, const std::string& resource,
         </Contents></Capabilities>)";
 }
 
-std::string resource(const std::string& url)
+std::string tileResource(const std::string& url)
 {
     return R"(<ResourceURL format="image/png" resourceType="tile" template=")" + url + R"("/>)";
 }
@@ -111,35 +111,35 @@ TEST(HostileDescriptions, AreRefusedInTimeWhileTheOtherMapsAnswerAndNothingLeave
         std::string watched; // a file no open of may be seen
     } cases[] = {
         {"600,000 placeholders",
-         capabilities(mercator,
-                      resource(upstream.url() + tiles + repeated("{TileMatrix}", 600000))),
+         layerDocument(mercator,
+                       tileResource(upstream.url() + tiles + repeated("{TileMatrix}", 600000))),
          "longer than 8192 bytes",
          {}},
         {"a dimension bomb",
-         capabilities(mercator, resource(upstream.url() + tiles + repeated("{T}", 1500000)),
-                      "<Dimension><ows:Identifier>T</ows:Identifier><Default>" +
-                          std::string(2 << 20, 'x') + "</Default></Dimension>"),
+         layerDocument(mercator, tileResource(upstream.url() + tiles + repeated("{T}", 1500000)),
+                       "<Dimension><ows:Identifier>T</ows:Identifier><Default>" +
+                           std::string(2 << 20, 'x') + "</Default></Dimension>"),
          "more than 1 KB",
          {}},
-        {"a FIFO as CRS", capabilities(fifo, resource(upstream.url() + tiles)),
+        {"a FIFO as CRS", layerDocument(fifo, tileResource(upstream.url() + tiles)),
          "is an address or a file", fifo},
-        {"a file as CRS", capabilities(file, resource(upstream.url() + tiles)),
+        {"a file as CRS", layerDocument(file, tileResource(upstream.url() + tiles)),
          "is an address or a file", file},
         {"an address as CRS",
-         capabilities(other.url() + "/crs", resource(upstream.url() + tiles)),
+         layerDocument(other.url() + "/crs", tileResource(upstream.url() + tiles)),
          "is an address or a file",
          {}},
         {"tiles elsewhere",
-         capabilities(mercator, resource(other.url() + tiles)),
+         layerDocument(mercator, tileResource(other.url() + tiles)),
          "which is not its own host",
          {}},
         {"a user in the template",
-         capabilities(mercator, resource("http://user:pw@127.0.0.1:" +
-                                         std::to_string(upstream.port()) + tiles)),
+         layerDocument(mercator, tileResource("http://user:pw@127.0.0.1:" +
+                                              std::to_string(upstream.port()) + tiles)),
          "user name or password",
          {}},
         {"GetTile elsewhere",
-         capabilities(mercator, "", "", other.url() + "/kvp?"),
+         layerDocument(mercator, "", "", other.url() + "/kvp?"),
          "which is not its own host",
          {}},
     };

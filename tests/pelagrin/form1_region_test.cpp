@@ -1,7 +1,7 @@
 #include "common/numvalue.h"
-#include "formfixture.h"
 #include "gifmaker.h"
 #include "pelagrin/startup.h"
+#include "regionfixture.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -16,63 +16,6 @@ namespace {
 
 using testsupport::FakeReply;
 using testsupport::TempWorkDir;
-
-class RegionDownload : public PelagrinWindow {
-protected:
-    // Sets both corners through the window; the messages of the two buttons are dropped.
-    void setRegion(const char* zoom, const char* beginLat, const char* beginLon, const char* endLat,
-                   const char* endLon)
-    {
-        ASSERT_TRUE(load());
-        form->setConnections(connections);
-        type("Text5", QString::fromLatin1(zoom));
-        if (beginLat != nullptr) {
-            type("Text1", QString::fromLatin1(beginLat));
-            type("Text2", QString::fromLatin1(beginLon));
-            click("Command2");
-        }
-        type("Text1", QString::fromLatin1(endLat));
-        type("Text2", QString::fromLatin1(endLon));
-        click("Command3");
-        dialogs.messages.clear();
-        requestsBefore = static_cast<int>(service.requests().size());
-    }
-
-    // Centres of the tiles requested by the run, as "lat/lon" before the shift.
-    QStringList tileCentres() const
-    {
-        QStringList out;
-        const QStringList queries = service.decodedQueries();
-        for (int i = requestsBefore; i < queries.size(); ++i) {
-            const QString cenp = queries[i].section(QStringLiteral("CenP="), 1).section(u'&', 0, 0);
-            const double lat = common::numvalue(cenp.section(u',', 0, 0)) - 0.000001;
-            const double lon = common::numvalue(cenp.section(u',', 1, 1)) - 0.000001;
-            out.append(QStringLiteral("%1/%2").arg(qRound(lat)).arg(qRound(lon)));
-        }
-        return out;
-    }
-
-    QStringList tiles() const
-    {
-        return QDir(QStringLiteral("MyMaps")).entryList({"*.gif"}, QDir::Files, QDir::Name);
-    }
-
-    // The tiles the run asked for, as "lat/lon" (not the pictures that ask for the sources).
-    QStringList tilesAsked() const
-    {
-        QStringList out = tileCentres();
-        const QStringList queries = service.decodedQueries();
-        for (int i = static_cast<int>(queries.size()) - 1; i >= requestsBefore; --i) {
-            if (!queries[i].contains(u"Size=1999,1999")) {
-                out.removeAt(i - requestsBefore);
-            }
-        }
-        return out;
-    }
-
-    int requestsBefore = 0;
-    int connections = 1; // one tile after the other, so that requests arrive in plan order
-};
 
 TEST_F(RegionDownload, SixTilesInRowsFromSouthWithMessagesToTheCharacter)
 {
@@ -302,102 +245,4 @@ TEST_F(RegionDownload, ClosingTheWindowDropsTheTileInFlightAndStartsNoMore)
               QStringList());
     EXPECT_FALSE(QFileInfo::exists(pelagrin::previewFile));
 }
-
-TEST_F(RegionDownload, TilesStoredBeforeAreLeftOutWhenTheUserSaysSo)
-{
-    using Answer = common::Dialogs::Answer;
-    setRegion("45", "48", "9", "47", "11");
-    click("Command4"); // all six
-    const auto takeAway = [] {
-        QFile::remove(QStringLiteral("MyMaps/IDA_E_B47!00L10!00Z45.gif"));
-        QFile::remove(QStringLiteral("MyMaps/IDA_E_B48!00L11!00Z45.gfw"));
-    };
-    struct Case {
-        Answer answer;
-        int requests;
-        const char* centres;
-    };
-    for (const Case& c : {Case{Answer::Cancel, 0, ""}, Case{Answer::No, 6, ""},
-                          Case{Answer::Yes, 2, "47/10 48/11"}}) {
-        setRegion("45", "48", "9", "47", "11");
-        takeAway();
-        dialogs.questions.clear();
-        dialogs.answers = {c.answer};
-        click("Command4");
-        EXPECT_EQ(dialogs.questions,
-                  QStringList{QStringLiteral("4 of 6 tiles of this region are already in MyMaps. "
-                                             "Download only the 2 missing ones?")});
-        EXPECT_EQ(static_cast<int>(service.requests().size()) - requestsBefore, c.requests);
-        if (c.answer == Answer::Cancel) {
-            EXPECT_TRUE(dialogs.messages.isEmpty());
-            EXPECT_TRUE(control("Command4")->isEnabled());
-            EXPECT_DOUBLE_EQ(form->settings().endlong, 11);
-        }
-        if (c.answer == Answer::Yes) {
-            EXPECT_EQ(tileCentres().join(u' '), QString::fromLatin1(c.centres));
-            EXPECT_EQ(
-                dialogs.messages,
-                (QStringList{QStringLiteral("Starting download from  48, 9 to  47, 11. "
-                                            "This will make  2 images in this zoom mode!"),
-                             QStringLiteral("Ready.  2 images have been downloaded for you")}));
-        }
-    }
-    // All there: downloading them again is asked, and No is the default.
-    setRegion("45", "48", "9", "47", "11");
-    dialogs.questions.clear();
-    click("Command4");
-    EXPECT_EQ(dialogs.questions, QStringList{QStringLiteral("All 6 tiles of this region are "
-                                                            "already in MyMaps. Download them all "
-                                                            "again?")});
-    EXPECT_EQ(static_cast<int>(service.requests().size()), requestsBefore);
-    EXPECT_TRUE(control("Command4")->isEnabled());
-}
-
-// A region's tiles come from one source: tiles stored from another than the service's now are
-// fetched again with the missing ones, and the question says so; tiles stored before sources
-// were recorded count as they are.
-TEST_F(RegionDownload, TilesOfAnotherSourceAreFetchedAgain)
-{
-    const QByteArray a = "aaaa000000000001";
-    const QByteArray b = "bbbb000000000002";
-    const struct {
-        const char* name;
-        QByteArray before; // the source the first run stored the tiles from ("": not said)
-        const char* question;
-        const char* asked;
-    } cases[] = {
-        {"same source", b,
-         "4 of 6 tiles of this region are already in MyMaps. Download only the 2 missing ones?",
-         "47/10 48/11"},
-        {"another source", a,
-         "2 of 6 tiles of this region are already in MyMaps. Download only the 4 missing ones? "
-         "2 of them are from another source and will be replaced.",
-         "47/10 47/11 48/10 48/11"},
-        {"no recorded source", "",
-         "4 of 6 tiles of this region are already in MyMaps. Download only the 2 missing ones?",
-         "47/10 48/11"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        QDir(QStringLiteral("MyMaps")).removeRecursively();
-        service.setSource(c.before);
-        setRegion("45", "48", "9", "47", "11");
-        click("Command4"); // all six
-        QFile::remove(QStringLiteral("MyMaps/IDA_E_B47!00L10!00Z45.gif"));
-        QFile::remove(QStringLiteral("MyMaps/IDA_E_B48!00L11!00Z45.gif"));
-        // The western column of another source than the rest, where the rest recorded one.
-        for (const char* tile : {"47!00L9", "48!00L9"}) {
-            const QString aux = QStringLiteral("MyMaps/IDA_E_B%1!00Z45.gif.aux.xml").arg(tile);
-            TempWorkDir::write(aux, TempWorkDir::read(aux).replace(a, b));
-        }
-        service.setSource(b);
-        setRegion("45", "48", "9", "47", "11");
-        dialogs.questions.clear();
-        dialogs.answers = {common::Dialogs::Answer::Yes};
-        click("Command4");
-        EXPECT_EQ(dialogs.questions, QStringList{QString::fromLatin1(c.question)});
-        EXPECT_EQ(tilesAsked().join(u' '), QString::fromLatin1(c.asked));
-    }
-}
-
 } // namespace
