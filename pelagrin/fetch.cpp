@@ -62,12 +62,7 @@ void Transfer::bodyEnded()
 
 common::Status Transfer::start()
 {
-    common::http::Request request;
-    request.url = url_.toEncoded().toStdString();
-    request.userAgent = "pelagrin/" MAPSUITE_VERSION;
-    request.maxBodyBytes = maxPictureBytes;
-    request.lowRateWindow = std::chrono::milliseconds(fetcher_.transferTimeoutMs_);
-    request.noProxy = true; // the map service is asked directly
+    common::http::Request request = fetcher_.pictureRequest(url_);
     request.receiveBufferBytes = receiveBufferBytes;
     request.keep = {"Map-Credit", "Map-Source"};
     common::http::Handlers handlers;
@@ -257,15 +252,21 @@ std::vector<FileBeside> georeferencing(const QString& path, const common::GeoTra
              }}};
 }
 
-common::Result<std::unique_ptr<common::http::Transfer>>
-Fetcher::askSource(const QString& url, std::function<void(const QString& source)> done)
+common::http::Request Fetcher::pictureRequest(const QUrl& url) const
 {
     common::http::Request request;
-    request.url = QUrl(url).toEncoded().toStdString();
+    request.url = url.toEncoded().toStdString();
     request.userAgent = "pelagrin/" MAPSUITE_VERSION;
     request.maxBodyBytes = maxPictureBytes;
     request.lowRateWindow = std::chrono::milliseconds(transferTimeoutMs_);
-    request.noProxy = true;
+    request.noProxy = true; // the map service is asked directly
+    return request;
+}
+
+common::Result<std::unique_ptr<common::http::Transfer>>
+Fetcher::askSource(const QString& url, std::function<void(const QString& source)> done)
+{
+    common::http::Request request = pictureRequest(QUrl(url));
     request.keep = {"Map-Source"};
     common::http::Handlers handlers;
     handlers.body = [](long, const char*, std::size_t) { return true; };

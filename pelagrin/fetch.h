@@ -156,6 +156,9 @@ public:
 private:
     friend class Transfer;
 
+    // A request for a picture at |url|, as every request of the downloader is made.
+    common::http::Request pictureRequest(const QUrl& url) const;
+
     // The HTTP client, run by the window's event loop; its connections are kept between
     // requests.
     std::unique_ptr<CurlLoop> loop_;
