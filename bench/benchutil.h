@@ -16,6 +16,11 @@ class SilentDialogs : public common::Dialogs {
 public:
     void message(const QString&) override { ++messages; }
     Answer question(const QString&, bool, Answer preset) override { return preset; }
+    Answer questionWith(const QString&, bool, Answer preset, const QString&) override
+    {
+        return preset;
+    }
+    QString openFile(const QString&, const QString&) override { return {}; }
     int messages = 0;
 };
 

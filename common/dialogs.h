@@ -9,7 +9,8 @@ namespace common {
 // MessageBoxDialogs; tests use a recorder, so nothing ever blocks on a dialog.
 class Dialogs {
 public:
-    enum class Answer { Yes, No, Cancel };
+    // Other: the further button of questionWith.
+    enum class Answer { Yes, No, Cancel, Other };
 
     virtual ~Dialogs() = default;
 
@@ -19,6 +20,12 @@ public:
     // default button. Closing the question without a button (Escape) answers Cancel, or No
     // when there is no Cancel.
     virtual Answer question(const QString& text, bool withCancel, Answer preset) = 0;
+    // As question(), with a further button captioned |other| that answers Other.
+    virtual Answer questionWith(const QString& text, bool withCancel, Answer preset,
+                                const QString& other) = 0;
+    // Asks for a file to open, showing the files |filter| names ("Routes (*.gpx *.kml)");
+    // empty when the user chose none.
+    virtual QString openFile(const QString& caption, const QString& filter) = 0;
 };
 
 } // namespace common

@@ -1,6 +1,8 @@
 #include "common/messageboxdialogs.h"
 
+#include <QPushButton>
 #include <QApplication>
+#include <QFileDialog>
 #include <QMessageBox>
 
 namespace common {
@@ -16,6 +18,12 @@ void MessageBoxDialogs::message(const QString& text)
 
 Dialogs::Answer MessageBoxDialogs::question(const QString& text, bool withCancel, Answer preset)
 {
+    return questionWith(text, withCancel, preset, {});
+}
+
+Dialogs::Answer MessageBoxDialogs::questionWith(const QString& text, bool withCancel,
+                                                Answer preset, const QString& other)
+{
     const auto button = [](Answer a) {
         return a == Answer::Yes  ? QMessageBox::Yes
                : a == Answer::No ? QMessageBox::No
@@ -27,7 +35,13 @@ Dialogs::Answer MessageBoxDialogs::question(const QString& text, bool withCancel
                     QApplication::activeWindow());
     box.setDefaultButton(button(preset));
     box.setEscapeButton(withCancel ? QMessageBox::Cancel : QMessageBox::No);
-    switch (box.exec()) {
+    const QAbstractButton* further =
+        other.isEmpty() ? nullptr : box.addButton(other, QMessageBox::AcceptRole);
+    const int chosen = box.exec();
+    if (further != nullptr && box.clickedButton() == further) {
+        return Answer::Other;
+    }
+    switch (chosen) {
     case QMessageBox::Yes:
         return Answer::Yes;
     case QMessageBox::No:
@@ -35,6 +49,11 @@ Dialogs::Answer MessageBoxDialogs::question(const QString& text, bool withCancel
     default:
         return withCancel ? Answer::Cancel : Answer::No;
     }
+}
+
+QString MessageBoxDialogs::openFile(const QString& caption, const QString& filter)
+{
+    return QFileDialog::getOpenFileName(QApplication::activeWindow(), caption, QString(), filter);
 }
 
 } // namespace common

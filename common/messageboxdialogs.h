@@ -11,6 +11,9 @@ public:
 
     void message(const QString& text) override;
     Answer question(const QString& text, bool withCancel, Answer preset) override;
+    Answer questionWith(const QString& text, bool withCancel, Answer preset,
+                        const QString& other) override;
+    QString openFile(const QString& caption, const QString& filter) override;
 
 private:
     QString title_;

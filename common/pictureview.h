@@ -1,7 +1,14 @@
 #pragma once
 
+#include "common/picturemark.h"
+
 #include <QLabel>
 #include <QPixmap>
+
+#include <optional>
+#include <vector>
+
+class QRubberBand;
 
 namespace common {
 
@@ -21,12 +28,35 @@ public:
     // The size the picture is shown at: its own, or the area's when fitted.
     QSize shownSize() const { return stretch() ? contentsRect().size() : pixmap().size(); }
 
+    // Drawn over the picture, in their order, until replaced.
+    void setMarks(std::vector<PictureMark> marks);
+    const std::vector<PictureMark>& marks() const { return marks_; }
+
+    // A press moved farther than this many pixels is a drag, no click.
+    static constexpr int dragPixels = 4;
+
 signals:
     // A mouse button went down at |position| of the shown picture.
     void mouseDown(Qt::MouseButton button, QPoint position);
+    // The left button was pressed at |from| and, moved more than dragPixels away, released at
+    // |to| (held within the shown picture).
+    void dragged(QPoint from, QPoint to);
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    // |event|'s position in pixels of the shown picture.
+    QPoint shownPoint(const QMouseEvent* event) const;
+    bool farFromPress(QPoint at) const;
+
+    std::vector<PictureMark> marks_;
+    std::optional<QPoint> pressedAt_; // of the left button, on the picture
+    bool dragging_ = false;
+    QRubberBand* band_ = nullptr;
 };
 
 } // namespace common

@@ -56,7 +56,19 @@ bool isSourceName(const QString& name)
                        [](QChar c) { return c.unicode() < 128 && c.isLetterOrNumber(); });
 }
 
-QByteArray auxFileText(const GeoTransform& t, const QString& credit, const QString& source)
+namespace {
+
+bool isEntityTag(const QString& tag)
+{
+    return !tag.isEmpty() && tag.size() <= 256 &&
+           std::all_of(tag.begin(), tag.end(),
+                       [](QChar c) { return c.unicode() > 32 && c.unicode() < 127; });
+}
+
+} // namespace
+
+QByteArray auxFileText(const GeoTransform& t, const QString& credit, const QString& source,
+                       const QString& etag)
 {
     QByteArray transform;
     for (const double value : t) {
@@ -72,6 +84,9 @@ QByteArray auxFileText(const GeoTransform& t, const QString& credit, const QStri
     }
     if (isSourceName(source)) {
         metadata += "    <MDI key=\"source\">" + source.toLatin1() + "</MDI>\n";
+    }
+    if (isEntityTag(etag)) {
+        metadata += "    <MDI key=\"etag\">" + etag.toHtmlEscaped().toLatin1() + "</MDI>\n";
     }
     if (!metadata.isEmpty()) {
         metadata = "  <Metadata>\n" + metadata + "  </Metadata>\n";
@@ -126,6 +141,12 @@ QString readAuxSource(const QByteArray& text)
 {
     const QString source = auxItem(text, QLatin1String("source")).value_or(QString());
     return isSourceName(source) ? source : QString();
+}
+
+QString readAuxEtag(const QByteArray& text)
+{
+    const QString tag = auxItem(text, QLatin1String("etag")).value_or(QString());
+    return isEntityTag(tag) ? tag : QString();
 }
 
 } // namespace common

@@ -25,9 +25,10 @@ QByteArray worldFileText(const GeoTransform& transform);
 // With |credit|, when not empty, cleaned (see cleanCredit) and kept as the metadata item
 // "attribution" of the default domain, which gdalinfo shows; and |source|, the map service's
 // name for the source that drew the picture (its Map-Source header), when it is 1 to 64
-// letters and digits, as the item "source".
+// letters and digits, as the item "source"; and |etag|, the validator the service sent with the
+// picture, when it is 1 to 256 visible ASCII characters, as the item "etag".
 QByteArray auxFileText(const GeoTransform& transform, const QString& credit = {},
-                       const QString& source = {});
+                       const QString& source = {}, const QString& etag = {});
 
 // |value| with every digit a double holds, as GDAL's files want numbers.
 QByteArray exactNumber(double value);
@@ -42,6 +43,10 @@ QString readAuxCredit(const QByteArray& text);
 // The source that auxFileText wrote into a GDAL auxiliary file; empty when there is none (a
 // tile stored before sources were recorded) or it is no source's name.
 QString readAuxSource(const QByteArray& text);
+
+// The validator that auxFileText wrote into a GDAL auxiliary file; empty when there is none or
+// it is no validator.
+QString readAuxEtag(const QByteArray& text);
 
 // Whether |name| can be a source's name: 1 to 64 ASCII letters and digits.
 bool isSourceName(const QString& name);

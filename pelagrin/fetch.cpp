@@ -5,6 +5,8 @@
 #include "common/worldfile.h"
 #include "pelagrin/messages.h"
 
+#include <QLocale>
+
 #include <algorithm>
 #include <climits>
 #include <unordered_map>
@@ -28,6 +30,14 @@ constexpr qsizetype handOverBytes = qsizetype{256} * 1024;
 // a fresh mapping of memory, and its page faults, for every tile.
 constexpr long receiveBufferBytes = 64L * 1024;
 
+// |time| as HTTP dates are written: "Sun, 06 Nov 1994 08:49:37 GMT".
+std::string httpDate(const QDateTime& time)
+{
+    return QLocale::c()
+        .toString(time.toUTC(), QStringLiteral("ddd, dd MMM yyyy hh:mm:ss 'GMT'"))
+        .toStdString();
+}
+
 bool statusOk(long status)
 {
     return status >= 200 && status <= 299;
@@ -36,9 +46,11 @@ bool statusOk(long status)
 } // namespace
 
 Transfer::Transfer(Fetcher& fetcher, const QUrl& url, const QString& path, FetchEnded done,
-                   std::function<void()> arrived, std::vector<FileBeside> beside, QSize picture)
+                   std::function<void()> arrived, std::vector<FileBeside> beside, QSize picture,
+                   Asking asking)
     : fetcher_(fetcher), file_(fetcher.writer_.open(path)), url_(url), picture_(picture),
-      done_(std::move(done)), arrived_(std::move(arrived)), beside_(std::move(beside))
+      done_(std::move(done)), arrived_(std::move(arrived)), beside_(std::move(beside)),
+      asking_(std::move(asking))
 {
     fetcher_.live_[file_] = this;
     ++fetcher_.receiving_;
@@ -64,7 +76,13 @@ common::Status Transfer::start()
 {
     common::http::Request request = fetcher_.pictureRequest(url_);
     request.receiveBufferBytes = receiveBufferBytes;
-    request.keep = {"Map-Credit", "Map-Source"};
+    request.keep = {"Map-Credit", "Map-Source", "ETag"};
+    if (!asking_.etag.isEmpty()) {
+        request.headers.push_back("If-None-Match: " + asking_.etag.toStdString());
+    }
+    if (asking_.modified.isValid()) {
+        request.headers.push_back("If-Modified-Since: " + httpDate(asking_.modified));
+    }
     common::http::Handlers handlers;
     handlers.body = [this](long status, const char* data, std::size_t size) {
         return take(status, data, size);
@@ -129,6 +147,15 @@ void Transfer::handOver()
 void Transfer::finish(const Ended& ended)
 {
     handOver();
+    if (asking_.unchanged && ended.failure == Failure::None && ended.status == 304) {
+        fetcher_.writer_.discard(file_, [fetcher = &fetcher_, id = file_] {
+            if (const auto it = fetcher->live_.find(id); it != fetcher->live_.end()) {
+                it->second->unchanged();
+            }
+        });
+        bodyEnded();
+        return;
+    }
     const auto settle = [fetcher = &fetcher_, id = file_](const common::Status& status) {
         if (const auto it = fetcher->live_.find(id); it != fetcher->live_.end()) {
             it->second->settled(status);
@@ -150,7 +177,10 @@ void Transfer::finish(const Ended& ended)
         const auto found = ended.headers.find(name);
         return found == ended.headers.end() ? QString() : QString::fromStdString(found->second);
     };
-    const PictureTold told{header("Map-Credit"), header("Map-Source")};
+    const PictureTold told{header("Map-Credit"), header("Map-Source"), header("ETag")};
+    if (asking_.told) {
+        asking_.told(told);
+    }
     std::vector<FileWriter::WholeFile> beside;
     beside.reserve(beside_.size());
     for (const FileBeside& file : beside_) {
@@ -178,6 +208,13 @@ void Transfer::settled(const common::Status& ended)
     // The owner may destroy this object from |done|: nothing of it is touched afterwards.
     auto done = std::move(done_);
     done(ended);
+}
+
+void Transfer::unchanged()
+{
+    fetcher_.live_.erase(file_);
+    auto unchanged = std::move(asking_.unchanged);
+    unchanged();
 }
 
 QString Transfer::describeFailure(const Ended& ended) const
@@ -248,7 +285,7 @@ std::vector<FileBeside> georeferencing(const QString& path, const common::GeoTra
     return {{common::worldFilePath(path),
              [place](const PictureTold&) { return common::worldFileText(place); }},
             {common::auxFilePath(path), [place](const PictureTold& told) {
-                 return common::auxFileText(place, told.credit, told.source);
+                 return common::auxFileText(place, told.credit, told.source, told.etag);
              }}};
 }
 
@@ -286,7 +323,8 @@ Fetcher::~Fetcher() = default;
 
 common::Result<std::unique_ptr<Transfer>>
 Fetcher::download(const QString& urladdy, const QString& wheretobmp, FetchEnded done,
-                  std::function<void()> arrived, std::vector<FileBeside> beside, QSize picture)
+                  std::function<void()> arrived, std::vector<FileBeside> beside, QSize picture,
+                  Asking asking)
 {
     // Blanks and other characters a URL cannot carry are percent-encoded on the wire.
     const QUrl url(urladdy, QUrl::TolerantMode);
@@ -294,7 +332,8 @@ Fetcher::download(const QString& urladdy, const QString& wheretobmp, FetchEnded 
         return common::makeError(ErrorKind::BadInput, invalidAddressText(urladdy));
     }
     auto transfer = std::make_unique<Transfer>(*this, url, wheretobmp, std::move(done),
-                                               std::move(arrived), std::move(beside), picture);
+                                               std::move(arrived), std::move(beside), picture,
+                                               std::move(asking));
     if (auto started = transfer->start(); !started) {
         return started.error();
     }

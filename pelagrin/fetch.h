@@ -9,6 +9,7 @@
 
 #include <QByteArray>
 #include <QByteArrayList>
+#include <QDateTime>
 #include <QSize>
 #include <QString>
 #include <QUrl>
@@ -36,6 +37,19 @@ class Fetcher;
 struct PictureTold {
     QString credit;
     QString source;
+    QString etag; // the validator it sent (ETag), to ask again with
+};
+
+// What a download may ask and hear besides the picture.
+struct Asking {
+    // A stored copy's validator and time: sent as If-None-Match and If-Modified-Since when set.
+    QString etag;
+    QDateTime modified;
+    // Runs instead of |done| when the service answers 304 (the stored copy is still good); the
+    // file is left as it was. Without it, 304 fails as any status outside 2xx.
+    std::function<void()> unchanged;
+    // Told what the service said of the picture, once the body has arrived whole.
+    std::function<void(const PictureTold&)> told;
 };
 
 // A small file written beside a fetched one, once that is in place: its bytes, made from what
@@ -55,7 +69,8 @@ std::vector<FileBeside> georeferencing(const QString& path, const common::GeoTra
 class Transfer {
 public:
     Transfer(Fetcher& fetcher, const QUrl& url, const QString& path, FetchEnded done,
-             std::function<void()> arrived, std::vector<FileBeside> beside, QSize picture);
+             std::function<void()> arrived, std::vector<FileBeside> beside, QSize picture,
+             Asking asking);
     ~Transfer();
     Transfer(const Transfer&) = delete;
     Transfer& operator=(const Transfer&) = delete;
@@ -74,6 +89,8 @@ private:
     void finish(const common::http::Ended& ended);
     // The file is in place, or gone: tells the owner.
     void settled(const common::Status& ended);
+    // The service said the stored copy is still good: tells the owner.
+    void unchanged();
     std::optional<common::Error> check(const common::http::Ended& ended) const;
     QString describeFailure(const common::http::Ended& ended) const;
     void handOver(); // what arrived so far, to the file writer
@@ -94,6 +111,7 @@ private:
     FetchEnded done_;
     std::function<void()> arrived_;
     std::vector<FileBeside> beside_;
+    Asking asking_;
     std::unique_ptr<common::http::Transfer> http_; // first to go: no handler runs after
 };
 
@@ -151,7 +169,7 @@ public:
                                                        const QString& wheretobmp, FetchEnded done,
                                                        std::function<void()> arrived = {},
                                                        std::vector<FileBeside> beside = {},
-                                                       QSize picture = {});
+                                                       QSize picture = {}, Asking asking = {});
 
 private:
     friend class Transfer;

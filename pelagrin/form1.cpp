@@ -36,6 +36,7 @@ Form1::Form1(QString serviceAddress, common::Dialogs& dialogs, int transferTimeo
       fetcher_(transferTimeoutMs)
 {
     setObjectName(QStringLiteral("Form1"));
+    planPool_.setMaxThreadCount(1);
     setWindowTitle(QStringLiteral("Pelagrin by Ambrel"));
     createControls();
     placeControls();
@@ -44,7 +45,13 @@ Form1::Form1(QString serviceAddress, common::Dialogs& dialogs, int transferTimeo
     applyState();
 }
 
-Form1::~Form1() = default;
+Form1::~Form1()
+{
+    if (planCancel_) {
+        *planCancel_ = true;
+    }
+    planPool_.waitForDone();
+}
 
 std::optional<int> Form1::Form_Load()
 {
@@ -175,9 +182,10 @@ void Form1::applyState()
     const ControlStates c = controlStates(state_);
     const std::pair<QWidget*, ControlState> controls[] = {
         {Text1, c.Text1},       {Text2, c.Text2},       {Text5, c.Text5},
-        {Command1, c.Command1}, {Command2, c.Command2}, {Command3, c.Command3},
-        {Command4, c.Command4}, {Command5, c.Command5}, {Command6, c.Command6},
-        {Command7, c.Command7}, {Check1, c.Check1},
+        {Text6, c.Text6},       {Command1, c.Command1}, {Command2, c.Command2},
+        {Command3, c.Command3}, {Command4, c.Command4}, {Command5, c.Command5},
+        {Command6, c.Command6}, {Command7, c.Command7}, {Command8, c.Command8},
+        {Check1, c.Check1},
     };
     for (const auto& [control, wanted] : controls) {
         control->setEnabled(wanted.enabled);
@@ -190,17 +198,35 @@ void Form1::fetch(int side, const QString& url, const QString& path, std::vector
 {
     state_.activity = Activity::Fetching;
     applyState();
-    auto settle = [this, ended = std::move(ended)](const common::Status& result) {
+    const auto started = std::chrono::steady_clock::now();
+    auto settle = [this, ended = std::move(ended), path, side,
+                   started](const common::Status& result) {
         pending_.reset();
         if (state_.activity == Activity::Closed) {
             return;
+        }
+        if (result && path == previewFile) { // what a picture costs, for the region's estimate
+            const double bytes = static_cast<double>(QFileInfo(path).size());
+            const double seconds =
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+            previewBytesPerPixel_ = bytes / side / side;
+            if (seconds > 0) {
+                previewRate_ = bytes / seconds;
+            }
         }
         // Handlers that ran meanwhile (a corner set) changed state_ themselves, so it holds.
         state_.activity = Activity::Idle;
         applyState();
         ended(result);
     };
-    auto transfer = fetcher_.download(url, path, settle, {}, std::move(beside), QSize(side, side));
+    Asking asking;
+    asking.told = [this, code = settings_.mapcode](const PictureTold& told) {
+        if (!told.source.isEmpty()) {
+            sources_[code] = told.source;
+        }
+    };
+    auto transfer = fetcher_.download(url, path, settle, {}, std::move(beside), QSize(side, side),
+                                      std::move(asking));
     if (!transfer) {
         // Told from the event loop like every end of a fetch (where ended() can end the program).
         QTimer::singleShot(0, this, [settle, error = transfer.error()] { settle(error); });
@@ -251,11 +277,14 @@ common::Status Form1::showFetched(const FetchedPicture& picture)
     if (shown) {
         shown_ = picture;
     }
+    showRegion();
     return shown;
 }
 
 void Form1::Image1_MouseDown(Qt::MouseButton button, QPoint position)
 {
+    pressedText1_ = Text1->text();
+    pressedText2_ = Text2->text();
     const QSize size = Image1->shownSize();
     if (button != Qt::LeftButton || !shown_ || state_.activity != Activity::Idle ||
         size.isEmpty()) {
@@ -299,7 +328,10 @@ void Form1::Command2_Click()
     settings_.beginlat = cornerValue(settings_.centre.latitude, settings_.zoom);
     dialogs_.message(beginCornerMessage(settings_.beginlat, settings_.beginlong));
     state_.zoomLocked = true;
+    beginSet_ = true;
+    route_.reset();
     applyState();
+    boxesChanged();
 }
 
 void Form1::Command3_Click()
@@ -309,7 +341,10 @@ void Form1::Command3_Click()
     settings_.endlat = cornerValue(settings_.centre.latitude, settings_.zoom);
     dialogs_.message(endCornerMessage(settings_.endlat, settings_.endlong));
     state_.startArmed = true;
+    endSet_ = true;
+    route_.reset();
     applyState();
+    boxesChanged();
 }
 
 } // namespace pelagrin

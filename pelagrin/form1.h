@@ -2,15 +2,21 @@
 
 #include "common/dialogs.h"
 #include "common/result.h"
+#include "pelagrin/estimate.h"
 #include "pelagrin/fetch.h"
 #include "pelagrin/options.h"
 #include "pelagrin/picturepoint.h"
+#include "pelagrin/regionchoice.h"
 #include "pelagrin/regionrun.h"
+#include "pelagrin/storedscan.h"
 #include "pelagrin/settings.h"
 #include "pelagrin/windowstate.h"
 
+#include <QThreadPool>
 #include <QWidget>
 
+#include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -61,6 +67,17 @@ public:
     // A left click on the picture Refresh or Preview fetched last puts the place under it into
     // the centre boxes; |position| is in pixels of the picture as shown.
     void Image1_MouseDown(Qt::MouseButton button, QPoint position);
+    // A drag on that picture sets both corners of a region at once (form1_plan.cpp).
+    void Image1_Drag(QPoint from, QPoint to);
+    void Command8_Click(); // Route...
+
+    // Reads the route in the file at |path| (off the window's thread) and makes its region the
+    // window's, |widthKm| wide, with |zoom| in the zoom box when given.
+    void useRoute(const QString& path, double widthKm, std::optional<double> zoom);
+    // Tiles older than this many days are offered for refreshing.
+    void setRefreshDays(int days) { refreshDays_ = days; }
+    // Whether a route is being read or a region planned and counted off the window's thread.
+    bool planning() const { return planWork_ > 0; }
 
     const MapSettings& settings() const { return settings_; }
     Activity activity() const { return state_.activity; }
@@ -107,9 +124,28 @@ private:
     std::optional<RegionSteps> regionSteps();
     // Asks whether the tiles in place are to be kept, and starts the run; |replaced| are tiles
     // in place of another source than the service's now, fetched again with the |missing| ones.
-    void startRegion(RegionPlan plan, std::vector<qint64> missing, std::vector<qint64> replaced);
-    void showStoredTile(const QString& path, qint64 stored, qint64 tilecount);
+    void startRegion(RegionChoice choice, std::vector<qint64> missing,
+                     std::vector<qint64> replaced);
+    void showStoredTile(const QString& path, qint64 done, qint64 tilecount);
     void regionEnded(qint64 stored);
+
+    // Region planning (form1_plan.cpp).
+    // The divisor boxes' spacing at |zoom|, or nothing, without a word to the user.
+    std::optional<RegionSteps> quietSteps(double zoom) const;
+    // The region the boxes, corners and route give now, planned and counted off the window's
+    // thread; the outline and the line follow when that is done.
+    void regionChanged();
+    // A box the region depends on was edited: what the last download fetched is no longer told.
+    void boxesChanged();
+    // The route's width from its box, or nothing when that is no width from 0.1 to 100 km.
+    std::optional<double> routeWidth() const;
+    void regionPlanned(quint64 generation, std::optional<RegionChoice> choice, StoredScan scan);
+    // The marks over the picture and the line under it, from what was planned last.
+    void showRegion();
+    void routeRead(const QString& path, common::Result<Route> route);
+    EstimateBasis estimateBasis() const;
+    // Runs |work| on the planning pool and |done| with its result back on the window's thread.
+    template <typename Work, typename Done> void offLoop(Work work, Done done);
 
     QString serviceAddress_;
     common::Dialogs& dialogs_;
@@ -122,7 +158,7 @@ private:
     // The tiles in place that recorded their source, waiting for the service to name the
     // source it draws each of their map codes from now.
     struct SourceCheck {
-        RegionPlan plan;
+        RegionChoice choice;
         std::vector<qint64> missing;
         StoredTiles stored;
         std::map<QString, QString> current; // by map code
@@ -133,6 +169,33 @@ private:
     std::optional<QString> runFailure_; // the first tile of the run that failed for good
     qint64 runTilecount_ = 0;
     std::optional<FetchedPicture> shown_; // what Image1 shows, when Refresh or Preview fetched it
+    // The centre boxes before the last press on the picture, which a drag puts back.
+    QString pressedText1_;
+    QString pressedText2_;
+
+    // The region as planned: corners both set (by buttons or a drag), or a route.
+    bool beginSet_ = false;
+    bool endSet_ = false;
+    std::shared_ptr<const ChosenRoute> route_;
+    int refreshDays_ = 30;
+    QThreadPool planPool_; // one thread: routes read, regions planned and their tiles counted
+    int planWork_ = 0;
+    quint64 planGeneration_ = 0;
+    std::shared_ptr<std::atomic<bool>> planCancel_;
+    struct Planned {
+        RegionChoice choice;
+        StoredScan scan;
+    };
+    std::optional<Planned> planned_;
+    // What the estimate is made from, besides the stored tiles.
+    std::map<QString, QString> sources_; // by map code, as the service named them
+    std::optional<double> previewBytesPerPixel_;
+    std::optional<double> previewRate_;
+    std::vector<qint64> lastFetchedSizes_;
+    RateMeter rate_;
+    std::optional<double> runEstimate_;
+    qint64 runFetchedBytes_ = 0;
+    QString afterRun_; // the comparison shown after a download until the region changes
 
     QLabel* Label1;
     QLineEdit* Text1;
@@ -154,6 +217,10 @@ private:
     QLineEdit* Text3;
     QLineEdit* Text4;
     QPushButton* Command7;
+    QPushButton* Command8;
+    QLabel* Label7;
+    QLabel* Label8;
+    QLineEdit* Text6;
     QCheckBox* Check1;
     common::PictureView* Image1;
 };

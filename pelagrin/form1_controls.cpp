@@ -55,16 +55,25 @@ void Form1::createControls()
         QStringLiteral("See the region that one map covers with this zoom factor"));
     Check1 = common::makeControl<QCheckBox>(this, QStringLiteral("Check1"),
                                             QStringLiteral("Show me what i download"));
+    Label7 = common::makeControl<QLabel>(this, QStringLiteral("Label7"));
+    Command8 = common::makeControl<QPushButton>(this, QStringLiteral("Command8"),
+                                                QStringLiteral("Route…"));
+    Command8->setToolTip(QStringLiteral("Download the tiles along a route from a GPX, KML or KMZ "
+                                        "file"));
+    Label8 =
+        common::makeControl<QLabel>(this, QStringLiteral("Label8"), QStringLiteral("Width (km)"));
+    Text6 = common::makeControl<QLineEdit>(this, QStringLiteral("Text6"), QStringLiteral("2"));
+    Text6->setToolTip(QStringLiteral("How wide the region along the route is, 0.1 to 100 km"));
     Image1 = common::makeControl<common::PictureView>(this, QStringLiteral("Image1"));
     Image1->setStretch(false);
     for (QPushButton* button :
-         {Command1, Command2, Command3, Command4, Command5, Command6, Command7}) {
+         {Command1, Command2, Command3, Command4, Command5, Command6, Command7, Command8}) {
         button->setAutoDefault(false);
     }
 }
 
 // Positions in twips: the picture area at the left, inputs and buttons to its right, the
-// check box and the progress line below the picture.
+// check box, the progress line, the region's line and the route below the picture.
 void Form1::placeControls()
 {
     constexpr int left = 5040;
@@ -92,14 +101,19 @@ void Form1::placeControls()
     common::placeControl(Command6, left, 5820, width, 375);
     common::placeControl(Check1, 120, 5010, 4755, 300);
     common::placeControl(Label6, 120, 5400, 4755, 300);
-    resize(common::twipsToPixels(7755), common::twipsToPixels(6420));
+    common::placeControl(Label7, 120, 5730, 4755, 300);
+    common::placeControl(Command8, 120, 6120, 1500, 375);
+    common::placeControl(Label8, 1740, 6180, 1100, 255);
+    common::placeControl(Text6, 2880, 6135, 900, 330);
+    resize(common::twipsToPixels(7755), common::twipsToPixels(6660));
 }
 
 void Form1::setTabOrder()
 {
     const QWidget* order[] = {Text1,    Text2,    Text5,   Command1, Command2,
                               Command3, Command4, Option1, Option2,  Command5,
-                              Command6, Text3,    Text4,   Command7, Check1};
+                              Command6, Text3,    Text4,   Command7, Check1,
+                              Command8, Text6};
     for (std::size_t i = 1; i < std::size(order); ++i) {
         QWidget::setTabOrder(const_cast<QWidget*>(order[i - 1]), const_cast<QWidget*>(order[i]));
     }
@@ -117,6 +131,13 @@ void Form1::connectHandlers()
     connect(Command6, &QPushButton::clicked, this, &Form1::Command6_Click);
     connect(Command7, &QPushButton::clicked, this, &Form1::Command7_Click);
     connect(Image1, &common::PictureView::mouseDown, this, &Form1::Image1_MouseDown);
+    connect(Image1, &common::PictureView::dragged, this, &Form1::Image1_Drag);
+    connect(Command8, &QPushButton::clicked, this, &Form1::Command8_Click);
+    // The region follows what it is made of: the outline and the line are planned again.
+    for (QLineEdit* box : {Text3, Text4, Text5, Text6}) {
+        connect(box, &QLineEdit::textChanged, this, &Form1::boxesChanged);
+    }
+    connect(Option1, &QRadioButton::toggled, this, &Form1::boxesChanged);
 }
 
 } // namespace pelagrin

@@ -1,6 +1,12 @@
 #include "pelagrin/messages.h"
 
+#include "common/errortext.h"
 #include "common/numtext.h"
+
+#include <QLocale>
+
+#include <algorithm>
+#include <cmath>
 
 namespace pelagrin {
 
@@ -196,6 +202,91 @@ QString fetchFailedText(const QString& service, const QString& error)
 QString invalidAddressText(const QString& url)
 {
     return QStringLiteral("The map address \"%1\" is not valid.").arg(url);
+}
+
+QString routeUnreadableMessage(const QString& name, const QString& why)
+{
+    return QStringLiteral("The route \"%1\" gives no region: %2.")
+        .arg(common::printable(name), why);
+}
+
+QString routeTooLargeText(qint64 limit)
+{
+    return QStringLiteral("it is larger than %1 MB").arg(limit / 1000 / 1000);
+}
+
+QString routeTooManyPointsText(qint64 limit)
+{
+    return QStringLiteral("it holds more than %1 points").arg(QLocale::c().toString(limit));
+}
+
+QString routeXmlErrorText(const QString& error, qint64 line)
+{
+    return QStringLiteral("it is no well-formed XML (line %1: %2)")
+        .arg(line)
+        .arg(common::printable(error));
+}
+
+QString routeSkippedMessage(qint64 skipped, const QString& name)
+{
+    return QStringLiteral("%1 %2 of the route \"%3\" had coordinates that are no numbers or out "
+                          "of range and %4 left out.")
+        .arg(skipped)
+        .arg(skipped == 1 ? QStringLiteral("point") : QStringLiteral("points"),
+             common::printable(name),
+             skipped == 1 ? QStringLiteral("was") : QStringLiteral("were"));
+}
+
+namespace {
+
+// Megabytes as an estimate gives them: one decimal below 10, whole ones above.
+QString megabytes(double bytes)
+{
+    const double mb = bytes / 1e6;
+    return mb < 10 ? QString::number(mb, 'f', 1) : QString::number(std::llround(mb));
+}
+
+} // namespace
+
+QString regionLineText(qint64 columns, qint64 rows, qint64 tiles, qint64 stored,
+                       std::optional<double> bytes, std::optional<double> seconds)
+{
+    QString line = QStringLiteral("%1 x %2 = %3 tiles, %4 already stored")
+                       .arg(columns)
+                       .arg(rows)
+                       .arg(tiles)
+                       .arg(stored);
+    if (bytes) {
+        line += QStringLiteral("; about %1 MB").arg(megabytes(*bytes));
+        if (seconds) {
+            const auto minutes = std::max<long long>(1, std::llround(std::ceil(*seconds / 60)));
+            line += QStringLiteral(" and about %1 min").arg(minutes);
+        }
+        line += QStringLiteral(" to download");
+    }
+    return line;
+}
+
+QString estimateAfterText(double estimatedBytes, double fetchedBytes)
+{
+    return QStringLiteral("estimate was %1 MB, fetched %2 MB")
+        .arg(megabytes(estimatedBytes), megabytes(fetchedBytes));
+}
+
+QString refreshOlderText(qint64 old, int days)
+{
+    return QStringLiteral("\n%1 of the stored tiles %2 older than %3 days: \"%4\" asks for "
+                          "them again too and keeps each one the map service says is unchanged.")
+        .arg(old)
+        .arg(old == 1 ? QStringLiteral("is") : QStringLiteral("are"))
+        .arg(days)
+        .arg(refreshOlderButton);
+}
+
+QString refreshFailedMessage(qint64 failed)
+{
+    return failed == 1 ? QStringLiteral("1 tile could not be refreshed and was kept")
+                       : QStringLiteral("%1 tiles could not be refreshed and were kept").arg(failed);
 }
 
 } // namespace pelagrin

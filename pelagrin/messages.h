@@ -6,6 +6,8 @@
 
 #include <QString>
 
+#include <optional>
+
 namespace pelagrin {
 
 // At start-up.
@@ -81,5 +83,41 @@ QString redirectedElsewhereText(const QString& service, const QString& target);
 QString tooManyRedirectsText(const QString& service, int hops);
 QString fetchFailedText(const QString& service, const QString& error);
 QString invalidAddressText(const QString& url);
+
+// The region along a route.
+
+// The route file |name| gives no region: |why| says what is wrong with it.
+QString routeUnreadableMessage(const QString& name, const QString& why);
+inline const QString routeNoFileText = QStringLiteral("it cannot be opened as a file");
+inline const QString routeDtdText = QStringLiteral(
+    "it declares a document type or entities, which Pelagrin does not read in a route");
+inline const QString routeNotGpxOrKmlText =
+    QStringLiteral("it is no GPX, KML or KMZ file");
+inline const QString routeNoLineText = QStringLiteral(
+    "it holds no track, route or line with a usable point (waypoints alone make no route)");
+inline const QString routeBadZipText = QStringLiteral("it is no readable KMZ (zip) archive");
+inline const QString routeNoKmlText = QStringLiteral("the KMZ archive holds no KML file");
+QString routeTooLargeText(qint64 limit);
+QString routeTooManyPointsText(qint64 limit);
+QString routeXmlErrorText(const QString& error, qint64 line);
+// Points of a route read whose coordinates were no finite numbers or out of range.
+QString routeSkippedMessage(qint64 skipped, const QString& name);
+inline const QString routeWidthMessage =
+    QStringLiteral("The width of a route's region must be a number of km from 0.1 to 100.");
+
+// The line under the picture that tells the region: |columns| x |rows| tiles of the grid, of
+// which |tiles| are the region's and |stored| already stored; the size and time a download of
+// the others is expected to take, where known.
+QString regionLineText(qint64 columns, qint64 rows, qint64 tiles, qint64 stored,
+                       std::optional<double> bytes, std::optional<double> seconds);
+// After a download: what was expected and what came.
+QString estimateAfterText(double estimatedBytes, double fetchedBytes);
+
+// Refreshing stored tiles that have aged.
+inline const QString refreshOlderButton = QStringLiteral("Refresh older");
+// Added to the question about tiles in place: |old| of them are older than |days| days.
+QString refreshOlderText(qint64 old, int days);
+// Tiles that were to be refreshed and failed; the old ones stay.
+QString refreshFailedMessage(qint64 failed);
 
 } // namespace pelagrin

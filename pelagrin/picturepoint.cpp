@@ -21,6 +21,24 @@ common::Centre pointOnPicture(const FetchedPicture& picture, double x, double y,
     return {std::clamp(lat, -90.0, 90.0), lon};
 }
 
+Corners dragCorners(const FetchedPicture& picture, QPointF from, QPointF to, double shownWidth,
+                    double shownHeight, double zoom)
+{
+    const common::Centre northWest =
+        pointOnPicture(picture, std::min(from.x(), to.x()), std::min(from.y(), to.y()), shownWidth,
+                       shownHeight);
+    common::Centre southEast =
+        pointOnPicture(picture, std::max(from.x(), to.x()), std::max(from.y(), to.y()), shownWidth,
+                       shownHeight);
+    if (southEast.longitude < northWest.longitude) {
+        southEast.longitude += 360;
+    }
+    return {.beginlat = cornerValue(northWest.latitude, zoom),
+            .beginlong = cornerValue(northWest.longitude, zoom),
+            .endlat = cornerValue(southEast.latitude, zoom),
+            .endlong = cornerValue(southEast.longitude, zoom)};
+}
+
 QString pointText(double value)
 {
     const QString text = QString::number(value, 'f', 6);

@@ -2,6 +2,9 @@
 
 // The place under a point of a fetched picture, for "click to centre".
 #include "common/tilegeometry.h"
+#include "pelagrin/corners.h"
+
+#include <QPointF>
 
 #include <QString>
 
@@ -21,6 +24,13 @@ struct FetchedPicture {
 // longitude is wrapped into -180..180, the latitude clamped to -90..90.
 common::Centre pointOnPicture(const FetchedPicture& picture, double x, double y, double shownWidth,
                               double shownHeight);
+
+// The corners a drag from |from| to |to| on |picture| (shown |shownWidth| x |shownHeight|
+// pixels large) sets at |zoom|: the dragged rectangle's north-west corner as "Set to Begin
+// Region" takes a centre, its south-east corner as "Set to End Region" does. A drag across 180
+// degrees gives an east longitude past 180, so that the region runs on across it.
+Corners dragCorners(const FetchedPicture& picture, QPointF from, QPointF to, double shownWidth,
+                    double shownHeight, double zoom);
 
 // |value| as the centre boxes take it from a click: six decimals, "." and a leading "-" for
 // negatives ("-0.250000"); a value that rounds to zero is "0.000000".

@@ -90,6 +90,20 @@ TileJob RegionPlan::job(qint64 position) const
     return job;
 }
 
+QString RegionPlan::path(qint64 position) const
+{
+    return folder_.pathOf(regionTileName(settingsAt(position)));
+}
+
+common::GeoBox RegionPlan::tileBox(qint64 position) const
+{
+    const auto columns = static_cast<qint64>(longitudes_.size());
+    const common::Centre centre{
+        latitudes_[static_cast<std::size_t>(position / columns)] + centreShift,
+        longitudes_[static_cast<std::size_t>(position % columns)] + centreShift};
+    return common::pictureBox(centre, settings_.zoom, largeSide, largeSide);
+}
+
 bool tilePresent(const TileJob& job)
 {
     return QFileInfo(common::worldFilePath(job.path)).isFile() &&
@@ -97,14 +111,35 @@ bool tilePresent(const TileJob& job)
            common::isWholeGifFile(QFile::encodeName(job.path).toStdString());
 }
 
-std::vector<qint64> missingTiles(const RegionPlan& plan)
+namespace {
+
+// Runs |each| for every position of |plan|, or for those at |among|.
+template <typename Each>
+void forEachPosition(const RegionPlan& plan, const std::optional<std::vector<qint64>>& among,
+                     Each&& each)
+{
+    if (among) {
+        for (const qint64 position : *among) {
+            each(position);
+        }
+        return;
+    }
+    for (qint64 position = 0; position < plan.tilecount(); ++position) {
+        each(position);
+    }
+}
+
+} // namespace
+
+std::vector<qint64> missingTiles(const RegionPlan& plan,
+                                 const std::optional<std::vector<qint64>>& among)
 {
     std::vector<qint64> missing;
-    for (qint64 position = 0; position < plan.tilecount(); ++position) {
+    forEachPosition(plan, among, [&](qint64 position) {
         if (!tilePresent(plan.job(position))) {
             missing.push_back(position);
         }
-    }
+    });
     return missing;
 }
 
@@ -117,21 +152,22 @@ QString storedSource(const TileJob& job)
     return common::readAuxSource(aux.read(qint64{64} * 1024));
 }
 
-StoredTiles storedTiles(const RegionPlan& plan, const std::vector<qint64>& missing)
+StoredTiles storedTiles(const RegionPlan& plan, const std::vector<qint64>& missing,
+                        const std::optional<std::vector<qint64>>& among)
 {
     StoredTiles stored;
     auto next = missing.begin();
-    for (qint64 position = 0; position < plan.tilecount(); ++position) {
+    forEachPosition(plan, among, [&](qint64 position) {
         if (next != missing.end() && *next == position) {
             ++next;
-            continue;
+            return;
         }
         const TileJob job = plan.job(position);
         stored.firstOfCode.try_emplace(job.mapcode, position);
         if (QString source = storedSource(job); !source.isEmpty()) {
             stored.recorded.emplace(position, std::move(source));
         }
-    }
+    });
     return stored;
 }
 

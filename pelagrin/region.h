@@ -54,8 +54,15 @@ public:
     const std::vector<double>& latitudes() const { return latitudes_; }
     const std::vector<double>& longitudes() const { return longitudes_; }
 
+    double zoom() const { return settings_.zoom; }
+    const MapSettings& settings() const { return settings_; }
+
     // The job at |position|, 0 <= position < tilecount().
     TileJob job(qint64 position) const;
+    // Where the tile at |position| is stored, as job() names it, and the box it covers.
+    QString path(qint64 position) const;
+    QString mapcode(qint64 position) const { return settingsAt(position).mapcode; }
+    common::GeoBox tileBox(qint64 position) const;
     // The picture Refresh would ask for at the centre of the tile at |position| (320 x 320
     // pixels), of the tile's map code: what the service says of it names the code's source.
     QString previewUrl(qint64 position) const;
@@ -83,20 +90,23 @@ private:
 // fetch again).
 bool tilePresent(const TileJob& job);
 
-// The positions of |plan|'s tiles that are not in place, in plan order.
-std::vector<qint64> missingTiles(const RegionPlan& plan);
+// The positions of |plan|'s tiles (of those at |among|, when given, in ascending order) that are
+// not in place, in plan order.
+std::vector<qint64> missingTiles(const RegionPlan& plan,
+                                 const std::optional<std::vector<qint64>>& among = std::nullopt);
 
 // The source recorded beside the stored tile of |job| (see common::readAuxSource); empty when
 // none was.
 QString storedSource(const TileJob& job);
 
-// The tiles of |plan| in place (those not |missing|) and the source recorded beside each, where
+// The tiles of |plan| in place (those not |missing|, of those at |among| when given) and the source recorded beside each, where
 // one was; for each map code among them, the position of its first tile.
 struct StoredTiles {
     std::map<qint64, QString> recorded; // position to source
     std::map<QString, qint64> firstOfCode;
 };
-StoredTiles storedTiles(const RegionPlan& plan, const std::vector<qint64>& missing);
+StoredTiles storedTiles(const RegionPlan& plan, const std::vector<qint64>& missing,
+                        const std::optional<std::vector<qint64>>& among = std::nullopt);
 
 // Of the stored tiles, those recorded as drawn by another source than the one |current| names
 // for their map code, in plan order. A tile without a recorded source, or of a code whose

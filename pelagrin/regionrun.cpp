@@ -4,6 +4,11 @@
 #include "pelagrin/messages.h"
 #include "pelagrin/requesturl.h"
 
+#include "common/worldfile.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QFileInfo>
 #include <QTimer>
 
 #include <algorithm>
@@ -15,6 +20,7 @@ struct RegionRun::Tile {
     int attempt = 0;
     QString lastFailure;   // why the latest attempt failed
     bool onNetwork = true; // false once the body has arrived and goes into its file
+    bool refresh = false;  // stored already: asked for with its validator
     std::unique_ptr<Transfer> transfer;
 };
 
@@ -32,6 +38,12 @@ RegionRun::RegionRun(Fetcher& fetcher, RegionPlan plan, std::vector<qint64> posi
 }
 
 RegionRun::~RegionRun() = default;
+
+void RegionRun::setRefresh(std::vector<qint64> positions)
+{
+    refresh_ = std::move(positions);
+    std::sort(refresh_.begin(), refresh_.end());
+}
 
 void RegionRun::start()
 {
@@ -55,6 +67,7 @@ void RegionRun::startTiles()
     while (onNetwork() < connections_ && next_ < count && !stopped_) {
         Tile& tile = inFlight_.emplace_back();
         tile.job = plan_.job(positions_ ? (*positions_)[static_cast<std::size_t>(next_)] : next_);
+        tile.refresh = std::binary_search(refresh_.begin(), refresh_.end(), tile.job.position);
         ++next_;
         startTransfer(tile);
     }
@@ -68,6 +81,15 @@ void RegionRun::startTiles()
 void RegionRun::startTransfer(Tile& tile)
 {
     tile.onNetwork = true;
+    Asking asking;
+    if (tile.refresh) {
+        QFile aux(common::auxFilePath(tile.job.path));
+        if (aux.open(QIODevice::ReadOnly)) {
+            asking.etag = common::readAuxEtag(aux.read(qint64{64} * 1024));
+        }
+        asking.modified = QFileInfo(tile.job.path).lastModified();
+        asking.unchanged = [this, &tile] { tileUnchanged(tile); };
+    }
     // GIS programs open the tile in place, and the exporter knows its exact centre, which the
     // name gives only to two decimals.
     auto transfer = fetcher_.download(
@@ -77,7 +99,8 @@ void RegionRun::startTransfer(Tile& tile)
             tile.onNetwork = false;
             startTiles();
         },
-        georeferencing(tile.job.path, tile.job.place), QSize(largeSide, largeSide));
+        georeferencing(tile.job.path, tile.job.place), QSize(largeSide, largeSide),
+        std::move(asking));
     if (!transfer) {
         // The request could not even be made: no retry helps.
         transferEnded(tile, transfer.error());
@@ -102,7 +125,27 @@ void RegionRun::transferEnded(Tile& tile, const common::Status& ended)
         retryLater(tile);
         return;
     }
+    if (tile.refresh) { // the stored tile stays, and so does the run
+        ++refreshFailed_;
+        remove(tile);
+        startTiles();
+        return;
+    }
     giveUp(tile);
+}
+
+void RegionRun::tileUnchanged(Tile& tile)
+{
+    // The stored tile is as good as new: only its time says so.
+    QFile gif(tile.job.path);
+    if (gif.open(QIODevice::ReadWrite)) {
+        gif.setFileTime(QDateTime::currentDateTimeUtc(), QFileDevice::FileModificationTime);
+    }
+    const QString path = tile.job.path;
+    remove(tile);
+    ++kept_;
+    emit tileKept(path, stored_ + kept_);
+    startTiles();
 }
 
 void RegionRun::giveUp(Tile& tile)

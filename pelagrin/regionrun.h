@@ -36,16 +36,28 @@ public:
               RetryPolicy retry = {}, int connections = 1, QObject* parent = nullptr);
     ~RegionRun() override;
 
+    // Of the jobs to fetch, those at |positions| are stored already and refreshed: asked for with
+    // the validator and time of the stored tile, which an answer "304 Not Modified" keeps (its
+    // time set to now) and a whole picture replaces. One that fails is kept as it was and
+    // counted, and the run goes on. Call before start().
+    void setRefresh(std::vector<qint64> positions);
+
     // Starts the first tiles. Call once.
     void start();
     // No further tile is started, nor a retry; the tiles in flight are completed.
     void stop();
 
     qint64 stored() const { return stored_; }
+    // Tiles refreshed that the service said are unchanged, and those whose refresh failed.
+    qint64 kept() const { return kept_; }
+    qint64 refreshFailed() const { return refreshFailed_; }
 
 signals:
     // A tile has been stored at |path|; |stored| tiles have been stored so far.
     void tileStored(const QString& path, qint64 stored);
+    // A refreshed tile at |path| was unchanged and stays; |done| tiles are through so far (stored
+    // and kept).
+    void tileKept(const QString& path, qint64 done);
     // A tile failed for good: |text| names it and says why. The run stops once the tiles in
     // flight have ended; only the first such failure is told.
     void tileFailed(const QString& text);
@@ -58,6 +70,7 @@ private:
     void startTiles();
     void startTransfer(Tile& tile);
     void transferEnded(Tile& tile, const common::Status& ended);
+    void tileUnchanged(Tile& tile);
     void retryLater(Tile& tile);
     // The tile failed for good: the run stops after the tiles in flight.
     void giveUp(Tile& tile);
@@ -71,6 +84,9 @@ private:
     std::optional<std::vector<qint64>> positions_; // the jobs to fetch; none: all
     qint64 next_ = 0;                              // how many jobs have been started
     qint64 stored_ = 0;
+    qint64 kept_ = 0;
+    qint64 refreshFailed_ = 0;
+    std::vector<qint64> refresh_; // ascending
     bool stopped_ = false;
     bool failed_ = false;
     bool finished_ = false;

@@ -26,8 +26,8 @@ struct ControlState {
 
 // The controls whose state changes while the window runs; the others are always usable.
 struct ControlStates {
-    ControlState Text1, Text2, Text5;
-    ControlState Command1, Command2, Command3, Command4, Command5, Command6, Command7;
+    ControlState Text1, Text2, Text5, Text6;
+    ControlState Command1, Command2, Command3, Command4, Command5, Command6, Command7, Command8;
     ControlState Check1;
 };
 
@@ -35,7 +35,8 @@ struct ControlStates {
 // (while a begin corner holds it); "Abort Download" and the check box hidden. Fetching: the
 // three fetching buttons and "Start download" are locked, the corner buttons stay. Region:
 // only "Abort Download" and the check box (shown in place of "Preview") can be used besides
-// the offset boxes and map types, which the run does not read. Closed: nothing can be used.
+// the offset boxes and map types, which the run does not read. The route's button and width
+// are usable but during a run. Closed: nothing can be used.
 ControlStates controlStates(const WindowState& state);
 
 } // namespace pelagrin

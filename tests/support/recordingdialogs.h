@@ -22,8 +22,14 @@ public:
         }
     }
 
-    Answer question(const QString& text, bool, Answer preset) override
+    Answer question(const QString& text, bool withCancel, Answer preset) override
     {
+        return questionWith(text, withCancel, preset, {});
+    }
+
+    Answer questionWith(const QString& text, bool, Answer preset, const QString& other) override
+    {
+        others.append(other);
         questions.append(text);
         if (answers.empty()) {
             return preset;
@@ -33,7 +39,21 @@ public:
         return a;
     }
 
+    QString openFile(const QString& caption, const QString&) override
+    {
+        captions.append(caption);
+        if (files.empty()) {
+            return {};
+        }
+        QString file = files.front();
+        files.pop_front();
+        return file;
+    }
+
     QStringList messages;
+    QStringList others;   // the further button of each question; empty for none
+    QStringList captions; // of the files asked for
+    std::deque<QString> files;
     QStringList questions;
     std::deque<Answer> answers;
     std::function<void(const QString&)> onMessage;
