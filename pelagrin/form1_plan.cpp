@@ -205,7 +205,9 @@ void Form1::showRegion()
                             : std::vector<common::PictureMark>{});
     const qint64 tiles = choice.tilecount();
     const auto stored = static_cast<qint64>(planned_->scan.stored.size());
-    const Estimate estimate = estimateDownload(tiles - stored, estimateBasis());
+    // Nothing to download: no cost to tell.
+    const Estimate estimate =
+        tiles > stored ? estimateDownload(tiles - stored, estimateBasis()) : Estimate{};
     QString line = regionLineText(static_cast<qint64>(choice.plan.longitudes().size()),
                                   static_cast<qint64>(choice.plan.latitudes().size()), tiles,
                                   stored, estimate.bytes, estimate.seconds);

@@ -52,13 +52,18 @@ int main(int argc, char** argv)
                                                      : parsed->service,
                            dialogs);
     window.setConnections(parsed->connections);
+    window.setRefreshDays(parsed->refreshDays);
     // The window shows once its start-up preview has arrived; without a usable connection the
     // program ends with the code the start-up gives.
     // A message box closed before the window shows is no last window closed.
     QApplication::setQuitOnLastWindowClosed(false);
-    QObject::connect(&window, &pelagrin::Form1::ready, &window, [&window] {
+    QObject::connect(&window, &pelagrin::Form1::ready, &window, [&window, &parsed] {
         window.show();
         QApplication::setQuitOnLastWindowClosed(true);
+        if (!parsed->route.isEmpty()) {
+            window.useRoute(parsed->route, parsed->routeWidthKm,
+                            parsed->zoom.value_or(pelagrin::defaultRouteZoom));
+        }
     });
     QObject::connect(&window, &pelagrin::Form1::ended, &app,
                      [](int exitCode) { QCoreApplication::exit(exitCode); });

@@ -8,6 +8,7 @@
 #include <QRegularExpression>
 
 #include <algorithm>
+#include <cmath>
 
 namespace pelagrin {
 
@@ -115,6 +116,26 @@ namespace {
 using common::options::Option;
 using common::options::Refusal;
 
+// A number from |low| to |high| for |option|, or the refusal that names them.
+std::optional<double> numberIn(const std::string& text, double low, double high)
+{
+    bool ok = false;
+    const double value = QString::fromStdString(text).toDouble(&ok);
+    if (!ok || !(value >= low && value <= high)) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+common::options::Refusal outOfRange(const char* option, const QString& range,
+                                    const std::string& text)
+{
+    return refused(QStringLiteral("%1 takes %2, not \"%3\"")
+                       .arg(QLatin1String(option), range,
+                            common::printable(QString::fromStdString(text))))
+        .text;
+}
+
 // The options, each storing what it takes in |into|; a refusal is the whole text to report.
 std::vector<Option> optionTable(Options& into)
 {
@@ -147,6 +168,44 @@ std::vector<Option> optionTable(Options& into)
              into.service = *address;
              return std::nullopt;
          }},
+        {"--route", "FILE",
+         "start with the region along the route in FILE (GPX 1.1 tracks\n"
+         "or routes, KML or KMZ lines)",
+         [&into](const std::string& text) -> Refusal {
+             into.route = QString::fromStdString(text);
+             return std::nullopt;
+         }},
+        {"--width", "KM", "the width of the route's region, 0.1 to 100 km (default 2)",
+         [&into](const std::string& text) -> Refusal {
+             const auto width = numberIn(text, 0.1, 100);
+             if (!width) {
+                 return outOfRange("--width", QStringLiteral("a number of km from 0.1 to 100"),
+                                   text);
+             }
+             into.routeWidthKm = *width;
+             return std::nullopt;
+         }},
+        {"--zoom", "Z", "the zoom of the route's tiles, 0.001 to 3000 (default 45)",
+         [&into](const std::string& text) -> Refusal {
+             const auto zoom = numberIn(text, 0.001, 3000);
+             if (!zoom) {
+                 return outOfRange("--zoom", QStringLiteral("a number from 0.001 to 3000"), text);
+             }
+             into.zoom = *zoom;
+             return std::nullopt;
+         }},
+        {"--refresh-days", "N",
+         "stored tiles older than N days are offered for refreshing,\n"
+         "1 to 3650 (default 30)",
+         [&into](const std::string& text) -> Refusal {
+             const auto days = numberIn(text, 1, maxRefreshDays);
+             if (!days || *days != std::floor(*days)) {
+                 return outOfRange("--refresh-days", QStringLiteral("a whole number from 1 to 3650"),
+                                   text);
+             }
+             into.refreshDays = static_cast<int>(*days);
+             return std::nullopt;
+         }},
     });
 }
 
@@ -159,9 +218,9 @@ const QString helpText = common::helpText(
     usageText,
     QStringLiteral("Previews the map of the map service around a centre and zoom, and downloads a "
                    "region\n"
-                   "between two corners as tiles of 1999 x 1999 pixels into the folder MyMaps of "
-                   "the working\n"
-                   "folder.\n"),
+                   "between two corners, or along a route, as tiles of 1999 x 1999 pixels into "
+                   "the folder\n"
+                   "MyMaps of the working folder.\n"),
     common::options::shownTable(optionTable), 19);
 
 common::Result<Options> parseArguments(const QStringList& arguments)
@@ -174,8 +233,9 @@ common::Result<Options> parseArguments(const QStringList& arguments)
             .text;
     };
     wording.missingValue = [](const Option& option) {
-        const QString what =
-            option.name == "--service" ? QStringLiteral("HOST[:PORT]") : QStringLiteral("a number");
+        const QString what = option.name == "--service" ? QStringLiteral("HOST[:PORT]")
+                             : option.name == "--route" ? QStringLiteral("a file")
+                                                        : QStringLiteral("a number");
         return refused(QString::fromStdString(option.name) + QStringLiteral(" needs ") + what).text;
     };
     if (const Refusal refusal = common::parseArguments(optionTable(options), arguments, wording)) {

@@ -5,6 +5,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+
 namespace pelagrin {
 
 // How many tiles of a region are requested at once, each on a connection of its own: a service
@@ -16,9 +18,19 @@ constexpr int maxConnections = 6;
 // built with (PELAGRIN_MAP_SERVICE, "host:port").
 constexpr int defaultServicePort = PELAGRIN_SERVICE_PORT;
 
+// The zoom --route sets when --zoom is not given.
+constexpr double defaultRouteZoom = 45;
+// Stored tiles older than this many days are offered for refreshing.
+constexpr int defaultRefreshDays = 30;
+constexpr int maxRefreshDays = 3650;
+
 struct Options {
     int connections = defaultConnections;
     QString service; // "host:port" of --service; empty: the address the program was built with
+    QString route;   // a GPX, KML or KMZ file whose region the window starts with
+    double routeWidthKm = 2;
+    std::optional<double> zoom; // the zoom box's value with --route
+    int refreshDays = defaultRefreshDays;
 };
 
 // The usage line and the --help text, both from the one table of options.

@@ -1,5 +1,7 @@
 #include "pelagrin/picturepoint.h"
 
+#include "common/numvalue.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -33,10 +35,14 @@ Corners dragCorners(const FetchedPicture& picture, QPointF from, QPointF to, dou
     if (southEast.longitude < northWest.longitude) {
         southEast.longitude += 360;
     }
-    return {.beginlat = cornerValue(northWest.latitude, zoom),
-            .beginlong = cornerValue(northWest.longitude, zoom),
-            .endlat = cornerValue(southEast.latitude, zoom),
-            .endlong = cornerValue(southEast.longitude, zoom)};
+    // Through the text a click puts into the centre boxes, as the buttons read it.
+    const auto corner = [zoom](double value) {
+        return cornerValue(common::numvalue(pointText(value)), zoom);
+    };
+    return {.beginlat = corner(northWest.latitude),
+            .beginlong = corner(northWest.longitude),
+            .endlat = corner(southEast.latitude),
+            .endlong = corner(southEast.longitude)};
 }
 
 QString pointText(double value)

@@ -65,6 +65,9 @@ public:
                 break;
             }
         }
+        if (!known_ && depth_ > 0) {
+            return refusal(name_, routeNotGpxOrKmlText);
+        }
         if (xml_.hasError()) {
             return refusal(name_, routeXmlErrorText(xml_.errorString(), xml_.lineNumber()));
         }
