@@ -115,7 +115,7 @@ void PictureView::paintEvent(QPaintEvent* event)
             painter.fillRect(shown(mark.rect), QColor(230, 140, 0, 110));
             break;
         case PictureMark::Kind::Outline:
-            painter.setPen(QPen(QColor(200, 0, 0), 1));
+            painter.setPen(QPen(QColor(210, 0, 210), 2));
             painter.setBrush(Qt::NoBrush);
             painter.drawRect(shown(mark.rect));
             break;

@@ -56,6 +56,8 @@ void Form1::createControls()
     Check1 = common::makeControl<QCheckBox>(this, QStringLiteral("Check1"),
                                             QStringLiteral("Show me what i download"));
     Label7 = common::makeControl<QLabel>(this, QStringLiteral("Label7"));
+    Label7->setWordWrap(true);
+    Label7->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     Command8 = common::makeControl<QPushButton>(this, QStringLiteral("Command8"),
                                                 QStringLiteral("Route…"));
     Command8->setToolTip(QStringLiteral("Download the tiles along a route from a GPX, KML or KMZ "
@@ -101,11 +103,11 @@ void Form1::placeControls()
     common::placeControl(Command6, left, 5820, width, 375);
     common::placeControl(Check1, 120, 5010, 4755, 300);
     common::placeControl(Label6, 120, 5400, 4755, 300);
-    common::placeControl(Label7, 120, 5730, 4755, 300);
-    common::placeControl(Command8, 120, 6120, 1500, 375);
-    common::placeControl(Label8, 1740, 6180, 1100, 255);
-    common::placeControl(Text6, 2880, 6135, 900, 330);
-    resize(common::twipsToPixels(7755), common::twipsToPixels(6660));
+    common::placeControl(Label7, 120, 5700, 4755, 480);
+    common::placeControl(Command8, 120, 6255, 1500, 375);
+    common::placeControl(Label8, 1740, 6315, 1100, 255);
+    common::placeControl(Text6, 2880, 6270, 900, 330);
+    resize(common::twipsToPixels(7755), common::twipsToPixels(6780));
 }
 
 void Form1::setTabOrder()
