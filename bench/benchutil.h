@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <optional>
 #include <cstdio>
 #include <vector>
 
@@ -16,12 +17,14 @@ class SilentDialogs : public common::Dialogs {
 public:
     void message(const QString&) override { ++messages; }
     Answer question(const QString&, bool, Answer preset) override { return preset; }
+    // A question with a further button takes |further| when it is set.
     Answer questionWith(const QString&, bool, Answer preset, const QString&) override
     {
-        return preset;
+        return further.value_or(preset);
     }
     QString openFile(const QString&, const QString&) override { return {}; }
     int messages = 0;
+    std::optional<Answer> further;
 };
 
 template <typename F> double secondsOf(F&& work)

@@ -8,7 +8,9 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QDateTime>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QFile>
 #include <QLineEdit>
 #include <QProcess>
@@ -51,6 +53,34 @@ public:
         windowTiles_ = count(QStringLiteral("MyMaps"));
         return seconds;
     }
+
+    // "Refresh older" of every tile in place, each made older than the refresh age first; the
+    // service's answers are 304 when nothing changed. Seconds.
+    double refreshRound()
+    {
+        const QDateTime old = QDateTime::currentDateTimeUtc().addDays(-40);
+        for (const QFileInfo& tile :
+             QDir(QStringLiteral("MyMaps")).entryInfoList({"*.gif"}, QDir::Files)) {
+            QFile gif(tile.filePath());
+            gif.open(QIODevice::ReadWrite);
+            gif.setFileTime(old, QFileDevice::FileModificationTime);
+        }
+        window_.Command3_Click();
+        dialogs_.further = common::Dialogs::Answer::Other;
+        const double seconds = secondsOf([&] {
+            window_.Command4_Click();
+            waitIdle();
+        });
+        dialogs_.further.reset();
+        refreshed_ = 0;
+        for (const QFileInfo& tile :
+             QDir(QStringLiteral("MyMaps")).entryInfoList({"*.gif"}, QDir::Files)) {
+            refreshed_ += tile.lastModified() > old.addDays(1) ? 1 : 0;
+        }
+        return seconds;
+    }
+    int refreshed() const { return refreshed_; }
+    int windowTiles() const { return windowTiles_; }
 
     // One run of curl into an emptied folder, then, when |sync|, one sync of everything written
     // (the guarantee the window gives for each tile, given for the whole run); seconds.
@@ -106,7 +136,7 @@ private:
     {
         QElapsedTimer clock;
         clock.start();
-        while (window_.activity() != pelagrin::Activity::Idle) {
+        while (window_.activity() != pelagrin::Activity::Idle || window_.checkingSources()) {
             if (clock.elapsed() > 300'000) {
                 std::fputs("the window did not finish within five minutes\n", stderr);
                 std::exit(1);
@@ -155,6 +185,7 @@ private:
     SilentDialogs dialogs_;
     pelagrin::Form1 window_;
     int windowTiles_ = 0;
+    int refreshed_ = 0;
     int curlTiles_ = 0;
     int curlStatus_ = -1;
 };

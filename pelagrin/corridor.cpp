@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <span>
 #include <unordered_set>
 
 namespace pelagrin {
@@ -14,12 +15,14 @@ namespace {
 
 constexpr double radians = 3.14159265358979323846 / 180;
 
-// How many degrees of longitude |degrees| of latitude span at the latitudes |south| to |north|;
-// a full turn where that reaches a pole.
+// The most degrees of longitude a place within |degrees| (of a great circle) of a place between
+// the latitudes |south| and |north| lies east or west of it: asin(sin d / cos lat) at the
+// latitude farthest from the equator; a full turn where the distance reaches a pole.
 double longitudeSpan(double degrees, double south, double north)
 {
     const double c = std::cos(std::max(std::abs(south), std::abs(north)) * radians);
-    return c > 1e-9 ? std::min(360.0, degrees / c) : 360.0;
+    const double s = std::sin(std::min(90.0, degrees) * radians);
+    return c > 1e-9 && s < c ? std::asin(s / c) / radians + 1e-9 : 360.0;
 }
 
 // The indices of |axis|'s tiles (centres half a tile from their edges) that reach into
@@ -109,41 +112,47 @@ Corners routeCorners(const Route& route, double widthKm, double zoom, const Regi
 std::vector<qint64> corridorTiles(const RegionPlan& plan, const Route& route, double widthKm)
 {
     const double reach = widthKm / 2;
-    const double reachDegrees = reach / kmPerDegree;
     const auto& latitudes = plan.latitudes();
     const auto& longitudes = plan.longitudes();
     const auto columns = static_cast<qint64>(longitudes.size());
     const double halfTile = std::abs(common::degreesPerPixel(plan.zoom())) * largeSide / 2;
     // A long segment is taken in pieces no longer than a tile or the width, so that the tiles
-    // looked at stay near it.
+    // looked at stay near it; short ones are taken together, a stretch of the route at a time.
     const double pieceKm = std::max({2 * halfTile * kmPerDegree, widthKm, 0.001});
+    const double stretchKm = std::min(pieceKm / 4, reach / 8);
 
     std::unordered_set<qint64> near;
-    const auto look = [&](const common::Centre& a, const common::Centre& b) {
-        auto [south, north] = arcLatitudes(a, b);
-        south = std::max(-90.0, south - reachDegrees);
-        north = std::min(90.0, north + reachDegrees);
-        const double widen = longitudeSpan(reachDegrees, south, north);
-        const double west = std::min(a.longitude, b.longitude) - widen;
-        const double east = std::max(a.longitude, b.longitude) + widen;
+    // The tiles near the stretch |places| (segments between consecutive places, or one place),
+    // all of which lie within |radius| km of the first.
+    const auto look = [&](std::span<const common::Centre> places, double radius) {
+        const common::Centre& a = places.front();
+        const double span = (radius + reach) / kmPerDegree;
+        const double south = std::max(-90.0, a.latitude - span);
+        const double north = std::min(90.0, a.latitude + span);
+        const double widen = longitudeSpan(span, south, north);
         const auto rows = reaching(latitudes, south, north, halfTile);
-        const double length = distanceKm(a, b);
         const bool everyColumn = widen >= 180;
         for (const double turn : {0.0, -360.0, 360.0}) {
-            const auto cols = everyColumn ? std::pair<std::size_t, std::size_t>{0, longitudes.size()}
-                                          : reaching(longitudes, west + turn, east + turn, halfTile);
+            const auto cols =
+                everyColumn ? std::pair<std::size_t, std::size_t>{0, longitudes.size()}
+                            : reaching(longitudes, a.longitude - widen + turn,
+                                       a.longitude + widen + turn, halfTile);
             for (std::size_t row = rows.first; row < rows.second; ++row) {
                 for (std::size_t column = cols.first; column < cols.second; ++column) {
-                    const qint64 position = static_cast<qint64>(row) * columns +
-                                            static_cast<qint64>(column);
+                    const qint64 position =
+                        static_cast<qint64>(row) * columns + static_cast<qint64>(column);
                     if (near.contains(position)) {
                         continue;
                     }
                     const common::GeoBox box = plan.tileBox(position);
-                    // From |a|, every place of the segment lies within its length.
                     const double fromA = pointToBoxKm(a, box);
-                    if (fromA <= reach ||
-                        (fromA - length <= reach && segmentToBoxKm(a, b, box) <= reach)) {
+                    bool within = fromA <= reach;
+                    // Every place of the stretch lies within |radius| of |a|.
+                    for (std::size_t i = 1; !within && fromA - radius <= reach && i < places.size();
+                         ++i) {
+                        within = segmentToBoxKm(places[i - 1], places[i], box) <= reach;
+                    }
+                    if (within) {
                         near.insert(position);
                     }
                 }
@@ -153,23 +162,46 @@ std::vector<qint64> corridorTiles(const RegionPlan& plan, const Route& route, do
             }
         }
     };
+    std::vector<common::Centre> places;
     for (const auto& line : route.lines) {
-        if (line.size() == 1) {
-            look(line.front(), line.front());
+        // The line with places added along its long segments.
+        places.clear();
+        for (std::size_t i = 0; i < line.size(); ++i) {
+            // The cheap bound of the stretches below first: most segments are short.
+            if (i > 0 && (std::abs(line[i].latitude - line[i - 1].latitude) +
+                          std::abs(line[i].longitude - line[i - 1].longitude)) *
+                                 kmPerDegree >
+                             pieceKm) {
+                const auto pieces =
+                    static_cast<int>(std::ceil(distanceKm(line[i - 1], line[i]) / pieceKm));
+                for (int piece = 1; piece < pieces; ++piece) {
+                    places.push_back(alongArc(line[i - 1], line[i], double(piece) / pieces));
+                }
+            }
+            places.push_back(line[i]);
         }
-        for (std::size_t i = 1; i < line.size(); ++i) {
-            const common::Centre& a = line[i - 1];
-            const common::Centre& b = line[i];
-            const auto pieces = static_cast<int>(std::ceil(distanceKm(a, b) / pieceKm));
-            common::Centre from = a;
-            for (int piece = 1; piece <= pieces; ++piece) {
-                const common::Centre to = piece == pieces ? b : alongArc(a, b, double(piece) / pieces);
-                look(from, to);
-                from = to;
+        // Stretches of places within |stretchKm| of their first, by a bound that needs no
+        // trigonometry: no great circle is longer than a way along a meridian and the equator.
+        std::size_t first = 0;
+        while (first < places.size()) {
+            std::size_t last = first;
+            double radius = 0;
+            while (last + 1 < places.size()) {
+                const double bound =
+                    (std::abs(places[last + 1].latitude - places[first].latitude) +
+                     std::abs(places[last + 1].longitude - places[first].longitude)) *
+                    kmPerDegree;
+                if (bound > stretchKm && last > first) {
+                    break;
+                }
+                radius = std::max(radius, bound);
+                ++last;
             }
-            if (pieces == 0) {
-                look(a, b);
+            look(std::span(places).subspan(first, last - first + 1), radius);
+            if (last + 1 >= places.size()) {
+                break;
             }
+            first = last;
         }
     }
     std::vector<qint64> positions(near.begin(), near.end());
