@@ -6,8 +6,8 @@
 
 #include <algorithm>
 #include <chrono>
-#include <optional>
 #include <cstdio>
+#include <optional>
 #include <vector>
 
 namespace bench {

@@ -52,9 +52,9 @@ int main()
         s.beginlong = c.beginlong;
         s.endlat = c.endlat;
         s.endlong = c.endlong;
-        const auto grid = pelagrin::planRegion(s, steps.latitude, steps.longitude,
-                                               QStringLiteral("127.0.0.1:1"),
-                                               common::TileFolder(QStringLiteral("MyMaps")));
+        const auto grid =
+            pelagrin::planRegion(s, steps.latitude, steps.longitude, QStringLiteral("127.0.0.1:1"),
+                                 common::TileFolder(QStringLiteral("MyMaps")));
         tiles = pelagrin::corridorTiles(*grid, continuous, width).size();
     };
     const auto read = [&] {

@@ -1,9 +1,9 @@
 #include "common/messageboxdialogs.h"
 
-#include <QPushButton>
 #include <QApplication>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPushButton>
 
 namespace common {
 
@@ -21,8 +21,8 @@ Dialogs::Answer MessageBoxDialogs::question(const QString& text, bool withCancel
     return questionWith(text, withCancel, preset, {});
 }
 
-Dialogs::Answer MessageBoxDialogs::questionWith(const QString& text, bool withCancel,
-                                                Answer preset, const QString& other)
+Dialogs::Answer MessageBoxDialogs::questionWith(const QString& text, bool withCancel, Answer preset,
+                                                const QString& other)
 {
     const auto button = [](Answer a) {
         return a == Answer::Yes  ? QMessageBox::Yes

@@ -65,8 +65,10 @@ void PictureView::mouseMoveEvent(QMouseEvent* event)
             band_ = new QRubberBand(QRubberBand::Rectangle, this);
         }
         const QRect shown(QPoint(0, 0), shownSize());
-        band_->setGeometry(QRect(*pressedAt_, at).normalized().intersected(shown).translated(
-            contentsRect().topLeft()));
+        band_->setGeometry(QRect(*pressedAt_, at)
+                               .normalized()
+                               .intersected(shown)
+                               .translated(contentsRect().topLeft()));
         band_->show();
     }
     QLabel::mouseMoveEvent(event);

@@ -60,9 +60,9 @@ namespace {
 
 bool isEntityTag(const QString& tag)
 {
-    return !tag.isEmpty() && tag.size() <= 256 &&
-           std::all_of(tag.begin(), tag.end(),
-                       [](QChar c) { return c.unicode() > 32 && c.unicode() < 127; });
+    return !tag.isEmpty() && tag.size() <= 256 && std::all_of(tag.begin(), tag.end(), [](QChar c) {
+        return c.unicode() > 32 && c.unicode() < 127;
+    });
 }
 
 } // namespace

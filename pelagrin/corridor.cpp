@@ -71,7 +71,7 @@ Route continuousRoute(const Route& route)
         }
         out.lines.push_back(std::move(places));
     }
-    const double turn = west < -180 ? 360 * std::ceil((-180 - west) / 360)
+    const double turn = west < -180   ? 360 * std::ceil((-180 - west) / 360)
                         : west >= 180 ? -360 * std::floor((west + 180) / 360)
                                       : 0;
     for (auto& line : out.lines) {
@@ -87,7 +87,9 @@ Corners routeCorners(const Route& route, double widthKm, double zoom, const Regi
     common::GeoBox box{.west = HUGE_VAL, .south = HUGE_VAL, .east = -HUGE_VAL, .north = -HUGE_VAL};
     for (const auto& line : route.lines) {
         for (const common::Centre& c : line) {
-            box = box.united({.west = c.longitude, .south = c.latitude, .east = c.longitude,
+            box = box.united({.west = c.longitude,
+                              .south = c.latitude,
+                              .east = c.longitude,
                               .north = c.latitude});
         }
     }
@@ -133,10 +135,10 @@ std::vector<qint64> corridorTiles(const RegionPlan& plan, const Route& route, do
         const auto rows = reaching(latitudes, south, north, halfTile);
         const bool everyColumn = widen >= 180;
         for (const double turn : {0.0, -360.0, 360.0}) {
-            const auto cols =
-                everyColumn ? std::pair<std::size_t, std::size_t>{0, longitudes.size()}
-                            : reaching(longitudes, a.longitude - widen + turn,
-                                       a.longitude + widen + turn, halfTile);
+            const auto cols = everyColumn
+                                  ? std::pair<std::size_t, std::size_t>{0, longitudes.size()}
+                                  : reaching(longitudes, a.longitude - widen + turn,
+                                             a.longitude + widen + turn, halfTile);
             for (std::size_t row = rows.first; row < rows.second; ++row) {
                 for (std::size_t column = cols.first; column < cols.second; ++column) {
                     const qint64 position =

@@ -40,7 +40,8 @@ std::optional<double> RateMeter::bytesPerSecond() const
 double medianSize(std::vector<qint64> sizes)
 {
     const std::size_t middle = sizes.size() / 2;
-    std::nth_element(sizes.begin(), sizes.begin() + static_cast<std::ptrdiff_t>(middle), sizes.end());
+    std::nth_element(sizes.begin(), sizes.begin() + static_cast<std::ptrdiff_t>(middle),
+                     sizes.end());
     const auto upper = static_cast<double>(sizes[middle]);
     if (sizes.size() % 2 == 1) {
         return upper;

@@ -331,9 +331,9 @@ Fetcher::download(const QString& urladdy, const QString& wheretobmp, FetchEnded 
     if (!url.isValid() || (url.scheme() != u"http" && url.scheme() != u"https")) {
         return common::makeError(ErrorKind::BadInput, invalidAddressText(urladdy));
     }
-    auto transfer = std::make_unique<Transfer>(*this, url, wheretobmp, std::move(done),
-                                               std::move(arrived), std::move(beside), picture,
-                                               std::move(asking));
+    auto transfer =
+        std::make_unique<Transfer>(*this, url, wheretobmp, std::move(done), std::move(arrived),
+                                   std::move(beside), picture, std::move(asking));
     if (auto started = transfer->start(); !started) {
         return started.error();
     }

@@ -8,8 +8,8 @@
 #include "pelagrin/picturepoint.h"
 #include "pelagrin/regionchoice.h"
 #include "pelagrin/regionrun.h"
-#include "pelagrin/storedscan.h"
 #include "pelagrin/settings.h"
+#include "pelagrin/storedscan.h"
 #include "pelagrin/windowstate.h"
 
 #include <QThreadPool>

@@ -112,10 +112,9 @@ void Form1::placeControls()
 
 void Form1::setTabOrder()
 {
-    const QWidget* order[] = {Text1,    Text2,    Text5,   Command1, Command2,
-                              Command3, Command4, Option1, Option2,  Command5,
-                              Command6, Text3,    Text4,   Command7, Check1,
-                              Command8, Text6};
+    const QWidget* order[] = {Text1,    Text2,    Text5,   Command1, Command2, Command3,
+                              Command4, Option1,  Option2, Command5, Command6, Text3,
+                              Text4,    Command7, Check1,  Command8, Text6};
     for (std::size_t i = 1; i < std::size(order); ++i) {
         QWidget::setTabOrder(const_cast<QWidget*>(order[i - 1]), const_cast<QWidget*>(order[i]));
     }

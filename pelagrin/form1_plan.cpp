@@ -147,8 +147,8 @@ void Form1::regionChanged()
     MapSettings s = settings_;
     std::optional<double> width;
     if (route_) {
-        pelagrin::readsettings(s, {Option1->isChecked(), Text1->text(), Text2->text(),
-                                   Text5->text()});
+        pelagrin::readsettings(s,
+                               {Option1->isChecked(), Text1->text(), Text2->text(), Text5->text()});
         width = routeWidth();
     }
     const auto steps = quietSteps(s.zoom);
@@ -164,11 +164,13 @@ void Form1::regionChanged()
         [s, steps = *steps, route = route_, width = width.value_or(0), host = serviceAddress_,
          folder = common::TileFolder::lookUp(), sources = sources_, olderThan,
          cancel]() mutable -> std::optional<Planned> {
-            auto choice = chooseRegion(s, steps, route ? &route->route : nullptr, width, host, folder);
+            auto choice =
+                chooseRegion(s, steps, route ? &route->route : nullptr, width, host, folder);
             if (!choice) {
                 return std::nullopt;
             }
-            StoredScan scan = scanStored(choice->plan, choice->positions, sources, olderThan, *cancel);
+            StoredScan scan =
+                scanStored(choice->plan, choice->positions, sources, olderThan, *cancel);
             return Planned{std::move(choice).value(), std::move(scan)};
         },
         [this, generation](std::optional<Planned> planned) {

@@ -177,9 +177,9 @@ void Form1::startRegion(RegionChoice choice, std::vector<qint64> missing,
     Command6->setFocus();
     runTilecount_ = only ? static_cast<qint64>(only->size()) : total;
     runFailure_.reset();
-    runEstimate_ = estimateDownload(runTilecount_ - static_cast<qint64>(refresh.size()),
-                                   estimateBasis())
-                       .bytes;
+    runEstimate_ =
+        estimateDownload(runTilecount_ - static_cast<qint64>(refresh.size()), estimateBasis())
+            .bytes;
     runFetchedBytes_ = 0;
     lastFetchedSizes_.clear();
     rate_.started(std::chrono::steady_clock::now());

@@ -285,8 +285,9 @@ QString refreshOlderText(qint64 old, int days)
 
 QString refreshFailedMessage(qint64 failed)
 {
-    return failed == 1 ? QStringLiteral("1 tile could not be refreshed and was kept")
-                       : QStringLiteral("%1 tiles could not be refreshed and were kept").arg(failed);
+    return failed == 1
+               ? QStringLiteral("1 tile could not be refreshed and was kept")
+               : QStringLiteral("%1 tiles could not be refreshed and were kept").arg(failed);
 }
 
 } // namespace pelagrin

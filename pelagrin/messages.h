@@ -91,8 +91,7 @@ QString routeUnreadableMessage(const QString& name, const QString& why);
 inline const QString routeNoFileText = QStringLiteral("it cannot be opened as a file");
 inline const QString routeDtdText = QStringLiteral(
     "it declares a document type or entities, which Pelagrin does not read in a route");
-inline const QString routeNotGpxOrKmlText =
-    QStringLiteral("it is no GPX, KML or KMZ file");
+inline const QString routeNotGpxOrKmlText = QStringLiteral("it is no GPX, KML or KMZ file");
 inline const QString routeNoLineText = QStringLiteral(
     "it holds no track, route or line with a usable point (waypoints alone make no route)");
 inline const QString routeBadZipText = QStringLiteral("it is no readable KMZ (zip) archive");

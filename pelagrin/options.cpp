@@ -200,8 +200,8 @@ std::vector<Option> optionTable(Options& into)
          [&into](const std::string& text) -> Refusal {
              const auto days = numberIn(text, 1, maxRefreshDays);
              if (!days || *days != std::floor(*days)) {
-                 return outOfRange("--refresh-days", QStringLiteral("a whole number from 1 to 3650"),
-                                   text);
+                 return outOfRange("--refresh-days",
+                                   QStringLiteral("a whole number from 1 to 3650"), text);
              }
              into.refreshDays = static_cast<int>(*days);
              return std::nullopt;

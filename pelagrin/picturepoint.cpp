@@ -26,12 +26,10 @@ common::Centre pointOnPicture(const FetchedPicture& picture, double x, double y,
 Corners dragCorners(const FetchedPicture& picture, QPointF from, QPointF to, double shownWidth,
                     double shownHeight, double zoom)
 {
-    const common::Centre northWest =
-        pointOnPicture(picture, std::min(from.x(), to.x()), std::min(from.y(), to.y()), shownWidth,
-                       shownHeight);
-    common::Centre southEast =
-        pointOnPicture(picture, std::max(from.x(), to.x()), std::max(from.y(), to.y()), shownWidth,
-                       shownHeight);
+    const common::Centre northWest = pointOnPicture(
+        picture, std::min(from.x(), to.x()), std::min(from.y(), to.y()), shownWidth, shownHeight);
+    common::Centre southEast = pointOnPicture(picture, std::max(from.x(), to.x()),
+                                              std::max(from.y(), to.y()), shownWidth, shownHeight);
     if (southEast.longitude < northWest.longitude) {
         southEast.longitude += 360;
     }

@@ -5,7 +5,6 @@
 #include "pelagrin/corners.h"
 
 #include <QPointF>
-
 #include <QString>
 
 namespace pelagrin {

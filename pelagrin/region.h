@@ -99,8 +99,9 @@ std::vector<qint64> missingTiles(const RegionPlan& plan,
 // none was.
 QString storedSource(const TileJob& job);
 
-// The tiles of |plan| in place (those not |missing|, of those at |among| when given) and the source recorded beside each, where
-// one was; for each map code among them, the position of its first tile.
+// The tiles of |plan| in place (those not |missing|, of those at |among| when given) and the source
+// recorded beside each, where one was; for each map code among them, the position of its first
+// tile.
 struct StoredTiles {
     std::map<qint64, QString> recorded; // position to source
     std::map<QString, qint64> firstOfCode;

@@ -1,7 +1,7 @@
 #include "pelagrin/regionchoice.h"
 
-#include "pelagrin/corridor.h"
 #include "common/errortext.h"
+#include "pelagrin/corridor.h"
 #include "pelagrin/messages.h"
 
 #include <numeric>

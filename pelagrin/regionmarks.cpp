@@ -59,8 +59,8 @@ std::vector<common::PictureMark> regionMarks(const RegionPlan& plan,
     std::vector<common::PictureMark> outlines;
     for (const std::size_t row : rows) {
         for (const std::size_t column : columns) {
-            const qint64 position = static_cast<qint64>(row) * columnCount +
-                                    static_cast<qint64>(column);
+            const qint64 position =
+                static_cast<qint64>(row) * columnCount + static_cast<qint64>(column);
             if (positions && !has(*positions, position)) {
                 continue;
             }

@@ -1,10 +1,9 @@
 #include "pelagrin/regionrun.h"
 
 #include "common/errortext.h"
+#include "common/worldfile.h"
 #include "pelagrin/messages.h"
 #include "pelagrin/requesturl.h"
-
-#include "common/worldfile.h"
 
 #include <QDateTime>
 #include <QFile>

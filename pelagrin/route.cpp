@@ -32,8 +32,7 @@ common::Error refusal(const QString& name, const QString& why)
 
 bool usable(double lat, double lon)
 {
-    return std::isfinite(lat) && std::isfinite(lon) && std::abs(lat) <= 90 &&
-           std::abs(lon) <= 180;
+    return std::isfinite(lat) && std::isfinite(lon) && std::abs(lat) <= 90 && std::abs(lon) <= 180;
 }
 
 // Reads the points of the XML document, refusing what the file may not hold.
@@ -124,8 +123,7 @@ private:
     // KML's "lon,lat[,alt]" tuples, apart by blanks.
     void takeCoordinates()
     {
-        for (const QStringView tuple :
-             QStringView(coordinates_).split(u' ', Qt::SkipEmptyParts)) {
+        for (const QStringView tuple : QStringView(coordinates_).split(u' ', Qt::SkipEmptyParts)) {
             const auto parts = tuple.split(u',');
             bool lonOk = false;
             bool latOk = false;

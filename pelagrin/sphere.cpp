@@ -122,7 +122,8 @@ double pointToBoxKm(const common::Centre& p, const common::GeoBox& box)
     double best = HUGE_VAL;
     for (const double meridian : {box.west, box.east}) {
         const double dlon = (p.longitude - meridian) * radians;
-        const double top = std::atan2(std::sin(lat * radians), std::cos(lat * radians) * std::cos(dlon));
+        const double top =
+            std::atan2(std::sin(lat * radians), std::cos(lat * radians) * std::cos(dlon));
         const double t = std::clamp(top / radians, box.south, box.north);
         best = std::min(best, distanceKm(p, {t, meridian}));
     }

@@ -52,14 +52,25 @@ TEST_P(SphereDistances, MatchFineSampling)
 INSTANTIATE_TEST_SUITE_P(
     Arcs, SphereDistances,
     ::testing::Values(
-        DistanceCase{"through", {46, 8}, {48, 11}, {.west = 9, .south = 46.5, .east = 10, .north = 47.5}},
-        DistanceCase{"north_of_it", {49, 8}, {49.2, 12}, {.west = 9, .south = 46, .east = 10, .north = 47}},
+        DistanceCase{
+            "through", {46, 8}, {48, 11}, {.west = 9, .south = 46.5, .east = 10, .north = 47.5}},
+        DistanceCase{
+            "north_of_it", {49, 8}, {49.2, 12}, {.west = 9, .south = 46, .east = 10, .north = 47}},
         // Along a parallel the great circle bulges poleward: its nearest point is inside.
-        DistanceCase{"bulging", {60, -40}, {60, 40}, {.west = -5, .south = 60.5, .east = 5, .north = 61}},
-        DistanceCase{"beside_a_meridian", {40, 20}, {50, 20.5}, {.west = 10, .south = 42, .east = 15, .north = 48}},
-        DistanceCase{"across_180", {-16, 178}, {-17, -178}, {.west = 179.5, .south = -18, .east = 180.5, .north = -17.2}},
-        DistanceCase{"near_the_pole", {85, 0}, {85, 90}, {.west = 50, .south = 86, .east = 60, .north = 87}},
-        DistanceCase{"one_place", {10, 10}, {10, 10}, {.west = 11, .south = 8, .east = 12, .north = 9}}),
+        DistanceCase{
+            "bulging", {60, -40}, {60, 40}, {.west = -5, .south = 60.5, .east = 5, .north = 61}},
+        DistanceCase{"beside_a_meridian",
+                     {40, 20},
+                     {50, 20.5},
+                     {.west = 10, .south = 42, .east = 15, .north = 48}},
+        DistanceCase{"across_180",
+                     {-16, 178},
+                     {-17, -178},
+                     {.west = 179.5, .south = -18, .east = 180.5, .north = -17.2}},
+        DistanceCase{
+            "near_the_pole", {85, 0}, {85, 90}, {.west = 50, .south = 86, .east = 60, .north = 87}},
+        DistanceCase{
+            "one_place", {10, 10}, {10, 10}, {.west = 11, .south = 8, .east = 12, .north = 9}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // A route's corridor against every tile of the grid measured against every segment.
@@ -134,8 +145,12 @@ INSTANTIATE_TEST_SUITE_P(
     Routes, Corridors,
     ::testing::Values(
         CorridorCase{"straight", 4.5, 2, {{{47.0, 9.0}, {47.3, 9.8}}}},
-        CorridorCase{"zigzag", 4.5, 2, {{{47.0, 9.0}, {47.2, 9.1}, {47.0, 9.25}, {47.25, 9.4}, {47.05, 9.6}}}},
-        CorridorCase{"loop", 4.5, 2, {{{47.0, 9.0}, {47.2, 9.3}, {47.0, 9.6}, {46.8, 9.3}, {47.0, 9.0}}}},
+        CorridorCase{"zigzag",
+                     4.5,
+                     2,
+                     {{{47.0, 9.0}, {47.2, 9.1}, {47.0, 9.25}, {47.25, 9.4}, {47.05, 9.6}}}},
+        CorridorCase{
+            "loop", 4.5, 2, {{{47.0, 9.0}, {47.2, 9.3}, {47.0, 9.6}, {46.8, 9.3}, {47.0, 9.0}}}},
         CorridorCase{"across_180", 9, 5, {{{-16.5, 178.8}, {-16.7, 179.7}, {-16.9, -179.2}}}},
         CorridorCase{"at_80_north", 9, 2, {{{80.0, 10}, {80.3, 17}, {80.1, 25}}}},
         CorridorCase{"one_point", 4.5, 3, {{{47.6, 9.4}}}},

@@ -33,10 +33,20 @@ const double tilePixels = 1999.0 * 1999.0;
 INSTANTIATE_TEST_SUITE_P(
     Sources, Estimates,
     ::testing::Values(
-        EstimateCase{"stored_median", {{100, 300, 200}, {5}, 0.5, 1000, 10}, Estimate::From::Stored, 2000, 2},
-        EstimateCase{"stored_even_count", {{100, 400, 200, 300}, {}, {}, {}, 50}, Estimate::From::Stored, 2500, 50},
-        EstimateCase{"last_fetched", {{}, {40, 60, 50}, 0.5, {}, 100}, Estimate::From::LastFetched, 500, 5},
-        EstimateCase{"preview", {{}, {}, 0.25, {}, {}}, Estimate::From::Preview, 10 * 0.25 * tilePixels, {}},
+        EstimateCase{"stored_median",
+                     {{100, 300, 200}, {5}, 0.5, 1000, 10},
+                     Estimate::From::Stored,
+                     2000,
+                     2},
+        EstimateCase{"stored_even_count",
+                     {{100, 400, 200, 300}, {}, {}, {}, 50},
+                     Estimate::From::Stored,
+                     2500,
+                     50},
+        EstimateCase{
+            "last_fetched", {{}, {40, 60, 50}, 0.5, {}, 100}, Estimate::From::LastFetched, 500, 5},
+        EstimateCase{
+            "preview", {{}, {}, 0.25, {}, {}}, Estimate::From::Preview, 10 * 0.25 * tilePixels, {}},
         EstimateCase{"nothing", {}, Estimate::From::Nothing, {}, {}}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -49,7 +59,7 @@ TEST(RateMeter, TakesTheLastMinuteOfDownloadsFromTheRunOrTheMinuteBefore)
     meter.arrived(t0 + 10s, 1000);
     meter.arrived(t0 + 20s, 1000);
     EXPECT_DOUBLE_EQ(*meter.bytesPerSecond(), 100); // 2000 bytes in the 20 s since the start
-    meter.arrived(t0 + 100s, 3000);                  // the first two are past the minute
+    meter.arrived(t0 + 100s, 3000);                 // the first two are past the minute
     EXPECT_DOUBLE_EQ(*meter.bytesPerSecond(), 50);
 }
 

@@ -46,8 +46,8 @@ protected:
     int marks(Kind kind)
     {
         const auto& all = image()->marks();
-        return static_cast<int>(
-            std::count_if(all.begin(), all.end(), [kind](const auto& m) { return m.kind == kind; }));
+        return static_cast<int>(std::count_if(all.begin(), all.end(),
+                                              [kind](const auto& m) { return m.kind == kind; }));
     }
 
     QString line() { return control<QLabel>("Label7")->text(); }
@@ -76,9 +76,11 @@ TEST_P(DragCorners, AreTheButtonsCorners)
     type("Text5", QString::fromLatin1(GetParam().zoom));
     const QPoint from = GetParam().from;
     const QPoint to = GetParam().to;
-    QTest::mouseClick(image(), Qt::LeftButton, {}, QPoint(std::min(from.x(), to.x()), std::min(from.y(), to.y())));
+    QTest::mouseClick(image(), Qt::LeftButton, {},
+                      QPoint(std::min(from.x(), to.x()), std::min(from.y(), to.y())));
     click("Command2");
-    QTest::mouseClick(image(), Qt::LeftButton, {}, QPoint(std::max(from.x(), to.x()), std::max(from.y(), to.y())));
+    QTest::mouseClick(image(), Qt::LeftButton, {},
+                      QPoint(std::max(from.x(), to.x()), std::max(from.y(), to.y())));
     click("Command3");
     auto byButtons = corners();
     if (byButtons[3] < byButtons[1]) {
@@ -103,14 +105,13 @@ TEST_P(DragCorners, AreTheButtonsCorners)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Rounding, DragCorners,
-    ::testing::Values(DragCase{"whole_degrees", "45", {20, 30}, {300, 290}},
-                      DragCase{"backwards", "45", {300, 290}, {20, 30}},
-                      DragCase{"six_decimals", "9", {100, 40}, {200, 150}},
-                      DragCase{"across_180", "20", {10, 10}, {310, 310}},
-                      DragCase{"above_3000", "3001", {20, 20}, {200, 200}}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Rounding, DragCorners,
+                         ::testing::Values(DragCase{"whole_degrees", "45", {20, 30}, {300, 290}},
+                                           DragCase{"backwards", "45", {300, 290}, {20, 30}},
+                                           DragCase{"six_decimals", "9", {100, 40}, {200, 150}},
+                                           DragCase{"across_180", "20", {10, 10}, {310, 310}},
+                                           DragCase{"above_3000", "3001", {20, 20}, {200, 200}}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(RegionPlanning, TheRegionIsOutlinedCountedEstimatedAndRefreshed)
 {
@@ -122,7 +123,8 @@ TEST_F(RegionPlanning, TheRegionIsOutlinedCountedEstimatedAndRefreshed)
     EXPECT_EQ(corners(), (std::array<double, 4>{48, 9, 46, 11}));
     EXPECT_EQ(marks(Kind::Outline), 9);
     EXPECT_EQ(marks(Kind::Shade), 0);
-    EXPECT_TRUE(line().startsWith(u"3 x 3 = 9 tiles, 0 already stored; about ")) << line().toStdString();
+    EXPECT_TRUE(line().startsWith(u"3 x 3 = 9 tiles, 0 already stored; about "))
+        << line().toStdString();
     EXPECT_TRUE(line().endsWith(u" min to download")) << "the preview's rate";
 
     click("Command4");
@@ -134,7 +136,8 @@ TEST_F(RegionPlanning, TheRegionIsOutlinedCountedEstimatedAndRefreshed)
 
     // Two tiles age past the refresh age: shaded apart, and offered for refreshing.
     const QDateTime old = QDateTime::currentDateTimeUtc().addDays(-40);
-    for (const char* name : {"MyMaps/IDA_E_B46!00L9!00Z45.gif", "MyMaps/IDA_E_B48!00L11!00Z45.gif"}) {
+    for (const char* name :
+         {"MyMaps/IDA_E_B46!00L9!00Z45.gif", "MyMaps/IDA_E_B48!00L11!00Z45.gif"}) {
         QFile gif(QString::fromLatin1(name));
         ASSERT_TRUE(gif.open(QIODevice::ReadWrite));
         ASSERT_TRUE(gif.setFileTime(old, QFileDevice::FileModificationTime));
@@ -152,7 +155,8 @@ TEST_F(RegionPlanning, TheRegionIsOutlinedCountedEstimatedAndRefreshed)
         "and keeps each one the map service says is unchanged."));
     EXPECT_EQ(dialogs.others, QStringList{QStringLiteral("Refresh older")});
     EXPECT_EQ(tileCentres(), (QStringList{QStringLiteral("46/9"), QStringLiteral("48/11")}));
-    EXPECT_GT(QFileInfo(QStringLiteral("MyMaps/IDA_E_B46!00L9!00Z45.gif")).lastModified(), old.addDays(1));
+    EXPECT_GT(QFileInfo(QStringLiteral("MyMaps/IDA_E_B46!00L9!00Z45.gif")).lastModified(),
+              old.addDays(1));
 }
 
 TEST_F(RegionPlanning, ARouteMakesTheRegionAlongItAndFollowsTheZoom)
@@ -187,9 +191,11 @@ TEST_F(RegionPlanning, ARouteMakesTheRegionAlongItAndFollowsTheZoom)
     dialogs.messages.clear();
     requestsBefore = static_cast<int>(service.requests().size());
     click("Command4");
-    EXPECT_EQ(dialogs.messages.value(0), QStringLiteral("Starting download from  50, 9 to  47, 13. "
-                                                       "This will make  8 images in this zoom mode!"));
-    EXPECT_EQ(tileCentres().join(u' '), QStringLiteral("47/9 47/10 47/11 47/12 47/13 48/13 49/13 50/13"));
+    EXPECT_EQ(dialogs.messages.value(0),
+              QStringLiteral("Starting download from  50, 9 to  47, 13. "
+                             "This will make  8 images in this zoom mode!"));
+    EXPECT_EQ(tileCentres().join(u' '),
+              QStringLiteral("47/9 47/10 47/11 47/12 47/13 48/13 49/13 50/13"));
 }
 
 } // namespace

@@ -123,7 +123,8 @@ TEST_F(ServiceRefresh, UnchangedTilesAreKeptAndChangedOnesReplaced)
         EXPECT_EQ(again.readAll(), first);
         form.reset();
     }
-    EXPECT_EQ(tileStatuses(log), QStringList(12, QStringLiteral("200")) + QStringList(12, QStringLiteral("304")));
+    EXPECT_EQ(tileStatuses(log),
+              QStringList(12, QStringLiteral("200")) + QStringList(12, QStringLiteral("304")));
 
     // The same source draws the pictures anew: each refreshed tile is replaced.
     testsupport::ServiceProcess changed(testsupport::program("mapservice"),

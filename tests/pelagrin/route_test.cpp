@@ -5,6 +5,7 @@
 #include <QFile>
 
 #include <gtest/gtest.h>
+
 #include <zip.h>
 
 namespace {
@@ -39,11 +40,12 @@ const QByteArray gpxHead = "<?xml version=\"1.0\"?>\n<gpx version=\"1.1\" "
 TEST(ReadRoute, TakesTracksRoutesAndLinesOfEveryKind)
 {
     testsupport::TempWorkDir dir;
-    write("track.gpx", gpxHead + "<wpt lat=\"1\" lon=\"1\"/><trk><trkseg>"
-                                 "<trkpt lat=\"47.5\" lon=\"9.5\"/><trkpt lat=\"47.6\" lon=\"9.7\"/>"
-                                 "</trkseg><trkseg><trkpt lat=\"48\" lon=\"10\"/></trkseg></trk>"
-                                 "<rte><rtept lat=\"46\" lon=\"-179.5\"/><rtept lat=\"NaN\" lon=\"1\"/>"
-                                 "<rtept lat=\"1e308\" lon=\"1\"/></rte></gpx>");
+    write("track.gpx", gpxHead +
+                           "<wpt lat=\"1\" lon=\"1\"/><trk><trkseg>"
+                           "<trkpt lat=\"47.5\" lon=\"9.5\"/><trkpt lat=\"47.6\" lon=\"9.7\"/>"
+                           "</trkseg><trkseg><trkpt lat=\"48\" lon=\"10\"/></trkseg></trk>"
+                           "<rte><rtept lat=\"46\" lon=\"-179.5\"/><rtept lat=\"NaN\" lon=\"1\"/>"
+                           "<rtept lat=\"1e308\" lon=\"1\"/></rte></gpx>");
     const QByteArray kml = "<kml xmlns=\"http://www.opengis.net/kml/2.2\"><Document><Placemark>"
                            "<LineString><coordinates>9.5,47.5,400 9.7,47.6\n 9.8,47.7"
                            "</coordinates></LineString></Placemark></Document></kml>";
@@ -110,7 +112,8 @@ INSTANTIATE_TEST_SUITE_P(
                     routeDtdText},
         HostileCase{"billion_laughs",
                     [](const QString& p) {
-                        QByteArray xml = "<?xml version=\"1.0\"?><!DOCTYPE lolz [<!ENTITY l0 \"lol\">";
+                        QByteArray xml =
+                            "<?xml version=\"1.0\"?><!DOCTYPE lolz [<!ENTITY l0 \"lol\">";
                         for (int i = 1; i < 10; ++i) {
                             xml += "<!ENTITY l" + QByteArray::number(i) + " \"" +
                                    QByteArray("&l" + QByteArray::number(i - 1) + ";").repeated(10) +
@@ -128,14 +131,14 @@ INSTANTIATE_TEST_SUITE_P(
                                                 xml.size() * 2));
                     },
                     routeDtdText},
-        HostileCase{"sixty_megabytes",
-                    [](const QString& p) {
-                        write(p, gpxHead + QByteArray(60'000'000, ' ') + "</gpx>");
-                    },
-                    routeTooLargeText(maxRouteFileBytes)},
+        HostileCase{
+            "sixty_megabytes",
+            [](const QString& p) { write(p, gpxHead + QByteArray(60'000'000, ' ') + "</gpx>"); },
+            routeTooLargeText(maxRouteFileBytes)},
         HostileCase{"too_many_points",
                     [](const QString& p) {
-                        write(p, gpxHead + "<trk><trkseg>" + points(1'000'001) + "</trkseg></trk></gpx>");
+                        write(p, gpxHead + "<trk><trkseg>" + points(1'000'001) +
+                                     "</trkseg></trk></gpx>");
                     },
                     routeTooManyPointsText(maxRoutePoints)},
         HostileCase{"bad_coordinates_only",
@@ -152,9 +155,7 @@ INSTANTIATE_TEST_SUITE_P(
                     },
                     routeNoLineText},
         HostileCase{"kmz_inflating_past_50_mb",
-                    [](const QString& p) {
-                        writeZip(p, "doc.kml", QByteArray(60'000'000, '\0'));
-                    },
+                    [](const QString& p) { writeZip(p, "doc.kml", QByteArray(60'000'000, '\0')); },
                     routeTooLargeText(maxRouteFileBytes)},
         HostileCase{"kmz_without_kml",
                     [](const QString& p) { writeZip(p, "photo.jpg", "not a map"); },
