@@ -32,6 +32,18 @@ TEST_P(CommandLine, TakesOneToSixConnectionsAndRefusesTheRest)
     EXPECT_TRUE(text.contains(QString::fromLatin1(GetParam().reasonPart))) << text.toStdString();
 }
 
+TEST(CommandLineRoute, TakesTheRouteItsWidthZoomAndRefreshAge)
+{
+    const auto parsed = parseArguments(
+        {"--route", "trip.gpx", "--width", "5", "--zoom=22.5", "--refresh-days", "7"});
+    ASSERT_TRUE(parsed.ok()) << parsed.error().text;
+    EXPECT_EQ(parsed->route, u"trip.gpx");
+    EXPECT_EQ(parsed->routeWidthKm, 5);
+    EXPECT_EQ(parsed->zoom, 22.5);
+    EXPECT_EQ(parsed->refreshDays, 7);
+    EXPECT_FALSE(parseArguments({})->zoom) << "45 only with a route";
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Arguments, CommandLine,
     ::testing::Values(OptionsCase{"None", {}, 2, ""},
@@ -44,7 +56,14 @@ INSTANTIATE_TEST_SUITE_P(
                       OptionsCase{"Missing", {"--connections"}, 0, "needs a number"},
                       OptionsCase{"Unknown", {"--fast"}, 0, "unknown argument \"--fast\""},
                       OptionsCase{"QtsOwn", {"-style", "fusion"}, 0, "unknown argument \"-style\""},
-                      OptionsCase{"StrayWord", {"--connections", "2", "extra"}, 0, "\"extra\""}),
+                      OptionsCase{"StrayWord", {"--connections", "2", "extra"}, 0, "\"extra\""},
+                      OptionsCase{"NarrowRoute", {"--width", "0.05"}, 0, "from 0.1 to 100, not"},
+                      OptionsCase{"WideRoute", {"--width=101"}, 0, "from 0.1 to 100, not"},
+                      OptionsCase{"ZoomZero", {"--zoom", "0"}, 0, "--zoom takes a number"},
+                      OptionsCase{"ZoomHigh", {"--zoom", "3001"}, 0, "--zoom takes a number"},
+                      OptionsCase{"NoDays", {"--refresh-days", "0"}, 0, "a whole number"},
+                      OptionsCase{"HalfDays", {"--refresh-days", "1.5"}, 0, "a whole number"},
+                      OptionsCase{"NoRoute", {"--route"}, 0, "--route needs a file"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ServiceAddress, HostAndPortOrTheReasonWithTheUsageLine)
