@@ -244,6 +244,7 @@ void Form1::showStoredTile(const QString& path, qint64 done, qint64 tilecount)
     // A tile that cannot be shown is stored all the same: no reason to stop.
     if (Check1->isChecked() && QFileInfo(path).size() > 0) {
         shown_.reset();
+        Image1->setMarks({}); // they belong to the picture Refresh or Preview fetched
         (void)showPicture(path);
     }
     Label6->setText(regionProgressText(done, tilecount));
