@@ -3,9 +3,9 @@
 // GeoTIFF in geographic coordinates (the GIF step has no one-command peer).
 #include "benchutil.h"
 #include "geotiffwriter.h"
-#include "mapservice/geometry.h"
-#include "mapservice/gifencode.h"
-#include "mapservice/sources.h"
+#include "mapservice/draw/gifencode.h"
+#include "mapservice/protocol/geometry.h"
+#include "mapservice/sources/sources.h"
 
 #include <array>
 #include <cmath>

@@ -1,9 +1,9 @@
 // Drawing and encoding one 1999 x 1999 tile over central Europe, against encoding the same
 // picture alone.
 #include "benchutil.h"
-#include "mapservice/gifencode.h"
-#include "mapservice/palette.h"
-#include "mapservice/render.h"
+#include "mapservice/draw/gifencode.h"
+#include "mapservice/draw/palette.h"
+#include "mapservice/draw/render.h"
 
 int main()
 {

@@ -11,8 +11,8 @@
 #include "benchutil.h"
 #include "geotiffwriter.h"
 #include "loopbackserver.h"
-#include "mapservice/gifencode.h"
-#include "mapservice/sources.h"
+#include "mapservice/draw/gifencode.h"
+#include "mapservice/sources/sources.h"
 
 #include <QBuffer>
 #include <QImage>

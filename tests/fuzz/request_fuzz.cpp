@@ -1,6 +1,6 @@
 // The map service's request parsing on any query string: no crash, and whatever it accepts
 // lies within the limits the renderer relies on.
-#include "mapservice/request.h"
+#include "mapservice/protocol/request.h"
 
 #include <cmath>
 #include <cstdint>

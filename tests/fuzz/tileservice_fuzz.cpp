@@ -1,10 +1,10 @@
 // What tile servers say about themselves, read from any bytes: WMTS capabilities, a tiled map
 // service's JSON, an exception report, and a source's spec. No crash, and every grid read is
 // one a picture can be planned on.
-#include "mapservice/geometry.h"
-#include "mapservice/owsexception.h"
-#include "mapservice/tilegrid.h"
-#include "mapservice/tileservice.h"
+#include "mapservice/protocol/geometry.h"
+#include "mapservice/protocol/owsexception.h"
+#include "mapservice/protocol/tilegrid.h"
+#include "mapservice/protocol/tileservice.h"
 
 #include <cstdint>
 #include <cstdlib>

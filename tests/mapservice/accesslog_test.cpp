@@ -1,4 +1,4 @@
-#include "mapservice/accesslog.h"
+#include "mapservice/http/accesslog.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 #include "gifmaker.h"
-#include "mapservice/bodycheck.h"
+#include "mapservice/network/bodycheck.h"
 
 #include <QBuffer>
 #include <QImage>

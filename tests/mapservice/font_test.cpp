@@ -1,4 +1,4 @@
-#include "mapservice/font.h"
+#include "mapservice/draw/font.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The HTTP client on the service's asio loop, as the service uses it: transfers that end, are
 // cancelled or are destroyed from their own handlers, several at once on one loop.
-#include "mapservice/asioloop.h"
+#include "mapservice/network/asioloop.h"
 #include "upstreamfakes.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "mapservice/logwriter.h"
+#include "mapservice/http/logwriter.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "mapservice/options.h"
+#include "mapservice/http/options.h"
 
 #include <gtest/gtest.h>
 

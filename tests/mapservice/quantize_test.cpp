@@ -1,4 +1,4 @@
-#include "mapservice/quantize.h"
+#include "mapservice/draw/quantize.h"
 
 #include <gtest/gtest.h>
 

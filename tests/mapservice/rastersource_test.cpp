@@ -1,11 +1,11 @@
 // Pictures cut from rasters that GDAL reads: where things land, across +-180 degrees, where the
 // raster has no data, and sources that cannot be used.
 #include "geotiffwriter.h"
-#include "mapservice/answer.h"
-#include "mapservice/geometry.h"
-#include "mapservice/palette.h"
-#include "mapservice/render.h"
-#include "mapservice/sources.h"
+#include "mapservice/draw/palette.h"
+#include "mapservice/draw/render.h"
+#include "mapservice/http/answer.h"
+#include "mapservice/protocol/geometry.h"
+#include "mapservice/sources/sources.h"
 #include "tempworkdir.h"
 #include "testshores.h"
 

@@ -1,7 +1,7 @@
-#include "mapservice/answer.h"
-#include "mapservice/gifencode.h"
-#include "mapservice/palette.h"
-#include "mapservice/render.h"
+#include "mapservice/draw/gifencode.h"
+#include "mapservice/draw/palette.h"
+#include "mapservice/draw/render.h"
+#include "mapservice/http/answer.h"
 #include "testshores.h"
 
 #include <QImage>

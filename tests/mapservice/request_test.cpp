@@ -1,4 +1,4 @@
-#include "mapservice/request.h"
+#include "mapservice/protocol/request.h"
 
 #include <gtest/gtest.h>
 

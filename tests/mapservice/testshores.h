@@ -1,6 +1,6 @@
 #pragma once
 
-#include "mapservice/render.h"
+#include "mapservice/draw/render.h"
 
 #include <string>
 

@@ -1,8 +1,8 @@
 // Reading what WMTS and tiled map services say about their grids, and the tiles a picture takes
 // from such a grid.
-#include "mapservice/outsidecrs.h"
-#include "mapservice/tileservice.h"
-#include "mapservice/urltemplate.h"
+#include "mapservice/protocol/outsidecrs.h"
+#include "mapservice/protocol/tileservice.h"
+#include "mapservice/protocol/urltemplate.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 // log of a slow reader. The cache's own tests are in tilecache_test.cpp.
 #include "geotiffwriter.h"
 #include "leftovers.h"
-#include "mapservice/upstreampixels.h"
+#include "mapservice/network/upstreampixels.h"
 #include "tempworkdir.h"
 #include "upstreamfakes.h"
 

@@ -1,6 +1,6 @@
 #include "gifmaker.h"
 
-#include "mapservice/gifencode.h"
+#include "mapservice/draw/gifencode.h"
 
 #include <map>
 #include <stdexcept>

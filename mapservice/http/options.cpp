@@ -1,0 +1,266 @@
+#include "mapservice/http/options.h"
+
+#include "common/optiontable.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <fstream>
+#include <optional>
+#include <sstream>
+
+namespace mapservice {
+
+namespace {
+
+std::optional<long> number(const std::string& text, long low, long high)
+{
+    char* end = nullptr;
+    errno = 0;
+    const long value = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || errno != 0 || value < low || value > high) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+using common::options::Option;
+using common::options::Refusal;
+
+// An option that takes a whole number from |low| to |high| into |store|.
+Option numberOption(const char* name, const char* placeholder, std::string help, long low,
+                    long high, std::function<void(long)> store)
+{
+    return {name, placeholder, std::move(help),
+            [name, low, high, store = std::move(store)](const std::string& text) -> Refusal {
+                const auto value = number(text, low, high);
+                if (!value) {
+                    return "bad value for " + std::string(name) + ": " + text + " (" +
+                           std::to_string(low) + " to " + std::to_string(high) + ")";
+                }
+                store(*value);
+                return std::nullopt;
+            }};
+}
+
+// An option whose value is kept as it is given.
+Option textOption(const char* name, const char* placeholder, std::string help,
+                  std::function<void(const std::string&)> store, bool repeatable = false)
+{
+    return {name, placeholder, std::move(help),
+            [store = std::move(store)](const std::string& text) -> Refusal {
+                store(text);
+                return std::nullopt;
+            },
+            repeatable};
+}
+
+Option switchOption(const char* name, std::string help, bool& flag, bool inSynopsis = true)
+{
+    return {name,
+            "",
+            std::move(help),
+            [&flag](const std::string&) -> Refusal {
+                flag = true;
+                return std::nullopt;
+            },
+            false,
+            inSynopsis};
+}
+
+// The options, each storing what it takes in |o|; |dataFolder| is named as the shorelines'
+// default.
+std::vector<Option> optionTable(Options& o, const std::string& dataFolder)
+{
+    return {
+        textOption("--bind", "ADDRESS", "address to listen on (default " MAPSUITE_SERVICE_HOST ")",
+                   [&o](const std::string& v) { o.bind = v; }),
+        numberOption("--port", "PORT",
+                     "port to listen on (default " + std::to_string(MAPSUITE_SERVICE_PORT) +
+                         "; 0 picks a free one)",
+                     0, 65535, [&o](long v) { o.port = static_cast<int>(v); }),
+        textOption("--data", "FOLDER", "binned shoreline files (default " + dataFolder + ")",
+                   [&o](const std::string& v) { o.data = v; }),
+        textOption(
+            "--source", "[CODE=]SPEC",
+            "where the pictures come from, for every map code or\n"
+            "for one CODE (EUR0407, USA407, EURO809, WLD0407), or type1 (the first\n"
+            "three) or type2 (WLD0407); a CODE wins over SPEC alone:\n"
+            "  drawn        the map drawn from the shorelines (default)\n"
+            "  xyz:URL      a tile server, URL with {z} {x} {y} (or {-y}, rows\n"
+            "               from the south), or {q} (quadkey); {s} one of\n"
+            "               #subdomains=abc; #tilesize=512, {r} then @2x\n"
+            "  tms:URL      the same as xyz:URL/{z}/{x}/{-y}.png\n"
+            "  wms:URL      a WMS GetMap endpoint, URL with LAYERS=... (and\n"
+            "               VERSION=1.3.0, CRS=EPSG:3857 if wanted)\n"
+            "  wmts:URL     a WMTS, URL of its capabilities, with\n"
+            "               #layer= #tilematrixset= #style= #format= where it\n"
+            "               offers more than one (else PNG, then JPEG; the set\n"
+            "               in EPSG:3857), #hosts=HOST[:PORT],... where its tiles\n"
+            "               are on another host than the capabilities\n"
+            "  arcgis:URL   a tiled map service, URL ending in /MapServer or\n"
+            "               /ImageServer\n"
+            "  FILE         anything GDAL opens as a raster (GeoTIFF, MBTiles,\n"
+            "               VRT)\n"
+            "for example:\n"
+            "  xyz:https://{s}.tiles.example/{z}/{x}/{y}{r}.png#subdomains=abc\n"
+            "  tms:https://tiles.example/tms/1.0.0/topo\n"
+            "  wms:https://maps.example/wms?VERSION=1.3.0&LAYERS=topo\n"
+            "  wmts:https://maps.example/wmts/WMTSCapabilities.xml#layer=ortho\n"
+            "       &tilematrixset=EPSG:25832\n"
+            "  arcgis:https://maps.example/arcgis/rest/services/Topo/MapServer\n"
+            "where a server has no tile (404, 204, TileOutOfRange), coarser\n"
+            "tiles up to 8 levels up are enlarged, else the drawn map shows",
+            [&o](const std::string& v) { o.sources.push_back(v); }, true),
+        textOption(
+            "--attribution", "[CODE=]TEXT",
+            "the credit of the source of every map code or of one\n"
+            "(default: the source's own, where it has one; the drawn map's\n"
+            "is its shoreline data), sent in each picture's Map-Credit header",
+            [&o](const std::string& v) { o.attributions.push_back(v); }, true),
+        textOption(
+            "--legend", "[CODE=]full|none",
+            "whether pictures carry the legend box with centre, zoom\n"
+            "and credit (default: the drawn map full, a real source none)",
+            [&o](const std::string& v) { o.legends.push_back(v); }, true),
+        textOption("--cache", "FOLDER",
+                   "upstream tiles (default $XDG_CACHE_HOME/mapservice or\n"
+                   "~/.cache/mapservice)",
+                   [&o](const std::string& v) { o.cache = v; }),
+        numberOption("--cache-max-mb", "MB",
+                     "the most the cache may hold; the least recently used tiles\n"
+                     "go first (default 2048)",
+                     1, 1'000'000, [&o](long v) { o.cacheMaxMegabytes = static_cast<int>(v); }),
+        textOption(
+            "--max-zoom", "[CODE=]Z",
+            "the finest tile zoom asked of a tile server, of every map\n"
+            "code or of one (default 19)",
+            [&o](const std::string& v) { o.maxZooms.push_back(v); }, true),
+        textOption(
+            "--header", "[CODE=]\"NAME: VALUE\"",
+            "a header line sent with every request to the remote source\n"
+            "of every map code or of one (an API key, a Referer), to its own\n"
+            "host alone; never logged or shown; Host and User-Agent are the\n"
+            "service's. Keep a key in the options file, readable by you alone:\n"
+            "ps shows a command line to every user",
+            [&o](const std::string& v) { o.headers.push_back(v); }, true),
+        textOption(
+            "--max-rate", "[CODE=]N",
+            "the most requests a second started to the remote source of\n"
+            "every map code or of one, 0.001 to 1000 (default: no limit but\n"
+            "two connections a host)",
+            [&o](const std::string& v) { o.maxRates.push_back(v); }, true),
+        numberOption("--upstream-timeout", "SECONDS",
+                     "the most a picture waits for its upstream servers:\n"
+                     "504 after it, 502 when they fail (default 30)",
+                     1, 3600, [&o](long v) { o.upstreamTimeout = static_cast<int>(v); }),
+        numberOption("--max-tile-mb", "MB",
+                     "the largest upstream answer taken; a larger one fails its\n"
+                     "picture (default 16)",
+                     1, 1024, [&o](long v) { o.maxTileMegabytes = static_cast<int>(v); }),
+        textOption("--contact", "TEXT", "added to the User-Agent, as tile servers ask",
+                   [&o](const std::string& v) { o.contact = v; }),
+        numberOption("--header-timeout", "SECONDS",
+                     "the most a client may take to send a request, counted\n"
+                     "from its first byte (default 10)",
+                     1, 3600, [&o](long v) { o.limits.headerTimeout = std::chrono::seconds(v); }),
+        numberOption("--max-per-client", "N",
+                     "open connections one client address may hold (default 16)", 1, 10'000,
+                     [&o](long v) { o.limits.maxPerClient = static_cast<int>(v); }),
+        numberOption("--queue", "N",
+                     "map requests that may wait for a drawing slot; more are\n"
+                     "answered 503 at once (default 32)",
+                     0, 10'000, [&o](long v) { o.limits.queue = static_cast<int>(v); }),
+        switchOption("--log",
+                     "one line per request on standard error: time, client, method,\n"
+                     "path, status, body bytes, milliseconds, separated by tabs",
+                     o.log),
+        switchOption("--help", "this text", o.help, false),
+        switchOption("--version", "the service's version", o.version, false),
+    };
+}
+
+} // namespace
+
+common::Result<Options> parseOptions(const std::vector<std::string>& arguments, Options options)
+{
+    const auto table = optionTable(options, {});
+    common::options::Wording wording;
+    wording.unknown = [](const std::string& argument) {
+        return "unknown or incomplete option " + argument;
+    };
+    const Refusal refused = common::options::parse(
+        table, arguments, wording, [&options, &wording](const std::string& argument) -> Refusal {
+            if (argument == "-h") {
+                options.help = true;
+                return std::nullopt;
+            }
+            return wording.unknown(argument);
+        });
+    if (refused) {
+        return common::badInput(*refused, 2);
+    }
+    return options;
+}
+
+common::Result<std::vector<std::string>> readOptionsFile(const std::string& text)
+{
+    std::vector<std::string> arguments;
+    std::istringstream lines(text);
+    int number = 0;
+    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
+    for (std::string line; std::getline(lines, line);) {
+        ++number;
+        for (std::size_t i = 0; i < line.size(); ++i) {
+            if (line[i] == '#' && (i == 0 || blank(line[i - 1]))) {
+                line.erase(i);
+                break;
+            }
+        }
+        const auto first = std::find_if_not(line.begin(), line.end(), blank);
+        const auto last = std::find_if_not(line.rbegin(), line.rend(), blank).base();
+        if (first >= last) {
+            continue;
+        }
+        const std::string option(first, last);
+        if (option.rfind("--", 0) != 0) {
+            return common::badInput("line " + std::to_string(number) + " is no option: " + option,
+                                    2);
+        }
+        const auto nameEnd = std::find_if(option.begin(), option.end(), blank);
+        arguments.emplace_back(option.begin(), nameEnd);
+        const auto value = std::find_if_not(nameEnd, option.end(), blank);
+        if (value != option.end()) {
+            arguments.emplace_back(value, option.end());
+        }
+    }
+    return arguments;
+}
+
+std::string optionsFilePath(const std::string& configHome, const std::string& systemFile)
+{
+    const std::string user = configHome + "/mapservice/options";
+    for (const std::string& path : {user, systemFile}) {
+        if (std::ifstream(path).good()) {
+            return path;
+        }
+    }
+    return {};
+}
+
+std::string usageText(const std::string& dataFolder)
+{
+    constexpr char start[] = "usage: mapservice ";
+    Options unused;
+    const auto table = optionTable(unused, dataFolder);
+    return start + common::options::synopsis(table, sizeof start - 1) +
+           "\nServes map pictures at http://ADDRESS:PORT/pub/agent.dll\n" +
+           common::options::optionLines(table, 22) +
+           "Options are also read from $XDG_CONFIG_HOME/mapservice/options "
+           "(~/.config/mapservice/options)\n"
+           "or, when there is none, /etc/mapservice/options: one option per line, \"#\" starts a "
+           "comment.\n"
+           "Options on the command line win.\n";
+}
+
+} // namespace mapservice

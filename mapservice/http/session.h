@@ -1,0 +1,67 @@
+#pragma once
+
+// The service's connections: what they and the drawing threads share, and one session per
+// client connection, run by the connections' thread.
+#include "mapservice/http/answer.h"
+#include "mapservice/http/server.h"
+#include "mapservice/network/mailbox.h"
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/post.hpp>
+#include <boost/asio/thread_pool.hpp>
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+
+namespace mapservice {
+
+namespace asio = boost::asio;
+
+// The drawing threads: as many as asked, else one per core, at least two.
+int slotsFor(const ServerLimits& limits);
+
+// What the connections and the drawing threads share.
+struct ServerState {
+    ServerState(const Source& s, const ServerLimits& l, MapServer::Log g)
+        : source(s), limits(l), log(std::move(g)), slots(slotsFor(l)),
+          pool(static_cast<std::size_t>(slots))
+    {}
+
+    // A picture of |request|, or 503 once the service is stopping. On a drawing thread.
+    Answer draw(const MapRequest& request, const Gathered* gathered)
+    {
+        ++drawingNow;
+        Answer answer = stopping ? Answer{503, "text/plain", "the service is stopping\n", {}}
+                                 : drawAnswer(request, source, gathered);
+        --drawingNow;
+        return answer;
+    }
+
+    const Source& source;
+    const ServerLimits limits;
+    const MapServer::Log log;
+    const int slots;
+
+    std::mutex countsMutex; // connections end on any thread when the service stops
+    std::unordered_map<std::string, int> perClient;
+    int connections = 0;
+
+    int admitted = 0; // map requests being drawn or waiting; on the connections' thread only
+    std::atomic<bool> stopping{false};
+    std::atomic<int> drawingNow{0};
+
+    // The pool goes first, with the connections its queued work holds, then the context their
+    // sockets belong to.
+    asio::io_context io{1};
+    std::shared_ptr<Mailbox> mailbox = std::make_shared<Mailbox>(io);
+    asio::thread_pool pool;
+};
+
+// Serves the connection |socket| from |client| until it ends; it counts in |state| meanwhile.
+void startSession(ServerState& state, asio::ip::tcp::socket socket, std::string client);
+
+} // namespace mapservice

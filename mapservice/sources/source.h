@@ -1,0 +1,115 @@
+#pragma once
+
+#include "common/result.h"
+#include "mapservice/draw/image.h"
+#include "mapservice/draw/render.h"
+#include "mapservice/network/wanted.h"
+#include "mapservice/protocol/request.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <ctime>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace boost::asio {
+class io_context;
+} // namespace boost::asio
+
+namespace mapservice {
+
+// What an answer may be cached by: what identifies the picture's content besides the request
+// (the source, and what it drew from), how many seconds the picture stays fresh and when what
+// it shows last changed, where that is known.
+struct Freshness {
+    explicit Freshness(std::string identity = {}) : identity(std::move(identity)) {}
+    std::string identity;
+    // The part of it that drawing may find otherwise (a local file replaced in between); the
+    // picture's own Picture::drawnFrom takes its place.
+    std::string drawnFrom;
+    std::int64_t maxAgeSeconds = std::int64_t{24} * 3600;
+    std::optional<std::time_t> lastModified;
+};
+
+// What a picture needs from elsewhere (upstream tiles on disk), fetched before a drawing thread
+// takes the picture.
+class Gathered {
+public:
+    virtual ~Gathered() = default;
+    // When the picture must be drawn by: past it, drawing it stops and the picture fails as
+    // timed out, so that no picture holds a drawing thread longer than its sources may take.
+    std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::time_point::max();
+    bool late() const { return std::chrono::steady_clock::now() > deadline; }
+    // Lays what was fetched from |host| over |out|, the picture of |g| under |legend|; the error
+    // is what failed.
+    virtual common::Status lay(const std::string& host, const Geometry& g, const Legend& legend,
+                               RgbImage& out) const = 0;
+    // The cached files it was gathered from.
+    virtual std::vector<std::string> fetchedFiles() const = 0;
+    // What must stay while it is drawn: the files of answers that may not be cached, which go
+    // when the last picture that reads them has been drawn or given up.
+    std::vector<std::shared_ptr<const void>> kept;
+};
+using GatheredPtr = std::shared_ptr<const Gathered>;
+using Gathering = std::function<void(common::Result<GatheredPtr>)>;
+
+// Where map pictures come from. A source draws the picture of a request in the request's own
+// geometry (see geometry.h); it may be asked from several threads at once. A source that needs
+// something from elsewhere gathers it first without holding a thread, then draws from it.
+class Source {
+public:
+    virtual ~Source() = default;
+
+    // Starts fetching what the picture of |request| needs; |done| is called once, on any
+    // thread, perhaps before gather returns. A source that needs nothing gives nothing at once.
+    virtual void gather(const MapRequest& request, const Wanted& wanted, Gathering done) const;
+
+    // Draws the picture from what gather gave.
+    virtual common::Result<Picture> drawGathered(const MapRequest& request,
+                                                 const Gathered* gathered) const;
+
+    // Gathers, waits for it and draws: for callers that may wait.
+    virtual common::Result<Picture> draw(const MapRequest& request) const = 0;
+
+    // What the picture of |request|, from what gather gave, may be cached by; cheap, with no
+    // drawing. By default: nothing beyond the request identifies it, fresh for a day.
+    virtual Freshness freshness(const MapRequest& request, const Gathered* gathered) const;
+
+    // What names the source of |request|'s map code as it is set up, the same for every picture
+    // of it and another when it is set up otherwise: 16 hex digits, sent as Map-Source, so that
+    // a downloader keeps tiles of different sources apart. Empty: not told.
+    virtual std::string sourceIdentity(const MapRequest& /*request*/) const { return {}; }
+
+    // From now on what the source fetches runs on |loop|, a server's, which serves the clients
+    // too; nullptr: on the source's own loop again, which callers that wait for a picture run.
+    virtual void serveOn(boost::asio::io_context* /*loop*/) const {}
+    // Runs the source's own loop for at most |most|, or until one of its handlers has run, for a
+    // caller that waits for a picture; callers on several threads take turns. False when there
+    // is nothing for the caller to run: a server's thread runs the loop, or there is none.
+    virtual bool runNetworkFor(std::chrono::milliseconds /*most*/) const { return false; }
+};
+
+// Source::draw for a source that gathers: gather, wait on this thread, drawGathered.
+common::Result<Picture> gatherAndDraw(const Source& source, const MapRequest& request);
+
+// The credit of the drawn map: its shoreline data.
+constexpr const char* drawnCredit = "Shorelines: GSHHG";
+
+// The map drawn from the shoreline data: land, lakes, graticule and legend. Its credit is the
+// request's attribution, else drawnCredit.
+class DrawnSource : public Source {
+public:
+    explicit DrawnSource(const ShoreData& shores) : shores_(shores) {}
+    common::Result<Picture> draw(const MapRequest& request) const override;
+    Freshness freshness(const MapRequest& request, const Gathered* gathered) const override;
+
+private:
+    ShoreData shores_;
+};
+
+} // namespace mapservice

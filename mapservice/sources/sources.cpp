@@ -1,0 +1,286 @@
+#include "mapservice/sources/sources.h"
+
+#include "common/printable.h"
+#include "common/redirect.h"
+#include "mapservice/protocol/sourceparams.h"
+#include "mapservice/sources/gridsource.h"
+#include "mapservice/sources/rastersource.h"
+#include "mapservice/sources/wmssource.h"
+
+#include <gdal.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+#include <strings.h>
+#include <sys/stat.h>
+#include <system_error>
+#include <unistd.h>
+
+namespace mapservice {
+
+namespace {
+
+std::string upper(std::string text)
+{
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    return text;
+}
+
+// A local file that cannot be read, with the system's reason; nothing for anything else (a file
+// that can be read, or a name GDAL understands otherwise: a connection string, a URL).
+std::optional<std::string> unreadableFile(const std::string& spec)
+{
+    const bool gdalName =
+        spec.empty() || spec.front() == '<' || spec.rfind("/vsi", 0) == 0 ||
+        (spec.find(':') != std::string::npos && spec.front() != '.' && spec.front() != '/');
+    if (gdalName) {
+        return std::nullopt;
+    }
+    struct stat status {};
+    if (::stat(spec.c_str(), &status) != 0) {
+        return std::error_code(errno, std::generic_category()).message();
+    }
+    if (S_ISDIR(status.st_mode)) {
+        return "it is a folder";
+    }
+    if (::access(spec.c_str(), R_OK) != 0) {
+        return std::error_code(errno, std::generic_category()).message();
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+SourceTable::SourceTable(const ShoreData& shores, RemoteOptions options)
+    : shores_(shores), options_(std::move(options)), drawn_(shores_)
+{}
+
+SourceTable::~SourceTable() = default;
+
+namespace {
+
+// An HTTP or HTTPS URL with a host that travels as it is written: no blank or control
+// character, which would be sent otherwise than the user wrote it, or not at all.
+bool isFetchableUrl(const std::string& url)
+{
+    const auto starts = [&url](const char* scheme) {
+        const std::size_t n = std::strlen(scheme);
+        return url.size() > n && strncasecmp(url.c_str(), scheme, n) == 0;
+    };
+    return (starts("http://") || starts("https://")) &&
+           std::none_of(url.begin(), url.end(),
+                        [](unsigned char c) { return c <= 0x20 || c == 0x7F; }) &&
+           common::authorityOf(url) != common::unreadableAddress;
+}
+
+// |url| as it is asked for: {s} stands for a subdomain.
+std::string withSubdomain(std::string url)
+{
+    if (const std::size_t at = url.find("{s}"); at != std::string::npos) {
+        url.replace(at, 3, "a");
+    }
+    return url;
+}
+
+// Why |spec| names no kind of source: a word before ":http://" or ":https://" that is neither one
+// of ours nor one of GDAL's drivers ("WMS:", "WCS:" ... which GDAL opens itself).
+std::optional<std::string> unknownDialect(const std::string& spec)
+{
+    const std::size_t colon = spec.find(':');
+    if (colon == std::string::npos || colon == 0) {
+        return std::nullopt;
+    }
+    const std::string word = spec.substr(0, colon);
+    const std::string rest = lowerAscii(spec.substr(colon + 1, 8));
+    const bool url = rest.rfind("http://", 0) == 0 || rest.rfind("https://", 0) == 0;
+    if (!url || !isWord(word) || GDALGetDriverByName(word.c_str()) != nullptr) {
+        return std::nullopt;
+    }
+    return "no kind of source is called " + word +
+           ":; the kinds are xyz:, tms:, wms:, wmts: and arcgis:";
+}
+
+} // namespace
+
+common::Result<const Source*> SourceTable::make(const std::string& spec,
+                                                const std::vector<std::string>& codes)
+{
+    if (spec == "drawn") {
+        return static_cast<const Source*>(&drawn_);
+    }
+    const std::size_t colon = spec.find(':');
+    const std::string dialect = colon == std::string::npos ? "" : lowerAscii(spec.substr(0, colon));
+    const auto known = std::find_if(std::begin(dialects), std::end(dialects),
+                                    [&dialect](const Dialect& d) { return dialect == d.name; });
+    if (known != std::end(dialects)) {
+        Manners manners{generalHeaders_, generalMaxRate_};
+        for (const std::string& code : codes) {
+            const auto headers = headersByCode_.find(code);
+            if (headers != headersByCode_.end()) {
+                manners.headers.insert(manners.headers.end(), headers->second.begin(),
+                                       headers->second.end());
+            }
+            if (const auto rate = maxRateByCode_.find(code); rate != maxRateByCode_.end()) {
+                manners.maxRate =
+                    manners.maxRate > 0 ? std::min(manners.maxRate, rate->second) : rate->second;
+            }
+        }
+        return makeRemote(*known, spec.substr(colon + 1), std::move(manners));
+    }
+    if (const auto unknown = unknownDialect(spec)) {
+        return common::badInput(*unknown);
+    }
+    if (const auto reason = unreadableFile(spec)) {
+        return common::notFound("the map source " + spec + " cannot be opened: " + *reason);
+    }
+    auto opened = RasterSource::open(spec, shores_);
+    if (!opened) {
+        return opened.error();
+    }
+    owned_.push_back(std::move(opened).value());
+    return static_cast<const Source*>(owned_.back().get());
+}
+
+common::Result<const Source*> SourceTable::makeRemote(const Dialect& dialect,
+                                                      const std::string& text, Manners manners)
+{
+    const std::string what = std::string(dialect.article) + " " + dialect.name + ": source";
+    auto split = splitSourceParams(what, text, dialect.params);
+    if (!split) {
+        return split.error();
+    }
+    if (!isFetchableUrl(withSubdomain(split->url))) {
+        return common::badInput(what + " needs an http:// or https:// URL with a host and "
+                                       "without blanks or control characters");
+    }
+    const std::string name = dialect.name;
+    std::unique_ptr<Source> made;
+    if (!upstreams_) {
+        upstreams_ = std::make_unique<Upstreams>(options_);
+        upstreams_->network().serveOn(servedOn_);
+    }
+    if (name == "xyz" || name == "tms") {
+        auto tiles = xyzTemplate(*split, name == "tms");
+        if (!tiles) {
+            return tiles.error();
+        }
+        // The cache's name for it: its template and parameters (an xyz: source without them
+        // keeps the name of earlier versions, its URL).
+        const std::size_t hash = text.rfind('#');
+        const std::string cacheName =
+            tiles->url + (hash == std::string::npos ? "" : text.substr(hash));
+        made = std::make_unique<XyzSource>(cacheName, std::move(tiles).value(), *upstreams_,
+                                           shores_, std::move(manners));
+    } else if (name == "wms") {
+        if (upper(split->url).find("LAYERS=") == std::string::npos) {
+            return common::badInput("a wms: source needs LAYERS=... in its URL");
+        }
+        made = std::make_unique<WmsSource>(split->url, *upstreams_, shores_, std::move(manners));
+    } else if (name == "wmts") {
+        const std::string url = split->url;
+        const SourceParams choice = *split;
+        made = std::make_unique<GridSource>(
+            text,
+            GridSource::Description{url, "WMTS capabilities document", isWmtsCapabilities,
+                                    [url, choice](const std::string& xml) {
+                                        return readWmtsCapabilities(xml, url, choice);
+                                    }},
+            *upstreams_, shores_, std::move(manners));
+    } else {
+        std::string url = split->url;
+        while (!url.empty() && url.back() == '/') {
+            url.pop_back();
+        }
+        const auto endsWith = [&url](const std::string& end) {
+            return url.size() > end.size() &&
+                   url.compare(url.size() - end.size(), end.size(), end) == 0;
+        };
+        if (!(endsWith("/MapServer") || endsWith("/ImageServer")) ||
+            url.find('?') != std::string::npos) {
+            return common::badInput("an arcgis: source's URL ends in /MapServer or /ImageServer");
+        }
+        made = std::make_unique<GridSource>(
+            text,
+            GridSource::Description{
+                url + "?f=json", "tiled map service description", isArcgisService,
+                [url](const std::string& json) { return readArcgisService(json, url); }},
+            *upstreams_, shores_, std::move(manners));
+    }
+    owned_.push_back(std::move(made));
+    return static_cast<const Source*>(owned_.back().get());
+}
+
+std::pair<const Source*, MapRequest> SourceTable::route(const MapRequest& request) const
+{
+    const auto it = byCode_.find(request.mapcode);
+    const Source* source = it != byCode_.end() ? it->second : general_;
+    MapRequest credited = request;
+    const bool drawn = source == nullptr || source == &drawn_;
+    if (const auto l = legendByCode_.find(request.mapcode); l != legendByCode_.end()) {
+        credited.legend = l->second;
+    } else {
+        credited.legend = generalLegend_.value_or(drawn);
+    }
+    if (const auto a = attributionByCode_.find(request.mapcode); a != attributionByCode_.end()) {
+        credited.attribution = a->second;
+    } else if (source != nullptr && source == general_) {
+        credited.attribution = generalAttribution_;
+    }
+    const auto z = maxZoomByCode_.find(request.mapcode);
+    credited.maxZoom = z != maxZoomByCode_.end() ? z->second : options_.maxZoom;
+    return {source != nullptr ? source : &drawn_, std::move(credited)};
+}
+
+void SourceTable::gather(const MapRequest& request, const Wanted& wanted, Gathering done) const
+{
+    const auto [source, routed] = route(request);
+    source->gather(routed, wanted, std::move(done));
+}
+
+common::Result<Picture> SourceTable::drawGathered(const MapRequest& request,
+                                                  const Gathered* gathered) const
+{
+    const auto [source, routed] = route(request);
+    return source->drawGathered(routed, gathered);
+}
+
+common::Result<Picture> SourceTable::draw(const MapRequest& request) const
+{
+    return gatherAndDraw(*this, request);
+}
+
+Freshness SourceTable::freshness(const MapRequest& request, const Gathered* gathered) const
+{
+    const auto [source, routed] = route(request);
+    Freshness fresh = source->freshness(routed, gathered);
+    fresh.identity += "\n" + std::to_string(static_cast<int>(routed.legend)) + " " +
+                      std::to_string(routed.maxZoom) + " " + routed.attribution;
+    return fresh;
+}
+
+std::string SourceTable::sourceIdentity(const MapRequest& request) const
+{
+    const auto [source, routed] = route(request);
+    const auto spec = specs_.find(source);
+    return hexHash(spec != specs_.end() ? spec->second : std::string("drawn")).substr(0, 16);
+}
+
+void SourceTable::serveOn(boost::asio::io_context* loop) const
+{
+    servedOn_ = loop;
+    if (upstreams_) {
+        upstreams_->network().serveOn(loop);
+    }
+}
+
+bool SourceTable::runNetworkFor(std::chrono::milliseconds most) const
+{
+    return upstreams_ && upstreams_->network().runFor(most);
+}
+
+} // namespace mapservice
