@@ -1,4 +1,4 @@
-#include "mapservice/rategate.h"
+#include "mapservice/network/rategate.h"
 
 #include <algorithm>
 
