@@ -140,7 +140,7 @@ int colourBands(GDALDatasetH ds)
 
 common::Status overlayRaster(GDALDatasetH source, const std::string& overview, const Geometry& g,
                              const Legend& legend, int top, int bottom, RgbImage& out,
-                             std::chrono::steady_clock::time_point deadline)
+                             const std::function<bool()>& late)
 {
     const int bands = colourBands(source);
     const double west = g.lonAt(0);
@@ -155,7 +155,7 @@ common::Status overlayRaster(GDALDatasetH source, const std::string& overview, c
             continue;
         }
         for (int row = first; row < end; row += stripRows) {
-            if (std::chrono::steady_clock::now() > deadline) {
+            if (late && late()) {
                 return common::timedOut("the picture could not be drawn in time", 504);
             }
             const Window strip{w.left, w.right, row, std::min(end, row + stripRows)};

@@ -6,7 +6,7 @@
 #include "mapservice/draw/render.h"
 #include "mapservice/protocol/geometry.h"
 
-#include <chrono>
+#include <functional>
 #include <string>
 
 namespace mapservice {
@@ -21,10 +21,9 @@ int colourBands(GDALDatasetH ds);
 
 // Warps |source| (colour bands, then alpha where it has one) over rows |top| to |bottom| of
 // |out|, from overview |overview| ("AUTO", "NONE" or a number). The error gives GDAL's reason,
-// or is a time-out (504) once |deadline| has passed between two strips.
-common::Status overlayRaster(
-    GDALDatasetH source, const std::string& overview, const Geometry& g, const Legend& legend,
-    int top, int bottom, RgbImage& out,
-    std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::time_point::max());
+// or is a time-out (504) once |late| says so between two strips.
+common::Status overlayRaster(GDALDatasetH source, const std::string& overview, const Geometry& g,
+                             const Legend& legend, int top, int bottom, RgbImage& out,
+                             const std::function<bool()>& late = {});
 
 } // namespace mapservice

@@ -16,13 +16,12 @@ void RateGates::open(const void* source)
 {
     Gate& gate = gates_[source];
     while (!gate.waiting.empty() && !gate.timer) {
-        const auto now = std::chrono::steady_clock::now();
+        const auto now = clock_.steady();
         if (now < gate.next) {
-            gate.timer = std::make_unique<boost::asio::steady_timer>(loop_, gate.next);
-            gate.timer->async_wait(
-                [this, source, alive = std::weak_ptr<bool>(alive_)](boost::system::error_code ec) {
+            gate.timer =
+                clock_.at(loop_, gate.next, [this, source, alive = std::weak_ptr<bool>(alive_)] {
                     const auto living = alive.lock();
-                    if (ec || !living || !*living) {
+                    if (!living || !*living) {
                         return;
                     }
                     gates_[source].timer.reset();

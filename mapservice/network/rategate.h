@@ -2,8 +2,9 @@
 
 // Requests to one source started at most at its rate: each waits for its turn on the loop that
 // runs the source's transfers, evenly spaced.
+#include "mapservice/network/clock.h"
+
 #include <boost/asio/io_context.hpp>
-#include <boost/asio/steady_timer.hpp>
 
 #include <chrono>
 #include <deque>
@@ -15,7 +16,7 @@ namespace mapservice {
 
 class RateGates {
 public:
-    explicit RateGates(boost::asio::io_context& loop) : loop_(loop) {}
+    RateGates(boost::asio::io_context& loop, const Clock& clock) : loop_(loop), clock_(clock) {}
     RateGates(const RateGates&) = delete;
     RateGates& operator=(const RateGates&) = delete;
 
@@ -27,12 +28,13 @@ private:
     struct Gate {
         std::chrono::steady_clock::time_point next{}; // when the next may go
         std::deque<std::function<void()>> waiting;
-        std::unique_ptr<boost::asio::steady_timer> timer; // set while one waits for |next|
+        std::unique_ptr<Clock::Timer> timer; // set while one waits for |next|
         double perSecond = 0;
     };
     void open(const void* source);
 
     boost::asio::io_context& loop_;
+    const Clock& clock_;
     std::map<const void*, Gate> gates_;
     // Told to the timers' handlers once the gates are gone.
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);

@@ -126,7 +126,7 @@ std::optional<TileCache::Cached> TileCache::lookup(const std::string& key, Pin* 
     const std::time_t expires = !record              ? status.st_mtime + limits_.maxAge
                                 : record->revalidate ? 0
                                                      : record->expires;
-    const bool fresh = std::time(nullptr) <= expires;
+    const bool fresh = limits_.clock->wall() <= expires;
     bool nothing = false;
     if (static_cast<std::size_t>(status.st_size) == nothingThere.size()) {
         nothing = common::readUpTo(file, nothingThere.size()) == nothingThere;

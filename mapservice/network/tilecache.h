@@ -2,6 +2,7 @@
 
 #include "common/result.h"
 #include "common/wholefile.h"
+#include "mapservice/network/clock.h"
 
 #include <chrono>
 #include <cstdint>
@@ -34,6 +35,7 @@ public:
         std::time_t maxAge = std::time_t{7} * 24 * 3600;
         std::chrono::seconds walkEvery{600};
         std::chrono::seconds sweepEvery{3600};
+        const Clock* clock = &realClock(); // what fresh is measured by
     };
     TileCache(std::string folder, Limits limits);
 

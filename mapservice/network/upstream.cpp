@@ -46,7 +46,7 @@ void Network::Private::serveOn(asio::io_context* served)
     busy = 0;
     queued.clear();
     turns.clear();
-    gates = std::make_unique<RateGates>(*loop);
+    gates = std::make_unique<RateGates>(*loop, *options.clock);
     client = std::make_unique<AsioCurlLoop>(*loop);
 }
 
@@ -193,7 +193,8 @@ void Network::Private::launch(const FetchPtr& fetch)
     request.userAgent = options.userAgent;
     request.maxBodyBytes = fetch->maxBodyBytes;
     request.decodeContent = true; // the cap counts decoded bytes
-    request.deadline = fetch->waiters.front().wanted.deadline;
+    // libcurl's own time-outs run on real time.
+    request.deadline = options.clock->onRealTime(fetch->waiters.front().wanted.deadline);
     if (fetch->manners) {
         request.headers = fetch->manners->headers;
     }
@@ -206,7 +207,7 @@ void Network::Private::launch(const FetchPtr& fetch)
             request.headers.push_back("If-Modified-Since: " + stale->record->lastModified);
         }
         // Half the picture's time, so that the stale entry can still be served in time.
-        const auto now = std::chrono::steady_clock::now();
+        const auto now = common::http::Clock::now();
         if (request.deadline > now &&
             request.deadline != std::chrono::steady_clock::time_point::max()) {
             request.deadline = now + (request.deadline - now) / 2;
@@ -246,7 +247,7 @@ void Network::Private::transferEnded(Fetch* raw, const Ended& ended)
         const std::string what = "upstream " + fetch->host + ": " + fetch->what;
         if (fetch->stale) {
             if (auto old = staleAnswer(self->cache, fetch->key, *fetch->stale, ended, outcome, what,
-                                       self->options.defaultAge)) {
+                                       self->options.defaultAge, self->options.clock->wall())) {
                 temporary.reset();
                 Kept pinned = *old ? self->cache.pin(**old) : nullptr;
                 box->post([self, fetch, old = std::move(*old), pinned] {
@@ -276,7 +277,7 @@ void Network::Private::transferEnded(Fetch* raw, const Ended& ended)
                     : common::permanent("the tile cache cannot be written: " + error->text, 500);
         }
         const Keeping keeping =
-            keepingOf(ended.headers, std::time(nullptr), self->options.defaultAge);
+            keepingOf(ended.headers, self->options.clock->wall(), self->options.defaultAge);
         TileCache::Pin pinned; // the stored entry, until its pictures are drawn
         Fetched stored =
             keepAnswer(self->cache, fetch->key, what, fetch->expected, fetch->maxBodyBytes,
@@ -337,6 +338,11 @@ bool Network::runFor(std::chrono::milliseconds most)
     d_->own->restart();
     d_->own->run_one_for(most);
     return true;
+}
+
+const Clock& Network::clock() const
+{
+    return *d_->options.clock;
 }
 
 void Network::offLoop(std::function<void()> work, std::function<void()> then)

@@ -49,6 +49,7 @@ public:
         // Transfers under way at once, to all hosts together; the hosts whose requests wait
         // are served in turn as transfers end.
         int transfersInAll = 64;
+        const Clock* clock = &realClock();
     };
     Network(Options options, TileCache& cache);
     ~Network(); // abandons what is in flight; nothing is called back any more
@@ -77,6 +78,8 @@ public:
     // has gone meanwhile): for reading what was fetched without holding the loop. From the
     // loop's thread.
     void offLoop(std::function<void()> work, std::function<void()> then);
+
+    const Clock& clock() const;
 
     struct Private;
 

@@ -97,10 +97,10 @@ common::Result<std::string> servedStale(const TileCache::Cached& stale, const st
 std::optional<common::Result<std::string>>
 staleAnswer(TileCache& cache, const std::string& key, const TileCache::Cached& stale,
             const Ended& ended, const common::Status& outcome, const std::string& what,
-            std::time_t defaultAge)
+            std::time_t defaultAge, std::time_t now)
 {
     if (ended.failure == Failure::None && ended.status == 304) {
-        Keeping keeping = keepingOf(ended.headers, std::time(nullptr), defaultAge);
+        Keeping keeping = keepingOf(ended.headers, now, defaultAge);
         if (stale.record) {
             // The body kept is the one its stored tag names: a 304 bringing another tag (which
             // a 304 should not) does not name it anew. A 304 need not repeat Last-Modified.

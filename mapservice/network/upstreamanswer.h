@@ -63,11 +63,12 @@ common::Status transferOutcome(const common::http::Ended& ended, const std::stri
 // What a stale entry, asked for again, gives: itself, its record renewed, when the upstream
 // says it is unchanged (304); itself when the upstream is down (a network error, no answer in
 // time, a 5xx status), which a line on standard error tells; else nothing (a new answer, or a
-// refusal, counts). |what| names it. Does the disk's work: not for the loop's thread.
+// refusal, counts). |what| names it; |now| is the wall time. Does the disk's work: not for the
+// loop's thread.
 std::optional<common::Result<std::string>>
 staleAnswer(TileCache& cache, const std::string& key, const TileCache::Cached& stale,
             const common::http::Ended& ended, const common::Status& outcome,
-            const std::string& what, std::time_t defaultAge);
+            const std::string& what, std::time_t defaultAge, std::time_t now);
 
 // |stale|'s picture, with a line of its own on standard error saying that it is served because
 // of |reason|.

@@ -30,7 +30,7 @@ struct Network::Private : std::enable_shared_from_this<Network::Private> {
         std::uint64_t id = 0;
         Wanted wanted;
         Done done;
-        std::unique_ptr<asio::steady_timer> deadline; // none when the picture has no deadline
+        std::unique_ptr<Clock::Timer> deadline; // none when the picture has no deadline
     };
 
     // One key being looked up, fetched or stored, and the pictures waiting for it. Its fields
@@ -43,7 +43,7 @@ struct Network::Private : std::enable_shared_from_this<Network::Private> {
         std::int64_t maxBodyBytes = 0;
         std::shared_ptr<const Manners> manners;
         std::optional<TileCache::Cached> stale;          // the cache's entry, no longer fresh
-        std::unique_ptr<asio::steady_timer> staleAt;     // when the stale entry is served instead
+        std::unique_ptr<Clock::Timer> staleAt;           // when the stale entry is served instead
         std::unique_ptr<TileCache::Temporary> temporary; // the body, as it arrives
         bool madeRoom = false;        // the file system was full once, and the cache made room
         bool holdsConnection = false; // counted among its host's connections

@@ -18,28 +18,28 @@ using Waiter = Network::Private::Waiter;
 void Network::Private::serveStaleInTime(const FetchPtr& fetch)
 {
     const auto deadline = fetch->waiters.front().wanted.deadline;
-    const auto now = std::chrono::steady_clock::now();
+    const Clock& clock = *options.clock;
+    const auto now = clock.steady();
     if (deadline == std::chrono::steady_clock::time_point::max() || deadline <= now) {
         return;
     }
-    fetch->staleAt = std::make_unique<asio::steady_timer>(*loop, now + (deadline - now) / 2);
-    fetch->staleAt->async_wait([self = weak_from_this(),
-                                weak = std::weak_ptr<Fetch>(fetch)](boost::system::error_code ec) {
-        const auto me = self.lock();
-        const auto fetch = weak.lock();
-        if (ec || !me || !fetch || !me->isInFlight(fetch) ||
-            fetch->stage != Fetch::Stage::Fetching) {
-            return;
-        }
-        const std::string what = "upstream " + fetch->host + ": " + fetch->what;
-        me->deliver(
-            fetch,
-            servedStale(*fetch->stale, what, "upstream " + fetch->host + ": no answer in time"),
-            me->cache.pin(fetch->stale->file));
-        if (fetch->temporary) {
-            asio::post(me->pool, [t = std::move(fetch->temporary)] {}); // removed there
-        }
-    });
+    fetch->staleAt = clock.at(
+        *loop, now + (deadline - now) / 2,
+        [self = weak_from_this(), weak = std::weak_ptr<Fetch>(fetch)] {
+            const auto me = self.lock();
+            const auto fetch = weak.lock();
+            if (!me || !fetch || !me->isInFlight(fetch) || fetch->stage != Fetch::Stage::Fetching) {
+                return;
+            }
+            const std::string what = "upstream " + fetch->host + ": " + fetch->what;
+            me->deliver(
+                fetch,
+                servedStale(*fetch->stale, what, "upstream " + fetch->host + ": no answer in time"),
+                me->cache.pin(fetch->stale->file));
+            if (fetch->temporary) {
+                asio::post(me->pool, [t = std::move(fetch->temporary)] {}); // removed there
+            }
+        });
 }
 
 // An answer that may not be cached, kept for the pictures that read it: removed on the pool
@@ -71,12 +71,7 @@ void Network::Private::wait(const FetchPtr& fetch, Waiter waiter)
         }
     };
     if (at->wanted.deadline != std::chrono::steady_clock::time_point::max()) {
-        at->deadline = std::make_unique<asio::steady_timer>(*loop, at->wanted.deadline);
-        at->deadline->async_wait([giveUp](const boost::system::error_code& ec) {
-            if (!ec) {
-                giveUp();
-            }
-        });
+        at->deadline = options.clock->at(*loop, at->wanted.deadline, giveUp);
     }
     at->wanted.abandoned->onSet([box = std::weak_ptr<Mailbox>(mailbox), giveUp] {
         if (const auto mailbox = box.lock()) {

@@ -1,6 +1,8 @@
 #pragma once
 
 // How long a picture is wanted, for everything fetched on its behalf.
+#include "mapservice/network/clock.h"
+
 #include <atomic>
 #include <chrono>
 #include <functional>
@@ -53,9 +55,11 @@ private:
 // How long a picture is wanted: what it needs from elsewhere is fetched until |deadline|, or
 // until |abandoned| is set.
 struct Wanted {
+    // On |clock|'s steady time.
     std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::time_point::max();
     std::shared_ptr<Abandonment> abandoned = std::make_shared<Abandonment>();
-    bool over() const { return abandoned->isSet() || std::chrono::steady_clock::now() >= deadline; }
+    const Clock* clock = &realClock();
+    bool over() const { return abandoned->isSet() || clock->steady() >= deadline; }
 };
 
 } // namespace mapservice

@@ -98,6 +98,7 @@ private:
         auto made = make_(std::move(files));
         made->kept = std::move(kept);      // until the picture is drawn or given up
         made->deadline = wanted_.deadline; // fetching, decoding and warping share one time-out
+        made->clock = wanted_.clock;
         done_(GatheredPtr(std::move(made)));
     }
 

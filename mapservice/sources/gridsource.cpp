@@ -102,8 +102,8 @@ common::Status GridSet::layRange(const GridRange& range, OGRSpatialReferenceH sr
     if (!any) {
         return {};
     }
-    if (auto laid =
-            overlayRaster(gdal::handle(mosaic), "NONE", g, legend, 0, g.height, out, deadline);
+    if (auto laid = overlayRaster(gdal::handle(mosaic), "NONE", g, legend, 0, g.height, out,
+                                  [this] { return late(); });
         !laid) {
         return laid.error().kind == common::ErrorKind::TimedOut
                    ? lateError(host)
@@ -174,7 +174,7 @@ void GridSource::gather(const MapRequest& request, const Wanted& wanted, Gatheri
         return;
     }
     const Wanted w = withinTimeout(wanted);
-    const auto now = std::chrono::steady_clock::now();
+    const auto now = upstream_.network().clock().steady();
     std::shared_ptr<const TileService> service;
     std::optional<common::Error> failure;
     {
@@ -199,7 +199,7 @@ void GridSource::gather(const MapRequest& request, const Wanted& wanted, Gatheri
             if (!w.abandoned->isSet()) { // a picture given up on says nothing of the server
                 const std::lock_guard lock(state_->mutex);
                 state_->failure = error;
-                state_->failedAt = std::chrono::steady_clock::now();
+                state_->failedAt = upstream_.network().clock().steady();
             }
             done(error);
         };
@@ -228,7 +228,7 @@ void GridSource::gather(const MapRequest& request, const Wanted& wanted, Gatheri
                 {
                     const std::lock_guard lock(state_->mutex);
                     state_->service = service;
-                    state_->readAt = std::chrono::steady_clock::now();
+                    state_->readAt = upstream_.network().clock().steady();
                     state_->failure.reset();
                     noted = state_->noted;
                     state_->noted = true;

@@ -35,11 +35,11 @@ constexpr std::int64_t mosaicBudget = std::int64_t{48} << 20;
 // How many zoom levels coarser a missing tile is looked for.
 constexpr int parentLevels = 8;
 
-Wanted within(const Wanted& wanted, int seconds)
+Wanted within(const Wanted& wanted, int seconds, const Clock& clock)
 {
     Wanted w = wanted;
-    w.deadline =
-        std::min(w.deadline, std::chrono::steady_clock::now() + std::chrono::seconds(seconds));
+    w.clock = &clock;
+    w.deadline = std::min(w.deadline, clock.steady() + std::chrono::seconds(seconds));
     return w;
 }
 
@@ -150,8 +150,8 @@ common::Status layTiles(const TileSet& set, const std::string& host, const Geome
         };
         const int from = first == r.north ? 0 : pictureRow(first);
         const int to = last == r.south ? g.height : pictureRow(last + 1);
-        if (auto laid =
-                overlayRaster(gdal::handle(mosaic), "NONE", g, legend, from, to, out, set.deadline);
+        if (auto laid = overlayRaster(gdal::handle(mosaic), "NONE", g, legend, from, to, out,
+                                      [&set] { return set.late(); });
             !laid) {
             return laid.error().kind == common::ErrorKind::TimedOut
                        ? lateError(host)
@@ -196,14 +196,16 @@ std::string hexHash(const std::string& text)
 
 Upstreams::Upstreams(const RemoteOptions& options)
     : options_((gdal::setUp({{"GDAL_CACHEMAX", "64"}}), options)),
-      cache_(options.cacheFolder.empty()
-                 ? (std::filesystem::temp_directory_path() / "mapservice-cache").native()
-                 : options.cacheFolder,
-             // A picture's tiles stay while it is drawn: it holds their pins.
-             TileCache::Limits{static_cast<std::uint64_t>(options.cacheMaxMegabytes) << 20,
-                               upstreamAnswerKept}),
+      cache_(
+          options.cacheFolder.empty()
+              ? (std::filesystem::temp_directory_path() / "mapservice-cache").native()
+              : options.cacheFolder,
+          // A picture's tiles stay while it is drawn: it holds their pins.
+          TileCache::Limits{.maxBytes = static_cast<std::uint64_t>(options.cacheMaxMegabytes) << 20,
+                            .maxAge = upstreamAnswerKept,
+                            .clock = options.clock}),
       network_({options.userAgent, static_cast<std::int64_t>(options.maxTileMegabytes) << 20, 2,
-                upstreamAnswerKept, options.transfersInAll},
+                upstreamAnswerKept, options.transfersInAll, options.clock},
                cache_)
 {}
 
@@ -232,7 +234,7 @@ RemoteSource::RemoteSource(const std::string& cacheName, const std::string& url,
 
 Wanted RemoteSource::withinTimeout(const Wanted& wanted) const
 {
-    return within(wanted, options_.timeoutSeconds);
+    return within(wanted, options_.timeoutSeconds, upstream_.network().clock());
 }
 
 std::optional<Gathering> RemoteSource::takePlace(Gathering done) const
@@ -270,7 +272,7 @@ common::Result<Picture> RemoteSource::drawGathered(const MapRequest& request,
 Freshness RemoteSource::freshness(const MapRequest& /*request*/, const Gathered* gathered) const
 {
     Freshness fresh("remote " + keyPrefix_);
-    const std::time_t now = std::time(nullptr);
+    const std::time_t now = upstream_.network().clock().wall();
     const std::vector<std::string> files =
         gathered != nullptr ? gathered->fetchedFiles() : std::vector<std::string>{};
     if (files.empty()) {

@@ -32,6 +32,8 @@ struct RemoteOptions {
     int waitingPerSource = 64;
     // Transfers under way at once to all upstream hosts together.
     int transfersInAll = 64;
+    // The time of the network, the cache and the deadlines.
+    const Clock* clock = &realClock();
 };
 
 // The upstream servers of all remote sources, one per host and port, their cache and the

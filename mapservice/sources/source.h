@@ -44,7 +44,8 @@ public:
     // When the picture must be drawn by: past it, drawing it stops and the picture fails as
     // timed out, so that no picture holds a drawing thread longer than its sources may take.
     std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::time_point::max();
-    bool late() const { return std::chrono::steady_clock::now() > deadline; }
+    const Clock* clock = &realClock(); // whose time |deadline| is
+    bool late() const { return clock->steady() > deadline; }
     // Lays what was fetched from |host| over |out|, the picture of |g| under |legend|; the error
     // is what failed.
     virtual common::Status lay(const std::string& host, const Geometry& g, const Legend& legend,

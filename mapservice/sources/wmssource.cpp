@@ -104,7 +104,7 @@ common::Status layWms(const WmsSet& set, const std::string& host, const Geometry
             continue;
         }
         if (auto laid = overlayRaster(gdal::handle(mosaic), "NONE", g, legend, 0, g.height, out,
-                                      set.deadline);
+                                      [&set] { return set.late(); });
             !laid) {
             return laid.error().kind == common::ErrorKind::TimedOut
                        ? lateError(host)

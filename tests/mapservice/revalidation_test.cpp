@@ -25,9 +25,8 @@ protected:
 
 TEST_F(Revalidation, AStaleTileIsAskedForWithItsETagAndA304KeepsIt)
 {
-    // Freshness is counted in whole seconds, so a tile may turn stale up to a second early; the
-    // first two answers must come well within it on a busy machine too.
-    const int freshFor = static_cast<int>(4 * testsupport::timeScale);
+    clock = &manual;
+    const int freshFor = 60;
     tiles.etag = "\"v1\"";
     tiles.cacheControl = "max-age=" + std::to_string(freshFor);
     SourceTable table(testShores(), options());
@@ -39,7 +38,7 @@ TEST_F(Revalidation, AStaleTileIsAskedForWithItsETagAndA304KeepsIt)
     EXPECT_EQ(answerMapRequest(query, table).body, first.body);
     EXPECT_EQ(tiles.requests.load(), fetched) << "still fresh";
 
-    std::this_thread::sleep_for(std::chrono::seconds(freshFor + 1));
+    manual.advance(std::chrono::seconds(freshFor + 1));
     const Answer again = answerMapRequest(query, table);
     ASSERT_EQ(again.status, 200) << again.body;
     EXPECT_EQ(again.body, first.body);
@@ -94,7 +93,8 @@ TEST_F(Revalidation, WhatMayNotBeStoredIsDrawnButNotKept)
 TEST_F(Revalidation, AStaleTileIsServedWhenTheUpstreamIsDownAndALineSaysSo)
 {
     // A stale tile waits half of it for its upstream.
-    timeoutSeconds = static_cast<int>(4 * testsupport::timeScale);
+    clock = &manual;
+    timeoutSeconds = 4;
     tiles.cacheControl = "max-age=1";
     for (const bool hangs : {false, true}) {
         tiles.status = 200;
@@ -105,9 +105,17 @@ TEST_F(Revalidation, AStaleTileIsServedWhenTheUpstreamIsDownAndALineSaysSo)
         const std::string asked = hangs ? "CenP=-30,100&Alti=90&Size=400,400&Lang=EUR0407" : query;
         const Answer first = answerMapRequest(asked, table);
         ASSERT_EQ(first.status, 200) << first.body;
-        std::this_thread::sleep_for(std::chrono::seconds(2));
+        manual.advance(std::chrono::seconds(2));
         tiles.status = 503;
         tiles.hang = hangs;
+        // A hung upstream: once it has the request, half the picture's time goes by.
+        const int before = tiles.requests;
+        std::thread timing([&] {
+            if (hangs) {
+                testsupport::waitFor([&] { return tiles.requests > before; });
+                manual.advance(std::chrono::milliseconds(timeoutSeconds * 500 + 100));
+            }
+        });
 
         // Standard error into a file while the picture is drawn.
         const std::string errors = work.path().toStdString() + "/stderr.txt";
@@ -115,6 +123,7 @@ TEST_F(Revalidation, AStaleTileIsServedWhenTheUpstreamIsDownAndALineSaysSo)
         const int file = open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
         dup2(file, STDERR_FILENO);
         const Answer stale = answerMapRequest(asked, table);
+        timing.join();
         dup2(saved, STDERR_FILENO);
         close(file);
         close(saved);

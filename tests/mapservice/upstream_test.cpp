@@ -163,7 +163,7 @@ TEST(UpstreamAnswer, IsKeptAsItsHeadersSayForAYearAtMost)
     common::http::Ended unchanged;
     unchanged.status = 304;
     unchanged.headers = {{"ETag", "\"b\""}, {"Cache-Control", "max-age=60"}};
-    ASSERT_TRUE(staleAnswer(cache, "k", *stale, unchanged, {}, "tile", week));
+    ASSERT_TRUE(staleAnswer(cache, "k", *stale, unchanged, {}, "tile", week, std::time(nullptr)));
     EXPECT_EQ(cache.lookup("k")->record->etag, "\"a\"") << "the tag of the body kept";
 }
 
