@@ -228,7 +228,7 @@ std::pair<const Source*, MapRequest> SourceTable::route(const MapRequest& reques
     }
     if (const auto a = attributionByCode_.find(request.mapcode); a != attributionByCode_.end()) {
         credited.attribution = a->second;
-    } else if (source != nullptr && source == general_) {
+    } else if (source == general_) { // the drawn map too, when no --source names another
         credited.attribution = generalAttribution_;
     }
     const auto z = maxZoomByCode_.find(request.mapcode);

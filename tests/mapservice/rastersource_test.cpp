@@ -271,6 +271,7 @@ TEST(Attribution, EveryPictureCarriesItsSourcesCreditAndALegendOnlyWhereAsked)
         {{"#none"}, "Shorelines: GSHHG", false},
         {{"#type1=none"}, "Shorelines: GSHHG", false},
         {{"#type2=none"}, "Shorelines: GSHHG", true},
+        {{"|Drawn by the club"}, "Drawn by the club", true}, // the drawn map without --source
     };
     for (const auto& c : cases) {
         SourceTable table(testShores(), {});
