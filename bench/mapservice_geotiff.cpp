@@ -6,6 +6,7 @@
 #include "mapservice/draw/gifencode.h"
 #include "mapservice/protocol/geometry.h"
 #include "mapservice/sources/sources.h"
+#include "serviceloop.h"
 
 #include <array>
 #include <cmath>
@@ -75,7 +76,8 @@ int main()
         9,
         [&] {
             for (int i = 0; i < repeats; ++i) {
-                bytes += mapservice::encodeGif(sources.draw(request).value()).size();
+                bytes +=
+                    mapservice::encodeGif(mapservice::drawNow(sources, request).value()).size();
             }
         },
         [&] {

@@ -137,23 +137,9 @@ template <typename Draw> Answer answerWith(Draw draw)
 
 } // namespace
 
-Answer drawAnswer(const MapRequest& request, const Source& source)
-{
-    return answerWith([&] { return source.draw(request); });
-}
-
 Answer drawAnswer(const MapRequest& request, const Source& source, const Gathered* gathered)
 {
     return answerWith([&] { return source.drawGathered(request, gathered); });
-}
-
-Answer answerMapRequest(const std::string& query, const Source& source)
-{
-    const auto request = readMapRequest(query);
-    if (!request) {
-        return refusal(request.error());
-    }
-    return drawAnswer(*request, source);
 }
 
 } // namespace mapservice

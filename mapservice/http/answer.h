@@ -58,14 +58,9 @@ Answer refusal(const common::Error& error);
 // blanks made one blank, cut at a character's boundary.
 std::string oneLineReason(std::string_view text);
 
-// A GIF picture of |request| from |source|, or the status and one-line reason of a refusal.
-// Every failure, thrown or returned, ends here as an answer.
-Answer drawAnswer(const MapRequest& request, const Source& source);
-
-// The same from what the source gathered for it.
+// A GIF picture of |request| from |source|, drawn from what the source gathered for it, or the
+// status and one-line reason of a refusal. Every failure, thrown or returned, ends here as an
+// answer.
 Answer drawAnswer(const MapRequest& request, const Source& source, const Gathered* gathered);
-
-// Both of the above in turn.
-Answer answerMapRequest(const std::string& query, const Source& source);
 
 } // namespace mapservice

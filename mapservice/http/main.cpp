@@ -111,7 +111,11 @@ int serve(int argc, char** argv)
     }
     const mapservice::ShoreData shores = mapservice::shoreData(files);
 
+    // The one loop of the service: its clients and its upstream servers alike. It outlives the
+    // sources and the server, which are made on it.
+    boost::asio::io_context loop(1);
     mapservice::RemoteOptions remote;
+    remote.loop = &loop;
     remote.cacheFolder = options->cache;
     remote.cacheMaxMegabytes = options->cacheMaxMegabytes;
     if (remote.cacheMaxMegabytes < 64) {
@@ -174,7 +178,7 @@ int serve(int argc, char** argv)
             logWriter->add(mapservice::accessLogLine(record));
         };
     }
-    mapservice::MapServer server(sources, limits, log);
+    mapservice::MapServer server(loop, sources, limits, log);
     const auto port = server.bind(options->bind, options->port);
     if (!port) {
         std::fprintf(stderr, "mapservice: %s\n", port.error().text.c_str());

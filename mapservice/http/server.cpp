@@ -11,6 +11,8 @@
 #include <boost/asio/thread_pool.hpp>
 #include <boost/system/error_code.hpp>
 
+#include <cstdio>
+#include <exception>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -30,11 +32,9 @@ constexpr std::chrono::milliseconds stopWait{500};
 } // namespace
 
 struct MapServer::Private {
-    Private(const Source& source, const ServerLimits& limits, Log log)
-        : state(source, limits, std::move(log))
-    {
-        source.serveOn(&state.io); // one loop for the clients and the upstreams
-    }
+    Private(asio::io_context& loop, const Source& source, const ServerLimits& limits, Log log)
+        : state(loop, source, limits, std::move(log))
+    {}
 
     void accept()
     {
@@ -86,18 +86,28 @@ struct MapServer::Private {
     ServerState state;
     tcp::acceptor acceptor{state.io};
     asio::steady_timer acceptPause{state.io};
+    asio::steady_timer stopDeadline{state.io};
     std::optional<asio::signal_set> signals;
     int stoppedBy = 0; // the signal that stopped the server, if one did
 };
 
-MapServer::MapServer(const Source& source, const ServerLimits& limits, Log log)
-    : d_(std::make_unique<Private>(source, limits, std::move(log)))
+MapServer::MapServer(asio::io_context& loop, const Source& source, const ServerLimits& limits,
+                     Log log)
+    : d_(std::make_unique<Private>(loop, source, limits, std::move(log)))
 {}
 
 MapServer::~MapServer()
 {
-    d_->state.source.serveOn(nullptr);
-    d_->state.mailbox->close(); // sources may still answer pictures that were gathering
+    // What the pool still draws comes back to the loop: it runs, with the server still there,
+    // as do the ends of the connections closed, before the server goes.
+    try {
+        d_->state.pool.join();
+        d_->state.io.restart();
+        while (d_->state.io.poll() > 0) {
+        }
+    } catch (const std::exception& e) { // a handler that threw: nothing more runs
+        std::fprintf(stderr, "mapservice: while stopping: %s\n", e.what());
+    }
 }
 
 common::Result<int> MapServer::bind(const std::string& address, int port)
@@ -147,6 +157,7 @@ MapServer::Ended MapServer::run()
 {
     ServerState& state = d_->state;
     d_->accept();
+    state.io.restart(); // a loop stopped before, by a caller that ran it for a while
     state.io.run();
     state.pool.stop();
     const auto deadline = SteadyClock::now() + stopWait;
@@ -159,7 +170,32 @@ MapServer::Ended MapServer::run()
 void MapServer::stop()
 {
     d_->state.stopping = true;
-    d_->state.io.stop();
+    // On the loop: no more connections are taken, the open ones are closed, and the loop ends
+    // once the last has gone, or after stopWait.
+    asio::post(d_->state.io, [d = d_.get()] {
+        boost::system::error_code ignored;
+        d->acceptor.close(ignored);
+        std::vector<std::function<void()>> closers;
+        {
+            const std::lock_guard lock(d->state.countsMutex);
+            for (const auto& entry : d->state.closers) {
+                closers.push_back(entry.second);
+            }
+            if (d->state.connections == 0) {
+                d->state.io.stop();
+                return;
+            }
+        }
+        for (const auto& close : closers) {
+            close();
+        }
+        d->stopDeadline.expires_after(stopWait);
+        d->stopDeadline.async_wait([d](boost::system::error_code ec) {
+            if (!ec) {
+                d->state.io.stop();
+            }
+        });
+    });
 }
 
 } // namespace mapservice

@@ -4,6 +4,8 @@
 #include "mapservice/http/accesslog.h"
 #include "mapservice/sources/source.h"
 
+#include <boost/asio/io_context.hpp>
+
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -41,8 +43,10 @@ class MapServer {
 public:
     using Log = std::function<void(const AccessRecord&)>;
 
-    // |log|, when set, is called once per answered request, on the connections' thread.
-    explicit MapServer(const Source& source, const ServerLimits& limits = {}, Log log = {});
+    // Serves on |loop|, the one the source's network was made with. |log|, when set, is called
+    // once per answered request, on the connections' thread.
+    MapServer(boost::asio::io_context& loop, const Source& source, const ServerLimits& limits = {},
+              Log log = {});
     ~MapServer();
     MapServer(const MapServer&) = delete;
     MapServer& operator=(const MapServer&) = delete;

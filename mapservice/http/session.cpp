@@ -39,12 +39,28 @@ public:
         if (--state_.perClient[client_] == 0) {
             state_.perClient.erase(client_);
         }
-        --state_.connections;
+        state_.closers.erase(number_);
+        if (--state_.connections == 0 && state_.stopping) {
+            // The last connection of a stopping service has ended: so does its loop.
+            asio::post(state_.io, [&io = state_.io] { io.stop(); });
+        }
     }
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
 
-    void start() { waitForRequest(); }
+    void start()
+    {
+        {
+            const std::lock_guard lock(state_.countsMutex);
+            number_ = ++state_.sessions;
+            state_.closers[number_] = [weak = weak_from_this()] {
+                if (const auto self = weak.lock()) {
+                    self->close();
+                }
+            };
+        }
+        waitForRequest();
+    }
 
 private:
     // Waits up to the idle time for the first byte of the next request.
@@ -156,11 +172,13 @@ private:
         watchClient();
         // The answer may come on any thread, or never if the server goes first; it holds the
         // connection only through the watch above, so a client that hangs up ends it.
+        // What was gathered comes on the loop, or at once for a source that needs nothing: the
+        // session hears of it from the loop either way.
         state_.source.gather(*read, wanted,
-                             [mailbox = state_.mailbox, weak = weak_from_this(),
+                             [&io = state_.io, weak = weak_from_this(),
                               request = *read](common::Result<GatheredPtr> gathered) {
-                                 mailbox->post(
-                                     [weak, request, gathered = std::move(gathered)]() mutable {
+                                 asio::post(
+                                     io, [weak, request, gathered = std::move(gathered)]() mutable {
                                          if (const auto self = weak.lock()) {
                                              self->draw(std::move(request), std::move(gathered));
                                          }
@@ -346,6 +364,7 @@ private:
     beast::flat_buffer buffer_;
     std::optional<http::request_parser<http::string_body>> parser_;
     const std::string client_;
+    std::uint64_t number_ = 0;
 
     // Of the request being answered.
     SteadyClock::time_point firstByte_;

@@ -4,7 +4,6 @@
 // client connection, run by the connections' thread.
 #include "mapservice/http/answer.h"
 #include "mapservice/http/server.h"
-#include "mapservice/network/mailbox.h"
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
@@ -12,6 +11,8 @@
 #include <boost/asio/thread_pool.hpp>
 
 #include <atomic>
+#include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -26,8 +27,8 @@ int slotsFor(const ServerLimits& limits);
 
 // What the connections and the drawing threads share.
 struct ServerState {
-    ServerState(const Source& s, const ServerLimits& l, MapServer::Log g)
-        : source(s), limits(l), log(std::move(g)), slots(slotsFor(l)),
+    ServerState(asio::io_context& loop, const Source& s, const ServerLimits& l, MapServer::Log g)
+        : source(s), limits(l), log(std::move(g)), slots(slotsFor(l)), io(loop),
           pool(static_cast<std::size_t>(slots))
     {}
 
@@ -50,14 +51,17 @@ struct ServerState {
     std::unordered_map<std::string, int> perClient;
     int connections = 0;
 
+    // How to close each open connection, by its number: a stop closes them all.
+    std::map<std::uint64_t, std::function<void()>> closers; // under countsMutex
+    std::uint64_t sessions = 0;
+
     int admitted = 0; // map requests being drawn or waiting; on the connections' thread only
     std::atomic<bool> stopping{false};
     std::atomic<int> drawingNow{0};
 
-    // The pool goes first, with the connections its queued work holds, then the context their
-    // sockets belong to.
-    asio::io_context io{1};
-    std::shared_ptr<Mailbox> mailbox = std::make_shared<Mailbox>(io);
+    // The service's loop, which outlives the server; the pool goes first, with the connections
+    // its queued work holds.
+    asio::io_context& io;
     asio::thread_pool pool;
 };
 

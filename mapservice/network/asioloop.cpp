@@ -23,11 +23,14 @@ void AsioCurlLoop::startTimer(long ms)
         return;
     }
     timer_.expires_after(std::chrono::milliseconds(ms));
-    timer_.async_wait([this](const boost::system::error_code& ec) {
-        if (!ec) {
-            client_->act(CURL_SOCKET_TIMEOUT, 0);
-        }
-    });
+    // A wait that has ended is run even when the timer has gone since: it checks that this has
+    // not gone with it.
+    timer_.async_wait(
+        [this, alive = std::weak_ptr<bool>(alive_)](const boost::system::error_code& ec) {
+            if (!ec && !alive.expired()) {
+                client_->act(CURL_SOCKET_TIMEOUT, 0);
+            }
+        });
 }
 
 void AsioCurlLoop::watch(curl_socket_t socket, int what)
@@ -61,10 +64,10 @@ void AsioCurlLoop::wait(const std::shared_ptr<Watch>& watch, bool forReading)
     watch->descriptor.async_wait(
         forReading ? asio::posix::stream_descriptor::wait_read
                    : asio::posix::stream_descriptor::wait_write,
-        [this, weak = std::weak_ptr<Watch>(watch),
+        [this, weak = std::weak_ptr<Watch>(watch), alive = std::weak_ptr<bool>(alive_),
          forReading](const boost::system::error_code& ec) {
             const auto watch = weak.lock();
-            if (!watch) {
+            if (!watch || alive.expired()) {
                 return; // no longer watched
             }
             (forReading ? watch->reading : watch->writing) = false;

@@ -41,6 +41,8 @@ private:
     boost::asio::io_context& io_;
     boost::asio::steady_timer timer_;
     std::map<curl_socket_t, std::shared_ptr<Watch>> watches_;
+    // Gone with this object, which the handlers of waits that ended before it went look at.
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
     // Destroyed first, while the watches and the timer are there: closing its kept connections
     // tells watch() of each.
     std::unique_ptr<common::http::Client> client_;

@@ -11,14 +11,17 @@ public:
     RealTimer(boost::asio::io_context& loop, Clock::Time when, std::function<void()> then)
         : timer_(loop, when)
     {
-        timer_.async_wait([then = std::move(then)](const boost::system::error_code& ec) {
-            if (!ec) { // not cancelled by the timer's end
+        // A wait that ended just before the timer went is still run: it finds it gone.
+        timer_.async_wait([then = std::move(then), alive = std::weak_ptr<bool>(alive_)](
+                              const boost::system::error_code& ec) {
+            if (!ec && !alive.expired()) {
                 then();
             }
         });
     }
 
 private:
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
     boost::asio::steady_timer timer_;
 };
 

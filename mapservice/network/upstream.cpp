@@ -3,7 +3,6 @@
 #include "common/printable.h"
 #include "common/redirect.h"
 #include "mapservice/network/asioloop.h"
-#include "mapservice/network/mailbox.h"
 #include "mapservice/network/rategate.h"
 #include "mapservice/network/upstreamstate.h"
 
@@ -31,25 +30,6 @@ using Fetch = Network::Private::Fetch;
 using FetchPtr = Network::Private::FetchPtr;
 using Waiter = Network::Private::Waiter;
 
-// On the loop's thread, or while no loop runs.
-void Network::Private::serveOn(asio::io_context* served)
-{
-    inFlight.clear(); // their transfers and timers go with them
-    if (mailbox) {
-        mailbox->close();
-    }
-    client.reset();
-    loop = served != nullptr ? served : own.get();
-    this->served = served != nullptr;
-    mailbox = std::make_shared<Mailbox>(*loop);
-    busyPerHost.clear();
-    busy = 0;
-    queued.clear();
-    turns.clear();
-    gates = std::make_unique<RateGates>(*loop, *options.clock);
-    client = std::make_unique<AsioCurlLoop>(*loop);
-}
-
 // A new request: joined to the same key in flight, or looked up in the cache on the pool,
 // then fetched when it is not there.
 void Network::Private::take(const FetchPtr& asked, Waiter waiter)
@@ -64,13 +44,13 @@ void Network::Private::take(const FetchPtr& asked, Waiter waiter)
     if (!fresh) {
         return;
     }
-    asio::post(pool, [self = shared_from_this(), box = mailbox, fetch] {
+    asio::post(pool, [self = shared_from_this(), fetch] {
         // A fresh entry is pinned before the pictures hear of it, so that no eviction takes it
         // before they are drawn. The body's file of one to fetch is opened once its transfer
         // starts (see admit): a tile that waits for a connection holds no descriptor.
         TileCache::Pin pinned;
         auto cached = self->cache.lookup(fetch->key, &pinned);
-        box->post([self, fetch, cached, pinned] { self->lookedUp(fetch, cached, pinned); });
+        self->toLoop([self, fetch, cached, pinned] { self->lookedUp(fetch, cached, pinned); });
     });
 }
 
@@ -129,9 +109,9 @@ void Network::Private::admit(const FetchPtr& fetch)
         return;
     }
     // The file the body goes to, made on the pool; the transfer starts once it is there.
-    asio::post(pool, [self = shared_from_this(), box = mailbox, fetch] {
+    asio::post(pool, [self = shared_from_this(), fetch] {
         auto temporary = self->cache.temporaryFor(fetch->key);
-        box->post([self, fetch, temporary = std::move(temporary)]() mutable {
+        self->toLoop([self, fetch, temporary = std::move(temporary)]() mutable {
             if (!self->isInFlight(fetch) || fetch->stage != Fetch::Stage::Fetching) {
                 self->release(*fetch); // dropped or served stale meanwhile
                 if (temporary && *temporary) {
@@ -241,7 +221,7 @@ void Network::Private::transferEnded(Fetch* raw, const Ended& ended)
     fetch->stage = Fetch::Stage::Storing;
     release(*fetch);
     common::Status outcome = transferOutcome(ended, fetch->host, fetch->what, fetch->maxBodyBytes);
-    asio::post(pool, [self = shared_from_this(), box = mailbox, fetch, outcome, ended,
+    asio::post(pool, [self = shared_from_this(), fetch, outcome, ended,
                       temporary = std::move(fetch->temporary), bytes = ended.bodyBytes,
                       type = ended.contentType]() mutable {
         const std::string what = "upstream " + fetch->host + ": " + fetch->what;
@@ -250,7 +230,7 @@ void Network::Private::transferEnded(Fetch* raw, const Ended& ended)
                                        self->options.defaultAge, self->options.clock->wall())) {
                 temporary.reset();
                 Kept pinned = *old ? self->cache.pin(**old) : nullptr;
-                box->post([self, fetch, old = std::move(*old), pinned] {
+                self->toLoop([self, fetch, old = std::move(*old), pinned] {
                     self->deliver(fetch, old, pinned);
                 });
                 return;
@@ -258,14 +238,14 @@ void Network::Private::transferEnded(Fetch* raw, const Ended& ended)
         }
         if (fetch->madeRoom && temporary->diskFull()) { // full of what pictures still draw
             temporary.reset();
-            box->post([self, fetch] { self->deliver(fetch, TileCache::cacheFull()); });
+            self->toLoop([self, fetch] { self->deliver(fetch, TileCache::cacheFull()); });
             return;
         }
         if (!fetch->madeRoom && temporary->diskFull()) {
             // A full file system: the cache makes room and the tile is fetched once more.
             self->cache.makeRoom();
             const bool again = temporary->restart();
-            box->post([self, fetch, again, temporary = std::move(temporary)]() mutable {
+            self->toLoop([self, fetch, again, temporary = std::move(temporary)]() mutable {
                 self->fetchAgain(fetch, again, std::move(temporary));
             });
             return;
@@ -287,7 +267,7 @@ void Network::Private::transferEnded(Fetch* raw, const Ended& ended)
             kept = self->keepUnstored(std::move(temporary)); // the pictures read it there
         }
         temporary.reset(); // removed unless stored
-        box->post([self, fetch, stored, kept] { self->deliver(fetch, stored, kept); });
+        self->toLoop([self, fetch, stored, kept] { self->deliver(fetch, stored, kept); });
     });
 }
 
@@ -308,36 +288,18 @@ void Network::Private::fetchAgain(const FetchPtr& fetch, bool restarted,
     start(fetch);
 }
 
-Network::Network(Options options, TileCache& cache)
-    : d_(std::make_shared<Private>(std::move(options), cache))
+Network::Network(Options options, TileCache& cache, boost::asio::io_context& loop)
+    : d_(std::make_shared<Private>(std::move(options), cache, loop))
 {}
 
 Network::~Network()
 {
-    d_->mailbox->close();
+    d_->open = false;
     d_->inFlight.clear();
     d_->queued.clear();
     d_->gates.reset();
     d_->client.reset();
     d_->pool.join(); // its work holds d_ until it is done
-    // What is still queued on the own loop holds d_ too: it goes, unrun.
-    d_->own.reset();
-}
-
-void Network::serveOn(boost::asio::io_context* loop)
-{
-    d_->serveOn(loop);
-}
-
-bool Network::runFor(std::chrono::milliseconds most)
-{
-    if (d_->served) {
-        return false;
-    }
-    const std::lock_guard lock(d_->running); // one thread at a time runs the loop
-    d_->own->restart();
-    d_->own->run_one_for(most);
-    return true;
 }
 
 const Clock& Network::clock() const
@@ -347,10 +309,14 @@ const Clock& Network::clock() const
 
 void Network::offLoop(std::function<void()> work, std::function<void()> then)
 {
-    asio::post(d_->pool, [box = d_->mailbox, work = std::move(work), then = std::move(then)] {
-        work();
-        box->post(then);
-    });
+    // The pool's work holds no more than a weak hold: a Network gone drops what comes back.
+    asio::post(d_->pool,
+               [self = std::weak_ptr<Private>(d_), work = std::move(work), then = std::move(then)] {
+                   work();
+                   if (const auto d = self.lock()) {
+                       d->toLoop(then);
+                   }
+               });
 }
 
 void Network::fetch(const std::string& host, std::string url, std::string key, std::string what,
@@ -366,7 +332,7 @@ void Network::fetch(const std::string& host, std::string url, std::string key, s
         expected.isDocumentKind() ? expected.documentBytes : d_->options.maxBodyBytes;
     fetch->expected = std::move(expected);
     fetch->manners = std::move(manners);
-    d_->mailbox->post(
+    d_->toLoop(
         [d = d_, fetch, waiter = Waiter{0, std::move(wanted), std::move(done), nullptr}]() mutable {
             d->take(fetch, std::move(waiter));
         });

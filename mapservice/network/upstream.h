@@ -29,7 +29,7 @@ struct Manners {
 
 // The service's side of the network: one HTTP client for every upstream (at most two
 // connections to each host and port; more requests wait for one), driven by the loop that serves
-// the clients, or while no server runs by whoever waits for a picture; and a small pool of two
+// the clients, to which it is bound when it is made; and a small pool of two
 // threads for the cache's work (looking up, checking and storing bodies, making room), so that none
 // of it holds the loop. Bodies go straight to disk, capped; what a transfer fetches is kept in the
 // cache under its key, and a key already cached or being fetched is not asked for again.
@@ -51,19 +51,17 @@ public:
         int transfersInAll = 64;
         const Clock* clock = &realClock();
     };
-    Network(Options options, TileCache& cache);
+    // |loop| runs every transfer, timer and handler of the network; it must outlive it, and
+    // not run while the network is destroyed.
+    Network(Options options, TileCache& cache, boost::asio::io_context& loop);
     ~Network(); // abandons what is in flight; nothing is called back any more
     Network(const Network&) = delete;
     Network& operator=(const Network&) = delete;
 
-    // See Source::serveOn and Source::runNetworkFor. What is in flight is abandoned.
-    void serveOn(boost::asio::io_context* loop);
-    bool runFor(std::chrono::milliseconds most);
-
     // Fetches |url| from |host| into the cache as |key| (or finds it there) and calls |done|
     // once, on the loop's thread, with the cached file, a not-found error when the upstream
     // has nothing there (404, 204 or an empty body), or why it failed; may be called from any
-    // thread. |what| names it in failures
+    // thread (it starts on the loop). |what| names it in failures
     // ("tile 12/2047/1361"). Once |wanted| is over, |done| is called with a time-out (or, when
     // abandoned, any failure) and the transfer stops unless another picture still wants it.
     // A body is cached only when it is what is |expected| (a document has a cap of its own);

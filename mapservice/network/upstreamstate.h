@@ -4,11 +4,11 @@
 // fetched, the pictures waiting for it, and the connections and rates it keeps to. Used by
 // upstream.cpp, which fetches, and upstreamwaiting.cpp, which hands answers to the pictures.
 #include "mapservice/network/asioloop.h"
-#include "mapservice/network/mailbox.h"
 #include "mapservice/network/rategate.h"
 #include "mapservice/network/upstream.h"
 
 #include <boost/asio/io_context.hpp>
+#include <boost/asio/post.hpp>
 #include <boost/asio/steady_timer.hpp>
 #include <boost/asio/thread_pool.hpp>
 
@@ -52,10 +52,10 @@ struct Network::Private : std::enable_shared_from_this<Network::Private> {
     };
     using FetchPtr = std::shared_ptr<Fetch>;
 
-    Private(Options o, TileCache& c) : options(std::move(o)), cache(c) { serveOn(nullptr); }
-
-    // On the loop's thread, or while no loop runs.
-    void serveOn(asio::io_context* served);
+    Private(Options o, TileCache& c, asio::io_context& l)
+        : options(std::move(o)), cache(c), loop(&l), client(std::make_unique<AsioCurlLoop>(l)),
+          gates(std::make_unique<RateGates>(l, *options.clock))
+    {}
 
     // A new request: joined to the same key in flight, or looked up in the cache on the pool,
     // then fetched when it is not there.
@@ -104,17 +104,26 @@ struct Network::Private : std::enable_shared_from_this<Network::Private> {
 
     bool isInFlight(const FetchPtr& fetch) const;
 
+    // Runs |handler| on the loop's thread, unless the Network has gone by then (what the pool
+    // hands back).
+    template <typename Handler> void toLoop(Handler&& handler)
+    {
+        asio::post(*loop,
+                   [self = shared_from_this(), handler = std::forward<Handler>(handler)]() mutable {
+                       if (self->open) {
+                           handler();
+                       }
+                   });
+    }
+
     static Fetched overFor(const Waiter& waiter, const std::string& host, const std::string& what);
 
     const Options options;
     TileCache& cache;
-    asio::thread_pool pool{2}; // the cache's work
-    // The loop while no server runs. What is queued on it holds this object: ~Network drops it.
-    std::unique_ptr<asio::io_context> own = std::make_unique<asio::io_context>(1);
-    asio::io_context* loop = nullptr;
-    std::atomic<bool> served{false};
-    std::mutex running;               // held by the thread that runs |own|
-    std::shared_ptr<Mailbox> mailbox; // onto *loop
+    asio::thread_pool pool{2};    // the cache's work
+    asio::io_context* const loop; // the service's, which serves its clients too
+    // False once the Network has gone: what its pool hands back is dropped.
+    std::atomic<bool> open{true};
     std::unique_ptr<AsioCurlLoop> client;
     std::map<std::string, FetchPtr> inFlight;           // by key
     std::uint64_t waiters = 0;                          // numbers them

@@ -73,9 +73,9 @@ void Network::Private::wait(const FetchPtr& fetch, Waiter waiter)
     if (at->wanted.deadline != std::chrono::steady_clock::time_point::max()) {
         at->deadline = options.clock->at(*loop, at->wanted.deadline, giveUp);
     }
-    at->wanted.abandoned->onSet([box = std::weak_ptr<Mailbox>(mailbox), giveUp] {
-        if (const auto mailbox = box.lock()) {
-            mailbox->post(giveUp); // it may be set on any thread
+    at->wanted.abandoned->onSet([self = weak_from_this(), giveUp] {
+        if (const auto me = self.lock()) {
+            asio::post(*me->loop, giveUp); // after what sets it, which may be a waiter's end
         }
     });
 }

@@ -24,7 +24,13 @@ public:
                                                               const ShoreData& shores);
     ~RasterSource() override;
 
-    common::Result<Picture> draw(const MapRequest& request) const override;
+    // A local raster needs nothing from elsewhere.
+    common::Result<Picture> draw(const MapRequest& request) const;
+    common::Result<Picture> drawGathered(const MapRequest& request,
+                                         const Gathered* /*gathered*/) const override
+    {
+        return draw(request);
+    }
     // Identified by the file's name, device and inode, size and time, which is its
     // Last-Modified. A file replaced or rewritten is opened anew before the next picture.
     Freshness freshness(const MapRequest& request, const Gathered* gathered) const override;

@@ -206,7 +206,7 @@ Upstreams::Upstreams(const RemoteOptions& options)
                             .clock = options.clock}),
       network_({options.userAgent, static_cast<std::int64_t>(options.maxTileMegabytes) << 20, 2,
                 upstreamAnswerKept, options.transfersInAll, options.clock},
-               cache_)
+               cache_, *options.loop)
 {}
 
 Upstream& Upstreams::of(const std::string& url)
@@ -309,11 +309,6 @@ Freshness RemoteSource::freshness(const MapRequest& /*request*/, const Gathered*
         }
     }
     return fresh;
-}
-
-common::Result<Picture> RemoteSource::draw(const MapRequest& request) const
-{
-    return gatherAndDraw(*this, request);
 }
 
 namespace {

@@ -32,6 +32,9 @@ struct RemoteOptions {
     int waitingPerSource = 64;
     // Transfers under way at once to all upstream hosts together.
     int transfersInAll = 64;
+    // The loop of the remote sources' network: the service's, which serves its clients too.
+    // Needed once a remote source is added.
+    boost::asio::io_context* loop = nullptr;
     // The time of the network, the cache and the deadlines.
     const Clock* clock = &realClock();
 };
@@ -73,18 +76,9 @@ class RemoteSource : public Source {
 public:
     common::Result<Picture> drawGathered(const MapRequest& request,
                                          const Gathered* gathered) const override;
-    common::Result<Picture> draw(const MapRequest& request) const override;
     // Identified by the source and the validators of the upstream answers it drew from; fresh
     // as long as all of them stay in the cache.
     Freshness freshness(const MapRequest& request, const Gathered* gathered) const override;
-    void serveOn(boost::asio::io_context* loop) const override
-    {
-        upstream_.network().serveOn(loop);
-    }
-    bool runNetworkFor(std::chrono::milliseconds most) const override
-    {
-        return upstream_.network().runFor(most);
-    }
 
 protected:
     // |cacheName| names the source in the cache; its host is |url|'s.

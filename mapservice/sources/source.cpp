@@ -2,8 +2,6 @@
 
 #include "mapservice/draw/palette.h"
 
-#include <future>
-
 namespace mapservice {
 
 // By value, as sources that gather keep it.
@@ -11,12 +9,6 @@ void Source::gather(const MapRequest& /*request*/, const Wanted& /*wanted*/,
                     Gathering done) const // NOLINT(performance-unnecessary-value-param)
 {
     done(GatheredPtr{});
-}
-
-common::Result<Picture> Source::drawGathered(const MapRequest& request,
-                                             const Gathered* /*gathered*/) const
-{
-    return draw(request);
 }
 
 Freshness Source::freshness(const MapRequest& /*request*/, const Gathered* /*gathered*/) const
@@ -27,24 +19,6 @@ Freshness Source::freshness(const MapRequest& /*request*/, const Gathered* /*gat
 Freshness DrawnSource::freshness(const MapRequest& /*request*/, const Gathered* /*gathered*/) const
 {
     return Freshness("drawn");
-}
-
-common::Result<Picture> gatherAndDraw(const Source& source, const MapRequest& request)
-{
-    auto promise = std::make_shared<std::promise<common::Result<GatheredPtr>>>();
-    auto future = promise->get_future();
-    source.gather(request, Wanted{}, [promise](common::Result<GatheredPtr> gathered) {
-        promise->set_value(std::move(gathered));
-    });
-    // While no server runs the source's loop, this thread does, until the picture is gathered.
-    while (future.wait_for(std::chrono::seconds(0)) != std::future_status::ready &&
-           source.runNetworkFor(std::chrono::milliseconds(10))) {
-    }
-    const auto gathered = future.get();
-    if (!gathered) {
-        return gathered.error();
-    }
-    return source.drawGathered(request, gathered->get());
 }
 
 common::Result<Picture> DrawnSource::draw(const MapRequest& request) const

@@ -66,16 +66,14 @@ class Source {
 public:
     virtual ~Source() = default;
 
-    // Starts fetching what the picture of |request| needs; |done| is called once, on any
-    // thread, perhaps before gather returns. A source that needs nothing gives nothing at once.
+    // Starts fetching what the picture of |request| needs, on the loop of the network the
+    // source was made with; |done| is called once, on that loop's thread, or at once, before
+    // gather returns, by a source that needs nothing (which gives nothing).
     virtual void gather(const MapRequest& request, const Wanted& wanted, Gathering done) const;
 
-    // Draws the picture from what gather gave.
+    // Draws the picture from what gather gave; on a drawing thread.
     virtual common::Result<Picture> drawGathered(const MapRequest& request,
-                                                 const Gathered* gathered) const;
-
-    // Gathers, waits for it and draws: for callers that may wait.
-    virtual common::Result<Picture> draw(const MapRequest& request) const = 0;
+                                                 const Gathered* gathered) const = 0;
 
     // What the picture of |request|, from what gather gave, may be cached by; cheap, with no
     // drawing. By default: nothing beyond the request identifies it, fresh for a day.
@@ -85,18 +83,7 @@ public:
     // of it and another when it is set up otherwise: 16 hex digits, sent as Map-Source, so that
     // a downloader keeps tiles of different sources apart. Empty: not told.
     virtual std::string sourceIdentity(const MapRequest& /*request*/) const { return {}; }
-
-    // From now on what the source fetches runs on |loop|, a server's, which serves the clients
-    // too; nullptr: on the source's own loop again, which callers that wait for a picture run.
-    virtual void serveOn(boost::asio::io_context* /*loop*/) const {}
-    // Runs the source's own loop for at most |most|, or until one of its handlers has run, for a
-    // caller that waits for a picture; callers on several threads take turns. False when there
-    // is nothing for the caller to run: a server's thread runs the loop, or there is none.
-    virtual bool runNetworkFor(std::chrono::milliseconds /*most*/) const { return false; }
 };
-
-// Source::draw for a source that gathers: gather, wait on this thread, drawGathered.
-common::Result<Picture> gatherAndDraw(const Source& source, const MapRequest& request);
 
 // The credit of the drawn map: its shoreline data.
 constexpr const char* drawnCredit = "Shorelines: GSHHG";
@@ -106,7 +93,13 @@ constexpr const char* drawnCredit = "Shorelines: GSHHG";
 class DrawnSource : public Source {
 public:
     explicit DrawnSource(const ShoreData& shores) : shores_(shores) {}
-    common::Result<Picture> draw(const MapRequest& request) const override;
+    // The drawn map needs nothing from elsewhere.
+    common::Result<Picture> draw(const MapRequest& request) const;
+    common::Result<Picture> drawGathered(const MapRequest& request,
+                                         const Gathered* /*gathered*/) const override
+    {
+        return draw(request);
+    }
     Freshness freshness(const MapRequest& request, const Gathered* gathered) const override;
 
 private:

@@ -161,8 +161,10 @@ common::Result<const Source*> SourceTable::makeRemote(const Dialect& dialect,
     const std::string name = dialect.name;
     std::unique_ptr<Source> made;
     if (!upstreams_) {
+        if (options_.loop == nullptr) {
+            return common::permanent(what + " needs the service's loop to fetch on");
+        }
         upstreams_ = std::make_unique<Upstreams>(options_);
-        upstreams_->network().serveOn(servedOn_);
     }
     if (name == "xyz" || name == "tms") {
         auto tiles = xyzTemplate(*split, name == "tms");
@@ -249,11 +251,6 @@ common::Result<Picture> SourceTable::drawGathered(const MapRequest& request,
     return source->drawGathered(routed, gathered);
 }
 
-common::Result<Picture> SourceTable::draw(const MapRequest& request) const
-{
-    return gatherAndDraw(*this, request);
-}
-
 Freshness SourceTable::freshness(const MapRequest& request, const Gathered* gathered) const
 {
     const auto [source, routed] = route(request);
@@ -268,19 +265,6 @@ std::string SourceTable::sourceIdentity(const MapRequest& request) const
     const auto [source, routed] = route(request);
     const auto spec = specs_.find(source);
     return hexHash(spec != specs_.end() ? spec->second : std::string("drawn")).substr(0, 16);
-}
-
-void SourceTable::serveOn(boost::asio::io_context* loop) const
-{
-    servedOn_ = loop;
-    if (upstreams_) {
-        upstreams_->network().serveOn(loop);
-    }
-}
-
-bool SourceTable::runNetworkFor(std::chrono::milliseconds most) const
-{
-    return upstreams_ && upstreams_->network().runFor(most);
 }
 
 } // namespace mapservice

@@ -54,15 +54,12 @@ public:
     void gather(const MapRequest& request, const Wanted& wanted, Gathering done) const override;
     common::Result<Picture> drawGathered(const MapRequest& request,
                                          const Gathered* gathered) const override;
-    common::Result<Picture> draw(const MapRequest& request) const override;
     // The freshness of the request's source, identified by the request as the service
     // completes it (legend, credit, finest zoom) too.
     Freshness freshness(const MapRequest& request, const Gathered* gathered) const override;
     // A hash of the code's source as given to --source ("drawn" for the drawn map), without
     // its --header lines, which may hold a key, and without the service's version.
     std::string sourceIdentity(const MapRequest& request) const override;
-    void serveOn(boost::asio::io_context* loop) const override;
-    bool runNetworkFor(std::chrono::milliseconds most) const override;
 
     // A kind of remote source: its name before the ':', the article its messages take and the
     // #parameters it knows.
@@ -107,7 +104,6 @@ private:
     double generalMaxRate_ = 0;
     std::map<std::string, double> maxRateByCode_;
     std::unique_ptr<Upstreams> upstreams_; // made with the first remote source
-    mutable boost::asio::io_context* servedOn_ = nullptr;
 };
 
 } // namespace mapservice

@@ -218,7 +218,7 @@ TEST_F(GridDialects, RealServicesDescriptionsDrawWithoutParameters)
         grid.description = c.description;
         RemoteOptions elsewhere = options();
         elsewhere.cacheFolder += c.name; // nothing of another row in the cache
-        SourceTable table(testShores(), elsewhere);
+        SourceTable table(testShores(), testsupport::onServiceLoop(elsewhere));
         ASSERT_TRUE(table.add(c.spec).ok());
         const Answer answer = answerMapRequest(query, table);
         if (c.refusal != nullptr) {
@@ -233,7 +233,7 @@ TEST_F(GridDialects, RealServicesDescriptionsDrawWithoutParameters)
     SourceTable table(testShores(), options());
     ASSERT_TRUE(table.add(grid.wmts()).ok());
     const MapRequest outside{{85, 175}, 90, 100, 100, "EUR0407", {}};
-    EXPECT_EQ(drawAnswer(outside, table).status, 200);
+    EXPECT_EQ(answerMapRequest("CenP=85,175&Alti=90&Size=100,100&Lang=EUR0407", table).status, 200);
     EXPECT_EQ(table.freshness(outside, nullptr).maxAgeSeconds, 60);
 }
 

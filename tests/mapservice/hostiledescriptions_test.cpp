@@ -154,7 +154,7 @@ TEST(HostileDescriptions, AreRefusedInTimeWhileTheOtherMapsAnswerAndNothingLeave
         description = c.document;
         RemoteOptions options{folder + "/cache" + std::to_string(row++), 19,
                               "mapservice/test (tests@example.org)", 2048, 10};
-        SourceTable table(testShores(), options);
+        SourceTable table(testShores(), testsupport::onServiceLoop(options));
         ASSERT_TRUE(table.add("EUR0407=wmts:" + upstream.url() + "/caps.xml?apikey=k").ok());
         ASSERT_TRUE(table.add("USA407=" + healthy.spec()).ok());
         const testsupport::RunningServer server(table);

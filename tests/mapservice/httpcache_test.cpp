@@ -13,7 +13,8 @@ using namespace mapservice;
 class CountingSource : public Source {
 public:
     explicit CountingSource(const ShoreData& shores) : drawn_(shores) {}
-    common::Result<Picture> draw(const MapRequest& request) const override
+    common::Result<Picture> drawGathered(const MapRequest& request,
+                                         const Gathered* /*gathered*/) const override
     {
         ++drawings;
         return drawn_.draw(request);
@@ -92,8 +93,8 @@ TEST(HttpCaching, TheSourceAndWhatItDrewFromMakeTheTag)
         const auto answer = get(server.port(), query);
         return answer ? answer->get_header_value(header) : std::string("no answer");
     };
-    SourceTable drawn(testShores(), {});
-    SourceTable file(testShores(), {});
+    SourceTable drawn(testShores(), testsupport::onServiceLoop());
+    SourceTable file(testShores(), testsupport::onServiceLoop());
     ASSERT_TRUE(file.add(tif).ok());
     const std::string drawnTag = etagOf(drawn);
     const std::string fileTag = etagOf(file);
@@ -172,14 +173,14 @@ TEST(HttpCaching, EveryPictureNamesItsSource)
         }
         return named;
     };
-    SourceTable table(testShores(), {});
+    SourceTable table(testShores(), testsupport::onServiceLoop());
     ASSERT_TRUE(table.add("USA407=red.tif").ok());
     const auto named = sources(table);
     EXPECT_EQ(named[0].size(), 16u);
     EXPECT_EQ(named[0], named[1]);
     EXPECT_NE(named[0], named[2]) << "the drawn map and the file";
     EXPECT_EQ(named[0], named[3]);
-    SourceTable again(testShores(), {});
+    SourceTable again(testShores(), testsupport::onServiceLoop());
     ASSERT_TRUE(again.add("USA407=red.tif").ok());
     ASSERT_TRUE(again.addHeader("X-Api-Key: secret").ok()); // no part of a source's name
     EXPECT_EQ(sources(again), named);

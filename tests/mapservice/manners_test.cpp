@@ -54,13 +54,13 @@ TEST(HeaderOption, LinesThatAreNoHeadersOrTheServicesOwnAreRefusedWithoutTheirVa
     for (const char* line :
          {"Host: tiles.example", "user-agent: me", "Pragma: no-cache", "Cache-Control: no-cache",
           "X-Key s3cret", "X-Key: s3cret\r\nX: 1", "X Key: s3cret", ": s3cret"}) {
-        SourceTable table(testShores(), {});
+        SourceTable table(testShores(), testsupport::onServiceLoop());
         const auto added = table.addHeader(line);
         ASSERT_FALSE(added.ok()) << line;
         EXPECT_EQ(added.error().status, 2);
         EXPECT_EQ(added.error().text.find("s3cret"), std::string::npos) << added.error().text;
     }
-    SourceTable table(testShores(), {});
+    SourceTable table(testShores(), testsupport::onServiceLoop());
     EXPECT_TRUE(table.addHeader("Referer: https://maps.example.org/").ok());
     EXPECT_FALSE(table.addMaxRate("0").ok());
     EXPECT_FALSE(table.addMaxRate("1e-320").ok());
@@ -97,7 +97,7 @@ TEST_F(Manners, HostsAreServedInTurn)
     tiles.delayMs = 50;
     RemoteOptions limited = options();
     limited.transfersInAll = 2;
-    SourceTable table(testShores(), limited);
+    SourceTable table(testShores(), testsupport::onServiceLoop(limited));
     ASSERT_TRUE(table.add("EUR0407=" + tiles.spec()).ok());
     ASSERT_TRUE(table.add("USA407=" + other.spec()).ok());
     const testsupport::RunningServer server(table);

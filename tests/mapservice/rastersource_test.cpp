@@ -6,6 +6,7 @@
 #include "mapservice/http/answer.h"
 #include "mapservice/protocol/geometry.h"
 #include "mapservice/sources/sources.h"
+#include "serviceloop.h"
 #include "tempworkdir.h"
 #include "testshores.h"
 
@@ -41,7 +42,7 @@ std::string geotiff(const std::string& name, int epsg, double west, double north
 
 Picture draw(const Source& source, const MapRequest& request)
 {
-    auto result = source.draw(request);
+    auto result = drawNow(source, request);
     if (!result) {
         ADD_FAILURE() << result.error().text;
         return {IndexedImage(1, 1, 0), {{0, 0, 0}}, {}, {}};
@@ -97,7 +98,7 @@ TEST_P(MarkLandsWhereTheGeometrySays, WithinAPixel)
                 mercator ? (2 * std::atan(std::exp(y / 6378137.0)) - M_PI / 2) * 180 / M_PI : y;
             return std::fabs(lon - c.lon) < 0.01 && std::fabs(lat - c.lat) < 0.01 ? green : black;
         });
-    SourceTable table(testShores(), {});
+    SourceTable table(testShores(), testsupport::onServiceLoop());
     ASSERT_TRUE(table.add(file).ok());
     // A picture of 3 degrees, 0.0015 degrees a pixel, its centre off the mark.
     const MapRequest request{{c.lat + 0.3, c.lon - 0.4}, 135, 1999, 1999, "EUR0407", {}};
@@ -134,7 +135,7 @@ TEST(RasterSource, APictureAcross180IsWholeOnBothSides)
     // The whole world: the western hemisphere red, the eastern one blue.
     const std::string file = geotiff("world.tif", 4326, -180, 90, 0.5, 720, 360,
                                      [](double lon, double) { return lon < 0 ? red : blue; });
-    SourceTable table(testShores(), {});
+    SourceTable table(testShores(), testsupport::onServiceLoop());
     ASSERT_TRUE(table.add(file).ok());
     for (const double centre : {180.0, -180.0, 540.0}) {
         const MapRequest request{{10, centre}, 450, 400, 200, "EUR0407", {}}; // 10 degrees wide
@@ -151,7 +152,7 @@ TEST(RasterSource, APictureWiderThanTheWorldRepeatsIt)
     testsupport::TempWorkDir work;
     const std::string file = geotiff("world.tif", 4326, -180, 90, 0.5, 720, 360,
                                      [](double lon, double) { return lon < 0 ? red : blue; });
-    SourceTable table(testShores(), {});
+    SourceTable table(testShores(), testsupport::onServiceLoop());
     ASSERT_TRUE(table.add(file).ok());
     // One degree a pixel, 720 pixels across, centred on 0: two worlds side by side.
     const MapRequest wide{{0, 0}, 45.0 * 1999, 720, 100, "EUR0407", {}};
@@ -169,7 +170,7 @@ TEST(RasterSource, WhereTheRasterHasNoDataTheDrawnMapShows)
     testsupport::TempWorkDir work;
     const std::string file =
         geotiff("small.tif", 4326, 10, 50, 0.01, 100, 100, [](double, double) { return red; });
-    SourceTable table(testShores(), {});
+    SourceTable table(testShores(), testsupport::onServiceLoop());
     ASSERT_TRUE(table.add(file).ok());
     const DrawnSource drawn(testShores());
     // Beside the raster: exactly the drawn picture.
@@ -203,7 +204,7 @@ TEST(RasterSource, TheStartupPreviewOfARegionalSourceStaysAMap)
     testsupport::TempWorkDir work;
     const std::string file =
         geotiff("alps.tif", 4326, 5, 48, 0.01, 1000, 300, [](double, double) { return red; });
-    SourceTable table(testShores(), {});
+    SourceTable table(testShores(), testsupport::onServiceLoop());
     ASSERT_TRUE(table.add(file).ok());
     const Answer preview = answerMapRequest(
         "CenP=%2047.651931,%209.476379&Lang=EURO809&Alti=%2050000&Size=320,320", table);
@@ -224,7 +225,7 @@ TEST_P(SourcesByMapCode, CodeBeforeGeneralBeforeDrawn)
 {
     testsupport::TempWorkDir work;
     geotiff("red.tif", 4326, -180, 90, 1, 360, 180, [](double, double) { return red; });
-    SourceTable table(testShores(), {});
+    SourceTable table(testShores(), testsupport::onServiceLoop());
     for (const std::string& argument : GetParam().arguments) {
         ASSERT_TRUE(table.add(argument).ok()) << argument;
     }
@@ -274,7 +275,7 @@ TEST(Attribution, EveryPictureCarriesItsSourcesCreditAndALegendOnlyWhereAsked)
         {{"|Drawn by the club"}, "Drawn by the club", true}, // the drawn map without --source
     };
     for (const auto& c : cases) {
-        SourceTable table(testShores(), {});
+        SourceTable table(testShores(), testsupport::onServiceLoop());
         for (const std::string& argument : c.arguments) {
             if (argument.front() == '|') {
                 table.addAttribution(argument.substr(1));
@@ -294,7 +295,7 @@ TEST(Attribution, EveryPictureCarriesItsSourcesCreditAndALegendOnlyWhereAsked)
                   c.legend)
             << c.credit;
     }
-    SourceTable table(testShores(), {});
+    SourceTable table(testShores(), testsupport::onServiceLoop());
     EXPECT_FALSE(table.addLegend("some").ok());
     EXPECT_FALSE(table.addLegend("EUR0408=full").ok());
 }
@@ -309,12 +310,12 @@ TEST(RasterSource, AReplacedFileIsDrawnAnewUnderANewTag)
     const MapRequest request{{20, 20}, 150, 64, 64, "EUR0407", {}};
     const auto drawnNow = [&request](const SourceTable& table) {
         const Freshness fresh = table.freshness(request, nullptr); // before drawing, as served
-        Answer answer = drawAnswer(request, table);
+        Answer answer = drawAnswer(request, table, nullptr);
         cachedBy(answer, request, fresh);
         const Picture picture = draw(table, request);
         return std::pair{at(picture, 32, 32), answer.etag};
     };
-    SourceTable table(testShores(), {});
+    SourceTable table(testShores(), testsupport::onServiceLoop());
     ASSERT_TRUE(table.add("live.tif").ok());
     const auto [first, firstTag] = drawnNow(table);
     EXPECT_EQ(first, red);
@@ -330,7 +331,7 @@ TEST(RasterSource, AReplacedFileIsDrawnAnewUnderANewTag)
     EXPECT_EQ(rewritten, green);
     EXPECT_NE(rewrittenTag, renamedTag);
 
-    SourceTable restarted(testShores(), {});
+    SourceTable restarted(testShores(), testsupport::onServiceLoop());
     ASSERT_TRUE(restarted.add("live.tif").ok());
     EXPECT_EQ(drawnNow(restarted), std::pair(green, rewrittenTag));
 }
@@ -346,7 +347,7 @@ TEST_P(RefusedSource, NamesTheArgumentAndSaysWhy)
 {
     testsupport::TempWorkDir work;
     testsupport::TempWorkDir::write(QStringLiteral("notes.txt"), "not a raster");
-    SourceTable table(testShores(), {});
+    SourceTable table(testShores(), testsupport::onServiceLoop());
     const auto added = table.add(GetParam().argument);
     ASSERT_FALSE(added.ok());
     const std::string& reason = added.error().text;
@@ -377,7 +378,7 @@ TEST(RemoteSources, AreAcceptedWithoutBeingContacted)
 {
     RemoteOptions remote;
     remote.cacheFolder = ::testing::TempDir() + "remote-cache";
-    SourceTable table(testShores(), remote);
+    SourceTable table(testShores(), testsupport::onServiceLoop(remote));
     EXPECT_TRUE(table.add("xyz:http://127.0.0.1:9/{z}/{x}/{y}.png").ok());
     EXPECT_TRUE(table.add("type2=wms:http://127.0.0.1:9/wms?LAYERS=topo").ok());
     EXPECT_TRUE(table.add("USA407=arcgis:http://127.0.0.1:9/rest/services/a/ImageServer").ok());

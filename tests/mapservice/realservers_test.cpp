@@ -90,8 +90,9 @@ protected:
     // The picture of |place| from |spec|, 400 x 400 pixels of 0.001 degrees.
     static QImage draw(const std::string& spec, const Place& place, std::string& failure)
     {
-        SourceTable table(testShores(), {folder->path().toStdString() + "/cache", 19,
-                                         "mapservice/test", 2048, 30});
+        SourceTable table(testShores(),
+                          testsupport::onServiceLoop({folder->path().toStdString() + "/cache", 19,
+                                                      "mapservice/test", 2048, 30}));
         if (const auto added = table.add(spec); !added) {
             failure = added.error().text;
             return {};

@@ -293,7 +293,7 @@ TEST_F(XyzSource, MissingTilesLeaveTheDrawnMapOrTheirParentsEnlarged)
         testsupport::TempWorkDir fresh; // no cache of the case before
         RemoteOptions remote;
         remote.cacheFolder = (fresh.path() + QStringLiteral("/cache")).toStdString();
-        SourceTable table(testShores(), remote);
+        SourceTable table(testShores(), testsupport::onServiceLoop(remote));
         ASSERT_TRUE(table.add(tiles.spec()).ok());
         const Answer answer = answerMapRequest(query, table);
         ASSERT_EQ(answer.status, 200) << answer.body;

@@ -106,14 +106,7 @@ TEST_F(XyzSource, APictureNotDrawnWithinTheTimeOutIsAnswered504)
     ASSERT_TRUE(table.add(tiles.spec()).ok());
     const auto request = readMapRequest(query);
     ASSERT_TRUE(request.ok());
-    std::promise<common::Result<GatheredPtr>> gathered;
-    table.gather(*request, Wanted{},
-                 [&](common::Result<GatheredPtr> g) { gathered.set_value(std::move(g)); });
-    auto future = gathered.get_future();
-    while (future.wait_for(std::chrono::seconds(0)) != std::future_status::ready &&
-           table.runNetworkFor(std::chrono::milliseconds(10))) {
-    }
-    const auto tilesCame = future.get();
+    const auto tilesCame = gatherNow(table, *request);
     ASSERT_TRUE(tilesCame.ok()) << tilesCame.error().text;
     manual.advance(std::chrono::milliseconds(2100));
     const auto late = table.drawGathered(*request, tilesCame->get());

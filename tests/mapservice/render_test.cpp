@@ -2,6 +2,7 @@
 #include "mapservice/draw/palette.h"
 #include "mapservice/draw/render.h"
 #include "mapservice/http/answer.h"
+#include "serviceloop.h"
 #include "testshores.h"
 
 #include <QImage>
@@ -72,7 +73,7 @@ TEST(MapPicture, AGifOfTheRequestedSizeThatQtDecodes)
 class FailingSource : public Source {
 public:
     explicit FailingSource(bool throws) : throws_(throws) {}
-    common::Result<Picture> draw(const MapRequest&) const override
+    common::Result<Picture> drawGathered(const MapRequest&, const Gathered*) const override
     {
         if (throws_) {
             throw std::runtime_error("the library failed");

@@ -36,7 +36,7 @@ TEST(MapServiceLog, AReaderCutOffAtItsDeadlineIsLoggedWithWhatItGot)
                                                static_cast<std::uint8_t>(v >> 16),
                                                static_cast<std::uint8_t>(v >> 24)};
         }));
-    SourceTable table(testShores(), {});
+    SourceTable table(testShores(), testsupport::onServiceLoop());
     ASSERT_TRUE(table.add(noise).ok());
     std::mutex mutex;
     std::vector<AccessRecord> records;

@@ -10,6 +10,7 @@
 #include "mapservice/protocol/tilegrid.h"
 #include "mapservice/sources/sources.h"
 #include "mapservice/sources/wmssource.h"
+#include "serviceloop.h"
 #include "tempworkdir.h"
 #include "testshores.h"
 #include "undersanitizer.h"
@@ -216,7 +217,7 @@ class RunningServer {
 public:
     explicit RunningServer(const Source& source, const ServerLimits& limits = {},
                            MapServer::Log log = {})
-        : server_(source, limits, std::move(log))
+        : server_(serviceLoop(), source, limits, std::move(log))
     {
         port_ = *server_.bind("127.0.0.1", 0);
         thread_ = std::thread([this] { server_.run(); });

@@ -107,8 +107,9 @@ TEST(WmsSource, AsksForTheLayerInGeographicCoordinatesAndPlacesTheAnswer)
 {
     testsupport::TempWorkDir work;
     WmsServer wms;
-    SourceTable table(testShores(), {(work.path() + QStringLiteral("/cache")).toStdString(), 19,
-                                     "mapservice/test", 2048, 30});
+    SourceTable table(testShores(), testsupport::onServiceLoop(
+                                        {(work.path() + QStringLiteral("/cache")).toStdString(), 19,
+                                         "mapservice/test", 2048, 30}));
     ASSERT_TRUE(table.add("wms:" + wms.url() + "LAYERS=topo&STYLES=").ok());
     // 4 degrees across the prime meridian.
     const Answer answer = answerMapRequest("CenP=10,0&Alti=180&Size=400,400&Lang=EUR0407", table);
@@ -150,8 +151,9 @@ TEST(WmsSource, EachVersionAndProjectionPlacesTheAnswer)
     WmsServer wms;
     for (const std::string version :
          {"", "VERSION=1.3.0&", "version=1.3.0&crs=EPSG:3857&", "VERSION=1.1.1&SRS=EPSG:3857&"}) {
-        SourceTable table(testShores(), {(work.path() + QStringLiteral("/cache")).toStdString(), 19,
-                                         "mapservice/test", 2048, 30});
+        SourceTable table(testShores(), testsupport::onServiceLoop(
+                                            {(work.path() + QStringLiteral("/cache")).toStdString(),
+                                             19, "mapservice/test", 2048, 30}));
         ASSERT_TRUE(table.add("wms:" + wms.url() + version + "LAYERS=shaded").ok());
         // 4 degrees around 10 N 0 E: the colours change at the middle column and row.
         const Answer answer =
@@ -177,8 +179,9 @@ TEST(WmsSource, AnExceptionReportIsAFailureInTheServersWords)
 {
     testsupport::TempWorkDir work;
     WmsServer wms;
-    SourceTable table(testShores(), {(work.path() + QStringLiteral("/cache")).toStdString(), 19,
-                                     "mapservice/test", 2048, 30});
+    SourceTable table(testShores(), testsupport::onServiceLoop(
+                                        {(work.path() + QStringLiteral("/cache")).toStdString(), 19,
+                                         "mapservice/test", 2048, 30}));
     ASSERT_TRUE(table.add("wms:" + wms.url() + "LAYERS=missing").ok());
     const Answer answer = answerMapRequest("CenP=10,0&Alti=180&Size=400,400&Lang=EUR0407", table);
     EXPECT_EQ(answer.status, 502);

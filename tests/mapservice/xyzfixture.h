@@ -3,6 +3,7 @@
 // The tile server fixture of the remote source tests: a tile server on 127.0.0.1 whose tiles are
 // flat colours, and the options of a table that asks it.
 #include "manualclock.h"
+#include "serviceloop.h"
 #include "upstreamfakes.h"
 
 namespace testsupport {
@@ -15,6 +16,7 @@ protected:
                                     "mapservice/test (tests@example.org)", cacheMegabytes,
                                     timeoutSeconds};
         o.clock = clock;
+        o.loop = &serviceLoop();
         return o;
     }
     QImage picture(const mapservice::Answer& answer)
