@@ -4,7 +4,6 @@
 #include "mapexport/window.h"
 #include "recordingdialogs.h"
 #include "tempworkdir.h"
-#include "undersanitizer.h"
 
 #include <QComboBox>
 #include <QCoreApplication>
