@@ -16,7 +16,7 @@ namespace mapservice {
 // over it into the picture's own plate carree grid; where the raster has no data (outside its
 // area, beyond the latitudes Web Mercator reaches) the drawn map shows through, and the legend
 // stays on top. A picture across +-180 degrees is warped once per world it shows.
-class RasterSource : public Source {
+class RasterSource : public LocalSource {
 public:
     // Opens |connection| (a file name or GDAL connection string) to check it; a refusal names
     // it and says why it cannot be used. |shores| draws what lies under the raster.
@@ -24,13 +24,7 @@ public:
                                                               const ShoreData& shores);
     ~RasterSource() override;
 
-    // A local raster needs nothing from elsewhere.
-    common::Result<Picture> draw(const MapRequest& request) const;
-    common::Result<Picture> drawGathered(const MapRequest& request,
-                                         const Gathered* /*gathered*/) const override
-    {
-        return draw(request);
-    }
+    common::Result<Picture> draw(const MapRequest& request) const override;
     // Identified by the file's name, device and inode, size and time, which is its
     // Last-Modified. A file replaced or rewritten is opened anew before the next picture.
     Freshness freshness(const MapRequest& request, const Gathered* gathered) const override;

@@ -88,18 +88,23 @@ public:
 // The credit of the drawn map: its shoreline data.
 constexpr const char* drawnCredit = "Shorelines: GSHHG";
 
-// The map drawn from the shoreline data: land, lakes, graticule and legend. Its credit is the
-// request's attribution, else drawnCredit.
-class DrawnSource : public Source {
+// A source that needs nothing from elsewhere: it gathers nothing and draws at once.
+class LocalSource : public Source {
 public:
-    explicit DrawnSource(const ShoreData& shores) : shores_(shores) {}
-    // The drawn map needs nothing from elsewhere.
-    common::Result<Picture> draw(const MapRequest& request) const;
+    virtual common::Result<Picture> draw(const MapRequest& request) const = 0;
     common::Result<Picture> drawGathered(const MapRequest& request,
-                                         const Gathered* /*gathered*/) const override
+                                         const Gathered* /*gathered*/) const final
     {
         return draw(request);
     }
+};
+
+// The map drawn from the shoreline data: land, lakes, graticule and legend. Its credit is the
+// request's attribution, else drawnCredit.
+class DrawnSource : public LocalSource {
+public:
+    explicit DrawnSource(const ShoreData& shores) : shores_(shores) {}
+    common::Result<Picture> draw(const MapRequest& request) const override;
     Freshness freshness(const MapRequest& request, const Gathered* gathered) const override;
 
 private:
