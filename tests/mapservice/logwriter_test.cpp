@@ -37,12 +37,11 @@ TEST(LogWriter, AReaderThatStallsCostsLinesNotTheWriter)
     ::fcntl(ends[0], F_SETFL, O_NONBLOCK);
     {
         mapservice::LogWriter log(ends[1], 1000);
-        const auto start = Clock::now();
         for (int i = 0; i < 20'000; ++i) {
             log.add("request " + std::to_string(i) + std::string(60, '.'));
         }
-        // Nobody reads meanwhile: adding never waited for the pipe.
-        EXPECT_LT(Clock::now() - start, std::chrono::seconds(2));
+        // Nobody read meanwhile: had adding waited for the pipe, it would not have ended, and
+        // the lines the pipe could not hold are told as dropped.
         const std::string text = readUntil(ends[0], "log lines dropped\n");
         EXPECT_NE(text.find("request 0."), std::string::npos);
         EXPECT_NE(text.find("log lines dropped\n"), std::string::npos) << text.size();
