@@ -87,13 +87,15 @@ Result<Dataset> translate(const std::string& target, GDALDatasetH source, CPLStr
     return dataset;
 }
 
-Status warp(GDALDatasetH source, GDALDatasetH target, CPLStringList arguments)
+Status warp(GDALDatasetH source, GDALDatasetH target, CPLStringList arguments,
+            GDALProgressFunc progress, void* progressData)
 {
     const ErrorCapture errors;
     GDALWarpAppOptions* options = GDALWarpAppOptionsNew(arguments.List(), nullptr);
     if (options == nullptr) {
         return errors.error(ErrorKind::BadInput, "bad warp options");
     }
+    GDALWarpAppOptionsSetProgress(options, progress, progressData);
     int usageError = FALSE;
     GDALDatasetH sources[] = {source};
     const GDALDatasetH result = GDALWarp(nullptr, target, 1, sources, options, &usageError);

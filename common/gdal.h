@@ -64,6 +64,7 @@ Result<Dataset> openRaster(const std::string& name, const std::string& label = {
 // GDAL wants them writable.
 Result<Dataset> translate(const std::string& target, GDALDatasetH source, CPLStringList arguments,
                           GDALProgressFunc progress = nullptr, void* progressData = nullptr);
-Status warp(GDALDatasetH source, GDALDatasetH target, CPLStringList arguments);
+Status warp(GDALDatasetH source, GDALDatasetH target, CPLStringList arguments,
+            GDALProgressFunc progress = nullptr, void* progressData = nullptr);
 
 } // namespace common::gdal

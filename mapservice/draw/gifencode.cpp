@@ -18,7 +18,7 @@ int append(GifFileType* gif, const GifByteType* data, int length)
 
 } // namespace
 
-std::string encodeGif(const IndexedImage& image, std::span<const Rgb> palette)
+std::string encodeGif(const IndexedImage& image, std::span<const Rgb> palette, const Halt& halt)
 {
     if (palette.empty() || palette.size() > 256) {
         throw std::runtime_error("a GIF palette holds 1 to 256 colours");
@@ -43,7 +43,13 @@ std::string encodeGif(const IndexedImage& image, std::span<const Rgb> palette)
     bool ok = map != nullptr &&
               EGifPutScreenDesc(gif, image.width, image.height, bits, 0, map) == GIF_OK &&
               EGifPutImageDesc(gif, 0, 0, image.width, image.height, false, nullptr) == GIF_OK;
+    constexpr int rowsBetweenHalts = 256;
+    bool stopped = false;
     for (int y = 0; ok && y < image.height; ++y) {
+        if (y % rowsBetweenHalts == 0 && halted(halt)) {
+            stopped = true;
+            break;
+        }
         auto* row = const_cast<GifPixelType*>(image.pixels.data() +
                                               static_cast<std::size_t>(y) *
                                                   static_cast<std::size_t>(image.width));
@@ -51,6 +57,9 @@ std::string encodeGif(const IndexedImage& image, std::span<const Rgb> palette)
     }
     GifFreeMapObject(map);
     const int closeResult = EGifCloseFile(gif, &error);
+    if (stopped) {
+        return {};
+    }
     if (!ok || closeResult != GIF_OK) {
         throw std::runtime_error("GIF encoding failed");
     }

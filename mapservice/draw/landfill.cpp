@@ -113,7 +113,7 @@ void fillBin(IndexedImage& image, const Geometry& g, const Coastlines& shores,
 
 } // namespace
 
-void fillLand(IndexedImage& image, const Geometry& g, const Coastlines& shores)
+void fillLand(IndexedImage& image, const Geometry& g, const Coastlines& shores, const Halt& halt)
 {
     if (g.lonAt(g.width) - g.lonAt(0) > 360 * maxWorldsAcross) {
         return;
@@ -121,7 +121,13 @@ void fillLand(IndexedImage& image, const Geometry& g, const Coastlines& shores)
     common::GeoBox box = g.box();
     box.south = std::max(-90.0, box.south);
     box.north = std::min(90.0, box.north);
-    shores.forEachBin(box, [&](const Coastlines::Bin& bin) { fillBin(image, g, shores, bin); });
+    bool stopped = false;
+    shores.forEachBin(box, [&](const Coastlines::Bin& bin) {
+        stopped = stopped || halted(halt);
+        if (!stopped) {
+            fillBin(image, g, shores, bin);
+        }
+    });
 }
 
 } // namespace mapservice

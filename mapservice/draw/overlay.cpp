@@ -14,6 +14,11 @@ namespace {
 
 namespace gdal = common::gdal;
 
+common::Error haltedError()
+{
+    return common::timedOut("the picture could not be drawn in time", 504);
+}
+
 // A MEM dataset of |width| x |height| pixels with |colourBands| bands and an alpha band, in
 // geographic coordinates with its top-left pixel corner at |west|, |north|.
 gdal::Dataset memoryDataset(int width, int height, int colourBands, double west, double north,
@@ -39,7 +44,8 @@ gdal::Dataset memoryDataset(int width, int height, int colourBands, double west,
 
 // Warps |source| into |target|, from overview |overview| ("AUTO", "NONE" or a number) of the
 // source.
-common::Status warp(GDALDatasetH source, GDALDatasetH target, const std::string& overview)
+common::Status warp(GDALDatasetH source, GDALDatasetH target, const std::string& overview,
+                    const Halt& halt)
 {
     // The warp runs on every core; the source is read on this thread, so that GDAL's reason for
     // a failure stays visible here.
@@ -49,7 +55,12 @@ common::Status warp(GDALDatasetH source, GDALDatasetH target, const std::string&
         arguments.AddString(argument);
     }
     arguments.AddString(overview.c_str());
-    return gdal::warp(source, target, arguments);
+    // GDAL tells its progress as it goes through the strip's chunks: a picture given up on
+    // stops there.
+    const GDALProgressFunc progress = [](double, const char*, void* data) -> int {
+        return halted(*static_cast<const Halt*>(data)) ? FALSE : TRUE;
+    };
+    return gdal::warp(source, target, arguments, progress, const_cast<Halt*>(&halt));
 }
 
 // The part of |request| that shows world copy |world| (longitudes shifted by 360 x |world|):
@@ -81,7 +92,7 @@ constexpr int stripRows = 256;
 // the legend left as it is; the error gives GDAL's reason.
 common::Status warpStrip(GDALDatasetH source, int bands, const std::string& overview,
                          const Geometry& g, long world, const Window& strip, const Legend& legend,
-                         RgbImage& out)
+                         RgbImage& out, const Halt& halt)
 {
     const int width = strip.right - strip.left;
     const int height = strip.bottom - strip.top;
@@ -91,8 +102,8 @@ common::Status warpStrip(GDALDatasetH source, int bands, const std::string& over
     if (!target) {
         return common::permanent("cannot make room for the picture");
     }
-    if (auto warped = warp(source, gdal::handle(target), overview); !warped) {
-        return warped;
+    if (auto warped = warp(source, gdal::handle(target), overview, halt); !warped) {
+        return halted(halt) ? haltedError() : warped;
     }
     // Pixel-interleaved: colour bands, then alpha.
     std::vector<std::uint8_t> values(static_cast<std::size_t>(width) * height * (bands + 1));
@@ -140,7 +151,7 @@ int colourBands(GDALDatasetH ds)
 
 common::Status overlayRaster(GDALDatasetH source, const std::string& overview, const Geometry& g,
                              const Legend& legend, int top, int bottom, RgbImage& out,
-                             const std::function<bool()>& late)
+                             const Halt& halt)
 {
     const int bands = colourBands(source);
     const double west = g.lonAt(0);
@@ -155,11 +166,12 @@ common::Status overlayRaster(GDALDatasetH source, const std::string& overview, c
             continue;
         }
         for (int row = first; row < end; row += stripRows) {
-            if (late && late()) {
-                return common::timedOut("the picture could not be drawn in time", 504);
+            if (halted(halt)) {
+                return haltedError();
             }
             const Window strip{w.left, w.right, row, std::min(end, row + stripRows)};
-            if (auto warped = warpStrip(source, bands, overview, g, world, strip, legend, out);
+            if (auto warped =
+                    warpStrip(source, bands, overview, g, world, strip, legend, out, halt);
                 !warped) {
                 return warped;
             }

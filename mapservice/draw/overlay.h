@@ -2,6 +2,7 @@
 
 #include "common/gdal.h"
 #include "common/result.h"
+#include "mapservice/draw/halt.h"
 #include "mapservice/draw/image.h"
 #include "mapservice/draw/render.h"
 #include "mapservice/protocol/geometry.h"
@@ -21,9 +22,9 @@ int colourBands(GDALDatasetH ds);
 
 // Warps |source| (colour bands, then alpha where it has one) over rows |top| to |bottom| of
 // |out|, from overview |overview| ("AUTO", "NONE" or a number). The error gives GDAL's reason,
-// or is a time-out (504) once |late| says so between two strips.
+// or is a time-out (504) once |halt| says so, between two strips or within GDAL's warp.
 common::Status overlayRaster(GDALDatasetH source, const std::string& overview, const Geometry& g,
                              const Legend& legend, int top, int bottom, RgbImage& out,
-                             const std::function<bool()>& late = {});
+                             const Halt& halt = {});
 
 } // namespace mapservice

@@ -163,12 +163,14 @@ void medianCut(const RgbImage& image, Picture& out)
 
 } // namespace
 
-Picture quantize(const RgbImage& image)
+Picture quantize(const RgbImage& image, const Halt& halt)
 {
     Picture out{IndexedImage(image.width, image.height, 0), {}, {}, {}};
     if (!exactPalette(image, out)) {
         out.palette.clear();
-        medianCut(image, out);
+        if (!halted(halt)) {
+            medianCut(image, out);
+        }
     }
     if (out.palette.empty()) {
         out.palette.push_back({0, 0, 0}); // an empty picture still needs one colour

@@ -102,7 +102,7 @@ Resolution resolutionFor(double degrees)
     return degrees > 3 ? Resolution::Intermediate : Resolution::High;
 }
 
-IndexedImage render(const MapRequest& request, const ShoreData& shores)
+IndexedImage render(const MapRequest& request, const ShoreData& shores, const Halt& halt)
 {
     const Geometry g(request);
     IndexedImage image(g.width, g.height, sea);
@@ -114,7 +114,10 @@ IndexedImage render(const MapRequest& request, const ShoreData& shores)
 
     const Coastlines* data = shores.atMost(resolutionFor(g.span()));
     if (data != nullptr) {
-        fillLand(image, g, *data);
+        fillLand(image, g, *data, halt);
+    }
+    if (halted(halt)) {
+        return image;
     }
     drawGraticule(image, g);
     if (data != nullptr) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "mapservice/draw/coastlines.h"
+#include "mapservice/draw/halt.h"
 #include "mapservice/draw/image.h"
 #include "mapservice/protocol/geometry.h"
 #include "mapservice/protocol/request.h"
@@ -33,7 +34,8 @@ struct Legend {
 Legend legendBox(const Geometry& g, const MapRequest& request);
 
 // Draws the map picture of |request| in the colours of palette.h: sea, land, shorelines,
-// graticule with labels, legend.
-IndexedImage render(const MapRequest& request, const ShoreData& shores);
+// graticule with labels, legend. Once |halt| says so, between the land's bins, what it returns
+// is unfinished, to be thrown away.
+IndexedImage render(const MapRequest& request, const ShoreData& shores, const Halt& halt = {});
 
 } // namespace mapservice

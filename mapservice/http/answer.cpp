@@ -120,14 +120,18 @@ std::string httpDate(std::time_t time)
 
 namespace {
 
-template <typename Draw> Answer answerWith(Draw draw)
+template <typename Draw> Answer answerWith(Draw draw, const Halt& halt)
 {
     try {
         const auto picture = draw();
         if (!picture) {
             return refusal(picture.error());
         }
-        Answer answer(200, "image/gif", encodeGif(*picture), common::cleanCredit(picture->credit));
+        std::string gif = encodeGif(*picture, halt);
+        if (halted(halt)) {
+            return refusal(haltedError());
+        }
+        Answer answer(200, "image/gif", std::move(gif), common::cleanCredit(picture->credit));
         answer.drawnFrom = picture->drawnFrom;
         return answer;
     } catch (const std::exception& e) {
@@ -137,9 +141,10 @@ template <typename Draw> Answer answerWith(Draw draw)
 
 } // namespace
 
-Answer drawAnswer(const MapRequest& request, const Source& source, const Gathered* gathered)
+Answer drawAnswer(const MapRequest& request, const Source& source, const Gathered* gathered,
+                  const Halt& halt)
 {
-    return answerWith([&] { return source.drawGathered(request, gathered); });
+    return answerWith([&] { return source.drawGathered(request, gathered, halt); }, halt);
 }
 
 } // namespace mapservice

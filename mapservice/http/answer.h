@@ -60,7 +60,8 @@ std::string oneLineReason(std::string_view text);
 
 // A GIF picture of |request| from |source|, drawn from what the source gathered for it, or the
 // status and one-line reason of a refusal. Every failure, thrown or returned, ends here as an
-// answer.
-Answer drawAnswer(const MapRequest& request, const Source& source, const Gathered* gathered);
+// answer. Drawing stops between its steps once |halt| says so.
+Answer drawAnswer(const MapRequest& request, const Source& source, const Gathered* gathered,
+                  const Halt& halt = {});
 
 } // namespace mapservice

@@ -187,18 +187,11 @@ int serve(int argc, char** argv)
     server.stopOnSignals();
     std::printf("mapservice: serving http://%s:%d/pub/agent.dll\n", options->bind.c_str(), *port);
     std::fflush(stdout);
-    const mapservice::MapServer::Ended ended = server.run();
+    server.run();
     std::printf("mapservice: stopped\n");
-    if (ended.picturesLeft > 0) {
-        std::fprintf(stderr, "mapservice: %d pictures still being drawn are dropped\n",
-                     ended.picturesLeft);
-    }
-    // Pictures may still be drawn or wait for upstream servers; nothing of them is kept, so
-    // the process ends now rather than when they are done. The log is written out first.
-    logWriter.reset();
-    std::fflush(stdout);
-    std::fflush(stderr);
-    _exit(0);
+    // What waited for upstream servers is dropped as the sources go, after the server; the log
+    // is written out as its writer goes.
+    return 0;
 }
 
 } // namespace

@@ -15,7 +15,6 @@
 #include <exception>
 #include <mutex>
 #include <optional>
-#include <thread>
 #include <unordered_map>
 
 namespace mapservice {
@@ -26,7 +25,7 @@ namespace asio = boost::asio;
 using tcp = asio::ip::tcp;
 using SteadyClock = std::chrono::steady_clock;
 
-// How long a stop waits for the pictures being drawn.
+// How long a stop waits for the open connections to end.
 constexpr std::chrono::milliseconds stopWait{500};
 
 } // namespace
@@ -159,12 +158,10 @@ MapServer::Ended MapServer::run()
     d_->accept();
     state.io.restart(); // a loop stopped before, by a caller that ran it for a while
     state.io.run();
-    state.pool.stop();
-    const auto deadline = SteadyClock::now() + stopWait;
-    while (state.drawingNow > 0 && SteadyClock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return {d_->stoppedBy, state.drawingNow.load()};
+    // Every connection is closed: a picture being drawn stops at its next step, one waiting for
+    // a drawing thread is answered at once, so the pool's work ends soon.
+    state.pool.join();
+    return {d_->stoppedBy};
 }
 
 void MapServer::stop()

@@ -56,14 +56,13 @@ public:
     common::Result<int> bind(const std::string& address, int port);
     // SIGINT and SIGTERM stop the server from then on.
     void stopOnSignals();
-    // Why serving ended, and what it left behind.
+    // Why serving ended.
     struct Ended {
-        int signal = 0;       // SIGINT or SIGTERM, when one stopped it; 0: stop() was called
-        int picturesLeft = 0; // still being drawn after the wait
+        int signal = 0; // SIGINT or SIGTERM, when one stopped it; 0: stop() was called
     };
-    // Serves until stop() is called, from any thread, or a signal stops it. Then waits at most
-    // half a second for the pictures being drawn. When some are left, the caller should end the
-    // process without destroying the server, which would wait for them.
+    // Serves until stop() is called, from any thread, or a signal stops it. A stop closes every
+    // connection, waits at most half a second for them to end, and the pictures being drawn stop
+    // at their next step; run returns once the drawing threads have ended.
     Ended run();
     void stop();
 

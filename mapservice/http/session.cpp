@@ -222,15 +222,15 @@ private:
         }
         ++state_.admitted;
         asio::post(state_.pool, [self = shared_from_this(), request = std::move(request),
-                                 gathered = std::move(gathered).value(),
-                                 ifNoneMatch = ifNoneMatch_]() mutable {
+                                 gathered = std::move(gathered).value(), ifNoneMatch = ifNoneMatch_,
+                                 abandoned = abandoned_]() mutable {
             // What the client has already is not drawn again. Off the connections' thread: a
             // remote source's freshness reads its tiles' records.
             const Freshness fresh = self->state_.source.freshness(request, gathered.get());
             Answer answer(304, {});
             cachedBy(answer, request, fresh);
             if (ifNoneMatch.empty() || !noneMatchHolds(ifNoneMatch, answer.etag)) {
-                answer = self->state_.draw(request, gathered.get());
+                answer = self->state_.draw(request, gathered.get(), abandoned);
                 if (answer.status == 200) {
                     cachedBy(answer, request, fresh);
                 }
@@ -354,6 +354,9 @@ private:
 
     void close()
     {
+        if (abandoned_) { // the picture being gathered or drawn, if any, stops
+            abandoned_->set();
+        }
         beast::error_code ignored;
         stream_.socket().shutdown(tcp::socket::shutdown_both, ignored);
         stream_.close();
@@ -374,9 +377,11 @@ private:
     unsigned version_ = 11;
     bool keepAlive_ = false;
     bool head_ = false;
-    std::string ifNoneMatch_;                // the request's If-None-Match, as sent
-    bool watching_ = false;                  // the client is watched while its picture is gathered
-    std::shared_ptr<Abandonment> abandoned_; // set when a watched client hangs up
+    std::string ifNoneMatch_; // the request's If-None-Match, as sent
+    bool watching_ = false;   // the client is watched while its picture is gathered
+    // Of the picture being answered: set when a watched client hangs up or the connection is
+    // closed (the service stops).
+    std::shared_ptr<Abandonment> abandoned_;
 };
 
 } // namespace

@@ -32,14 +32,15 @@ struct ServerState {
           pool(static_cast<std::size_t>(slots))
     {}
 
-    // A picture of |request|, or 503 once the service is stopping. On a drawing thread.
-    Answer draw(const MapRequest& request, const Gathered* gathered)
+    // A picture of |request|, or 503 once the service is stopping: a picture being drawn then
+    // stops at its next step, as does one whose client has gone (|abandoned|). On a drawing
+    // thread.
+    Answer draw(const MapRequest& request, const Gathered* gathered,
+                const std::shared_ptr<const Abandonment>& abandoned)
     {
-        ++drawingNow;
-        Answer answer = stopping ? Answer{503, "text/plain", "the service is stopping\n", {}}
-                                 : drawAnswer(request, source, gathered);
-        --drawingNow;
-        return answer;
+        const Halt halt = [this, &abandoned] { return stopping || abandoned->isSet(); };
+        Answer answer = drawAnswer(request, source, gathered, halt);
+        return stopping ? Answer{503, "text/plain", "the service is stopping\n", {}} : answer;
     }
 
     const Source& source;
@@ -57,7 +58,6 @@ struct ServerState {
 
     int admitted = 0; // map requests being drawn or waiting; on the connections' thread only
     std::atomic<bool> stopping{false};
-    std::atomic<int> drawingNow{0};
 
     // The service's loop, which outlives the server; the pool goes first, with the connections
     // its queued work holds.

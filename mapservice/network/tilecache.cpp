@@ -189,6 +189,23 @@ TileCache::temporaryFor(const std::string& key)
     }
 }
 
+bool TileCache::prepareFolderFor(const std::string& key)
+{
+    std::error_code ec;
+    const fs::path folder = fs::path(path(key)).parent_path();
+    return fs::create_directories(folder, ec) || !ec;
+}
+
+std::unique_ptr<TileCache::Temporary> TileCache::openTemporary(const std::string& key) const
+{
+    std::unique_ptr<Temporary> temporary(new Temporary(path(key)));
+    temporary->file_.open();
+    if (temporary->error()) {
+        return nullptr;
+    }
+    return temporary;
+}
+
 common::Status TileCache::renew(const std::string& key, const Record& record)
 {
     common::WholeFile file(path(key) + recordSuffix, common::WholeFile::Durability::Unsynced);

@@ -94,6 +94,12 @@ public:
     };
     // A new temporary for |key|. A full file system makes room and is tried once more.
     common::Result<std::unique_ptr<Temporary>> temporaryFor(const std::string& key);
+    // Makes the folder |key|'s temporary goes to, so that opening it later is one quick call;
+    // false when it cannot be made (temporaryFor then tells why).
+    bool prepareFolderFor(const std::string& key);
+    // A new temporary for |key| in its prepared folder, without making room; nothing when it
+    // cannot be opened (temporaryFor then makes room or tells why).
+    std::unique_ptr<Temporary> openTemporary(const std::string& key) const;
 
     // Puts the whole |written| in place as |key|, with |record| beside it when given, then drops
     // the least recently used entries not in use until the cache is within its limit again.

@@ -50,12 +50,19 @@ void Network::Private::take(const FetchPtr& asked, Waiter waiter)
         // starts (see admit): a tile that waits for a connection holds no descriptor.
         TileCache::Pin pinned;
         auto cached = self->cache.lookup(fetch->key, &pinned);
-        self->toLoop([self, fetch, cached, pinned] { self->lookedUp(fetch, cached, pinned); });
+        // What is to be fetched has its folder made now, so that its transfer starts without
+        // another turn on the pool.
+        const bool folderReady =
+            (!cached || !cached->fresh) && self->cache.prepareFolderFor(fetch->key);
+        self->toLoop([self, fetch, cached, pinned, folderReady] {
+            self->lookedUp(fetch, cached, pinned, folderReady);
+        });
     });
 }
 
 void Network::Private::lookedUp(const FetchPtr& fetch,
-                                const std::optional<TileCache::Cached>& cached, const Kept& pinned)
+                                const std::optional<TileCache::Cached>& cached, const Kept& pinned,
+                                bool folderReady)
 {
     if (!isInFlight(fetch)) { // nobody waits any more
         return;
@@ -65,6 +72,7 @@ void Network::Private::lookedUp(const FetchPtr& fetch,
     } else {
         fetch->stale = cached; // asked again with its validators, kept if that fails
         fetch->stage = Fetch::Stage::Fetching;
+        fetch->folderReady = folderReady;
         if (cached) {
             serveStaleInTime(fetch);
         }
@@ -104,11 +112,17 @@ void Network::Private::admit(const FetchPtr& fetch)
     ++hostBusy;
     ++busy;
     fetch->holdsConnection = true;
-    if (fetch->temporary) { // fetched again after the cache made room
+    if (!fetch->temporary && fetch->folderReady) {
+        // One call in a folder made when the key was looked up: the loop writes the body there
+        // anyway.
+        fetch->temporary = cache.openTemporary(fetch->key);
+    }
+    if (fetch->temporary) { // opened now, or fetched again after the cache made room
         launch(fetch);
         return;
     }
-    // The file the body goes to, made on the pool; the transfer starts once it is there.
+    // The file the body goes to, made on the pool (making room when the disk is full, or telling
+    // why it cannot be made); the transfer starts once it is there.
     asio::post(pool, [self = shared_from_this(), fetch] {
         auto temporary = self->cache.temporaryFor(fetch->key);
         self->toLoop([self, fetch, temporary = std::move(temporary)]() mutable {

@@ -45,6 +45,7 @@ struct Network::Private : std::enable_shared_from_this<Network::Private> {
         std::optional<TileCache::Cached> stale;          // the cache's entry, no longer fresh
         std::unique_ptr<Clock::Timer> staleAt;           // when the stale entry is served instead
         std::unique_ptr<TileCache::Temporary> temporary; // the body, as it arrives
+        bool folderReady = false;     // the folder of its temporary was made when it was looked up
         bool madeRoom = false;        // the file system was full once, and the cache made room
         bool holdsConnection = false; // counted among its host's connections
         std::list<Waiter> waiters;
@@ -62,7 +63,7 @@ struct Network::Private : std::enable_shared_from_this<Network::Private> {
     void take(const FetchPtr& asked, Waiter waiter);
 
     void lookedUp(const FetchPtr& fetch, const std::optional<TileCache::Cached>& cached,
-                  const Kept& pinned);
+                  const Kept& pinned, bool folderReady);
 
     // A stale entry is served once half the time its first picture has is gone, whether the
     // request for it has started (a host's connections may all be busy) or not.

@@ -7,48 +7,40 @@
 #include <chrono>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <vector>
 
 namespace mapservice {
 
-// Set once a picture is no longer wanted (its client has gone, or it has failed already); what
-// is fetched for it hears of it and stops.
+// Set once a picture is no longer wanted (its client has gone, the service stops, or it has
+// failed already); what is fetched for it hears of it and stops, and its drawing stops at its
+// next step. Set and listened to on the service's loop; isSet may be asked on any thread.
 class Abandonment {
 public:
-    bool isSet() const { return set_; }
-    // Sets it and calls what listens, once, on this thread.
+    bool isSet() const { return set_.load(std::memory_order_acquire); }
+    // Sets it and calls what listens, once. On the loop.
     void set()
     {
-        std::vector<std::function<void()>> listeners;
-        {
-            const std::lock_guard lock(mutex_);
-            if (set_) {
-                return;
-            }
-            set_ = true;
-            listeners.swap(listeners_);
+        if (set_.exchange(true, std::memory_order_acq_rel)) {
+            return;
         }
+        std::vector<std::function<void()>> listeners;
+        listeners.swap(listeners_);
         for (const auto& listener : listeners) {
             listener();
         }
     }
-    // |listener| runs when it is set; at once when it is set already.
+    // |listener| runs when it is set; at once when it is set already. On the loop.
     void onSet(std::function<void()> listener)
     {
-        {
-            const std::lock_guard lock(mutex_);
-            if (!set_) {
-                listeners_.push_back(std::move(listener));
-                return;
-            }
+        if (isSet()) {
+            listener();
+        } else {
+            listeners_.push_back(std::move(listener));
         }
-        listener();
     }
 
 private:
     std::atomic<bool> set_{false};
-    std::mutex mutex_;
     std::vector<std::function<void()>> listeners_;
 };
 

@@ -6,7 +6,6 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <set>
 #include <string>
 #include <vector>
@@ -28,7 +27,8 @@ struct FetchedFiles : Gathered {
 };
 
 // Gathers the upstream answers one picture needs: each name asked once, the picture failed at
-// its first failing answer (the others then stop), done once all have come.
+// its first failing answer (the others then stop), done once all have come. Used on the loop
+// alone, where the answers come.
 class Collector : public std::enable_shared_from_this<Collector> {
 public:
     using Files = std::map<std::string, std::string>; // name: cached file
@@ -45,13 +45,10 @@ public:
     void ask(const std::string& name, const std::string& url, const std::string& what,
              PictureSize size, std::function<void()> ifMissing = {})
     {
-        {
-            const std::lock_guard lock(mutex_);
-            if (finished_ || !asked_.insert(name).second) {
-                return;
-            }
-            ++outstanding_;
+        if (finished_ || !asked_.insert(name).second) {
+            return;
         }
+        ++outstanding_;
         upstream_.fetch(
             url, keyPrefix_ + "/" + name, what, size, wanted_,
             [self = shared_from_this(), name, ifMissing = std::move(ifMissing)](
@@ -69,7 +66,6 @@ private:
                  const Network::Kept& kept, const std::function<void()>& ifMissing)
     {
         if (fetched) {
-            const std::lock_guard lock(mutex_);
             files_[name] = *fetched;
             if (kept) {
                 kept_.push_back(kept);
@@ -84,19 +80,12 @@ private:
 
     void release()
     {
-        Files files;
-        std::vector<Network::Kept> kept;
-        {
-            const std::lock_guard lock(mutex_);
-            if (--outstanding_ > 0 || finished_) {
-                return;
-            }
-            finished_ = true;
-            files.swap(files_);
-            kept.swap(kept_);
+        if (--outstanding_ > 0 || finished_) {
+            return;
         }
-        auto made = make_(std::move(files));
-        made->kept = std::move(kept);      // until the picture is drawn or given up
+        finished_ = true;
+        auto made = make_(std::move(files_));
+        made->kept = std::move(kept_);     // until the picture is drawn or given up
         made->deadline = wanted_.deadline; // fetching, decoding and warping share one time-out
         made->clock = wanted_.clock;
         done_(GatheredPtr(std::move(made)));
@@ -104,14 +93,11 @@ private:
 
     void fail(const common::Error& error)
     {
-        {
-            const std::lock_guard lock(mutex_);
-            if (finished_) {
-                return;
-            }
-            finished_ = true;
-            kept_.clear(); // no picture will read them
+        if (finished_) {
+            return;
         }
+        finished_ = true;
+        kept_.clear();            // no picture will read them
         wanted_.abandoned->set(); // the picture's other requests stop
         done_(error);
     }
@@ -122,7 +108,6 @@ private:
     const Gathering done_;
     const Make make_;
     const std::shared_ptr<const Manners> manners_;
-    std::mutex mutex_;
     int outstanding_ = 1; // the first requests being made
     bool finished_ = false;
     std::set<std::string> asked_;

@@ -10,7 +10,6 @@
 
 #include <array>
 #include <cstdio>
-#include <mutex>
 
 namespace mapservice {
 
@@ -38,15 +37,15 @@ struct GridSet : FetchedFiles {
     std::shared_ptr<const TileService> service;
     GridPlan plan;
     common::Status lay(const std::string& host, const Geometry& g, const Legend& legend,
-                       RgbImage& out) const override;
+                       RgbImage& out, const Halt& halt) const override;
     common::Status layRange(const GridRange& range, OGRSpatialReferenceH srs,
                             const std::string& host, const Geometry& g, const Legend& legend,
-                            RgbImage& out) const;
+                            RgbImage& out, const Halt& halt) const;
 };
 
 common::Status GridSet::layRange(const GridRange& range, OGRSpatialReferenceH srs,
                                  const std::string& host, const Geometry& g, const Legend& legend,
-                                 RgbImage& out) const
+                                 RgbImage& out, const Halt& halt) const
 {
     const TileGrid& grid = service->grid;
     const TileMatrix& m = grid.matrices[static_cast<std::size_t>(plan.matrix)];
@@ -67,7 +66,7 @@ common::Status GridSet::layRange(const GridRange& range, OGRSpatialReferenceH sr
     }
     bool any = false;
     for (std::int64_t row = range.north; row <= range.south; ++row) {
-        if (late()) {
+        if (halted(halt)) {
             return lateError(host);
         }
         for (std::int64_t col = range.west; col <= range.east; ++col) {
@@ -102,8 +101,7 @@ common::Status GridSet::layRange(const GridRange& range, OGRSpatialReferenceH sr
     if (!any) {
         return {};
     }
-    if (auto laid = overlayRaster(gdal::handle(mosaic), "NONE", g, legend, 0, g.height, out,
-                                  [this] { return late(); });
+    if (auto laid = overlayRaster(gdal::handle(mosaic), "NONE", g, legend, 0, g.height, out, halt);
         !laid) {
         return laid.error().kind == common::ErrorKind::TimedOut
                    ? lateError(host)
@@ -113,7 +111,7 @@ common::Status GridSet::layRange(const GridRange& range, OGRSpatialReferenceH sr
 }
 
 common::Status GridSet::lay(const std::string& host, const Geometry& g, const Legend& legend,
-                            RgbImage& out) const
+                            RgbImage& out, const Halt& halt) const
 {
     if (plan.matrix < 0) {
         return {};
@@ -126,7 +124,7 @@ common::Status GridSet::lay(const std::string& host, const Geometry& g, const Le
         if (range.empty()) {
             continue;
         }
-        if (auto laid = layRange(range, srs.get(), host, g, legend, out); !laid) {
+        if (auto laid = layRange(range, srs.get(), host, g, legend, out, halt); !laid) {
             return laid;
         }
     }
@@ -152,8 +150,8 @@ void askTile(const std::shared_ptr<Collector>& collector,
 
 } // namespace
 
+// The description as last read; on the loop alone.
 struct GridSource::State {
-    std::mutex mutex;
     bool noted = false; // what the description's reading says has been said
     std::shared_ptr<const TileService> service;
     std::chrono::steady_clock::time_point readAt;
@@ -177,13 +175,10 @@ void GridSource::gather(const MapRequest& request, const Wanted& wanted, Gatheri
     const auto now = upstream_.network().clock().steady();
     std::shared_ptr<const TileService> service;
     std::optional<common::Error> failure;
-    {
-        const std::lock_guard lock(state_->mutex);
-        if (state_->service && now - state_->readAt < rereadAfter) {
-            service = state_->service;
-        } else if (state_->failure && now - state_->failedAt < failureKept) {
-            failure = state_->failure;
-        }
+    if (state_->service && now - state_->readAt < rereadAfter) {
+        service = state_->service;
+    } else if (state_->failure && now - state_->failedAt < failureKept) {
+        failure = state_->failure;
     }
     if (service) {
         gatherTiles(service, request, w, std::move(*done));
@@ -197,7 +192,6 @@ void GridSource::gather(const MapRequest& request, const Wanted& wanted, Gatheri
                              const common::Result<std::string>& file, const Network::Kept& kept) {
         const auto failed = [this, w, done](const common::Error& error) {
             if (!w.abandoned->isSet()) { // a picture given up on says nothing of the server
-                const std::lock_guard lock(state_->mutex);
                 state_->failure = error;
                 state_->failedAt = upstream_.network().clock().steady();
             }
@@ -224,15 +218,11 @@ void GridSource::gather(const MapRequest& request, const Wanted& wanted, Gatheri
                     return;
                 }
                 auto service = std::make_shared<const TileService>(std::move(*read).value());
-                bool noted = false;
-                {
-                    const std::lock_guard lock(state_->mutex);
-                    state_->service = service;
-                    state_->readAt = upstream_.network().clock().steady();
-                    state_->failure.reset();
-                    noted = state_->noted;
-                    state_->noted = true;
-                }
+                state_->service = service;
+                state_->readAt = upstream_.network().clock().steady();
+                state_->failure.reset();
+                const bool noted = state_->noted;
+                state_->noted = true;
                 for (const std::string& note :
                      noted ? std::vector<std::string>{} : service->notes) {
                     std::fprintf(stderr, "mapservice: upstream %s: %s\n", upstream_.host().c_str(),

@@ -150,14 +150,14 @@ Freshness RasterSource::freshness(const MapRequest& /*request*/, const Gathered*
     return fresh;
 }
 
-common::Result<Picture> RasterSource::draw(const MapRequest& asked) const
+common::Result<Picture> RasterSource::draw(const MapRequest& asked, const Halt& halt) const
 {
     MapRequest request = asked;
     if (request.attribution.empty()) {
         request.attribution = attribution_;
     }
     const Geometry g(request);
-    auto base = drawn_.draw(request);
+    auto base = drawn_.draw(request, halt);
     if (!base) {
         return base;
     }
@@ -175,15 +175,21 @@ common::Result<Picture> RasterSource::draw(const MapRequest& asked) const
             return lease.error();
         }
         drawnFrom = lease->identity();
-        if (auto laid =
-                overlayRaster(lease->handle(), "AUTO", g, legendBox(g, request), 0, g.height, out);
+        if (auto laid = overlayRaster(lease->handle(), "AUTO", g, legendBox(g, request), 0,
+                                      g.height, out, halt);
             !laid) {
+            if (halted(halt)) {
+                return haltedError();
+            }
             return common::Error{
                 common::ErrorKind::Permanent,
                 "the map source " + connection_ + " cannot be read: " + laid.error().text, 500};
         }
     }
-    Picture picture = quantize(out);
+    Picture picture = quantize(out, halt);
+    if (halted(halt)) {
+        return haltedError();
+    }
     picture.credit = request.attribution; // the raster's own; none when it names none
     picture.drawnFrom = drawnFrom;
     return picture;

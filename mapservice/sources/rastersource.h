@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/gdal.h"
+#include "mapservice/sources/drawnsource.h"
 #include "mapservice/sources/source.h"
 
 #include <memory>
@@ -24,7 +25,7 @@ public:
                                                               const ShoreData& shores);
     ~RasterSource() override;
 
-    common::Result<Picture> draw(const MapRequest& request) const override;
+    common::Result<Picture> draw(const MapRequest& request, const Halt& halt) const override;
     // Identified by the file's name, device and inode, size and time, which is its
     // Last-Modified. A file replaced or rewritten is opened anew before the next picture.
     Freshness freshness(const MapRequest& request, const Gathered* gathered) const override;

@@ -5,6 +5,7 @@
 #include "mapservice/network/tilecache.h"
 #include "mapservice/network/upstream.h"
 #include "mapservice/protocol/tilegrid.h"
+#include "mapservice/sources/drawnsource.h"
 #include "mapservice/sources/source.h"
 
 #include <atomic>
@@ -74,8 +75,8 @@ common::Error lateError(const std::string& host);
 // fetched, which lays itself over the drawn map.
 class RemoteSource : public Source {
 public:
-    common::Result<Picture> drawGathered(const MapRequest& request,
-                                         const Gathered* gathered) const override;
+    common::Result<Picture> drawGathered(const MapRequest& request, const Gathered* gathered,
+                                         const Halt& halt) const override;
     // Identified by the source and the validators of the upstream answers it drew from; fresh
     // as long as all of them stay in the cache.
     Freshness freshness(const MapRequest& request, const Gathered* gathered) const override;
@@ -96,28 +97,6 @@ protected:
     const RemoteOptions options_;
     DrawnSource drawn_;
     const std::shared_ptr<std::atomic<int>> waiting_ = std::make_shared<std::atomic<int>>(0);
-};
-
-// A slippy-map tile server ("xyz:URL" or "tms:URL", see XyzTemplate): each picture takes the
-// tiles of the coarsest zoom whose pixels are no larger than its own (at most the request's
-// maxZoom), plus one ring, on both sides of 180 degrees. A tile of another size than the
-// template's is refused. A tile the server does not have (404,
-// 204) is taken from its parent tiles, up to 8 zoom levels coarser, enlarged; where none has
-// it the drawn map shows through. A picture fails only when a tile fails with a server or
-// network error (502) or not in time (504).
-class XyzSource : public RemoteSource {
-public:
-    // |cacheName| names the source in the cache; the subdomains of the template's host count as one
-    // host against the connection limit.
-    XyzSource(const std::string& cacheName, XyzTemplate tiles, Upstreams& upstreams,
-              const ShoreData& shores, Manners manners = {})
-        : RemoteSource(cacheName, tiles.url, upstreams, shores, std::move(manners)),
-          tiles_(std::move(tiles))
-    {}
-    void gather(const MapRequest& request, const Wanted& wanted, Gathering done) const override;
-
-private:
-    const XyzTemplate tiles_;
 };
 
 } // namespace mapservice

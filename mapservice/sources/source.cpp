@@ -1,8 +1,11 @@
 #include "mapservice/sources/source.h"
 
-#include "mapservice/draw/palette.h"
-
 namespace mapservice {
+
+common::Error haltedError()
+{
+    return common::timedOut("the picture is no longer wanted", 504);
+}
 
 // By value, as sources that gather keep it.
 void Source::gather(const MapRequest& /*request*/, const Wanted& /*wanted*/,
@@ -14,20 +17,6 @@ void Source::gather(const MapRequest& /*request*/, const Wanted& /*wanted*/,
 Freshness Source::freshness(const MapRequest& /*request*/, const Gathered* /*gathered*/) const
 {
     return Freshness();
-}
-
-Freshness DrawnSource::freshness(const MapRequest& /*request*/, const Gathered* /*gathered*/) const
-{
-    return Freshness("drawn");
-}
-
-common::Result<Picture> DrawnSource::draw(const MapRequest& request) const
-{
-    const Palette palette = paletteFor(request.mapcode);
-    return Picture{render(request, shores_),
-                   {palette.begin(), palette.end()},
-                   request.attribution.empty() ? std::string(drawnCredit) : request.attribution,
-                   {}};
 }
 
 } // namespace mapservice

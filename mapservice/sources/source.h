@@ -47,9 +47,9 @@ public:
     const Clock* clock = &realClock(); // whose time |deadline| is
     bool late() const { return clock->steady() > deadline; }
     // Lays what was fetched from |host| over |out|, the picture of |g| under |legend|; the error
-    // is what failed.
+    // is what failed, a time-out once |halt| says so between tiles or strips.
     virtual common::Status lay(const std::string& host, const Geometry& g, const Legend& legend,
-                               RgbImage& out) const = 0;
+                               RgbImage& out, const Halt& halt) const = 0;
     // The cached files it was gathered from.
     virtual std::vector<std::string> fetchedFiles() const = 0;
     // What must stay while it is drawn: the files of answers that may not be cached, which go
@@ -60,20 +60,22 @@ using GatheredPtr = std::shared_ptr<const Gathered>;
 using Gathering = std::function<void(common::Result<GatheredPtr>)>;
 
 // Where map pictures come from. A source draws the picture of a request in the request's own
-// geometry (see geometry.h); it may be asked from several threads at once. A source that needs
-// something from elsewhere gathers it first without holding a thread, then draws from it.
+// geometry (see geometry.h). A source that needs something from elsewhere gathers it first on
+// the service's loop, without holding a thread, then draws from it on a drawing thread, several
+// pictures at once.
 class Source {
 public:
     virtual ~Source() = default;
 
-    // Starts fetching what the picture of |request| needs, on the loop of the network the
-    // source was made with; |done| is called once, on that loop's thread, or at once, before
+    // Starts fetching what the picture of |request| needs. Called on the loop of the network
+    // the source was made with, and |done| is called once, on that loop too, or at once, before
     // gather returns, by a source that needs nothing (which gives nothing).
     virtual void gather(const MapRequest& request, const Wanted& wanted, Gathering done) const;
 
-    // Draws the picture from what gather gave; on a drawing thread.
-    virtual common::Result<Picture> drawGathered(const MapRequest& request,
-                                                 const Gathered* gathered) const = 0;
+    // Draws the picture from what gather gave; on a drawing thread. Stops between its steps
+    // once |halt| says so, with an error.
+    virtual common::Result<Picture>
+    drawGathered(const MapRequest& request, const Gathered* gathered, const Halt& halt) const = 0;
 
     // What the picture of |request|, from what gather gave, may be cached by; cheap, with no
     // drawing. By default: nothing beyond the request identifies it, fresh for a day.
@@ -85,30 +87,7 @@ public:
     virtual std::string sourceIdentity(const MapRequest& /*request*/) const { return {}; }
 };
 
-// The credit of the drawn map: its shoreline data.
-constexpr const char* drawnCredit = "Shorelines: GSHHG";
-
-// A source that needs nothing from elsewhere: it gathers nothing and draws at once.
-class LocalSource : public Source {
-public:
-    virtual common::Result<Picture> draw(const MapRequest& request) const = 0;
-    common::Result<Picture> drawGathered(const MapRequest& request,
-                                         const Gathered* /*gathered*/) const final
-    {
-        return draw(request);
-    }
-};
-
-// The map drawn from the shoreline data: land, lakes, graticule and legend. Its credit is the
-// request's attribution, else drawnCredit.
-class DrawnSource : public LocalSource {
-public:
-    explicit DrawnSource(const ShoreData& shores) : shores_(shores) {}
-    common::Result<Picture> draw(const MapRequest& request) const override;
-    Freshness freshness(const MapRequest& request, const Gathered* gathered) const override;
-
-private:
-    ShoreData shores_;
-};
+// What a drawing that |halt| stopped gives.
+common::Error haltedError();
 
 } // namespace mapservice

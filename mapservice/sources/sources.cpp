@@ -3,9 +3,8 @@
 #include "common/printable.h"
 #include "common/redirect.h"
 #include "mapservice/protocol/sourceparams.h"
-#include "mapservice/sources/gridsource.h"
+#include "mapservice/sources/dialects.h"
 #include "mapservice/sources/rastersource.h"
-#include "mapservice/sources/wmssource.h"
 
 #include <gdal.h>
 
@@ -23,13 +22,6 @@
 namespace mapservice {
 
 namespace {
-
-std::string upper(std::string text)
-{
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-    return text;
-}
 
 // A local file that cannot be read, with the system's reason; nothing for anything else (a file
 // that can be read, or a name GDAL understands otherwise: a connection string, a URL).
@@ -101,8 +93,15 @@ std::optional<std::string> unknownDialect(const std::string& spec)
     if (!url || !isWord(word) || GDALGetDriverByName(word.c_str()) != nullptr) {
         return std::nullopt;
     }
-    return "no kind of source is called " + word +
-           ":; the kinds are xyz:, tms:, wms:, wmts: and arcgis:";
+    std::string kinds;
+    const auto all = dialects();
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        kinds += (i == 0                ? ""
+                  : i + 1 == all.size() ? " and "
+                                        : ", ") +
+                 std::string(all[i].name) + ":";
+    }
+    return "no kind of source is called " + word + ":; the kinds are " + kinds;
 }
 
 } // namespace
@@ -115,9 +114,9 @@ common::Result<const Source*> SourceTable::make(const std::string& spec,
     }
     const std::size_t colon = spec.find(':');
     const std::string dialect = colon == std::string::npos ? "" : lowerAscii(spec.substr(0, colon));
-    const auto known = std::find_if(std::begin(dialects), std::end(dialects),
+    const auto known = std::find_if(dialects().begin(), dialects().end(),
                                     [&dialect](const Dialect& d) { return dialect == d.name; });
-    if (known != std::end(dialects)) {
+    if (known != dialects().end()) {
         Manners manners{generalHeaders_, generalMaxRate_};
         for (const std::string& code : codes) {
             const auto headers = headersByCode_.find(code);
@@ -158,62 +157,17 @@ common::Result<const Source*> SourceTable::makeRemote(const Dialect& dialect,
         return common::badInput(what + " needs an http:// or https:// URL with a host and "
                                        "without blanks or control characters");
     }
-    const std::string name = dialect.name;
-    std::unique_ptr<Source> made;
     if (!upstreams_) {
         if (options_.loop == nullptr) {
             return common::permanent(what + " needs the service's loop to fetch on");
         }
         upstreams_ = std::make_unique<Upstreams>(options_);
     }
-    if (name == "xyz" || name == "tms") {
-        auto tiles = xyzTemplate(*split, name == "tms");
-        if (!tiles) {
-            return tiles.error();
-        }
-        // The cache's name for it: its template and parameters (an xyz: source without them
-        // keeps the name of earlier versions, its URL).
-        const std::size_t hash = text.rfind('#');
-        const std::string cacheName =
-            tiles->url + (hash == std::string::npos ? "" : text.substr(hash));
-        made = std::make_unique<XyzSource>(cacheName, std::move(tiles).value(), *upstreams_,
-                                           shores_, std::move(manners));
-    } else if (name == "wms") {
-        if (upper(split->url).find("LAYERS=") == std::string::npos) {
-            return common::badInput("a wms: source needs LAYERS=... in its URL");
-        }
-        made = std::make_unique<WmsSource>(split->url, *upstreams_, shores_, std::move(manners));
-    } else if (name == "wmts") {
-        const std::string url = split->url;
-        const SourceParams choice = *split;
-        made = std::make_unique<GridSource>(
-            text,
-            GridSource::Description{url, "WMTS capabilities document", isWmtsCapabilities,
-                                    [url, choice](const std::string& xml) {
-                                        return readWmtsCapabilities(xml, url, choice);
-                                    }},
-            *upstreams_, shores_, std::move(manners));
-    } else {
-        std::string url = split->url;
-        while (!url.empty() && url.back() == '/') {
-            url.pop_back();
-        }
-        const auto endsWith = [&url](const std::string& end) {
-            return url.size() > end.size() &&
-                   url.compare(url.size() - end.size(), end.size(), end) == 0;
-        };
-        if (!(endsWith("/MapServer") || endsWith("/ImageServer")) ||
-            url.find('?') != std::string::npos) {
-            return common::badInput("an arcgis: source's URL ends in /MapServer or /ImageServer");
-        }
-        made = std::make_unique<GridSource>(
-            text,
-            GridSource::Description{
-                url + "?f=json", "tiled map service description", isArcgisService,
-                [url](const std::string& json) { return readArcgisService(json, url); }},
-            *upstreams_, shores_, std::move(manners));
+    auto made = dialect.make(RemoteSpec{text, *split, *upstreams_, shores_, std::move(manners)});
+    if (!made) {
+        return made.error();
     }
-    owned_.push_back(std::move(made));
+    owned_.push_back(std::move(made).value());
     return static_cast<const Source*>(owned_.back().get());
 }
 
@@ -245,10 +199,10 @@ void SourceTable::gather(const MapRequest& request, const Wanted& wanted, Gather
 }
 
 common::Result<Picture> SourceTable::drawGathered(const MapRequest& request,
-                                                  const Gathered* gathered) const
+                                                  const Gathered* gathered, const Halt& halt) const
 {
     const auto [source, routed] = route(request);
-    return source->drawGathered(routed, gathered);
+    return source->drawGathered(routed, gathered, halt);
 }
 
 Freshness SourceTable::freshness(const MapRequest& request, const Gathered* gathered) const

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "mapservice/draw/render.h"
+#include "mapservice/sources/drawnsource.h"
 #include "mapservice/sources/remotesource.h"
 #include "mapservice/sources/source.h"
 
@@ -10,6 +11,8 @@
 #include <vector>
 
 namespace mapservice {
+
+struct Dialect;
 
 // The sources of the map codes, as the command line sets them ("--source SPEC" for every code,
 // "--source CODE=SPEC" for one, overriding): a request is drawn by its code's source, else by
@@ -52,29 +55,14 @@ public:
     common::Status addMaxRate(const std::string& argument);
 
     void gather(const MapRequest& request, const Wanted& wanted, Gathering done) const override;
-    common::Result<Picture> drawGathered(const MapRequest& request,
-                                         const Gathered* gathered) const override;
+    common::Result<Picture> drawGathered(const MapRequest& request, const Gathered* gathered,
+                                         const Halt& halt) const override;
     // The freshness of the request's source, identified by the request as the service
     // completes it (legend, credit, finest zoom) too.
     Freshness freshness(const MapRequest& request, const Gathered* gathered) const override;
     // A hash of the code's source as given to --source ("drawn" for the drawn map), without
     // its --header lines, which may hold a key, and without the service's version.
     std::string sourceIdentity(const MapRequest& request) const override;
-
-    // A kind of remote source: its name before the ':', the article its messages take and the
-    // #parameters it knows.
-    struct Dialect {
-        const char* name;
-        const char* article;
-        std::vector<std::string> params;
-    };
-    static inline const Dialect dialects[] = {
-        {"xyz", "an", {"subdomains", "tilesize"}},
-        {"tms", "a", {"subdomains", "tilesize"}},
-        {"wms", "a", {}},
-        {"wmts", "a", {"layer", "tilematrixset", "style", "format", "hosts"}},
-        {"arcgis", "an", {}},
-    };
 
 private:
     // |codes|: those it serves; none for the general source.

@@ -5,6 +5,7 @@
 #include "mapservice/network/upstreampixels.h"
 #include "mapservice/protocol/geometry.h"
 #include "mapservice/sources/collector.h"
+#include "mapservice/sources/dialects.h"
 
 #include <algorithm>
 #include <array>
@@ -59,11 +60,11 @@ struct WmsSet : FetchedFiles {
     bool mercator = false;
     std::vector<std::string> names; // of each block
     common::Status lay(const std::string& host, const Geometry& g, const Legend& legend,
-                       RgbImage& out) const override;
+                       RgbImage& out, const Halt& halt) const override;
 };
 
 common::Status layWms(const WmsSet& set, const std::string& host, const Geometry& g,
-                      const Legend& legend, RgbImage& out)
+                      const Legend& legend, RgbImage& out, const Halt& halt)
 {
     const SpatialReference srs(set.mercator ? "+proj=merc +a=6378137 +b=6378137 +lat_ts=0 "
                                               "+lon_0=0 +x_0=0 +y_0=0 +k=1 +units=m "
@@ -85,7 +86,7 @@ common::Status layWms(const WmsSet& set, const std::string& host, const Geometry
             if (block.piece != static_cast<int>(p) || found == set.files.end()) {
                 continue;
             }
-            if (set.late()) {
+            if (halted(halt)) {
                 return lateError(host);
             }
             auto rgba = decodeRgba(found->second, 0, 0, 0, block.width, block.height,
@@ -103,8 +104,8 @@ common::Status layWms(const WmsSet& set, const std::string& host, const Geometry
         if (!any) {
             continue;
         }
-        if (auto laid = overlayRaster(gdal::handle(mosaic), "NONE", g, legend, 0, g.height, out,
-                                      [&set] { return set.late(); });
+        if (auto laid =
+                overlayRaster(gdal::handle(mosaic), "NONE", g, legend, 0, g.height, out, halt);
             !laid) {
             return laid.error().kind == common::ErrorKind::TimedOut
                        ? lateError(host)
@@ -116,9 +117,9 @@ common::Status layWms(const WmsSet& set, const std::string& host, const Geometry
 }
 
 common::Status WmsSet::lay(const std::string& host, const Geometry& g, const Legend& legend,
-                           RgbImage& out) const
+                           RgbImage& out, const Halt& halt) const
 {
-    return layWms(*this, host, g, legend, out);
+    return layWms(*this, host, g, legend, out, halt);
 }
 
 } // namespace
@@ -291,6 +292,18 @@ void WmsSource::gather(const MapRequest& request, const Wanted& wanted, Gatherin
         collector->ask(names[i], urls[i], what, {b.width, b.height});
     }
     collector->started();
+}
+
+common::Result<std::unique_ptr<Source>> makeWmsSource(const RemoteSpec& spec)
+{
+    std::string url = spec.params.url;
+    std::transform(url.begin(), url.end(), url.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    if (url.find("LAYERS=") == std::string::npos) {
+        return common::badInput("a wms: source needs LAYERS=... in its URL");
+    }
+    return std::unique_ptr<Source>(
+        std::make_unique<WmsSource>(spec.params.url, spec.upstreams, spec.shores, spec.manners));
 }
 
 } // namespace mapservice

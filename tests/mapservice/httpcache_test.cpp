@@ -13,11 +13,11 @@ using namespace mapservice;
 class CountingSource : public Source {
 public:
     explicit CountingSource(const ShoreData& shores) : drawn_(shores) {}
-    common::Result<Picture> drawGathered(const MapRequest& request,
-                                         const Gathered* /*gathered*/) const override
+    common::Result<Picture> drawGathered(const MapRequest& request, const Gathered* /*gathered*/,
+                                         const Halt& halt) const override
     {
         ++drawings;
-        return drawn_.draw(request);
+        return drawn_.draw(request, halt);
     }
     Freshness freshness(const MapRequest& request, const Gathered* gathered) const override
     {

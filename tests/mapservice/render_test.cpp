@@ -1,7 +1,11 @@
+#include "geotiffwriter.h"
 #include "mapservice/draw/gifencode.h"
+#include "mapservice/draw/overlay.h"
 #include "mapservice/draw/palette.h"
+#include "mapservice/draw/quantize.h"
 #include "mapservice/draw/render.h"
 #include "mapservice/http/answer.h"
+#include "mapservice/sources/drawnsource.h"
 #include "serviceloop.h"
 #include "testshores.h"
 
@@ -73,7 +77,8 @@ TEST(MapPicture, AGifOfTheRequestedSizeThatQtDecodes)
 class FailingSource : public Source {
 public:
     explicit FailingSource(bool throws) : throws_(throws) {}
-    common::Result<Picture> drawGathered(const MapRequest&, const Gathered*) const override
+    common::Result<Picture> drawGathered(const MapRequest&, const Gathered*,
+                                         const Halt&) const override
     {
         if (throws_) {
             throw std::runtime_error("the library failed");
@@ -236,6 +241,78 @@ TEST(MapPicture, BeyondThePolesIsMarked)
     const IndexedImage image = render(request(89, 0, 2000, 320), {});
     EXPECT_EQ(image.at(160, 0), outsideWorld);
     EXPECT_NE(image.at(160, 319), outsideWorld);
+}
+
+} // namespace
+
+namespace {
+
+// A halt that says "stop" from its |after|-th question on, counting the questions.
+struct CountingHalt {
+    int after = 0;
+    int asked = 0;
+    Halt halt()
+    {
+        return [this] { return ++asked > after; };
+    }
+};
+
+// A picture of more colours than a GIF holds.
+RgbImage manyColours(int side)
+{
+    RgbImage image(side, side, {0, 0, 0});
+    for (int y = 0; y < side; ++y) {
+        for (int x = 0; x < side; ++x) {
+            image.at(x, y) = {static_cast<std::uint8_t>(x), static_cast<std::uint8_t>(y), 99};
+        }
+    }
+    return image;
+}
+
+TEST(MapPicture, EveryDrawingStepStopsOnceItsPictureIsNotWanted)
+{
+    const std::string tif = ::testing::TempDir() + "halt.tif";
+    ASSERT_TRUE(testsupport::writeGeotiff(
+        tif, 4326, 0, 60, 0.01, 0.01, 2000, 2000, [](int x, int y) -> std::array<std::uint8_t, 3> {
+            return {static_cast<std::uint8_t>(x), 50, static_cast<std::uint8_t>(y)};
+        }));
+    const auto raster = common::gdal::openRaster(tif);
+    ASSERT_TRUE(raster.ok());
+    const MapRequest europe = request(50, 10, 3000, 1000);
+    const Geometry g(request(50, 10, 600, 200)); // one strip of rows
+    const RgbImage colours = manyColours(256);
+    struct Step {
+        const char* name;
+        int after; // questions answered "go on" before the halt
+        std::function<bool(const Halt&)> stops;
+    };
+    const std::vector<Step> steps{
+        {"the drawn map, between its bins", 3,
+         [&](const Halt& h) {
+             const auto drawnMap = DrawnSource(testShores()).draw(europe, h);
+             return !drawnMap.ok() && drawnMap.error().status == 504;
+         }},
+        {"GDAL's warp, within a strip", 1,
+         [&](const Halt& h) {
+             RgbImage out(g.width, g.height, {0, 0, 0});
+             return overlayRaster(common::gdal::handle(*raster), "AUTO", g, {0, 0, 0, 0}, 0,
+                                  g.height, out, h)
+                        .error()
+                        .status == 504;
+         }},
+        {"quantising", 0, [&](const Halt& h) { return quantize(colours, h).palette.size() == 1; }},
+        {"GIF encoding, between rows", 1,
+         [&](const Halt& h) {
+             return encodeGif(IndexedImage(10, 600, 0), std::vector<Rgb>{{1, 2, 3}}, h).empty();
+         }},
+        {"the answer", 0,
+         [&](const Halt& h) { return drawAnswer(europe, drawn(), nullptr, h).status == 504; }},
+    };
+    for (const Step& step : steps) {
+        CountingHalt counting{step.after};
+        EXPECT_TRUE(step.stops(counting.halt())) << step.name;
+        EXPECT_GT(counting.asked, step.after) << step.name;
+    }
 }
 
 } // namespace

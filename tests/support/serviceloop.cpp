@@ -1,6 +1,7 @@
 #include "serviceloop.h"
 
 #include <boost/asio/executor_work_guard.hpp>
+#include <boost/asio/post.hpp>
 
 #include <condition_variable>
 #include <memory>
@@ -78,19 +79,17 @@ common::Result<GatheredPtr> gatherNow(const Source& source, const MapRequest& re
         std::optional<common::Result<GatheredPtr>> gathered;
     };
     auto outcome = std::make_shared<Outcome>();
-    // Told on the loop's thread, or at once, on this one, by a source that needs nothing.
-    source.gather(request, wanted, [outcome](common::Result<GatheredPtr> g) {
-        const std::lock_guard lock(outcome->mutex);
-        outcome->gathered = std::move(g);
-        outcome->came.notify_all();
+    // Gathered on the loop, as the service gathers, and told there.
+    const Running running;
+    boost::asio::post(testsupport::serviceLoop(), [&source, request, wanted, outcome] {
+        source.gather(request, wanted, [outcome](common::Result<GatheredPtr> g) {
+            const std::lock_guard lock(outcome->mutex);
+            outcome->gathered = std::move(g);
+            outcome->came.notify_all();
+        });
     });
     std::unique_lock lock(outcome->mutex);
-    if (!outcome->gathered) {
-        lock.unlock();
-        const Running running;
-        lock.lock();
-        outcome->came.wait(lock, [&] { return outcome->gathered.has_value(); });
-    }
+    outcome->came.wait(lock, [&] { return outcome->gathered.has_value(); });
     return std::move(*outcome->gathered);
 }
 
@@ -100,7 +99,7 @@ common::Result<Picture> drawNow(const Source& source, const MapRequest& request)
     if (!gathered) {
         return gathered.error();
     }
-    return source.drawGathered(request, gathered->get());
+    return source.drawGathered(request, gathered->get(), {});
 }
 
 Answer answerMapRequest(const std::string& query, const Source& source)
