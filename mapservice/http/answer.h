@@ -28,8 +28,10 @@ struct Answer {
     std::string etag;
     std::int64_t maxAge = -1;
     std::optional<std::time_t> lastModified;
-    std::string drawnFrom; // the picture's, see Picture::drawnFrom
-    std::string source;    // for the Map-Source header (see Source::sourceIdentity); empty: none
+    std::string drawnFrom;  // the picture's, see Picture::drawnFrom
+    std::string source;     // for the Map-Source header (see Source::sourceIdentity); empty: none
+    bool anyOrigin = false; // Access-Control-Allow-Origin: *, for tiles and documents
+    bool varyHost = false;  // its addresses come from the Host header
 };
 
 // The strong ETag of the picture of |request| (its fields as read, so that two ways of writing

@@ -141,6 +141,11 @@ common::Result<int> MapServer::bind(const std::string& address, int port)
     return acceptor.local_endpoint().port();
 }
 
+void MapServer::setPublicUrl(const std::string& url)
+{
+    d_->state.site.publicUrl = url;
+}
+
 void MapServer::stopOnSignals()
 {
     d_->signals.emplace(d_->state.io, SIGINT, SIGTERM);

@@ -54,6 +54,9 @@ public:
     // Binds to |address| and |port| (0: one the system chooses); the port, or the system's
     // reason it cannot be had (exit status 1).
     common::Result<int> bind(const std::string& address, int port);
+    // The address its documents name, "https://maps.example.org"; without one, each request's
+    // Host header says. Before run.
+    void setPublicUrl(const std::string& url);
     // SIGINT and SIGTERM stop the server from then on.
     void stopOnSignals();
     // Why serving ended.

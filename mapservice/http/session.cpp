@@ -10,6 +10,7 @@
 #include <optional>
 #include <sstream>
 #include <thread>
+#include <variant>
 
 namespace mapservice {
 
@@ -146,24 +147,26 @@ private:
                     true);
             return;
         }
-        const std::string path(originForm(target_));
-        const auto question = path.find('?');
         if (request.method() != http::verb::get && !head_) {
             respond({405, "text/plain", "only GET and HEAD are served\n", {}});
-        } else if (path.compare(0, question, "/pub/agent.dll") != 0) {
-            respond({404, "text/plain", "not found: maps are served at /pub/agent.dll\n", {}});
+            return;
+        }
+        const std::string path(originForm(target_));
+        const auto question = std::min(path.find('?'), path.size());
+        const auto host = request[http::field::host];
+        auto routed = route(state_.source, state_.site, std::string_view(path).substr(0, question),
+                            std::string_view(path).substr(std::min(question + 1, path.size())),
+                            {host.data(), host.size()});
+        if (auto* answer = std::get_if<Answer>(&routed)) {
+            respond(std::move(*answer));
         } else {
-            answerMap(question == std::string::npos ? std::string() : path.substr(question + 1));
+            startDrawing(std::get<DrawingJob>(std::move(routed)));
         }
     }
 
-    void answerMap(const std::string& query)
+    // Gathers what the job's picture needs, then draws it on a drawing thread.
+    void startDrawing(DrawingJob job)
     {
-        auto read = readMapRequest(query);
-        if (!read) {
-            respond(refusal(read.error()));
-            return;
-        }
         // Each remote source bounds the pictures waiting on it; the others wait for nothing.
         stream_.expires_never();
         const Wanted wanted;
@@ -174,15 +177,16 @@ private:
         // connection only through the watch above, so a client that hangs up ends it.
         // What was gathered comes on the loop, or at once for a source that needs nothing: the
         // session hears of it from the loop either way.
-        state_.source.gather(*read, wanted,
+        const MapRequest request = job.request;
+        state_.source.gather(request, wanted,
                              [&io = state_.io, weak = weak_from_this(),
-                              request = *read](common::Result<GatheredPtr> gathered) {
-                                 asio::post(
-                                     io, [weak, request, gathered = std::move(gathered)]() mutable {
-                                         if (const auto self = weak.lock()) {
-                                             self->draw(std::move(request), std::move(gathered));
-                                         }
-                                     });
+                              job = std::move(job)](common::Result<GatheredPtr> gathered) mutable {
+                                 asio::post(io, [weak, job = std::move(job),
+                                                 gathered = std::move(gathered)]() mutable {
+                                     if (const auto self = weak.lock()) {
+                                         self->draw(std::move(job), std::move(gathered));
+                                     }
+                                 });
                              });
     }
 
@@ -207,7 +211,7 @@ private:
         watchClient();
     }
 
-    void draw(MapRequest request, common::Result<GatheredPtr> gathered)
+    void draw(DrawingJob job, common::Result<GatheredPtr> gathered)
     {
         watching_ = false;
         beast::error_code ignored;
@@ -221,22 +225,27 @@ private:
             return;
         }
         ++state_.admitted;
-        asio::post(state_.pool, [self = shared_from_this(), request = std::move(request),
+        asio::post(state_.pool, [self = shared_from_this(), job = std::move(job),
                                  gathered = std::move(gathered).value(), ifNoneMatch = ifNoneMatch_,
                                  abandoned = abandoned_]() mutable {
             // What the client has already is not drawn again. Off the connections' thread: a
             // remote source's freshness reads its tiles' records.
-            const Freshness fresh = self->state_.source.freshness(request, gathered.get());
+            const MapRequest& request = job.request;
+            Freshness fresh = self->state_.source.freshness(request, gathered.get());
+            if (!job.variant.empty()) {
+                fresh.identity += "\n" + job.variant;
+            }
             Answer answer(304, {});
             cachedBy(answer, request, fresh);
             if (ifNoneMatch.empty() || !noneMatchHolds(ifNoneMatch, answer.etag)) {
-                answer = self->state_.draw(request, gathered.get(), abandoned);
+                answer = self->state_.draw(job, gathered.get(), abandoned);
                 if (answer.status == 200) {
                     cachedBy(answer, request, fresh);
                 }
             }
             if (answer.status == 200 || answer.status == 304) {
                 answer.source = self->state_.source.sourceIdentity(request);
+                answer.anyOrigin = answer.anyOrigin || !job.variant.empty();
             }
             auto executor = self->stream_.get_executor();
             // The connection goes back to its own thread; only there it is touched.
@@ -269,6 +278,16 @@ private:
             if (answer.lastModified) {
                 response->set(http::field::last_modified, httpDate(*answer.lastModified));
             }
+        }
+        if (answer.anyOrigin) {
+            response->set(http::field::access_control_allow_origin, "*");
+        }
+        if (answer.varyHost) {
+            response->set(http::field::vary, "Host");
+        }
+        if (answer.etag.empty() && answer.maxAge >= 0) { // a document: kept a while
+            response->set(http::field::cache_control,
+                          "public, max-age=" + std::to_string(answer.maxAge));
         }
         if (answer.status == 503) {
             response->set(http::field::retry_after, "1");

@@ -3,6 +3,7 @@
 // The service's connections: what they and the drawing threads share, and one session per
 // client connection, run by the connections' thread.
 #include "mapservice/http/answer.h"
+#include "mapservice/http/routes.h"
 #include "mapservice/http/server.h"
 
 #include <boost/asio/io_context.hpp>
@@ -35,15 +36,16 @@ struct ServerState {
     // A picture of |request|, or 503 once the service is stopping: a picture being drawn then
     // stops at its next step, as does one whose client has gone (|abandoned|). On a drawing
     // thread.
-    Answer draw(const MapRequest& request, const Gathered* gathered,
+    Answer draw(const DrawingJob& job, const Gathered* gathered,
                 const std::shared_ptr<const Abandonment>& abandoned)
     {
         const Halt halt = [this, &abandoned] { return stopping || abandoned->isSet(); };
-        Answer answer = drawAnswer(request, source, gathered, halt);
+        Answer answer = job.draw(source, job.request, gathered, halt);
         return stopping ? Answer{503, "text/plain", "the service is stopping\n", {}} : answer;
     }
 
     const Source& source;
+    Site site; // set before serving
     const ServerLimits limits;
     const MapServer::Log log;
     const int slots;

@@ -24,6 +24,9 @@ struct MapRequest {
     bool legend = true;
     // The finest zoom asked of a tile server (set by the service).
     int maxZoom = 19;
+    // A picture to be warped into a map tile: no legend box, whatever the map code's settings
+    // (set by the service).
+    bool bare = false;
 };
 
 constexpr int maxSide = 4000;

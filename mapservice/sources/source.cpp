@@ -14,6 +14,19 @@ void Source::gather(const MapRequest& /*request*/, const Wanted& /*wanted*/,
     done(GatheredPtr{});
 }
 
+std::vector<MapLayer> standardLayers()
+{
+    return {{"EUR0407", "Map type 1, Europe", {}, 19},
+            {"USA407", "Map type 1, America", {}, 19},
+            {"EURO809", "Map type 1, the downloader's start", {}, 19},
+            {"WLD0407", "Map type 2", {}, 19}};
+}
+
+std::vector<MapLayer> Source::layers() const
+{
+    return standardLayers();
+}
+
 Freshness Source::freshness(const MapRequest& /*request*/, const Gathered* /*gathered*/) const
 {
     return Freshness();

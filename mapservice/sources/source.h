@@ -59,6 +59,15 @@ public:
 using GatheredPtr = std::shared_ptr<const Gathered>;
 using Gathering = std::function<void(common::Result<GatheredPtr>)>;
 
+// A map code as the service's tiles and documents show it: its title, its credit and the finest
+// zoom its tiles are drawn at.
+struct MapLayer {
+    std::string code;
+    std::string title;
+    std::string credit;
+    int maxZoom = 19;
+};
+
 // Where map pictures come from. A source draws the picture of a request in the request's own
 // geometry (see geometry.h). A source that needs something from elsewhere gathers it first on
 // the service's loop, without holding a thread, then draws from it on a drawing thread, several
@@ -85,7 +94,13 @@ public:
     // of it and another when it is set up otherwise: 16 hex digits, sent as Map-Source, so that
     // a downloader keeps tiles of different sources apart. Empty: not told.
     virtual std::string sourceIdentity(const MapRequest& /*request*/) const { return {}; }
+
+    // The map codes it answers: by default the four the downloader asks for, without credit.
+    virtual std::vector<MapLayer> layers() const;
 };
+
+// The four map codes, each with its title.
+std::vector<MapLayer> standardLayers();
 
 // What a drawing that |halt| stopped gives.
 common::Error haltedError();

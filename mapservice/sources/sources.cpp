@@ -171,6 +171,20 @@ common::Result<const Source*> SourceTable::makeRemote(const Dialect& dialect,
     return static_cast<const Source*>(owned_.back().get());
 }
 
+std::vector<MapLayer> SourceTable::layers() const
+{
+    std::vector<MapLayer> all = standardLayers();
+    for (MapLayer& layer : all) {
+        MapRequest asked;
+        asked.mapcode = layer.code;
+        const auto [source, routed] = route(asked);
+        layer.credit = routed.attribution.empty() && source == &drawn_ ? std::string(drawnCredit)
+                                                                       : routed.attribution;
+        layer.maxZoom = routed.maxZoom;
+    }
+    return all;
+}
+
 std::pair<const Source*, MapRequest> SourceTable::route(const MapRequest& request) const
 {
     const auto it = byCode_.find(request.mapcode);
@@ -181,6 +195,9 @@ std::pair<const Source*, MapRequest> SourceTable::route(const MapRequest& reques
         credited.legend = l->second;
     } else {
         credited.legend = generalLegend_.value_or(drawn);
+    }
+    if (request.bare) {
+        credited.legend = false;
     }
     if (const auto a = attributionByCode_.find(request.mapcode); a != attributionByCode_.end()) {
         credited.attribution = a->second;
