@@ -184,6 +184,7 @@ int serve(int argc, char** argv)
         std::fprintf(stderr, "mapservice: %s\n", port.error().text.c_str());
         return port.error().status;
     }
+    server.setPublicUrl(options->publicUrl);
     server.stopOnSignals();
     std::printf("mapservice: serving http://%s:%d/pub/agent.dll\n", options->bind.c_str(), *port);
     std::fflush(stdout);

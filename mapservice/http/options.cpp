@@ -160,6 +160,19 @@ std::vector<Option> optionTable(Options& o, const std::string& dataFolder)
                      1, 1024, [&o](long v) { o.maxTileMegabytes = static_cast<int>(v); }),
         textOption("--contact", "TEXT", "added to the User-Agent, as tile servers ask",
                    [&o](const std::string& v) { o.contact = v; }),
+        {"--public-url", "URL",
+         "the address the TileJSON and WMTS documents name, as clients\nreach the service "
+         "behind a proxy (default: the one each request was sent\nto, from its Host header)",
+         [&o](const std::string& v) -> Refusal {
+             const bool web = v.rfind("http://", 0) == 0 || v.rfind("https://", 0) == 0;
+             if (!web || v.find_first_of(" \t\r\n\"'<>&") != std::string::npos) {
+                 return "--public-url needs an http:// or https:// address without blanks, "
+                        "quotes, <, > or &";
+             }
+             o.publicUrl = v;
+             return std::nullopt;
+         },
+         false, true},
         numberOption("--header-timeout", "SECONDS",
                      "the most a client may take to send a request, counted\n"
                      "from its first byte (default 10)",
@@ -254,7 +267,16 @@ std::string usageText(const std::string& dataFolder)
     Options unused;
     const auto table = optionTable(unused, dataFolder);
     return start + common::options::synopsis(table, sizeof start - 1) +
-           "\nServes map pictures at http://ADDRESS:PORT/pub/agent.dll\n" +
+           "\nServes map pictures at http://ADDRESS:PORT/pub/agent.dll, and for other map programs\n"
+           "  the map page       http://ADDRESS:PORT/\n"
+           "  XYZ tiles          http://ADDRESS:PORT/tiles/CODE/{z}/{x}/{y}.png (.jpg, .webp, "
+           "@2x)\n"
+           "  TileJSON           http://ADDRESS:PORT/tiles/CODE.json\n"
+           "  WMTS               http://ADDRESS:PORT/wmts/1.0.0/WMTSCapabilities.xml\n"
+           "CODE is EUR0407, USA407, EURO809 or WLD0407. QGIS opens the tiles as an XYZ connection\n"
+           "or the WMTS address as a WMS/WMTS connection; OsmAnd and Locus take the tiles'\n"
+           "address as an online map source; GDAL opens\n"
+           "  WMTS:http://ADDRESS:PORT/wmts/1.0.0/WMTSCapabilities.xml,layer=CODE\n" +
            common::options::optionLines(table, 22) +
            "Options are also read from $XDG_CONFIG_HOME/mapservice/options "
            "(~/.config/mapservice/options)\n"

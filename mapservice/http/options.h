@@ -27,6 +27,7 @@ struct Options {
     int upstreamTimeout = 30;          // seconds
     int maxTileMegabytes = 16;
     std::string contact;
+    std::string publicUrl;
     ServerLimits limits;
 };
 

@@ -126,6 +126,19 @@ TEST(SharedCache, RepeatedPicturesAreHitsAndAPictureManyAskForIsDrawnOnce)
     EXPECT_EQ(hit->get_header_value("X-Cache-Status"), "HIT");
     EXPECT_EQ(hit->body, miss->body);
 
+    // Tiles too; and their TileJSON names the address the client used, nginx's.
+    for (const char* status : {"MISS", "HIT"}) {
+        const auto tile = client.Get("/tiles/EUR0407/6/33/21.png");
+        ASSERT_TRUE(tile);
+        EXPECT_EQ(tile->status, 200);
+        EXPECT_EQ(tile->get_header_value("X-Cache-Status"), status);
+    }
+    const auto json = client.Get("/tiles/EUR0407.json");
+    ASSERT_TRUE(json);
+    EXPECT_NE(json->body.find("http://127.0.0.1:" + std::to_string(port) + "/tiles/EUR0407/"),
+              std::string::npos)
+        << json->body;
+
     const std::string wanted = "CenP=47.5,8.5&Alti=90&Size=1999,1999&Lang=EUR0407";
     std::vector<std::thread> clients;
     std::atomic<int> served{0};

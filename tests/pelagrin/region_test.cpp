@@ -1,4 +1,7 @@
+#include "buildpaths.h"
+#include "common/numvalue.h"
 #include "common/worldfile.h"
+#include "pelagrin/corners.h"
 #include "gifmaker.h"
 #include "pelagrin/messages.h"
 #include "pelagrin/picturepoint.h"
@@ -6,6 +9,10 @@
 #include "tempworkdir.h"
 
 #include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLocale>
 
 #include <gtest/gtest.h>
@@ -202,6 +209,38 @@ TEST(ClickToCentre, PixelCentresAtBothSizesWrappedAndClamped)
         const common::Centre at = pointOnPicture(c.picture, c.x, c.y, c.shown, c.shown);
         EXPECT_EQ(pointText(at.latitude), QString::fromLatin1(c.latitude)) << c.x << " " << c.y;
         EXPECT_EQ(pointText(at.longitude), QString::fromLatin1(c.longitude)) << c.x << " " << c.y;
+    }
+}
+
+} // namespace
+
+namespace {
+
+// The rectangles the service's map page draws, in the table its own test reads too: the corners
+// as the centre boxes take them (six decimals, the longitudes of the picture's world) and the
+// region's grid.
+TEST(RegionOfARectangle, MatchesWhatTheMapPageCounts)
+{
+    QFile file(QString::fromStdString(testsupport::testData("region/rectangles.json")));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QJsonArray rows = QJsonDocument::fromJson(file.readAll()).array();
+    ASSERT_GE(rows.size(), 8);
+    for (const QJsonValue& value : rows) {
+        const QJsonObject r = value.toObject();
+        const double zoom = r["zoom"].toDouble();
+        const auto corner = [zoom](double v) {
+            return pelagrin::cornerValue(common::numvalue(pelagrin::pointText(v)), zoom);
+        };
+        double west = std::fmod(r["west"].toDouble() + 180, 360);
+        west += west < 0 ? 180 : -180;
+        const double east = west + (r["east"].toDouble() - r["west"].toDouble());
+        const auto latitudes = pelagrin::loopValues(corner(r["south"].toDouble()),
+                                                    corner(r["north"].toDouble()), zoom / 45);
+        const auto longitudes = pelagrin::loopValues(corner(west), corner(east), zoom / 45);
+        const std::string about = r["about"].toString().toStdString();
+        ASSERT_TRUE(latitudes && longitudes) << about;
+        EXPECT_EQ(static_cast<int>(latitudes->size()), r["rows"].toInt()) << about;
+        EXPECT_EQ(static_cast<int>(longitudes->size()), r["columns"].toInt()) << about;
     }
 }
 
