@@ -68,9 +68,7 @@ common::Result<std::string> encodeTile(const RgbImage& image, TileFormat format)
                          : format == TileFormat::Webp ? "WEBP"
                                                       : "PNG";
     CPLStringList options;
-    if (format == TileFormat::Jpeg) {
-        options.AddString("QUALITY=90");
-    } else if (format == TileFormat::Webp) {
+    if (format != TileFormat::Png) {
         options.AddString("QUALITY=90");
     }
     const std::string name = memoryFileName(endingOf(format));

@@ -117,16 +117,25 @@ std::string wmtsCapabilities(const std::vector<MapLayer>& layers, const std::str
                "<TileMatrixSetLimits>";
         for (int z = 0; z <= layer.maxZoom; ++z) {
             const std::string last = std::to_string((std::int64_t{1} << z) - 1);
-            xml += "<TileMatrixLimits><TileMatrix>" + std::to_string(z) +
-                   "</TileMatrix><MinTileRow>0</MinTileRow><MaxTileRow>" + last +
-                   "</MaxTileRow><MinTileCol>0</MinTileCol><MaxTileCol>" + last +
-                   "</MaxTileCol></TileMatrixLimits>";
+            xml += "<TileMatrixLimits><TileMatrix>";
+            xml += std::to_string(z);
+            xml += "</TileMatrix><MinTileRow>0</MinTileRow><MaxTileRow>";
+            xml += last;
+            xml += "</MaxTileRow><MinTileCol>0</MinTileCol><MaxTileCol>";
+            xml += last;
+            xml += "</MaxTileCol></TileMatrixLimits>";
         }
         xml += "</TileMatrixSetLimits></TileMatrixSetLink>";
         for (const TileFormat format : {TileFormat::Png, TileFormat::Jpeg}) {
-            xml += std::string("<ResourceURL format=\"") + contentTypeOf(format) +
-                   "\" resourceType=\"tile\" template=\"" + address + "/tiles/" + code +
-                   "/{TileMatrix}/{TileCol}/{TileRow}." + endingOf(format) + "\"/>";
+            xml += "<ResourceURL format=\"";
+            xml += contentTypeOf(format);
+            xml += "\" resourceType=\"tile\" template=\"";
+            xml += address;
+            xml += "/tiles/";
+            xml += code;
+            xml += "/{TileMatrix}/{TileCol}/{TileRow}.";
+            xml += endingOf(format);
+            xml += "\"/>";
         }
         xml += "</Layer>\n";
     }

@@ -267,13 +267,15 @@ std::string usageText(const std::string& dataFolder)
     Options unused;
     const auto table = optionTable(unused, dataFolder);
     return start + common::options::synopsis(table, sizeof start - 1) +
-           "\nServes map pictures at http://ADDRESS:PORT/pub/agent.dll, and for other map programs\n"
+           "\nServes map pictures at http://ADDRESS:PORT/pub/agent.dll, and for other map "
+           "programs\n"
            "  the map page       http://ADDRESS:PORT/\n"
            "  XYZ tiles          http://ADDRESS:PORT/tiles/CODE/{z}/{x}/{y}.png (.jpg, .webp, "
            "@2x)\n"
            "  TileJSON           http://ADDRESS:PORT/tiles/CODE.json\n"
            "  WMTS               http://ADDRESS:PORT/wmts/1.0.0/WMTSCapabilities.xml\n"
-           "CODE is EUR0407, USA407, EURO809 or WLD0407. QGIS opens the tiles as an XYZ connection\n"
+           "CODE is EUR0407, USA407, EURO809 or WLD0407. QGIS opens the tiles as an XYZ "
+           "connection\n"
            "or the WMTS address as a WMS/WMTS connection; OsmAnd and Locus take the tiles'\n"
            "address as an online map source; GDAL opens\n"
            "  WMTS:http://ADDRESS:PORT/wmts/1.0.0/WMTSCapabilities.xml,layer=CODE\n" +

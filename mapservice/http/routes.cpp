@@ -70,6 +70,18 @@ Answer drawTile(const TileAsk& tile, const Source& source, const MapRequest& req
                 const Gathered* gathered, const Halt& halt)
 {
     try {
+        if (const auto* passed = dynamic_cast<const PassedTile*>(gathered)) {
+            if (!passed->file.empty()) { // the upstream's tile, as it is
+                auto bytes = common::readUpTo(passed->file, std::size_t{64} << 20);
+                if (!bytes) {
+                    return refusal(common::passing("the tile went from the cache", 503));
+                }
+                Answer answer(200, contentTypeOf(tile.format), std::move(*bytes));
+                answer.anyOrigin = true;
+                return answer;
+            }
+            gathered = nullptr; // the upstream has none: the drawn map alone
+        }
         auto picture = source.drawGathered(request, gathered, halt);
         if (!picture) {
             return refusal(picture.error());
@@ -107,6 +119,11 @@ Routed tileRoute(const Source& source, std::string_view path)
     DrawingJob job;
     job.request = tilePicture(*tile);
     job.variant = "tile " + std::to_string(tile->side()) + " " + endingOf(tile->format);
+    if (source.passesTile(*tile)) {
+        job.gather = [tile = *tile](const Source& s, const Wanted& wanted, Gathering done) {
+            s.gatherTile(tile, wanted, std::move(done));
+        };
+    }
     job.draw = [tile = *tile](const Source& s, const MapRequest& request, const Gathered* gathered,
                               const Halt& halt) {
         return drawTile(tile, s, request, gathered, halt);

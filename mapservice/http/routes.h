@@ -19,6 +19,9 @@ struct DrawingJob {
     // What tells the job's answers apart beyond the request, for their ETags: "" for a map
     // picture, the size and format of a tile.
     std::string variant;
+    // Gathers what it needs otherwise than the request's picture (a tile passed through); on the
+    // loop. Empty: the source gathers the request.
+    std::function<void(const Source&, const Wanted&, Gathering)> gather;
     // Draws the answer from what was gathered; on a drawing thread.
     std::function<Answer(const Source&, const MapRequest&, const Gathered*, const Halt&)> draw;
 };

@@ -1,6 +1,7 @@
 #include "mapservice/http/session.h"
 
 #include "mapservice/http/answer.h"
+#include "mapservice/http/headers.h"
 
 #include <boost/asio/steady_timer.hpp>
 #include <boost/beast/core.hpp>
@@ -178,16 +179,20 @@ private:
         // What was gathered comes on the loop, or at once for a source that needs nothing: the
         // session hears of it from the loop either way.
         const MapRequest request = job.request;
-        state_.source.gather(request, wanted,
-                             [&io = state_.io, weak = weak_from_this(),
-                              job = std::move(job)](common::Result<GatheredPtr> gathered) mutable {
-                                 asio::post(io, [weak, job = std::move(job),
-                                                 gathered = std::move(gathered)]() mutable {
-                                     if (const auto self = weak.lock()) {
-                                         self->draw(std::move(job), std::move(gathered));
-                                     }
-                                 });
-                             });
+        const auto gatherOwn = job.gather;
+        Gathering done = [&io = state_.io, weak = weak_from_this(),
+                          job = std::move(job)](common::Result<GatheredPtr> gathered) mutable {
+            asio::post(io, [weak, job = std::move(job), gathered = std::move(gathered)]() mutable {
+                if (const auto self = weak.lock()) {
+                    self->draw(std::move(job), std::move(gathered));
+                }
+            });
+        };
+        if (gatherOwn) {
+            gatherOwn(state_.source, wanted, std::move(done));
+        } else {
+            state_.source.gather(request, wanted, std::move(done));
+        }
     }
 
     // Reads while a picture is gathered: a client that hangs up abandons it, and what a client
@@ -259,41 +264,7 @@ private:
     void respond(Answer answer, bool thenClose = false)
     {
         auto response = std::make_shared<http::response<http::string_body>>();
-        response->version(version_);
-        response->result(static_cast<unsigned>(answer.status));
-        response->set(http::field::server, "mapservice");
-        if (!answer.contentType.empty()) {
-            response->set(http::field::content_type, answer.contentType);
-        }
-        if (!answer.credit.empty()) {
-            response->set("Map-Credit", answer.credit);
-        }
-        if (!answer.source.empty()) {
-            response->set("Map-Source", answer.source);
-        }
-        if (!answer.etag.empty()) {
-            response->set(http::field::etag, answer.etag);
-            response->set(http::field::cache_control,
-                          "public, max-age=" + std::to_string(answer.maxAge));
-            if (answer.lastModified) {
-                response->set(http::field::last_modified, httpDate(*answer.lastModified));
-            }
-        }
-        if (answer.anyOrigin) {
-            response->set(http::field::access_control_allow_origin, "*");
-        }
-        if (answer.varyHost) {
-            response->set(http::field::vary, "Host");
-        }
-        if (answer.etag.empty() && answer.maxAge >= 0) { // a document: kept a while
-            response->set(http::field::cache_control,
-                          "public, max-age=" + std::to_string(answer.maxAge));
-        }
-        if (answer.status == 503) {
-            response->set(http::field::retry_after, "1");
-        } else if (answer.status == 405) {
-            response->set(http::field::allow, "GET, HEAD");
-        }
+        headersOf(*response, answer, version_);
         response->keep_alive(keepAlive_ && !thenClose);
         if (head_ || answer.status == 304) {
             // The header a GET would have had, the length of its body included, and no body.

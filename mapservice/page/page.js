@@ -119,14 +119,12 @@
     describe();
   });
 
-  // For tests: draws a region as a drag would.
-  window.drawRegion = function (north, west, south, east) {
-    bounds = L.latLngBounds([south, west], [north, east]);
-    if (drawn) {
-      drawn.setBounds(bounds);
-    } else {
-      drawn = L.rectangle(bounds, { color: '#d33', weight: 2 }).addTo(map);
-    }
+  // A region in the address (?region=north,west,south,east), drawn as a drag would draw it.
+  var asked = (location.search.match(/[?&]region=(-?[\d.]+),(-?[\d.]+),(-?[\d.]+),(-?[\d.]+)/) || [])
+    .slice(1).map(Number);
+  if (asked.length === 4) {
+    bounds = L.latLngBounds([asked[2], asked[1]], [asked[0], asked[3]]);
+    drawn = L.rectangle(bounds, { color: '#d33', weight: 2 }).addTo(map);
     describe();
-  };
+  }
 })();

@@ -27,6 +27,13 @@ std::vector<MapLayer> Source::layers() const
     return standardLayers();
 }
 
+// By value, as sources that gather keep it.
+void Source::gatherTile(const TileAsk& /*tile*/, const Wanted& /*wanted*/,
+                        Gathering done) const // NOLINT(performance-unnecessary-value-param)
+{
+    done(common::permanent("this source passes no tiles", 500));
+}
+
 Freshness Source::freshness(const MapRequest& /*request*/, const Gathered* /*gathered*/) const
 {
     return Freshness();

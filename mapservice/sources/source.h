@@ -5,6 +5,7 @@
 #include "mapservice/draw/render.h"
 #include "mapservice/network/wanted.h"
 #include "mapservice/protocol/request.h"
+#include "mapservice/protocol/tileask.h"
 
 #include <atomic>
 #include <chrono>
@@ -59,6 +60,21 @@ public:
 using GatheredPtr = std::shared_ptr<const Gathered>;
 using Gathering = std::function<void(common::Result<GatheredPtr>)>;
 
+// A tile fetched to be served as it is: its cached file, none when the upstream has no such
+// tile (the tile is then drawn from the drawn map alone).
+struct PassedTile : Gathered {
+    std::string file;
+    common::Status lay(const std::string& /*host*/, const Geometry& /*g*/, const Legend& /*legend*/,
+                       RgbImage& /*out*/, const Halt& /*halt*/) const override
+    {
+        return {};
+    }
+    std::vector<std::string> fetchedFiles() const override
+    {
+        return file.empty() ? std::vector<std::string>{} : std::vector<std::string>{file};
+    }
+};
+
 // A map code as the service's tiles and documents show it: its title, its credit and the finest
 // zoom its tiles are drawn at.
 struct MapLayer {
@@ -94,6 +110,12 @@ public:
     // of it and another when it is set up otherwise: 16 hex digits, sent as Map-Source, so that
     // a downloader keeps tiles of different sources apart. Empty: not told.
     virtual std::string sourceIdentity(const MapRequest& /*request*/) const { return {}; }
+
+    // Whether |tile| of the service's grid is a tile its upstream serves as it is: the same
+    // zoom and numbers, 256 pixels, the same format. No, by default.
+    virtual bool passesTile(const TileAsk& /*tile*/) const { return false; }
+    // Gathers such a tile as a PassedTile, on the loop as gather does.
+    virtual void gatherTile(const TileAsk& tile, const Wanted& wanted, Gathering done) const;
 
     // The map codes it answers: by default the four the downloader asks for, without credit.
     virtual std::vector<MapLayer> layers() const;

@@ -171,6 +171,21 @@ common::Result<const Source*> SourceTable::makeRemote(const Dialect& dialect,
     return static_cast<const Source*>(owned_.back().get());
 }
 
+bool SourceTable::passesTile(const TileAsk& tile) const
+{
+    MapRequest asked;
+    asked.mapcode = tile.code;
+    const auto [source, routed] = route(asked);
+    return tile.z <= routed.maxZoom && source->passesTile(tile);
+}
+
+void SourceTable::gatherTile(const TileAsk& tile, const Wanted& wanted, Gathering done) const
+{
+    MapRequest asked;
+    asked.mapcode = tile.code;
+    route(asked).first->gatherTile(tile, wanted, std::move(done));
+}
+
 std::vector<MapLayer> SourceTable::layers() const
 {
     std::vector<MapLayer> all = standardLayers();

@@ -63,6 +63,8 @@ public:
     // A hash of the code's source as given to --source ("drawn" for the drawn map), without
     // its --header lines, which may hold a key, and without the service's version.
     std::string sourceIdentity(const MapRequest& request) const override;
+    bool passesTile(const TileAsk& tile) const override;
+    void gatherTile(const TileAsk& tile, const Wanted& wanted, Gathering done) const override;
     // The four codes with the credit and finest zoom of each one's source.
     std::vector<MapLayer> layers() const override;
 

@@ -180,6 +180,41 @@ void XyzSource::gather(const MapRequest& request, const Wanted& wanted, Gatherin
     collector->started();
 }
 
+bool XyzSource::passesTile(const TileAsk& tile) const
+{
+    std::string path = tiles_.url.substr(0, tiles_.url.find('?'));
+    const auto endsWith = [&path](const std::string& end) {
+        return path.size() >= end.size() &&
+               path.compare(path.size() - end.size(), end.size(), end) == 0;
+    };
+    const bool sameFormat = tile.format == TileFormat::Jpeg
+                                ? endsWith(".jpg") || endsWith(".jpeg")
+                                : endsWith(std::string(".") + endingOf(tile.format));
+    return tile.scale == 1 && tiles_.tileSize == tilePixels && sameFormat;
+}
+
+void XyzSource::gatherTile(const TileAsk& tile, const Wanted& wanted, Gathering asked) const
+{
+    auto done = takePlace(std::move(asked));
+    if (!done) {
+        return;
+    }
+    auto collector = std::make_shared<Collector>(
+        upstream_, keyPrefix_, withinTimeout(wanted), std::move(*done),
+        [](Collector::Files files) {
+            auto passed = std::make_shared<PassedTile>();
+            if (!files.empty()) {
+                passed->file = files.begin()->second;
+            }
+            return passed;
+        },
+        manners_);
+    const std::string name = tileName(tile.z, tile.x, tile.y);
+    collector->ask(name, tileUrl(tiles_, tile.z, tile.x, tile.y), "tile " + name,
+                   {tiles_.tileSize, tiles_.tileSize});
+    collector->started();
+}
+
 namespace {
 
 common::Result<std::unique_ptr<Source>> makeTileTemplate(const RemoteSpec& spec, bool tms)

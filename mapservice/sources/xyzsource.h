@@ -24,6 +24,9 @@ public:
           tiles_(std::move(tiles))
     {}
     void gather(const MapRequest& request, const Wanted& wanted, Gathering done) const override;
+    // Tiles of 256 pixels in the format the template's address ends with.
+    bool passesTile(const TileAsk& tile) const override;
+    void gatherTile(const TileAsk& tile, const Wanted& wanted, Gathering done) const override;
 
 private:
     const XyzTemplate tiles_;

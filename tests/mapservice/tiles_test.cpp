@@ -136,7 +136,7 @@ TEST_F(Tiles, EachTileIsTheServicesPictureOfItsBoxWarpedIntoTheGrid)
         {"EUR0407", 5, 16, 10, 1},  // the Alps
         {"EUR0407", 3, 7, 0, 2},    // the Arctic at 512 pixels
         {"WLD0407", 8, 127, 86, 1}, // the checks, at 0.7 of their pixels
-        {"WLD0407", 11, 1020, 695, 1}, {"USA407", 9, 150, 190, 1}, // the tile server's flat colours
+        {"WLD0407", 11, 1020, 695, 1},
     };
     for (const Case& c : cases) {
         const TileAsk tile{c.code, c.z, c.x, c.y, c.scale, TileFormat::Png};
@@ -164,6 +164,12 @@ TEST_F(Tiles, TheirAnswersAreCachedLikePicturesAndRefusedInOneLine)
     ASSERT_TRUE(jpeg);
     EXPECT_NE(jpeg->get_header_value("ETag"), etag) << "another format is another answer";
     EXPECT_EQ(jpeg->get_header_value("Content-Type"), "image/jpeg");
+
+    // A tile server's own tile of the same zoom and format is passed through as it is.
+    const std::string passed = get("/tiles/USA407/9/150/190.png");
+    EXPECT_EQ(passed, testsupport::png(QColor(250, 150, 20)));
+    EXPECT_NE(get("/tiles/USA407/9/151/190.png"), passed) << "the teal one";
+    EXPECT_EQ(tileImage(get("/tiles/USA407/9/150/190@2x.png")).width(), 512) << "drawn, warped";
 
     const struct {
         std::string path;
