@@ -124,30 +124,26 @@ MapRequest tilePicture(const TileAsk& tile, int margin)
     return request;
 }
 
+namespace {
+
+// The content type and ending of each format, in the order of TileFormat.
+struct FormatNames {
+    const char* contentType;
+    const char* ending;
+};
+constexpr FormatNames formatNames[] = {
+    {"image/png", "png"}, {"image/jpeg", "jpg"}, {"image/webp", "webp"}};
+
+} // namespace
+
 const char* contentTypeOf(TileFormat format)
 {
-    switch (format) {
-    case TileFormat::Jpeg:
-        return "image/jpeg";
-    case TileFormat::Webp:
-        return "image/webp";
-    case TileFormat::Png:
-        break;
-    }
-    return "image/png";
+    return formatNames[static_cast<int>(format)].contentType;
 }
 
 const char* endingOf(TileFormat format)
 {
-    switch (format) {
-    case TileFormat::Jpeg:
-        return "jpg";
-    case TileFormat::Webp:
-        return "webp";
-    case TileFormat::Png:
-        break;
-    }
-    return "png";
+    return formatNames[static_cast<int>(format)].ending;
 }
 
 bool isHostHeader(std::string_view host)
