@@ -3,6 +3,7 @@
 // readers against the tiles.
 #include "geotiffwriter.h"
 #include "mapservice/protocol/tileask.h"
+#include "smoothtiles.h"
 #include "xyzfixture.h"
 
 #include <QProcess>
@@ -64,6 +65,19 @@ protected:
         ASSERT_TRUE(table->addLegend("none").ok());
         ASSERT_TRUE(table->add("WLD0407=" + tif).ok());
         ASSERT_TRUE(table->add("USA407=" + tiles.spec()).ok());
+        // A WMTS in EPSG:4326 whose tiles hold smooth colours that agree from zoom to zoom.
+        geodetic.server().Get(R"(/geodetic/(\d+)/(\d+)/(\d+)\.png)",
+                              [](const httplib::Request& req, httplib::Response& res) {
+                                  res.set_content(bench::geodeticTilePng(std::stoi(req.matches[1]),
+                                                                         std::stoi(req.matches[2]),
+                                                                         std::stoi(req.matches[3])),
+                                                  "image/png");
+                              });
+        geodetic.server().Get("/wmts.xml", [this](const httplib::Request&, httplib::Response& res) {
+            res.set_content(bench::geodeticCapabilities(geodetic.url()), "text/xml");
+        });
+        geodetic.start();
+        ASSERT_TRUE(table->add("EURO809=wmts:" + geodetic.url() + "/wmts.xml").ok());
         service.emplace(*table);
         client.emplace("127.0.0.1", service->port());
         client->set_read_timeout(60, 0);
@@ -120,6 +134,7 @@ protected:
     }
 
     std::string tif;
+    testsupport::LoopbackServer geodetic;
     std::optional<SourceTable> table;
     std::optional<RunningServer> service;
     std::optional<httplib::Client> client;
@@ -137,6 +152,8 @@ TEST_F(Tiles, EachTileIsTheServicesPictureOfItsBoxWarpedIntoTheGrid)
         {"EUR0407", 3, 7, 0, 2},    // the Arctic at 512 pixels
         {"WLD0407", 8, 127, 86, 1}, // the checks, at 0.7 of their pixels
         {"WLD0407", 11, 1020, 695, 1},
+        {"EURO809", 7, 68, 44, 1}, // the WMTS in EPSG:4326, warped twice
+        {"EURO809", 10, 540, 360, 1},
     };
     for (const Case& c : cases) {
         const TileAsk tile{c.code, c.z, c.x, c.y, c.scale, TileFormat::Png};
