@@ -29,7 +29,7 @@
 
 namespace {
 
-using namespace bench;
+using namespace testsupport;
 
 // The same colours as a Web Mercator GeoTIFF over 5 to 15 E, 42 to 52 N at zoom 12's pixels.
 void makeGeotiff(const std::string& path)

@@ -122,7 +122,7 @@ int passedThrough(const std::string& dir, const std::string& program)
         const std::string path = folder + tilePath(i);
         fs::create_directories(fs::path(path).parent_path());
         std::ofstream(path, std::ios::binary)
-            << bench::tilePng(12, 2150 + i % columns, 1400 + i / columns);
+            << testsupport::tilePng(12, 2150 + i % columns, 1400 + i / columns);
     }
     testsupport::LoopbackServer upstream;
     upstream.server().set_mount_point("/", folder + "/tiles/EUR0407");
@@ -167,14 +167,15 @@ int passedThrough(const std::string& dir, const std::string& program)
 void warped(const std::string& dir)
 {
     testsupport::LoopbackServer tiles;
-    tiles.server().Get(R"(/geodetic/(\d+)/(\d+)/(\d+)\.png)", [](const httplib::Request& req,
-                                                                 httplib::Response& res) {
-        res.set_content(bench::geodeticTilePng(std::stoi(req.matches[1]), std::stoi(req.matches[2]),
-                                               std::stoi(req.matches[3])),
-                        "image/png");
-    });
+    tiles.server().Get(R"(/geodetic/(\d+)/(\d+)/(\d+)\.png)",
+                       [](const httplib::Request& req, httplib::Response& res) {
+                           res.set_content(testsupport::geodeticTilePng(std::stoi(req.matches[1]),
+                                                                        std::stoi(req.matches[2]),
+                                                                        std::stoi(req.matches[3])),
+                                           "image/png");
+                       });
     tiles.server().Get("/wmts.xml", [&](const httplib::Request&, httplib::Response& res) {
-        res.set_content(bench::geodeticCapabilities(tiles.url()), "text/xml");
+        res.set_content(testsupport::geodeticCapabilities(tiles.url()), "text/xml");
     });
     tiles.start();
     mapservice::RemoteOptions remote{dir + "/wmts-cache", 19, "mapservice/bench", 2048, 30};

@@ -66,15 +66,15 @@ protected:
         ASSERT_TRUE(table->add("WLD0407=" + tif).ok());
         ASSERT_TRUE(table->add("USA407=" + tiles.spec()).ok());
         // A WMTS in EPSG:4326 whose tiles hold smooth colours that agree from zoom to zoom.
-        geodetic.server().Get(R"(/geodetic/(\d+)/(\d+)/(\d+)\.png)",
-                              [](const httplib::Request& req, httplib::Response& res) {
-                                  res.set_content(bench::geodeticTilePng(std::stoi(req.matches[1]),
-                                                                         std::stoi(req.matches[2]),
-                                                                         std::stoi(req.matches[3])),
-                                                  "image/png");
-                              });
+        geodetic.server().Get(R"(/geodetic/(\d+)/(\d+)/(\d+)\.png)", [](const httplib::Request& req,
+                                                                        httplib::Response& res) {
+            res.set_content(testsupport::geodeticTilePng(std::stoi(req.matches[1]),
+                                                         std::stoi(req.matches[2]),
+                                                         std::stoi(req.matches[3])),
+                            "image/png");
+        });
         geodetic.server().Get("/wmts.xml", [this](const httplib::Request&, httplib::Response& res) {
-            res.set_content(bench::geodeticCapabilities(geodetic.url()), "text/xml");
+            res.set_content(testsupport::geodeticCapabilities(geodetic.url()), "text/xml");
         });
         geodetic.start();
         ASSERT_TRUE(table->add("EURO809=wmts:" + geodetic.url() + "/wmts.xml").ok());

@@ -1,7 +1,7 @@
 #pragma once
 
-// Tiles of smooth colours for the map service's benchmarks: every point's colour follows from
-// its Web Mercator metres, so that tiles of any grid, and a GeoTIFF, show the same map.
+// Tiles of smooth colours for the map service's tests and benchmarks: every point's colour follows
+// from its Web Mercator metres, so that tiles of any grid, and a GeoTIFF, show the same map.
 #include <QBuffer>
 #include <QImage>
 
@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <string>
 
-namespace bench {
+namespace testsupport {
 
 constexpr double half = 20037508.342789244; // half the Web Mercator world, in metres
 
@@ -82,4 +82,4 @@ inline std::string geodeticCapabilities(const std::string& url)
            matrices + "</TileMatrixSet></Contents></Capabilities>";
 }
 
-} // namespace bench
+} // namespace testsupport
