@@ -38,6 +38,10 @@ void Network::Private::take(const FetchPtr& asked, Waiter waiter)
         waiter.done(overFor(waiter, asked->host, asked->what), nullptr);
         return;
     }
+    if (!inFlight.contains(asked->key) &&
+        answerKnown(asked->key, "upstream " + asked->host + ": " + asked->what, waiter)) {
+        return;
+    }
     auto [it, fresh] = inFlight.try_emplace(asked->key, asked);
     const FetchPtr fetch = it->second;
     wait(fetch, std::move(waiter));
@@ -68,6 +72,13 @@ void Network::Private::lookedUp(const FetchPtr& fetch,
         return;
     }
     if (cached && cached->fresh) {
+        if (!cached->nothing) {
+            constexpr std::size_t mostKnown = 100'000;
+            if (known.size() >= mostKnown) {
+                known.clear();
+            }
+            known[fetch->key] = {*cached, options.clock->steady() + std::chrono::minutes(1)};
+        }
         deliver(fetch, pictureOf(cached, "upstream " + fetch->host + ": " + fetch->what), pinned);
     } else {
         fetch->stale = cached; // asked again with its validators, kept if that fails
@@ -78,6 +89,25 @@ void Network::Private::lookedUp(const FetchPtr& fetch,
         }
         start(fetch);
     }
+}
+
+bool Network::Private::answerKnown(const std::string& key, const std::string& what, Waiter& waiter)
+{
+    const auto it = known.find(key);
+    if (it == known.end()) {
+        return false;
+    }
+    const TileCache::Cached& cached = it->second.cached;
+    const bool stale = options.clock->steady() >= it->second.until ||
+                       (cached.record && options.clock->wall() > cached.record->expires);
+    // Pinned first, then looked for: another service sharing the folder may have evicted it.
+    Kept pinned = stale ? nullptr : cache.pin(cached.file);
+    if (stale || ::access(cached.file.c_str(), F_OK) != 0) {
+        known.erase(it);
+        return false;
+    }
+    waiter.done(pictureOf(cached, what), std::move(pinned));
+    return true;
 }
 
 // Asks for the body once its source's rate allows and one of its host's connections is

@@ -13,10 +13,12 @@
 #include <boost/asio/thread_pool.hpp>
 
 #include <atomic>
+#include <chrono>
 #include <deque>
 #include <list>
 #include <map>
 #include <mutex>
+#include <unordered_map>
 
 namespace mapservice {
 
@@ -58,9 +60,21 @@ struct Network::Private : std::enable_shared_from_this<Network::Private> {
           gates(std::make_unique<RateGates>(l, *options.clock))
     {}
 
-    // A new request: joined to the same key in flight, or looked up in the cache on the pool,
-    // then fetched when it is not there.
+    // A new request: joined to the same key in flight, answered from an entry found fresh
+    // lately, or looked up in the cache on the pool, then fetched when it is not there.
     void take(const FetchPtr& asked, Waiter waiter);
+
+    // Entries the cache's pool found fresh lately, by key: asked for again within a minute (and
+    // while its record says it is fresh), one is answered on the loop without a turn on the
+    // pool. Its use reaches the cache's order of use at its next lookup, a minute later at most.
+    struct Known {
+        TileCache::Cached cached;
+        std::chrono::steady_clock::time_point until;
+    };
+    std::unordered_map<std::string, Known> known;
+    // Answers |waiter| from the entry known for |key|, pinned; false when none is known, or it
+    // is no longer fresh or no longer there.
+    bool answerKnown(const std::string& key, const std::string& what, Waiter& waiter);
 
     void lookedUp(const FetchPtr& fetch, const std::optional<TileCache::Cached>& cached,
                   const Kept& pinned, bool folderReady);

@@ -4,6 +4,7 @@
 #include "upstreamfakes.h"
 #include "xyzfixture.h"
 
+#include <filesystem>
 #include <sched.h>
 #include <sys/mount.h>
 
@@ -37,6 +38,26 @@ TEST_F(XyzSource, DrawsTheTilesAndAsksNothingTheSecondTime)
     ASSERT_EQ(second.status, 200);
     EXPECT_EQ(second.body, first.body);
     EXPECT_EQ(tiles.requests, asked) << "the upstream is asked nothing again";
+}
+
+// A source answers the tiles it found fresh lately without looking again, but never from a
+// file that has gone: another service sharing the cache may have evicted it.
+TEST_F(XyzSource, ATileEvictedMeanwhileIsFetchedAgain)
+{
+    SourceTable table(testShores(), options());
+    ASSERT_TRUE(table.add(tiles.spec()).ok());
+    ASSERT_EQ(answerMapRequest(query, table).status, 200);
+    const int asked = tiles.requests;
+    ASSERT_EQ(answerMapRequest(query, table).status, 200);
+    EXPECT_EQ(tiles.requests, asked);
+    for (const auto& entry :
+         std::filesystem::recursive_directory_iterator((work.path() + "/cache").toStdString())) {
+        if (entry.is_regular_file() && entry.path().native().find("/11/") != std::string::npos) {
+            std::filesystem::remove(entry.path());
+        }
+    }
+    EXPECT_EQ(answerMapRequest(query, table).status, 200);
+    EXPECT_EQ(tiles.requests, 2 * asked);
 }
 
 // A tile cut short or not of the grid's size fails its picture and is not cached: the next
