@@ -16,6 +16,38 @@ std::optional<QString> versionOrHelp(const QStringList& arguments, const QString
     return std::nullopt;
 }
 
+std::optional<QString> unknownArgument(const QStringList& arguments)
+{
+    // Qt's own options, which QApplication takes from the command line.
+    static const QStringList withValue{
+        QStringLiteral("-platform"),      QStringLiteral("-platformpluginpath"),
+        QStringLiteral("-platformtheme"), QStringLiteral("-plugin"),
+        QStringLiteral("-display"),       QStringLiteral("-geometry"),
+        QStringLiteral("-style"),         QStringLiteral("-stylesheet"),
+        QStringLiteral("-session"),       QStringLiteral("-name"),
+        QStringLiteral("-title"),         QStringLiteral("-qwindowgeometry"),
+        QStringLiteral("-qwindowtitle"),  QStringLiteral("-qwindowicon")};
+    static const QStringList alone{QStringLiteral("-reverse"), QStringLiteral("-widgetcount"),
+                                   QStringLiteral("-nograb"),  QStringLiteral("-dograb"),
+                                   QStringLiteral("-sync"),    QStringLiteral("--help"),
+                                   QStringLiteral("--version")};
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const QString& argument = arguments[i];
+        const QString name = argument.section(u'=', 0, 0);
+        if (withValue.contains(name) && name != argument) {
+            continue; // -style=fusion
+        }
+        if (withValue.contains(argument) && i + 1 < arguments.size()) {
+            ++i;
+            continue;
+        }
+        if (!alone.contains(argument)) {
+            return argument;
+        }
+    }
+    return std::nullopt;
+}
+
 QStringList argumentsOf(int argc, char** argv)
 {
     QStringList arguments;

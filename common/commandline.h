@@ -16,6 +16,11 @@ namespace common {
 std::optional<QString> versionOrHelp(const QStringList& arguments, const QString& program,
                                      const QString& help);
 
+// The first of |arguments| that a window program with no options of its own does not take:
+// anything but --help, --version and Qt's own options (-platform NAME, -style NAME or
+// -style=NAME, -reverse ...); nothing when it takes them all.
+std::optional<QString> unknownArgument(const QStringList& arguments);
+
 // The arguments after the program's name, as the system passed them.
 QStringList argumentsOf(int argc, char** argv);
 

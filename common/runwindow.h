@@ -1,7 +1,8 @@
 #pragma once
 
 // How the single-window programs start: "--help" and "--version" answered before Qt starts
-// (they need no display), a display that takes connections waited for, then the window's
+// (they need no display), any other argument but Qt's own refused (status 2, with the usage
+// line), a display that takes connections waited for, then the window's
 // start-up, which may end the program with its exit code, then the window until it closes.
 #include "common/commandline.h"
 #include "common/display.h"
@@ -23,6 +24,11 @@ int runWindow(int argc, char** argv, const QString& command, const QString& titl
     if (const auto answer = versionOrHelp(arguments, command, help)) {
         std::fputs(qPrintable(*answer), stdout);
         return 0;
+    }
+    if (const auto unknown = unknownArgument(arguments)) {
+        std::fprintf(stderr, "%s: unknown argument %s\n%s\n", qPrintable(command),
+                     qPrintable(*unknown), qPrintable(help.section(u'\n', 0, 0)));
+        return 2;
     }
     DisplayHold display(arguments);
     if (const auto& problem = display.problem()) {

@@ -27,4 +27,24 @@ TEST(CommandLine, VersionAndHelpAreAnsweredTheRestIsLeftToTheProgram)
     }
 }
 
+TEST(CommandLine, WindowProgramsTakeQtsOptionsAndNothingElse)
+{
+    const struct {
+        QStringList arguments;
+        std::optional<QString> unknown;
+    } cases[] = {
+        {{}, std::nullopt},
+        {{"-platform", "offscreen", "-style=fusion", "-reverse", "--help"}, std::nullopt},
+        {{"-style", "fusion", "-geometry", "800x600+0+0"}, std::nullopt},
+        {{"mymaps"}, "mymaps"},
+        {{"--zoom", "45"}, "--zoom"},
+        {{"-platform"}, "-platform"}, // without its value
+        {{"-reverse=1"}, "-reverse=1"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(common::unknownArgument(c.arguments), c.unknown)
+            << c.arguments.join(u' ').toStdString();
+    }
+}
+
 } // namespace
