@@ -5,10 +5,10 @@
 #include "mapservice/draw/tilewarp.h"
 #include "mapservice/http/documents.h"
 #include "mapservice/http/pagefiles.h"
+#include "mapservice/protocol/sourceparams.h"
 #include "mapservice/protocol/tileask.h"
 
 #include <algorithm>
-#include <cctype>
 #include <exception>
 
 namespace mapservice {
@@ -144,41 +144,34 @@ Routed tileJsonRoute(const Source& source, const Site& site, std::string_view co
     return notFound("no map code " + std::string(code.substr(0, 64)));
 }
 
-std::string upper(std::string text)
-{
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-    return text;
-}
-
 // The KVP requests at /wmts: GetCapabilities, and GetTile as the RESTful tiles.
 Routed wmtsRoute(const Source& source, const Site& site, std::string_view query,
                  std::string_view host)
 {
     std::map<std::string, std::string> keys;
     for (const auto& [key, value] : parseQuery(query)) {
-        keys[upper(key)] = value;
+        keys[lowerAscii(key)] = value;
     }
-    if (upper(keys["SERVICE"]) != "WMTS") {
+    if (lowerAscii(keys["service"]) != "wmts") {
         return Answer{400, "text/plain", "bad request: SERVICE=WMTS is missing\n", {}};
     }
-    const std::string request = upper(keys["REQUEST"]);
-    if (request == "GETCAPABILITIES") {
+    const std::string request = lowerAscii(keys["request"]);
+    if (request == "getcapabilities") {
         return addressed(site, host, [&](const std::string& base) {
             return document("application/xml", wmtsCapabilities(source.layers(), base));
         });
     }
-    if (request != "GETTILE") {
+    if (request != "gettile") {
         return Answer{
             400, "text/plain", "bad request: REQUEST is GetCapabilities or GetTile\n", {}};
     }
-    if (keys["TILEMATRIXSET"] != "GoogleMapsCompatible") {
+    if (keys["tilematrixset"] != "GoogleMapsCompatible") {
         return notFound("the tile matrix set is GoogleMapsCompatible");
     }
-    const std::string format = keys["FORMAT"];
+    const std::string format = keys["format"];
     const char* ending = format == "image/jpeg" ? "jpg" : format == "image/webp" ? "webp" : "png";
-    return tileRoute(source, keys["LAYER"] + "/" + keys["TILEMATRIX"] + "/" + keys["TILECOL"] +
-                                 "/" + keys["TILEROW"] + "." + ending);
+    return tileRoute(source, keys["layer"] + "/" + keys["tilematrix"] + "/" + keys["tilecol"] +
+                                 "/" + keys["tilerow"] + "." + ending);
 }
 
 // The files of Leaflet that the page uses, from where Debian puts them.

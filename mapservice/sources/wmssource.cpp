@@ -296,10 +296,7 @@ void WmsSource::gather(const MapRequest& request, const Wanted& wanted, Gatherin
 
 common::Result<std::unique_ptr<Source>> makeWmsSource(const RemoteSpec& spec)
 {
-    std::string url = spec.params.url;
-    std::transform(url.begin(), url.end(), url.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-    if (url.find("LAYERS=") == std::string::npos) {
+    if (upper(spec.params.url).find("LAYERS=") == std::string::npos) {
         return common::badInput("a wms: source needs LAYERS=... in its URL");
     }
     return std::unique_ptr<Source>(
