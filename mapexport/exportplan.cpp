@@ -89,6 +89,7 @@ const std::vector<Destination>& destinations()
         {QStringLiteral("Garmin units"), Format::KMZ},
         {QStringLiteral("Field and GIS apps"), Format::GeoPackage},
         {QStringLiteral("GIS programs"), Format::GeoTiff},
+        {QStringLiteral("A web page (PMTiles)"), Format::PMTiles},
     };
     return all;
 }
@@ -169,6 +170,9 @@ common::Result<ExportReport> runExport(const Prepared& prepared, Format format,
         return written.error();
     }
     report.bytes = QFileInfo(output).size();
+    if (format == Format::PMTiles && settings.page) {
+        report.page = QFileInfo(pagePath(output)).absoluteFilePath();
+    }
     return report;
 }
 
@@ -177,6 +181,11 @@ QString summaryText(const ExportReport& report)
     const QLocale c = QLocale::c();
     QStringList lines{QStringLiteral("Written: %1 (%2)")
                           .arg(common::printable(report.file), c.formattedDataSize(report.bytes))};
+    if (!report.page.isEmpty()) {
+        lines.append(QStringLiteral("Page: %1 (open it from a web server that serves its folder, "
+                                    "or from the disk and pick the archive)")
+                         .arg(common::printable(report.page)));
+    }
     if (report.minZoom >= 0) {
         lines.append(
             QStringLiteral("Zoom levels %1 to %2").arg(report.minZoom).arg(report.maxZoom));

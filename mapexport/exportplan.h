@@ -64,10 +64,11 @@ struct ExportReport {
     QString file;
     qint64 bytes = 0;
     int tiles = 0;                        // of the folder, in the file
-    int minZoom = -1, maxZoom = -1;       // of MBTiles, SQLiteDB and GeoPackage
+    int minZoom = -1, maxZoom = -1;       // of the tile formats
     std::optional<TileFormat> tileFormat; // of the same, as written
     bool formatChosen = false;            // Auto chose it
     int images = 0, factor = 1;           // of a KMZ
+    QString page;                         // beside a PMTiles archive, when written
     int width = 0, height = 0;            // of the mosaic, in pixels
     QStringList leftOut;                  // "name: why", from the folder and the grid
 };

@@ -5,6 +5,7 @@
 #include "common/gdal.h"
 #include "common/wholefile.h"
 #include "mapexport/kmz.h"
+#include "mapexport/regionpage.h"
 #include "mapexport/tilefiles.h"
 
 #include <QByteArray>
@@ -27,7 +28,7 @@ constexpr int maxOpenTiles = 256;
 
 void removeWithCompanions(const QString& path)
 {
-    for (const char* suffix : {"", "-journal", "-wal", "-shm", ".ovr.tmp", ".aux.xml"}) {
+    for (const char* suffix : {"", "-journal", "-wal", "-shm", ".ovr.tmp", ".aux.xml", ".spool"}) {
         QFile::remove(path + QString::fromLatin1(suffix));
     }
 }
@@ -43,6 +44,19 @@ template <Format kind> common::Status writeTiles(const ExportJob& job)
         job.settings.tilesWritten(*written);
     }
     return {};
+}
+
+common::Status writeRegionPage(const QString& output, const ExportSettings& settings)
+{
+    if (!settings.page) {
+        return {};
+    }
+    const QFileInfo archive(output);
+    const auto page = regionPage(archive.fileName(), archive.completeBaseName());
+    if (!page) {
+        return page.error();
+    }
+    return common::writeFileAtomically(pagePath(output), *page);
 }
 
 common::Status writeKmzFile(const ExportJob& job)
@@ -107,6 +121,12 @@ const std::vector<FormatUnit>& formatUnits()
          QStringLiteral("a tiled, compressed GeoTIFF in longitude and latitude, for GIS\n"
                         "programs"),
          writeGeoTiff},
+        {Format::PMTiles,
+         {QStringLiteral("pmtiles")},
+         QStringLiteral("the same tiles in one file for any web server, and OUTPUT.html\n"
+                        "beside it, a page that shows them (see --no-page)"),
+         writeTiles<Format::PMTiles>,
+         writeRegionPage},
     };
     return units;
 }
@@ -160,6 +180,11 @@ QString formatEndings()
     return endings.join(QStringLiteral(", ")) + QStringLiteral(" or ") + last;
 }
 
+QString pagePath(const QString& output)
+{
+    return output.left(output.size() - QFileInfo(output).suffix().size()) + QStringLiteral("html");
+}
+
 std::optional<QString> outputProblem(const QString& output)
 {
     const QFileInfo target(output);
@@ -178,6 +203,12 @@ common::Status writeExport(const Mosaic& mosaic, Format format, const QString& o
                            const ExportSettings& settings)
 {
     if (const auto problem = outputProblem(output)) {
+        return common::makeError(common::ErrorKind::Permanent, *problem, 1);
+    }
+    const auto unit = std::find_if(formatUnits().begin(), formatUnits().end(),
+                                   [format](const FormatUnit& u) { return u.format == format; });
+    if (const auto problem =
+            format == Format::PMTiles && settings.page ? pageProblem() : std::nullopt) {
         return common::makeError(common::ErrorKind::Permanent, *problem, 1);
     }
     // The tiles stay on disk: GDAL keeps a bounded number of them decoded (about 4 MB each)
@@ -217,8 +248,6 @@ common::Status writeExport(const Mosaic& mosaic, Format format, const QString& o
     if (!source) {
         return common::permanent(source.error().text, 1);
     }
-    const auto unit = std::find_if(formatUnits().begin(), formatUnits().end(),
-                                   [format](const FormatUnit& u) { return u.format == format; });
     std::optional<common::Error> error;
     if (auto written = unit->write(
             {mosaic, gdal::handle(*source), temporary, name, settings, progress, progressData});
@@ -239,6 +268,9 @@ common::Status writeExport(const Mosaic& mosaic, Format format, const QString& o
     if (error) {
         removeWithCompanions(temporary);
         return *error;
+    }
+    if (unit->besides != nullptr) {
+        return unit->besides(output, settings);
     }
     return {};
 }

@@ -21,6 +21,7 @@ namespace mapexport {
 struct ExportSettings {
     TileFormat tiles = TileFormat::Auto; // of MBTiles, SQLiteDB and GeoPackage
     int maxImages = 100;                 // of a KMZ
+    bool page = true;                    // the page beside a PMTiles archive
     // Told the overlays of a KMZ before they are written.
     std::function<void(const KmzLayout&)> kmzPlanned;
     // Told the one format of the tiles of MBTiles, SQLiteDB or GeoPackage once they are written.
@@ -39,13 +40,15 @@ struct ExportJob {
     void* progressData;
 };
 
-// Each format the exporter writes: the endings of its file names (the first one suggested)
-// and what it is for, as --help says it.
+// Each format the exporter writes: the endings of its file names (the first one suggested),
+// what it is for, as --help says it, its writer, and what it writes beside the file once the
+// file is in place (nullptr: nothing).
 struct FormatUnit {
     Format format;
     QStringList endings;
     QString use;
     common::Status (*write)(const ExportJob& job);
+    common::Status (*besides)(const QString& output, const ExportSettings& settings) = nullptr;
 };
 const std::vector<FormatUnit>& formatUnits();
 
@@ -59,6 +62,9 @@ QString suggestedEnding(Format format);
 QString formatHelp();
 // Every ending, for a message: ".mbtiles, .sqlitedb, .gpkg, .kmz, .tif or .tiff".
 QString formatEndings();
+
+// The page written beside the PMTiles archive |output|: NAME.html for NAME.pmtiles.
+QString pagePath(const QString& output);
 
 // Why nothing can be written to |output|, found before any work: it is a folder, or the folder
 // it would go into is missing; nothing when it may be tried.

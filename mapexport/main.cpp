@@ -178,6 +178,12 @@ int exportTiles(int argc, char** argv)
     }
     std::printf("mapexport: %s: %d tiles, %d x %d pixels\n", qPrintable(common::printable(output)),
                 prepared->tiles, mosaic.width, mosaic.height);
+    if (options->format == mapexport::Format::PMTiles && settings.page) {
+        std::printf("mapexport: %s shows it: open it from a web server that serves its folder, "
+                    "or from the disk and pick %s\n",
+                    qPrintable(common::printable(mapexport::pagePath(output))),
+                    qPrintable(common::printable(QFileInfo(output).fileName())));
+    }
     return 0;
 }
 

@@ -64,7 +64,7 @@ std::vector<Option> optionTable(Options& into)
              return std::nullopt;
          }},
         {"--tile-format", "auto|png|jpeg|webp",
-         "how MBTiles, SQLiteDB and GeoPackage tiles are stored, all in one\n"
+         "how MBTiles, SQLiteDB, GeoPackage and PMTiles tiles are stored, all in one\n"
          "format (default auto: PNG for a drawn map, JPEG for photographs or\n"
          "shading, chosen from the first tiles cut)",
          [&into](const std::string& value) -> Refusal {
@@ -77,6 +77,11 @@ std::vector<Option> optionTable(Options& into)
                                    : value == "jpeg" ? TileFormat::Jpeg
                                    : value == "webp" ? TileFormat::Webp
                                                      : TileFormat::Auto;
+             return std::nullopt;
+         }},
+        {"--no-page", "", "with OUTPUT.pmtiles, leave out the page OUTPUT.html that shows it",
+         [&into](const std::string&) -> Refusal {
+             into.settings.page = false;
              return std::nullopt;
          }},
         {"--max-images", "N",

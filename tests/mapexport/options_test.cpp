@@ -17,6 +17,7 @@ TEST(ExportOptions, TakenOrRefusedWithTheUsageLine)
         int type;    // 0: none chosen
         TileFormat tiles = TileFormat::Auto;
         int maxImages = 100;
+        bool page = true;
     } cases[] = {
         {{"alps.tif"}, nullptr, Format::GeoTiff, 0, 0},
         {{"--zoom", "45", "--type", "2", "ALPS.MBTiles"}, nullptr, Format::MBTiles, 45, 2},
@@ -32,6 +33,8 @@ TEST(ExportOptions, TakenOrRefusedWithTheUsageLine)
         {{"--tile-format", "auto", "a.mbtiles"}, nullptr, Format::MBTiles, 0, 0, TileFormat::Auto},
         {{"--tile-format=webp", "a.gpkg"}, nullptr, Format::GeoPackage, 0, 0, TileFormat::Webp},
         {{"--max-images", "7", "a.kmz"}, nullptr, Format::KMZ, 0, 0, TileFormat::Auto, 7},
+        {{"a.PMTiles"}, nullptr, Format::PMTiles, 0, 0},
+        {{"--no-page", "a.pmtiles"}, nullptr, Format::PMTiles, 0, 0, TileFormat::Auto, 100, false},
         {{"--max-images", "0", "a.kmz"},
          "--max-images takes a whole number from 1, not \"0\"",
          Format::KMZ,
@@ -44,7 +47,7 @@ TEST(ExportOptions, TakenOrRefusedWithTheUsageLine)
          0},
         {{}, "no OUTPUT named", Format::GeoTiff, 0, 0},
         {{"alps.png"},
-         "OUTPUT must end in .mbtiles, .sqlitedb, .gpkg, .kmz, .tif or .tiff: alps.png",
+         "OUTPUT must end in .mbtiles, .sqlitedb, .gpkg, .kmz, .tif, .tiff or .pmtiles: alps.png",
          Format::GeoTiff,
          0,
          0},
@@ -73,6 +76,7 @@ TEST(ExportOptions, TakenOrRefusedWithTheUsageLine)
         EXPECT_EQ(parsed->choice.mapType.value_or(0), c.type) << line;
         EXPECT_EQ(parsed->settings.tiles, c.tiles) << line;
         EXPECT_EQ(parsed->settings.maxImages, c.maxImages) << line;
+        EXPECT_EQ(parsed->settings.page, c.page) << line;
     }
 }
 

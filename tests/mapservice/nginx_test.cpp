@@ -1,9 +1,8 @@
 // Debian's nginx with the README's configuration (docs/nginx-mapservice.conf) as a shared cache in
 // front of two services on 127.0.0.1: a repeated picture is a cache hit, and many clients asking
-// at once for one new picture cause one drawing. nginx runs with a prefix of its own, so that
-// the system's nginx, if any, is not touched.
+// at once for one new picture cause one drawing.
 #include "buildpaths.h"
-#include "loopbackserver.h"
+#include "nginxprocess.h"
 #include "serviceprocess.h"
 #include "tempworkdir.h"
 
@@ -11,12 +10,8 @@
 
 #include <httplib.h>
 
-#include <arpa/inet.h>
-#include <csignal>
 #include <fstream>
-#include <netinet/in.h>
 #include <sstream>
-#include <sys/socket.h>
 #include <thread>
 
 namespace {
@@ -70,35 +65,14 @@ TEST(SharedCache, RepeatedPicturesAreHitsAndAPictureManyAskForIsDrawnOnce)
     ASSERT_GT(first.port(), 0);
     ASSERT_GT(second.port(), 0);
 
-    const int port = testsupport::freeLoopbackPort();
     std::string snippet = conf;
     replace(snippet, "/var/cache/nginx/mapservice", dir + "/cache");
     replace(snippet, "127.0.0.1:8047", "127.0.0.1:" + std::to_string(first.port()));
     replace(snippet, "127.0.0.1:8048", "127.0.0.1:" + std::to_string(second.port()));
-    replace(snippet, "listen 8080;", "listen 127.0.0.1:" + std::to_string(port) + ";");
-    std::ofstream(dir + "/mapservice.conf") << snippet;
-    std::ofstream(dir + "/nginx.conf")
-        << "user root;\nworker_processes 1;\npid " << dir << "/nginx.pid;\n"
-        << "events { worker_connections 256; }\nhttp {\n  access_log off;\n"
-        << "  client_body_temp_path " << dir << "/body;\n  proxy_temp_path " << dir << "/proxy;\n"
-        << "  fastcgi_temp_path " << dir << "/fastcgi;\n  uwsgi_temp_path " << dir << "/uwsgi;\n"
-        << "  scgi_temp_path " << dir << "/scgi;\n  include " << dir << "/mapservice.conf;\n}\n";
-    const pid_t nginx = fork();
-    if (nginx == 0) {
-        setpgid(0, 0);
-        execl("/usr/sbin/nginx", "nginx", "-p", dir.c_str(), "-c", (dir + "/nginx.conf").c_str(),
-              "-e", (dir + "/nginx.err").c_str(), "-g", "daemon off;", static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    struct Stop {
-        pid_t pid;
-        ~Stop()
-        {
-            kill(-pid, SIGTERM);
-            kill(pid, SIGTERM);
-            waitpid(pid, nullptr, 0);
-        }
-    } stop{nginx};
+    replace(snippet, "listen 8080;", "listen 127.0.0.1:@PORT@;");
+    const testsupport::NginxProcess nginx(dir, snippet);
+    ASSERT_TRUE(nginx.up()) << nginx.errors();
+    const int port = nginx.port();
 
     httplib::Client client("127.0.0.1", port);
     client.set_read_timeout(60, 0);
@@ -107,14 +81,6 @@ TEST(SharedCache, RepeatedPicturesAreHitsAndAPictureManyAskForIsDrawnOnce)
         c.set_read_timeout(60, 0);
         return c.Get("/pub/agent.dll?" + query);
     };
-    bool up = false;
-    for (int i = 0; i < 300 && !up; ++i) {
-        up = static_cast<bool>(client.Get("/"));
-        if (!up) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-    }
-    ASSERT_TRUE(up) << readAll(dir + "/nginx.err");
 
     const std::string repeated = "CenP=54.5,10.5&Alti=45&Size=300,300&Lang=EUR0407";
     const auto miss = ask(repeated);

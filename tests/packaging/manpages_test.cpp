@@ -93,7 +93,8 @@ TEST(ManualPages, PelagrinNamesTheServiceAddressItWasBuiltWith)
 TEST(ManualPages, ExporterHelpNamesEveryEndingItWrites)
 {
     const QString help = helpOf(QString::fromStdString(testsupport::program("mapexport")));
-    for (const char* ending : {".mbtiles", ".sqlitedb", ".gpkg", ".kmz", ".tif", ".tiff"}) {
+    for (const char* ending :
+         {".mbtiles", ".sqlitedb", ".gpkg", ".kmz", ".tif", ".tiff", ".pmtiles"}) {
         EXPECT_TRUE(help.contains(QString::fromLatin1(ending))) << ending;
     }
 }
