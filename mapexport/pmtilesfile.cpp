@@ -5,6 +5,7 @@
 #include <QCryptographicHash>
 
 #include <algorithm>
+#include <cstring>
 #include <limits>
 
 namespace mapexport {
@@ -37,7 +38,10 @@ common::Status PmtilesFile::put(int zoom, std::int64_t column, std::int64_t row,
         return *error_;
     }
     const QByteArray hash = QCryptographicHash::hash(bytes, QCryptographicHash::Sha256);
-    const auto [known, added] = known_.try_emplace(hash.toStdString(), contents_.size());
+    Digest digest{};
+    std::memcpy(&digest.high, hash.constData(), sizeof digest.high);
+    std::memcpy(&digest.low, hash.constData() + sizeof digest.high, sizeof digest.low);
+    const auto [known, added] = known_.try_emplace(digest, contents_.size());
     if (added) {
         const auto at = static_cast<std::uint64_t>(spool_.pos());
         if (spool_.write(bytes) != bytes.size()) {

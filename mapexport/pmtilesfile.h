@@ -14,7 +14,6 @@
 
 #include <cstdint>
 #include <optional>
-#include <string>
 #include <unordered_map>
 #include <vector>
 
@@ -59,8 +58,15 @@ private:
     QFile spool_;
     std::vector<Content> contents_;
     std::vector<Tile> tiles_;
-    // The contents by their SHA-256, to keep each once.
-    std::unordered_map<std::string, std::size_t> known_;
+    // The contents by the first 128 bits of their SHA-256, to keep each once.
+    struct Digest {
+        std::uint64_t high, low;
+        bool operator==(const Digest&) const = default;
+    };
+    struct DigestHash {
+        std::size_t operator()(const Digest& d) const { return d.low; }
+    };
+    std::unordered_map<Digest, std::size_t, DigestHash> known_;
 };
 
 } // namespace mapexport

@@ -115,15 +115,16 @@ TEST(PmtilesPage, ChromiumShowsTheArchivesTilesFromNginxAndTellsOfABrokenOne)
     }
     ASSERT_TRUE(QFile::exists(QStringLiteral("region.html")));
 
-    // Two broken archives, each with a page of its own: cut short within the header, and with
-    // its tiles said to lie past the end.
+    // Broken archives, each with a page of its own: cut short within the header, with its root
+    // directory or its tiles said to lie past the end (at 2^40).
     QFile whole(QStringLiteral("region.pmtiles"));
     ASSERT_TRUE(whole.open(QIODevice::ReadOnly));
-    QByteArray pastEnd = whole.readAll();
-    TempWorkDir::write(QStringLiteral("short.pmtiles"), pastEnd.left(100));
-    pastEnd.replace(56, 8, QByteArray("\0\0\0\0\0\1\0\0", 8)); // tiles at 2^40
-    TempWorkDir::write(QStringLiteral("pastend.pmtiles"), pastEnd);
-    for (const char* name : {"short", "pastend"}) {
+    const QByteArray archive = whole.readAll();
+    TempWorkDir::write(QStringLiteral("short.pmtiles"), archive.left(100));
+    const QByteArray far("\0\0\0\0\0\1\0\0", 8);
+    TempWorkDir::write(QStringLiteral("farroot.pmtiles"), QByteArray(archive).replace(8, 8, far));
+    TempWorkDir::write(QStringLiteral("fartiles.pmtiles"), QByteArray(archive).replace(56, 8, far));
+    for (const char* name : {"short", "farroot", "fartiles"}) {
         TempWorkDir::write(QString::fromLatin1(name) + ".html",
                            *mapexport::regionPage(QString::fromLatin1(name) + ".pmtiles",
                                                   QString::fromLatin1(name)));
@@ -191,7 +192,8 @@ TEST(PmtilesPage, ChromiumShowsTheArchivesTilesFromNginxAndTellsOfABrokenOne)
         const char* told;
     } broken[] = {
         {site + "short.html", "short.pmtiles cannot be read"},
-        {site + "pastend.html", "A tile of pastend.pmtiles cannot be read"},
+        {site + "farroot.html", "farroot.pmtiles cannot be read"},
+        {site + "fartiles.html", "A tile of fartiles.pmtiles cannot be read"},
         {"file://" + work.path() + "/region.html", "Opened from the disk: pick region.pmtiles"},
     };
     for (const auto& b : broken) {
