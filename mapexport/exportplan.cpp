@@ -1,7 +1,9 @@
 #include "mapexport/exportplan.h"
 
 #include "common/errortext.h"
+#include "mapexport/kmz.h"
 #include "mapexport/ongrid.h"
+#include "mapexport/regionpage.h"
 #include "mapexport/tilepyramid.h"
 
 #include <QFileInfo>
@@ -79,19 +81,6 @@ QString describe(const TileSet& set)
         }
     }
     return line;
-}
-
-const std::vector<Destination>& destinations()
-{
-    static const std::vector<Destination> all = {
-        {QStringLiteral("Map apps"), Format::MBTiles},
-        {QStringLiteral("OsmAnd, Locus Map, RMaps"), Format::SQLiteDB},
-        {QStringLiteral("Garmin units"), Format::KMZ},
-        {QStringLiteral("Field and GIS apps"), Format::GeoPackage},
-        {QStringLiteral("GIS programs"), Format::GeoTiff},
-        {QStringLiteral("A web page (PMTiles)"), Format::PMTiles},
-    };
-    return all;
 }
 
 QString suggestedName(const TileSet& set, Format format)

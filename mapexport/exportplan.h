@@ -1,8 +1,8 @@
 #pragma once
 
 // What an export takes, as the command line and the export window both see it: the groups of a
-// folder's tiles that a choice of zoom and map type picks from, the destinations by what they
-// are for, and the mosaic of the chosen tiles with what was left out on the way.
+// folder's tiles that a choice of zoom and map type picks from, and the mosaic of the chosen tiles
+// with what was left out on the way.
 #include "common/geobox.h"
 #include "common/result.h"
 #include "mapexport/format.h"
@@ -35,13 +35,6 @@ std::vector<TileSet> tileSets(const std::vector<Tile>& tiles);
 // when its tiles form more than one region, how many; where the folder holds several sources
 // of that zoom and map type, which source ("source 1a2b... (credit)").
 QString describe(const TileSet& set);
-
-// Where an export goes, by what it is for.
-struct Destination {
-    QString purpose; // "Map apps", ...
-    Format format;
-};
-const std::vector<Destination>& destinations();
 
 // A name for the file of |set| in |format|, from the region's middle and zoom:
 // "map-48.00N-10.50E-z45.mbtiles".

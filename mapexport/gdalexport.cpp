@@ -4,9 +4,6 @@
 #include "common/errortext.h"
 #include "common/gdal.h"
 #include "common/wholefile.h"
-#include "mapexport/kmz.h"
-#include "mapexport/regionpage.h"
-#include "mapexport/tilefiles.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -33,157 +30,7 @@ void removeWithCompanions(const QString& path)
     }
 }
 
-template <Format kind> common::Status writeTiles(const ExportJob& job)
-{
-    const auto written = writeTileFile(kind, job.mosaic, job.path, job.name, job.settings.tiles,
-                                       job.progress, job.progressData);
-    if (!written) {
-        return written.error();
-    }
-    if (job.settings.tilesWritten) {
-        job.settings.tilesWritten(*written);
-    }
-    return {};
-}
-
-common::Status writeRegionPage(const QString& output, const ExportSettings& settings)
-{
-    if (!settings.page) {
-        return {};
-    }
-    const QFileInfo archive(output);
-    const auto page = regionPage(archive.fileName(), archive.completeBaseName());
-    if (!page) {
-        return page.error();
-    }
-    return common::writeFileAtomically(pagePath(output), *page);
-}
-
-common::Status writeKmzFile(const ExportJob& job)
-{
-    const auto layout = kmzLayout(job.mosaic, job.settings.maxImages);
-    if (!layout) {
-        return layout.error();
-    }
-    if (job.settings.kmzPlanned) {
-        job.settings.kmzPlanned(*layout);
-    }
-    return writeKmz(job.mosaic, *layout, job.source, job.path, job.name, job.progress,
-                    job.progressData);
-}
-
-// A cloud-optimised GeoTIFF: where no tile is, the blocks are left out of the file, so gaps
-// cost no disk.
-common::Status writeGeoTiff(const ExportJob& job)
-{
-    CPLStringList arguments;
-    for (const char* argument : {"-of", "COG", "-co", "COMPRESS=DEFLATE", "-co", "PREDICTOR=2",
-                                 "-co", "SPARSE_OK=TRUE", "-co", "BIGTIFF=IF_SAFER", "-co",
-                                 "NUM_THREADS=ALL_CPUS", "-co", "OVERVIEW_RESAMPLING=AVERAGE"}) {
-        arguments.AddString(argument);
-    }
-    auto written = gdal::translate(QFile::encodeName(job.path).toStdString(), job.source, arguments,
-                                   job.progress, job.progressData);
-    if (!written) {
-        return common::permanent("the file cannot be written: " + written.error().text, 1);
-    }
-    const gdal::ErrorCapture errors;
-    written.value().reset(); // writes what is still in the cache
-    if (errors.failed()) {
-        return errors.error(common::ErrorKind::Permanent, "the file cannot be finished", 1);
-    }
-    return {};
-}
-
 } // namespace
-
-const std::vector<FormatUnit>& formatUnits()
-{
-    static const std::vector<FormatUnit> units = {
-        {Format::MBTiles,
-         {QStringLiteral("mbtiles")},
-         QStringLiteral("Web Mercator tiles, for map apps"),
-         writeTiles<Format::MBTiles>},
-        {Format::SQLiteDB,
-         {QStringLiteral("sqlitedb")},
-         QStringLiteral("the same tiles for OsmAnd, Locus Map and RMaps"),
-         writeTiles<Format::SQLiteDB>},
-        {Format::GeoPackage,
-         {QStringLiteral("gpkg")},
-         QStringLiteral("the same tiles as a GeoPackage, for GIS and field apps"),
-         writeTiles<Format::GeoPackage>},
-        {Format::KMZ,
-         {QStringLiteral("kmz")},
-         QStringLiteral("overlay images in a KMZ, for Garmin units"),
-         writeKmzFile},
-        {Format::GeoTiff,
-         {QStringLiteral("tif"), QStringLiteral("tiff")},
-         QStringLiteral("a tiled, compressed GeoTIFF in longitude and latitude, for GIS\n"
-                        "programs"),
-         writeGeoTiff},
-        {Format::PMTiles,
-         {QStringLiteral("pmtiles")},
-         QStringLiteral("the same tiles in one file for any web server, and OUTPUT.html\n"
-                        "beside it, a page that shows them (see --no-page)"),
-         writeTiles<Format::PMTiles>,
-         writeRegionPage},
-    };
-    return units;
-}
-
-std::optional<Format> formatOf(const QString& output)
-{
-    const QString suffix = QFileInfo(output).suffix().toLower();
-    for (const FormatUnit& unit : formatUnits()) {
-        if (unit.endings.contains(suffix)) {
-            return unit.format;
-        }
-    }
-    return std::nullopt;
-}
-
-QString suggestedEnding(Format format)
-{
-    for (const FormatUnit& unit : formatUnits()) {
-        if (unit.format == format) {
-            return unit.endings.front();
-        }
-    }
-    return {};
-}
-
-QString formatHelp()
-{
-    constexpr int column = 20; // where the use starts, after "  OUTPUT.ending"
-    QString text;
-    for (const FormatUnit& unit : formatUnits()) {
-        QString use = unit.use;
-        for (qsizetype i = 1; i < unit.endings.size(); ++i) {
-            use += QStringLiteral(" (.%1 too)").arg(unit.endings[i]);
-        }
-        use.replace(u'\n', u'\n' + QString(column, u' '));
-        text += QStringLiteral("  OUTPUT.%1").arg(unit.endings.front()).leftJustified(column) +
-                use + u'\n';
-    }
-    return text;
-}
-
-QString formatEndings()
-{
-    QStringList endings;
-    for (const FormatUnit& unit : formatUnits()) {
-        for (const QString& ending : unit.endings) {
-            endings.append(u'.' + ending);
-        }
-    }
-    const QString last = endings.takeLast();
-    return endings.join(QStringLiteral(", ")) + QStringLiteral(" or ") + last;
-}
-
-QString pagePath(const QString& output)
-{
-    return output.left(output.size() - QFileInfo(output).suffix().size()) + QStringLiteral("html");
-}
 
 std::optional<QString> outputProblem(const QString& output)
 {
@@ -205,10 +52,8 @@ common::Status writeExport(const Mosaic& mosaic, Format format, const QString& o
     if (const auto problem = outputProblem(output)) {
         return common::makeError(common::ErrorKind::Permanent, *problem, 1);
     }
-    const auto unit = std::find_if(formatUnits().begin(), formatUnits().end(),
-                                   [format](const FormatUnit& u) { return u.format == format; });
-    if (const auto problem =
-            format == Format::PMTiles && settings.page ? pageProblem() : std::nullopt) {
+    const FormatUnit& unit = unitOf(format);
+    if (const auto problem = unit.problem != nullptr ? unit.problem(settings) : std::nullopt) {
         return common::makeError(common::ErrorKind::Permanent, *problem, 1);
     }
     // The tiles stay on disk: GDAL keeps a bounded number of them decoded (about 4 MB each)
@@ -249,7 +94,7 @@ common::Status writeExport(const Mosaic& mosaic, Format format, const QString& o
         return common::permanent(source.error().text, 1);
     }
     std::optional<common::Error> error;
-    if (auto written = unit->write(
+    if (auto written = unit.write(
             {mosaic, gdal::handle(*source), temporary, name, settings, progress, progressData});
         !written) {
         error = written.error();
@@ -269,8 +114,8 @@ common::Status writeExport(const Mosaic& mosaic, Format format, const QString& o
         removeWithCompanions(temporary);
         return *error;
     }
-    if (unit->besides != nullptr) {
-        return unit->besides(output, settings);
+    if (unit.besides != nullptr) {
+        return unit.besides(output, settings);
     }
     return {};
 }

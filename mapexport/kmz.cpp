@@ -217,4 +217,17 @@ common::Status writeKmz(const Mosaic& mosaic, const KmzLayout& layout, GDALDatas
     return {};
 }
 
+common::Status writeKmzExport(const ExportJob& job)
+{
+    const auto layout = kmzLayout(job.mosaic, job.settings.maxImages);
+    if (!layout) {
+        return layout.error();
+    }
+    if (job.settings.kmzPlanned) {
+        job.settings.kmzPlanned(*layout);
+    }
+    return writeKmz(job.mosaic, *layout, job.source, job.path, job.name, job.progress,
+                    job.progressData);
+}
+
 } // namespace mapexport

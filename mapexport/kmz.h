@@ -4,6 +4,7 @@
 // show as a map layer. The tiles are plate carree already, so each overlay is a window of the
 // mosaic placed by its exact LatLonBox.
 #include "common/result.h"
+#include "mapexport/format.h"
 #include "mapexport/mosaic.h"
 
 #include <QRect>
@@ -47,5 +48,9 @@ common::Result<KmzLayout> kmzLayout(const Mosaic& mosaic, int maxImages);
 common::Status writeKmz(const Mosaic& mosaic, const KmzLayout& layout, GDALDatasetH source,
                         const QString& path, const QString& name,
                         GDALProgressFunc progress = nullptr, void* progressData = nullptr);
+
+// The KMZ export of a job: its layout for the settings' most images, told to the settings, then
+// written.
+common::Status writeKmzExport(const ExportJob& job);
 
 } // namespace mapexport

@@ -11,6 +11,7 @@
 #include "mapexport/mosaic.h"
 #include "mapexport/ongrid.h"
 #include "mapexport/options.h"
+#include "mapexport/regionpage.h"
 #include "mapexport/tiles.h"
 
 #include <QCoreApplication>

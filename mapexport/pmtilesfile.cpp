@@ -1,14 +1,63 @@
 #include "mapexport/pmtilesfile.h"
 
 #include "common/errortext.h"
+#include "mapexport/tilefiles.h"
 
 #include <QCryptographicHash>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 
 #include <algorithm>
 #include <cstring>
 #include <limits>
 
 namespace mapexport {
+
+namespace {
+
+// The header's description of the tiles: their type, zooms, bounds and the view to open at,
+// the same as MBTiles metadata gives.
+pmtiles::Header pmtilesHeader(const PyramidPlan& plan, TileFormat tiles)
+{
+    pmtiles::Header header;
+    header.tileType = tiles == TileFormat::Jpeg   ? pmtiles::TileType::Jpeg
+                      : tiles == TileFormat::Webp ? pmtiles::TileType::Webp
+                                                  : pmtiles::TileType::Png;
+    header.minZoom = plan.minZoom;
+    header.maxZoom = plan.maxZoom;
+    header.centreZoom = (plan.minZoom + plan.maxZoom + 1) / 2;
+    header.west = plan.bounds.west;
+    header.south = plan.bounds.south;
+    header.east = plan.bounds.east;
+    header.north = plan.bounds.north;
+    header.centreLongitude = plan.centreLongitude;
+    header.centreLatitude = (plan.bounds.north + plan.bounds.south) / 2;
+    return header;
+}
+
+QByteArray pmtilesMetadata(const PyramidPlan& plan, const Mosaic& mosaic, const QString& name,
+                           TileFormat tiles)
+{
+    const pmtiles::Header h = pmtilesHeader(plan, tiles);
+    QJsonObject metadata{
+        {QStringLiteral("name"), name},
+        {QStringLiteral("description"), name},
+        {QStringLiteral("type"), QStringLiteral("baselayer")},
+        {QStringLiteral("version"), QStringLiteral("1.1")},
+        {QStringLiteral("format"), QString::fromLatin1(tileFormatName(tiles))},
+        {QStringLiteral("minzoom"), plan.minZoom},
+        {QStringLiteral("maxzoom"), plan.maxZoom},
+        {QStringLiteral("bounds"), QJsonArray{h.west, h.south, h.east, h.north}},
+        {QStringLiteral("center"), QJsonArray{h.centreLongitude, h.centreLatitude, h.centreZoom}},
+    };
+    if (!mosaic.credit.isEmpty()) {
+        metadata.insert(QStringLiteral("attribution"), mosaic.credit.toHtmlEscaped());
+    }
+    return QJsonDocument(metadata).toJson(QJsonDocument::Compact);
+}
+
+} // namespace
 
 PmtilesFile::PmtilesFile(const QString& path, const QString& spool) : archive_(path), spool_(spool)
 {
@@ -123,6 +172,16 @@ common::Status PmtilesFile::finish(pmtiles::Header header, const QByteArray& met
     }
     archive_.close();
     return {};
+}
+
+common::Status writePmtiles(const ExportJob& job)
+{
+    const PyramidPlan plan = planPyramid(job.mosaic);
+    PmtilesFile file(job.path, job.path + QStringLiteral(".spool"));
+    return writeTileSink(job, plan, file, [&](TileFormat tiles) {
+        return file.finish(pmtilesHeader(plan, tiles),
+                           pmtilesMetadata(plan, job.mosaic, job.name, tiles));
+    });
 }
 
 } // namespace mapexport

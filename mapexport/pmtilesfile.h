@@ -5,6 +5,7 @@
 // archive is written in one pass: header, root directory, metadata, leaf directories, and the
 // tiles in id order, read back from the spool. Memory holds a few dozen bytes a tile.
 #include "common/result.h"
+#include "mapexport/format.h"
 #include "mapexport/pmtiles.h"
 #include "mapexport/tileencoding.h"
 
@@ -68,5 +69,10 @@ private:
     };
     std::unordered_map<Digest, std::size_t, DigestHash> known_;
 };
+
+// Writes the job's mosaic as a PMTiles archive: the tiles of the MBTiles export (the same
+// pyramid, the same bytes), the header's bounds, centre and zooms as its metadata gives them, and
+// JSON metadata with the name, the credit (as HTML), the tiles' format, bounds and centre.
+common::Status writePmtiles(const ExportJob& job);
 
 } // namespace mapexport

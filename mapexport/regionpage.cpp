@@ -1,9 +1,11 @@
 #include "mapexport/regionpage.h"
 
+#include "common/atomicfile.h"
 #include "common/errortext.h"
 #include "mapexport/pagefiles.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QRegularExpression>
@@ -50,6 +52,11 @@ std::optional<QString> pageProblem(const QString& leaflet)
     return std::nullopt;
 }
 
+std::optional<QString> pageProblem(const ExportSettings& settings)
+{
+    return settings.page ? pageProblem() : std::nullopt;
+}
+
 common::Result<QByteArray> regionPage(const QString& archiveFileName, const QString& title,
                                       const QString& leaflet)
 {
@@ -92,6 +99,24 @@ common::Result<QByteArray> regionPage(const QString& archiveFileName, const QStr
     }
     page += layout.mid(from);
     return page;
+}
+
+QString pagePath(const QString& output)
+{
+    return output.left(output.size() - QFileInfo(output).suffix().size()) + QStringLiteral("html");
+}
+
+common::Status writeRegionPage(const QString& output, const ExportSettings& settings)
+{
+    if (!settings.page) {
+        return {};
+    }
+    const QFileInfo archive(output);
+    const auto page = regionPage(archive.fileName(), archive.completeBaseName());
+    if (!page) {
+        return page.error();
+    }
+    return common::writeFileAtomically(pagePath(output), *page);
 }
 
 } // namespace mapexport

@@ -4,6 +4,7 @@
 // map, with Leaflet's style and script (from Debian's libjs-leaflet), the archive reader and its
 // own script inlined, so that it loads nothing from any other address.
 #include "common/result.h"
+#include "mapexport/format.h"
 
 #include <QByteArray>
 #include <QString>
@@ -20,5 +21,13 @@ common::Result<QByteArray> regionPage(const QString& archiveFileName, const QStr
 
 // Why the page cannot be made (Leaflet is missing), found before any work; nothing when it can.
 std::optional<QString> pageProblem(const QString& leaflet = leafletFolder);
+// The same for an export with |settings|: nothing when they leave the page out.
+std::optional<QString> pageProblem(const ExportSettings& settings);
+
+// The page written beside the PMTiles archive |output|: NAME.html for NAME.pmtiles.
+QString pagePath(const QString& output);
+
+// Writes the page beside the archive |output| unless the settings leave it out.
+common::Status writeRegionPage(const QString& output, const ExportSettings& settings);
 
 } // namespace mapexport

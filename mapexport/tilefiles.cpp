@@ -2,13 +2,9 @@
 
 #include "common/gdal.h"
 #include "common/webmercator.h"
-#include "mapexport/pmtilesfile.h"
 #include "mapexport/tiledatabase.h"
 
 #include <QFile>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 
 #include <ogr_spatialref.h>
 
@@ -204,108 +200,33 @@ std::vector<std::pair<std::string, std::string>> mbtilesMetadata(const PyramidPl
     };
 }
 
-// The header's description of the tiles: their type, zooms, bounds and the view to open at,
-// the same as MBTiles metadata gives.
-pmtiles::Header pmtilesHeader(const PyramidPlan& plan, TileFormat tiles)
-{
-    pmtiles::Header header;
-    header.tileType = tiles == TileFormat::Jpeg   ? pmtiles::TileType::Jpeg
-                      : tiles == TileFormat::Webp ? pmtiles::TileType::Webp
-                                                  : pmtiles::TileType::Png;
-    header.minZoom = plan.minZoom;
-    header.maxZoom = plan.maxZoom;
-    header.centreZoom = (plan.minZoom + plan.maxZoom + 1) / 2;
-    header.west = plan.bounds.west;
-    header.south = plan.bounds.south;
-    header.east = plan.bounds.east;
-    header.north = plan.bounds.north;
-    header.centreLongitude = plan.centreLongitude;
-    header.centreLatitude = (plan.bounds.north + plan.bounds.south) / 2;
-    return header;
-}
-
-QByteArray pmtilesMetadata(const PyramidPlan& plan, const Mosaic& mosaic, const QString& name,
-                           TileFormat tiles)
-{
-    const pmtiles::Header h = pmtilesHeader(plan, tiles);
-    QJsonObject metadata{
-        {QStringLiteral("name"), name},
-        {QStringLiteral("description"), name},
-        {QStringLiteral("type"), QStringLiteral("baselayer")},
-        {QStringLiteral("version"), QStringLiteral("1.1")},
-        {QStringLiteral("format"), QString::fromLatin1(tileFormatName(tiles))},
-        {QStringLiteral("minzoom"), plan.minZoom},
-        {QStringLiteral("maxzoom"), plan.maxZoom},
-        {QStringLiteral("bounds"), QJsonArray{h.west, h.south, h.east, h.north}},
-        {QStringLiteral("center"), QJsonArray{h.centreLongitude, h.centreLatitude, h.centreZoom}},
-    };
-    if (!mosaic.credit.isEmpty()) {
-        metadata.insert(QStringLiteral("attribution"), mosaic.credit.toHtmlEscaped());
-    }
-    return QJsonDocument(metadata).toJson(QJsonDocument::Compact);
-}
-
 } // namespace
 
-common::Result<TileFormat> writeTileFile(Format kind, const Mosaic& mosaic, const QString& path,
-                                         const QString& name, TileFormat tiles,
-                                         GDALProgressFunc progress, void* progressData)
+common::Status writeMbtiles(const ExportJob& job)
 {
-    const PyramidPlan plan = planPyramid(mosaic);
-    const auto write = [&](auto& file) -> common::Result<TileFormat> {
-        if (file.error()) {
-            return *file.error();
-        }
-        auto given = writePyramid(mosaic, plan, file, tiles, progress, progressData);
-        if (!given) {
-            return given.error();
-        }
-        if (given->tiles == 0) {
-            return common::permanent("no map tile holds any part of the region", 1);
-        }
-        return given->format;
-    };
-    const auto finished = [](const common::Result<TileFormat>& written,
-                             const common::Status& finish) -> common::Result<TileFormat> {
-        if (!finish) {
-            return finish.error();
-        }
-        return written;
-    };
-    if (kind == Format::MBTiles) {
-        MbtilesFile file(path);
-        auto written = write(file);
-        if (!written) {
-            return written;
-        }
-        return finished(written, file.finish(mbtilesMetadata(plan, mosaic, name, *written)));
-    }
-    if (kind == Format::PMTiles) {
-        PmtilesFile file(path, path + QStringLiteral(".spool"));
-        auto written = write(file);
-        if (!written) {
-            return written;
-        }
-        return finished(written, file.finish(pmtilesHeader(plan, *written),
-                                             pmtilesMetadata(plan, mosaic, name, *written)));
-    }
-    if (kind == Format::SQLiteDB) {
-        SqlitedbFile file(path);
-        auto written = write(file);
-        if (!written) {
-            return written;
-        }
-        return finished(written, file.finish(plan));
-    }
-    if (auto made = makeGeoPackage(path, plan, name, mosaic.credit, tiles); !made) {
+    const PyramidPlan plan = planPyramid(job.mosaic);
+    MbtilesFile file(job.path);
+    return writeTileSink(job, plan, file, [&](TileFormat tiles) {
+        return file.finish(mbtilesMetadata(plan, job.mosaic, job.name, tiles));
+    });
+}
+
+common::Status writeSqlitedb(const ExportJob& job)
+{
+    const PyramidPlan plan = planPyramid(job.mosaic);
+    SqlitedbFile file(job.path);
+    return writeTileSink(job, plan, file, [&](TileFormat) { return file.finish(plan); });
+}
+
+common::Status writeGeoPackage(const ExportJob& job)
+{
+    const PyramidPlan plan = planPyramid(job.mosaic);
+    if (auto made = makeGeoPackage(job.path, plan, job.name, job.mosaic.credit, job.settings.tiles);
+        !made) {
         return made.error();
     }
-    GeoPackageFile file(path);
-    auto written = write(file);
-    if (!written) {
-        return written;
-    }
-    return finished(written, file.finish());
+    GeoPackageFile file(job.path);
+    return writeTileSink(job, plan, file, [&](TileFormat) { return file.finish(); });
 }
 
 } // namespace mapexport

@@ -76,8 +76,8 @@ ExportWindow::ExportWindow(common::Dialogs& dialogs, FolderOpener openFolder, QW
     cancelButton_->setObjectName(QStringLiteral("cancel"));
     summary_->setObjectName(QStringLiteral("summary"));
     openButton_->setObjectName(QStringLiteral("open"));
-    for (const Destination& d : destinations()) {
-        destination_->addItem(d.purpose);
+    for (const FormatUnit& unit : formatUnits()) {
+        destination_->addItem(unit.purpose);
     }
     summary_->setWordWrap(true);
     summary_->setTextInteractionFlags(Qt::TextSelectableByMouse);
@@ -250,7 +250,7 @@ void ExportWindow::chooseDestination()
 Format ExportWindow::destinationFormat() const
 {
     const int index = std::max(0, destination_->currentIndex());
-    return destinations()[static_cast<std::size_t>(index)].format;
+    return formatUnits()[static_cast<std::size_t>(index)].format;
 }
 
 void ExportWindow::changeFolder()
