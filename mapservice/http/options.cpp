@@ -1,6 +1,7 @@
 #include "mapservice/http/options.h"
 
 #include "common/optiontable.h"
+#include "mapservice/sources/dialects.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -86,31 +87,14 @@ std::vector<Option> optionTable(Options& o, const std::string& dataFolder)
             "where the pictures come from, for every map code or\n"
             "for one CODE (EUR0407, USA407, EURO809, WLD0407), or type1 (the first\n"
             "three) or type2 (WLD0407); a CODE wins over SPEC alone:\n"
-            "  drawn        the map drawn from the shorelines (default)\n"
-            "  xyz:URL      a tile server, URL with {z} {x} {y} (or {-y}, rows\n"
-            "               from the south), or {q} (quadkey); {s} one of\n"
-            "               #subdomains=abc; #tilesize=512, {r} then @2x\n"
-            "  tms:URL      the same as xyz:URL/{z}/{x}/{-y}.png\n"
-            "  wms:URL      a WMS GetMap endpoint, URL with LAYERS=... (and\n"
-            "               VERSION=1.3.0, CRS=EPSG:3857 if wanted)\n"
-            "  wmts:URL     a WMTS, URL of its capabilities, with\n"
-            "               #layer= #tilematrixset= #style= #format= where it\n"
-            "               offers more than one (else PNG, then JPEG; the set\n"
-            "               in EPSG:3857), #hosts=HOST[:PORT],... where its tiles\n"
-            "               are on another host than the capabilities\n"
-            "  arcgis:URL   a tiled map service, URL ending in /MapServer or\n"
-            "               /ImageServer\n"
-            "  FILE         anything GDAL opens as a raster (GeoTIFF, MBTiles,\n"
-            "               VRT)\n"
-            "for example:\n"
-            "  xyz:https://{s}.tiles.example/{z}/{x}/{y}{r}.png#subdomains=abc\n"
-            "  tms:https://tiles.example/tms/1.0.0/topo\n"
-            "  wms:https://maps.example/wms?VERSION=1.3.0&LAYERS=topo\n"
-            "  wmts:https://maps.example/wmts/WMTSCapabilities.xml#layer=ortho\n"
-            "       &tilematrixset=EPSG:25832\n"
-            "  arcgis:https://maps.example/arcgis/rest/services/Topo/MapServer\n"
-            "where a server has no tile (404, 204, TileOutOfRange), coarser\n"
-            "tiles up to 8 levels up are enlarged, else the drawn map shows",
+            "  drawn        the map drawn from the shorelines (default)\n" +
+                dialectHelp() +
+                "  FILE         anything GDAL opens as a raster (GeoTIFF, MBTiles,\n"
+                "               VRT)\n"
+                "for example:\n" +
+                dialectExamples() +
+                "where a server has no tile (404, 204, TileOutOfRange), coarser\n"
+                "tiles up to 8 levels up are enlarged, else the drawn map shows",
             [&o](const std::string& v) { o.sources.push_back(v); }, true),
         textOption(
             "--attribution", "[CODE=]TEXT",

@@ -27,10 +27,17 @@ struct Dialect {
     const char* article;             // that its messages take: "an xyz: source"
     std::vector<std::string> params; // the # parameters it knows
     common::Result<std::unique_ptr<Source>> (*make)(const RemoteSpec& spec);
+    const char* help;    // what --help says of NAME:URL, "\n" between its lines
+    const char* example; // a --source of it, for --help, without "NAME:"
 };
 
 // Every dialect, in the order the help names them.
 std::span<const Dialect> dialects();
+
+// The lines of --help that name the dialects ("  xyz:URL      a tile server, ..."), and their
+// examples ("  xyz:https://..."), each line ending in a line break.
+std::string dialectHelp();
+std::string dialectExamples();
 
 common::Result<std::unique_ptr<Source>> makeXyzSource(const RemoteSpec& spec);
 common::Result<std::unique_ptr<Source>> makeTmsSource(const RemoteSpec& spec);

@@ -1,4 +1,4 @@
-// Debian's nginx with the README's configuration (docs/nginx-mapservice.conf) as a shared cache in
+// Debian's nginx with the documented configuration (docs/nginx-mapservice.conf) as a shared cache in
 // front of two services on 127.0.0.1: a repeated picture is a cache hit, and many clients asking
 // at once for one new picture cause one drawing.
 #include "buildpaths.h"
@@ -49,12 +49,12 @@ TEST(SharedCache, RepeatedPicturesAreHitsAndAPictureManyAskForIsDrawnOnce)
 {
     const std::string conf = readAll(testsupport::sourceFile("docs/nginx-mapservice.conf"));
     ASSERT_FALSE(conf.empty());
-    // The README shows it, indented as a block.
-    const std::string readme = readAll(testsupport::sourceFile("README.md"));
+    // The service's document shows it, indented as a block.
+    const std::string readme = readAll(testsupport::sourceFile("docs/mapservice.md"));
     std::istringstream lines(conf);
     for (std::string line; std::getline(lines, line);) {
         EXPECT_TRUE(line.empty() || readme.find("    " + line + "\n") != std::string::npos)
-            << "the README lacks: " << line;
+            << "docs/mapservice.md lacks: " << line;
     }
 
     testsupport::TempWorkDir work;
