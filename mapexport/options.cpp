@@ -4,99 +4,66 @@
 #include "common/errortext.h"
 #include "common/optiontable.h"
 
+#include <limits>
+
 namespace mapexport {
 
 namespace {
 
+using common::options::choiceOption;
+using common::options::decimalOption;
 using common::options::Option;
 using common::options::Refusal;
+using common::options::textOption;
+using common::options::wholeOption;
+
+constexpr double inf = std::numeric_limits<double>::infinity();
 
 QString fromUtf8(const std::string& text)
 {
     return QString::fromStdString(text);
 }
 
-Refusal refusal(const QString& text)
-{
-    return text.toStdString();
-}
-
 // The options, each storing what it takes in |into|.
 std::vector<Option> optionTable(Options& into)
 {
     return common::options::withHelpAndVersion({
-        {"--folder", "DIR", "the folder that holds the tiles, instead of mymaps",
-         [&into](const std::string& value) -> Refusal {
-             into.folder = fromUtf8(value);
-             return std::nullopt;
-         }},
-        {"--zoom", "Z", "only the tiles of zoom Z",
-         [&into](const std::string& value) -> Refusal {
-             bool ok = false;
-             into.choice.zoom = fromUtf8(value).toDouble(&ok);
-             if (!ok) {
-                 return refusal(
-                     QStringLiteral("--zoom takes a number, not \"%1\"").arg(fromUtf8(value)));
-             }
-             return std::nullopt;
-         }},
-        {"--type", "1|2", "only the tiles of map type 1 (letters E and U) or 2 (letter W)",
-         [&into](const std::string& value) -> Refusal {
-             if (value != "1" && value != "2") {
-                 return refusal(
-                     QStringLiteral("--type takes 1 or 2, not \"%1\"").arg(fromUtf8(value)));
-             }
-             into.choice.mapType = value == "1" ? 1 : 2;
-             return std::nullopt;
-         }},
-        {"--source-id", "ID",
-         "only the tiles drawn by the source ID (as listed where a folder\n"
-         "holds tiles of several sources; \"\" for tiles that record none)",
-         [&into](const std::string& value) -> Refusal {
-             into.choice.source = fromUtf8(value);
-             return std::nullopt;
-         }},
-        {"--attribution", "TEXT",
-         "the map's credit in the file (default: the one the map service\n"
-         "sent with the tiles, kept in their .gif.aux.xml)",
-         [&into](const std::string& value) -> Refusal {
-             into.attribution = fromUtf8(value);
-             return std::nullopt;
-         }},
-        {"--tile-format", "auto|png|jpeg|webp",
-         "how MBTiles, SQLiteDB, GeoPackage and PMTiles tiles are stored, all in one\n"
-         "format (default auto: PNG for a drawn map, JPEG for photographs or\n"
-         "shading, chosen from the first tiles cut)",
-         [&into](const std::string& value) -> Refusal {
-             if (value != "auto" && value != "png" && value != "jpeg" && value != "webp") {
-                 return refusal(
-                     QStringLiteral("--tile-format takes auto, png, jpeg or webp, not \"%1\"")
-                         .arg(fromUtf8(value)));
-             }
-             into.settings.tiles = value == "png"    ? TileFormat::Png
-                                   : value == "jpeg" ? TileFormat::Jpeg
-                                   : value == "webp" ? TileFormat::Webp
-                                                     : TileFormat::Auto;
-             return std::nullopt;
-         }},
+        textOption("--folder", "DIR", "the folder that holds the tiles, instead of mymaps", "",
+                   [&into](const std::string& value) { into.folder = fromUtf8(value); }),
+        decimalOption("--zoom", "Z", "only the tiles of zoom Z", -inf, inf, "",
+                      [&into](double zoom) { into.choice.zoom = zoom; }),
+        choiceOption(
+            "--type", {"1", "2"}, "only the tiles of map type 1 (letters E and U) or 2 (letter W)",
+            "", [&into](const std::string& type) { into.choice.mapType = type == "1" ? 1 : 2; }),
+        textOption("--source-id", "ID",
+                   "only the tiles drawn by the source ID (as listed where a folder\n"
+                   "holds tiles of several sources; \"\" for tiles that record none)",
+                   "", [&into](const std::string& value) { into.choice.source = fromUtf8(value); }),
+        textOption("--attribution", "TEXT",
+                   "the map's credit in the file (default: the one the map service\n"
+                   "sent with the tiles, kept in their .gif.aux.xml)",
+                   "", [&into](const std::string& value) { into.attribution = fromUtf8(value); }),
+        choiceOption("--tile-format", {"auto", "png", "jpeg", "webp"},
+                     "how MBTiles, SQLiteDB, GeoPackage and PMTiles tiles are stored, all\n"
+                     "in one format (auto: PNG for a drawn map, JPEG for photographs or\n"
+                     "shading, chosen from the first tiles cut)",
+                     "auto",
+                     [&into](const std::string& value) {
+                         into.settings.tiles = value == "png"    ? TileFormat::Png
+                                               : value == "jpeg" ? TileFormat::Jpeg
+                                               : value == "webp" ? TileFormat::Webp
+                                                                 : TileFormat::Auto;
+                     }),
         {"--no-page", "", "with OUTPUT.pmtiles, leave out the page OUTPUT.html that shows it",
          [&into](const std::string&) -> Refusal {
              into.settings.page = false;
              return std::nullopt;
          }},
-        {"--max-images", "N",
-         "the most overlay images of a KMZ (default 100, what Garmin units take;\n"
-         "more halves the resolution until they fit, to 1/64 at most)",
-         [&into](const std::string& value) -> Refusal {
-             bool ok = false;
-             into.settings.maxImages = fromUtf8(value).toInt(&ok);
-             if (!ok || into.settings.maxImages < 1) {
-                 return refusal(
-                     QStringLiteral("--max-images takes a whole number from 1, not \"%1\"")
-                         .arg(fromUtf8(value)));
-             }
-             return std::nullopt;
-         }},
+        wholeOption("--max-images", "N",
+                    "the most overlay images of a KMZ (what Garmin units take; more\n"
+                    "halves the resolution until they fit, to 1/64 at most)",
+                    1, inf, std::to_string(Options().settings.maxImages),
+                    [&into](long n) { into.settings.maxImages = static_cast<int>(n); }),
     });
 }
 

@@ -113,48 +113,32 @@ bool hasSingleDashArgument(const QStringList& arguments)
 
 namespace {
 
+using common::options::decimalOption;
 using common::options::Option;
 using common::options::Refusal;
+using common::options::textOption;
+using common::options::wholeOption;
 
-// A number from |low| to |high| for |option|, or the refusal that names them.
-std::optional<double> numberIn(const std::string& text, double low, double high)
+// |option| with the words a refusal of its value uses.
+Option expecting(Option option, const char* words)
 {
-    bool ok = false;
-    const double value = QString::fromStdString(text).toDouble(&ok);
-    if (!ok || !(value >= low && value <= high)) {
-        return std::nullopt;
-    }
-    return value;
+    option.value.expects = words;
+    return option;
 }
 
-common::options::Refusal outOfRange(const char* option, const QString& range,
-                                    const std::string& text)
+std::string shown(double number)
 {
-    return refused(QStringLiteral("%1 takes %2, not \"%3\"")
-                       .arg(QLatin1String(option), range,
-                            common::printable(QString::fromStdString(text))))
-        .text;
+    return QString::number(number).toStdString();
 }
 
 // The options, each storing what it takes in |into|; a refusal is the whole text to report.
 std::vector<Option> optionTable(Options& into)
 {
     return common::options::withHelpAndVersion({
-        {"--connections", "N", "tiles fetched at once, 1 to 6 (default 2)",
-         [&into](const std::string& text) -> Refusal {
-             const QString value = QString::fromStdString(text);
-             bool ok = false;
-             const int n = value.toInt(&ok);
-             if (!ok || n < 1 || n > maxConnections) {
-                 return refused(QStringLiteral("--connections takes a number from 1 to %1, not "
-                                               "\"%2\"")
-                                    .arg(maxConnections)
-                                    .arg(value))
-                     .text;
-             }
-             into.connections = n;
-             return std::nullopt;
-         }},
+        expecting(wholeOption("--connections", "N", "tiles fetched at once", 1, maxConnections,
+                              std::to_string(defaultConnections),
+                              [&into](long n) { into.connections = static_cast<int>(n); }),
+                  "a number from 1 to 6"),
         {"--service", "HOST[:PORT]",
          "the map service to ask: a name, an IPv4 address or an IPv6\n"
          "address in brackets, PORT 1 to 65535 (default " QT_STRINGIFY(
@@ -168,44 +152,21 @@ std::vector<Option> optionTable(Options& into)
              into.service = *address;
              return std::nullopt;
          }},
-        {"--route", "FILE",
-         "start with the region along the route in FILE (GPX 1.1 tracks\n"
-         "or routes, KML or KMZ lines)",
-         [&into](const std::string& text) -> Refusal {
-             into.route = QString::fromStdString(text);
-             return std::nullopt;
-         }},
-        {"--width", "KM", "the width of the route's region, 0.1 to 100 km (default 2)",
-         [&into](const std::string& text) -> Refusal {
-             const auto width = numberIn(text, 0.1, 100);
-             if (!width) {
-                 return outOfRange("--width", QStringLiteral("a number of km from 0.1 to 100"),
-                                   text);
-             }
-             into.routeWidthKm = *width;
-             return std::nullopt;
-         }},
-        {"--zoom", "Z", "the zoom of the route's tiles, 0.001 to 3000 (default 45)",
-         [&into](const std::string& text) -> Refusal {
-             const auto zoom = numberIn(text, 0.001, 3000);
-             if (!zoom) {
-                 return outOfRange("--zoom", QStringLiteral("a number from 0.001 to 3000"), text);
-             }
-             into.zoom = *zoom;
-             return std::nullopt;
-         }},
-        {"--refresh-days", "N",
-         "stored tiles older than N days are offered for refreshing,\n"
-         "1 to 3650 (default 30)",
-         [&into](const std::string& text) -> Refusal {
-             const auto days = numberIn(text, 1, maxRefreshDays);
-             if (!days || *days != std::floor(*days)) {
-                 return outOfRange("--refresh-days",
-                                   QStringLiteral("a whole number from 1 to 3650"), text);
-             }
-             into.refreshDays = static_cast<int>(*days);
-             return std::nullopt;
-         }},
+        textOption("--route", "FILE",
+                   "start with the region along the route in FILE (GPX 1.1 tracks\n"
+                   "or routes, KML or KMZ lines)",
+                   "",
+                   [&into](const std::string& text) { into.route = QString::fromStdString(text); }),
+        expecting(decimalOption("--width", "KM", "the width of the route's region in km", 0.1, 100,
+                                shown(Options().routeWidthKm),
+                                [&into](double km) { into.routeWidthKm = km; }),
+                  "a number of km from 0.1 to 100"),
+        decimalOption("--zoom", "Z", "the zoom of the route's tiles", 0.001, 3000,
+                      shown(defaultRouteZoom), [&into](double zoom) { into.zoom = zoom; }),
+        wholeOption("--refresh-days", "N",
+                    "stored tiles older than N days are offered for refreshing", 1, maxRefreshDays,
+                    std::to_string(defaultRefreshDays),
+                    [&into](long days) { into.refreshDays = static_cast<int>(days); }),
     });
 }
 
@@ -230,6 +191,13 @@ common::Result<Options> parseArguments(const QStringList& arguments)
     wording.unknown = [](const std::string& argument) {
         return refused(
                    QStringLiteral("unknown argument \"%1\"").arg(QString::fromStdString(argument)))
+            .text;
+    };
+    wording.badValue = [](const Option& option, const std::string& text) {
+        return refused(QStringLiteral("%1 takes %2, not \"%3\"")
+                           .arg(QString::fromStdString(option.name),
+                                QString::fromStdString(common::options::expected(option.value)),
+                                common::printable(QString::fromStdString(text))))
             .text;
     };
     wording.missingValue = [](const Option& option) {

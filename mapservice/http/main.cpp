@@ -131,38 +131,9 @@ int serve(int argc, char** argv)
         remote.userAgent += " (" + options->contact + ")";
     }
     mapservice::SourceTable sources(shores, remote);
-    for (const std::string& legend : options->legends) {
-        if (const auto added = sources.addLegend(legend); !added) {
-            std::fprintf(stderr, "mapservice: %s\n", added.error().text.c_str());
-            return added.error().status;
-        }
-    }
-    for (const std::string& zoom : options->maxZooms) {
-        if (const auto added = sources.addMaxZoom(zoom); !added) {
-            std::fprintf(stderr, "mapservice: %s\n", added.error().text.c_str());
-            return added.error().status;
-        }
-    }
-    for (const std::string& header : options->headers) {
-        if (const auto added = sources.addHeader(header); !added) {
-            std::fprintf(stderr, "mapservice: %s\n", added.error().text.c_str());
-            return added.error().status;
-        }
-    }
-    for (const std::string& rate : options->maxRates) {
-        if (const auto added = sources.addMaxRate(rate); !added) {
-            std::fprintf(stderr, "mapservice: %s\n", added.error().text.c_str());
-            return added.error().status;
-        }
-    }
-    for (const std::string& attribution : options->attributions) {
-        sources.addAttribution(attribution);
-    }
-    for (const std::string& source : options->sources) {
-        if (const auto added = sources.add(source); !added) {
-            std::fprintf(stderr, "mapservice: %s\n", added.error().text.c_str());
-            return added.error().status;
-        }
+    if (const auto made = sources.use(options->sources); !made) {
+        std::fprintf(stderr, "mapservice: %s\n", made.error().text.c_str());
+        return made.error().status;
     }
     // Standard error may be a pipe whose reader has gone: a write then fails, it does not end
     // the service.

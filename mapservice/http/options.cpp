@@ -14,135 +14,109 @@ namespace mapservice {
 
 namespace {
 
-std::optional<long> number(const std::string& text, long low, long high)
-{
-    char* end = nullptr;
-    errno = 0;
-    const long value = std::strtol(text.c_str(), &end, 10);
-    if (text.empty() || *end != '\0' || errno != 0 || value < low || value > high) {
-        return std::nullopt;
-    }
-    return value;
-}
-
 using common::options::Option;
 using common::options::Refusal;
+using common::options::switchOption;
+using common::options::textOption;
+using common::options::wholeOption;
 
-// An option that takes a whole number from |low| to |high| into |store|.
+// An option that takes a whole number from |low| to |high| into |store|, its default shown as
+// |byDefault|.
 Option numberOption(const char* name, const char* placeholder, std::string help, long low,
-                    long high, std::function<void(long)> store)
+                    long high, long byDefault, std::function<void(long)> store)
 {
-    return {name, placeholder, std::move(help),
-            [name, low, high, store = std::move(store)](const std::string& text) -> Refusal {
-                const auto value = number(text, low, high);
-                if (!value) {
-                    return "bad value for " + std::string(name) + ": " + text + " (" +
-                           std::to_string(low) + " to " + std::to_string(high) + ")";
-                }
-                store(*value);
-                return std::nullopt;
-            }};
+    return wholeOption(name, placeholder, std::move(help), static_cast<double>(low),
+                       static_cast<double>(high), std::to_string(byDefault), std::move(store));
 }
 
-// An option whose value is kept as it is given.
-Option textOption(const char* name, const char* placeholder, std::string help,
-                  std::function<void(const std::string&)> store, bool repeatable = false)
+// A "[CODE=]VALUE" option of the sources, taken into the record of its code (see
+// SourceConfigs), which refuses what it cannot take.
+Option codedOption(const char* name, const char* placeholder, std::string help,
+                   std::string byDefault, Options& o)
 {
-    return {name, placeholder, std::move(help),
-            [store = std::move(store)](const std::string& text) -> Refusal {
-                store(text);
-                return std::nullopt;
-            },
-            repeatable};
-}
-
-Option switchOption(const char* name, std::string help, bool& flag, bool inSynopsis = true)
-{
-    return {name,
-            "",
-            std::move(help),
-            [&flag](const std::string&) -> Refusal {
-                flag = true;
-                return std::nullopt;
-            },
-            false,
-            inSynopsis};
+    Option option =
+        textOption(name, placeholder, std::move(help), std::move(byDefault), nullptr, true);
+    option.take = [&o, name](const std::string& value) -> Refusal {
+        if (auto taken = o.sources.take(name, value); !taken) {
+            return taken.error().text;
+        }
+        return std::nullopt;
+    };
+    return option;
 }
 
 // The options, each storing what it takes in |o|; |dataFolder| is named as the shorelines'
 // default.
 std::vector<Option> optionTable(Options& o, const std::string& dataFolder)
 {
+    const Options defaults;
+    const auto number = [](long n) { return std::to_string(n); };
+    const auto seconds = [](std::chrono::milliseconds t) {
+        return static_cast<long>(std::chrono::duration_cast<std::chrono::seconds>(t).count());
+    };
     return {
-        textOption("--bind", "ADDRESS", "address to listen on (default " MAPSUITE_SERVICE_HOST ")",
+        textOption("--bind", "ADDRESS", "address to listen on", defaults.bind,
                    [&o](const std::string& v) { o.bind = v; }),
-        numberOption("--port", "PORT",
-                     "port to listen on (default " + std::to_string(MAPSUITE_SERVICE_PORT) +
-                         "; 0 picks a free one)",
-                     0, 65535, [&o](long v) { o.port = static_cast<int>(v); }),
-        textOption("--data", "FOLDER", "binned shoreline files (default " + dataFolder + ")",
+        numberOption("--port", "PORT", "port to listen on; 0 picks a free one", 0, 65535,
+                     defaults.port, [&o](long v) { o.port = static_cast<int>(v); }),
+        textOption("--data", "FOLDER", "binned shoreline files", dataFolder,
                    [&o](const std::string& v) { o.data = v; }),
-        textOption(
-            "--source", "[CODE=]SPEC",
-            "where the pictures come from, for every map code or\n"
-            "for one CODE (EUR0407, USA407, EURO809, WLD0407), or type1 (the first\n"
-            "three) or type2 (WLD0407); a CODE wins over SPEC alone:\n"
-            "  drawn        the map drawn from the shorelines (default)\n" +
-                dialectHelp() +
-                "  FILE         anything GDAL opens as a raster (GeoTIFF, MBTiles,\n"
-                "               VRT)\n"
-                "for example:\n" +
-                dialectExamples() +
-                "where a server has no tile (404, 204, TileOutOfRange), coarser\n"
-                "tiles up to 8 levels up are enlarged, else the drawn map shows",
-            [&o](const std::string& v) { o.sources.push_back(v); }, true),
-        textOption(
-            "--attribution", "[CODE=]TEXT",
-            "the credit of the source of every map code or of one\n"
-            "(default: the source's own, where it has one; the drawn map's\n"
-            "is its shoreline data), sent in each picture's Map-Credit header",
-            [&o](const std::string& v) { o.attributions.push_back(v); }, true),
-        textOption(
-            "--legend", "[CODE=]full|none",
-            "whether pictures carry the legend box with centre, zoom\n"
-            "and credit (default: the drawn map full, a real source none)",
-            [&o](const std::string& v) { o.legends.push_back(v); }, true),
-        textOption("--cache", "FOLDER",
-                   "upstream tiles (default $XDG_CACHE_HOME/mapservice or\n"
-                   "~/.cache/mapservice)",
+        codedOption("--source", "[CODE=]SPEC",
+                    "where the pictures come from, for every map code or\n"
+                    "for one CODE (EUR0407, USA407, EURO809, WLD0407), or type1 (the first\n"
+                    "three) or type2 (WLD0407); a CODE wins over SPEC alone:\n"
+                    "  drawn        the map drawn from the shorelines (default)\n" +
+                        dialectHelp() +
+                        "  FILE         anything GDAL opens as a raster (GeoTIFF, MBTiles,\n"
+                        "               VRT)\n"
+                        "for example:\n" +
+                        dialectExamples() +
+                        "where a server has no tile (404, 204, TileOutOfRange), coarser\n"
+                        "tiles up to 8 levels up are enlarged, else the drawn map shows",
+                    "", o),
+        codedOption("--attribution", "[CODE=]TEXT",
+                    "the credit of the source of every map code or of one\n"
+                    "(default: the source's own, where it has one; the drawn map's\n"
+                    "is its shoreline data), sent in each picture's Map-Credit header",
+                    "", o),
+        codedOption("--legend", "[CODE=]full|none",
+                    "whether pictures carry the legend box with centre, zoom\n"
+                    "and credit (default: the drawn map full, a real source none)",
+                    "", o),
+        textOption("--cache", "FOLDER", "upstream tiles",
+                   "$XDG_CACHE_HOME/mapservice or ~/.cache/mapservice",
                    [&o](const std::string& v) { o.cache = v; }),
         numberOption("--cache-max-mb", "MB",
                      "the most the cache may hold; the least recently used tiles\n"
-                     "go first (default 2048)",
-                     1, 1'000'000, [&o](long v) { o.cacheMaxMegabytes = static_cast<int>(v); }),
-        textOption(
-            "--max-zoom", "[CODE=]Z",
-            "the finest tile zoom asked of a tile server, of every map\n"
-            "code or of one (default 19)",
-            [&o](const std::string& v) { o.maxZooms.push_back(v); }, true),
-        textOption(
-            "--header", "[CODE=]\"NAME: VALUE\"",
-            "a header line sent with every request to the remote source\n"
-            "of every map code or of one (an API key, a Referer), to its own\n"
-            "host alone; never logged or shown; Host and User-Agent are the\n"
-            "service's. Keep a key in the options file, readable by you alone:\n"
-            "ps shows a command line to every user",
-            [&o](const std::string& v) { o.headers.push_back(v); }, true),
-        textOption(
-            "--max-rate", "[CODE=]N",
-            "the most requests a second started to the remote source of\n"
-            "every map code or of one, 0.001 to 1000 (default: no limit but\n"
-            "two connections a host)",
-            [&o](const std::string& v) { o.maxRates.push_back(v); }, true),
+                     "go first",
+                     1, 1'000'000, defaults.cacheMaxMegabytes,
+                     [&o](long v) { o.cacheMaxMegabytes = static_cast<int>(v); }),
+        codedOption("--max-zoom", "[CODE=]Z",
+                    "the finest tile zoom asked of a tile server, of every map\n"
+                    "code or of one (0 to 24)",
+                    number(RemoteOptions().maxZoom), o),
+        codedOption("--header", "[CODE=]\"NAME: VALUE\"",
+                    "a header line sent with every request to the remote source\n"
+                    "of every map code or of one (an API key, a Referer), to its own\n"
+                    "host alone; never logged or shown; Host and User-Agent are the\n"
+                    "service's. Keep a key in the options file, readable by you alone:\n"
+                    "ps shows a command line to every user",
+                    "", o),
+        codedOption("--max-rate", "[CODE=]N",
+                    "the most requests a second started to the remote source of\n"
+                    "every map code or of one, 0.001 to 1000",
+                    "no limit but two connections a host", o),
         numberOption("--upstream-timeout", "SECONDS",
                      "the most a picture waits for its upstream servers:\n"
-                     "504 after it, 502 when they fail (default 30)",
-                     1, 3600, [&o](long v) { o.upstreamTimeout = static_cast<int>(v); }),
+                     "504 after it, 502 when they fail",
+                     1, 3600, defaults.upstreamTimeout,
+                     [&o](long v) { o.upstreamTimeout = static_cast<int>(v); }),
         numberOption("--max-tile-mb", "MB",
                      "the largest upstream answer taken; a larger one fails its\n"
-                     "picture (default 16)",
-                     1, 1024, [&o](long v) { o.maxTileMegabytes = static_cast<int>(v); }),
-        textOption("--contact", "TEXT", "added to the User-Agent, as tile servers ask",
+                     "picture",
+                     1, 1024, defaults.maxTileMegabytes,
+                     [&o](long v) { o.maxTileMegabytes = static_cast<int>(v); }),
+        textOption("--contact", "TEXT", "added to the User-Agent, as tile servers ask", "",
                    [&o](const std::string& v) { o.contact = v; }),
         {"--public-url", "URL",
          "the address the TileJSON and WMTS documents name, as clients\nreach the service "
@@ -159,15 +133,17 @@ std::vector<Option> optionTable(Options& o, const std::string& dataFolder)
          false, true},
         numberOption("--header-timeout", "SECONDS",
                      "the most a client may take to send a request, counted\n"
-                     "from its first byte (default 10)",
-                     1, 3600, [&o](long v) { o.limits.headerTimeout = std::chrono::seconds(v); }),
-        numberOption("--max-per-client", "N",
-                     "open connections one client address may hold (default 16)", 1, 10'000,
+                     "from its first byte",
+                     1, 3600, seconds(defaults.limits.headerTimeout),
+                     [&o](long v) { o.limits.headerTimeout = std::chrono::seconds(v); }),
+        numberOption("--max-per-client", "N", "open connections one client address may hold", 1,
+                     10'000, defaults.limits.maxPerClient,
                      [&o](long v) { o.limits.maxPerClient = static_cast<int>(v); }),
         numberOption("--queue", "N",
                      "map requests that may wait for a drawing slot; more are\n"
-                     "answered 503 at once (default 32)",
-                     0, 10'000, [&o](long v) { o.limits.queue = static_cast<int>(v); }),
+                     "answered 503 at once",
+                     0, 10'000, defaults.limits.queue,
+                     [&o](long v) { o.limits.queue = static_cast<int>(v); }),
         switchOption("--log",
                      "one line per request on standard error: time, client, method,\n"
                      "path, status, body bytes, milliseconds, separated by tabs",
@@ -185,6 +161,10 @@ common::Result<Options> parseOptions(const std::vector<std::string>& arguments, 
     common::options::Wording wording;
     wording.unknown = [](const std::string& argument) {
         return "unknown or incomplete option " + argument;
+    };
+    wording.badValue = [](const Option& option, const std::string& value) {
+        return "bad value for " + option.name + ": " + value + " (" +
+               common::options::range(option.value) + ")";
     };
     const Refusal refused = common::options::parse(
         table, arguments, wording, [&options, &wording](const std::string& argument) -> Refusal {

@@ -2,6 +2,7 @@
 
 #include "common/result.h"
 #include "mapservice/http/server.h"
+#include "mapservice/sources/sourceconfig.h"
 
 #include <string>
 #include <vector>
@@ -16,15 +17,11 @@ struct Options {
     std::string bind = MAPSUITE_SERVICE_HOST; // the suite's default address, set by the build
     int port = MAPSUITE_SERVICE_PORT;
     std::string data;
-    std::vector<std::string> sources;
-    std::vector<std::string> attributions;
-    std::vector<std::string> legends;
+    // --source, --attribution, --legend, --max-zoom, --header and --max-rate, by map code.
+    SourceConfigs sources;
     std::string cache;
     int cacheMaxMegabytes = 2048;
-    std::vector<std::string> maxZooms; // "--max-zoom [CODE=]Z" arguments
-    std::vector<std::string> headers;  // "--header [CODE=]LINE" arguments
-    std::vector<std::string> maxRates; // "--max-rate [CODE=]N" arguments
-    int upstreamTimeout = 30;          // seconds
+    int upstreamTimeout = 30; // seconds
     int maxTileMegabytes = 16;
     std::string contact;
     std::string publicUrl;

@@ -17,6 +17,7 @@
 #include <strings.h>
 #include <sys/stat.h>
 #include <system_error>
+#include <tuple>
 #include <unistd.h>
 
 namespace mapservice {
@@ -106,8 +107,68 @@ std::optional<std::string> unknownDialect(const std::string& spec)
 
 } // namespace
 
-common::Result<const Source*> SourceTable::make(const std::string& spec,
-                                                const std::vector<std::string>& codes)
+common::Status SourceTable::take(const std::string& option, const std::string& argument)
+{
+    SourceConfigs configs = configs_;
+    if (auto taken = configs.take(option, argument); !taken) {
+        return taken;
+    }
+    return use(configs);
+}
+
+common::Status SourceTable::use(const SourceConfigs& configs)
+{
+    configs_ = configs;
+    general_ = nullptr;
+    byCode_.clear();
+    specs_.clear();
+    const auto made = [this](const SourceConfig& config,
+                             Manners manners) -> common::Result<const Source*> {
+        auto source = make(config.spec, std::move(manners));
+        if (!source) {
+            common::Error error = source.error();
+            error.text = "--source " + common::printable(config.argument) + ": " + error.text;
+            error.status = 2;
+            return error;
+        }
+        specs_[*source] = config.spec;
+        return source;
+    };
+    const SourceConfig& every = configs_.general;
+    if (!every.spec.empty()) {
+        auto source = made(every, Manners{every.headers, every.maxRate});
+        if (!source) {
+            return source.error();
+        }
+        general_ = *source;
+    }
+    // Codes whose source, headers and rate are the same share one source.
+    std::map<std::tuple<std::string, std::vector<std::string>, double>, const Source*> shared;
+    for (const auto& [code, config] : configs_.byCode) {
+        if (config.spec.empty()) {
+            continue;
+        }
+        Manners manners{every.headers, every.maxRate};
+        manners.headers.insert(manners.headers.end(), config.headers.begin(), config.headers.end());
+        if (config.maxRate > 0) {
+            manners.maxRate =
+                manners.maxRate > 0 ? std::min(manners.maxRate, config.maxRate) : config.maxRate;
+        }
+        const auto key = std::make_tuple(config.spec, manners.headers, manners.maxRate);
+        if (const auto same = shared.find(key); same != shared.end()) {
+            byCode_[code] = same->second;
+            continue;
+        }
+        auto source = made(config, std::move(manners));
+        if (!source) {
+            return source.error();
+        }
+        byCode_[code] = shared[key] = *source;
+    }
+    return {};
+}
+
+common::Result<const Source*> SourceTable::make(const std::string& spec, Manners manners)
 {
     if (spec == "drawn") {
         return static_cast<const Source*>(&drawn_);
@@ -117,18 +178,6 @@ common::Result<const Source*> SourceTable::make(const std::string& spec,
     const auto known = std::find_if(dialects().begin(), dialects().end(),
                                     [&dialect](const Dialect& d) { return dialect == d.name; });
     if (known != dialects().end()) {
-        Manners manners{generalHeaders_, generalMaxRate_};
-        for (const std::string& code : codes) {
-            const auto headers = headersByCode_.find(code);
-            if (headers != headersByCode_.end()) {
-                manners.headers.insert(manners.headers.end(), headers->second.begin(),
-                                       headers->second.end());
-            }
-            if (const auto rate = maxRateByCode_.find(code); rate != maxRateByCode_.end()) {
-                manners.maxRate =
-                    manners.maxRate > 0 ? std::min(manners.maxRate, rate->second) : rate->second;
-            }
-        }
         return makeRemote(*known, spec.substr(colon + 1), std::move(manners));
     }
     if (const auto unknown = unknownDialect(spec)) {
@@ -204,23 +253,20 @@ std::pair<const Source*, MapRequest> SourceTable::route(const MapRequest& reques
 {
     const auto it = byCode_.find(request.mapcode);
     const Source* source = it != byCode_.end() ? it->second : general_;
+    const auto own = configs_.byCode.find(request.mapcode);
+    const SourceConfig none;
+    const SourceConfig& code = own != configs_.byCode.end() ? own->second : none;
+    const SourceConfig& every = configs_.general;
     MapRequest credited = request;
     const bool drawn = source == nullptr || source == &drawn_;
-    if (const auto l = legendByCode_.find(request.mapcode); l != legendByCode_.end()) {
-        credited.legend = l->second;
-    } else {
-        credited.legend = generalLegend_.value_or(drawn);
+    credited.legend = !request.bare && code.legend.value_or(every.legend.value_or(drawn));
+    // The drawn map takes the credit for every code too, when no --source names another.
+    if (code.credit) {
+        credited.attribution = *code.credit;
+    } else if (source == general_) {
+        credited.attribution = every.credit.value_or("");
     }
-    if (request.bare) {
-        credited.legend = false;
-    }
-    if (const auto a = attributionByCode_.find(request.mapcode); a != attributionByCode_.end()) {
-        credited.attribution = a->second;
-    } else if (source == general_) { // the drawn map too, when no --source names another
-        credited.attribution = generalAttribution_;
-    }
-    const auto z = maxZoomByCode_.find(request.mapcode);
-    credited.maxZoom = z != maxZoomByCode_.end() ? z->second : options_.maxZoom;
+    credited.maxZoom = code.maxZoom.value_or(every.maxZoom.value_or(options_.maxZoom));
     return {source != nullptr ? source : &drawn_, std::move(credited)};
 }
 

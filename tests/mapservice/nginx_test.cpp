@@ -1,5 +1,5 @@
-// Debian's nginx with the documented configuration (docs/nginx-mapservice.conf) as a shared cache in
-// front of two services on 127.0.0.1: a repeated picture is a cache hit, and many clients asking
+// Debian's nginx with the documented configuration (docs/nginx-mapservice.conf) as a shared cache
+// in front of two services on 127.0.0.1: a repeated picture is a cache hit, and many clients asking
 // at once for one new picture cause one drawing.
 #include "buildpaths.h"
 #include "nginxprocess.h"

@@ -46,6 +46,10 @@ TEST(ServiceOptions, LimitsAreReadAndCheckedForRange)
          "bad value for --port: 99999999999999999999 (0 to 65535)"},
         {{"--queue"}, "unknown or incomplete option --queue"},
         {{"--log", "now"}, "unknown or incomplete option now"},
+        {{"--legend", "EUR0407=some"}, "--legend EUR0407=some: full or none"},
+        {{"--max-zoom", "EUR0408=4"},
+         "--max-zoom EUR0408=4: EUR0408 is no map code; the codes are EUR0407, USA407, EURO809, "
+         "WLD0407, type1 and type2"},
     };
     for (const auto& c : refused) {
         const auto parsed = parseOptions(c.arguments, Options{});
@@ -65,7 +69,9 @@ TEST(ServiceOptions, RepeatedSourcesKeepTheirOrderAndDefaultsStand)
         defaults);
     ASSERT_TRUE(parsed.ok());
     const Options& o = *parsed;
-    EXPECT_EQ(o.sources, (Arguments{"a.tif", "type2=b.tif"}));
+    EXPECT_EQ(o.sources.general.spec, "a.tif");
+    EXPECT_EQ(o.sources.byCode.at("WLD0407").spec, "b.tif");
+    EXPECT_EQ(o.sources.byCode.count("EUR0407"), 0U);
     EXPECT_EQ(o.bind, "0.0.0.0");
     EXPECT_EQ(o.port, 0);
     EXPECT_EQ(o.data, "/shores");
