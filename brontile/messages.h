@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/commandline.h"
+
 // Everything Brontile tells the user, in one place.
 #include "common/sharedmessages.h"
 
@@ -26,11 +28,10 @@ inline QString unreadableTilesMessage(const QStringList& lines)
     return QStringLiteral("These tiles could not be shown as pictures:\n") + lines.join(u'\n');
 }
 
-inline const QString helpText = QStringLiteral(
-    "usage: brontile\n"
-    "Lays the tiles in the folder mymaps of the working folder out as a grid of small\n"
-    "pictures, row by row from the northernmost tile.\n"
-    "  --help     this text\n"
-    "  --version  the program's version\n");
+inline const QString helpText = common::windowProgramHelp(
+    QStringLiteral("brontile"),
+    QStringLiteral(
+        "Lays the tiles in the folder mymaps of the working folder out as a grid of small\n"
+        "pictures, row by row from the northernmost tile.\n"));
 
 } // namespace brontile

@@ -61,14 +61,28 @@ QString usageLine(const QString& program, const std::vector<options::Option>& ta
                   const QString& after)
 {
     constexpr std::size_t oneLine = 100'000;
-    return QStringLiteral("usage: ") + program + u' ' +
-           QString::fromStdString(options::synopsis(table, 0, oneLine)) + after;
+    const QString synopsis = QString::fromStdString(options::synopsis(table, 0, oneLine));
+    return QStringLiteral("usage: ") + program +
+           (synopsis.isEmpty() ? QString() : u' ' + synopsis) + after;
+}
+
+QString windowProgramHelp(const QString& program, const QString& about)
+{
+    const auto table = options::withHelpAndVersion({});
+    return helpText(usageLine(program, table), about, table, 13);
 }
 
 QString helpText(const QString& usage, const QString& about,
                  const std::vector<options::Option>& table, std::size_t column)
 {
-    return usage + u'\n' + about + QString::fromStdString(options::optionLines(table, column));
+    // "Usage:" and "Options:" as GNU programs write them, which help2man reads the manual
+    // pages from.
+    QString usageLine = usage;
+    if (usageLine.startsWith(u"usage:")) {
+        usageLine[0] = u'U';
+    }
+    return usageLine + u'\n' + about + QStringLiteral("\nOptions:\n") +
+           QString::fromStdString(options::optionLines(table, column));
 }
 
 options::Refusal parseArguments(const std::vector<options::Option>& table,

@@ -29,10 +29,14 @@ QStringList argumentsOf(int argc, char** argv);
 QString usageLine(const QString& program, const std::vector<options::Option>& table,
                   const QString& after = {});
 
-// Its --help: |usage|, then |about| (whole lines), then a line per option, the help starting
-// at |column|.
+// Its --help: |usage| (as "Usage: ..."), then |about| (whole lines), then "Options:" and a line
+// per option, the help starting at |column|.
 QString helpText(const QString& usage, const QString& about,
                  const std::vector<options::Option>& table, std::size_t column);
+
+// The --help of a window program with no options of its own: its usage, |about| and the lines
+// of --help and --version.
+QString windowProgramHelp(const QString& program, const QString& about);
 
 // The first refusal of |table| for |arguments| (see options::parse).
 options::Refusal

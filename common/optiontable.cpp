@@ -250,7 +250,7 @@ std::string optionLines(const std::vector<Option>& table, std::size_t column)
     for (const Option& option : table) {
         std::string line = "  " + shown(option);
         if (line.size() + 2 > column) {
-            line += "  ";
+            line += '\n' + margin;
         } else {
             line.resize(column, ' ');
         }

@@ -83,7 +83,7 @@ QString suggestedEnding(Format format);
 
 // The lines of --help that name the formats ("  OUTPUT.mbtiles   Web Mercator tiles, ...").
 QString formatHelp();
-// Every ending, for a message: ".mbtiles, .sqlitedb, .gpkg, .kmz, .tif, .tiff or .pmtiles".
+// Every ending, for a message: ".mbtiles, .sqlitedb, .kmz, .gpkg, .tif, .tiff or .pmtiles".
 QString formatEndings();
 
 } // namespace mapexport

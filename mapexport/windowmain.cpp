@@ -1,4 +1,5 @@
 // The export window, started from the menu or a terminal.
+#include "common/commandline.h"
 #include "common/runwindow.h"
 #include "mapexport/window.h"
 
@@ -7,11 +8,14 @@
 
 namespace {
 
-const QString helpText = QStringLiteral(
-    "Usage: mapexport-window [--help | --version]\n"
-    "Exports the tiles of the folder mymaps of the working folder as one file for map apps,\n"
-    "OsmAnd, Locus Map and RMaps, Garmin units, field and GIS apps or GIS programs, as\n"
-    "mapexport does, in a window.\n");
+const QString helpText = common::windowProgramHelp(
+    QStringLiteral("mapexport-window"),
+    QStringLiteral(
+        "Exports the tiles of the folder mymaps of the working folder as one file for map "
+        "apps,\n"
+        "OsmAnd, Locus Map and RMaps, Garmin units, field and GIS apps, GIS programs or a "
+        "web\n"
+        "page, as mapexport does, in a window.\n"));
 
 // The window as the program makes it: folders open in the desktop's file manager.
 class Window : public mapexport::ExportWindow {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/commandline.h"
+
 // Everything Pinmark tells the user, in one place.
 #include <QString>
 #include <QStringList>
@@ -24,11 +26,10 @@ inline const QString closingMessage = QStringLiteral(
     "configuration->Maps->Lat/Long Display selected 'Degrees' (the first) otherwise it could be "
     "possible the map file won't works");
 
-inline const QString helpText = QStringLiteral(
-    "usage: pinmark\n"
-    "Writes a calibration file (.map) beside every tile in the folder mymaps of the working\n"
-    "folder, then shows how many it wrote.\n"
-    "  --help     this text\n"
-    "  --version  the program's version\n");
+inline const QString helpText = common::windowProgramHelp(
+    QStringLiteral("pinmark"),
+    QStringLiteral(
+        "Writes a calibration file (.map) beside every tile in the folder mymaps of the working\n"
+        "folder, then shows how many it wrote.\n"));
 
 } // namespace pinmark

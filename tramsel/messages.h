@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/commandline.h"
+
 // Everything Tramsel tells the user, in one place.
 #include "common/sharedmessages.h"
 
@@ -12,12 +14,11 @@ inline const QString& noImagesMessage = common::mustDownloadFirstMessage;
 inline const QString noNeighbourMessage =
     QStringLiteral("Es existiert keine Weitere Karte für diese Richtung");
 
-inline const QString helpText = QStringLiteral(
-    "usage: tramsel\n"
-    "Shows the tiles in the folder mymaps of the working folder one at a time: i, m, j and k\n"
-    "step north, south, west and east, the space bar switches between the fitted and the\n"
-    "full-size view.\n"
-    "  --help     this text\n"
-    "  --version  the program's version\n");
+inline const QString helpText = common::windowProgramHelp(
+    QStringLiteral("tramsel"),
+    QStringLiteral(
+        "Shows the tiles in the folder mymaps of the working folder one at a time: i, m, j and k\n"
+        "step north, south, west and east, the space bar switches between the fitted and the\n"
+        "full-size view.\n"));
 
 } // namespace tramsel

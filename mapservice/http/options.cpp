@@ -227,7 +227,7 @@ std::string optionsFilePath(const std::string& configHome, const std::string& sy
 
 std::string usageText(const std::string& dataFolder)
 {
-    constexpr char start[] = "usage: mapservice ";
+    constexpr char start[] = "Usage: mapservice ";
     Options unused;
     const auto table = optionTable(unused, dataFolder);
     return start + common::options::synopsis(table, sizeof start - 1) +
@@ -242,7 +242,8 @@ std::string usageText(const std::string& dataFolder)
            "connection\n"
            "or the WMTS address as a WMS/WMTS connection; OsmAnd and Locus take the tiles'\n"
            "address as an online map source; GDAL opens\n"
-           "  WMTS:http://ADDRESS:PORT/wmts/1.0.0/WMTSCapabilities.xml,layer=CODE\n" +
+           "  WMTS:http://ADDRESS:PORT/wmts/1.0.0/WMTSCapabilities.xml,layer=CODE\n\n"
+           "Options:\n" +
            common::options::optionLines(table, 22) +
            "Options are also read from $XDG_CONFIG_HOME/mapservice/options "
            "(~/.config/mapservice/options)\n"

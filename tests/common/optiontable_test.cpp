@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <map>
 
 namespace {
@@ -82,12 +83,54 @@ TEST(OptionTable, UsageAndHelpComeFromTheTable)
     Taken taken;
     EXPECT_EQ(common::options::synopsis(table(taken), 4, 40),
               "[--zoom Z] [--source [CODE=]SPEC]...\n    [--log]");
-    EXPECT_EQ(common::options::optionLines(table(taken), 12),
-              "  --zoom Z  the zoom\n"
-              "  --source [CODE=]SPEC  where from;\n"
-              "            repeatable\n"
-              "  --log     a switch\n"
-              "  --help    this text\n");
+    EXPECT_EQ(common::options::optionLines(table(taken), 12), "  --zoom Z  the zoom\n"
+                                                              "  --source [CODE=]SPEC\n"
+                                                              "            where from;\n"
+                                                              "            repeatable\n"
+                                                              "  --log     a switch\n"
+                                                              "  --help    this text\n");
+}
+
+TEST(OptionTable, DeclaredValuesAreCheckedAndTheirRangeAndDefaultShown)
+{
+    using namespace common::options;
+    long queue = -1;
+    double zoom = -1;
+    std::string format;
+    const std::vector<Option> typed{
+        wholeOption("--queue", "N", "waiting", 0, 10, "3", [&](long n) { queue = n; }),
+        wholeOption("--images", "N", "at most", 1, INFINITY, "", [](long) {}),
+        decimalOption("--zoom", "Z", "the zoom", 0.001, 3000, "", [&](double z) { zoom = z; }),
+        choiceOption("--format", {"png", "jpeg", "webp"}, "tiles", "png",
+                     [&](const std::string& f) { format = f; }),
+    };
+    const struct {
+        std::vector<std::string> arguments;
+        const char* refusal; // nullptr: taken
+    } cases[] = {
+        {{"--queue", "10", "--zoom=0.5", "--format", "webp"}, nullptr},
+        {{"--queue", "11"}, "--queue takes a whole number from 0 to 10, not \"11\""},
+        {{"--queue", "2.5"}, "--queue takes a whole number from 0 to 10, not \"2.5\""},
+        {{"--queue", "3 "}, "--queue takes a whole number from 0 to 10, not \"3 \""},
+        {{"--images", "0"}, "--images takes a whole number from 1, not \"0\""},
+        {{"--zoom", "nan"}, "--zoom takes a number from 0.001 to 3000, not \"nan\""},
+        {{"--zoom", "1e9"}, "--zoom takes a number from 0.001 to 3000, not \"1e9\""},
+        {{"--format", "gif"}, "--format takes png, jpeg or webp, not \"gif\""},
+    };
+    const Wording wording{[](const std::string& a) { return "unknown " + a; }};
+    for (const auto& c : cases) {
+        const Refusal refused = parse(typed, c.arguments, wording);
+        EXPECT_EQ(refused.value_or("taken"), c.refusal != nullptr ? c.refusal : "taken")
+            << c.arguments.front();
+    }
+    EXPECT_EQ(queue, 10);
+    EXPECT_EQ(zoom, 0.5);
+    EXPECT_EQ(format, "webp");
+    EXPECT_EQ(optionLines(typed, 20), "  --queue N         waiting (0 to 10, default 3)\n"
+                                      "  --images N        at most (from 1)\n"
+                                      "  --zoom Z          the zoom (0.001 to 3000)\n"
+                                      "  --format png|jpeg|webp\n"
+                                      "                    tiles (default png)\n");
 }
 
 } // namespace

@@ -47,7 +47,7 @@ TEST(ExportOptions, TakenOrRefusedWithTheUsageLine)
          0},
         {{}, "no OUTPUT named", Format::GeoTiff, 0, 0},
         {{"alps.png"},
-         "OUTPUT must end in .mbtiles, .sqlitedb, .gpkg, .kmz, .tif, .tiff or .pmtiles: alps.png",
+         "OUTPUT must end in .mbtiles, .sqlitedb, .kmz, .gpkg, .tif, .tiff or .pmtiles: alps.png",
          Format::GeoTiff,
          0,
          0},

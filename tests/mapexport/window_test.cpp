@@ -86,7 +86,7 @@ TEST(ExportWindow, ChoosesTheLargestSetAndEachDestinationGivesItsEnding)
     EXPECT_TRUE(sets->item(0)->text().startsWith(u"zoom 45, map type 1: 3 tiles"))
         << sets->item(0)->text().toStdString();
     EXPECT_TRUE(sets->item(1)->text().startsWith(u"zoom 90, map type 2: 1 tiles"));
-    const char* endings[] = {".mbtiles", ".sqlitedb", ".gpkg", ".kmz", ".tif", ".pmtiles"};
+    const char* endings[] = {".mbtiles", ".sqlitedb", ".kmz", ".gpkg", ".tif", ".pmtiles"};
     auto* destination = w.get<QComboBox>("destination");
     ASSERT_EQ(destination->count(), static_cast<int>(std::size(endings)));
     for (int i = 0; i < destination->count(); ++i) {
@@ -96,7 +96,7 @@ TEST(ExportWindow, ChoosesTheLargestSetAndEachDestinationGivesItsEnding)
             << destination->itemText(i).toStdString() << ": " << output.toStdString();
         EXPECT_TRUE(output.startsWith(u"map-48.00N-10.50E-z45.")) << output.toStdString();
     }
-    EXPECT_EQ(destination->itemText(3), QStringLiteral("Garmin units"));
+    EXPECT_EQ(destination->itemText(2), QStringLiteral("Garmin units"));
     EXPECT_EQ(destination->itemText(5), QStringLiteral("A web page (PMTiles)"));
 }
 

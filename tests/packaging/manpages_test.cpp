@@ -1,5 +1,6 @@
-// Each program's manual page against its --help: the same options, so that neither drifts from
-// the parser the help is made with; and the exporter's help names every file it writes.
+// Each program's manual page against its --help: the same options, so that the page the build
+// makes with help2man follows the parser the help is made with; and the exporter's help names
+// every file it writes.
 #include "buildpaths.h"
 
 #include <QProcess>
@@ -42,12 +43,10 @@ QString helpOf(const QString& program)
     return QString::fromUtf8(process.readAllStandardOutput());
 }
 
-// Pelagrin's page is made by the build, with the address it was built with; the others are
-// sources as they stand.
+// The pages are made by the build, by help2man from each program's --help.
 std::string pageOf(const std::string& program)
 {
-    return program == "pelagrin" ? testsupport::buildFile("packaging/man/pelagrin.1")
-                                 : testsupport::sourceFile("packaging/man/" + program + ".1");
+    return testsupport::buildFile("packaging/man/" + program + ".1");
 }
 
 QString fileText(const std::string& path)
