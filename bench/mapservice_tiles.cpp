@@ -12,6 +12,7 @@
 #include "mapservice/draw/tilewarp.h"
 #include "mapservice/protocol/tileask.h"
 #include "mapservice/sources/sources.h"
+#include "nginxprocess.h"
 #include "serviceloop.h"
 #include "serviceprocess.h"
 #include "smoothtiles.h"
@@ -70,50 +71,6 @@ int fetchAll(int port)
     return errors;
 }
 
-// nginx serving the tiles of |folder| on |staticPort| and, with a cache, the service on
-// |port| at |cachePort|; stopped when it goes.
-class Nginx {
-public:
-    Nginx(const std::string& dir, const std::string& folder, int staticPort, int cachePort,
-          int servicePort)
-    {
-        std::ofstream(dir + "/nginx.conf")
-            << "user root;\nworker_processes 2;\npid " << dir << "/nginx.pid;\n"
-            << "events { worker_connections 256; }\nhttp {\n  access_log off;\n"
-            << "  client_body_temp_path " << dir << "/body;\n  proxy_temp_path " << dir
-            << "/proxy;\n  fastcgi_temp_path " << dir << "/fastcgi;\n  uwsgi_temp_path " << dir
-            << "/uwsgi;\n  scgi_temp_path " << dir << "/scgi;\n"
-            << "  proxy_cache_path " << dir << "/cache levels=1:2 keys_zone=tiles:10m;\n"
-            << "  upstream service { server 127.0.0.1:" << servicePort << "; keepalive 8; }\n"
-            << "  server { listen 127.0.0.1:" << staticPort << "; root " << folder << "; }\n"
-            << "  server { listen 127.0.0.1:" << cachePort << ";\n"
-            << "    location / { proxy_pass http://service; proxy_http_version 1.1;\n"
-            << "      proxy_set_header Connection \"\"; proxy_cache tiles; } }\n}\n";
-        pid_ = fork();
-        if (pid_ == 0) {
-            setpgid(0, 0);
-            execl("/usr/sbin/nginx", "nginx", "-p", dir.c_str(), "-c",
-                  (dir + "/nginx.conf").c_str(), "-e", (dir + "/nginx.err").c_str(), "-g",
-                  "daemon off;", static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        for (int i = 0; i < 100 && !httplib::Client("127.0.0.1", staticPort).Get("/"); ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(50)); // nginx starting
-        }
-    }
-    ~Nginx()
-    {
-        kill(-pid_, SIGTERM);
-        kill(pid_, SIGTERM);
-        waitpid(pid_, nullptr, 0);
-    }
-    Nginx(const Nginx&) = delete;
-    Nginx& operator=(const Nginx&) = delete;
-
-private:
-    pid_t pid_ = 0;
-};
-
 // The pass-through against nginx's static files and nginx's cache.
 int passedThrough(const std::string& dir, const std::string& program)
 {
@@ -137,9 +94,18 @@ int passedThrough(const std::string& dir, const std::string& program)
                      std::string(std::istreambuf_iterator<char>(said), {}).c_str());
         return 1;
     }
-    const int staticPort = testsupport::freeLoopbackPort();
-    const int cachePort = testsupport::freeLoopbackPort();
-    const Nginx nginx(dir, folder, staticPort, cachePort, service.port());
+    // nginx serving the tiles of |folder|, and the service through its cache.
+    const testsupport::NginxProcess nginx(
+        dir,
+        "  proxy_cache_path " + dir + "/cache levels=1:2 keys_zone=tiles:10m;\n" +
+            "  upstream service { server 127.0.0.1:" + std::to_string(service.port()) +
+            "; keepalive 8; }\n" + "  server { listen 127.0.0.1:@PORT@; root " + folder + "; }\n" +
+            "  server { listen 127.0.0.1:@PORT2@;\n" +
+            "    location / { proxy_pass http://service; proxy_http_version 1.1;\n" +
+            "      proxy_set_header Connection \"\"; proxy_cache tiles; } }\n",
+        false, 2);
+    const int staticPort = nginx.port();
+    const int cachePort = nginx.secondPort();
     int errors = fetchAll(service.port()) + fetchAll(cachePort); // the caches filled
     bench::Rounds direct;
     bench::Rounds cached;

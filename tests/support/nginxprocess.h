@@ -14,22 +14,27 @@
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 
 namespace testsupport {
 
 class NginxProcess {
 public:
     // Starts nginx in |dir| with |servers| as the body of its http block, where "@PORT@" stands
-    // for the port it listens on, and |logAccess| whether requests go to dir/access.log. Returns
-    // once "/" answers, or after 15 s (see up()).
-    NginxProcess(const std::string& dir, std::string servers, bool logAccess = false)
-        : port_(freeLoopbackPort()), dir_(dir)
+    // for the port that answers "/" and "@PORT2@" for a second one, |logAccess| whether requests
+    // go to dir/access.log, with |workers| worker processes. Returns once "/" answers on the
+    // first port, or after 15 s (see up()).
+    NginxProcess(const std::string& dir, std::string servers, bool logAccess = false,
+                 int workers = 1)
+        : port_(freeLoopbackPort()), secondPort_(freeLoopbackPort()), dir_(dir)
     {
-        for (std::size_t at; (at = servers.find("@PORT@")) != std::string::npos;) {
-            servers.replace(at, 6, std::to_string(port_));
+        for (const auto& [name, port] : {std::pair{"@PORT@", port_}, {"@PORT2@", secondPort_}}) {
+            for (std::size_t at; (at = servers.find(name)) != std::string::npos;) {
+                servers.replace(at, std::string(name).size(), std::to_string(port));
+            }
         }
         std::ofstream(dir + "/nginx.conf")
-            << "user root;\nworker_processes 1;\npid " << dir << "/nginx.pid;\n"
+            << "user root;\nworker_processes " << workers << ";\npid " << dir << "/nginx.pid;\n"
             << "events { worker_connections 256; }\nhttp {\n  access_log "
             << (logAccess ? dir + "/access.log" : std::string("off")) << ";\n"
             << "  client_body_temp_path " << dir << "/body;\n  proxy_temp_path " << dir
@@ -66,6 +71,7 @@ public:
 
     bool up() const { return up_; }
     int port() const { return port_; }
+    int secondPort() const { return secondPort_; }
     // What nginx wrote to its error log.
     std::string errors() const
     {
@@ -75,6 +81,7 @@ public:
 
 private:
     int port_;
+    int secondPort_;
     std::string dir_;
     pid_t pid_ = -1;
     bool up_ = false;
