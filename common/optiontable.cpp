@@ -56,7 +56,8 @@ bool accepts(const Value& value, const std::string& text)
 
 std::optional<double> numberIn(const std::string& text)
 {
-    if (text.empty() || text.find_first_of(" \t\n") != std::string::npos) {
+    // Decimal notation alone: no blanks, no hexadecimal, no "inf" or "nan".
+    if (text.empty() || text.find_first_not_of("0123456789+-.eE") != std::string::npos) {
         return std::nullopt;
     }
     char* end = nullptr;

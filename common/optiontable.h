@@ -75,7 +75,7 @@ Option textOption(std::string name, std::string placeholder, std::string help,
 // No value: |flag| becomes true.
 Option switchOption(std::string name, std::string help, bool& flag, bool inSynopsis = true);
 
-// The number |text| holds whole, or nothing.
+// The number |text| holds whole, in decimal notation ("12", "0.5", "1e3"), or nothing.
 std::optional<double> numberIn(const std::string& text);
 
 // |table| with the lines of --help and --version (|version| says what --version prints), which

@@ -113,7 +113,12 @@ common::Status SourceTable::take(const std::string& option, const std::string& a
     if (auto taken = configs.take(option, argument); !taken) {
         return taken;
     }
-    return use(configs);
+    const SourceConfigs before = configs_;
+    auto made = use(configs);
+    if (!made) {
+        static_cast<void>(use(before)); // what was taken before stands, and was made before
+    }
+    return made;
 }
 
 common::Status SourceTable::use(const SourceConfigs& configs)

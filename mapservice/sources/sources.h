@@ -35,7 +35,7 @@ public:
 
     // One more option's argument (see SourceConfigs::take), and the sources made anew: the
     // sources are made from everything taken so far, so the order of the options does not
-    // matter.
+    // matter. An argument refused, or whose source cannot be made, leaves the table as it was.
     common::Status take(const std::string& option, const std::string& argument);
     // take("--source", ...), take("--attribution", ...) and so on.
     common::Status add(const std::string& argument) { return take("--source", argument); }

@@ -114,6 +114,7 @@ TEST(OptionTable, DeclaredValuesAreCheckedAndTheirRangeAndDefaultShown)
         {{"--queue", "3 "}, "--queue takes a whole number from 0 to 10, not \"3 \""},
         {{"--images", "0"}, "--images takes a whole number from 1, not \"0\""},
         {{"--zoom", "nan"}, "--zoom takes a number from 0.001 to 3000, not \"nan\""},
+        {{"--queue", "0x8"}, "--queue takes a whole number from 0 to 10, not \"0x8\""},
         {{"--zoom", "1e9"}, "--zoom takes a number from 0.001 to 3000, not \"1e9\""},
         {{"--format", "gif"}, "--format takes png, jpeg or webp, not \"gif\""},
     };

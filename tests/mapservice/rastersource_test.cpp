@@ -385,6 +385,9 @@ TEST(RemoteSources, AreAcceptedWithoutBeingContacted)
     EXPECT_TRUE(table.addMaxZoom("EUR0407=4").ok());
     EXPECT_FALSE(table.addMaxZoom("EUR0407=25").ok());
     EXPECT_FALSE(table.addMaxZoom("EUR0408=4").ok());
+    // A source that cannot be made leaves the table as it was, and later options are taken.
+    EXPECT_FALSE(table.add("EURO809=missing.tif").ok());
+    EXPECT_TRUE(table.addMaxZoom("EURO809=5").ok());
 }
 
 } // namespace
