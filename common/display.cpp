@@ -2,11 +2,36 @@
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <thread>
 #include <xcb/xcb.h>
 
 namespace common {
+
+namespace {
+
+// Whether the server still answers on |connection| after taking it. A connection taken while the
+// server was about to reset (its last client had just gone) is set up and then dropped with
+// every other one by the reset; a round trip finds that out. The request may then be written to
+// a closed socket, so SIGPIPE is ignored while it is: no window program relies on it.
+bool answers(xcb_connection_t* connection)
+{
+    struct sigaction ignore {};
+    struct sigaction before {};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGPIPE, &ignore, &before);
+    xcb_generic_error_t* error = nullptr;
+    xcb_get_input_focus_reply_t* reply =
+        xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), &error);
+    const bool answered = reply != nullptr && xcb_connection_has_error(connection) == 0;
+    std::free(reply);
+    std::free(error);
+    sigaction(SIGPIPE, &before, nullptr);
+    return answered;
+}
+
+} // namespace
 
 DisplayHold::DisplayHold(const QStringList& arguments)
 {
@@ -26,7 +51,7 @@ DisplayHold::DisplayHold(const QStringList& arguments)
     milliseconds pause(20);
     for (milliseconds waited(0);; waited += pause, pause = std::min(pause * 2, longestPause)) {
         connection_ = xcb_connect(display.constData(), nullptr);
-        if (xcb_connection_has_error(connection_) == 0) {
+        if (xcb_connection_has_error(connection_) == 0 && answers(connection_)) {
             return;
         }
         release();

@@ -14,8 +14,9 @@ namespace common {
 // Qt has made it. An X server with no client left resets itself and drops the connections that
 // arrive meanwhile (an X server of its own for each session, a virtual one, does so between two
 // programs), and Qt ends the program with an abort when its first connection fails: the
-// connection is tried again for about five seconds, and once made the server has a client and
-// does not reset. Nothing is done where Qt will use another platform (QT_QPA_PLATFORM, or Qt's
+// connection is tried again for about five seconds, and once made (and answered: a connection
+// taken just before a reset is set up and then dropped by it) the server has a client and does
+// not reset. Nothing is done where Qt will use another platform (QT_QPA_PLATFORM, or Qt's
 // -platform among |arguments|).
 class DisplayHold {
 public:
