@@ -8,7 +8,6 @@
 #include <QRegularExpression>
 
 #include <algorithm>
-#include <cmath>
 
 namespace pelagrin {
 

@@ -4,10 +4,7 @@
 #include "mapservice/sources/dialects.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstdlib>
 #include <fstream>
-#include <optional>
 #include <sstream>
 
 namespace mapservice {

@@ -2,6 +2,7 @@
 
 #include "common/printable.h"
 #include "mapservice/protocol/sourceparams.h"
+#include "mapservice/sources/source.h"
 
 #include <algorithm>
 #include <cctype>
@@ -22,7 +23,9 @@ std::vector<std::string> codesOf(const std::string& prefix)
     if (prefix == "type2") {
         return {"WLD0407"};
     }
-    if (std::find(mapCodes().begin(), mapCodes().end(), prefix) != mapCodes().end()) {
+    const std::vector<MapLayer> layers = standardLayers();
+    if (std::any_of(layers.begin(), layers.end(),
+                    [&prefix](const MapLayer& layer) { return layer.code == prefix; })) {
         return {prefix};
     }
     return {};
@@ -85,19 +88,6 @@ std::optional<std::string> headerProblem(const std::string& line)
 }
 
 } // namespace
-
-const std::vector<std::string>& mapCodes()
-{
-    static const std::vector<std::string> codes{"EUR0407", "USA407", "EURO809", "WLD0407"};
-    return codes;
-}
-
-const std::vector<std::string>& SourceConfigs::options()
-{
-    static const std::vector<std::string> names{"--source",   "--attribution", "--legend",
-                                                "--max-zoom", "--header",      "--max-rate"};
-    return names;
-}
 
 common::Status SourceConfigs::take(const std::string& option, const std::string& argument)
 {

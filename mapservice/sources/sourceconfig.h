@@ -25,21 +25,16 @@ struct SourceConfig {
 
 class SourceConfigs {
 public:
-    // Takes one argument of |option| (one of options()): VALUE for every map code, or
+    // Takes one argument of |option| (--source, --attribution, --legend, --max-zoom, --header
+    // or --max-rate): VALUE for every map code, or
     // CODE=VALUE for one, CODE one of EUR0407, USA407, EURO809, WLD0407, type1 (the first three)
     // and type2 (WLD0407). A refusal, with status 2, names the option and says what is wrong
     // (a --header's value, which may be a key, is never shown). A later argument for the same
     // code wins, but --header lines add up.
     common::Status take(const std::string& option, const std::string& argument);
 
-    // The options take() reads.
-    static const std::vector<std::string>& options();
-
     SourceConfig general;
     std::map<std::string, SourceConfig> byCode;
 };
-
-// The four map codes, in the order the service lists them.
-const std::vector<std::string>& mapCodes();
 
 } // namespace mapservice
